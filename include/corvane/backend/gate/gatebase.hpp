@@ -1,0 +1,188 @@
+// The gate model: QuantumGate records, their parameters and matrices.
+#pragma once
+
+#include <complex>
+#include <cstddef>
+#include <cstdint>
+#include <initializer_list>
+#include <memory>
+#include <optional>
+#include <string>
+#include <variant>
+#include <vector>
+
+namespace corvane {
+
+// Dense row-major matrix of complex doubles. A matrix read from a higher-dimensional
+// array keeps its entries in row-major order; only rows * cols == data.size() holds.
+struct Matrix {
+  std::size_t rows = 0;
+  std::size_t cols = 0;
+  std::vector<std::complex<double>> data;
+
+  Matrix() = default;
+  Matrix(std::size_t r, std::size_t c) : rows(r), cols(c), data(r * c) {}
+  Matrix(std::size_t r, std::size_t c, std::vector<std::complex<double>> entries);
+
+  std::complex<double>& operator()(std::size_t r, std::size_t c) { return data[r * cols + c]; }
+  const std::complex<double>& operator()(std::size_t r, std::size_t c) const {
+    return data[r * cols + c];
+  }
+  friend bool operator==(const Matrix&, const Matrix&) = default;
+};
+
+// Qubit, bit and control-state lists. Almost every gate has one or two entries, so up
+// to two are kept inline and only longer lists allocate.
+class IndexList {
+ public:
+  using value_type = std::int64_t;
+  using const_iterator = const std::int64_t*;
+
+  IndexList() noexcept = default;
+  IndexList(std::initializer_list<std::int64_t> values);
+  template <class It>
+  IndexList(It first, It last) {
+    for (; first != last; ++first) push_back(static_cast<std::int64_t>(*first));
+  }
+  IndexList(const IndexList& other);
+  IndexList(IndexList&& other) noexcept;
+  IndexList& operator=(const IndexList& other);
+  IndexList& operator=(IndexList&& other) noexcept;
+  ~IndexList();
+
+  void push_back(std::int64_t v);
+  void reserve(std::size_t n);
+  void clear() noexcept { size_ = 0; }
+
+  [[nodiscard]] std::size_t size() const noexcept { return size_; }
+  [[nodiscard]] bool empty() const noexcept { return size_ == 0; }
+  [[nodiscard]] const std::int64_t* data() const noexcept { return is_inline() ? inline_ : heap_; }
+  std::int64_t* data() noexcept { return is_inline() ? inline_ : heap_; }
+  [[nodiscard]] const_iterator begin() const noexcept { return data(); }
+  [[nodiscard]] const_iterator end() const noexcept { return data() + size_; }
+  std::int64_t operator[](std::size_t i) const noexcept { return data()[i]; }
+  std::int64_t& operator[](std::size_t i) noexcept { return data()[i]; }
+
+  friend bool operator==(const IndexList& a, const IndexList& b) noexcept;
+
+ private:
+  static constexpr std::uint32_t kInline = 2;
+  [[nodiscard]] bool is_inline() const noexcept { return capacity_ == kInline; }
+  void grow_to(std::size_t n);
+  void release() noexcept;
+
+  union {
+    std::int64_t inline_[kInline];
+    std::int64_t* heap_;
+  };
+  std::uint32_t size_ = 0;
+  std::uint32_t capacity_ = kInline;
+};
+
+// One entry of a parameter list.
+using ParamScalar = std::variant<bool, std::int64_t, double, std::string>;
+
+// An ordered list of parameter entries. `is_tuple` records whether the value was an
+// immutable sequence (the importer's results) or a mutable list; both export alike.
+struct ParamList {
+  std::vector<ParamScalar> items;
+  bool is_tuple = false;
+  friend bool operator==(const ParamList&, const ParamList&) = default;
+};
+
+// The parameter of a gate. Every distinction the converter depends on is kept: absent
+// vs. an empty list, bool vs. integer vs. double vs. text, list vs. numeric array.
+// Heavy values are shared and immutable, so copies are cheap and records stay small.
+class Parameter {
+ public:
+  enum class Kind : std::uint8_t { Absent, Bool, Integer, Double, Text, List, Array };
+
+  Parameter() noexcept = default;
+  Parameter(bool v) noexcept : value_(v) {}                    // NOLINT(google-explicit-constructor)
+  Parameter(std::int64_t v) noexcept : value_(v) {}            // NOLINT(google-explicit-constructor)
+  Parameter(int v) noexcept : value_(std::int64_t{v}) {}       // NOLINT(google-explicit-constructor)
+  Parameter(double v) noexcept : value_(v) {}                  // NOLINT(google-explicit-constructor)
+  Parameter(std::string v);                                    // NOLINT(google-explicit-constructor)
+  Parameter(const char* v) : Parameter(std::string(v)) {}      // NOLINT(google-explicit-constructor)
+  Parameter(ParamList v);                                      // NOLINT(google-explicit-constructor)
+  Parameter(Matrix v);                                         // NOLINT(google-explicit-constructor)
+
+  // A list (or, with as_tuple, a tuple) of entries.
+  static Parameter list(std::vector<ParamScalar> items, bool as_tuple = false);
+
+  [[nodiscard]] Kind kind() const noexcept { return static_cast<Kind>(value_.index()); }
+  [[nodiscard]] bool is_absent() const noexcept { return kind() == Kind::Absent; }
+  [[nodiscard]] bool as_bool() const { return std::get<bool>(value_); }
+  [[nodiscard]] std::int64_t as_integer() const { return std::get<std::int64_t>(value_); }
+  [[nodiscard]] double as_double() const { return std::get<double>(value_); }
+  [[nodiscard]] const std::string& as_text() const { return *std::get<TextPtr>(value_); }
+  [[nodiscard]] const ParamList& as_list() const { return *std::get<ListPtr>(value_); }
+  [[nodiscard]] const Matrix& as_array() const { return *std::get<ArrayPtr>(value_); }
+
+  friend bool operator==(const Parameter& a, const Parameter& b);
+
+ private:
+  using TextPtr = std::shared_ptr<const std::string>;
+  using ListPtr = std::shared_ptr<const ParamList>;
+  using ArrayPtr = std::shared_ptr<const Matrix>;
+  // The alternatives are in the order of Kind.
+  std::variant<std::monostate, bool, std::int64_t, double, TextPtr, ListPtr, ArrayPtr> value_;
+};
+
+class QuantumGate;
+// The nested gates of a block: immutable and shared, so calls of one imported
+// definition can hold the same child records.
+using GateBlock = std::shared_ptr<const std::vector<QuantumGate>>;
+// Creates a block; use it rather than a shared const vector of your own, so that
+// releasing deeply nested blocks can take them apart without recursion.
+GateBlock make_block(std::vector<QuantumGate> gates);
+
+// One operation of a circuit. The attributes every gate has are plain members; the
+// rarely used ones live in one out-of-line record so that a simple gate stays small.
+class QuantumGate {
+ public:
+  std::string id;
+  IndexList target;
+  IndexList control;
+  IndexList control_state;
+  Parameter parameter;
+
+  QuantumGate() = default;
+  QuantumGate(std::string gate_id, IndexList targets, IndexList controls = {},
+              IndexList control_states = {}, Parameter param = {});
+  QuantumGate(const QuantumGate& other);
+  QuantumGate(QuantumGate&& other) noexcept;
+  QuantumGate& operator=(const QuantumGate& other);
+  QuantumGate& operator=(QuantumGate&& other) noexcept;
+  ~QuantumGate();
+
+  // Classical bits written by a measurement; absent for other gates.
+  [[nodiscard]] const std::optional<IndexList>& classical_target() const noexcept;
+  void set_classical_target(std::optional<IndexList> bits);
+
+  // Nested gates of a "block" record; null when absent (an empty block is present).
+  [[nodiscard]] const GateBlock& block_gate_sequence() const noexcept;
+  void set_block_gate_sequence(GateBlock gates);
+
+  // Display name.
+  [[nodiscard]] const std::optional<std::string>& name() const noexcept;
+  void set_name(std::optional<std::string> display_name);
+
+  // The gate's matrix as given at construction.
+  [[nodiscard]] const std::optional<Matrix>& matrix() const noexcept;
+  void set_matrix(std::optional<Matrix> m);
+
+  // The explicit matrix of a "unitary" record.
+  [[nodiscard]] bool has_stored_matrix() const noexcept { return stored_matrix().has_value(); }
+  [[nodiscard]] const std::optional<Matrix>& stored_matrix() const noexcept;
+  void set_stored_matrix(std::optional<Matrix> m);
+
+  friend bool operator==(const QuantumGate& a, const QuantumGate& b);
+
+ private:
+  struct Extra;
+  Extra& extra();
+  std::unique_ptr<Extra> extra_;
+};
+
+}  // namespace corvane

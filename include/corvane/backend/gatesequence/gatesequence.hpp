@@ -1,0 +1,47 @@
+// GateSequence: an ordered list of gate records over a fixed number of qubits.
+#pragma once
+
+#include <cstdint>
+#include <optional>
+#include <string>
+#include <utility>
+#include <vector>
+
+#include "corvane/backend/gate/gatebase.hpp"
+
+namespace corvane {
+
+// A register declaration: a name and the number of qubits or bits it holds.
+struct RegisterDecl {
+  std::string name;
+  std::int64_t size = 0;
+  friend bool operator==(const RegisterDecl&, const RegisterDecl&) = default;
+};
+using RegisterList = std::vector<RegisterDecl>;
+
+// One measurement's (qubit index, bit index) pair.
+using MeasurePair = std::pair<std::int64_t, std::int64_t>;
+
+class GateSequence {
+ public:
+  // A sequence over `qubit_count` qubits (not negative), with no gates.
+  explicit GateSequence(std::int64_t qubit_count);
+
+  void add_gate(QuantumGate gate) { gates_.push_back(std::move(gate)); }
+  void reserve(std::size_t n) { gates_.reserve(n); }
+  // The records in circuit order; the same list on every call.
+  [[nodiscard]] const std::vector<QuantumGate>& data() const noexcept { return gates_; }
+
+  // Declared qubit count.
+  std::int64_t num_qubits = 0;
+
+  // The layout a program declared, set by the importer (absent when it did not set them).
+  std::optional<RegisterList> qasm_quantum_registers;
+  std::optional<RegisterList> qasm_classical_registers;
+  std::optional<std::vector<MeasurePair>> qasm_measure_map;
+
+ private:
+  std::vector<QuantumGate> gates_;
+};
+
+}  // namespace corvane

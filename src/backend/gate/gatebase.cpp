@@ -1,0 +1,246 @@
+#include "corvane/backend/gate/gatebase.hpp"
+
+#include <algorithm>
+#include <stdexcept>
+
+namespace corvane {
+
+Matrix::Matrix(std::size_t r, std::size_t c, std::vector<std::complex<double>> entries)
+    : rows(r), cols(c), data(std::move(entries)) {
+  if (data.size() != r * c) throw std::invalid_argument("Matrix entries do not match its shape");
+}
+
+// ---------------------------------------------------------------- IndexList
+
+IndexList::IndexList(std::initializer_list<std::int64_t> values) {
+  reserve(values.size());
+  for (std::int64_t v : values) push_back(v);
+}
+
+IndexList::IndexList(const IndexList& other) {
+  reserve(other.size_);
+  std::copy(other.begin(), other.end(), data());
+  size_ = other.size_;
+}
+
+IndexList::IndexList(IndexList&& other) noexcept : size_(other.size_), capacity_(other.capacity_) {
+  if (other.is_inline()) {
+    std::copy(other.inline_, other.inline_ + other.size_, inline_);
+  } else {
+    heap_ = other.heap_;
+    other.capacity_ = kInline;
+  }
+  other.size_ = 0;
+}
+
+IndexList& IndexList::operator=(const IndexList& other) {
+  if (this != &other) {
+    size_ = 0;
+    reserve(other.size_);
+    std::copy(other.begin(), other.end(), data());
+    size_ = other.size_;
+  }
+  return *this;
+}
+
+IndexList& IndexList::operator=(IndexList&& other) noexcept {
+  if (this != &other) {
+    release();
+    size_ = other.size_;
+    capacity_ = other.capacity_;
+    if (other.is_inline()) {
+      std::copy(other.inline_, other.inline_ + other.size_, inline_);
+    } else {
+      heap_ = other.heap_;
+      other.capacity_ = kInline;
+    }
+    other.size_ = 0;
+  }
+  return *this;
+}
+
+IndexList::~IndexList() { release(); }
+
+void IndexList::release() noexcept {
+  if (!is_inline()) delete[] heap_;
+  capacity_ = kInline;
+}
+
+void IndexList::reserve(std::size_t n) {
+  if (n > capacity_) grow_to(n);
+}
+
+void IndexList::grow_to(std::size_t n) {
+  if (n > UINT32_MAX) throw std::length_error("IndexList too long");
+  auto* fresh = new std::int64_t[n];
+  std::copy(begin(), end(), fresh);
+  std::uint32_t kept = size_;
+  release();
+  heap_ = fresh;
+  capacity_ = static_cast<std::uint32_t>(n);
+  size_ = kept;
+}
+
+void IndexList::push_back(std::int64_t v) {
+  if (size_ == capacity_) grow_to(std::size_t{capacity_} * 2);
+  data()[size_++] = v;
+}
+
+bool operator==(const IndexList& a, const IndexList& b) noexcept {
+  return std::equal(a.begin(), a.end(), b.begin(), b.end());
+}
+
+// ---------------------------------------------------------------- Parameter
+
+Parameter::Parameter(std::string v) : value_(std::make_shared<const std::string>(std::move(v))) {}
+Parameter::Parameter(ParamList v) : value_(std::make_shared<const ParamList>(std::move(v))) {}
+Parameter::Parameter(Matrix v) : value_(std::make_shared<const Matrix>(std::move(v))) {}
+
+Parameter Parameter::list(std::vector<ParamScalar> items, bool as_tuple) {
+  return Parameter(ParamList{std::move(items), as_tuple});
+}
+
+bool operator==(const Parameter& a, const Parameter& b) {
+  if (a.kind() != b.kind()) return false;
+  switch (a.kind()) {
+    case Parameter::Kind::Absent: return true;
+    case Parameter::Kind::Bool: return a.as_bool() == b.as_bool();
+    case Parameter::Kind::Integer: return a.as_integer() == b.as_integer();
+    case Parameter::Kind::Double: return a.as_double() == b.as_double();
+    case Parameter::Kind::Text: return a.as_text() == b.as_text();
+    case Parameter::Kind::List: return a.as_list() == b.as_list();
+    case Parameter::Kind::Array: return a.as_array() == b.as_array();
+  }
+  return false;
+}
+
+// ---------------------------------------------------------------- QuantumGate
+
+struct QuantumGate::Extra {
+  std::optional<IndexList> classical_target;
+  GateBlock block_gate_sequence;
+  std::optional<std::string> name;
+  std::optional<Matrix> matrix;
+  std::optional<Matrix> stored_matrix;
+
+  Extra() = default;
+  Extra(const Extra&) = default;
+  Extra& operator=(const Extra&) = delete;
+  ~Extra();
+};
+
+// Blocks may nest arbitrarily deep; releasing them recursively could exhaust the stack.
+// Nested blocks that this record alone keeps alive are detached level by level instead.
+QuantumGate::Extra::~Extra() {
+  if (!block_gate_sequence) return;
+  std::vector<GateBlock> pending;
+  pending.push_back(std::move(block_gate_sequence));
+  while (!pending.empty()) {
+    GateBlock block = std::move(pending.back());
+    pending.pop_back();
+    if (block.use_count() != 1) continue;  // still shared: dropping our reference is shallow
+    // Sole owner of a block that is about to be freed (blocks are created non-const by
+    // make_block), so its records may be taken apart.
+    auto& gates = const_cast<std::vector<QuantumGate>&>(*block);  // NOLINT
+    for (QuantumGate& g : gates) {
+      if (g.extra_ && g.extra_->block_gate_sequence) {
+        pending.push_back(std::move(g.extra_->block_gate_sequence));
+      }
+    }
+  }
+}
+
+namespace {
+const std::optional<IndexList> kNoBits;
+const GateBlock kNoBlock;
+const std::optional<std::string> kNoName;
+const std::optional<Matrix> kNoMatrix;
+}  // namespace
+
+QuantumGate::QuantumGate(std::string gate_id, IndexList targets, IndexList controls,
+                         IndexList control_states, Parameter param)
+    : id(std::move(gate_id)),
+      target(std::move(targets)),
+      control(std::move(controls)),
+      control_state(std::move(control_states)),
+      parameter(std::move(param)) {}
+
+QuantumGate::QuantumGate(const QuantumGate& other)
+    : id(other.id),
+      target(other.target),
+      control(other.control),
+      control_state(other.control_state),
+      parameter(other.parameter),
+      extra_(other.extra_ ? std::make_unique<Extra>(*other.extra_) : nullptr) {}
+
+QuantumGate::QuantumGate(QuantumGate&& other) noexcept = default;
+QuantumGate& QuantumGate::operator=(QuantumGate&& other) noexcept = default;
+
+QuantumGate& QuantumGate::operator=(const QuantumGate& other) {
+  if (this != &other) *this = QuantumGate(other);
+  return *this;
+}
+
+QuantumGate::~QuantumGate() = default;
+
+GateBlock make_block(std::vector<QuantumGate> gates) {
+  return std::make_shared<std::vector<QuantumGate>>(std::move(gates));
+}
+
+QuantumGate::Extra& QuantumGate::extra() {
+  if (!extra_) extra_ = std::make_unique<Extra>();
+  return *extra_;
+}
+
+const std::optional<IndexList>& QuantumGate::classical_target() const noexcept {
+  return extra_ ? extra_->classical_target : kNoBits;
+}
+void QuantumGate::set_classical_target(std::optional<IndexList> bits) {
+  if (bits || extra_) extra().classical_target = std::move(bits);
+}
+
+const GateBlock& QuantumGate::block_gate_sequence() const noexcept {
+  return extra_ ? extra_->block_gate_sequence : kNoBlock;
+}
+void QuantumGate::set_block_gate_sequence(GateBlock gates) {
+  if (gates || extra_) extra().block_gate_sequence = std::move(gates);
+}
+
+const std::optional<std::string>& QuantumGate::name() const noexcept {
+  return extra_ ? extra_->name : kNoName;
+}
+void QuantumGate::set_name(std::optional<std::string> display_name) {
+  if (display_name || extra_) extra().name = std::move(display_name);
+}
+
+const std::optional<Matrix>& QuantumGate::matrix() const noexcept {
+  return extra_ ? extra_->matrix : kNoMatrix;
+}
+void QuantumGate::set_matrix(std::optional<Matrix> m) {
+  if (m || extra_) extra().matrix = std::move(m);
+}
+
+const std::optional<Matrix>& QuantumGate::stored_matrix() const noexcept {
+  return extra_ ? extra_->stored_matrix : kNoMatrix;
+}
+void QuantumGate::set_stored_matrix(std::optional<Matrix> m) {
+  if (m || extra_) extra().stored_matrix = std::move(m);
+}
+
+namespace {
+bool same_block(const GateBlock& a, const GateBlock& b) {
+  if (a == b) return true;
+  if (!a || !b) return false;
+  return *a == *b;
+}
+}  // namespace
+
+bool operator==(const QuantumGate& a, const QuantumGate& b) {
+  return a.id == b.id && a.target == b.target && a.control == b.control &&
+         a.control_state == b.control_state && a.parameter == b.parameter &&
+         a.classical_target() == b.classical_target() &&
+         same_block(a.block_gate_sequence(), b.block_gate_sequence()) && a.name() == b.name() &&
+         a.matrix() == b.matrix() && a.stored_matrix() == b.stored_matrix();
+}
+
+}  // namespace corvane

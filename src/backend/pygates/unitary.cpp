@@ -1,0 +1,1 @@
+#include "corvane/backend/pygates/unitary.hpp"

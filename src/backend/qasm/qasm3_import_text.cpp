@@ -1,0 +1,3 @@
+#include "qasm3_import.hpp"
+
+#include "text.hpp"
