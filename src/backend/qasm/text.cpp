@@ -1,21 +1,741 @@
 #include "text.hpp"
 
+#include <utf8proc.h>
+
+#include <algorithm>
+#include <array>
+#include <charconv>
+#include <cmath>
+#include <cstring>
+#include <limits>
+#include <system_error>
+
 namespace corvane::qasm3::detail {
 
-void raise_value_error(std::string message) { throw ValueError(message); }
-void raise_not_implemented(std::string message) { throw NotImplementedError(message); }
-void raise_runtime_error(std::string message) { throw RuntimeError(message); }
-void raise_type_error(std::string message) { throw TypeError(message); }
-void raise_syntax_error(std::string message) { throw SyntaxError(message); }
-void raise_zero_division(std::string message) { throw ZeroDivisionError(message); }
-void raise_overflow(std::string message) { throw OverflowError(message); }
-void raise_recursion_error(std::string message) { throw RecursionError(message); }
+void raise_value_error(std::string message) {
+  throw ValueError(message);
+}
+void raise_not_implemented(std::string message) {
+  throw NotImplementedError(message);
+}
+void raise_runtime_error(std::string message) {
+  throw RuntimeError(message);
+}
+void raise_type_error(std::string message) {
+  throw TypeError(message);
+}
+void raise_syntax_error(std::string message) {
+  throw SyntaxError(message);
+}
+void raise_zero_division(std::string message) {
+  throw ZeroDivisionError(message);
+}
+void raise_overflow(std::string message) {
+  throw OverflowError(message);
+}
+void raise_recursion_error(std::string message) {
+  throw RecursionError(message);
+}
 
 DepthGuard::DepthGuard(int& depth) : depth_(depth) {
   if (++depth_ > kMaxNestingDepth) {
     --depth_;
     raise_recursion_error(std::string(kRecursionMessage));
   }
+}
+
+// ------------------------------------------------------------------ UTF-8
+
+namespace {
+
+constexpr bool is_ascii(char c) noexcept {
+  return static_cast<unsigned char>(c) < 0x80;
+}
+constexpr bool is_continuation(unsigned char b) noexcept {
+  return (b & 0xC0) == 0x80;
+}
+
+// Whether all eight bytes of a little block are ASCII.
+bool block_is_ascii(const char* p) noexcept {
+  std::uint64_t word = 0;
+  std::memcpy(&word, p, sizeof word);
+  return (word & 0x8080808080808080ULL) == 0;
+}
+
+// Length of the ASCII prefix of text[pos..], found eight bytes at a time.
+std::size_t ascii_run(std::string_view text, std::size_t pos) noexcept {
+  const std::size_t start = pos;
+  while (pos + 32 <= text.size()) {
+    const char* p = text.data() + pos;
+    std::uint64_t a = 0, b = 0, c = 0, d = 0;
+    std::memcpy(&a, p, 8);
+    std::memcpy(&b, p + 8, 8);
+    std::memcpy(&c, p + 16, 8);
+    std::memcpy(&d, p + 24, 8);
+    if (((a | b | c | d) & 0x8080808080808080ULL) != 0) break;
+    pos += 32;
+  }
+  while (pos + 8 <= text.size() && block_is_ascii(text.data() + pos))
+    pos += 8;
+  while (pos < text.size() && is_ascii(text[pos]))
+    ++pos;
+  return pos - start;
+}
+
+[[noreturn]] void raise_invalid_utf8(std::string_view reason, std::size_t offset) {
+  std::string message = "Input is not valid UTF-8: ";
+  message += reason;
+  message += " at byte ";
+  append_int(message, static_cast<std::int64_t>(offset));
+  raise_value_error(std::move(message));
+}
+
+// Checks the multi-byte sequence that starts at `pos`; returns its length.
+std::size_t check_sequence(std::string_view text, std::size_t pos) {
+  const auto lead = static_cast<unsigned char>(text[pos]);
+  std::size_t length = 0;
+  char32_t min_value = 0;
+  char32_t value = 0;
+  if (lead >= 0xC2 && lead <= 0xDF) {
+    length = 2, min_value = 0x80, value = lead & 0x1F;
+  } else if (lead >= 0xE0 && lead <= 0xEF) {
+    length = 3, min_value = 0x800, value = lead & 0x0F;
+  } else if (lead >= 0xF0 && lead <= 0xF4) {
+    length = 4, min_value = 0x10000, value = lead & 0x07;
+  } else if (is_continuation(lead)) {
+    raise_invalid_utf8("unexpected continuation byte", pos);
+  } else if (lead == 0xC0 || lead == 0xC1) {
+    raise_invalid_utf8("overlong encoding", pos);
+  } else {
+    raise_invalid_utf8("invalid start byte", pos);
+  }
+  for (std::size_t i = 1; i < length; ++i) {
+    if (pos + i >= text.size()) raise_invalid_utf8("truncated sequence", pos);
+    const auto b = static_cast<unsigned char>(text[pos + i]);
+    if (!is_continuation(b)) raise_invalid_utf8("truncated sequence", pos);
+    value = (value << 6) | (b & 0x3F);
+  }
+  if (value < min_value) raise_invalid_utf8("overlong encoding", pos);
+  if (value >= 0xD800 && value <= 0xDFFF) raise_invalid_utf8("surrogate code point", pos);
+  if (value > 0x10FFFF) raise_invalid_utf8("code point above U+10FFFF", pos);
+  return length;
+}
+
+}  // namespace
+
+void validate_utf8(std::string_view text) {
+  std::size_t pos = 0;
+  while (pos < text.size()) {
+    pos += ascii_run(text, pos);
+    if (pos < text.size()) pos += check_sequence(text, pos);
+  }
+}
+
+// Tolerates malformed input (a stray byte decodes as U+FFFD of length 1) so that a
+// caller that skipped validation can never read past the end of the text.
+CodePoint decode_at(std::string_view text, std::size_t pos) {
+  const auto lead = static_cast<unsigned char>(text[pos]);
+  if (lead < 0x80) return {lead, 1};
+  int length = 0;
+  char32_t value = 0;
+  if (lead >= 0xC0 && lead <= 0xDF) {
+    length = 2, value = lead & 0x1F;
+  } else if (lead >= 0xE0 && lead <= 0xEF) {
+    length = 3, value = lead & 0x0F;
+  } else if (lead >= 0xF0 && lead <= 0xF7) {
+    length = 4, value = lead & 0x07;
+  } else {
+    return {0xFFFD, 1};
+  }
+  if (pos + static_cast<std::size_t>(length) > text.size()) return {0xFFFD, 1};
+  for (int i = 1; i < length; ++i) {
+    const auto b = static_cast<unsigned char>(text[pos + static_cast<std::size_t>(i)]);
+    if (!is_continuation(b)) return {0xFFFD, 1};
+    value = (value << 6) | (b & 0x3F);
+  }
+  return {value, length};
+}
+
+CodePoint decode_before(std::string_view text, std::size_t pos) {
+  std::size_t start = pos - 1;
+  while (start > 0 && pos - start < 4 && is_continuation(static_cast<unsigned char>(text[start]))) {
+    --start;
+  }
+  const CodePoint cp = decode_at(text, start);
+  if (start + static_cast<std::size_t>(cp.length) != pos) return {0xFFFD, 1};
+  return cp;
+}
+
+void append_utf8(std::string& out, char32_t cp) {
+  if (cp < 0x80) {
+    out += static_cast<char>(cp);
+  } else if (cp < 0x800) {
+    out += static_cast<char>(0xC0 | (cp >> 6));
+    out += static_cast<char>(0x80 | (cp & 0x3F));
+  } else if (cp < 0x10000) {
+    out += static_cast<char>(0xE0 | (cp >> 12));
+    out += static_cast<char>(0x80 | ((cp >> 6) & 0x3F));
+    out += static_cast<char>(0x80 | (cp & 0x3F));
+  } else {
+    out += static_cast<char>(0xF0 | (cp >> 18));
+    out += static_cast<char>(0x80 | ((cp >> 12) & 0x3F));
+    out += static_cast<char>(0x80 | ((cp >> 6) & 0x3F));
+    out += static_cast<char>(0x80 | (cp & 0x3F));
+  }
+}
+
+std::size_t count_code_points(std::string_view text) {
+  std::size_t count = 0;
+  for (char c : text)
+    count += is_continuation(static_cast<unsigned char>(c)) ? 0 : 1;
+  return count;
+}
+
+// ------------------------------------------------------------------ Unicode classes
+
+namespace {
+
+utf8proc_category_t category_of(char32_t cp) noexcept {
+  return utf8proc_category(static_cast<utf8proc_int32_t>(cp));
+}
+
+constexpr bool is_ascii_digit(char32_t cp) noexcept {
+  return cp >= '0' && cp <= '9';
+}
+constexpr bool is_ascii_alnum(char32_t cp) noexcept {
+  return is_ascii_digit(cp) || (cp >= 'A' && cp <= 'Z') || (cp >= 'a' && cp <= 'z');
+}
+
+}  // namespace
+
+bool is_space(char32_t cp) noexcept {
+  if (cp < 0x80) return (cp >= 0x09 && cp <= 0x0D) || (cp >= 0x1C && cp <= 0x20);
+  switch (cp) {
+    case 0x85:
+    case 0xA0:
+    case 0x1680:
+    case 0x2028:
+    case 0x2029:
+    case 0x202F:
+    case 0x205F:
+    case 0x3000:
+      return true;
+    default:
+      return cp >= 0x2000 && cp <= 0x200A;
+  }
+}
+
+bool is_word(char32_t cp) noexcept {
+  if (cp < 0x80) return is_ascii_alnum(cp) || cp == '_';
+  switch (category_of(cp)) {
+    case UTF8PROC_CATEGORY_LU:
+    case UTF8PROC_CATEGORY_LL:
+    case UTF8PROC_CATEGORY_LT:
+    case UTF8PROC_CATEGORY_LM:
+    case UTF8PROC_CATEGORY_LO:
+    case UTF8PROC_CATEGORY_ND:
+    case UTF8PROC_CATEGORY_NL:
+    case UTF8PROC_CATEGORY_NO:
+      return true;
+    default:
+      return false;
+  }
+}
+
+bool is_digit(char32_t cp) noexcept {
+  if (cp < 0x80) return is_ascii_digit(cp);
+  return category_of(cp) == UTF8PROC_CATEGORY_ND;
+}
+
+// Decimal digits are encoded in contiguous runs of ten, zero to nine, possibly several
+// runs back to back; the value is the distance from the start of the run, modulo ten.
+int digit_value(char32_t cp) noexcept {
+  if (cp < 0x80) return is_ascii_digit(cp) ? static_cast<int>(cp - '0') : -1;
+  if (!is_digit(cp)) return -1;
+  int offset = 0;
+  while (is_digit(cp - 1 - static_cast<char32_t>(offset)))
+    ++offset;
+  return offset % 10;
+}
+
+bool is_printable(char32_t cp) noexcept {
+  if (cp < 0x80) return cp >= 0x20 && cp < 0x7F;
+  switch (category_of(cp)) {
+    case UTF8PROC_CATEGORY_CC:
+    case UTF8PROC_CATEGORY_CF:
+    case UTF8PROC_CATEGORY_CS:
+    case UTF8PROC_CATEGORY_CO:
+    case UTF8PROC_CATEGORY_CN:
+    case UTF8PROC_CATEGORY_ZL:
+    case UTF8PROC_CATEGORY_ZP:
+    case UTF8PROC_CATEGORY_ZS:
+      return false;
+    default:
+      return true;
+  }
+}
+
+namespace {
+
+// Length in bytes of the run of code points satisfying `in_class`, with an ASCII fast path.
+template <class AsciiTest, class Test>
+std::size_t class_run(std::string_view text, std::size_t pos, AsciiTest ascii_test,
+                      Test in_class) noexcept {
+  const std::size_t start = pos;
+  while (pos < text.size()) {
+    const char c = text[pos];
+    if (is_ascii(c)) {
+      if (!ascii_test(static_cast<char32_t>(c))) break;
+      ++pos;
+      continue;
+    }
+    const CodePoint cp = decode_at(text, pos);
+    if (!in_class(cp.value)) break;
+    pos += static_cast<std::size_t>(cp.length);
+  }
+  return pos - start;
+}
+
+}  // namespace
+
+std::size_t word_run(std::string_view text, std::size_t pos) noexcept {
+  return class_run(
+      text, pos, [](char32_t c) { return is_ascii_alnum(c) || c == '_'; }, is_word);
+}
+
+std::size_t space_run(std::string_view text, std::size_t pos) noexcept {
+  return class_run(
+      text, pos, [](char32_t c) { return (c >= 0x09 && c <= 0x0D) || (c >= 0x1C && c <= 0x20); },
+      is_space);
+}
+
+std::size_t digit_run(std::string_view text, std::size_t pos) noexcept {
+  return class_run(text, pos, is_ascii_digit, is_digit);
+}
+
+bool at_word_boundary(std::string_view text, std::size_t pos) noexcept {
+  const bool word_before = pos > 0 && pos <= text.size() && is_word(decode_before(text, pos).value);
+  const bool word_after = pos < text.size() && is_word(decode_at(text, pos).value);
+  return word_before != word_after;
+}
+
+bool is_identifier(std::string_view text) noexcept {
+  return !text.empty() && is_ident_start(text[0]) && 1 + word_run(text, 1) == text.size();
+}
+
+// ------------------------------------------------------------------ trimming
+
+std::string_view trim_left(std::string_view text) noexcept {
+  return text.substr(space_run(text, 0));
+}
+
+std::string_view trim_right(std::string_view text) noexcept {
+  std::size_t end = text.size();
+  while (end > 0) {
+    const char c = text[end - 1];
+    if (is_ascii(c)) {
+      if (!is_space(static_cast<char32_t>(c))) break;
+      --end;
+      continue;
+    }
+    const CodePoint cp = decode_before(text, end);
+    if (!is_space(cp.value)) break;
+    end -= static_cast<std::size_t>(cp.length);
+  }
+  return text.substr(0, end);
+}
+
+std::string_view trim(std::string_view text) noexcept {
+  return trim_right(trim_left(text));
+}
+
+// ------------------------------------------------------------------ message values
+
+namespace {
+
+void append_hex_escape(std::string& out, char kind, char32_t cp, int digits) {
+  static constexpr char kHex[] = "0123456789abcdef";
+  out += '\\';
+  out += kind;
+  for (int shift = 4 * (digits - 1); shift >= 0; shift -= 4)
+    out += kHex[(cp >> shift) & 0xF];
+}
+
+void append_escaped(std::string& out, char32_t cp, char quote) {
+  if (cp == static_cast<char32_t>(quote) || cp == '\\') {
+    out += '\\';
+    out += static_cast<char>(cp);
+  } else if (cp == '\t') {
+    out += "\\t";
+  } else if (cp == '\n') {
+    out += "\\n";
+  } else if (cp == '\r') {
+    out += "\\r";
+  } else if (cp < 0x20 || cp == 0x7F) {
+    append_hex_escape(out, 'x', cp, 2);
+  } else if (cp < 0x7F || is_printable(cp)) {
+    append_utf8(out, cp);
+  } else if (cp <= 0xFF) {
+    append_hex_escape(out, 'x', cp, 2);
+  } else if (cp <= 0xFFFF) {
+    append_hex_escape(out, 'u', cp, 4);
+  } else {
+    append_hex_escape(out, 'U', cp, 8);
+  }
+}
+
+}  // namespace
+
+void append_quoted(std::string& out, std::string_view text) {
+  const bool has_single = text.find('\'') != std::string_view::npos;
+  const bool has_double = text.find('"') != std::string_view::npos;
+  const char quote = has_single && !has_double ? '"' : '\'';
+  out += quote;
+  std::size_t pos = 0;
+  while (pos < text.size()) {
+    const CodePoint cp = decode_at(text, pos);
+    append_escaped(out, cp.value, quote);
+    pos += static_cast<std::size_t>(cp.length);
+  }
+  out += quote;
+}
+
+std::string quoted(std::string_view text) {
+  std::string out;
+  out.reserve(text.size() + 2);
+  append_quoted(out, text);
+  return out;
+}
+
+namespace {
+
+template <class Items>
+std::string bracketed_items(const Items& items) {
+  std::string out = "[";
+  for (std::size_t i = 0; i < items.size(); ++i) {
+    if (i > 0) out += ", ";
+    append_quoted(out, items[i]);
+  }
+  out += ']';
+  return out;
+}
+
+}  // namespace
+
+std::string bracketed(const std::vector<std::string_view>& items) {
+  return bracketed_items(items);
+}
+std::string bracketed(const std::vector<std::string>& items) {
+  return bracketed_items(items);
+}
+
+// ------------------------------------------------------------------ numbers
+
+void append_int(std::string& out, std::int64_t value) {
+  std::array<char, 24> buf{};
+  const auto result = std::to_chars(buf.data(), buf.data() + buf.size(), value);
+  out.append(buf.data(), result.ptr);
+}
+
+std::string int_text(std::int64_t value) {
+  std::string out;
+  append_int(out, value);
+  return out;
+}
+
+namespace {
+
+// The significant digits (without leading or trailing zeros) and the decimal exponent
+// of the first one: value = 0.d1d2d3... * 10^(exponent + 1).
+struct DecimalDigits {
+  std::array<char, 32> digits{};
+  int count = 0;
+  int exponent = 0;
+};
+
+// Splits the scientific form "d[.ddd]e[+-]XX" that std::to_chars writes.
+DecimalDigits split_scientific(const char* first, const char* last) {
+  DecimalDigits d;
+  const char* p = first;
+  for (; p != last && *p != 'e'; ++p) {
+    if (*p != '.') d.digits[static_cast<std::size_t>(d.count++)] = *p;
+  }
+  while (d.count > 1 && d.digits[static_cast<std::size_t>(d.count - 1)] == '0')
+    --d.count;
+  ++p;  // 'e'
+  const bool negative = *p == '-';
+  ++p;
+  std::from_chars(p, last, d.exponent);
+  if (negative) d.exponent = -d.exponent;
+  return d;
+}
+
+// Writes digits in the host's float layout: positional when the exponent lies in
+// [-4, positional_limit), otherwise d.ddde+XX with at least two exponent digits.
+void append_layout(std::string& out, const DecimalDigits& d, int positional_limit,
+                   bool force_fraction) {
+  const std::string_view digits(d.digits.data(), static_cast<std::size_t>(d.count));
+  if (d.exponent >= -4 && d.exponent < positional_limit) {
+    if (d.exponent < 0) {
+      out += "0.";
+      out.append(static_cast<std::size_t>(-d.exponent - 1), '0');
+      out += digits;
+      return;
+    }
+    const auto int_digits = static_cast<std::size_t>(d.exponent) + 1;
+    if (digits.size() <= int_digits) {
+      out += digits;
+      out.append(int_digits - digits.size(), '0');
+      if (force_fraction) out += ".0";
+    } else {
+      out += digits.substr(0, int_digits);
+      out += '.';
+      out += digits.substr(int_digits);
+    }
+    return;
+  }
+  out += digits[0];
+  if (digits.size() > 1) {
+    out += '.';
+    out += digits.substr(1);
+  }
+  out += d.exponent < 0 ? "e-" : "e+";
+  const int magnitude = d.exponent < 0 ? -d.exponent : d.exponent;
+  if (magnitude < 10) out += '0';
+  append_int(out, magnitude);
+}
+
+// "inf", "-inf" and "nan" (a NaN's sign is not shown); false for finite values.
+bool append_non_finite(std::string& out, double value) {
+  if (std::isnan(value)) {
+    out += "nan";
+    return true;
+  }
+  if (std::isinf(value)) {
+    out += value < 0 ? "-inf" : "inf";
+    return true;
+  }
+  return false;
+}
+
+template <class... Precision>
+void append_formatted(std::string& out, double value, int positional_limit, bool force_fraction,
+                      Precision... precision) {
+  if (append_non_finite(out, value)) return;
+  if (std::signbit(value)) out += '-';
+  std::array<char, 40> buf{};
+  const auto result = std::to_chars(buf.data(), buf.data() + buf.size(), std::fabs(value),
+                                    std::chars_format::scientific, precision...);
+  append_layout(out, split_scientific(buf.data(), result.ptr), positional_limit, force_fraction);
+}
+
+}  // namespace
+
+void append_g15(std::string& out, double value) {
+  append_formatted(out, value, 15, false, 14);
+}
+
+std::string g15(double value) {
+  std::string out;
+  append_g15(out, value);
+  return out;
+}
+
+void append_shortest(std::string& out, double value) {
+  append_formatted(out, value, 16, true);
+}
+
+std::string shortest(double value) {
+  std::string out;
+  append_shortest(out, value);
+  return out;
+}
+
+namespace {
+
+// Whitespace that float() strips around a number: the ASCII set of C's isspace and,
+// outside ASCII, every Unicode whitespace character (U+001C..U+001F are not stripped).
+bool is_float_space(char32_t cp) noexcept {
+  if (cp < 0x80) return cp == ' ' || (cp >= 0x09 && cp <= 0x0D);
+  return is_space(cp);
+}
+
+std::string_view strip_float_space(std::string_view text) {
+  std::size_t begin = 0;
+  while (begin < text.size()) {
+    const CodePoint cp = decode_at(text, begin);
+    if (!is_float_space(cp.value)) break;
+    begin += static_cast<std::size_t>(cp.length);
+  }
+  std::size_t end = text.size();
+  while (end > begin) {
+    const CodePoint cp = decode_before(text, end);
+    if (!is_float_space(cp.value)) break;
+    end -= static_cast<std::size_t>(cp.length);
+  }
+  return text.substr(begin, end - begin);
+}
+
+bool equals_ignoring_case(std::string_view text, std::string_view lower) {
+  if (text.size() != lower.size()) return false;
+  for (std::size_t i = 0; i < text.size(); ++i) {
+    char c = text[i];
+    if (c >= 'A' && c <= 'Z') c = static_cast<char>(c - 'A' + 'a');
+    if (c != lower[i]) return false;
+  }
+  return true;
+}
+
+std::optional<double> read_special(std::string_view body) {
+  if (equals_ignoring_case(body, "inf") || equals_ignoring_case(body, "infinity")) {
+    return std::numeric_limits<double>::infinity();
+  }
+  if (equals_ignoring_case(body, "nan")) return std::numeric_limits<double>::quiet_NaN();
+  return std::nullopt;
+}
+
+// The unsigned number text rewritten as plain ASCII for std::from_chars: digits of any
+// script by value, underscores dropped. Short texts stay in the inline buffer.
+class CleanNumber {
+ public:
+  void push(char c) {
+    if (size_ < inline_.size()) {
+      inline_[size_] = c;
+    } else {
+      if (size_ == inline_.size()) spill_.assign(inline_.data(), inline_.size());
+      spill_ += c;
+    }
+    ++size_;
+  }
+  [[nodiscard]] std::string_view view() const {
+    return size_ <= inline_.size() ? std::string_view(inline_.data(), size_) : spill_;
+  }
+
+ private:
+  std::array<char, 64> inline_{};
+  std::string spill_;
+  std::size_t size_ = 0;
+};
+
+// Scans digits with single underscores between them from `pos`, appending their ASCII
+// values; returns the number of digits, or -1 when an underscore is misplaced.
+long scan_digits(std::string_view text, std::size_t& pos, CleanNumber& clean) {
+  long count = 0;
+  bool after_underscore = false;
+  while (pos < text.size()) {
+    if (text[pos] == '_') {
+      if (count == 0 || after_underscore) return -1;
+      after_underscore = true;
+      ++pos;
+      continue;
+    }
+    const CodePoint cp = decode_at(text, pos);
+    const int value = digit_value(cp.value);
+    if (value < 0) break;
+    clean.push(static_cast<char>('0' + value));
+    ++count;
+    after_underscore = false;
+    pos += static_cast<std::size_t>(cp.length);
+  }
+  return after_underscore ? -1 : count;
+}
+
+// Whether a number that std::from_chars found out of range is too large (rather than
+// too small): its order of magnitude, from where the first non-zero digit stands and
+// the exponent, is positive.
+bool is_overflow(std::string_view clean) {
+  std::size_t pos = 0;
+  long long order = 0;
+  bool seen_point = false;
+  for (; pos < clean.size() && clean[pos] != 'e'; ++pos) {
+    if (clean[pos] == '.') {
+      seen_point = true;
+    } else if (clean[pos] != '0') {
+      break;
+    } else if (seen_point) {
+      --order;
+    }
+  }
+  if (!seen_point) {
+    for (std::size_t i = pos; i < clean.size() && clean[i] != '.' && clean[i] != 'e'; ++i)
+      ++order;
+  }
+  const std::size_t e = clean.find('e');
+  if (e == std::string_view::npos) return order > 0;
+  const bool negative = clean[e + 1] == '-';
+  long long exponent = 0;
+  constexpr long long kSaturated = 1LL << 40;  // far beyond any double's range
+  for (std::size_t i = e + (clean[e + 1] == '+' || negative ? 2 : 1); i < clean.size(); ++i) {
+    exponent = std::min(kSaturated, exponent * 10 + (clean[i] - '0'));
+  }
+  return order + (negative ? -exponent : exponent) > 0;
+}
+
+// Digits, optional fraction and optional exponent, nothing else; the clean ASCII copy
+// goes to `clean`. False when the text is not such a number.
+bool scan_number(std::string_view text, CleanNumber& clean) {
+  std::size_t pos = 0;
+  const long int_digits = scan_digits(text, pos, clean);
+  if (int_digits < 0) return false;
+  long frac_digits = 0;
+  if (pos < text.size() && text[pos] == '.') {
+    clean.push('.');
+    ++pos;
+    frac_digits = scan_digits(text, pos, clean);
+    if (frac_digits < 0) return false;
+  }
+  if (int_digits + frac_digits == 0) return false;
+  if (pos < text.size() && (text[pos] == 'e' || text[pos] == 'E')) {
+    clean.push('e');
+    ++pos;
+    if (pos < text.size() && (text[pos] == '+' || text[pos] == '-')) clean.push(text[pos++]);
+    if (scan_digits(text, pos, clean) <= 0) return false;
+  }
+  return pos == text.size();
+}
+
+}  // namespace
+
+std::optional<double> read_float(std::string_view text) {
+  std::string_view body = strip_float_space(text);
+  bool negative = false;
+  if (!body.empty() && (body[0] == '+' || body[0] == '-')) {
+    negative = body[0] == '-';
+    body.remove_prefix(1);
+  }
+  std::optional<double> value;
+  if (body.empty() || body[0] == 'i' || body[0] == 'I' || body[0] == 'n' || body[0] == 'N') {
+    value = read_special(body);
+  } else {
+    CleanNumber clean;
+    if (!scan_number(body, clean)) return std::nullopt;
+    const std::string_view ascii = clean.view();
+    double parsed = 0.0;
+    const auto result = std::from_chars(ascii.data(), ascii.data() + ascii.size(), parsed);
+    if (result.ec == std::errc::result_out_of_range) {
+      parsed = is_overflow(ascii) ? std::numeric_limits<double>::infinity() : 0.0;
+    } else if (result.ec != std::errc() || result.ptr != ascii.data() + ascii.size()) {
+      return std::nullopt;
+    }
+    value = parsed;
+  }
+  if (value && negative) *value = -*value;
+  return value;
+}
+
+std::optional<std::int64_t> read_decimal_digits(std::string_view digits) {
+  if (digits.empty()) return std::nullopt;
+  constexpr std::int64_t kMax = std::numeric_limits<std::int64_t>::max();
+  std::int64_t value = 0;
+  std::size_t pos = 0;
+  while (pos < digits.size()) {
+    const CodePoint cp = decode_at(digits, pos);
+    const int digit = digit_value(cp.value);
+    if (digit < 0 || value > (kMax - digit) / 10) return std::nullopt;
+    value = value * 10 + digit;
+    pos += static_cast<std::size_t>(cp.length);
+  }
+  return value;
 }
 
 }  // namespace corvane::qasm3::detail
