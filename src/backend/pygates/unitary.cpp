@@ -1,1 +1,249 @@
 #include "corvane/backend/pygates/unitary.hpp"
+
+#include <array>
+#include <cmath>
+#include <complex>
+#include <cstddef>
+#include <stdexcept>
+#include <string>
+#include <type_traits>
+#include <variant>
+
+namespace corvane {
+
+namespace {
+
+using Complex = std::complex<double>;
+constexpr double kInvSqrt2 = 0.70710678118654752440;
+
+// ------------------------------------------------------------------ parameters
+
+std::string entries_text(std::size_t count) {
+  return std::to_string(count) + (count == 1 ? " entry" : " entries");
+}
+
+// What a parameter that no matrix can be made of is, for the message.
+std::string describe(const Parameter& parameter, std::size_t wanted) {
+  switch (parameter.kind()) {
+    case Parameter::Kind::Absent:
+      return "no parameter";
+    case Parameter::Kind::Text:
+      return "a text";
+    case Parameter::Kind::Array:
+      return "a numeric array";
+    case Parameter::Kind::List: {
+      const std::size_t size = parameter.as_list().items.size();
+      return size == wanted ? "a list with a text entry" : "a list of " + entries_text(size);
+    }
+    default:
+      return "one number";
+  }
+}
+
+[[noreturn]] void reject(std::string_view gate_id, std::size_t count, const Parameter& parameter) {
+  std::string message = "the matrix of gate '";
+  message += gate_id;
+  message += "' needs ";
+  message += count == 1 ? "one angle (a number, or a list of one number)"
+                        : "a list of " + std::to_string(count) + " angles";
+  message += ", got " + describe(parameter, count);
+  throw std::invalid_argument(message);
+}
+
+std::optional<double> number_of(const ParamScalar& entry) {
+  return std::visit(
+      [](const auto& value) -> std::optional<double> {
+        if constexpr (std::is_same_v<std::decay_t<decltype(value)>, std::string>) {
+          return std::nullopt;
+        } else {
+          return static_cast<double>(value);
+        }
+      },
+      entry);
+}
+
+std::optional<double> number_of(const Parameter& parameter) {
+  switch (parameter.kind()) {
+    case Parameter::Kind::Bool:
+      return parameter.as_bool() ? 1.0 : 0.0;
+    case Parameter::Kind::Integer:
+      return static_cast<double>(parameter.as_integer());
+    case Parameter::Kind::Double:
+      return parameter.as_double();
+    default:
+      return std::nullopt;
+  }
+}
+
+// The `Count` angles of a list parameter, in order; nothing unless it holds exactly
+// `Count` numbers.
+template <std::size_t Count>
+std::optional<std::array<double, Count>> list_angles(const Parameter& parameter) {
+  if (parameter.kind() != Parameter::Kind::List) return std::nullopt;
+  const auto& items = parameter.as_list().items;
+  if (items.size() != Count) return std::nullopt;
+  std::array<double, Count> angles{};
+  for (std::size_t i = 0; i < Count; ++i) {
+    const std::optional<double> angle = number_of(items[i]);
+    if (!angle) return std::nullopt;
+    angles[i] = *angle;
+  }
+  return angles;
+}
+
+// The `Count` angles a parameterised matrix is a function of: a list of exactly `Count`
+// numbers, or, for a one-angle gate, also a single number.
+template <std::size_t Count>
+std::array<double, Count> angles_of(std::string_view gate_id, const Parameter& parameter) {
+  if constexpr (Count == 1) {
+    if (const std::optional<double> angle = number_of(parameter)) return {*angle};
+  }
+  if (auto angles = list_angles<Count>(parameter)) return *angles;
+  reject(gate_id, Count, parameter);
+}
+
+// ------------------------------------------------------------------ matrices of angles
+
+Matrix two_by_two(Complex a, Complex b, Complex c, Complex d) {
+  return Matrix(2, 2, {a, b, c, d});
+}
+
+Matrix rx_matrix(const Parameter& parameter) {
+  const double half = angles_of<1>("rx", parameter)[0] / 2;
+  const Complex off(0.0, -std::sin(half));
+  return two_by_two(std::cos(half), off, off, std::cos(half));
+}
+
+Matrix ry_matrix(const Parameter& parameter) {
+  const double half = angles_of<1>("ry", parameter)[0] / 2;
+  return two_by_two(std::cos(half), -std::sin(half), std::sin(half), std::cos(half));
+}
+
+Matrix rz_matrix(const Parameter& parameter) {
+  const double half = angles_of<1>("rz", parameter)[0] / 2;
+  return two_by_two(std::polar(1.0, -half), 0.0, 0.0, std::polar(1.0, half));
+}
+
+Matrix phase_matrix(std::string_view gate_id, const Parameter& parameter) {
+  const double theta = angles_of<1>(gate_id, parameter)[0];
+  return two_by_two(1.0, 0.0, 0.0, std::polar(1.0, theta));
+}
+
+Matrix p_matrix(const Parameter& parameter) {
+  return phase_matrix("p", parameter);
+}
+Matrix phase_gate_matrix(const Parameter& parameter) {
+  return phase_matrix("phase_gate", parameter);
+}
+
+// U(theta, phi, lambda), the general one-qubit rotation.
+Matrix u_matrix(const Parameter& parameter) {
+  const auto [theta, phi, lambda] = angles_of<3>("u", parameter);
+  const double c = std::cos(theta / 2);
+  const double s = std::sin(theta / 2);
+  return two_by_two(c, -std::polar(s, lambda), std::polar(s, phi), std::polar(c, phi + lambda));
+}
+
+// ------------------------------------------------------------------ the table
+
+using MatrixFunction = Matrix (*)(const Parameter&);
+
+// One row: a fixed dim x dim matrix (row-major, first dim*dim entries used), or, with
+// dim 0, a function of the parameter.
+struct GateRow {
+  std::string_view id;
+  std::size_t dim;
+  std::array<Complex, 16> entries;
+  MatrixFunction of_parameter;
+};
+
+constexpr Complex kI{0.0, 1.0};
+constexpr Complex kHalfPlus{0.5, 0.5};    // (1 + i) / 2
+constexpr Complex kHalfMinus{0.5, -0.5};  // (1 - i) / 2
+constexpr Complex kEighthTurn{kInvSqrt2, kInvSqrt2};
+
+constexpr GateRow fixed2(std::string_view id, Complex a, Complex b, Complex c, Complex d) {
+  return {id, 2, {a, b, c, d}, nullptr};
+}
+constexpr GateRow fixed4(std::string_view id, std::array<Complex, 16> entries) {
+  return {id, 4, entries, nullptr};
+}
+constexpr GateRow function_row(std::string_view id, MatrixFunction f) {
+  return {id, 0, {}, f};
+}
+
+// Controlled one-qubit gate on (control, target): identity on the upper block, the
+// gate on the lower one.
+constexpr std::array<Complex, 16> controlled(Complex a, Complex b, Complex c, Complex d) {
+  return {1, 0, 0, 0, 0, 1, 0, 0, 0, 0, a, b, 0, 0, c, d};
+}
+
+constexpr std::array<GateRow, 25> kRows{{
+    fixed2("h", kInvSqrt2, kInvSqrt2, kInvSqrt2, -kInvSqrt2),
+    fixed2("x", 0, 1, 1, 0),
+    fixed2("y", 0, -kI, kI, 0),
+    fixed2("z", 1, 0, 0, -1),
+    fixed2("s", 1, 0, 0, kI),
+    fixed2("s_dag", 1, 0, 0, -kI),
+    fixed2("t", 1, 0, 0, kEighthTurn),
+    fixed2("t_dag", 1, 0, 0, std::conj(kEighthTurn)),
+    fixed2("sqrtx", kHalfPlus, kHalfMinus, kHalfMinus, kHalfPlus),
+    fixed2("sqrtx_dag", kHalfMinus, kHalfPlus, kHalfPlus, kHalfMinus),
+    fixed2("sqrty", kHalfPlus, -kHalfPlus, kHalfPlus, kHalfPlus),
+    fixed2("sqrty_dag", kHalfMinus, kHalfMinus, -kHalfMinus, kHalfMinus),
+    fixed2("i", 1, 0, 0, 1),
+    fixed4("cnot", controlled(0, 1, 1, 0)),
+    fixed4("cx", controlled(0, 1, 1, 0)),
+    fixed4("cy", controlled(0, -kI, kI, 0)),
+    fixed4("cz", controlled(1, 0, 0, -1)),
+    fixed4("ch", controlled(kInvSqrt2, kInvSqrt2, kInvSqrt2, -kInvSqrt2)),
+    fixed4("swap", {1, 0, 0, 0, 0, 0, 1, 0, 0, 1, 0, 0, 0, 0, 0, 1}),
+    function_row("rx", rx_matrix),
+    function_row("ry", ry_matrix),
+    function_row("rz", rz_matrix),
+    function_row("p", p_matrix),
+    function_row("phase_gate", phase_gate_matrix),
+    function_row("u", u_matrix),
+}};
+
+GateMatrixEntry entry_of(const GateRow& row) {
+  GateMatrixEntry entry;
+  if (row.of_parameter != nullptr) {
+    entry.of_parameter = row.of_parameter;
+  } else {
+    const auto* first = row.entries.data();
+    entry.fixed = Matrix(row.dim, row.dim, {first, first + row.dim * row.dim});
+  }
+  return entry;
+}
+
+// The entries in row order, made on first use.
+const std::array<GateMatrixEntry, kRows.size()>& entries() {
+  static const auto made = [] {
+    std::array<GateMatrixEntry, kRows.size()> all;
+    for (std::size_t i = 0; i < kRows.size(); ++i)
+      all[i] = entry_of(kRows[i]);
+    return all;
+  }();
+  return made;
+}
+
+}  // namespace
+
+const GateMatrixEntry* GateSet::get(std::string_view gate_id) const {
+  for (std::size_t i = 0; i < kRows.size(); ++i) {
+    if (kRows[i].id == gate_id) return &entries()[i];
+  }
+  return nullptr;
+}
+
+std::size_t GateSet::size() const noexcept {
+  return kRows.size();
+}
+
+const GateSet& gate_set() {
+  static const GateSet table;
+  return table;
+}
+
+}  // namespace corvane
