@@ -173,6 +173,7 @@ QuantumGate::QuantumGate(const QuantumGate& other)
       parameter(other.parameter),
       extra_(other.extra_ ? std::make_unique<Extra>(*other.extra_) : nullptr) {}
 
+QuantumGate::QuantumGate() = default;
 QuantumGate::QuantumGate(QuantumGate&& other) noexcept = default;
 QuantumGate& QuantumGate::operator=(QuantumGate&& other) noexcept = default;
 

@@ -147,7 +147,7 @@ class QuantumGate {
   IndexList control_state;
   Parameter parameter;
 
-  QuantumGate() = default;
+  QuantumGate();
   QuantumGate(std::string gate_id, IndexList targets, IndexList controls = {},
               IndexList control_states = {}, Parameter param = {});
   QuantumGate(const QuantumGate& other);
