@@ -4,6 +4,7 @@
 #pragma once
 
 #include <cstdint>
+#include <functional>
 #include <optional>
 #include <string>
 #include <string_view>
@@ -23,12 +24,21 @@ std::string strip_comments(std::string_view code);
 std::vector<std::string_view> split_statements(std::string_view body);
 
 // ------------------------------------------------------------------ register declarations
+// Hashes text keys so maps keyed by std::string can be searched with a string_view.
+struct TextHash {
+  using is_transparent = void;
+  std::size_t operator()(std::string_view s) const noexcept {
+    return std::hash<std::string_view>{}(s);
+  }
+};
+
 struct RegisterSpan {
   std::int64_t offset = 0;
   std::int64_t size = 0;
 };
 
-// Register name -> (offset, size). Setting a name again replaces its entry.
+// Register name -> (offset, size). Setting a name again replaces its entry. Hashed, so a
+// program with many registers is laid out and resolved in linear time.
 class RegisterMap {
  public:
   void set(std::string_view name, RegisterSpan span);
@@ -37,7 +47,7 @@ class RegisterMap {
   [[nodiscard]] std::size_t size() const noexcept { return entries_.size(); }
 
  private:
-  std::vector<std::pair<std::string, RegisterSpan>> entries_;
+  std::unordered_map<std::string, RegisterSpan, TextHash, std::equal_to<>> entries_;
 };
 
 struct Registers {
@@ -45,9 +55,12 @@ struct Registers {
   RegisterMap map;
 };
 
+// Array declarations first, then scalar ones, each in text order. ValueError when a size
+// or the running offset does not fit std::int64_t.
 Registers extract_qubit_registers(std::string_view code);
 Registers extract_bit_registers(std::string_view code);
 // One more than the largest index used as `qreg_name[...]`; 1 when there is none.
+// ValueError when that count does not fit std::int64_t.
 std::int64_t compute_n_qubits_from_body(std::string_view code, std::string_view qreg_name);
 
 // ------------------------------------------------------------------ statement syntax
@@ -70,12 +83,6 @@ OpCall parse_op_and_args(std::string_view s);
 std::vector<std::string> parse_ident_list(std::string_view s);
 
 // ------------------------------------------------------------------ gate definitions
-// Hashes text keys so maps keyed by std::string can be searched with a string_view.
-struct TextHash {
-  using is_transparent = void;
-  std::size_t operator()(std::string_view s) const noexcept { return std::hash<std::string_view>{}(s); }
-};
-
 // Name -> definition; a later definition of a name replaces the earlier one.
 using GateDefMap = std::unordered_map<std::string, GateDef, TextHash, std::equal_to<>>;
 

@@ -1,3 +1,574 @@
-#include "qasm3_import.hpp"
+// The importer's text passes: comment removal, statement splitting, register
+// declarations, statement syntax and gate-definition extraction.
+//
+// Every pattern is scanned by hand over the UTF-8 bytes. The literal parts of the
+// patterns are ASCII, and an ASCII byte never occurs inside a multi-byte sequence, so
+// byte positions stand in for character positions; the Unicode classes (\s, \w, \d,
+// word boundaries) are read through the helpers of text.hpp. Each scanner was reasoned
+// out from the backtracking semantics of its pattern; the comments say where giving
+// characters back cannot change the outcome.
+#include <array>
+#include <cstring>
+#include <limits>
+#include <utility>
 
+#include "qasm3_eval.hpp"
+#include "qasm3_import.hpp"
 #include "text.hpp"
+
+namespace corvane::qasm3::detail {
+namespace {
+
+constexpr std::size_t npos = std::string_view::npos;
+constexpr std::int64_t kInt64Max = std::numeric_limits<std::int64_t>::max();
+
+std::size_t skip_spaces(std::string_view text, std::size_t pos) noexcept {
+  return pos + space_run(text, pos);
+}
+
+bool char_at(std::string_view text, std::size_t pos, char c) noexcept {
+  return pos < text.size() && text[pos] == c;
+}
+
+// Length of the identifier "[A-Za-z_]\w*" starting at `pos`, 0 when none starts there.
+// \w* is greedy and what follows an identifier in every pattern here is never a word
+// character, so the longest run is the only one that can lead to a match.
+std::size_t identifier_length(std::string_view text, std::size_t pos) noexcept {
+  if (pos >= text.size() || !is_ident_start(text[pos])) return 0;
+  return 1 + word_run(text, pos + 1);
+}
+
+// Calls `visit` with every comma-separated piece of `text`, trimmed (empty ones too).
+template <class Visit>
+void for_each_comma_piece(std::string_view text, Visit&& visit) {
+  std::size_t start = 0;
+  while (true) {
+    const std::size_t comma = text.find(',', start);
+    if (comma == npos) break;
+    visit(trim(text.substr(start, comma - start)));
+    start = comma + 1;
+  }
+  visit(trim(text.substr(start)));
+}
+
+std::size_t comma_count(std::string_view text) noexcept {
+  std::size_t n = 0;
+  for (const char c : text)
+    n += static_cast<std::size_t>(c == ',');
+  return n;
+}
+
+// ------------------------------------------------------------------ keywords
+// An ASCII keyword and the index of its rarest letter in program text, which is what
+// memchr looks for: 'q' is everywhere in "q[0]", 'b' almost nowhere.
+struct Keyword {
+  std::string_view word;
+  std::size_t anchor;
+};
+constexpr Keyword kQubitKeyword{"qubit", 2};
+constexpr Keyword kBitKeyword{"bit", 0};
+constexpr Keyword kGateKeyword{"gate", 0};
+
+// First position at or after `from` where "\b<keyword>" matches, and with
+// `trailing_boundary` "\b<keyword>\b"; npos when there is none.
+std::size_t find_keyword(std::string_view text, const Keyword& kw, std::size_t from,
+                         bool trailing_boundary) noexcept {
+  const char anchor_char = kw.word[kw.anchor];
+  std::size_t scan = from + kw.anchor;
+  while (scan < text.size()) {
+    const void* hit = std::memchr(text.data() + scan, anchor_char, text.size() - scan);
+    if (hit == nullptr) return npos;
+    const auto anchor_pos = static_cast<std::size_t>(static_cast<const char*>(hit) - text.data());
+    const std::size_t start = anchor_pos - kw.anchor;
+    if (text.compare(start, kw.word.size(), kw.word) == 0 && at_word_boundary(text, start) &&
+        (!trailing_boundary || at_word_boundary(text, start + kw.word.size()))) {
+      return start;
+    }
+    scan = anchor_pos + 1;
+  }
+  return npos;
+}
+
+// ------------------------------------------------------------------ comments
+// "//.*?$" with MULTILINE: `.` excludes only the line feed and `$` matches before it, so
+// each match runs from "//" to the next line feed (a carriage return goes with it).
+void append_without_line_comments(std::string& out, std::string_view code) {
+  std::size_t kept_from = 0;
+  while (true) {
+    const std::size_t start = code.find("//", kept_from);
+    if (start == npos) break;
+    out.append(code.substr(kept_from, start - kept_from));
+    const std::size_t line_feed = code.find('\n', start + 2);
+    kept_from = line_feed == npos ? code.size() : line_feed;
+  }
+  out.append(code.substr(kept_from));
+}
+
+// "/\*.*?\*/" with DOTALL, in place: each "/*" up to the nearest "*/" after it. When a
+// "/*" has no "*/" after it, no later one has either, so the scan stops there; that keeps
+// it linear however many unterminated openers follow.
+void remove_block_comments(std::string& text) {
+  const std::string_view view(text);
+  std::size_t read = 0;
+  std::size_t write = 0;
+  while (true) {
+    const std::size_t open = view.find("/*", read);
+    if (open == npos) break;
+    const std::size_t close = view.find("*/", open + 2);
+    if (close == npos) break;
+    if (write != read) std::memmove(text.data() + write, text.data() + read, open - read);
+    write += open - read;
+    read = close + 2;
+  }
+  if (write == read) return;
+  std::memmove(text.data() + write, text.data() + read, text.size() - read);
+  text.resize(write + (text.size() - read));
+}
+
+// ------------------------------------------------------------------ statements
+void push_statement(std::vector<std::string_view>& out, std::string_view raw) {
+  const std::string_view stmt = trim(raw);
+  if (!stmt.empty()) out.push_back(stmt);
+}
+
+// Bytes that the statement splitter has to look at; everything else is skipped in bulk.
+constexpr auto kSplitterBytes = [] {
+  std::array<bool, 256> table{};
+  table[static_cast<unsigned char>('(')] = true;
+  table[static_cast<unsigned char>(')')] = true;
+  table[static_cast<unsigned char>(';')] = true;
+  return table;
+}();
+
+// ------------------------------------------------------------------ register declarations
+struct Declaration {
+  std::string_view name;
+  std::string_view digits;  // empty for a scalar declaration
+  std::size_t end = 0;      // one past the ';'
+};
+
+// "\s*;" then the end of the match. The caller has just read the name.
+std::optional<std::size_t> match_semicolon(std::string_view text, std::size_t pos) {
+  pos = skip_spaces(text, pos);
+  if (!char_at(text, pos, ';')) return std::nullopt;
+  return pos + 1;
+}
+
+// "\[\s*(\d+)\s*\]" at `pos`: the digits and the position after ']'. Giving digits back
+// would leave a digit where \s* or ']' must match, so the greedy run is the only try.
+std::optional<std::pair<std::string_view, std::size_t>> match_bracketed_number(
+    std::string_view text, std::size_t pos) {
+  if (!char_at(text, pos, '[')) return std::nullopt;
+  pos = skip_spaces(text, pos + 1);
+  const std::size_t digits = digit_run(text, pos);
+  if (digits == 0) return std::nullopt;
+  const std::size_t close = skip_spaces(text, pos + digits);
+  if (!char_at(text, close, ']')) return std::nullopt;
+  return std::pair{text.substr(pos, digits), close + 1};
+}
+
+// "\s*\[\s*(\d+)\s*\]\s*([A-Za-z_]\w*)\s*;" right after the keyword.
+std::optional<Declaration> match_array_declaration(std::string_view text, std::size_t pos) {
+  const auto size = match_bracketed_number(text, skip_spaces(text, pos));
+  if (!size) return std::nullopt;
+  const std::size_t name_pos = skip_spaces(text, size->second);
+  const std::size_t name_len = identifier_length(text, name_pos);
+  if (name_len == 0) return std::nullopt;
+  const auto end = match_semicolon(text, name_pos + name_len);
+  if (!end) return std::nullopt;
+  return Declaration{text.substr(name_pos, name_len), size->first, *end};
+}
+
+// "\s+([A-Za-z_]\w*)\s*;" right after the keyword.
+std::optional<Declaration> match_scalar_declaration(std::string_view text, std::size_t pos) {
+  const std::size_t spaces = space_run(text, pos);
+  if (spaces == 0) return std::nullopt;
+  const std::size_t name_pos = pos + spaces;
+  const std::size_t name_len = identifier_length(text, name_pos);
+  if (name_len == 0) return std::nullopt;
+  const auto end = match_semicolon(text, name_pos + name_len);
+  if (!end) return std::nullopt;
+  return Declaration{text.substr(name_pos, name_len), {}, *end};
+}
+
+struct DeclarationMatches {
+  std::vector<Declaration> arrays;
+  std::vector<Declaration> scalars;
+};
+
+// All matches of the array pattern and, independently, of the scalar pattern, each left
+// to right without overlap, in one walk over the keyword's occurrences. The two patterns
+// never match at the same place (one needs '[' where the other needs a letter).
+DeclarationMatches find_declarations(std::string_view code, const Keyword& keyword) {
+  DeclarationMatches found;
+  std::size_t arrays_from = 0;
+  std::size_t scalars_from = 0;
+  for (std::size_t at = find_keyword(code, keyword, 0, false); at != npos;
+       at = find_keyword(code, keyword, at + 1, false)) {
+    const std::size_t after = at + keyword.word.size();
+    if (at >= arrays_from) {
+      if (auto decl = match_array_declaration(code, after)) {
+        arrays_from = decl->end;
+        found.arrays.push_back(*decl);
+        continue;
+      }
+    }
+    if (at >= scalars_from) {
+      if (auto decl = match_scalar_declaration(code, after)) {
+        scalars_from = decl->end;
+        found.scalars.push_back(*decl);
+      }
+    }
+  }
+  return found;
+}
+
+std::int64_t declared_size(std::string_view digits) {
+  const auto size = read_decimal_digits(digits);
+  if (!size) raise_value_error("Register size too large: " + std::string(digits));
+  return *size;
+}
+
+void lay_out(Registers& regs, std::int64_t& offset, std::string_view name, std::int64_t size) {
+  if (size > kInt64Max - offset) {
+    raise_value_error("Total register size too large: " + int_text(offset) + " + " +
+                      int_text(size));
+  }
+  regs.list.push_back(RegisterDecl{std::string(name), size});
+  regs.map.set(name, RegisterSpan{offset, size});
+  offset += size;
+}
+
+Registers extract_registers(std::string_view code, const Keyword& keyword) {
+  const DeclarationMatches found = find_declarations(code, keyword);
+  Registers regs;
+  regs.list.reserve(found.arrays.size() + found.scalars.size());
+  std::int64_t offset = 0;
+  for (const Declaration& decl : found.arrays) {
+    lay_out(regs, offset, decl.name, declared_size(decl.digits));
+  }
+  for (const Declaration& decl : found.scalars) {
+    if (regs.map.find(decl.name) == nullptr) lay_out(regs, offset, decl.name, 1);
+  }
+  return regs;
+}
+
+// "<name>\s*\[\s*(\d+)\s*\]" tried at increasing positions. The outcome after the name
+// depends only on where the name ends; two small caches (the last whitespace run and the
+// last '[' tried) keep a name that itself ends in whitespace from rescanning a long run
+// for every occurrence inside it.
+class IndexedUseMatcher {
+ public:
+  explicit IndexedUseMatcher(std::string_view text) : text_(text) {}
+
+  // The digits and the end of the match for a name ending at `pos`.
+  std::optional<std::pair<std::string_view, std::size_t>> match_after_name(std::size_t pos) {
+    if (pos < run_from_ || pos > run_to_) {
+      run_from_ = pos;
+      run_to_ = skip_spaces(text_, pos);
+    }
+    if (run_to_ != bracket_at_) {
+      bracket_at_ = run_to_;
+      bracket_match_ = match_bracketed_number(text_, run_to_);
+    }
+    return bracket_match_;
+  }
+
+ private:
+  std::string_view text_;
+  std::size_t run_from_ = npos;
+  std::size_t run_to_ = npos;
+  std::size_t bracket_at_ = npos;
+  std::optional<std::pair<std::string_view, std::size_t>> bracket_match_;
+};
+
+// ------------------------------------------------------------------ statement syntax
+// The modifier word "ctrl" or "negctrl" at the start of `text`, with its length.
+std::optional<std::pair<Modifier, std::size_t>> leading_modifier_word(std::string_view text) {
+  if (text.starts_with("ctrl")) return std::pair{Modifier::Ctrl, std::size_t{4}};
+  if (text.starts_with("negctrl")) return std::pair{Modifier::Negctrl, std::size_t{7}};
+  return std::nullopt;
+}
+
+// Position of the ')' that closes the '(' at the start of `text`; npos when none does.
+std::size_t matching_paren(std::string_view text) noexcept {
+  std::size_t depth = 0;
+  for (std::size_t i = 0; i < text.size(); ++i) {
+    if (text[i] == '(') {
+      ++depth;
+    } else if (text[i] == ')' && --depth == 0) {
+      return i;
+    }
+  }
+  return npos;
+}
+
+std::vector<double> evaluate_params(std::string_view inside) {
+  std::vector<double> params;
+  if (inside.empty()) return params;
+  params.reserve(comma_count(inside) + 1);
+  for_each_comma_piece(inside,
+                       [&](std::string_view piece) { params.push_back(eval_param(piece)); });
+  return params;
+}
+
+std::vector<std::string_view> split_operands(std::string_view rest) {
+  std::vector<std::string_view> operands;
+  if (rest.empty()) return operands;
+  operands.reserve(comma_count(rest) + 1);
+  for_each_comma_piece(rest, [&](std::string_view piece) {
+    if (!piece.empty()) operands.push_back(piece);
+  });
+  return operands;
+}
+
+// ------------------------------------------------------------------ gate definitions
+constexpr std::string_view kTooManyIterations =
+    "Too many iterations while parsing gate definitions \u2014 possible malformed QASM.";
+
+std::int64_t brace_balance(std::string_view stretch) noexcept {
+  std::int64_t opened = 0;
+  std::int64_t closed = 0;
+  for (const char c : stretch) {
+    opened += static_cast<std::int64_t>(c == '{');
+    closed += static_cast<std::int64_t>(c == '}');
+  }
+  return opened - closed;
+}
+
+// Finds the first brace of either kind at or after a position. Header matches ask with
+// non-decreasing positions, so remembering the last answer keeps "gate a " followed by
+// long brace-free stretches linear instead of rescanning them for every keyword.
+class BraceFinder {
+ public:
+  explicit BraceFinder(std::string_view text) : text_(text) {}
+
+  std::size_t first_from(std::size_t pos) noexcept {
+    if (pos >= asked_ && pos <= found_) return found_;
+    asked_ = pos;
+    found_ = npos;
+    for (std::size_t i = pos; i < text_.size(); ++i) {
+      if (text_[i] == '{' || text_[i] == '}') {
+        found_ = i;
+        break;
+      }
+    }
+    return found_;
+  }
+
+ private:
+  std::string_view text_;
+  std::size_t asked_ = npos;
+  std::size_t found_ = npos;
+};
+
+struct GateHeader {
+  std::string_view name;
+  std::string_view args;  // trimmed
+  std::size_t open_brace = 0;
+};
+
+// "\bgate\s+([A-Za-z_]\w*)\s+([^{}]*?)\s*\{" anchored at `start` (the keyword, whose
+// leading boundary the caller has checked). The name is the whole word run and must be
+// followed by whitespace. The lazy group cannot cross a brace, so the match exists
+// exactly when the first brace after the whitespace is '{'; the group is then everything
+// up to it less the trailing whitespace, and the caller trims it anyway.
+std::optional<GateHeader> match_gate_header(std::string_view code, std::size_t start,
+                                            BraceFinder& braces) {
+  const std::size_t after_keyword = start + kGateKeyword.word.size();
+  const std::size_t name_pos = after_keyword + space_run(code, after_keyword);
+  if (name_pos == after_keyword) return std::nullopt;
+  const std::size_t name_len = identifier_length(code, name_pos);
+  if (name_len == 0) return std::nullopt;
+  const std::size_t name_end = name_pos + name_len;
+  const std::size_t args_pos = name_end + space_run(code, name_end);
+  if (args_pos == name_end) return std::nullopt;
+  const std::size_t brace = braces.first_from(args_pos);
+  if (brace == npos || code[brace] != '{') return std::nullopt;
+  return GateHeader{code.substr(name_pos, name_len), trim(code.substr(args_pos, brace - args_pos)),
+                    brace};
+}
+
+// Position of the '}' that closes the '{' at `open`; npos when none does.
+std::size_t closing_brace(std::string_view code, std::size_t open) noexcept {
+  std::size_t depth = 0;
+  for (std::size_t i = open; i < code.size(); ++i) {
+    if (code[i] == '{') {
+      ++depth;
+    } else if (code[i] == '}' && --depth == 0) {
+      return i;
+    }
+  }
+  return npos;
+}
+
+std::vector<std::string> to_strings(const std::vector<std::string_view>& views) {
+  return {views.begin(), views.end()};
+}
+
+}  // namespace
+
+// ------------------------------------------------------------------ source preprocessing
+
+std::string strip_comments(std::string_view code) {
+  std::string out;
+  out.reserve(code.size());
+  append_without_line_comments(out, code);
+  remove_block_comments(out);
+  return out;
+}
+
+std::vector<std::string_view> split_statements(std::string_view body) {
+  std::vector<std::string_view> statements;
+  std::int64_t depth = 0;
+  std::size_t start = 0;
+  for (std::size_t i = 0; i < body.size(); ++i) {
+    if (!kSplitterBytes[static_cast<unsigned char>(body[i])]) continue;
+    switch (body[i]) {
+      case '(':
+        ++depth;
+        break;
+      case ')':
+        if (--depth < 0) raise_value_error("Unbalanced parentheses");
+        break;
+      default:  // ';'
+        if (depth == 0) {
+          push_statement(statements, body.substr(start, i - start));
+          start = i + 1;
+        }
+    }
+  }
+  push_statement(statements, body.substr(start));
+  return statements;
+}
+
+// ------------------------------------------------------------------ register declarations
+
+void RegisterMap::set(std::string_view name, RegisterSpan span) {
+  if (auto it = entries_.find(name); it != entries_.end()) {
+    it->second = span;
+  } else {
+    entries_.emplace(std::string(name), span);
+  }
+}
+
+const RegisterSpan* RegisterMap::find(std::string_view name) const {
+  const auto it = entries_.find(name);
+  return it == entries_.end() ? nullptr : &it->second;
+}
+
+Registers extract_qubit_registers(std::string_view code) {
+  return extract_registers(code, kQubitKeyword);
+}
+
+Registers extract_bit_registers(std::string_view code) {
+  return extract_registers(code, kBitKeyword);
+}
+
+std::int64_t compute_n_qubits_from_body(std::string_view code, std::string_view qreg_name) {
+  IndexedUseMatcher matcher(code);
+  std::int64_t largest = 0;
+  std::size_t from = 0;
+  while (from <= code.size()) {
+    const std::size_t at = code.find(qreg_name, from);
+    if (at == npos) break;
+    const auto use = matcher.match_after_name(at + qreg_name.size());
+    if (!use) {
+      from = at + 1;
+      continue;
+    }
+    const auto index = read_decimal_digits(use->first);
+    if (!index || *index == kInt64Max) {
+      raise_value_error("Qubit index too large: " + std::string(use->first));
+    }
+    if (*index > largest) largest = *index;
+    from = use->second;
+  }
+  return largest > 0 ? largest + 1 : 1;
+}
+
+// ------------------------------------------------------------------ statement syntax
+
+std::string_view modifier_word(Modifier m) noexcept {
+  return m == Modifier::Ctrl ? "ctrl" : "negctrl";
+}
+
+// "^(ctrl|negctrl)\s*@\s*(.*)$" with DOTALL, repeated: `(.*)$` takes the whole rest, so
+// each round only needs the word, optional whitespace, '@' and the whitespace after it.
+ModifierPrefix parse_modifiers_prefix(std::string_view s) {
+  ModifierPrefix result;
+  std::string_view rest = trim(s);
+  while (const auto word = leading_modifier_word(rest)) {
+    const std::size_t at = skip_spaces(rest, word->second);
+    if (!char_at(rest, at, '@')) break;
+    result.mods.push_back(word->first);
+    rest = rest.substr(skip_spaces(rest, at + 1));
+  }
+  result.rest = rest;
+  return result;
+}
+
+OpCall parse_op_and_args(std::string_view s) {
+  const std::string_view stmt = trim(s);
+  const std::size_t op_len = identifier_length(stmt, 0);
+  if (op_len == 0) raise_value_error("Cannot parse op name from: " + quoted(stmt));
+  OpCall call;
+  call.op = stmt.substr(0, op_len);
+  std::string_view rest = stmt.substr(skip_spaces(stmt, op_len));
+  if (rest.starts_with('(')) {
+    const std::size_t close = matching_paren(rest);
+    if (close == npos) raise_value_error("Unclosed parameter list in: " + quoted(stmt));
+    call.params = evaluate_params(trim(rest.substr(1, close - 1)));
+    rest = trim(rest.substr(close + 1));
+  }
+  call.operands = split_operands(rest);
+  return call;
+}
+
+std::vector<std::string> parse_ident_list(std::string_view s) {
+  std::vector<std::string> idents;
+  for_each_comma_piece(s, [&](std::string_view piece) {
+    if (piece.empty()) return;
+    if (!is_identifier(piece)) raise_value_error("Invalid identifier: " + quoted(piece));
+    idents.emplace_back(piece);
+  });
+  return idents;
+}
+
+// ------------------------------------------------------------------ gate definitions
+
+ExtractedDefs extract_gate_defs(std::string_view code) {
+  ExtractedDefs result;
+  BraceFinder braces(code);
+  std::size_t scan = 0;
+  std::size_t kept_from = 0;  // start of the main text not yet copied
+  std::int64_t balance = 0;
+  int iterations = 0;
+  while (true) {
+    if (++iterations > MAX_ITER) raise_runtime_error(std::string(kTooManyIterations));
+    const std::size_t start = find_keyword(code, kGateKeyword, scan, true);
+    if (start == npos) break;
+    // Only the stretches the scan passes over count; each byte is counted at most once.
+    balance += brace_balance(code.substr(scan, start - scan));
+    const auto header = balance == 0 ? match_gate_header(code, start, braces) : std::nullopt;
+    if (!header) {
+      scan = start + kGateKeyword.word.size();
+      continue;
+    }
+    std::vector<std::string> args = parse_ident_list(header->args);
+    const std::size_t close = closing_brace(code, header->open_brace);
+    if (close == npos) raise_value_error("Unclosed gate body for " + std::string(header->name));
+    const std::string_view body =
+        code.substr(header->open_brace + 1, close - header->open_brace - 1);
+    std::string name(header->name);
+    GateDef def{name, std::move(args), to_strings(split_statements(body))};
+    result.defs.insert_or_assign(std::move(name), std::move(def));
+    result.main_text.append(code.substr(kept_from, start - kept_from));
+    kept_from = close + 1;
+    scan = close + 1;
+  }
+  result.main_text.append(code.substr(kept_from));
+  return result;
+}
+
+}  // namespace corvane::qasm3::detail
