@@ -1,1 +1,355 @@
-int main() { return 0; }
+// corvane-qasm3: converts between OpenQASM 3.0 programs and gate sequences in JSON form.
+//
+// Exit status: 0 on success, 1 when the conversion fails (one line "<Kind>: <message>"
+// on standard error), 2 for usage errors and unreadable input. Output is built in
+// memory and written only on success, so a failed run leaves standard output empty.
+
+#include <algorithm>
+#include <cerrno>
+#include <charconv>
+#include <cstdint>
+#include <cstdio>
+#include <cstring>
+#include <memory>
+#include <new>
+#include <optional>
+#include <stdexcept>
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "corvane/backend/qasm/qasm3.hpp"
+#include "json_form.hpp"
+#include "text.hpp"
+
+#ifndef CORVANE_QASM3_VERSION
+#define CORVANE_QASM3_VERSION "unknown"
+#endif
+
+namespace {
+
+using corvane::GateSequence;
+using corvane::RegisterList;
+namespace qasm3 = corvane::qasm3;
+
+constexpr std::string_view kProgram = "corvane-qasm3";
+
+constexpr std::string_view kHelp = R"(usage: corvane-qasm3 import  [FILE]
+       corvane-qasm3 export  [FILE] [--qreg-name NAME] [--creg-name NAME] [--num-clbits N]
+                             [--qregs NAME:SIZE[,NAME:SIZE...]] [--cregs NAME:SIZE[,NAME:SIZE...]]
+       corvane-qasm3 convert [FILE] [--flat]
+       corvane-qasm3 --help | --version
+
+Converts between OpenQASM 3.0 programs and gate sequences in JSON form. FILE is read
+whole; without FILE, or with FILE "-", standard input is read.
+
+commands:
+  import    read an OpenQASM 3.0 program, write its gate sequence as JSON
+  export    read a gate sequence as JSON, write the OpenQASM 3.0 program
+  convert   read a program and write it again, normalised (import, then export);
+            the program keeps its registers, or with --flat uses one register "q"
+            and one register "c"
+
+export options:
+  --qreg-name NAME      name of the quantum register when --qregs is not given (q)
+  --creg-name NAME      name of the classical register when --cregs is not given (c)
+  --num-clbits N        classical bits to declare, at least as many as measured
+  --qregs NAME:SIZE,... quantum registers, in order, covering every qubit used
+  --cregs NAME:SIZE,... classical registers, in order, covering every bit used
+
+Options take their value as the next argument or after "=" (--qreg-name=qr).
+
+exit status:
+  0  success
+  1  the conversion failed: one line "<Kind>: <message>" on standard error
+  2  usage error or unreadable input
+)";
+
+enum class Command { Import, Export, Convert };
+
+// The export arguments that the command line can set; the rest keep their defaults.
+struct ExportArgs {
+  std::string qreg_name = "q";
+  std::string creg_name = "c";
+  std::optional<std::int64_t> num_clbits;
+  std::optional<RegisterList> qregs;
+  std::optional<RegisterList> cregs;
+};
+
+struct Invocation {
+  Command command = Command::Import;
+  std::string file = "-";
+  ExportArgs export_args;
+  bool flat = false;
+};
+
+// What the tool answers instead of converting.
+enum class Request { Convert, Help, Version };
+
+// A command line the tool cannot follow (exit status 2).
+class UsageError : public std::runtime_error {
+ public:
+  using std::runtime_error::runtime_error;
+};
+
+// Input that cannot be read, or output that cannot be written (exit status 2).
+class IoError : public std::runtime_error {
+ public:
+  using std::runtime_error::runtime_error;
+};
+
+// ------------------------------------------------------------------ arguments
+
+std::optional<Command> command_named(std::string_view name) {
+  if (name == "import") return Command::Import;
+  if (name == "export") return Command::Export;
+  if (name == "convert") return Command::Convert;
+  return std::nullopt;
+}
+
+std::optional<std::int64_t> read_integer(std::string_view text) {
+  std::int64_t value = 0;
+  const char* end = text.data() + text.size();
+  const auto [stop, error] = std::from_chars(text.data(), end, value);
+  if (text.empty() || error != std::errc() || stop != end) return std::nullopt;
+  return value;
+}
+
+// NAME:SIZE[,NAME:SIZE...]; a name may itself hold ':', the size follows the last one.
+// Sizes are passed on as written: the exporter reports sizes that are not positive.
+RegisterList read_registers(std::string_view option, std::string_view text) {
+  const auto fail = [&] {
+    throw UsageError(std::string(option) + " needs NAME:SIZE[,NAME:SIZE...], got " +
+                     qasm3::detail::quoted(text));
+  };
+  RegisterList regs;
+  std::size_t start = 0;
+  while (true) {
+    const std::size_t comma = std::min(text.find(',', start), text.size());
+    const std::string_view item = text.substr(start, comma - start);
+    const std::size_t colon = item.rfind(':');
+    if (colon == std::string_view::npos || colon == 0) fail();
+    const std::optional<std::int64_t> size = read_integer(item.substr(colon + 1));
+    if (!size) fail();
+    regs.push_back({std::string(item.substr(0, colon)), *size});
+    if (comma == text.size()) break;
+    start = comma + 1;
+  }
+  return regs;
+}
+
+bool option_allowed(Command command, std::string_view option) {
+  if (option == "--flat") return command == Command::Convert;
+  return command == Command::Export;
+}
+
+void apply_option(Invocation& inv, std::string_view option, std::string_view value) {
+  ExportArgs& args = inv.export_args;
+  if (option == "--qreg-name") {
+    args.qreg_name = value;
+  } else if (option == "--creg-name") {
+    args.creg_name = value;
+  } else if (option == "--num-clbits") {
+    args.num_clbits = read_integer(value);
+    if (!args.num_clbits) {
+      throw UsageError("--num-clbits needs an integer, got " + qasm3::detail::quoted(value));
+    }
+  } else if (option == "--qregs") {
+    args.qregs = read_registers(option, value);
+  } else if (option == "--cregs") {
+    args.cregs = read_registers(option, value);
+  }
+}
+
+bool is_known_option(std::string_view option) {
+  for (const std::string_view known :
+       {"--qreg-name", "--creg-name", "--num-clbits", "--qregs", "--cregs", "--flat"}) {
+    if (option == known) return true;
+  }
+  return false;
+}
+
+// Help and version win over everything else on the line, as users of such tools expect.
+Request requested(const std::vector<std::string_view>& args) {
+  for (const std::string_view arg : args) {
+    if (arg == "--") break;
+    if (arg == "-h" || arg == "--help") return Request::Help;
+    if (arg == "--version") return Request::Version;
+  }
+  return Request::Convert;
+}
+
+Invocation parse_arguments(const std::vector<std::string_view>& args) {
+  if (args.empty()) throw UsageError("missing command (import, export or convert)");
+  const std::optional<Command> command = command_named(args[0]);
+  if (!command) throw UsageError("unknown command " + qasm3::detail::quoted(args[0]));
+  Invocation inv;
+  inv.command = *command;
+  bool file_given = false;
+  bool options_ended = false;
+  for (std::size_t i = 1; i < args.size(); ++i) {
+    const std::string_view arg = args[i];
+    if (!options_ended && arg == "--") {
+      options_ended = true;
+      continue;
+    }
+    if (!options_ended && arg.size() > 1 && arg[0] == '-') {
+      const std::size_t equals = arg.find('=');
+      const std::string_view option = arg.substr(0, equals);
+      if (!is_known_option(option)) {
+        throw UsageError("unknown option " + qasm3::detail::quoted(option));
+      }
+      if (!option_allowed(inv.command, option)) {
+        throw UsageError(std::string(option) + " is not an option of " + std::string(args[0]));
+      }
+      if (option == "--flat") {
+        if (equals != std::string_view::npos) throw UsageError("--flat takes no value");
+        inv.flat = true;
+        continue;
+      }
+      std::string_view value;
+      if (equals != std::string_view::npos) {
+        value = arg.substr(equals + 1);
+      } else if (i + 1 < args.size()) {
+        value = args[++i];
+      } else {
+        throw UsageError(std::string(option) + " needs a value");
+      }
+      apply_option(inv, option, value);
+      continue;
+    }
+    if (file_given) throw UsageError("more than one FILE: " + qasm3::detail::quoted(arg));
+    inv.file = arg;
+    file_given = true;
+  }
+  return inv;
+}
+
+// ------------------------------------------------------------------ input and output
+
+struct FileCloser {
+  void operator()(std::FILE* f) const { std::fclose(f); }
+};
+
+std::string read_stream(std::FILE* stream, std::string_view shown_name) {
+  std::string content;
+  char buffer[1 << 16];
+  std::size_t got = 0;
+  while ((got = std::fread(buffer, 1, sizeof buffer, stream)) > 0)
+    content.append(buffer, got);
+  if (std::ferror(stream)) {
+    throw IoError("cannot read " + std::string(shown_name) + ": " + std::strerror(errno));
+  }
+  return content;
+}
+
+std::string read_input(const std::string& file) {
+  if (file == "-") return read_stream(stdin, "standard input");
+  const std::string shown = qasm3::detail::quoted(file);
+  const std::unique_ptr<std::FILE, FileCloser> stream(std::fopen(file.c_str(), "rb"));
+  if (!stream) throw IoError("cannot read " + shown + ": " + std::strerror(errno));
+  return read_stream(stream.get(), shown);
+}
+
+void write_output(std::string_view text) {
+  if (std::fwrite(text.data(), 1, text.size(), stdout) != text.size() || std::fflush(stdout) != 0) {
+    throw IoError(std::string("cannot write output: ") + std::strerror(errno));
+  }
+}
+
+// Error messages are single lines already; a line break in a value they quote must
+// still not split the one line that reports the error.
+std::string one_line(std::string_view message) {
+  std::string out;
+  out.reserve(message.size());
+  for (const char c : message) {
+    if (c == '\n') {
+      out += "\\n";
+    } else if (c == '\r') {
+      out += "\\r";
+    } else {
+      out += c;
+    }
+  }
+  return out;
+}
+
+void report(std::string_view kind, std::string_view message) {
+  std::fprintf(stderr, "%.*s: %s\n", static_cast<int>(kind.size()), kind.data(),
+               one_line(message).c_str());
+}
+
+void report_usage(std::string_view message) {
+  std::fprintf(stderr, "%.*s: %s (see '%.*s --help')\n", static_cast<int>(kProgram.size()),
+               kProgram.data(), one_line(message).c_str(), static_cast<int>(kProgram.size()),
+               kProgram.data());
+}
+
+// ------------------------------------------------------------------ commands
+
+std::string convert(const Invocation& inv, std::string_view input) {
+  switch (inv.command) {
+    case Command::Import:
+      return corvane::qasm3::cli::write_gate_sequence_json(qasm3::qasm3_to_gate_sequence(input));
+    case Command::Export: {
+      const GateSequence gs = corvane::qasm3::cli::read_gate_sequence_json(input);
+      const ExportArgs& a = inv.export_args;
+      return qasm3::gate_sequence_to_qasm3(gs, a.qreg_name, a.creg_name, a.num_clbits, a.qregs,
+                                           a.cregs);
+    }
+    case Command::Convert: {
+      const GateSequence gs = qasm3::qasm3_to_gate_sequence(input);
+      if (inv.flat) return qasm3::gate_sequence_to_qasm3(gs);
+      return qasm3::gate_sequence_to_qasm3(gs, "q", "c", std::nullopt, gs.qasm_quantum_registers,
+                                           gs.qasm_classical_registers);
+    }
+  }
+  return {};
+}
+
+int run(const std::vector<std::string_view>& args) {
+  switch (requested(args)) {
+    case Request::Help:
+      write_output(kHelp);
+      return 0;
+    case Request::Version:
+      write_output(std::string(kProgram) + " " + CORVANE_QASM3_VERSION + "\n");
+      return 0;
+    case Request::Convert:
+      break;
+  }
+  const Invocation inv = parse_arguments(args);
+  const std::string input = read_input(inv.file);
+  std::string output;
+  try {
+    output = convert(inv, input);
+  } catch (const qasm3::Error& e) {
+    report(e.kind(), e.what());
+    return 1;
+  } catch (const std::bad_alloc&) {
+    report("MemoryError", "out of memory");
+    return 1;
+  } catch (const std::exception& e) {
+    report("RuntimeError", e.what());
+    return 1;
+  }
+  write_output(output);
+  return 0;
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+  try {
+    return run(std::vector<std::string_view>(argv + 1, argv + argc));
+  } catch (const UsageError& e) {
+    report_usage(e.what());
+  } catch (const IoError& e) {
+    std::fprintf(stderr, "%.*s: %s\n", static_cast<int>(kProgram.size()), kProgram.data(),
+                 one_line(e.what()).c_str());
+  } catch (const std::bad_alloc&) {
+    report("MemoryError", "out of memory");
+    return 1;
+  }
+  return 2;
+}
