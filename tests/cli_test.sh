@@ -1,2 +1,441 @@
 #!/usr/bin/env bash
-exit 0
+# Checks the command-line tool as a user meets it: exit status, the one error line on
+# standard error, nothing on standard output after a failure, files and standard input,
+# the JSON form in both directions, and the exact text that export and convert write.
+#
+# usage: cli_test.sh <tool> <source dir>
+set -u
+
+tool=$1
+src=$2
+work=$(mktemp -d)
+trap 'rm -rf "$work"' EXIT
+
+passed=0
+failed=0
+
+fail() {
+  failed=$((failed + 1))
+  echo "FAIL: $1" >&2
+  echo "  status $status" >&2
+  echo "  stderr: $(head -c 400 "$work/err")" >&2
+  echo "  stdout: $(head -c 400 "$work/out")" >&2
+}
+
+# run [ARG...]: runs the tool with standard input from $input (empty unless set); a run
+# that hangs ends with status 124 and fails its check.
+run() {
+  timeout 600 "$tool" "$@" <"${input:-/dev/null}" >"$work/out" 2>"$work/err"
+  status=$?
+}
+
+# assert NAME CONDITION...: counts the check as passed when CONDITION succeeds.
+assert() {
+  local name=$1
+  shift
+  if "$@"; then passed=$((passed + 1)); else fail "$name"; fi
+}
+
+stdout_is() { cmp -s "$work/out" <(printf '%s' "$1"); }
+stdout_empty() { [[ ! -s $work/out ]]; }
+stderr_empty() { [[ ! -s $work/err ]]; }
+# Exactly one line, ended by a line feed, equal to $1 (or matching the glob $1 with -g).
+stderr_line() {
+  local glob=0
+  if [[ $1 == -g ]]; then glob=1; shift; fi
+  [[ $(wc -l <"$work/err") -eq 1 && $(tail -c 1 "$work/err" | od -An -c) == *'\n'* ]] || return 1
+  local line
+  line=$(cat "$work/err")
+  if ((glob)); then [[ $line == $1 ]]; else [[ $line == "$1" ]]; fi
+}
+
+# expect_output NAME EXPECTED [ARG...]: status 0, stderr empty, stdout exactly EXPECTED.
+expect_output() {
+  local name=$1 expected=$2
+  shift 2
+  run "$@"
+  assert "$name" eval '[[ $status -eq 0 ]] && stderr_empty && stdout_is "$expected"'
+}
+
+# expect_error NAME STATUS LINE [ARG...]: stdout empty, stderr exactly LINE.
+expect_error() {
+  local name=$1 want=$2 line=$3
+  shift 3
+  run "$@"
+  assert "$name" eval '[[ $status -eq $want ]] && stdout_empty && stderr_line "$line"'
+}
+
+# expect_error_like NAME STATUS GLOB [ARG...]: as expect_error, the line matching GLOB.
+expect_error_like() {
+  local name=$1 want=$2 glob=$3
+  shift 3
+  run "$@"
+  assert "$name" eval '[[ $status -eq $want ]] && stdout_empty && stderr_line -g "$glob"'
+}
+
+# usage_error NAME [ARG...]: status 2 with one line naming the tool.
+usage_error() {
+  local name=$1
+  shift
+  expect_error_like "usage: $name" 2 "corvane-qasm3: *" "$@"
+}
+
+header=$'OPENQASM 3.0;\ninclude "stdgates.inc";\n'
+
+# ---------------------------------------------------------------- help and version
+version=$(sed -n 's/^project(corvane-qasm3 VERSION \([0-9.]*\).*/\1/p' "$src/CMakeLists.txt")
+expect_output "--version" "corvane-qasm3 $version"$'\n' --version
+for args in "--help" "-h" "import --help" "export --qregs q:1 --help"; do
+  # shellcheck disable=SC2086
+  run $args
+  assert "help: $args" eval '[[ $status -eq 0 ]] && stderr_empty && grep -q "^usage: corvane-qasm3" "$work/out"'
+done
+
+# ---------------------------------------------------------------- usage errors
+usage_error "no arguments"
+usage_error "unknown command" frobnicate
+usage_error "unknown option" export --frob
+usage_error "--flat belongs to convert" export --flat
+usage_error "import takes no export options" import --qregs q:1
+usage_error "convert takes no export options" convert --qreg-name r
+usage_error "--flat takes no value" convert --flat=yes
+usage_error "missing option value" export --qreg-name
+usage_error "register without size" export --qregs q
+usage_error "register without name" export --qregs :2
+usage_error "register size not a number" export --cregs c:two
+usage_error "empty register in list" export --qregs a:1,,b:2
+usage_error "--num-clbits not an integer" export --num-clbits 1.5
+usage_error "two files" import a.qasm b.qasm
+expect_error "usage line format" 2 \
+  "corvane-qasm3: unknown option '--frob' (see 'corvane-qasm3 --help')" import --frob
+
+# ---------------------------------------------------------------- unreadable input
+expect_error "missing file" 2 \
+  "corvane-qasm3: cannot read '$work/none.qasm': No such file or directory" import "$work/none.qasm"
+expect_error "directory" 2 "corvane-qasm3: cannot read '$work': Is a directory" convert "$work"
+
+# ---------------------------------------------------------------- reading the JSON form
+json_error() {
+  local name=$1 line=$2 json=$3
+  printf '%s' "$json" >"$work/bad.json"
+  expect_error "json: $name" 1 "$line" export "$work/bad.json"
+}
+json_error "not an object" "TypeError: a gate sequence must be a JSON object" '[]'
+json_error "unknown top-level key" "ValueError: the gate sequence has an unknown key 'gate'" \
+  '{"gate": []}'
+json_error "negative num_qubits" "ValueError: num_qubits must not be negative" '{"num_qubits": -1}'
+json_error "num_qubits as double" "TypeError: num_qubits must be an integer" '{"num_qubits": 2.0}'
+json_error "gates not a list" "TypeError: gates must be a list of gates" '{"gates": {}}'
+json_error "gate not an object" "TypeError: gates[1] must be an object" \
+  '{"gates": [{"id": "h", "target": [0]}, 3]}'
+json_error "missing id" "ValueError: gates[0] has no key 'id'" '{"gates": [{"target": [0]}]}'
+json_error "null target is missing" "ValueError: gates[0] has no key 'target'" \
+  '{"gates": [{"id": "h", "target": null}]}'
+json_error "unknown gate key" "ValueError: gates[0] has an unknown key 'tagret'" \
+  '{"gates": [{"id": "h", "tagret": [0]}]}'
+json_error "double index" "TypeError: gates[0].target must be a list of integers" \
+  '{"gates": [{"id": "h", "target": [1.0]}]}'
+json_error "bool index" "TypeError: gates[0].control must be a list of integers" \
+  '{"gates": [{"id": "h", "target": [1], "control": [true]}]}'
+json_error "index beyond 64 bits" \
+  "ValueError: gates[0].target holds an integer out of range: 9223372036854775808" \
+  '{"gates": [{"id": "h", "target": [9223372036854775808]}]}'
+json_error "path into blocks" \
+  "TypeError: gates[0].block_gate_sequence[1].control_state must be a list of integers, booleans or numbers" \
+  '{"gates": [{"id": "block", "target": [0], "block_gate_sequence": [
+     {"id": "h", "target": [0]}, {"id": "x", "target": [0], "control_state": ["1"]}]}]}'
+json_error "nested parameter list" \
+  "TypeError: gates[0].parameter must be a number, boolean, string or a list of these" \
+  '{"gates": [{"id": "u", "target": [0], "parameter": [[1]]}]}'
+json_error "parameter object" \
+  "TypeError: gates[0].parameter must be a number, boolean, string, list or {\"array\": matrix}" \
+  '{"gates": [{"id": "u", "target": [0], "parameter": {"matrix": []}}]}'
+json_error "matrix entry not a pair" \
+  "TypeError: gates[0].stored_matrix must be a list of rows of [real, imaginary] pairs" \
+  '{"gates": [{"id": "unitary", "target": [0], "stored_matrix": [[1, 0], [0, 1]]}]}'
+json_error "ragged matrix" "ValueError: gates[0].matrix has rows of different lengths" \
+  '{"gates": [{"id": "h", "target": [0], "matrix": [[[1, 0], [0, 0]], [[0, 0]]]}]}'
+json_error "register pair" "TypeError: qasm_quantum_registers must be a list of [name, size] pairs" \
+  '{"qasm_quantum_registers": [["q"]]}'
+
+printf '{"gates": [' >"$work/bad.json"
+expect_error_like "json: truncated" 1 "ValueError: Invalid JSON at line 1, column *" \
+  export "$work/bad.json"
+printf '{"gates": [{"id": "\xff", "target": [0]}]}' >"$work/bad.json"
+expect_error_like "json: broken UTF-8 shown escaped" 1 "ValueError: Invalid JSON *\\xff*" \
+  export "$work/bad.json"
+expect_error_like "json: empty input" 1 "ValueError: Invalid JSON *" export -
+
+python3 -c "print('[' * 100000 + ']' * 100000)" >"$work/deep.json"
+expect_error "json: 100000 nested lists" 1 "RecursionError: maximum recursion depth exceeded" \
+  export "$work/deep.json"
+nested_blocks() {
+  python3 -c "
+n = $1
+print('{\"gates\": ' + '[{\"id\": \"block\", \"target\": [0], \"block_gate_sequence\": ' * n
+      + '[]' + '}]' * n + '}')"
+}
+nested_blocks 100000 >"$work/deep.json"
+expect_error "json: 100000 nested blocks" 1 "RecursionError: maximum recursion depth exceeded" \
+  export "$work/deep.json"
+nested_blocks 1001 >"$work/deep.json"
+expect_error "json: blocks one level too deep" 1 "RecursionError: maximum recursion depth exceeded" \
+  export "$work/deep.json"
+
+# ---------------------------------------------------------------- export: exact text
+export_json() {
+  local name=$1 expected=$2 json=$3
+  shift 3
+  printf '%s' "$json" >"$work/in.json"
+  expect_output "export: $name" "$expected" export "$work/in.json" "$@"
+}
+export_fails() {
+  local name=$1 line=$2 json=$3
+  shift 3
+  printf '%s' "$json" >"$work/in.json"
+  expect_error "export: $name" 1 "$line" export "$work/in.json" "$@"
+}
+
+export_json "empty sequence" "$header"$'\nqubit[1] q;\n' '{"num_qubits": 0, "gates": []}'
+export_json "all keys missing" "$header"$'\nqubit[1] q;\n' '{}'
+export_json "explicit registers" "$header"$'\nqubit[2] data;\nqubit[1] anc;\nbit[1] c;\n\nmeasure anc[0] -> c[0];\n' \
+  '{"num_qubits": 3, "gates": [{"id": "measure", "target": [2], "classical_target": [0]}]}' \
+  --qregs data:2,anc:1
+export_json "register names" "$header"$'\nqubit[2] qr;\nbit[2] cr;\n\nmeasure qr[1] -> cr[1];\n' \
+  '{"num_qubits": 2, "gates": [{"id": "measure", "target": [1], "classical_target": [1]}]}' \
+  --qreg-name qr --creg-name=cr
+export_json "declared bits" "$header"$'\nqubit[1] q;\nbit[4] c;\n\nh q[0];\n' \
+  '{"gates": [{"id": "h", "target": [0]}]}' --num-clbits 4
+export_json "cregs without measurements" "$header"$'\nqubit[1] q;\n\nh q[0];\n' \
+  '{"gates": [{"id": "h", "target": [0]}]}' --cregs m:2
+export_json "declared qubits beyond the gates" "$header"$'\nqubit[5] q;\n\nh q[1];\n' \
+  '{"num_qubits": 5, "gates": [{"id": "h", "target": [1]}]}'
+
+block_def=$'\ngate block_0 a0, a1 {\n  h a0;\n  cx a0, a1;\n}\n'
+export_json "controlled block as definition" \
+  "$header$block_def"$'\nqubit[5] q;\n\nctrl @ block_0 q[0], q[3], q[4];\n' \
+  '{"num_qubits": 5, "gates": [{"id": "block", "target": [3, 4], "control": [0], "control_state": [1],
+    "block_gate_sequence": [{"id": "h", "target": [0]},
+                            {"id": "cx", "target": [1], "control": [0], "control_state": [1]}]}]}'
+export_json "non-local block inline" \
+  "$header"$'\nqubit[6] q;\n\nctrl @ h q[0], q[5];\nctrl @ ctrl @ x q[0], q[2], q[5];\n' \
+  '{"gates": [{"id": "block", "target": [3, 4], "control": [0], "control_state": [1],
+    "block_gate_sequence": [{"id": "h", "target": [5]},
+                            {"id": "cx", "target": [5], "control": [2], "control_state": [1]}]}]}'
+export_json "empty block" "$header"$'\ngate block_0 a0, a1 {\n}\n\nqubit[2] q;\n\nblock_0 q[0], q[1];\n' \
+  '{"gates": [{"id": "block", "target": [0, 1], "block_gate_sequence": []}]}'
+export_json "controlled names and modifiers" "$header"$'\nqubit[4] q;\n\ncrz(0.5) q[0], q[1];\nctrl @ negctrl @ rx(0.5) q[0], q[1], q[2];\nnegctrl @ p(0.25) q[0], q[1];\nccx q[0], q[1], q[2];\nctrl @ ctrl @ ctrl @ x q[0], q[1], q[2], q[3];\ncu(0.1, 0.2, 0.3, 0) q[0], q[1];\nswap q[0], q[1];\nswap q[2], q[3];\ncswap q[0], q[1], q[2];\ncx q[0], q[1];\nnegctrl @ x q[0], q[1];\n' \
+  '{"gates": [
+    {"id": "crz", "target": [1], "control": [0], "control_state": [1], "parameter": 0.5},
+    {"id": "mcrx", "target": [2], "control": [0, 1], "control_state": [1, 0], "parameter": [0.5]},
+    {"id": "cp", "target": [1], "control": [0], "control_state": [0], "parameter": 0.25},
+    {"id": "mcx", "target": [2], "control": [0, 1], "control_state": [1, 1]},
+    {"id": "mcx", "target": [3], "control": [0, 1, 2], "control_state": [1, 1, 1]},
+    {"id": "u", "target": [1], "control": [0], "control_state": [1], "parameter": [0.1, 0.2, 0.3]},
+    {"id": "swap", "target": [0, 1, 2, 3]},
+    {"id": "swap", "target": [1, 2], "control": [0], "control_state": [1]},
+    {"id": "cnot", "target": [1], "control": [0], "control_state": [1]},
+    {"id": "cx", "target": [1], "control": [0], "control_state": [0]}]}'
+export_json "control states read as the exporter reads them" \
+  "$header"$'\nqubit[2] q;\n\ncx q[0], q[1];\ncx q[0], q[1];\nnegctrl @ x q[0], q[1];\nnegctrl @ x q[0], q[1];\nnegctrl @ x q[0], q[1];\n' \
+  '{"gates": [
+    {"id": "cx", "target": [1], "control": [0], "control_state": [true]},
+    {"id": "cx", "target": [1], "control": [0], "control_state": [1.0]},
+    {"id": "cx", "target": [1], "control": [0], "control_state": [false]},
+    {"id": "cx", "target": [1], "control": [0], "control_state": [0.5]},
+    {"id": "cx", "target": [1], "control": [0], "control_state": [2]}]}'
+export_json "parameters of every kind" "$header"$'\nqubit[1] q;\n\nrx(pi/4) q[0];\nrx(1) q[0];\nrx(1) q[0];\nrx(3) q[0];\nU(0.5, 1, 2) q[0];\nrx(1e-05) q[0];\nrx(-0) q[0];\nh q[0];\n' \
+  '{"gates": [
+    {"id": "rx", "target": [0], "parameter": "pi/4"},
+    {"id": "rx", "target": [0], "parameter": 1.0},
+    {"id": "rx", "target": [0], "parameter": true},
+    {"id": "rx", "target": [0], "parameter": 3},
+    {"id": "u", "target": [0], "parameter": [0.5, 1.0, 2]},
+    {"id": "rx", "target": [0], "parameter": 1e-5},
+    {"id": "rx", "target": [0], "parameter": -0.0},
+    {"id": "h", "target": [0], "parameter": []}]}'
+export_json "special operations" "$header"$'\nqubit[4] q;\nbit[2] c;\n\ncx q[0], q[1];\nrz(0.5) q[1];\ncx q[0], q[1];\ngphase(0.5);\nctrl @ negctrl @ gphase(0.5) q[0], q[1];\ngphase(3.14159265358979) ;\nz q[3];\nunitary(0.0, 0.0, 1.0, 0.0, 1.0, 0.0, 0.0, 0.0) q[0];\nnegctrl @ unitary(0.0, 0.0, 1.0, 0.0, 1.0, 0.0, 0.0, 0.0) q[1], q[0];\nmeasure q[0] -> c[1];\nmeasure q[1] -> c[0];\n' \
+  '{"gates": [
+    {"id": "rzz", "target": [0, 1], "parameter": 0.5},
+    {"id": "gp", "target": [], "parameter": 0.5},
+    {"id": "global_phase", "target": [], "control": [0, 1], "control_state": [1, 0], "parameter": 0.5},
+    {"id": "-z", "target": [3]},
+    {"id": "unitary", "target": [0], "stored_matrix": [[[0, 0], [1, 0]], [[1, 0], [0, 0]]]},
+    {"id": "unitary", "target": [0], "control": [1], "control_state": [0],
+     "stored_matrix": [[[0.0, 0.0], [1.0, 0.0]], [[1.0, 0.0], [0.0, 0.0]]]},
+    {"id": "measure", "target": [0, 1], "classical_target": [1, 0]}]}' --num-clbits 1
+expect_output "export: ghz example" "$header"$'\nqubit[3] q;\nbit[3] c;\n\nh q[0];\ncx q[0], q[1];\ncx q[1], q[2];\nmeasure q[0] -> c[0];\nmeasure q[1] -> c[1];\nmeasure q[2] -> c[2];\n' \
+  export "$src/examples/ghz.json"
+ghz_text=$(cat "$work/out"; printf x)
+ghz_text=${ghz_text%x}
+input=$src/examples/ghz.json
+expect_output "export: standard input" "$ghz_text" export
+expect_output "export: standard input as -" "$ghz_text" export -
+input=
+
+export_fails "unsupported id" "NotImplementedError: QASM 3.0 export does not support gate id 'toffoli'" \
+  '{"gates": [{"id": "toffoli", "target": [0]}]}'
+export_fails "missing control" "ValueError: cx requires at least one control qubit" \
+  '{"gates": [{"id": "cx", "target": [1]}]}'
+export_fails "negative index" "ValueError: Index -1 is outside declared registers" \
+  '{"gates": [{"id": "h", "target": [-1]}]}'
+export_fails "registers too small" "ValueError: Register declarations cover 1 indices, but 2 are required" \
+  '{"gates": [{"id": "h", "target": [1]}]}' --qregs=a:1
+export_fails "register size zero" "ValueError: Register 'anc' must have positive size" \
+  '{"gates": [{"id": "h", "target": [1]}]}' --qregs data:2,anc:0
+export_fails "missing parameters" "ValueError: Missing parameters" \
+  '{"gates": [{"id": "u", "target": [1], "control": [0], "control_state": [1]}]}'
+export_fails "unitary without matrix" \
+  "NotImplementedError: QASM 3.0 export does not support arbitrary 'unitary' gates. Transpile the circuit before exporting." \
+  '{"gates": [{"id": "unitary", "target": [0], "matrix": [[[1, 0]]]}]}'
+
+# ---------------------------------------------------------------- import: the JSON form
+printf '%s\n' 'OPENQASM 3.0;' 'include "stdgates.inc";' 'qubit[2] q;' 'bit[2] c;' 'h q[0];' \
+  'cx q[0], q[1];' 'c[0] = measure q[0];' >"$work/small.qasm"
+small_json='{
+  "num_qubits": 2,
+  "gates": [
+    {"id": "h", "target": [0], "control": [], "control_state": [], "parameter": null, "matrix": null},
+    {"id": "cx", "target": [1], "control": [0], "control_state": [1], "parameter": null, "matrix": null},
+    {"id": "measure", "target": [0], "classical_target": [0], "name": "measure"}
+  ],
+  "qasm_quantum_registers": [["q", 2]],
+  "qasm_classical_registers": [["c", 2]],
+  "qasm_measure_map": [[0, 0]]
+}
+'
+expect_output "import: records, registers and measure map" "$small_json" import "$work/small.qasm"
+input=$work/small.qasm
+expect_output "import: standard input" "$small_json" import
+input=
+
+printf 'qubit[3] q;\nrz(pi/2) q[2];\nU(0.5, 1, 2) q[0];\n' >"$work/params.qasm"
+expect_output "import: parameters as shortest doubles, no classical keys" '{
+  "num_qubits": 3,
+  "gates": [
+    {"id": "rz", "target": [2], "control": [], "control_state": [], "parameter": [1.5707963267948966], "matrix": null},
+    {"id": "u", "target": [0], "control": [], "control_state": [], "parameter": [0.5, 1.0, 2.0], "matrix": null}
+  ],
+  "qasm_quantum_registers": [["q", 3]]
+}
+' import "$work/params.qasm"
+
+printf 'qubit[3] q;\ngate g a, b {\n  cx a, b;\n  h b;\n}\nctrl @ g q[1], q[2], q[0];\n' >"$work/block.qasm"
+expect_output "import: block records nest" '{
+  "num_qubits": 3,
+  "gates": [
+    {"id": "block", "target": [2, 0], "control": [1], "control_state": [1], "block_gate_sequence": [
+      {"id": "cx", "target": [1], "control": [0], "control_state": [1], "parameter": null, "matrix": null},
+      {"id": "h", "target": [1], "control": [], "control_state": [], "parameter": null, "matrix": null}
+    ], "name": "g", "matrix": null}
+  ],
+  "qasm_quantum_registers": [["q", 3]]
+}
+' import "$work/block.qasm"
+
+printf '{"gates": [{"id": "sqrty", "target": [0]}]}' >"$work/sqrty.json"
+"$tool" export "$work/sqrty.json" >"$work/sqrty.qasm" 2>/dev/null
+run import "$work/sqrty.qasm"
+assert "import: recognised generated gate keeps its matrix, no parameter" eval \
+  '[[ $status -eq 0 ]] && grep -q "^    {\"id\": \"sqrty\", \"target\": \[0\], \"control\": \[\], \"control_state\": \[\], \"matrix\": \[\[\[" "$work/out"'
+
+import_fails() {
+  local name=$1 line=$2 text=$3
+  printf '%s' "$text" >"$work/bad.qasm"
+  expect_error "import: $name" 1 "$line" import "$work/bad.qasm"
+}
+import_fails "identity spelled i" "ValueError: OpenQASM 3.0 identity gate is 'id', not 'i'." \
+  $'qubit[1] q;\ni q[0];\n'
+import_fails "unbalanced parentheses" "ValueError: Unbalanced parentheses" $'qubit[1] q;\nrx((1) q[0];\n'
+import_fails "control count" "ValueError: Control count mismatch for 'h q[0], q[1]': ctrl_cnt=1, mods=[]" \
+  $'qubit[2] q;\nh q[0], q[1];\n'
+printf 'qubit[1] q;\nh q[0]; // \xc3\x28\n' >"$work/bad.qasm"
+expect_error_like "import: broken UTF-8" 1 "ValueError: Input is not valid UTF-8: *" import "$work/bad.qasm"
+
+# A chain of definitions far deeper than the nesting limit ends in one clear error (or
+# imports), and never takes the process down.
+python3 -c "
+n = 100000
+print('qubit[1] q;')
+print('gate g0 a { h a; }')
+for k in range(1, n):
+    print(f'gate g{k} a {{ g{k - 1} a; }}')
+print(f'g{n - 1} q[0];')" >"$work/chain.qasm"
+run import "$work/chain.qasm"
+assert "import: 100000 nested definitions" eval \
+  '[[ $status -eq 0 ]] && stderr_empty || { [[ $status -eq 1 ]] && stdout_empty && stderr_line -g "*Error: *"; }'
+
+# ---------------------------------------------------------------- convert
+bell_text="$header"$'\nqubit[2] q;\nbit[2] c;\n\nh q[0];\ncx q[0], q[1];\nmeasure q[0] -> c[0];\nmeasure q[1] -> c[1];\n'
+expect_output "convert: bell" "$bell_text" convert "$src/examples/bell.qasm"
+expect_output "convert --flat: bell" "$bell_text" convert --flat "$src/examples/bell.qasm"
+input=$src/examples/bell.qasm
+expect_output "convert: standard input" "$bell_text" convert
+input=
+
+teleport_def=$'\ngate block_0 a0, a1 {\n  h a0;\n  cx a0, a1;\n}\n'
+expect_output "convert: teleport keeps its registers" "$header$teleport_def"$'
+qubit[1] flag;
+qubit[3] q;
+bit[2] c;
+bit[1] received;
+
+h flag[0];
+negctrl @ ry(1.5707963267949) flag[0], q[0];
+ctrl @ rx(1.5707963267949) flag[0], q[0];
+block_0 q[1], q[2];
+cx q[0], q[1];
+h q[0];
+ctrl @ x q[1], q[2];
+ctrl @ z q[0], q[2];
+measure q[0] -> c[0];
+measure q[1] -> c[1];
+measure q[2] -> received[0];
+' convert "$src/examples/teleport.qasm"
+teleport_flat="$header$teleport_def"$'
+qubit[4] q;
+bit[3] c;
+
+h q[0];
+negctrl @ ry(1.5707963267949) q[0], q[1];
+ctrl @ rx(1.5707963267949) q[0], q[1];
+block_0 q[2], q[3];
+cx q[1], q[2];
+h q[1];
+ctrl @ x q[2], q[3];
+ctrl @ z q[1], q[3];
+measure q[1] -> c[0];
+measure q[2] -> c[1];
+measure q[3] -> c[2];
+'
+expect_output "convert --flat: teleport" "$teleport_flat" convert "$src/examples/teleport.qasm" --flat
+
+# The JSON form carries everything export needs: import then export writes what
+# convert --flat writes (export leaves the imported registers aside), and convert's
+# output converts to itself.
+for example in bell teleport; do
+  "$tool" import "$src/examples/$example.qasm" >"$work/$example.json" 2>/dev/null
+  "$tool" convert --flat "$src/examples/$example.qasm" >"$work/$example.flat" 2>/dev/null
+  run export "$work/$example.json"
+  assert "round trip: import | export = convert --flat ($example)" eval \
+    '[[ $status -eq 0 && -s $work/out ]] && cmp -s "$work/out" "$work/$example.flat"'
+  "$tool" convert "$src/examples/$example.qasm" >"$work/$example.once" 2>/dev/null
+  run convert "$work/$example.once"
+  assert "round trip: convert is a fixed point ($example)" eval \
+    '[[ $status -eq 0 && -s $work/out ]] && cmp -s "$work/out" "$work/$example.once"'
+  "$tool" export "$work/$example.json" 2>/dev/null | "$tool" import >"$work/$example.again.json" 2>/dev/null
+  "$tool" export "$work/$example.again.json" >"$work/$example.again" 2>/dev/null
+  run export "$work/$example.json"
+  assert "round trip: export, import, export reaches a fixed point ($example)" eval \
+    '[[ $status -eq 0 && -s $work/out ]] && cmp -s "$work/out" "$work/$example.again"'
+done
+
+printf 'qubit[1] q;\ni q[0];\n' >"$work/bad.qasm"
+expect_error "convert: import errors pass through" 1 \
+  "ValueError: OpenQASM 3.0 identity gate is 'id', not 'i'." convert "$work/bad.qasm"
+printf 'qubit[1] q;\nrx(1/0) q[0];\n' >"$work/bad.qasm"
+expect_error_like "convert: evaluator errors keep their kind" 1 "ZeroDivisionError: *" \
+  convert "$work/bad.qasm"
+
+echo "$passed passed, $failed failed"
+((failed == 0))

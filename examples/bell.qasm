@@ -1,0 +1,10 @@
+// A Bell pair, measured into two bits.
+OPENQASM 3.0;
+include "stdgates.inc";
+
+qubit[2] q;
+bit[2] c;
+
+h q[0];
+cx q[0], q[1];
+c = measure q;
