@@ -1,1 +1,832 @@
+// Operand resolution, unitary decoding, recognition of generated definitions,
+// statement interpretation, definition expansion and the import driver.
+#include <chrono>
+#include <string>
+#include <variant>
+#include <vector>
+
+#include "corvane/backend/pygates/unitary.hpp"
+#include "qasm3_import.hpp"
 #include "test_support.hpp"
+
+namespace {
+
+using corvane::GateBlock;
+using corvane::IndexList;
+using corvane::Matrix;
+using corvane::Parameter;
+using corvane::QuantumGate;
+using corvane::RegisterDecl;
+using corvane::RegisterList;
+namespace qasm3 = corvane::qasm3;
+namespace detail = corvane::qasm3::detail;
+using detail::IndexRange;
+using detail::LocalArgMap;
+using detail::RegisterMap;
+using detail::RegisterSpan;
+
+// What `fn` returns, or "<Kind>: <message>" of the error it raises.
+template <class Fn>
+std::string value_or_error(Fn&& fn) {
+  std::string value;
+  const std::string outcome = outcome_of([&] { value = fn(); });
+  return outcome == "ok" ? value : outcome;
+}
+
+RegisterMap make_map(std::initializer_list<std::pair<const char*, RegisterSpan>> entries) {
+  RegisterMap map;
+  for (const auto& [name, span] : entries)
+    map.set(name, span);
+  return map;
+}
+
+// ================================================================== operand resolution
+
+const RegisterMap kQregs = make_map({{"q", {0, 2}}, {"anc", {2, 1}}, {"zero", {3, 0}}});
+const RegisterMap kBits = make_map({{"c", {0, 2}}, {"flag", {2, 1}}});
+const LocalArgMap kArgs{{"a", 0}, {"b", 1}};
+const LocalArgMap kNoArgs{};
+
+enum class Resolver { Operand, QubitOperands, BitOperand, BitOperands };
+
+struct OperandCase {
+  Resolver fn;
+  std::string tok;
+  const LocalArgMap* local;  // null: outside a definition
+  const RegisterMap* bits;   // null: no bit registers
+  std::string expected;      // "first+count" for ranges, the index, or "<Kind>: <message>"
+};
+
+std::string resolve(const OperandCase& c) {
+  return value_or_error([&]() -> std::string {
+    switch (c.fn) {
+      case Resolver::Operand:
+        return std::to_string(detail::resolve_operand(c.tok, kQregs, c.local));
+      case Resolver::BitOperand:
+        return std::to_string(detail::resolve_bit_operand(c.tok, c.bits));
+      case Resolver::QubitOperands: {
+        const IndexRange r = detail::resolve_qubit_operands(c.tok, kQregs, c.local);
+        return std::to_string(r.first) + "+" + std::to_string(r.count);
+      }
+      case Resolver::BitOperands: {
+        const IndexRange r = detail::resolve_bit_operands(c.tok, c.bits);
+        return std::to_string(r.first) + "+" + std::to_string(r.count);
+      }
+    }
+  });
+}
+
+TEST(OperandResolution, Table) {
+  using R = Resolver;
+  const RegisterMap empty_bits;
+  const std::vector<OperandCase> cases = {
+      // indexed qubit operands: spaces, leading zeros, digits of other scripts
+      {R::Operand, "q[1]", nullptr, nullptr, "1"},
+      {R::Operand, " q [ 1 ] ", nullptr, nullptr, "1"},
+      {R::Operand, "q[01]", nullptr, nullptr, "1"},
+      {R::Operand, "q\t[\n1\u00a0]", nullptr, nullptr, "1"},
+      {R::Operand, "q[\u0661]", nullptr, nullptr, "1"},
+      {R::Operand, "anc[0]", nullptr, nullptr, "2"},
+      {R::Operand, "anc", nullptr, nullptr, "2"},
+      {R::Operand, "q[2]", nullptr, nullptr,
+       "ValueError: Index 2 out of range for qubit register q[2]"},
+      {R::Operand, "q[002]", nullptr, nullptr,
+       "ValueError: Index 2 out of range for qubit register q[2]"},
+      {R::Operand, "q[\u0662\u0660]", nullptr, nullptr,
+       "ValueError: Index 20 out of range for qubit register q[2]"},
+      {R::Operand, "q[000099999999999999999999999]", nullptr, nullptr,
+       "ValueError: Index 99999999999999999999999 out of range for qubit register q[2]"},
+      {R::Operand, "zero[0]", nullptr, nullptr,
+       "ValueError: Index 0 out of range for qubit register zero[0]"},
+      {R::Operand, "r[0]", nullptr, nullptr, "ValueError: Unknown qubit register: 'r'"},
+      {R::Operand, "r", nullptr, nullptr, "ValueError: Unsupported operand form: 'r'"},
+      {R::Operand, "q", nullptr, nullptr,
+       "ValueError: Scalar qubit operand 'q' refers to qubit[2] register"},
+      {R::Operand, "zero", nullptr, nullptr,
+       "ValueError: Scalar qubit operand 'zero' refers to qubit[0] register"},
+      {R::Operand, "q[-1]", nullptr, nullptr, "ValueError: Unsupported operand form: 'q[-1]'"},
+      {R::Operand, "q[0:2]", nullptr, nullptr, "ValueError: Unsupported operand form: 'q[0:2]'"},
+      {R::Operand, "q[1]]", nullptr, nullptr, "ValueError: Unsupported operand form: 'q[1]]'"},
+      {R::Operand, "q[1] x", nullptr, nullptr, "ValueError: Unsupported operand form: 'q[1] x'"},
+      {R::Operand, "1q[0]", nullptr, nullptr, "ValueError: Unsupported operand form: '1q[0]'"},
+      {R::Operand, "", nullptr, nullptr, "ValueError: Unsupported operand form: ''"},
+      {R::Operand, "q'[0]", nullptr, nullptr, "ValueError: Unsupported operand form: \"q'[0]\""},
+      {R::Operand, "\u00e9t\u00e9[0]", nullptr, nullptr,
+       "ValueError: Unsupported operand form: '\u00e9t\u00e9[0]'"},
+      {R::Operand, "q\u00e9[0]", nullptr, nullptr, "ValueError: Unknown qubit register: 'q\u00e9'"},
+      // inside a definition body
+      {R::Operand, "b", &kArgs, nullptr, "1"},
+      {R::Operand, " a ", &kArgs, nullptr, "0"},
+      {R::Operand, "q[1]", &kArgs, nullptr, "1"},
+      {R::Operand, "a[0]", &kArgs, nullptr, "ValueError: Local gate argument 'a' is not indexable"},
+      {R::Operand, "r[0]", &kArgs, nullptr, "ValueError: Unknown qubit register: 'r'"},
+      {R::Operand, "q", &kArgs, nullptr, "ValueError: Unknown local qubit: 'q'"},
+      {R::Operand, "anc", &kArgs, nullptr, "ValueError: Unknown local qubit: 'anc'"},
+      {R::Operand, "a", &kNoArgs, nullptr, "ValueError: Unknown local qubit: 'a'"},
+      {R::Operand, "q[-1]", &kNoArgs, nullptr, "ValueError: Unknown local qubit: 'q[-1]'"},
+      // whole registers
+      {R::QubitOperands, "q", nullptr, nullptr, "0+2"},
+      {R::QubitOperands, " anc ", nullptr, nullptr, "2+1"},
+      {R::QubitOperands, "zero", nullptr, nullptr, "3+0"},
+      {R::QubitOperands, "q[1]", nullptr, nullptr, "1+1"},
+      {R::QubitOperands, "r", nullptr, nullptr, "ValueError: Unsupported operand form: 'r'"},
+      {R::QubitOperands, "q", &kArgs, nullptr, "ValueError: Unknown local qubit: 'q'"},
+      {R::QubitOperands, "b", &kArgs, nullptr, "1+1"},
+      // bits
+      {R::BitOperand, "c[1]", nullptr, &kBits, "1"},
+      {R::BitOperand, "flag", nullptr, &kBits, "2"},
+      {R::BitOperand, "c[5]", nullptr, &kBits,
+       "ValueError: Index 5 out of range for bit register c[2]"},
+      {R::BitOperand, "d[5]", nullptr, &kBits, "5"},
+      {R::BitOperand, "c[7]", nullptr, nullptr, "7"},
+      {R::BitOperand, "c[7]", nullptr, &empty_bits, "7"},
+      {R::BitOperand, "c", nullptr, &kBits,
+       "ValueError: Scalar bit operand 'c' refers to bit[2] register"},
+      {R::BitOperand, "c", nullptr, nullptr, "ValueError: Unsupported classical operand form: 'c'"},
+      {R::BitOperand, "c", nullptr, &empty_bits,
+       "ValueError: Unsupported classical operand form: 'c'"},
+      {R::BitOperand, "c[-1]", nullptr, &kBits,
+       "ValueError: Unsupported classical operand form: 'c[-1]'"},
+      {R::BitOperand, "d[9223372036854775806]", nullptr, &kBits, "9223372036854775806"},
+      {R::BitOperand, "d[9223372036854775807]", nullptr, &kBits,
+       "ValueError: Bit index 9223372036854775807 is too large"},
+      {R::BitOperand, "d[99999999999999999999]", nullptr, &kBits,
+       "ValueError: Bit index 99999999999999999999 is too large"},
+      {R::BitOperand, "c[99999999999999999999]", nullptr, &kBits,
+       "ValueError: Index 99999999999999999999 out of range for bit register c[2]"},
+      {R::BitOperands, "c", nullptr, &kBits, "0+2"},
+      {R::BitOperands, "c[1]", nullptr, &kBits, "1+1"},
+      {R::BitOperands, "c", nullptr, nullptr,
+       "ValueError: Unsupported classical operand form: 'c'"},
+  };
+  for (const OperandCase& c : cases) {
+    EXPECT_EQ(resolve(c), c.expected) << "operand " << c.tok;
+  }
+}
+
+// A later argument of the same name wins, as the expansion builds its map.
+TEST(OperandResolution, RepeatedArgumentNameTakesLaterPosition) {
+  const std::string program = "qubit[3] q; gate g a, b, a { h a; } g q[0], q[1], q[2];";
+  const corvane::GateSequence gs = qasm3::qasm3_to_gate_sequence(program);
+  ASSERT_EQ(gs.data().size(), 1U);
+  const GateBlock& children = gs.data()[0].block_gate_sequence();
+  ASSERT_TRUE(children);
+  EXPECT_EQ((*children)[0].target, (IndexList{2}));
+}
+
+// ================================================================== unitary decoding
+
+TEST(UnitaryDecoding, DimensionsAndTargetCounts) {
+  struct Row {
+    std::optional<std::vector<double>> params;
+    std::string dim;
+    std::string targets;
+  };
+  const std::string kRequires = "ValueError: unitary gate requires flattened matrix parameters";
+  const std::vector<Row> rows = {
+      {std::nullopt, kRequires, kRequires},
+      {std::vector<double>{}, kRequires, kRequires},
+      {std::vector<double>(3, 0.0), "ValueError: unitary parameters must be real/imaginary pairs",
+       "ValueError: unitary parameters must be real/imaginary pairs"},
+      {std::vector<double>(6, 0.0),
+       "ValueError: unitary parameter count 6 does not encode a square matrix",
+       "ValueError: unitary parameter count 6 does not encode a square matrix"},
+      {std::vector<double>(2, 0.0), "1", "0"},
+      {std::vector<double>(8, 0.0), "2", "1"},
+      {std::vector<double>(18, 0.0), "3",
+       "ValueError: unitary matrix dimension 3 must be a power of two"},
+      {std::vector<double>(32, 0.0), "4", "2"},
+      {std::vector<double>(72, 0.0), "6",
+       "ValueError: unitary matrix dimension 6 must be a power of two"},
+      {std::vector<double>(128, 0.0), "8", "3"},
+      {std::vector<double>(2 * 1024 * 1024, 0.0), "1024", "10"},
+  };
+  for (const Row& row : rows) {
+    const std::size_t n = row.params ? row.params->size() : 0;
+    EXPECT_EQ(
+        value_or_error([&] { return std::to_string(detail::unitary_dim_from_params(row.params)); }),
+        row.dim)
+        << n;
+    EXPECT_EQ(
+        value_or_error([&] { return std::to_string(detail::unitary_target_count(row.params)); }),
+        row.targets)
+        << n;
+  }
+}
+
+TEST(UnitaryDecoding, MatrixIsRowMajorPairs) {
+  EXPECT_EQ(detail::decode_unitary_matrix({0, 0, 1, 0, 1, 0, 0, 0}),
+            Matrix(2, 2, {{0, 0}, {1, 0}, {1, 0}, {0, 0}}));
+  EXPECT_EQ(detail::decode_unitary_matrix({1, 2, 3, 4, 5, 6, 7, 8}),
+            Matrix(2, 2, {{1, 2}, {3, 4}, {5, 6}, {7, 8}}));
+  const Matrix three = detail::decode_unitary_matrix(std::vector<double>(18, 0.5));
+  EXPECT_EQ(three.rows, 3U);
+  EXPECT_EQ(three.cols, 3U);
+  EXPECT_THROW_MSG(detail::decode_unitary_matrix({}), ValueError,
+                   "unitary gate requires flattened matrix parameters");
+}
+
+TEST(UnitaryDecoding, StoredMatrixLookup) {
+  const auto& table = corvane::gate_set();
+  ASSERT_NE(table.get("h"), nullptr);
+  EXPECT_EQ(detail::resolve_matrix_q3("H", Parameter{}), table.get("h")->fixed);
+  EXPECT_EQ(detail::resolve_matrix_q3("sqrty_dag", Parameter{}), table.get("sqrty_dag")->fixed);
+  // "block" is never looked up; ids without an entry give nothing.
+  EXPECT_EQ(detail::resolve_matrix_q3("Block", Parameter{}), std::nullopt);
+  EXPECT_EQ(detail::resolve_matrix_q3("block", Parameter{}), std::nullopt);
+  EXPECT_EQ(detail::resolve_matrix_q3("no_such_gate", Parameter{}), std::nullopt);
+  // Full case mapping: U+0130 lowers to "i" + U+0307, not to the identity's id "i";
+  // the Kelvin sign lowers to "k".
+  ASSERT_NE(table.get("i"), nullptr);
+  EXPECT_EQ(detail::resolve_matrix_q3("\u0130", Parameter{}), std::nullopt);
+  EXPECT_EQ(detail::resolve_matrix_q3("I", Parameter{}), table.get("i")->fixed);
+  EXPECT_EQ(detail::resolve_matrix_q3("BLOC\u212a", Parameter{}), std::nullopt);
+  // Matrix functions need a parameter.
+  ASSERT_NE(table.get("rx"), nullptr);
+  EXPECT_EQ(detail::resolve_matrix_q3("rx", Parameter{}), std::nullopt);
+  const Parameter angle = Parameter::list({0.5}, true);
+  EXPECT_EQ(detail::resolve_matrix_q3("RX", angle), table.get("rx")->of_parameter(angle));
+}
+
+// ================================================================== generated definitions
+
+TEST(GeneratedDefinitions, Normalisation) {
+  const std::vector<std::pair<std::string, std::string>> rows = {
+      {"  h   a0 ;", "h a0"},
+      {"h a0;;", "h a0"},
+      {"h a0; ;", "h a0;"},
+      {"\tsdg\n a0", "sdg a0"},
+      {"", ""},
+      {";;;", ""},
+      {"cx a0,a1", "cx a0,a1"},
+      {"cx  a0,\u00a0a1", "cx a0, a1"},
+      {"H\u2003A0", "H A0"},
+  };
+  for (const auto& [in, out] : rows)
+    EXPECT_EQ(detail::normalize_stmt_for_match(in), out) << in;
+}
+
+TEST(GeneratedDefinitions, Recognition) {
+  using detail::GateDef;
+  const std::vector<std::string> sqrty = {"sdg a0", "h a0", "s a0", "h a0", "s a0"};
+  struct Row {
+    GateDef def;
+    std::optional<std::string_view> id;
+  };
+  const std::vector<Row> rows = {
+      {{"sqrty_0", {"a0"}, sqrty}, "sqrty"},
+      {{"sqrty_17", {"a0"}, sqrty}, "sqrty"},
+      {{"sqrty_007", {"a0"}, sqrty}, "sqrty"},
+      {{"sqrty_\u0663", {"a0"}, sqrty}, "sqrty"},
+      {{"sqrty_dag_2", {"a0"}, {"sdg a0", "h a0", "sdg a0", "h a0", "s a0"}}, "sqrty_dag"},
+      {{"sqrtx_dag_2", {"a0"}, {"h a0", "sdg a0", "h a0"}}, "sqrtx_dag"},
+      {{"sqrtx_5", {"a0"}, {"h a0", "s a0", "h a0"}}, "sqrtx"},
+      {{"sqrtx_5", {"a0"}, {"h  a0;", " s\ta0", "h a0;;"}}, "sqrtx"},
+      {{"sqrty", {"a0"}, sqrty}, std::nullopt},
+      {{"sqrty_", {"a0"}, sqrty}, std::nullopt},
+      {{"sqrty_1a", {"a0"}, sqrty}, std::nullopt},
+      {{"my_sqrty_1", {"a0"}, sqrty}, std::nullopt},
+      {{"Sqrty_1", {"a0"}, sqrty}, std::nullopt},
+      {{"sqrty_1", {"a0"}, {"h a0", "sdg a0", "s a0", "h a0", "s a0"}}, std::nullopt},
+      {{"sqrty_1", {"a0"}, {"sdg a0", "h a0", "s a0", "h a0"}}, std::nullopt},
+      {{"sqrty_1", {"a0"}, {"sdg a0", "h a0", "s a0", "h a0", "s a0", "s a0"}}, std::nullopt},
+      {{"sqrty_1", {"q"}, {"sdg q", "h q", "s q", "h q", "s q"}}, std::nullopt},
+      {{"sqrty_1", {"a0", "a1"}, sqrty}, std::nullopt},
+      {{"sqrty_1", {}, sqrty}, std::nullopt},
+      {{"sqrty_dag_1", {"a0"}, sqrty}, std::nullopt},
+      {{"sqrtx_dag_1", {"a0"}, {"h a0", "s a0", "h a0"}}, std::nullopt},
+      {{"sqrty_1", {"a0"}, {"SDG a0", "h a0", "s a0", "h a0", "s a0"}}, std::nullopt},
+  };
+  for (const Row& row : rows) {
+    EXPECT_EQ(detail::generated_non_standard_gate_id(row.def), row.id) << row.def.name;
+  }
+}
+
+// ================================================================== interpretation
+
+// Compact description of a record: "id t=(..) c=(..) s=(..) p=(..)|- m=Y|N", with
+// "cl=(..) n=name" for measurements and "b=name[k children]" for blocks.
+std::string list_text(const IndexList& list) {
+  std::string out = "(";
+  for (std::size_t k = 0; k < list.size(); ++k)
+    out += (k ? "," : "") + std::to_string(list[k]);
+  return out + ")";
+}
+
+std::string param_text(const Parameter& p) {
+  if (p.is_absent()) return "-";
+  if (p.kind() != Parameter::Kind::List) return "?";
+  std::string out = p.as_list().is_tuple ? "(" : "[";
+  bool first = true;
+  for (const auto& item : p.as_list().items) {
+    out += first ? "" : ",";
+    first = false;
+    char buf[32];
+    std::snprintf(buf, sizeof buf, "%.17g", std::get<double>(item));
+    out += buf;
+  }
+  return out + (p.as_list().is_tuple ? ")" : "]");
+}
+
+std::string describe(const QuantumGate& g) {
+  std::string out = g.id + " t=" + list_text(g.target);
+  if (g.classical_target()) {
+    return out + " cl=" + list_text(*g.classical_target()) + " n=" + g.name().value_or("-") +
+           (g.control.empty() && g.parameter.is_absent() ? "" : " ?");
+  }
+  out += " c=" + list_text(g.control) + " s=" + list_text(g.control_state);
+  out += " p=" + param_text(g.parameter) + " m=" + (g.matrix() ? "Y" : "N");
+  if (g.block_gate_sequence()) {
+    out += " b=" + g.name().value_or("-") + "[" + std::to_string(g.block_gate_sequence()->size()) +
+           "]";
+  } else if (g.name()) {
+    out += " n=" + *g.name();
+  }
+  return out;
+}
+
+const RegisterMap kQ3 = make_map({{"q", {0, 3}}});
+const RegisterMap kC3 = make_map({{"c", {0, 3}}});
+
+std::vector<std::string_view> views(const std::vector<std::string>& stmts) {
+  return {stmts.begin(), stmts.end()};
+}
+
+// Interprets `stmts` over q[3] and c[3] and describes the records, one per line.
+std::string interpret(const std::vector<std::string>& stmts, const detail::GateDefMap& defs = {}) {
+  return value_or_error([&] {
+    const detail::StmtsResult r = detail::stmts_to_gates(views(stmts), defs, kQ3, nullptr, &kC3);
+    std::string out;
+    for (const QuantumGate& g : r.gates)
+      out += describe(g) + "\n";
+    out += "max=" + std::to_string(r.max_idx) + "," + std::to_string(r.max_cidx) + " map=";
+    for (const auto& [q, c] : r.measure_map)
+      out += "(" + std::to_string(q) + "," + std::to_string(c) + ")";
+    return out;
+  });
+}
+
+struct StmtCase {
+  std::string stmt;
+  std::string expected;  // the records and "max=..." line, or "<Kind>: <message>"
+};
+
+void run_cases(const std::vector<StmtCase>& cases, const detail::GateDefMap& defs = {}) {
+  for (const StmtCase& c : cases)
+    EXPECT_EQ(interpret({c.stmt}, defs), c.expected) << c.stmt;
+}
+
+TEST(Interpretation, SkippedStatements) {
+  run_cases({
+      {"OPENQASM 3.0", "max=-1,-1 map="},
+      {"include \"stdgates.inc\"", "max=-1,-1 map="},
+      {"qubit[3] q", "max=-1,-1 map="},
+      {"bit[3] c", "max=-1,-1 map="},
+      {"bit[2] c = measure q", "max=-1,-1 map="},
+      {"qubit", "max=-1,-1 map="},
+      {"bit", "max=-1,-1 map="},
+      {"   ", "max=-1,-1 map="},
+      {"", "max=-1,-1 map="},
+      // A word character after the keyword is no boundary: these are gate calls.
+      {"bits q[0]", "bits t=(0) c=() s=() p=- m=N\nmax=0,-1 map="},
+      {"qubit\u00e9 q[0]", "qubit\u00e9 t=(0) c=() s=() p=- m=N\nmax=0,-1 map="},
+      {"include2 q[1]", "include2 t=(1) c=() s=() p=- m=N\nmax=1,-1 map="},
+  });
+}
+
+TEST(Interpretation, MeasurementForms) {
+  const std::string one = "measure t=(1) cl=(2) n=measure\nmax=1,2 map=(1,2)";
+  run_cases({
+      {"measure q[1] -> c[2]", one},
+      {"c[2] = measure q[1]", one},
+      {"measure q[1]->c[2]", one},
+      {"c[2]=measure q[1]", one},
+      {"measure\tq[1]\n->\nc[2]", one},
+      {"c[2]\n=\nmeasure\nq[1]", one},
+      {"measure  q[1]  ->  c[2]", one},
+      {"c = measure q",
+       "measure t=(0) cl=(0) n=measure\nmeasure t=(1) cl=(1) n=measure\n"
+       "measure t=(2) cl=(2) n=measure\nmax=2,2 map=(0,0)(1,1)(2,2)"},
+      {"measure q -> c",
+       "measure t=(0) cl=(0) n=measure\nmeasure t=(1) cl=(1) n=measure\n"
+       "measure t=(2) cl=(2) n=measure\nmax=2,2 map=(0,0)(1,1)(2,2)"},
+      {"c[0] = measure q",
+       "ValueError: Measurement size mismatch: 'q' has 3 qubits, 'c[0]' has 1 bits"},
+      {"measure q[0] -> c",
+       "ValueError: Measurement size mismatch: 'q[0]' has 1 qubits, 'c' has 3 bits"},
+      // Group 1 of the arrow form is lazy: it ends at the first arrow.
+      {"measure q[0] -> c[1] -> c[2]",
+       "ValueError: Unsupported classical operand form: 'c[1] -> c[2]'"},
+      {"measure q[1]->c[0]->x", "ValueError: Unsupported classical operand form: 'c[0]->x'"},
+      // The assignment form wins, and its group 1 ends at the first "= measure".
+      {"c[0] = measure q[0] -> c[1]", "ValueError: Unsupported operand form: 'q[0] -> c[1]'"},
+      {"x = y = measure q[0]", "ValueError: Unsupported classical operand form: 'x = y'"},
+      {"c[0] == measure q[0]", "ValueError: Unsupported classical operand form: 'c[0] ='"},
+      {"measure q[0] -> c[0] = measure q[1]",
+       "ValueError: Unsupported classical operand form: 'measure q[0] -> c[0]'"},
+      // With two blanks and no text before the arrow, \s+ gives one blank to group 1.
+      {"measure  -> c[0]", "ValueError: Unsupported operand form: ''"},
+      {"measure \u00a0->c[0]", "ValueError: Unsupported operand form: ''"},
+      // Not measurements: no target, no blank after the keyword, nothing after the arrow.
+      {"measure q[0]", "measure t=(0) c=() s=() p=- m=N\nmax=0,-1 map="},
+      {"measure -> c[0]", "ValueError: Unsupported operand form: '-> c[0]'"},
+      {"measure q[0] ->", "ValueError: Unsupported operand form: 'q[0] ->'"},
+      {"measureq[0] -> c[0]", "ValueError: Unsupported operand form: '[0] -> c[0]'"},
+      {"c[0] = measureq[0]", "ValueError: Unsupported operand form: '[0] = measureq[0]'"},
+      {"= measure q[0]", "ValueError: Cannot parse op name from: '= measure q[0]'"},
+      // Bits of undeclared registers are their element numbers.
+      {"measure q[0] -> d[7]", "measure t=(0) cl=(7) n=measure\nmax=0,7 map=(0,7)"},
+      {"c[9] = measure q[0]", "ValueError: Index 9 out of range for bit register c[3]"},
+  });
+}
+
+TEST(Interpretation, GateCalls) {
+  run_cases({
+      {"h q[0]", "h t=(0) c=() s=() p=- m=N\nmax=0,-1 map="},
+      {"rz(pi/2) q[2]", "rz t=(2) c=() s=() p=(1.5707963267948966) m=N\nmax=2,-1 map="},
+      {"rz() q[2]", "rz t=(2) c=() s=() p=() m=N\nmax=2,-1 map="},
+      {"cx q[0], q[1]", "cx t=(1) c=(0) s=(1) p=- m=N\nmax=1,-1 map="},
+      {"cnot q[0], q[1]", "cx t=(1) c=(0) s=(1) p=- m=N\nmax=1,-1 map="},
+      {"cx q[0], q[1], q[2]", "cx t=(2) c=(0,1) s=(1,1) p=- m=N\nmax=2,-1 map="},
+      {"cx q[0]", "cx t=(0) c=() s=() p=- m=N\nmax=0,-1 map="},
+      {"cx", "ValueError: Not enough operands for cx: []"},
+      {"ctrl @ cx q[0], q[1], q[2]", "cx t=(2) c=(0,1) s=(1) p=- m=N\nmax=2,-1 map="},
+      {"ctrl @ cx q[0]", "cx t=(0) c=() s=() p=- m=N\nmax=0,-1 map="},
+      {"ctrl @ negctrl @ x q[0], q[1], q[2]", "x t=(2) c=(0,1) s=(1,0) p=- m=N\nmax=2,-1 map="},
+      {"negctrl@x q[2], q[0]", "x t=(0) c=(2) s=(0) p=- m=N\nmax=2,-1 map="},
+      {"ccx q[0], q[1], q[2]", "mcx t=(2) c=(0,1) s=(1,1) p=- m=N\nmax=2,-1 map="},
+      {"cswap q[0], q[1], q[2]", "swap t=(1,2) c=(0) s=(1) p=- m=N\nmax=2,-1 map="},
+      {"cswap q[0], q[1]", "swap t=(0,1) c=() s=() p=- m=N\nmax=1,-1 map="},
+      {"ctrl @ ccx q[0], q[1], q[2]",
+       "ValueError: ccx already encodes controls and cannot use ctrl modifiers"},
+      {"negctrl @ cswap q[0], q[1], q[2]",
+       "ValueError: cswap already encodes controls and cannot use ctrl modifiers"},
+      {"ccx", "ValueError: Not enough operands for ccx: []"},
+      {"ctrl @ cswap q[0]", "ValueError: Not enough operands for cswap: ['q[0]']"},
+      {"gphase(pi)", "gp t=() c=() s=() p=(3.1415926535897931) m=N\nmax=-1,-1 map="},
+      {"ctrl @ gphase(pi) q[0]", "gp t=() c=(0) s=(1) p=(3.1415926535897931) m=N\nmax=0,-1 map="},
+      {"gphase(pi) q[0]", "ValueError: gphase controls mismatch: mods=[], operands=['q[0]']"},
+      {"ctrl @ negctrl @ gphase(1) q[1]",
+       "ValueError: gphase controls mismatch: mods=['ctrl', 'negctrl'], operands=['q[1]']"},
+      {"h q[0], q[1]",
+       "ValueError: Control count mismatch for 'h q[0], q[1]': ctrl_cnt=1, mods=[]"},
+      {"ctrl @ ctrl @ h q[0], q[1]",
+       "ValueError: Control count mismatch for 'ctrl @ ctrl @ h q[0], q[1]': ctrl_cnt=1, "
+       "mods=['ctrl', 'ctrl']"},
+      {"ctrl @ swap q[0], q[1]",
+       "ValueError: Control count mismatch for 'ctrl @ swap q[0], q[1]': ctrl_cnt=0, "
+       "mods=['ctrl']"},
+      {"x", "ValueError: Not enough operands for x: []"},
+      {"swap q[0]", "ValueError: Not enough operands for swap: ['q[0]']"},
+      {"h q", "ValueError: Scalar qubit operand 'q' refers to qubit[3] register"},
+      {"i q[0]", "ValueError: OpenQASM 3.0 identity gate is 'id', not 'i'."},
+      {"id q[0]", "i t=(0) c=() s=() p=- m=N\nmax=0,-1 map="},
+      {"cu(1, 2, 3, 4) q[0], q[1]", "u t=(1) c=(0) s=(1) p=(1,2,3) m=N\nmax=1,-1 map="},
+      {"cu(1, 2, 3) q[0], q[1]", "u t=(1) c=(0) s=(1) p=(1,2,3) m=N\nmax=1,-1 map="},
+      {"cu(1, 2, 3, 4, 5) q[0], q[1]", "u t=(1) c=(0) s=(1) p=(1,2,3,4,5) m=N\nmax=1,-1 map="},
+      {"U(1, 2, 3) q[0]", "u t=(0) c=() s=() p=(1,2,3) m=N\nmax=0,-1 map="},
+      {"u(1, 2, 3) q[0]", "u t=(0) c=() s=() p=(1,2,3) m=N\nmax=0,-1 map="},
+      {"p(1) q[0]", "p t=(0) c=() s=() p=(1) m=N\nmax=0,-1 map="},
+      {"phase(1) q[0]", "p t=(0) c=() s=() p=(1) m=N\nmax=0,-1 map="},
+      {"sx q[0]", "sqrtx t=(0) c=() s=() p=- m=N\nmax=0,-1 map="},
+      {"sqrty_dag q[0]", "sqrty_dag t=(0) c=() s=() p=- m=N\nmax=0,-1 map="},
+      {"rx(1) q[0], q[1]",
+       "ValueError: Control count mismatch for 'rx(1) q[0], q[1]': ctrl_cnt=1, mods=[]"},
+      {"ctrl @ rx(1) q[0], q[1]", "rx t=(1) c=(0) s=(1) p=(1) m=N\nmax=1,-1 map="},
+      {"reset q[0]", "reset t=(0) c=() s=() p=- m=N\nmax=0,-1 map="},
+      {"barrier", "ValueError: Not enough operands for barrier: []"},
+      {"block q[0]", "block t=(0) c=() s=() p=- m=N\nmax=0,-1 map="},
+      // Unitary: the target count comes from the matrix, the matrix replaces the parameter.
+      {"unitary(0, 0, 1, 0, 1, 0, 0, 0) q[1]", "unitary t=(1) c=() s=() p=- m=Y\nmax=1,-1 map="},
+      {"ctrl @ unitary(0, 0, 1, 0, 1, 0, 0, 0) q[2], q[1]",
+       "unitary t=(1) c=(2) s=(1) p=- m=Y\nmax=2,-1 map="},
+      {"unitary(1, 0)", "unitary t=() c=() s=() p=- m=Y\nmax=-1,-1 map="},
+      {"unitary(1, 0) q[0]", "ValueError: gphase controls mismatch: mods=[], operands=['q[0]']"},
+      {"unitary q[0]", "ValueError: unitary gate requires flattened matrix parameters"},
+      {"unitary() q[0]", "ValueError: unitary gate requires flattened matrix parameters"},
+      {"unitary(1, 0, 0) q[0]", "ValueError: unitary parameters must be real/imaginary pairs"},
+      {"unitary(1,0,0,0,0,0) q[0]",
+       "ValueError: unitary parameter count 6 does not encode a square matrix"},
+      {"unitary(1,0,0,0,0,0,0,0,1,0,0,0,0,0,0,0,1,0) q[0]",
+       "ValueError: unitary matrix dimension 3 must be a power of two"},
+      {"unitary(0, 0, 1, 0, 1, 0, 0, 0)", "ValueError: Not enough operands for unitary: []"},
+  });
+}
+
+// Within one statement: syntax, then "i", then operands left to right, then arity,
+// then the control split.
+TEST(Interpretation, OrderOfChecks) {
+  run_cases({
+      {"i(1/0) q[9]", "ZeroDivisionError: float division by zero"},
+      {"i q[9]", "ValueError: OpenQASM 3.0 identity gate is 'id', not 'i'."},
+      {"h q[9], r[0]", "ValueError: Index 9 out of range for qubit register q[3]"},
+      {"h r[0], q[9]", "ValueError: Unknown qubit register: 'r'"},
+      {"unitary(1, 0, 0) q[9]", "ValueError: Index 9 out of range for qubit register q[3]"},
+      {"ctrl @ unitary(1, 0, 0) q[0]",
+       "ValueError: unitary parameters must be real/imaginary pairs"},
+      {"ctrl @ ccx", "ValueError: Not enough operands for ccx: []"},
+      {"ctrl @ h", "ValueError: Not enough operands for h: []"},
+      {"1h q[0]", "ValueError: Cannot parse op name from: '1h q[0]'"},
+  });
+}
+
+TEST(Interpretation, CountsTrackHighestIndices) {
+  EXPECT_EQ(interpret({"h q[2]", "x q[0]", "measure q[1] -> c[0]"}),
+            "h t=(2) c=() s=() p=- m=N\nx t=(0) c=() s=() p=- m=N\n"
+            "measure t=(1) cl=(0) n=measure\nmax=2,0 map=(1,0)");
+}
+
+// ================================================================== definitions
+
+detail::GateDefMap defs_of(std::vector<detail::GateDef> defs) {
+  detail::GateDefMap map;
+  for (auto& d : defs) {
+    std::string name = d.name;
+    map.insert_or_assign(std::move(name), std::move(d));
+  }
+  return map;
+}
+
+TEST(Definitions, BlocksOnLocalIndices) {
+  const auto defs =
+      defs_of({{"g", {"a", "b"}, {"cx a, b", "h b"}},
+               {"rev", {"a", "b"}, {"cx b, a"}},
+               {"m", {"a"}, {"measure a -> c[1]"}},
+               {"glob", {"a"}, {"x q[2]", "h a"}},
+               {"none", {}, {"h q[0]"}},
+               {"bad", {"a"}, {"h q"}},
+               {"sqrty_dag_0", {"a0"}, {"sdg a0", "h a0", "sdg a0", "h a0", "s a0"}}});
+  run_cases(
+      {
+          {"g q[2], q[0]", "block t=(2,0) c=() s=() p=- m=N b=g[2]\nmax=2,-1 map="},
+          {"ctrl @ g q[1], q[2], q[0]", "block t=(2,0) c=(1) s=(1) p=- m=N b=g[2]\nmax=2,-1 map="},
+          {"negctrl @ g q[1], q[2], q[0]",
+           "block t=(2,0) c=(1) s=(0) p=- m=N b=g[2]\nmax=2,-1 map="},
+          {"g(1, 2) q[2], q[0]", "block t=(2,0) c=() s=() p=- m=N b=g[2]\nmax=2,-1 map="},
+          {"g q[0]", "ValueError: Not enough operands for g: ['q[0]']"},
+          {"m q[2]", "block t=(2) c=() s=() p=- m=N b=m[1]\nmax=2,-1 map="},
+          {"none", "block t=() c=() s=() p=- m=N b=none[1]\nmax=-1,-1 map="},
+          {"none q[0]", "ValueError: gphase controls mismatch: mods=[], operands=['q[0]']"},
+          {"bad q[0]", "ValueError: Unknown local qubit: 'q'"},
+          {"sqrty_dag_0 q[1]", "sqrty_dag t=(1) c=() s=() p=- m=Y\nmax=1,-1 map="},
+          {"ctrl @ sqrty_dag_0(5) q[0], q[1]",
+           "sqrty_dag t=(1) c=(0) s=(1) p=- m=Y\nmax=1,-1 map="},
+      },
+      defs);
+
+  // A definition named like a standard gate keeps the standard arity and control split.
+  run_cases({{"h q[0], q[1]",
+              "ValueError: Control count mismatch for 'h q[0], q[1]': ctrl_cnt=1, mods=[]"},
+             {"ctrl @ h q[0], q[1]", "block t=(1) c=(0) s=(1) p=- m=N b=h[1]\nmax=1,-1 map="}},
+            defs_of({{"h", {"a", "b"}, {"x b"}}}));
+
+  const detail::StmtsResult r = detail::stmts_to_gates(
+      {"g q[2], q[0]", "rev q[0], q[1]", "m q[2]", "glob q[1]"}, defs, kQ3, nullptr, &kC3);
+  ASSERT_EQ(r.gates.size(), 4U);
+  const auto children = [&](std::size_t k) {
+    std::string out;
+    for (const QuantumGate& g : *r.gates[k].block_gate_sequence())
+      out += describe(g) + ";";
+    return out;
+  };
+  EXPECT_EQ(children(0), "cx t=(1) c=(0) s=(1) p=- m=N;h t=(1) c=() s=() p=- m=N;");
+  EXPECT_EQ(children(1), "cx t=(0) c=(1) s=(1) p=- m=N;");
+  // A measurement inside a body keeps the global bit and stays out of the measure map.
+  EXPECT_EQ(children(2), "measure t=(0) cl=(1) n=measure;");
+  EXPECT_TRUE(r.measure_map.empty());
+  EXPECT_EQ(r.max_cidx, -1);
+  // Indexed uses of declared registers inside a body are global.
+  EXPECT_EQ(children(3), "x t=(2) c=() s=() p=- m=N;h t=(0) c=() s=() p=- m=N;");
+  EXPECT_EQ(r.max_idx, 2);
+  EXPECT_EQ(r.gates[0].matrix(), std::nullopt);
+}
+
+TEST(Definitions, GeneratedGateTakesStoredMatrix) {
+  const auto defs = defs_of({{"sqrty_0", {"a0"}, {"sdg a0", "h a0", "s a0", "h a0", "s a0"}}});
+  const detail::StmtsResult r = detail::stmts_to_gates({"sqrty_0 q[2]"}, defs, kQ3);
+  ASSERT_EQ(r.gates.size(), 1U);
+  EXPECT_EQ(r.gates[0].id, "sqrty");
+  EXPECT_EQ(r.gates[0].matrix(), detail::resolve_matrix_q3("sqrty", Parameter{}));
+  EXPECT_TRUE(r.gates[0].parameter.is_absent());
+  EXPECT_FALSE(r.gates[0].name());
+}
+
+TEST(Definitions, CallsShareOneChildSequence) {
+  const auto defs = defs_of({{"g", {"a"}, {"h a", "x a"}}, {"f", {"a"}, {"g a", "g a"}}});
+  const detail::StmtsResult r =
+      detail::stmts_to_gates({"g q[0]", "g q[1]", "ctrl @ g q[0], q[2]", "f q[1]"}, defs, kQ3);
+  ASSERT_EQ(r.gates.size(), 4U);
+  const GateBlock& first = r.gates[0].block_gate_sequence();
+  EXPECT_EQ(first, r.gates[1].block_gate_sequence());
+  EXPECT_EQ(first, r.gates[2].block_gate_sequence());
+  const GateBlock& inner = r.gates[3].block_gate_sequence();
+  ASSERT_EQ(inner->size(), 2U);
+  EXPECT_EQ((*inner)[0].block_gate_sequence(), (*inner)[1].block_gate_sequence());
+  EXPECT_EQ(*(*inner)[0].block_gate_sequence(), *first);
+}
+
+TEST(Definitions, Cycles) {
+  const auto defs = defs_of({{"g", {"a"}, {"g a"}},
+                             {"p", {"a"}, {"h a", "r a"}},
+                             {"r", {"a"}, {"x a", "p a"}},
+                             {"s", {"a"}, {"p a"}},
+                             {"t", {"a"}, {"h q"}},
+                             {"u", {"a"}, {"t a", "u a"}}});
+  run_cases(
+      {
+          {"g q[0]",
+           "ValueError: Circular gate definition detected: 'g' calls itself directly or "
+           "indirectly."},
+          {"p q[0]",
+           "ValueError: Circular gate definition detected: 'p' calls itself directly or "
+           "indirectly."},
+          {"r q[0]",
+           "ValueError: Circular gate definition detected: 'r' calls itself directly or "
+           "indirectly."},
+          {"s q[0]",
+           "ValueError: Circular gate definition detected: 'p' calls itself directly or "
+           "indirectly."},
+          // The body's first error comes before the cycle it would reach later.
+          {"u q[0]", "ValueError: Unknown local qubit: 'q'"},
+          // Recursive definitions that are never called do no harm.
+          {"h q[0]", "h t=(0) c=() s=() p=- m=N\nmax=0,-1 map="},
+      },
+      defs);
+}
+
+std::string chain_program(int length, const std::string& last_body) {
+  std::string text = "qubit[1] q;\n";
+  for (int k = 0; k < length; ++k) {
+    text += "gate d" + std::to_string(k) + " a { ";
+    text += k + 1 < length ? "d" + std::to_string(k + 1) + " a;" : last_body;
+    text += " }\n";
+  }
+  return text + "d0 q[0];\n";
+}
+
+TEST(Definitions, NestingDepthIsBounded) {
+  const std::string too_deep = "RecursionError: maximum recursion depth exceeded";
+  EXPECT_EQ(outcome_of([&] { qasm3::qasm3_to_gate_sequence(chain_program(100000, "h a;")); }),
+            too_deep);
+  EXPECT_EQ(outcome_of([&] { qasm3::qasm3_to_gate_sequence(chain_program(1001, "h a;")); }),
+            too_deep);
+  const corvane::GateSequence gs = qasm3::qasm3_to_gate_sequence(chain_program(1000, "h a;"));
+  ASSERT_EQ(gs.data().size(), 1U);
+  // A definition expanded before is just as deep when it is reached again, deeper down.
+  std::string shared = "qubit[1] q;\n";
+  for (int k = 0; k < 600; ++k) {
+    shared += "gate c" + std::to_string(k) + " a { " +
+              (k + 1 < 600 ? "c" + std::to_string(k + 1) + " a;" : std::string("h a;")) + " }\n";
+  }
+  for (int k = 0; k < 500; ++k) {
+    shared += "gate e" + std::to_string(k) + " a { " +
+              (k + 1 < 500 ? "e" + std::to_string(k + 1) + " a;" : std::string("c0 a;")) + " }\n";
+  }
+  EXPECT_EQ(outcome_of([&] { qasm3::qasm3_to_gate_sequence(shared + "c0 q[0];\ne0 q[0];"); }),
+            too_deep);
+  EXPECT_EQ(outcome_of([&] { qasm3::qasm3_to_gate_sequence(shared + "e0 q[0];"); }), too_deep);
+  EXPECT_EQ(outcome_of([&] { qasm3::qasm3_to_gate_sequence(shared + "c0 q[0];\ne399 q[0];"); }),
+            "ok");
+}
+
+// Each definition calling the next one twice would be expanded 2^60 times without
+// sharing; with it, every definition is interpreted once.
+TEST(Definitions, SharedExpansionKeepsDoublingChainsLinear) {
+  std::string text = "qubit[1] q;\n";
+  for (int k = 0; k < 60; ++k) {
+    const std::string next = k + 1 < 60 ? "d" + std::to_string(k + 1) : std::string("h");
+    text += "gate d" + std::to_string(k) + " a { " + next + " a; " + next + " a; }\n";
+  }
+  text += "d0 q[0]; d1 q[0]; d30 q[0];";
+  const auto start = std::chrono::steady_clock::now();
+  const corvane::GateSequence gs = qasm3::qasm3_to_gate_sequence(text);
+  EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::seconds(5));
+  ASSERT_EQ(gs.data().size(), 3U);
+  const GateBlock& d0 = gs.data()[0].block_gate_sequence();
+  EXPECT_EQ((*d0)[0].block_gate_sequence(), gs.data()[1].block_gate_sequence());
+}
+
+// ================================================================== driver
+
+struct DriverCase {
+  std::string program;
+  std::int64_t qubits;
+  RegisterList qregs;
+  std::optional<RegisterList> cregs;
+  std::optional<std::vector<corvane::MeasurePair>> measure_map;
+  std::size_t gates;
+};
+
+TEST(Driver, LayoutAttributes) {
+  const std::vector<DriverCase> cases = {
+      {"OPENQASM 3.0;\ninclude \"stdgates.inc\";\nqubit[2] q;\nbit[2] c;\nh q[0];\ncx q[0], q[1];\n"
+       "c[0] = measure q[0];",
+       2,
+       {{"q", 2}},
+       RegisterList{{"c", 2}},
+       std::vector<corvane::MeasurePair>{{0, 0}},
+       3},
+      {"h q[0]; x q[4];", 5, {{"q", 5}}, std::nullopt, std::nullopt, 2},
+      {"x q;", 1, {{"q", 1}}, std::nullopt, std::nullopt, 1},
+      {"", 1, {{"q", 1}}, std::nullopt, std::nullopt, 0},
+      {"// only a comment\n/* and a block */", 1, {{"q", 1}}, std::nullopt, std::nullopt, 0},
+      {"qubit[0] q; h q[2];", 3, {{"q", 3}}, std::nullopt, std::nullopt, 1},
+      {"qubit[0] r; qubit[0] s; h q[1];", 2, {{"q", 2}}, std::nullopt, std::nullopt, 1},
+      {"qubit[2] q; h q[0];", 2, {{"q", 2}}, std::nullopt, std::nullopt, 1},
+      {"qubit[2] a; qubit b; x b; x a[1];", 3, {{"a", 2}, {"b", 1}}, std::nullopt, std::nullopt, 2},
+      {"qubit[2] q; bit[0] c;",
+       2,
+       {{"q", 2}},
+       RegisterList{{"c", 0}},
+       std::vector<corvane::MeasurePair>{},
+       0},
+      {"qubit[2] q; measure q[1] -> c[4];",
+       2,
+       {{"q", 2}},
+       RegisterList{{"c", 5}},
+       std::vector<corvane::MeasurePair>{{1, 4}},
+       1},
+      {"qubit[2] q; bit[1] b; measure q[1] -> c[4];",
+       2,
+       {{"q", 2}},
+       RegisterList{{"b", 1}},
+       std::vector<corvane::MeasurePair>{{1, 4}},
+       1},
+      {"qubit[2] q; bit[2] c; bit[1] d; d = measure q[1]; c = measure q;",
+       2,
+       {{"q", 2}},
+       RegisterList{{"c", 2}, {"d", 1}},
+       std::vector<corvane::MeasurePair>{{1, 2}, {0, 0}, {1, 1}},
+       3},
+      // A measurement inside a definition body does not reach the layout.
+      {"qubit[1] q; gate g a { measure a -> c[3]; } g q[0];",
+       1,
+       {{"q", 1}},
+       std::nullopt,
+       std::nullopt,
+       1},
+      // Declarations inside definitions count; the whole text is read for registers.
+      {"gate g a { qubit[3] r; h a; } g r[1];", 3, {{"r", 3}}, std::nullopt, std::nullopt, 1},
+  };
+  for (const DriverCase& c : cases) {
+    SCOPED_TRACE(c.program);
+    const corvane::GateSequence gs = qasm3::qasm3_to_gate_sequence(c.program);
+    EXPECT_EQ(gs.num_qubits, c.qubits);
+    EXPECT_EQ(gs.qasm_quantum_registers, c.qregs);
+    EXPECT_EQ(gs.qasm_classical_registers, c.cregs);
+    EXPECT_EQ(gs.qasm_measure_map, c.measure_map);
+    EXPECT_EQ(gs.data().size(), c.gates);
+  }
+}
+
+TEST(Driver, Failures) {
+  const std::vector<std::pair<std::string, std::string>> cases = {
+      {"h q[0]; gate g a { h a;", "ValueError: Unclosed gate body for g"},
+      {"h q[0]; x q[0));", "ValueError: Unbalanced parentheses"},
+      {"qubit[1] q; h q[0]; cx q[0];;; x q[7];",
+       "ValueError: Index 7 out of range for qubit register q[1]"},
+      {"measure q[0] -> c[9223372036854775807];",
+       "ValueError: Bit index 9223372036854775807 is too large"},
+      {"qubit[4194305] q; bit[4194305] c; c = measure q;",
+       "ValueError: Whole-register measurements would create more than 4194304 gate records"},
+  };
+  for (const auto& [program, expected] : cases) {
+    EXPECT_EQ(outcome_of([&] { qasm3::qasm3_to_gate_sequence(program); }), expected) << program;
+  }
+  // Measurements of whole registers count together across the import.
+  detail::ExpansionState state;
+  state.measurement_records = detail::kMaxMeasurementRecords - 2;
+  EXPECT_THROW_MSG(detail::stmts_to_gates({"c = measure q"}, {}, kQ3, nullptr, &kC3, &state),
+                   ValueError,
+                   "Whole-register measurements would create more than 4194304 gate records");
+  state.measurement_records = detail::kMaxMeasurementRecords - 3;
+  EXPECT_EQ(detail::stmts_to_gates({"c = measure q"}, {}, kQ3, nullptr, &kC3, &state).gates.size(),
+            3U);
+  const std::string overflow = outcome_of(
+      [] { qasm3::qasm3_to_gate_sequence("qubit[9223372036854775807] a; qubit[1] b;"); });
+  EXPECT_EQ(overflow.rfind("ValueError: ", 0), 0U) << overflow;
+
+  const std::string invalid = "h q[0];\xff";
+  const std::string outcome = outcome_of([&] { qasm3::qasm3_to_gate_sequence(invalid); });
+  EXPECT_EQ(outcome.rfind("ValueError: Input is not valid UTF-8", 0), 0U) << outcome;
+}
+
+// The records of a typical program, in order, with their full shapes.
+TEST(Driver, RecordsOfATypicalProgram) {
+  const corvane::GateSequence gs = qasm3::qasm3_to_gate_sequence(
+      "OPENQASM 3.0;\ninclude \"stdgates.inc\";\ngate sqrtx_dag_0 a0 { h a0; sdg a0; h a0; }\n"
+      "gate pair a, b { cx a, b; }\nqubit[3] q;\nbit[3] c;\nrz(-pi/4) q[0];\n"
+      "negctrl @ ctrl @ sqrtx_dag_0 q[0], q[1], q[2];\npair q[2], q[0];\nmeasure q -> c;\n");
+  std::string out;
+  for (const QuantumGate& g : gs.data())
+    out += describe(g) + "\n";
+  EXPECT_EQ(out,
+            "rz t=(0) c=() s=() p=(-0.78539816339744828) m=N\n"
+            "sqrtx_dag t=(2) c=(0,1) s=(0,1) p=- m=Y\n"
+            "block t=(2,0) c=() s=() p=- m=N b=pair[1]\n"
+            "measure t=(0) cl=(0) n=measure\nmeasure t=(1) cl=(1) n=measure\n"
+            "measure t=(2) cl=(2) n=measure\n");
+  EXPECT_EQ(gs.num_qubits, 3);
+}
+
+}  // namespace

@@ -1,11 +1,830 @@
+// The importer's second half: operand resolution, unitary decoding, recognition of the
+// exporter's generated definitions, statement interpretation with definition expansion,
+// and the import driver.
 #include "qasm3_import.hpp"
 
+#include <utf8proc.h>
+
+#include <algorithm>
+#include <bit>
+#include <cmath>
+#include <limits>
+#include <utility>
+
+#include "corvane/backend/pygates/unitary.hpp"
 #include "text.hpp"
+
+namespace corvane::qasm3::detail {
+namespace {
+
+constexpr std::int64_t kInt64Max = std::numeric_limits<std::int64_t>::max();
+
+// ------------------------------------------------------------------ messages
+
+// The value of a run of decimal digits (any script) in plain ASCII decimal, however
+// long: an element number too large for an index still shows as written.
+std::string decimal_text(std::string_view digits) {
+  std::string out;
+  for (std::size_t pos = 0; pos < digits.size();) {
+    const CodePoint cp = decode_at(digits, pos);
+    pos += static_cast<std::size_t>(cp.length);
+    const char c = static_cast<char>('0' + digit_value(cp.value));
+    if (out == "0") out.clear();
+    out += c;
+  }
+  return out;
+}
+
+std::vector<std::string_view> modifier_words(const std::vector<Modifier>& mods) {
+  std::vector<std::string_view> words;
+  words.reserve(mods.size());
+  for (Modifier m : mods)
+    words.push_back(modifier_word(m));
+  return words;
+}
+
+[[noreturn]] void raise_index_out_of_range(std::string_view digits, std::string_view kind,
+                                           std::string_view reg, std::int64_t size) {
+  std::string msg = "Index " + decimal_text(digits) + " out of range for ";
+  msg.append(kind).append(" register ").append(reg).append("[");
+  append_int(msg, size);
+  msg += "]";
+  raise_value_error(std::move(msg));
+}
+
+[[noreturn]] void raise_scalar_register(std::string_view kind, std::string_view tok,
+                                        std::int64_t size) {
+  std::string msg = "Scalar ";
+  msg.append(kind).append(" operand ");
+  append_quoted(msg, tok);
+  msg.append(" refers to ").append(kind).append("[");
+  append_int(msg, size);
+  msg += "] register";
+  raise_value_error(std::move(msg));
+}
+
+[[noreturn]] void raise_quoted(std::string_view prefix, std::string_view value,
+                               std::string_view suffix = {}) {
+  std::string msg(prefix);
+  append_quoted(msg, value);
+  msg.append(suffix);
+  raise_value_error(std::move(msg));
+}
+
+[[noreturn]] void raise_bit_index_too_large(std::string_view decimal) {
+  raise_value_error("Bit index " + std::string(decimal) + " is too large");
+}
+
+[[noreturn]] void raise_not_enough_operands(std::string_view op,
+                                            const std::vector<std::string_view>& operands) {
+  raise_value_error("Not enough operands for " + std::string(op) + ": " + bracketed(operands));
+}
+
+// ------------------------------------------------------------------ operands
+
+struct IndexedOperand {
+  std::string_view reg;
+  std::string_view digits;
+};
+
+// "^([A-Za-z_]\w*)\s*\[\s*(\d+)\s*\]$" on a trimmed operand. The plain ASCII form
+// "name[digits]" is recognised on the first pass; anything else takes the Unicode scan.
+std::optional<IndexedOperand> match_indexed_operand(std::string_view tok) noexcept {
+  if (tok.empty() || !is_ident_start(tok[0])) return std::nullopt;
+  std::size_t pos = 1;
+  while (pos < tok.size() && (is_ident_start(tok[pos]) || (tok[pos] >= '0' && tok[pos] <= '9'))) {
+    ++pos;
+  }
+  if (pos + 2 < tok.size() && tok[pos] == '[' && tok.back() == ']') {
+    const std::string_view digits = tok.substr(pos + 1, tok.size() - pos - 2);
+    if (std::all_of(digits.begin(), digits.end(), [](char c) { return c >= '0' && c <= '9'; })) {
+      return IndexedOperand{tok.substr(0, pos), digits};
+    }
+  }
+  pos += word_run(tok, pos);
+  const std::string_view reg = tok.substr(0, pos);
+  pos += space_run(tok, pos);
+  if (pos >= tok.size() || tok[pos] != '[') return std::nullopt;
+  ++pos;
+  pos += space_run(tok, pos);
+  const std::size_t digit_len = digit_run(tok, pos);
+  if (digit_len == 0) return std::nullopt;
+  const std::string_view digits = tok.substr(pos, digit_len);
+  pos += digit_len;
+  pos += space_run(tok, pos);
+  if (pos >= tok.size() || tok[pos] != ']') return std::nullopt;
+  ++pos;
+  // `$` also matches in front of a final line feed.
+  const bool at_end = pos == tok.size() || (pos + 1 == tok.size() && tok[pos] == '\n');
+  if (!at_end) return std::nullopt;
+  return IndexedOperand{reg, digits};
+}
+
+// The element number, or nothing when it exceeds every index.
+std::optional<std::int64_t> element_number(std::string_view digits) noexcept {
+  std::int64_t value = 0;
+  for (char c : digits) {
+    if (c < '0' || c > '9') return read_decimal_digits(digits);
+    if (__builtin_mul_overflow(value, 10, &value) ||
+        __builtin_add_overflow(value, c - '0', &value)) {
+      return std::nullopt;
+    }
+  }
+  return value;
+}
+
+// ------------------------------------------------------------------ measurement forms
+
+struct MeasureParts {
+  std::string_view qubits;
+  std::string_view bits;
+};
+
+// Length in bytes of the last code point of `text` (non-empty, valid UTF-8).
+std::size_t last_code_point_length(std::string_view text) {
+  return static_cast<std::size_t>(decode_before(text, text.size()).length);
+}
+
+// Where a lazy group that starts at `start` ends when its text is followed by `end`:
+// blanks in front of `end` are left to the \s* after the group, but the group keeps
+// at least one character.
+std::size_t lazy_group_end(std::string_view st, std::size_t start, std::size_t end) {
+  const std::size_t min_end = start + static_cast<std::size_t>(decode_at(st, start).length);
+  while (end > min_end) {
+    const CodePoint before = decode_before(st, end);
+    if (!is_space(before.value)) break;
+    end -= static_cast<std::size_t>(before.length);
+  }
+  return end;
+}
+
+// The tail "(.+)$" after an optional \s* run starting at `pos`: the greedy run gives one
+// character back when nothing else is left.
+std::optional<std::string_view> greedy_tail_after_spaces(std::string_view st, std::size_t pos) {
+  if (pos >= st.size()) return std::nullopt;
+  const std::size_t after = pos + space_run(st, pos);
+  if (after < st.size()) return st.substr(after);
+  return st.substr(st.size() - last_code_point_length(st));
+}
+
+// "^measure\s+(.+?)\s*->\s*(.+)$" (DOTALL). Group 1 is the shortest text after the
+// blanks that is followed by optional blanks, "->" and at least one character; when
+// none is, the greedy \s+ gives its last blank back to group 1.
+std::optional<MeasureParts> match_arrow_measure(std::string_view st) {
+  constexpr std::string_view kWord = "measure";
+  if (!st.starts_with(kWord)) return std::nullopt;
+  const std::size_t blanks_end = kWord.size() + space_run(st, kWord.size());
+  if (blanks_end == kWord.size()) return std::nullopt;
+  // The first "->" that leaves room for group 1 ends it; blanks before the arrow belong
+  // to \s*, since group 1 is lazy.
+  for (std::size_t arrow = st.find("->", blanks_end + 1); arrow != std::string_view::npos;
+       arrow = st.find("->", arrow + 1)) {
+    const auto bits = greedy_tail_after_spaces(st, arrow + 2);
+    if (!bits) continue;
+    const std::size_t group_end = lazy_group_end(st, blanks_end, arrow);
+    return MeasureParts{st.substr(blanks_end, group_end - blanks_end), *bits};
+  }
+  // Group 1 as the last blank of the run, directly followed by the arrow.
+  const std::size_t first_blank_len = static_cast<std::size_t>(decode_at(st, kWord.size()).length);
+  if (blanks_end - kWord.size() > first_blank_len && st.substr(blanks_end).starts_with("->")) {
+    if (const auto bits = greedy_tail_after_spaces(st, blanks_end + 2)) {
+      const std::size_t last_blank = last_code_point_length(st.substr(0, blanks_end));
+      return MeasureParts{st.substr(blanks_end - last_blank, last_blank), *bits};
+    }
+  }
+  return std::nullopt;
+}
+
+// "^(.+?)\s*=\s*measure\s+(.+)$" (DOTALL). Group 1 ends at the first "=" that is
+// followed by optional blanks, "measure", blanks and at least one character, with the
+// blanks in front of that "=" left out.
+std::optional<MeasureParts> match_assignment_measure(std::string_view st) {
+  constexpr std::string_view kWord = "measure";
+  for (std::size_t eq = st.find('=', 1); eq != std::string_view::npos; eq = st.find('=', eq + 1)) {
+    const std::size_t word = eq + 1 + space_run(st, eq + 1);
+    if (st.substr(word, kWord.size()) != kWord) continue;
+    const std::size_t blanks = word + kWord.size();
+    const std::size_t blank_len = space_run(st, blanks);
+    if (blank_len == 0) continue;
+    std::optional<std::string_view> qubits;
+    if (blanks + blank_len < st.size()) {
+      qubits = st.substr(blanks + blank_len);
+    } else if (blank_len > static_cast<std::size_t>(decode_at(st, blanks).length)) {
+      qubits = st.substr(st.size() - last_code_point_length(st));
+    }
+    if (!qubits) continue;
+    return MeasureParts{*qubits, st.substr(0, lazy_group_end(st, 0, eq))};
+  }
+  return std::nullopt;
+}
+
+// The assignment form wins when both forms match.
+std::optional<MeasureParts> match_measurement(std::string_view st) {
+  if (auto parts = match_assignment_measure(st)) return parts;
+  return match_arrow_measure(st);
+}
+
+// "^(OPENQASM|include|qubit|bit)\b": the header and declaration statements.
+bool is_skipped_statement(std::string_view st) noexcept {
+  for (std::string_view word : {"OPENQASM", "include", "qubit", "bit"}) {
+    if (st.starts_with(word) && at_word_boundary(st, word.size())) return true;
+  }
+  return false;
+}
+
+// ------------------------------------------------------------------ operation names
+
+// What the vocabulary tables say about one operation name, gathered into one lookup.
+struct OpTraits {
+  int arity = -1;                // fixed target count, -1 when the name has none
+  bool ctrl_then_targ = false;   // operands are the control, then the target
+  int compact_targets = -1;      // target count of ccx / cswap, -1 otherwise
+  std::string_view internal_id;  // QASM3_TO_INT row, empty without one
+};
+
+const OpTraits* op_traits(std::string_view op) {
+  static const auto table = [] {
+    std::unordered_map<std::string_view, OpTraits> t;
+    // Earlier tables decide the arity, as the arity rules are tried in this order.
+    for (std::string_view name : SINGLE_QUBIT_OPS)
+      t[name].arity = 1;
+    for (std::string_view name : TWO_QUBIT_GATES) {
+      if (t[name].arity < 0) t[name].arity = 2;
+    }
+    for (const auto& [name, targets] : COMPACT_CONTROL_TARGET_ARITY) {
+      OpTraits& traits = t[name];
+      if (traits.arity < 0) traits.arity = targets;
+      traits.compact_targets = targets;
+    }
+    if (t["gphase"].arity < 0) t["gphase"].arity = 0;
+    for (std::string_view name : CTRL_THEN_TARG_GATES)
+      t[name].ctrl_then_targ = true;
+    for (const auto& [name, id] : QASM3_TO_INT)
+      t[name].internal_id = id;
+    return t;
+  }();
+  const auto it = table.find(op);
+  return it == table.end() ? nullptr : &it->second;
+}
+
+// ------------------------------------------------------------------ lower-casing
+
+// Full Unicode lower-casing of a gate id: per code point, plus the one unconditional
+// expansion (U+0130 -> "i" U+0307). The final-sigma form never turns a text into a
+// different ASCII key, so the plain sigma stands for it.
+std::string lower_gate_id(std::string_view id) {
+  std::string out;
+  out.reserve(id.size());
+  for (std::size_t pos = 0; pos < id.size();) {
+    const auto byte = static_cast<unsigned char>(id[pos]);
+    if (byte < 0x80) {
+      out += static_cast<char>(byte >= 'A' && byte <= 'Z' ? byte + ('a' - 'A') : byte);
+      ++pos;
+      continue;
+    }
+    const CodePoint cp = decode_at(id, pos);
+    pos += static_cast<std::size_t>(cp.length);
+    if (cp.value == U'\u0130') {
+      out += 'i';
+      append_utf8(out, U'\u0307');
+      continue;
+    }
+    append_utf8(out,
+                static_cast<char32_t>(utf8proc_tolower(static_cast<utf8proc_int32_t>(cp.value))));
+  }
+  return out;
+}
+
+// ------------------------------------------------------------------ interpretation
+
+// Where finished records go: a vector for definition bodies, the result sequence
+// itself at top level, so the records of a large program are never held twice.
+struct GateOutput {
+  std::vector<QuantumGate>* gates = nullptr;
+  GateSequence* sequence = nullptr;
+
+  void add(QuantumGate&& gate) const {
+    if (sequence != nullptr) {
+      sequence->add_gate(std::move(gate));
+    } else {
+      gates->push_back(std::move(gate));
+    }
+  }
+};
+
+class Interpreter {
+ public:
+  Interpreter(const GateDefMap& gate_defs, const RegisterMap& qreg_map,
+              const LocalArgMap* local_map, const RegisterMap* bit_reg_map, ExpansionState& state,
+              GateOutput out)
+      : gate_defs_(gate_defs),
+        qreg_map_(qreg_map),
+        local_map_(local_map),
+        bit_reg_map_(bit_reg_map),
+        state_(state),
+        out_(out) {}
+
+  void interpret(std::string_view stmt) {
+    const std::string_view st = trim(stmt);
+    if (st.empty() || is_skipped_statement(st)) return;
+    if (const auto parts = match_measurement(st)) {
+      measure(*parts);
+    } else {
+      gate_call(st);
+    }
+  }
+
+  std::int64_t max_idx = -1;
+  std::int64_t max_cidx = -1;
+  std::vector<MeasurePair> measure_map;
+
+ private:
+  void measure(const MeasureParts& parts) {
+    const IndexRange qubits = resolve_qubit_operands(parts.qubits, qreg_map_, local_map_);
+    const IndexRange bits = resolve_bit_operands(parts.bits, bit_reg_map_);
+    if (qubits.count != bits.count) raise_size_mismatch(parts, qubits.count, bits.count);
+    if (qubits.count > 1) count_measurement_records(qubits.count);
+    for (std::int64_t k = 0; k < qubits.count; ++k) {
+      const std::int64_t q = qubits.first + k;
+      const std::int64_t c = bits.first + k;
+      max_idx = std::max(max_idx, q);
+      max_cidx = std::max(max_cidx, c);
+      measure_map.emplace_back(q, c);
+      QuantumGate gate("measure", IndexList{q});
+      gate.set_classical_target(IndexList{c});
+      gate.set_name("measure");
+      out_.add(std::move(gate));
+    }
+  }
+
+  [[noreturn]] static void raise_size_mismatch(const MeasureParts& parts, std::int64_t qubits,
+                                               std::int64_t bits) {
+    std::string msg = "Measurement size mismatch: ";
+    append_quoted(msg, parts.qubits);
+    msg += " has ";
+    append_int(msg, qubits);
+    msg += " qubits, ";
+    append_quoted(msg, parts.bits);
+    msg += " has ";
+    append_int(msg, bits);
+    msg += " bits";
+    raise_value_error(std::move(msg));
+  }
+
+  void count_measurement_records(std::int64_t count) {
+    if (count > kMaxMeasurementRecords - state_.measurement_records) {
+      std::string msg = "Whole-register measurements would create more than ";
+      append_int(msg, kMaxMeasurementRecords);
+      msg += " gate records";
+      raise_value_error(std::move(msg));
+    }
+    state_.measurement_records += count;
+  }
+
+  void gate_call(std::string_view st) {
+    const ModifierPrefix prefix = parse_modifiers_prefix(st);
+    OpCall call = parse_op_and_args(prefix.rest);
+    const std::string_view op = call.op;
+    if (op == "i") raise_value_error("OpenQASM 3.0 identity gate is 'id', not 'i'.");
+
+    indices_.clear();
+    for (std::string_view operand : call.operands) {
+      indices_.push_back(resolve_operand(operand, qreg_map_, local_map_));
+    }
+
+    const OpTraits* traits = op_traits(op);
+    const GateDef* def = find_def(op);
+    const std::int64_t arity = arity_of(op, traits, call.params, def);
+    const std::int64_t ctrl_cnt = control_count(st, op, traits, arity, prefix.mods, call.operands);
+
+    IndexList controls(indices_.begin(), indices_.begin() + ctrl_cnt);
+    IndexList targets(indices_.begin() + ctrl_cnt, indices_.end());
+    IndexList states;
+    if (ctrl_cnt > 0) states = control_states(traits, prefix.mods, ctrl_cnt);
+    for (std::int64_t index : indices_)
+      max_idx = std::max(max_idx, index);
+
+    const std::string_view id =
+        traits != nullptr && !traits->internal_id.empty() ? traits->internal_id : op;
+    Parameter parameter = parameter_of(op, call.params);
+    std::optional<Matrix> matrix;
+    if (op == "unitary") {
+      matrix = decode_unitary_matrix(*call.params);
+      parameter = Parameter{};
+    }
+
+    if (def != nullptr) {
+      out_.add(defined_gate_record(op, *def, std::move(targets), std::move(controls),
+                                   std::move(states)));
+      return;
+    }
+    QuantumGate gate(std::string(id), std::move(targets), std::move(controls), std::move(states),
+                     std::move(parameter));
+    if (matrix) gate.set_matrix(std::move(matrix));
+    out_.add(std::move(gate));
+  }
+
+  [[nodiscard]] const GateDef* find_def(std::string_view op) const {
+    if (gate_defs_.empty()) return nullptr;
+    const auto it = gate_defs_.find(op);
+    return it == gate_defs_.end() ? nullptr : &it->second;
+  }
+
+  static std::int64_t arity_of(std::string_view op, const OpTraits* traits,
+                               const std::optional<std::vector<double>>& params,
+                               const GateDef* def) {
+    if (traits != nullptr && traits->arity >= 0) return traits->arity;
+    if (op == "unitary") return unitary_target_count(params);
+    if (def != nullptr) return static_cast<std::int64_t>(def->args.size());
+    return 1;  // unknown names pass through as one-qubit operations
+  }
+
+  // Splits the operands into controls and targets; returns the control count.
+  static std::int64_t control_count(std::string_view st, std::string_view op,
+                                    const OpTraits* traits, std::int64_t arity,
+                                    const std::vector<Modifier>& mods,
+                                    const std::vector<std::string_view>& operands) {
+    const auto n = static_cast<std::int64_t>(operands.size());
+    const auto n_mods = static_cast<std::int64_t>(mods.size());
+    if (traits != nullptr && traits->ctrl_then_targ) {
+      if (n - 1 < 0) raise_not_enough_operands(op, operands);
+      return n - 1;  // modifiers add to the gate's own control
+    }
+    if (traits != nullptr && traits->compact_targets >= 0) {
+      const std::int64_t ctrl_cnt = n - traits->compact_targets;
+      if (ctrl_cnt < 0) raise_not_enough_operands(op, operands);
+      if (!mods.empty()) {
+        raise_value_error(std::string(op) +
+                          " already encodes controls and cannot use ctrl modifiers");
+      }
+      return ctrl_cnt;
+    }
+    if (arity == 0) {
+      if (n != n_mods) {
+        raise_value_error("gphase controls mismatch: mods=" + bracketed(modifier_words(mods)) +
+                          ", operands=" + bracketed(operands));
+      }
+      return n;
+    }
+    const std::int64_t ctrl_cnt = n - arity;
+    if (ctrl_cnt < 0) raise_not_enough_operands(op, operands);
+    if (ctrl_cnt != n_mods) {
+      std::string msg = "Control count mismatch for ";
+      append_quoted(msg, st);
+      msg += ": ctrl_cnt=";
+      append_int(msg, ctrl_cnt);
+      msg += ", mods=" + bracketed(modifier_words(mods));
+      raise_value_error(std::move(msg));
+    }
+    return ctrl_cnt;
+  }
+
+  static IndexList control_states(const OpTraits* traits, const std::vector<Modifier>& mods,
+                                  std::int64_t ctrl_cnt) {
+    IndexList states;
+    const bool own_controls =
+        traits != nullptr && (traits->ctrl_then_targ || traits->compact_targets >= 0);
+    if (own_controls && mods.empty()) {
+      states.reserve(static_cast<std::size_t>(ctrl_cnt));
+      for (std::int64_t k = 0; k < ctrl_cnt; ++k)
+        states.push_back(1);
+      return states;
+    }
+    states.reserve(mods.size());
+    for (Modifier m : mods)
+      states.push_back(m == Modifier::Ctrl ? 1 : 0);
+    return states;
+  }
+
+  static Parameter parameter_of(std::string_view op,
+                                const std::optional<std::vector<double>>& params) {
+    if (!params) return Parameter{};
+    std::size_t kept = params->size();
+    if (op == "cu" && kept == 4) kept = 3;  // the global-phase angle has no place in "u"
+    std::vector<ParamScalar> items;
+    items.reserve(kept);
+    for (std::size_t k = 0; k < kept; ++k)
+      items.emplace_back(std::in_place_type<double>, (*params)[k]);
+    return Parameter::list(std::move(items), /*as_tuple=*/true);
+  }
+
+  QuantumGate defined_gate_record(std::string_view op, const GateDef& def, IndexList targets,
+                                  IndexList controls, IndexList states) {
+    if (const auto generated = generated_id(def)) {
+      QuantumGate gate(std::string(*generated), std::move(targets), std::move(controls),
+                       std::move(states));
+      gate.set_matrix(generated_matrix(*generated));
+      return gate;
+    }
+    GateBlock children = expand_def(op, gate_defs_, qreg_map_, bit_reg_map_, state_);
+    QuantumGate gate("block", std::move(targets), std::move(controls), std::move(states));
+    gate.set_block_gate_sequence(std::move(children));
+    gate.set_name(std::string(op));
+    return gate;
+  }
+
+  // Recognition and the stored matrix depend only on the definition and the id, so
+  // each is worked out once per import.
+  std::optional<std::string_view> generated_id(const GateDef& def) {
+    const auto [it, fresh] = state_.generated_ids.try_emplace(&def);
+    if (fresh) it->second = generated_non_standard_gate_id(def);
+    return it->second;
+  }
+
+  std::optional<Matrix> generated_matrix(std::string_view id) {
+    const auto [it, fresh] = state_.generated_matrices.try_emplace(id);
+    if (fresh) it->second = resolve_matrix_q3(id, Parameter{});
+    return it->second;
+  }
+
+  const GateDefMap& gate_defs_;
+  const RegisterMap& qreg_map_;
+  const LocalArgMap* local_map_;
+  const RegisterMap* bit_reg_map_;
+  ExpansionState& state_;
+  GateOutput out_;
+  std::vector<std::int64_t> indices_;  // the operands of the current statement
+};
+
+std::int64_t total_size(const RegisterList& registers) {
+  std::int64_t total = 0;
+  for (const RegisterDecl& reg : registers) {
+    if (__builtin_add_overflow(total, reg.size, &total)) {
+      std::string msg = "Qubit registers declare more than ";
+      append_int(msg, kInt64Max);
+      msg += " qubits";
+      raise_value_error(std::move(msg));
+    }
+  }
+  return total;
+}
+
+}  // namespace
+
+// ------------------------------------------------------------------ operand resolution
+
+std::int64_t resolve_operand(std::string_view tok, const RegisterMap& qreg_map,
+                             const LocalArgMap* local_map) {
+  tok = trim(tok);
+  if (const auto indexed = match_indexed_operand(tok)) {
+    if (const RegisterSpan* span = qreg_map.find(indexed->reg)) {
+      const auto idx = element_number(indexed->digits);
+      if (!idx || *idx >= span->size)
+        raise_index_out_of_range(indexed->digits, "qubit", indexed->reg, span->size);
+      return span->offset + *idx;
+    }
+    if (local_map != nullptr && local_map->contains(indexed->reg)) {
+      raise_quoted("Local gate argument ", indexed->reg, " is not indexable");
+    }
+    raise_quoted("Unknown qubit register: ", indexed->reg);
+  }
+  if (local_map != nullptr) {
+    // Inside a body a bare name is an argument; registers are not consulted.
+    const auto it = local_map->find(tok);
+    if (it == local_map->end()) raise_quoted("Unknown local qubit: ", tok);
+    return it->second;
+  }
+  if (const RegisterSpan* span = qreg_map.find(tok)) {
+    if (span->size != 1) raise_scalar_register("qubit", tok, span->size);
+    return span->offset;
+  }
+  raise_quoted("Unsupported operand form: ", tok);
+}
+
+IndexRange resolve_qubit_operands(std::string_view tok, const RegisterMap& qreg_map,
+                                  const LocalArgMap* local_map) {
+  tok = trim(tok);
+  if (local_map == nullptr) {
+    if (const RegisterSpan* span = qreg_map.find(tok)) return {span->offset, span->size};
+  }
+  return {resolve_operand(tok, qreg_map, local_map), 1};
+}
+
+std::int64_t resolve_bit_operand(std::string_view tok, const RegisterMap* bit_reg_map) {
+  tok = trim(tok);
+  const bool have_bits = bit_reg_map != nullptr && !bit_reg_map->empty();
+  if (const auto indexed = match_indexed_operand(tok)) {
+    const auto idx = element_number(indexed->digits);
+    if (const RegisterSpan* span = have_bits ? bit_reg_map->find(indexed->reg) : nullptr) {
+      if (!idx || *idx >= span->size)
+        raise_index_out_of_range(indexed->digits, "bit", indexed->reg, span->size);
+      return span->offset + *idx;
+    }
+    // An undeclared bit register stands for the element number itself; one more than
+    // it must still count the bits.
+    if (!idx || *idx == kInt64Max) raise_bit_index_too_large(decimal_text(indexed->digits));
+    return *idx;
+  }
+  if (const RegisterSpan* span = have_bits ? bit_reg_map->find(tok) : nullptr) {
+    if (span->size != 1) raise_scalar_register("bit", tok, span->size);
+    return span->offset;
+  }
+  raise_quoted("Unsupported classical operand form: ", tok);
+}
+
+IndexRange resolve_bit_operands(std::string_view tok, const RegisterMap* bit_reg_map) {
+  tok = trim(tok);
+  if (bit_reg_map != nullptr && !bit_reg_map->empty()) {
+    if (const RegisterSpan* span = bit_reg_map->find(tok)) return {span->offset, span->size};
+  }
+  return {resolve_bit_operand(tok, bit_reg_map), 1};
+}
+
+// ------------------------------------------------------------------ unitary decoding
+
+std::int64_t unitary_dim_from_params(const std::optional<std::vector<double>>& params) {
+  if (!params || params->empty())
+    raise_value_error("unitary gate requires flattened matrix parameters");
+  const auto count = static_cast<std::int64_t>(params->size());
+  if (count % 2 != 0) raise_value_error("unitary parameters must be real/imaginary pairs");
+  const std::int64_t entries = count / 2;
+  const auto dim =
+      static_cast<std::int64_t>(std::llround(std::pow(static_cast<double>(entries), 0.5)));
+  if (dim * dim != entries) {
+    raise_value_error("unitary parameter count " + int_text(count) +
+                      " does not encode a square matrix");
+  }
+  return dim;
+}
+
+int unitary_target_count(const std::optional<std::vector<double>>& params) {
+  const std::int64_t dim = unitary_dim_from_params(params);
+  const int targets = static_cast<int>(std::bit_width(static_cast<std::uint64_t>(dim))) - 1;
+  if ((std::int64_t{1} << targets) != dim) {
+    raise_value_error("unitary matrix dimension " + int_text(dim) + " must be a power of two");
+  }
+  return targets;
+}
+
+Matrix decode_unitary_matrix(const std::vector<double>& params) {
+  const auto dim = static_cast<std::size_t>(unitary_dim_from_params(params));
+  std::vector<std::complex<double>> entries;
+  entries.reserve(dim * dim);
+  for (std::size_t k = 0; k + 1 < params.size(); k += 2)
+    entries.emplace_back(params[k], params[k + 1]);
+  return Matrix(dim, dim, std::move(entries));
+}
+
+std::optional<Matrix> resolve_matrix_q3(std::string_view gate_id, const Parameter& parameter) {
+  const std::string key = lower_gate_id(gate_id);
+  if (key == "block") return std::nullopt;  // blocks have no stored matrix
+  const GateMatrixEntry* entry = gate_set().get(key);
+  if (entry == nullptr) return std::nullopt;
+  if (entry->is_function()) {
+    if (parameter.is_absent()) return std::nullopt;
+    return entry->of_parameter(parameter);
+  }
+  return entry->fixed;
+}
+
+// ------------------------------------------------------------------ generated definitions
+
+std::string normalize_stmt_for_match(std::string_view stmt) {
+  std::string_view s = trim(stmt);
+  while (!s.empty() && s.back() == ';')
+    s.remove_suffix(1);
+  std::string out;
+  out.reserve(s.size());
+  for (std::size_t pos = 0; pos < s.size();) {
+    if (const std::size_t blanks = space_run(s, pos); blanks > 0) {
+      out += ' ';
+      pos += blanks;
+      continue;
+    }
+    const auto length = static_cast<std::size_t>(decode_at(s, pos).length);
+    out.append(s.substr(pos, length));
+    pos += length;
+  }
+  return std::string(trim(out));
+}
+
+namespace {
+// "^" + id + "_\d+$": the name the exporter gives a generated definition.
+bool is_generated_name(std::string_view name, std::string_view id) {
+  if (!name.starts_with(id) || name.size() <= id.size() || name[id.size()] != '_') return false;
+  const std::size_t digits_at = id.size() + 1;
+  const std::size_t digits = digit_run(name, digits_at);
+  const std::size_t end = digits_at + digits;
+  return digits > 0 && (end == name.size() || (end + 1 == name.size() && name[end] == '\n'));
+}
+}  // namespace
+
+std::optional<std::string_view> generated_non_standard_gate_id(const GateDef& gd) {
+  if (gd.args.size() != 1) return std::nullopt;
+  for (const NonStandardBody& row : NON_STANDARD_BODIES) {
+    if (!is_generated_name(gd.name, row.id)) continue;
+    if (gd.body_stmts.size() != row.line_count) continue;
+    bool same = true;
+    for (std::size_t k = 0; k < row.line_count && same; ++k) {
+      same = normalize_stmt_for_match(gd.body_stmts[k]) == normalize_stmt_for_match(row.lines[k]);
+    }
+    if (same) return row.id;
+  }
+  return std::nullopt;
+}
+
+// ------------------------------------------------------------------ interpretation
+
+StmtsResult stmts_to_gates(const std::vector<std::string_view>& stmts, const GateDefMap& gate_defs,
+                           const RegisterMap& qreg_map, const LocalArgMap* local_map,
+                           const RegisterMap* bit_reg_map, ExpansionState* state) {
+  ExpansionState fresh;
+  StmtsResult result;
+  Interpreter interpreter(gate_defs, qreg_map, local_map, bit_reg_map,
+                          state != nullptr ? *state : fresh, GateOutput{&result.gates, nullptr});
+  for (std::string_view st : stmts)
+    interpreter.interpret(st);
+  result.max_idx = interpreter.max_idx;
+  result.max_cidx = interpreter.max_cidx;
+  result.measure_map = std::move(interpreter.measure_map);
+  return result;
+}
+
+GateBlock expand_def(std::string_view name, const GateDefMap& gate_defs,
+                     const RegisterMap& qreg_map, const RegisterMap* bit_reg_map,
+                     ExpansionState& state) {
+  if (const auto done = state.expanded.find(name); done != state.expanded.end()) {
+    // Expanding it again here would nest this much deeper.
+    const int reached = state.depth + done->second.height;
+    if (reached > kMaxNestingDepth) raise_recursion_error(std::string(kRecursionMessage));
+    state.deepest = std::max(state.deepest, reached);
+    return done->second.children;
+  }
+  if (state.expanding.contains(name)) {
+    raise_value_error("Circular gate definition detected: '" + std::string(name) +
+                      "' calls itself directly or indirectly.");
+  }
+  const auto def = gate_defs.find(name);
+  const std::string_view key = def->first;  // outlives the expansion, unlike `name`
+  const GateDef& gd = def->second;
+
+  const int outer_depth = state.depth;
+  const DepthGuard guard(state.depth);
+  const int outer_deepest = std::exchange(state.deepest, state.depth);
+  state.expanding.insert(key);
+
+  LocalArgMap local_map;
+  for (std::size_t k = 0; k < gd.args.size(); ++k) {
+    local_map.insert_or_assign(std::string_view(gd.args[k]), static_cast<std::int64_t>(k));
+  }
+  std::vector<QuantumGate> children;
+  Interpreter body(gate_defs, qreg_map, &local_map, bit_reg_map, state,
+                   GateOutput{&children, nullptr});
+  for (const std::string& st : gd.body_stmts)
+    body.interpret(st);
+
+  state.expanding.erase(key);
+  const int height = state.deepest - outer_depth;
+  state.deepest = std::max(outer_deepest, state.deepest);
+  GateBlock block = make_block(std::move(children));
+  state.expanded.emplace(key, ExpansionState::Expansion{block, height});
+  return block;
+}
+
+}  // namespace corvane::qasm3::detail
 
 namespace corvane::qasm3 {
 
-GateSequence qasm3_to_gate_sequence(std::string_view) {
-  detail::raise_not_implemented("import is not available in this build yet");
+GateSequence qasm3_to_gate_sequence(std::string_view code) {
+  using namespace detail;
+  validate_utf8(code);
+  std::string text = strip_comments(code);
+
+  Registers qregs = extract_qubit_registers(text);
+  std::int64_t n_qubits = total_size(qregs.list);
+  if (n_qubits == 0) {
+    n_qubits = compute_n_qubits_from_body(text, "q");
+    qregs.list = {RegisterDecl{"q", n_qubits}};
+    qregs.map = RegisterMap{};
+    qregs.map.set("q", RegisterSpan{0, n_qubits});
+  }
+  Registers bregs = extract_bit_registers(text);
+  const ExtractedDefs defs = extract_gate_defs(text);
+  text = std::string();  // the definitions and the main text are copies; drop the rest early
+
+  const std::vector<std::string_view> stmts = split_statements(defs.main_text);
+
+  // Records go straight into the result, which only the caller sees once every
+  // statement has been interpreted; its qubit count is settled afterwards.
+  GateSequence gs(0);
+  gs.reserve(stmts.size());
+  ExpansionState state;
+  Interpreter interpreter(defs.defs, qregs.map, nullptr, &bregs.map, state,
+                          GateOutput{nullptr, &gs});
+  for (std::string_view st : stmts)
+    interpreter.interpret(st);
+
+  if (interpreter.max_idx + 1 > n_qubits) n_qubits = interpreter.max_idx + 1;
+  if (bregs.list.empty() && interpreter.max_cidx >= 0) {
+    bregs.list = {RegisterDecl{"c", interpreter.max_cidx + 1}};
+  }
+  gs.num_qubits = n_qubits;
+  gs.qasm_quantum_registers = std::move(qregs.list);
+  if (!bregs.list.empty() || !interpreter.measure_map.empty()) {
+    gs.qasm_classical_registers = std::move(bregs.list);
+    gs.qasm_measure_map = std::move(interpreter.measure_map);
+  }
+  return gs;
 }
 
 }  // namespace corvane::qasm3

@@ -9,8 +9,10 @@
 #include <string>
 #include <string_view>
 #include <unordered_map>
+#include <unordered_set>
 #include <vector>
 
+#include "corvane/backend/gate/gatebase.hpp"
 #include "corvane/backend/gatesequence/gatesequence.hpp"
 #include "qasm3_vocabulary.hpp"
 
@@ -92,5 +94,92 @@ struct ExtractedDefs {
 };
 inline constexpr int MAX_ITER = 2000000;
 ExtractedDefs extract_gate_defs(std::string_view code);
+
+// ================================================================== second half:
+// operands, unitary decoding, recognition of generated definitions, interpretation,
+// expansion.
+
+// ------------------------------------------------------------------ operand resolution
+// Argument name of the definition whose body is interpreted -> its header position.
+// Passed by pointer: null means "outside any definition", which differs from an empty map.
+using LocalArgMap = std::unordered_map<std::string_view, std::int64_t, TextHash, std::equal_to<>>;
+
+// Consecutive flat indices first, first + 1, ..., first + count - 1: what a whole
+// register or a single operand stands for, without materialising the indices.
+struct IndexRange {
+  std::int64_t first = 0;
+  std::int64_t count = 0;
+  friend bool operator==(const IndexRange&, const IndexRange&) = default;
+};
+
+// One qubit: a flat index, or a local one inside a definition body.
+std::int64_t resolve_operand(std::string_view tok, const RegisterMap& qreg_map,
+                             const LocalArgMap* local_map = nullptr);
+// All qubits of a whole register (outside definition bodies), else the one qubit.
+IndexRange resolve_qubit_operands(std::string_view tok, const RegisterMap& qreg_map,
+                                  const LocalArgMap* local_map = nullptr);
+// One classical bit. A null or empty map means no bit registers are declared.
+std::int64_t resolve_bit_operand(std::string_view tok, const RegisterMap* bit_reg_map = nullptr);
+// All bits of a whole bit register, else the one bit.
+IndexRange resolve_bit_operands(std::string_view tok, const RegisterMap* bit_reg_map = nullptr);
+
+// ------------------------------------------------------------------ unitary decoding
+// Params: the evaluated parameter list of a statement, absent without "(...)".
+std::int64_t unitary_dim_from_params(const std::optional<std::vector<double>>& params);
+int unitary_target_count(const std::optional<std::vector<double>>& params);
+// The row-major d x d matrix of real/imaginary pairs; d need not be a power of two.
+Matrix decode_unitary_matrix(const std::vector<double>& params);
+// The stored matrix of `gate_id` (looked up lower-cased); absent for "block", for ids
+// without an entry, and for matrix functions when `parameter` is absent.
+std::optional<Matrix> resolve_matrix_q3(std::string_view gate_id, const Parameter& parameter);
+
+// ------------------------------------------------------------------ generated definitions
+// Trimmed, trailing ';'s dropped, whitespace runs collapsed to one blank, trimmed again.
+std::string normalize_stmt_for_match(std::string_view stmt);
+// The internal id whose exporter-written definition `gd` is, or nothing.
+std::optional<std::string_view> generated_non_standard_gate_id(const GateDef& gd);
+
+// ------------------------------------------------------------------ interpretation
+// Most gate records that whole-register measurements of one import may create; the
+// declared register sizes could otherwise demand more records than memory holds.
+inline constexpr std::int64_t kMaxMeasurementRecords = std::int64_t{1} << 22;
+
+// What all nested interpretations of one import share: the definitions being expanded
+// (for cycle detection), the nesting depth, and every finished expansion. A body's
+// records depend only on the definition, so each definition is expanded once per
+// import and all its calls share one child sequence.
+struct ExpansionState {
+  struct Expansion {
+    GateBlock children;
+    int height = 0;  // nesting levels the expansion used, itself included
+  };
+  std::unordered_set<std::string_view, TextHash, std::equal_to<>> expanding;
+  std::unordered_map<std::string_view, Expansion, TextHash, std::equal_to<>> expanded;
+  std::unordered_map<const GateDef*, std::optional<std::string_view>> generated_ids;
+  std::unordered_map<std::string_view, std::optional<Matrix>> generated_matrices;
+  std::int64_t measurement_records = 0;
+  int depth = 0;
+  int deepest = 0;
+};
+
+struct StmtsResult {
+  std::vector<QuantumGate> gates;
+  std::int64_t max_idx = -1;   // highest qubit index used, -1 for none
+  std::int64_t max_cidx = -1;  // highest bit index used, -1 for none
+  std::vector<MeasurePair> measure_map;
+};
+
+// Interprets statements into gate records. `local_map` is non-null exactly inside a
+// definition body; `state` null starts a fresh import.
+StmtsResult stmts_to_gates(const std::vector<std::string_view>& stmts, const GateDefMap& gate_defs,
+                           const RegisterMap& qreg_map, const LocalArgMap* local_map = nullptr,
+                           const RegisterMap* bit_reg_map = nullptr,
+                           ExpansionState* state = nullptr);
+
+// The child records of the definition `name` (a key of `gate_defs`), interpreted on
+// local indices; ValueError when its expansion reaches itself again.
+GateBlock expand_def(std::string_view name, const GateDefMap& gate_defs,
+                     const RegisterMap& qreg_map, const RegisterMap* bit_reg_map,
+                     ExpansionState& state);
 
 }  // namespace corvane::qasm3::detail
