@@ -1,1 +1,101 @@
+// Runs every program of the folder named by CORVANE_QASM3_PROGRAMS. The first line of a
+// program states the outcome of importing it: "// expect: ok" or
+// "// expect: <Kind>: <message>". A program that imports is also carried round: exported
+// with the imported register layout (as the tool's convert does), imported and exported
+// again, and the two exports must be equal. A second line "// export: <Kind>: <message>"
+// states instead how the export of a program fails that the exporter cannot write back.
+#include <algorithm>
+#include <cstdlib>
+#include <filesystem>
+#include <fstream>
+#include <iterator>
+#include <string>
+#include <vector>
+
 #include "test_support.hpp"
+
+namespace {
+
+namespace fs = std::filesystem;
+using corvane::GateSequence;
+namespace qasm3 = corvane::qasm3;
+
+fs::path programs_dir() {
+  const char* dir = std::getenv("CORVANE_QASM3_PROGRAMS");
+  return dir != nullptr ? fs::path(dir) : fs::path("programs");
+}
+
+std::vector<std::string> program_names() {
+  std::vector<std::string> names;
+  std::error_code ec;
+  for (const auto& entry : fs::directory_iterator(programs_dir(), ec)) {
+    if (entry.path().extension() == ".qasm") names.push_back(entry.path().filename().string());
+  }
+  std::sort(names.begin(), names.end());
+  return names;
+}
+
+std::string read_file(const fs::path& path) {
+  std::ifstream in(path, std::ios::binary);
+  return {std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()};
+}
+
+// The text after `prefix` on line `index` (0-based), without a carriage return; empty
+// when that line does not start with `prefix`.
+std::string directive(const std::string& text, std::size_t index, const std::string& prefix) {
+  std::size_t start = 0;
+  for (std::size_t k = 0; k < index && start != std::string::npos; ++k) {
+    start = text.find('\n', start);
+    if (start != std::string::npos) ++start;
+  }
+  if (start == std::string::npos) return {};
+  std::string line = text.substr(start, text.find('\n', start) - start);
+  if (!line.empty() && line.back() == '\r') line.pop_back();
+  return line.rfind(prefix, 0) == 0 ? line.substr(prefix.size()) : std::string();
+}
+
+// The export that the tool's convert writes: the imported layout, every other argument
+// at its default.
+std::string export_with_layout(const GateSequence& gs) {
+  return qasm3::gate_sequence_to_qasm3(gs, "q", "c", std::nullopt, gs.qasm_quantum_registers,
+                                       gs.qasm_classical_registers);
+}
+
+class Program : public testing::TestWithParam<std::string> {};
+
+TEST_P(Program, ImportsAsStatedAndRoundTrips) {
+  const std::string text = read_file(programs_dir() / GetParam());
+  const std::string expected = directive(text, 0, "// expect: ");
+  ASSERT_FALSE(expected.empty()) << "the first line must state the expected outcome";
+
+  std::optional<GateSequence> imported;
+  EXPECT_EQ(outcome_of([&] { imported = qasm3::qasm3_to_gate_sequence(text); }), expected);
+  if (!imported) return;
+
+  std::string first;
+  const std::string export_outcome = outcome_of([&] { first = export_with_layout(*imported); });
+  const std::string expected_export = directive(text, 1, "// export: ");
+  EXPECT_EQ(export_outcome, expected_export.empty() ? "ok" : expected_export);
+  if (export_outcome != "ok") return;
+
+  std::string second;
+  EXPECT_EQ(outcome_of([&] { second = export_with_layout(qasm3::qasm3_to_gate_sequence(first)); }),
+            "ok")
+      << first;
+  EXPECT_EQ(second, first);
+}
+
+TEST(Programs, FolderHoldsThePrograms) {
+  EXPECT_GE(program_names().size(), 30U) << programs_dir();
+}
+
+INSTANTIATE_TEST_SUITE_P(Folder, Program, testing::ValuesIn(program_names()),
+                         [](const testing::TestParamInfo<std::string>& info) {
+                           std::string name = fs::path(info.param).stem().string();
+                           std::replace_if(
+                               name.begin(), name.end(), [](char c) { return !std::isalnum(c); },
+                               '_');
+                           return name;
+                         });
+
+}  // namespace

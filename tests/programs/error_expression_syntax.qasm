@@ -1,0 +1,3 @@
+// expect: SyntaxError: invalid syntax
+qubit[1] q;
+rz(pi +) q[0];

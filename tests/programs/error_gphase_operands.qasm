@@ -1,0 +1,3 @@
+// expect: ValueError: gphase controls mismatch: mods=[], operands=['q[0]']
+qubit[1] q;
+gphase(pi) q[0];

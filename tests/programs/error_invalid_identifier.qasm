@@ -1,0 +1,3 @@
+// expect: ValueError: Invalid identifier: '1b'
+qubit[2] q;
+gate g a, 1b { h a; }

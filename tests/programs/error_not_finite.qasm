@@ -1,0 +1,3 @@
+// expect: ValueError: QASM gate parameter must be finite; got '1e999'
+qubit[1] q;
+rz(1e999) q[0];

@@ -1,0 +1,4 @@
+// expect: ValueError: Unbalanced parentheses
+qubit[1] q;
+h q[0];
+rz(0.5)) q[0];

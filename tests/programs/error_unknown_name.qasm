@@ -1,0 +1,3 @@
+// expect: ValueError: Unknown name in expression: tau
+qubit[1] q;
+rz(tau/2) q[0];

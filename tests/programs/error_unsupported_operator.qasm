@@ -1,0 +1,3 @@
+// expect: ValueError: Unsupported binary operator: Pow
+qubit[1] q;
+rz(2**3) q[0];
