@@ -1,0 +1,13 @@
+"""corvane: a quantum-circuit toolkit's gate model and its OpenQASM 3.0 converter.
+
+The modules mirror the toolkit's layout:
+
+- ``corvane.backend.qasm.qasm3``: ``gate_sequence_to_qasm3`` and ``qasm3_to_gate_sequence``;
+- ``corvane.backend.gate.gatebase``: ``QuantumGate``;
+- ``corvane.backend.gatesequence.gatesequence``: ``GateSequence``;
+- ``corvane.backend.pygates.unitary``: ``gate_set``, the stored gate matrices.
+"""
+
+from corvane._native import __version__
+
+__all__ = ["__version__"]

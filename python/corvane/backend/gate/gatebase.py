@@ -1,0 +1,13 @@
+"""Gate records: ``QuantumGate``, one operation of a circuit.
+
+A record holds ``id`` (str), ``target``, ``control`` and ``control_state`` (tuples of
+integers), ``parameter`` (None, a number, str, a list or tuple, or a numpy array),
+``classical_target`` (tuple or None), ``block_gate_sequence`` (tuple of records or None),
+``name`` (str or None), ``matrix`` and ``stored_matrix`` (complex numpy arrays or None) and
+``has_stored_matrix``. Values are converted when they are set, so later changes to a list
+that was passed in do not reach the record.
+"""
+
+from corvane._native import QuantumGate
+
+__all__ = ["QuantumGate"]

@@ -1,0 +1,39 @@
+"""Gate sequences: ``GateSequence``, an ordered list of gate records over a fixed number of
+qubits."""
+
+import operator
+
+from corvane.backend.gate.gatebase import QuantumGate
+
+__all__ = ["GateSequence"]
+
+
+class GateSequence:
+    """An ordered list of ``QuantumGate`` records over ``num_qubits`` qubits.
+
+    The importer also sets ``_qasm_quantum_registers``, ``_qasm_classical_registers`` and
+    ``_qasm_measure_map`` on the sequences it returns, each only when the program gave it.
+    """
+
+    def __init__(self, num_qubits):
+        count = operator.index(num_qubits)
+        if count < 0:
+            raise ValueError("GateSequence qubit count must not be negative")
+        self._num_qubits = count
+        self._gates = []
+
+    def add_gate(self, gate):
+        """Appends ``gate`` to the sequence."""
+        if not isinstance(gate, QuantumGate):
+            raise TypeError(f"add_gate() argument must be QuantumGate, not {type(gate).__name__}")
+        self._gates.append(gate)
+
+    def data(self):
+        """The records in circuit order: the same list object on every call."""
+        return self._gates
+
+    def __len__(self):
+        return len(self._gates)
+
+    def __repr__(self):
+        return f"GateSequence({self._num_qubits}) with {len(self._gates)} gates"

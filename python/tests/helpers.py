@@ -1,0 +1,43 @@
+"""Shared by the tests: where the sources and the tool are, and records as plain values."""
+
+import os
+import pathlib
+
+import numpy as np
+
+import corvane
+
+SOURCE_DIR = pathlib.Path(
+    os.environ.get("CORVANE_QASM3_SOURCE_DIR") or pathlib.Path(__file__).resolve().parents[2])
+PROGRAMS_DIR = SOURCE_DIR / "tests" / "programs"
+EXAMPLES_DIR = SOURCE_DIR / "examples"
+
+
+def tool_path():
+    """The command-line tool: named by the test command, or beside the build-tree package."""
+    named = os.environ.get("CORVANE_QASM3_TOOL")
+    if named:
+        return pathlib.Path(named)
+    return pathlib.Path(corvane.__file__).resolve().parents[2] / "corvane-qasm3"
+
+
+def record_value(gate):
+    """A gate record and its nested records as nested tuples, for comparing whole sequences."""
+    block = gate.block_gate_sequence
+    matrix = gate.matrix
+    return (
+        gate.id, gate.target, gate.control, gate.control_state, _plain(gate.parameter),
+        gate.classical_target, gate.name,
+        None if block is None else tuple(record_value(g) for g in block),
+        None if matrix is None else (matrix.shape, tuple(matrix.ravel())),
+    )
+
+
+def _plain(value):
+    if isinstance(value, np.ndarray):
+        return ("array", value.shape, tuple(value.ravel()))
+    return (type(value).__name__, value)
+
+
+def sequence_value(gs):
+    return (gs._num_qubits, tuple(record_value(g) for g in gs.data()))

@@ -1,0 +1,265 @@
+"""The two operations with host values: results, layout attributes, errors and type errors."""
+
+import numpy as np
+import pytest
+
+from corvane.backend.gate.gatebase import QuantumGate
+from corvane.backend.gatesequence.gatesequence import GateSequence
+from corvane.backend.qasm import qasm3
+from helpers import EXAMPLES_DIR, sequence_value
+
+HEADER = 'OPENQASM 3.0;\ninclude "stdgates.inc";\n'
+
+
+def sequence(num_qubits, *gates):
+    gs = GateSequence(num_qubits)
+    for gate in gates:
+        gs.add_gate(gate)
+    return gs
+
+
+def bell_sequence():
+    return sequence(2, QuantumGate(id="h", target=[0]),
+                    QuantumGate(id="cnot", target=[1], control=[0], control_state=[1]))
+
+
+def measured_sequence():
+    return sequence(3, QuantumGate(id="x", target=[2]),
+                    QuantumGate(id="measure", target=[2], classical_target=[0]))
+
+
+def test_module_docstring():
+    assert qasm3.__doc__ == "OpenQASM 3.0 ↔ GateSequence bidirectional converter."
+
+
+def test_typical_round_trip():
+    text = qasm3.gate_sequence_to_qasm3(bell_sequence())
+    assert text == HEADER + "\nqubit[2] q;\n\nh q[0];\ncx q[0], q[1];\n"
+    back = qasm3.qasm3_to_gate_sequence(text)
+    assert back._num_qubits == 2
+    h, cx = back.data()
+    assert (h.id, h.target, h.control, h.control_state, h.parameter) == ("h", (0,), (), (), None)
+    assert (cx.id, cx.target, cx.control, cx.control_state) == ("cx", (1,), (0,), (1,))
+    assert back._qasm_quantum_registers == [("q", 2)]
+    assert not hasattr(back, "_qasm_classical_registers")
+    assert not hasattr(back, "_qasm_measure_map")
+
+
+@pytest.mark.parametrize("path", sorted(EXAMPLES_DIR.glob("*.qasm")), ids=lambda p: p.name)
+def test_shipped_examples_round_trip(path):
+    first = qasm3.qasm3_to_gate_sequence(path.read_text(encoding="utf-8"))
+    layout = {"qregs": first._qasm_quantum_registers,
+              "cregs": getattr(first, "_qasm_classical_registers", None)}
+    text = qasm3.gate_sequence_to_qasm3(first, **layout)
+    second = qasm3.qasm3_to_gate_sequence(text)
+    assert qasm3.gate_sequence_to_qasm3(second, **layout) == text
+    assert second._qasm_quantum_registers == first._qasm_quantum_registers
+    assert getattr(second, "_qasm_measure_map", None) == getattr(first, "_qasm_measure_map", None)
+
+
+def test_examples_exist():
+    assert sorted(EXAMPLES_DIR.glob("*.qasm")), "the shipped examples are missing"
+
+
+def test_empty_sequence():
+    assert qasm3.gate_sequence_to_qasm3(GateSequence(0)) == HEADER + "\nqubit[1] q;\n"
+
+
+def test_arguments_by_position_and_by_name_agree():
+    gs = measured_sequence()
+    by_name = qasm3.gate_sequence_to_qasm3(gs, qregs=[("data", 2), ("anc", 1)], creg_name="m",
+                                           num_clbits=2)
+    by_position = qasm3.gate_sequence_to_qasm3(gs, "q", "m", 2, [("data", 2), ("anc", 1)], None)
+    assert by_name == by_position
+    assert "qubit[2] data;\nqubit[1] anc;\nbit[2] m;\n" in by_name
+    assert "measure anc[0] -> m[0];" in by_name
+    # tuples serve as well as lists for register layouts
+    assert qasm3.gate_sequence_to_qasm3(gs, qregs=(("data", 2), ("anc", 1)), num_clbits=2,
+                                        creg_name="m") == by_name
+
+
+@pytest.mark.parametrize("program, quantum, classical, measure_map", [
+    ("qubit[2] q;\nh q[0];", [("q", 2)], None, None),
+    ("h q[0];\nx q[4];", [("q", 5)], None, None),
+    ("", [("q", 1)], None, None),
+    ("qubit[2] q;\nbit[2] c;", [("q", 2)], [("c", 2)], []),
+    ("qubit[2] q;\nbit[2] c;\nh q[0];\ncx q[0], q[1];\nc[0] = measure q[0];",
+     [("q", 2)], [("c", 2)], [(0, 0)]),
+    ("qubit[1] a;\nqubit[2] b;\nbit[1] c;\nbit[2] d;\nmeasure b[1] -> d[0];",
+     [("a", 1), ("b", 2)], [("c", 1), ("d", 2)], [(2, 1)]),
+    ("qubit[2] q;\nmeasure q[1] -> c[3];", [("q", 2)], [("c", 4)], [(1, 3)]),
+])
+def test_layout_attributes_are_set_exactly_when_imported(program, quantum, classical, measure_map):
+    gs = qasm3.qasm3_to_gate_sequence(program)
+    assert gs._qasm_quantum_registers == quantum
+    assert all(type(pair) is tuple for pair in gs._qasm_quantum_registers)
+    assert hasattr(gs, "_qasm_classical_registers") == (classical is not None)
+    assert hasattr(gs, "_qasm_measure_map") == (measure_map is not None)
+    if classical is not None:
+        assert gs._qasm_classical_registers == classical
+        assert gs._qasm_measure_map == measure_map
+        assert all(type(pair) is tuple for pair in gs._qasm_measure_map)
+
+
+def test_imported_records_are_tuples_and_matrices_complex_arrays():
+    gs = qasm3.qasm3_to_gate_sequence(
+        "qubit[2] q;\nbit[1] c;\n"
+        "gate pair a, b { h a; cx a, b; }\n"
+        "ctrl @ rx(pi/2) q[0], q[1];\n"
+        "unitary(0, 0, 1, 0, 1, 0, 0, 0) q[1];\n"
+        "pair q[0], q[1];\n"
+        "measure q[1] -> c[0];\n")
+    rx, unitary, block, measure = gs.data()
+    assert rx.parameter == (np.pi / 2,) and type(rx.parameter) is tuple
+    assert (rx.target, rx.control, rx.control_state) == ((1,), (0,), (1,))
+    assert unitary.matrix.dtype == np.complex128
+    np.testing.assert_array_equal(unitary.matrix, [[0, 1], [1, 0]])
+    assert type(block.block_gate_sequence) is tuple and block.name == "pair"
+    assert [g.id for g in block.block_gate_sequence] == ["h", "cx"]
+    assert block.matrix is None
+    assert (measure.classical_target, measure.name, measure.parameter) == ((0,), "measure", None)
+
+
+# Parameters keep their kind through export: absent and empty lists both write no list,
+# tuples and lists both write their entries, and integers, truth values and floats their
+# numeric value.
+@pytest.mark.parametrize("parameter, statement", [
+    (0.5, "rx(0.5) q[0];"),
+    ([0.5], "rx(0.5) q[0];"),
+    ((0.5,), "rx(0.5) q[0];"),
+    (np.float64(0.5), "rx(0.5) q[0];"),
+    (2, "rx(2) q[0];"),
+    (True, "rx(1) q[0];"),
+    ("pi/4", "rx(pi/4) q[0];"),
+    (np.array([[0.25]]), "rx(0.25) q[0];"),
+])
+def test_parameter_kinds_export(parameter, statement):
+    text = qasm3.gate_sequence_to_qasm3(sequence(1, QuantumGate(id="rx", target=[0],
+                                                                  parameter=parameter)))
+    assert text.endswith("\n" + statement + "\n")
+
+
+@pytest.mark.parametrize("parameter", [None, [], ()])
+def test_absent_and_empty_parameters(parameter):
+    plain = sequence(1, QuantumGate(id="rx", target=[0], parameter=parameter))
+    assert qasm3.gate_sequence_to_qasm3(plain).endswith("\nrx q[0];\n")
+    needs_one = sequence(2, QuantumGate(id="rzz", target=[0, 1], parameter=parameter))
+    with pytest.raises(ValueError, match="^Missing parameters$"):
+        qasm3.gate_sequence_to_qasm3(needs_one)
+
+
+def test_unitary_with_stored_matrix_refused_and_without_it_too():
+    gate = QuantumGate(id="unitary", target=[0], matrix=np.eye(2))
+    with pytest.raises(NotImplementedError, match="arbitrary 'unitary' gates"):
+        qasm3.gate_sequence_to_qasm3(sequence(1, gate))
+
+
+# Every error kind of the converter arrives as Python's built-in exception of that name,
+# with the converter's exact message.
+@pytest.mark.parametrize("run, kind, message", [
+    (lambda: qasm3.gate_sequence_to_qasm3(measured_sequence(), qregs=[("a", 2), ("anc", 0)]),
+     ValueError, "Register 'anc' must have positive size"),
+    (lambda: qasm3.gate_sequence_to_qasm3(measured_sequence(), qregs=[("a", 2)]),
+     ValueError, "Register declarations cover 2 indices, but 3 are required"),
+    (lambda: qasm3.gate_sequence_to_qasm3(sequence(1, QuantumGate(id="h", target=[-1]))),
+     ValueError, "Index -1 is outside declared registers"),
+    (lambda: qasm3.gate_sequence_to_qasm3(
+        sequence(1, QuantumGate(id="rx", target=[0], parameter=float("inf")))),
+     ValueError, "QASM gate parameter must be finite; got inf"),
+    (lambda: qasm3.gate_sequence_to_qasm3(sequence(2, QuantumGate(
+        id="u", target=[0], control=[1], control_state=[1], parameter=[0.1, 0.2]))),
+     ValueError, "Expected 3 params, got 2"),
+    (lambda: qasm3.gate_sequence_to_qasm3(sequence(2, QuantumGate(
+        id="rzz", target=[0, 1], parameter=(0.1, 0.2)))),
+     ValueError, "Expected 1 params, got 2"),
+    (lambda: qasm3.gate_sequence_to_qasm3(sequence(1, QuantumGate(id="reset", target=[0]))),
+     NotImplementedError, "QASM 3.0 export does not support gate id 'reset'"),
+    (lambda: qasm3.qasm3_to_gate_sequence("qubit[1] q;\nrz(0.5)) q[0];"),
+     ValueError, "Unbalanced parentheses"),
+    (lambda: qasm3.qasm3_to_gate_sequence("{ " + "gate " * 2_000_001),
+     RuntimeError, "Too many iterations while parsing gate definitions — possible malformed QASM."),
+    (lambda: qasm3.qasm3_to_gate_sequence("qubit[1] q;\nrz(1 +) q[0];"),
+     SyntaxError, "invalid syntax"),
+    (lambda: qasm3.qasm3_to_gate_sequence("qubit[1] q;\nrz(1/0) q[0];"),
+     ZeroDivisionError, "float division by zero"),
+    (lambda: qasm3.qasm3_to_gate_sequence("qubit[1] q;\nrz(1" + "0" * 400 + " + 1) q[0];"),
+     OverflowError, "int too large to convert to float"),
+    (lambda: qasm3.qasm3_to_gate_sequence(
+        "qubit[1] q;\n" + "".join(f"gate g{i} a {{ g{i + 1} a; }}\n" for i in range(1100))
+        + "gate g1100 a { h a; }\ng0 q[0];"),
+     RecursionError, "maximum recursion depth exceeded"),
+])
+def test_error_kinds_and_messages(run, kind, message):
+    with pytest.raises(Exception) as error:
+        run()
+    assert type(error.value) is kind
+    assert str(error.value) == message
+
+
+# Arguments of the wrong kind are refused before any conversion starts.
+@pytest.mark.parametrize("run, message", [
+    (lambda: qasm3.qasm3_to_gate_sequence(5),
+     "qasm3_to_gate_sequence() argument 'code' must be str, not int"),
+    (lambda: qasm3.qasm3_to_gate_sequence(b"qubit[1] q;"),
+     "qasm3_to_gate_sequence() argument 'code' must be str, not bytes"),
+    (lambda: qasm3.qasm3_to_gate_sequence(None),
+     "qasm3_to_gate_sequence() argument 'code' must be str, not NoneType"),
+    (lambda: qasm3.gate_sequence_to_qasm3(5),
+     "gate_sequence_to_qasm3() argument 'gs' must be a GateSequence, not int"),
+    (lambda: qasm3.gate_sequence_to_qasm3(bell_sequence(), qreg_name=3),
+     "gate_sequence_to_qasm3() argument 'qreg_name' must be str, not int"),
+    (lambda: qasm3.gate_sequence_to_qasm3(bell_sequence(), "q", None),
+     "gate_sequence_to_qasm3() argument 'creg_name' must be str, not NoneType"),
+    (lambda: qasm3.gate_sequence_to_qasm3(bell_sequence(), num_clbits="2"),
+     "gate_sequence_to_qasm3() argument 'num_clbits' must be an integer, not str"),
+    (lambda: qasm3.gate_sequence_to_qasm3(bell_sequence(), num_clbits=1.0),
+     "gate_sequence_to_qasm3() argument 'num_clbits' must be an integer, not float"),
+    (lambda: qasm3.gate_sequence_to_qasm3(bell_sequence(), qregs="q"),
+     "gate_sequence_to_qasm3() argument 'qregs' must be a list of (name, size) pairs, not str"),
+    (lambda: qasm3.gate_sequence_to_qasm3(bell_sequence(), cregs={"c": 1}),
+     "gate_sequence_to_qasm3() argument 'cregs' must be a list of (name, size) pairs, not dict"),
+    (lambda: qasm3.gate_sequence_to_qasm3(bell_sequence(), qregs=[("q", 1, 1)]),
+     "gate_sequence_to_qasm3() argument 'qregs' entries must be (name, size) pairs, not tuple"),
+    (lambda: qasm3.gate_sequence_to_qasm3(bell_sequence(), qregs=["q2"]),
+     "gate_sequence_to_qasm3() argument 'qregs' entries must be (name, size) pairs, not str"),
+    (lambda: qasm3.gate_sequence_to_qasm3(bell_sequence(), qregs=[(1, 2)]),
+     "gate_sequence_to_qasm3() argument 'qregs' register name must be str, not int"),
+    (lambda: qasm3.gate_sequence_to_qasm3(bell_sequence(), qregs=[("q", "2")]),
+     "gate_sequence_to_qasm3() argument 'qregs' register size must be an integer, not str"),
+])
+def test_wrong_kinds_of_arguments_are_type_errors(run, message):
+    with pytest.raises(TypeError) as error:
+        run()
+    assert str(error.value) == message
+
+
+def test_foreign_records_in_a_sequence_are_type_errors():
+    gs = bell_sequence()
+    gs.data().append("h q[0];")
+    with pytest.raises(TypeError, match="^gate records must be QuantumGate, not str$"):
+        qasm3.gate_sequence_to_qasm3(gs)
+
+
+def test_any_object_with_data_and_num_qubits_exports():
+    class Circuit:
+        _num_qubits = 3
+
+        def data(self):
+            return (QuantumGate(id="x", target=[1]),)
+
+    assert qasm3.gate_sequence_to_qasm3(Circuit()).endswith("qubit[3] q;\n\nx q[1];\n")
+
+
+def test_export_does_not_change_the_sequence():
+    gs = measured_sequence()
+    before = sequence_value(gs)
+    qasm3.gate_sequence_to_qasm3(gs, num_clbits=4)
+    assert sequence_value(gs) == before and not hasattr(gs, "_qasm_quantum_registers")
+
+
+def test_positional_and_keyword_calls_match_the_signature():
+    with pytest.raises(TypeError):
+        qasm3.gate_sequence_to_qasm3(bell_sequence(), "q", "c", None, None, None, "extra")
+    with pytest.raises(TypeError):
+        qasm3.qasm3_to_gate_sequence()
+    assert qasm3.qasm3_to_gate_sequence(code="h q[0];")._num_qubits == 1
