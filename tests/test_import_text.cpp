@@ -207,14 +207,15 @@ TEST(Registers, SizesBeyondInt64AreRejected) {
 
 TEST(Registers, ManyDeclarationsAndHostileText) {
   std::string code;
-  for (int i = 0; i < 100'000; ++i)
+  for (int i = 0; i < 50'000; ++i)
     code += "qubit[2] r" + std::to_string(i) + ";\n";
   const Registers regs = extract_qubit_registers(code);
-  ASSERT_EQ(regs.list.size(), 100'000u);
-  EXPECT_EQ(regs.map.find("r99999")->offset, 199'998);
+  ASSERT_EQ(regs.list.size(), 50'000u);
+  EXPECT_EQ(regs.map.find("r49999")->offset, 99'998);
+  // Failed tries must not rescan what the next keyword's try reads again.
   for (const std::string& hostile :
-       {repeat("qubit[", 1'000'000), repeat("qubit ", 1'000'000), repeat("qubit[1] ", 500'000),
-        "qubit[" + std::string(3'000'000, '1'), "qubit " + std::string(3'000'000, ' ') + "q"}) {
+       {repeat("qubit[", 300'000), repeat("qubit ", 300'000), repeat("qubit[1] ", 200'000),
+        "qubit[" + std::string(1'000'000, '1'), "qubit " + std::string(1'000'000, ' ') + "q"}) {
     EXPECT_TRUE(extract_qubit_registers(hostile).list.empty());
     EXPECT_TRUE(extract_bit_registers(hostile).list.empty());
   }

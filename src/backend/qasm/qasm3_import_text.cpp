@@ -22,8 +22,32 @@ namespace {
 constexpr std::size_t npos = std::string_view::npos;
 constexpr std::int64_t kInt64Max = std::numeric_limits<std::int64_t>::max();
 
+constexpr bool is_ascii_space(char c) noexcept {
+  return (c >= '\t' && c <= '\r') || (c >= '\x1c' && c <= ' ');
+}
+constexpr bool is_ascii_word(char c) noexcept {
+  return is_ident_start(c) || (c >= '0' && c <= '9');
+}
+constexpr bool is_non_ascii(char c) noexcept {
+  return static_cast<unsigned char>(c) >= 0x80;
+}
+
+// Position after the \s* run at `pos`. ASCII is decided inline, the Unicode classes are
+// only consulted at a non-ASCII byte: statement text is almost entirely ASCII.
 std::size_t skip_spaces(std::string_view text, std::size_t pos) noexcept {
-  return pos + space_run(text, pos);
+  while (pos < text.size() && is_ascii_space(text[pos]))
+    ++pos;
+  if (pos < text.size() && is_non_ascii(text[pos])) pos += space_run(text, pos);
+  return pos;
+}
+
+// trim() with the same inline ASCII treatment at both ends.
+std::string_view trim_fast(std::string_view text) noexcept {
+  text.remove_prefix(skip_spaces(text, 0));
+  while (!text.empty() && is_ascii_space(text.back()))
+    text.remove_suffix(1);
+  if (!text.empty() && is_non_ascii(text.back())) return trim_right(text);
+  return text;
 }
 
 bool char_at(std::string_view text, std::size_t pos, char c) noexcept {
@@ -35,7 +59,11 @@ bool char_at(std::string_view text, std::size_t pos, char c) noexcept {
 // character, so the longest run is the only one that can lead to a match.
 std::size_t identifier_length(std::string_view text, std::size_t pos) noexcept {
   if (pos >= text.size() || !is_ident_start(text[pos])) return 0;
-  return 1 + word_run(text, pos + 1);
+  std::size_t end = pos + 1;
+  while (end < text.size() && is_ascii_word(text[end]))
+    ++end;
+  if (end < text.size() && is_non_ascii(text[end])) end += word_run(text, end);
+  return end - pos;
 }
 
 // Calls `visit` with every comma-separated piece of `text`, trimmed (empty ones too).
@@ -45,17 +73,10 @@ void for_each_comma_piece(std::string_view text, Visit&& visit) {
   while (true) {
     const std::size_t comma = text.find(',', start);
     if (comma == npos) break;
-    visit(trim(text.substr(start, comma - start)));
+    visit(trim_fast(text.substr(start, comma - start)));
     start = comma + 1;
   }
-  visit(trim(text.substr(start)));
-}
-
-std::size_t comma_count(std::string_view text) noexcept {
-  std::size_t n = 0;
-  for (const char c : text)
-    n += static_cast<std::size_t>(c == ',');
-  return n;
+  visit(trim_fast(text.substr(start)));
 }
 
 // ------------------------------------------------------------------ keywords
@@ -69,6 +90,21 @@ constexpr Keyword kQubitKeyword{"qubit", 2};
 constexpr Keyword kBitKeyword{"bit", 0};
 constexpr Keyword kGateKeyword{"gate", 0};
 
+// A keyword begins and ends with word characters, so \b in front of it (behind it) holds
+// exactly when the character before (after) it is not one. ASCII neighbours are decided
+// inline: keyword candidates are frequent, non-ASCII neighbours rare.
+bool word_char_before(std::string_view text, std::size_t pos) noexcept {
+  if (pos == 0) return false;
+  const char c = text[pos - 1];
+  return is_non_ascii(c) ? is_word(decode_before(text, pos).value) : is_ascii_word(c);
+}
+
+bool word_char_at(std::string_view text, std::size_t pos) noexcept {
+  if (pos >= text.size()) return false;
+  const char c = text[pos];
+  return is_non_ascii(c) ? is_word(decode_at(text, pos).value) : is_ascii_word(c);
+}
+
 // First position at or after `from` where "\b<keyword>" matches, and with
 // `trailing_boundary` "\b<keyword>\b"; npos when there is none.
 std::size_t find_keyword(std::string_view text, const Keyword& kw, std::size_t from,
@@ -80,8 +116,8 @@ std::size_t find_keyword(std::string_view text, const Keyword& kw, std::size_t f
     if (hit == nullptr) return npos;
     const auto anchor_pos = static_cast<std::size_t>(static_cast<const char*>(hit) - text.data());
     const std::size_t start = anchor_pos - kw.anchor;
-    if (text.compare(start, kw.word.size(), kw.word) == 0 && at_word_boundary(text, start) &&
-        (!trailing_boundary || at_word_boundary(text, start + kw.word.size()))) {
+    if (text.compare(start, kw.word.size(), kw.word) == 0 && !word_char_before(text, start) &&
+        (!trailing_boundary || !word_char_at(text, start + kw.word.size()))) {
       return start;
     }
     scan = anchor_pos + 1;
@@ -127,7 +163,7 @@ void remove_block_comments(std::string& text) {
 
 // ------------------------------------------------------------------ statements
 void push_statement(std::vector<std::string_view>& out, std::string_view raw) {
-  const std::string_view stmt = trim(raw);
+  const std::string_view stmt = trim_fast(raw);
   if (!stmt.empty()) out.push_back(stmt);
 }
 
@@ -303,10 +339,14 @@ std::size_t matching_paren(std::string_view text) noexcept {
   return npos;
 }
 
+// Room that parameter and operand lists get up front: one allocation covers nearly every
+// statement, where growing from empty would take several.
+constexpr std::size_t kUsualListLength = 4;
+
 std::vector<double> evaluate_params(std::string_view inside) {
   std::vector<double> params;
   if (inside.empty()) return params;
-  params.reserve(comma_count(inside) + 1);
+  params.reserve(kUsualListLength);
   for_each_comma_piece(inside,
                        [&](std::string_view piece) { params.push_back(eval_param(piece)); });
   return params;
@@ -315,7 +355,7 @@ std::vector<double> evaluate_params(std::string_view inside) {
 std::vector<std::string_view> split_operands(std::string_view rest) {
   std::vector<std::string_view> operands;
   if (rest.empty()) return operands;
-  operands.reserve(comma_count(rest) + 1);
+  operands.reserve(kUsualListLength);
   for_each_comma_piece(rest, [&](std::string_view piece) {
     if (!piece.empty()) operands.push_back(piece);
   });
@@ -497,7 +537,7 @@ std::string_view modifier_word(Modifier m) noexcept {
 // each round only needs the word, optional whitespace, '@' and the whitespace after it.
 ModifierPrefix parse_modifiers_prefix(std::string_view s) {
   ModifierPrefix result;
-  std::string_view rest = trim(s);
+  std::string_view rest = trim_fast(s);
   while (const auto word = leading_modifier_word(rest)) {
     const std::size_t at = skip_spaces(rest, word->second);
     if (!char_at(rest, at, '@')) break;
@@ -509,7 +549,7 @@ ModifierPrefix parse_modifiers_prefix(std::string_view s) {
 }
 
 OpCall parse_op_and_args(std::string_view s) {
-  const std::string_view stmt = trim(s);
+  const std::string_view stmt = trim_fast(s);
   const std::size_t op_len = identifier_length(stmt, 0);
   if (op_len == 0) raise_value_error("Cannot parse op name from: " + quoted(stmt));
   OpCall call;
@@ -518,8 +558,8 @@ OpCall parse_op_and_args(std::string_view s) {
   if (rest.starts_with('(')) {
     const std::size_t close = matching_paren(rest);
     if (close == npos) raise_value_error("Unclosed parameter list in: " + quoted(stmt));
-    call.params = evaluate_params(trim(rest.substr(1, close - 1)));
-    rest = trim(rest.substr(close + 1));
+    call.params = evaluate_params(trim_fast(rest.substr(1, close - 1)));
+    rest = trim_fast(rest.substr(close + 1));
   }
   call.operands = split_operands(rest);
   return call;
