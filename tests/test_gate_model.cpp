@@ -285,12 +285,12 @@ TEST(IndexList, MovesTakeTheStorageAndEmptyTheSource) {
     const std::int64_t* storage = source.data();
     IndexList moved(std::move(source));
     EXPECT_EQ(moved, original);
-    EXPECT_TRUE(
-        source.empty());  // NOLINT(bugprone-use-after-move): the moved-from state is defined
+    // A moved-from list is empty and usable again.
+    EXPECT_TRUE(source.empty());  // NOLINT(bugprone-use-after-move)
     if (original.size() > 2) {
       EXPECT_EQ(moved.data(), storage);
     }
-    source.push_back(8);  // a moved-from list is usable again
+    source.push_back(8);  // NOLINT(clang-analyzer-cplusplus.Move)
     EXPECT_EQ(values(source), std::vector<std::int64_t>{8});
 
     IndexList target{1, 2, 3, 4};
@@ -329,7 +329,7 @@ TEST(Parameter, KeepsEveryKindApart) {
   EXPECT_EQ(list, Parameter(ParamList{list.as_list().items, false}));
   EXPECT_NE(Parameter::list({true}), Parameter::list({std::int64_t{1}}));
 
-  const Parameter copy = list;  // shares the immutable list
+  const Parameter copy = list;  // NOLINT(performance-unnecessary-copy-initialization): shares
   EXPECT_EQ(&copy.as_list(), &list.as_list());
   EXPECT_EQ(Parameter("text").as_text(), "text");
   EXPECT_EQ(Parameter(identity(2)).as_array(), identity(2));
@@ -414,7 +414,8 @@ TEST(QuantumGate, ReleasingDeeplyNestedBlocksDoesNotRecurse) {
   QuantumGate top("block", {0});
   top.set_block_gate_sequence(std::move(inner));
   {
-    const QuantumGate sharing(top);  // a copy shares the chain; dropping it frees nothing
+    // A copy shares the chain; dropping it frees nothing.
+    const QuantumGate sharing(top);  // NOLINT(performance-unnecessary-copy-initialization)
   }
   EXPECT_NE(top.block_gate_sequence(), nullptr);
   top = QuantumGate("h", {0});  // frees the whole chain

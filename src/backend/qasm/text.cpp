@@ -9,32 +9,33 @@
 #include <cstring>
 #include <limits>
 #include <system_error>
+#include <utility>
 
 namespace corvane::qasm3::detail {
 
 void raise_value_error(std::string message) {
-  throw ValueError(message);
+  throw ValueError(std::move(message));
 }
 void raise_not_implemented(std::string message) {
-  throw NotImplementedError(message);
+  throw NotImplementedError(std::move(message));
 }
 void raise_runtime_error(std::string message) {
-  throw RuntimeError(message);
+  throw RuntimeError(std::move(message));
 }
 void raise_type_error(std::string message) {
-  throw TypeError(message);
+  throw TypeError(std::move(message));
 }
 void raise_syntax_error(std::string message) {
-  throw SyntaxError(message);
+  throw SyntaxError(std::move(message));
 }
 void raise_zero_division(std::string message) {
-  throw ZeroDivisionError(message);
+  throw ZeroDivisionError(std::move(message));
 }
 void raise_overflow(std::string message) {
-  throw OverflowError(message);
+  throw OverflowError(std::move(message));
 }
 void raise_recursion_error(std::string message) {
-  throw RecursionError(message);
+  throw RecursionError(std::move(message));
 }
 
 DepthGuard::DepthGuard(int& depth) : depth_(depth) {
@@ -90,32 +91,39 @@ std::size_t ascii_run(std::string_view text, std::size_t pos) noexcept {
   raise_value_error(std::move(message));
 }
 
+// The length of the sequence a lead byte announces (0 when it announces none) and the
+// value bits it carries.
+struct LeadByte {
+  int length;
+  char32_t bits;
+};
+constexpr LeadByte lead_byte(unsigned char lead) noexcept {
+  if (lead >= 0xC0 && lead <= 0xDF) return {2, lead & 0x1Fu};
+  if (lead >= 0xE0 && lead <= 0xEF) return {3, lead & 0x0Fu};
+  if (lead >= 0xF0 && lead <= 0xF7) return {4, lead & 0x07u};
+  return {0, 0};
+}
+
+// Smallest code point that needs a sequence of each length; anything less is overlong.
+constexpr std::array<char32_t, 5> kShortestForLength = {0, 0, 0x80, 0x800, 0x10000};
+
 // Checks the multi-byte sequence that starts at `pos`; returns its length.
 std::size_t check_sequence(std::string_view text, std::size_t pos) {
   const auto lead = static_cast<unsigned char>(text[pos]);
-  std::size_t length = 0;
-  char32_t min_value = 0;
-  char32_t value = 0;
-  if (lead >= 0xC2 && lead <= 0xDF) {
-    length = 2, min_value = 0x80, value = lead & 0x1F;
-  } else if (lead >= 0xE0 && lead <= 0xEF) {
-    length = 3, min_value = 0x800, value = lead & 0x0F;
-  } else if (lead >= 0xF0 && lead <= 0xF4) {
-    length = 4, min_value = 0x10000, value = lead & 0x07;
-  } else if (is_continuation(lead)) {
-    raise_invalid_utf8("unexpected continuation byte", pos);
-  } else if (lead == 0xC0 || lead == 0xC1) {
-    raise_invalid_utf8("overlong encoding", pos);
-  } else {
-    raise_invalid_utf8("invalid start byte", pos);
+  const LeadByte shape = lead_byte(lead);
+  if (shape.length == 0) {
+    raise_invalid_utf8(
+        is_continuation(lead) ? "unexpected continuation byte" : "invalid start byte", pos);
   }
+  const auto length = static_cast<std::size_t>(shape.length);
+  char32_t value = shape.bits;
   for (std::size_t i = 1; i < length; ++i) {
     if (pos + i >= text.size()) raise_invalid_utf8("truncated sequence", pos);
     const auto b = static_cast<unsigned char>(text[pos + i]);
     if (!is_continuation(b)) raise_invalid_utf8("truncated sequence", pos);
     value = (value << 6) | (b & 0x3F);
   }
-  if (value < min_value) raise_invalid_utf8("overlong encoding", pos);
+  if (value < kShortestForLength[length]) raise_invalid_utf8("overlong encoding", pos);
   if (value >= 0xD800 && value <= 0xDFFF) raise_invalid_utf8("surrogate code point", pos);
   if (value > 0x10FFFF) raise_invalid_utf8("code point above U+10FFFF", pos);
   return length;
@@ -136,18 +144,10 @@ void validate_utf8(std::string_view text) {
 CodePoint decode_at(std::string_view text, std::size_t pos) {
   const auto lead = static_cast<unsigned char>(text[pos]);
   if (lead < 0x80) return {lead, 1};
-  int length = 0;
-  char32_t value = 0;
-  if (lead >= 0xC0 && lead <= 0xDF) {
-    length = 2, value = lead & 0x1F;
-  } else if (lead >= 0xE0 && lead <= 0xEF) {
-    length = 3, value = lead & 0x0F;
-  } else if (lead >= 0xF0 && lead <= 0xF7) {
-    length = 4, value = lead & 0x07;
-  } else {
-    return {0xFFFD, 1};
-  }
-  if (pos + static_cast<std::size_t>(length) > text.size()) return {0xFFFD, 1};
+  const LeadByte shape = lead_byte(lead);
+  const int length = shape.length;
+  if (length == 0 || pos + static_cast<std::size_t>(length) > text.size()) return {0xFFFD, 1};
+  char32_t value = shape.bits;
   for (int i = 1; i < length; ++i) {
     const auto b = static_cast<unsigned char>(text[pos + static_cast<std::size_t>(i)]);
     if (!is_continuation(b)) return {0xFFFD, 1};
@@ -371,9 +371,7 @@ void append_escaped(std::string& out, char32_t cp, char quote) {
     out += "\\n";
   } else if (cp == '\r') {
     out += "\\r";
-  } else if (cp < 0x20 || cp == 0x7F) {
-    append_hex_escape(out, 'x', cp, 2);
-  } else if (cp < 0x7F || is_printable(cp)) {
+  } else if (is_printable(cp)) {
     append_utf8(out, cp);
   } else if (cp <= 0xFF) {
     append_hex_escape(out, 'x', cp, 2);
@@ -629,13 +627,20 @@ long scan_digits(std::string_view text, std::size_t& pos, CleanNumber& clean) {
       ++pos;
       continue;
     }
-    const CodePoint cp = decode_at(text, pos);
-    const int value = digit_value(cp.value);
-    if (value < 0) break;
-    clean.push(static_cast<char>('0' + value));
+    const char c = text[pos];
+    if (c >= '0' && c <= '9') {
+      clean.push(c);
+      ++pos;
+    } else {
+      if (is_ascii(c)) break;
+      const CodePoint cp = decode_at(text, pos);
+      const int value = digit_value(cp.value);
+      if (value < 0) break;
+      clean.push(static_cast<char>('0' + value));
+      pos += static_cast<std::size_t>(cp.length);
+    }
     ++count;
     after_underscore = false;
-    pos += static_cast<std::size_t>(cp.length);
   }
   return after_underscore ? -1 : count;
 }
