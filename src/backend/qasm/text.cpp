@@ -199,17 +199,21 @@ utf8proc_category_t category_of(char32_t cp) noexcept {
   return utf8proc_category(static_cast<utf8proc_int32_t>(cp));
 }
 
+// The classes restricted to ASCII, for the fast paths.
 constexpr bool is_ascii_digit(char32_t cp) noexcept {
   return cp >= '0' && cp <= '9';
 }
-constexpr bool is_ascii_alnum(char32_t cp) noexcept {
-  return is_ascii_digit(cp) || (cp >= 'A' && cp <= 'Z') || (cp >= 'a' && cp <= 'z');
+constexpr bool is_ascii_word(char32_t cp) noexcept {
+  return is_ascii_digit(cp) || (cp >= 'A' && cp <= 'Z') || (cp >= 'a' && cp <= 'z') || cp == '_';
+}
+constexpr bool is_ascii_space(char32_t cp) noexcept {
+  return (cp >= 0x09 && cp <= 0x0D) || (cp >= 0x1C && cp <= 0x20);
 }
 
 }  // namespace
 
 bool is_space(char32_t cp) noexcept {
-  if (cp < 0x80) return (cp >= 0x09 && cp <= 0x0D) || (cp >= 0x1C && cp <= 0x20);
+  if (cp < 0x80) return is_ascii_space(cp);
   switch (cp) {
     case 0x85:
     case 0xA0:
@@ -226,7 +230,7 @@ bool is_space(char32_t cp) noexcept {
 }
 
 bool is_word(char32_t cp) noexcept {
-  if (cp < 0x80) return is_ascii_alnum(cp) || cp == '_';
+  if (cp < 0x80) return is_ascii_word(cp);
   switch (category_of(cp)) {
     case UTF8PROC_CATEGORY_LU:
     case UTF8PROC_CATEGORY_LL:
@@ -299,14 +303,11 @@ std::size_t class_run(std::string_view text, std::size_t pos, AsciiTest ascii_te
 }  // namespace
 
 std::size_t word_run(std::string_view text, std::size_t pos) noexcept {
-  return class_run(
-      text, pos, [](char32_t c) { return is_ascii_alnum(c) || c == '_'; }, is_word);
+  return class_run(text, pos, is_ascii_word, is_word);
 }
 
 std::size_t space_run(std::string_view text, std::size_t pos) noexcept {
-  return class_run(
-      text, pos, [](char32_t c) { return (c >= 0x09 && c <= 0x0D) || (c >= 0x1C && c <= 0x20); },
-      is_space);
+  return class_run(text, pos, is_ascii_space, is_space);
 }
 
 std::size_t digit_run(std::string_view text, std::size_t pos) noexcept {
@@ -334,7 +335,7 @@ std::string_view trim_right(std::string_view text) noexcept {
   while (end > 0) {
     const char c = text[end - 1];
     if (is_ascii(c)) {
-      if (!is_space(static_cast<char32_t>(c))) break;
+      if (!is_ascii_space(static_cast<char32_t>(c))) break;
       --end;
       continue;
     }
@@ -551,7 +552,7 @@ std::string shortest(double value) {
 
 namespace {
 
-// Whitespace that float() strips around a number: the ASCII set of C's isspace and,
+// Whitespace that the host's float() strips around a number: C's isspace set and,
 // outside ASCII, every Unicode whitespace character (U+001C..U+001F are not stripped).
 bool is_float_space(char32_t cp) noexcept {
   if (cp < 0x80) return cp == ' ' || (cp >= 0x09 && cp <= 0x0D);
