@@ -4,6 +4,7 @@
 #include <cmath>
 #include <complex>
 #include <cstddef>
+#include <numbers>
 #include <stdexcept>
 #include <string>
 #include <type_traits>
@@ -14,7 +15,7 @@ namespace corvane {
 namespace {
 
 using Complex = std::complex<double>;
-constexpr double kInvSqrt2 = 0.70710678118654752440;
+constexpr double kInvSqrt2 = 1 / std::numbers::sqrt2;
 
 // ------------------------------------------------------------------ parameters
 
