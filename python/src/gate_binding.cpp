@@ -1,18 +1,78 @@
 #include "gate_binding.hpp"
 
 #include <array>
+#include <new>
 #include <string>
+#include <utility>
+#include <vector>
 
 #include "corvane/backend/pygates/unitary.hpp"
+#include "errors.hpp"
 #include "host_values.hpp"
 
 namespace corvane::pyhost {
 
+// The sequence an import built, kept whole: its records are those of the Python objects.
+struct SharedSequence {
+  explicit SharedSequence(GateSequence&& s) : seq(std::move(s)) {}
+
+  // `seq` is this object's own, not a const object, so its records may be written.
+  QuantumGate& record(std::size_t i) { return const_cast<QuantumGate&>(seq.data()[i]); }  // NOLINT
+
+  GateSequence seq;
+  // Exports reading `seq` right now. Only touched with the GIL held.
+  int lenders = 0;
+};
+
 namespace {
 
-// The Python type of QuantumGate, kept once it is registered so that type checks on
-// every record of a sequence are a pointer comparison.
+// The Python object: a record, either its own or one inside an imported sequence.
+struct GateObject {
+  PyObject_HEAD std::shared_ptr<QuantumGate> record;
+  SharedSequence* shared;  // the sequence `record` lives in (kept alive by it), or null
+};
+
 PyTypeObject* gate_type = nullptr;
+
+GateObject* as_gate(PyObject* object) {
+  return reinterpret_cast<GateObject*>(object);
+}
+
+bool is_gate(py::handle value) {
+  return PyObject_TypeCheck(value.ptr(), gate_type) != 0;
+}
+
+py::object new_gate_object(std::shared_ptr<QuantumGate> record, SharedSequence* shared) {
+  PyObject* self = gate_type->tp_alloc(gate_type, 0);
+  if (self == nullptr) throw py::error_already_set();
+  new (&as_gate(self)->record) std::shared_ptr<QuantumGate>(std::move(record));
+  as_gate(self)->shared = shared;
+  return py::reinterpret_steal<py::object>(self);
+}
+
+const QuantumGate& record_of(py::handle value) {
+  const std::shared_ptr<QuantumGate>& record = as_gate(value.ptr())->record;
+  if (!record) throw py::type_error("QuantumGate.__init__() was not called");
+  return *record;
+}
+
+// The record inside a QuantumGate; TypeError("<what> must be QuantumGate, ...") otherwise.
+const QuantumGate& gate_record(py::handle value, std::string_view what) {
+  if (!is_gate(value)) raise_wrong_kind(what, "QuantumGate", value);
+  return record_of(value);
+}
+
+// Replaces the record of `self`. A record that an export in another thread is reading
+// right now is left alone: `self` takes a record of its own instead.
+void replace_record(PyObject* self, QuantumGate&& updated) {
+  GateObject* gate = as_gate(self);
+  if (gate->shared != nullptr && gate->shared->lenders > 0) {
+    gate->record = std::make_shared<QuantumGate>(std::move(updated));
+    gate->shared = nullptr;
+    return;
+  }
+  *gate->record = std::move(updated);
+}
 
 using Getter = py::object (*)(const QuantumGate&);
 using Setter = void (*)(QuantumGate&, py::handle);
@@ -54,8 +114,9 @@ GateBlock block_arg(py::handle value) {
 py::object block_object(const GateBlock& block) {
   if (!block) return py::none();
   py::tuple out(block->size());
-  for (std::size_t i = 0; i < block->size(); ++i)
-    out[i] = gate_object(QuantumGate((*block)[i]));
+  for (std::size_t i = 0; i < block->size(); ++i) {
+    out[i] = new_gate_object(std::make_shared<QuantumGate>((*block)[i]), nullptr);
+  }
   return out;
 }
 
@@ -110,18 +171,20 @@ const Attribute* find_settable(std::string_view name) {
   return nullptr;
 }
 
-QuantumGate gate_from_keywords(const py::kwargs& kwargs) {
+QuantumGate gate_from_keywords(py::handle kwargs) {
   QuantumGate gate;
   bool has_id = false;
-  for (auto [key, value] : kwargs) {
-    std::string_view name = text_arg(key, "keywords");
-    const Attribute* attribute = find_settable(name);
-    if (attribute == nullptr) {
-      throw py::type_error("QuantumGate() got an unexpected keyword argument '" +
-                           std::string(name) + "'");
+  if (kwargs) {
+    for (auto [key, value] : py::reinterpret_borrow<py::dict>(kwargs)) {
+      std::string_view name = text_arg(key, "keywords");
+      const Attribute* attribute = find_settable(name);
+      if (attribute == nullptr) {
+        throw py::type_error("QuantumGate() got an unexpected keyword argument '" +
+                             std::string(name) + "'");
+      }
+      attribute->set(gate, value);
+      has_id = has_id || name == "id";
     }
-    attribute->set(gate, value);
-    has_id = has_id || name == "id";
   }
   if (!has_id) throw py::type_error("QuantumGate() missing required keyword argument: 'id'");
   return gate;
@@ -135,10 +198,8 @@ std::string gate_repr(const QuantumGate& g) {
     if (a.set == nullptr) continue;
     py::object value = a.get(g);
     std::string_view name = a.name;
-    bool shown = name == "id" || name == "target" ||
-                 (!value.is_none() && !(PyTuple_Check(value.ptr()) != 0 && py::len(value) == 0 &&
-                                        (name == "control" || name == "control_state")));
-    if (!shown) continue;
+    bool empty_indices = (name == "control" || name == "control_state") && py::len(value) == 0;
+    if (name != "id" && name != "target" && (value.is_none() || empty_indices)) continue;
     if (!first) out += ", ";
     first = false;
     out += name;
@@ -148,25 +209,89 @@ std::string gate_repr(const QuantumGate& g) {
   return out + ")";
 }
 
-void bind_quantum_gate(py::module_& m) {
-  py::class_<QuantumGate> cls(m, "QuantumGate",
-                              "One operation of a circuit. Construct it with keyword arguments "
-                              "named like its attributes; `id` is required.");
-  cls.def(py::init(&gate_from_keywords));
-  for (const Attribute& a : kAttributes) {
-    py::cpp_function getter([get = a.get](const QuantumGate& g) { return get(g); },
-                            py::is_method(cls));
-    if (a.set == nullptr) {
-      cls.def_property(a.name, getter, nullptr);
-      continue;
+// ------------------------------------------------------------------ the Python type
+
+PyObject* gate_new(PyTypeObject* type, PyObject* /*args*/, PyObject* /*kwargs*/) {
+  PyObject* self = type->tp_alloc(type, 0);
+  if (self == nullptr) return nullptr;
+  new (&as_gate(self)->record) std::shared_ptr<QuantumGate>();
+  as_gate(self)->shared = nullptr;
+  return self;
+}
+
+int gate_init(PyObject* self, PyObject* args, PyObject* kwargs) {
+  return guarded(-1, [&] {
+    if (PyTuple_GET_SIZE(args) != 0) {
+      throw py::type_error("QuantumGate() takes keyword arguments only");
     }
-    py::cpp_function setter([set = a.set](QuantumGate& g, py::handle v) { set(g, v); },
-                            py::is_method(cls));
-    cls.def_property(a.name, getter, setter);
+    QuantumGate gate = gate_from_keywords(kwargs);
+    as_gate(self)->record = std::make_shared<QuantumGate>(std::move(gate));
+    as_gate(self)->shared = nullptr;
+    return 0;
+  });
+}
+
+void gate_dealloc(PyObject* self) {
+  PyTypeObject* type = Py_TYPE(self);
+  as_gate(self)->record.~shared_ptr();
+  type->tp_free(self);
+  Py_DECREF(type);  // instances of heap types hold a reference to their type
+}
+
+PyObject* gate_repr_slot(PyObject* self) {
+  return guarded<PyObject*>(nullptr,
+                            [&] { return py::str(gate_repr(record_of(self))).release().ptr(); });
+}
+
+PyObject* get_attribute(PyObject* self, void* closure) {
+  const auto* attribute = static_cast<const Attribute*>(closure);
+  return guarded<PyObject*>(nullptr,
+                            [&] { return attribute->get(record_of(self)).release().ptr(); });
+}
+
+// The value is converted on a copy of the record, so that no Python code runs between
+// the check in replace_record and the write.
+int set_attribute(PyObject* self, PyObject* value, void* closure) {
+  const auto* attribute = static_cast<const Attribute*>(closure);
+  return guarded(-1, [&] {
+    if (value == nullptr) {
+      throw py::attribute_error("cannot delete QuantumGate attribute '" +
+                                std::string(attribute->name) + "'");
+    }
+    QuantumGate updated = record_of(self);
+    attribute->set(updated, value);
+    replace_record(self, std::move(updated));
+    return 0;
+  });
+}
+
+constexpr const char* kGateDoc =
+    "One operation of a circuit. Construct it with keyword arguments named like its "
+    "attributes; `id` is required.";
+
+void bind_quantum_gate(py::module_& m) {
+  static std::array<PyGetSetDef, kAttributes.size() + 1> getset{};
+  for (std::size_t i = 0; i < kAttributes.size(); ++i) {
+    const Attribute& a = kAttributes[i];
+    getset[i] = {a.name, get_attribute, a.set == nullptr ? nullptr : set_attribute, nullptr,
+                 const_cast<Attribute*>(&a)};  // NOLINT: the closure is only read
   }
-  cls.def("__repr__", &gate_repr);
-  cls.attr("__module__") = "corvane.backend.gate.gatebase";
-  gate_type = reinterpret_cast<PyTypeObject*>(cls.ptr());
+  static std::array<PyType_Slot, 7> slots{{
+      {Py_tp_new, reinterpret_cast<void*>(gate_new)},
+      {Py_tp_init, reinterpret_cast<void*>(gate_init)},
+      {Py_tp_dealloc, reinterpret_cast<void*>(gate_dealloc)},
+      {Py_tp_repr, reinterpret_cast<void*>(gate_repr_slot)},
+      {Py_tp_getset, getset.data()},
+      {Py_tp_doc, const_cast<char*>(kGateDoc)},  // NOLINT: CPython copies it
+      {0, nullptr},
+  }};
+  static PyType_Spec spec{"corvane.backend.gate.gatebase.QuantumGate",
+                          static_cast<int>(sizeof(GateObject)), 0,
+                          Py_TPFLAGS_DEFAULT | Py_TPFLAGS_BASETYPE, slots.data()};
+  PyObject* type = PyType_FromSpec(&spec);
+  if (type == nullptr) throw py::error_already_set();
+  gate_type = reinterpret_cast<PyTypeObject*>(type);  // kept for the life of the process
+  m.add_object("QuantumGate", py::reinterpret_borrow<py::object>(type));
 }
 
 // ------------------------------------------------------------------ gate_set
@@ -212,15 +337,68 @@ void bind_gate_set(py::module_& m) {
 
 }  // namespace
 
-py::object gate_object(QuantumGate&& gate) {
-  return py::cast(std::move(gate), py::return_value_policy::move);
+py::list gate_objects(GateSequence&& seq) {
+  auto shared = std::make_shared<SharedSequence>(std::move(seq));
+  const std::size_t n = shared->seq.data().size();
+  PyObject* list = PyList_New(static_cast<Py_ssize_t>(n));
+  if (list == nullptr) throw py::error_already_set();
+  py::list out = py::reinterpret_steal<py::list>(list);
+  for (std::size_t i = 0; i < n; ++i) {
+    std::shared_ptr<QuantumGate> record(shared, &shared->record(i));
+    PyList_SET_ITEM(list, static_cast<Py_ssize_t>(i),
+                    new_gate_object(std::move(record), shared.get()).release().ptr());
+  }
+  return out;
 }
 
-const QuantumGate& gate_record(py::handle value, std::string_view what) {
-  if (PyObject_TypeCheck(value.ptr(), gate_type) == 0) {
-    raise_wrong_kind(what, "QuantumGate", value);
+namespace {
+
+// The imported sequence that `gates` is, unchanged in number, order and qubit count; null
+// for anything else.
+std::shared_ptr<SharedSequence> whole_imported_sequence(py::handle gates, std::int64_t num_qubits) {
+  const Py_ssize_t n = PySequence_Fast_GET_SIZE(gates.ptr());
+  if (n == 0) return nullptr;
+  py::handle first = PySequence_Fast_GET_ITEM(gates.ptr(), 0);
+  if (!is_gate(first) || as_gate(first.ptr())->shared == nullptr) return nullptr;
+  SharedSequence* shared = as_gate(first.ptr())->shared;
+  if (shared->seq.num_qubits != num_qubits ||
+      shared->seq.data().size() != static_cast<std::size_t>(n)) {
+    return nullptr;
   }
-  return value.cast<const QuantumGate&>();
+  for (Py_ssize_t i = 0; i < n; ++i) {
+    py::handle item = PySequence_Fast_GET_ITEM(gates.ptr(), i);
+    if (!is_gate(item) || as_gate(item.ptr())->shared != shared ||
+        as_gate(item.ptr())->record.get() != &shared->seq.data()[static_cast<std::size_t>(i)]) {
+      return nullptr;
+    }
+  }
+  return {as_gate(first.ptr())->record, shared};
+}
+
+}  // namespace
+
+ExportedGates::ExportedGates(py::handle gates, std::int64_t num_qubits)
+    : lent_(whole_imported_sequence(gates, num_qubits)) {
+  if (lent_) {
+    ++lent_->lenders;
+    return;
+  }
+  // The declared count is not checked here: the exporter sizes from it and the gates.
+  copy_.emplace(0);
+  copy_->num_qubits = num_qubits;
+  const Py_ssize_t n = PySequence_Fast_GET_SIZE(gates.ptr());
+  copy_->reserve(static_cast<std::size_t>(n));
+  for (Py_ssize_t i = 0; i < n; ++i) {
+    copy_->add_gate(gate_record(PySequence_Fast_GET_ITEM(gates.ptr(), i), "gate records"));
+  }
+}
+
+ExportedGates::~ExportedGates() {
+  if (lent_) --lent_->lenders;
+}
+
+const GateSequence& ExportedGates::sequence() const {
+  return lent_ ? lent_->seq : *copy_;
 }
 
 void bind_gate_model(py::module_& m) {

@@ -3,13 +3,13 @@
 // the GIL released, so Python threads convert in parallel.
 #include <pybind11/pybind11.h>
 
-#include <array>
 #include <chrono>
 #include <optional>
 #include <string>
 #include <utility>
 
 #include "corvane/backend/qasm/qasm3.hpp"
+#include "errors.hpp"
 #include "gate_binding.hpp"
 #include "host_values.hpp"
 
@@ -17,50 +17,14 @@ namespace corvane::pyhost {
 
 namespace {
 
-// Each error kind of the converter is raised as Python's built-in exception of the same name.
-PyObject* python_exception(std::string_view kind) {
-  const std::array<std::pair<std::string_view, PyObject*>, 8> kinds{{
-      {"ValueError", PyExc_ValueError},
-      {"NotImplementedError", PyExc_NotImplementedError},
-      {"RuntimeError", PyExc_RuntimeError},
-      {"TypeError", PyExc_TypeError},
-      {"SyntaxError", PyExc_SyntaxError},
-      {"ZeroDivisionError", PyExc_ZeroDivisionError},
-      {"OverflowError", PyExc_OverflowError},
-      {"RecursionError", PyExc_RecursionError},
-  }};
-  for (const auto& [name, exception] : kinds) {
-    if (name == kind) return exception;
-  }
-  return PyExc_RuntimeError;
-}
-
-void translate_errors(std::exception_ptr error) {
-  try {
-    if (error) std::rethrow_exception(error);
-  } catch (const qasm3::Error& e) {
-    PyErr_SetString(python_exception(e.kind()), e.what());
-  }
-}
-
 // The gate sequence as the exporter reads it: data() and _num_qubits, nothing else.
-// The records are copied, so the export never touches Python objects.
-GateSequence sequence_arg(py::handle gs) {
+ExportedGates gates_arg(py::handle gs) {
   if (!py::hasattr(gs, "data") || !py::hasattr(gs, "_num_qubits")) {
     raise_wrong_kind("gate_sequence_to_qasm3() argument 'gs'", "a GateSequence", gs);
   }
   py::object gates = gs.attr("data")();
   if (!is_list_or_tuple(gates)) raise_wrong_kind("GateSequence.data()", "a list", gates);
-  // The declared count is not checked here: the exporter sizes from it and the gates.
-  GateSequence seq(0);
-  seq.num_qubits = integer_arg(gs.attr("_num_qubits"), "GateSequence._num_qubits");
-  auto n = static_cast<std::size_t>(PySequence_Fast_GET_SIZE(gates.ptr()));
-  seq.reserve(n);
-  for (std::size_t i = 0; i < n; ++i) {
-    py::handle item = PySequence_Fast_GET_ITEM(gates.ptr(), static_cast<Py_ssize_t>(i));
-    seq.add_gate(gate_record(item, "gate records"));
-  }
-  return seq;
+  return {gates, integer_arg(gs.attr("_num_qubits"), "GateSequence._num_qubits")};
 }
 
 py::str export_program(py::handle gs, py::handle qreg_name, py::handle creg_name,
@@ -72,30 +36,15 @@ py::str export_program(py::handle gs, py::handle qreg_name, py::handle creg_name
       optional_integer_arg(num_clbits, std::string(kCall) + "'num_clbits'");
   std::optional<RegisterList> qlayout = register_list_arg(qregs, std::string(kCall) + "'qregs'");
   std::optional<RegisterList> clayout = register_list_arg(cregs, std::string(kCall) + "'cregs'");
-  std::optional<GateSequence> seq(sequence_arg(gs));
+  ExportedGates gates = gates_arg(gs);
 
   std::string text;
   {
     py::gil_scoped_release released;
-    text = qasm3::gate_sequence_to_qasm3(*seq, qname, cname, clbits, qlayout, clayout);
-    seq.reset();  // the copies are freed without holding up other threads
+    text = qasm3::gate_sequence_to_qasm3(gates.sequence(), qname, cname, clbits, qlayout, clayout);
+    gates.drop_copy();  // freed without holding up other threads
   }
   return py::str(text);
-}
-
-// Hands the imported records over to Python objects without copying them.
-py::list take_gate_objects(GateSequence& seq) {
-  // data() is read-only, but `seq` is this call's own result and is discarded next, so
-  // moving its records out is safe.
-  auto& gates = const_cast<std::vector<QuantumGate>&>(seq.data());  // NOLINT
-  PyObject* list = PyList_New(static_cast<Py_ssize_t>(gates.size()));
-  if (list == nullptr) throw py::error_already_set();
-  py::list out = py::reinterpret_steal<py::list>(list);
-  for (std::size_t i = 0; i < gates.size(); ++i) {
-    PyList_SET_ITEM(list, static_cast<Py_ssize_t>(i),
-                    gate_object(std::move(gates[i])).release().ptr());
-  }
-  return out;
 }
 
 template <class T, class Convert>
@@ -113,11 +62,13 @@ py::tuple import_program(py::handle code) {
     py::gil_scoped_release released;
     seq.emplace(qasm3::qasm3_to_gate_sequence(text));
   }
-  py::list gates = take_gate_objects(*seq);
-  return py::make_tuple(seq->num_qubits, gates,
-                        optional_object(seq->qasm_quantum_registers, register_list_object),
-                        optional_object(seq->qasm_classical_registers, register_list_object),
-                        optional_object(seq->qasm_measure_map, measure_map_object));
+  py::tuple result =
+      py::make_tuple(seq->num_qubits, py::none(),
+                     optional_object(seq->qasm_quantum_registers, register_list_object),
+                     optional_object(seq->qasm_classical_registers, register_list_object),
+                     optional_object(seq->qasm_measure_map, measure_map_object));
+  PyTuple_SetItem(result.ptr(), 1, gate_objects(std::move(*seq)).release().ptr());
+  return result;
 }
 
 double seconds_since(std::chrono::steady_clock::time_point start) {
@@ -158,7 +109,7 @@ PYBIND11_MODULE(_native, m) {
   using namespace corvane::pyhost;
   m.doc() = "Native core of the corvane package: the gate model and the OpenQASM 3.0 converter.";
   m.attr("__version__") = CORVANE_QASM3_VERSION;
-  py::register_exception_translator(&translate_errors);
+  py::register_exception_translator(&translate_converter_errors);
   bind_gate_model(m);
   m.def("gate_sequence_to_qasm3", &export_program, py::arg("gs"), py::arg("qreg_name"),
         py::arg("creg_name"), py::arg("num_clbits"), py::arg("qregs"), py::arg("cregs"));

@@ -263,3 +263,44 @@ def test_positional_and_keyword_calls_match_the_signature():
     with pytest.raises(TypeError):
         qasm3.qasm3_to_gate_sequence()
     assert qasm3.qasm3_to_gate_sequence(code="h q[0];")._num_qubits == 1
+
+
+# Imported records share the importer's storage and an unchanged sequence is exported from
+# it directly; every change to the records, the list or the qubit count must still show.
+BELL_TEXT = HEADER + "\nqubit[2] q;\n\nh q[0];\ncx q[0], q[1];\n"
+
+
+@pytest.mark.parametrize("change, statements", [
+    (lambda gs: None, ["h q[0];", "cx q[0], q[1];"]),
+    (lambda gs: setattr(gs.data()[0], "id", "x"), ["x q[0];", "cx q[0], q[1];"]),
+    (lambda gs: setattr(gs.data()[1], "control_state", [0]), ["h q[0];", "negctrl @ x q[0], q[1];"]),
+    (lambda gs: gs.data().reverse(), ["cx q[0], q[1];", "h q[0];"]),
+    (lambda gs: gs.data().pop(), ["h q[0];"]),
+    (lambda gs: gs.add_gate(QuantumGate(id="z", target=[1])), ["h q[0];", "cx q[0], q[1];", "z q[1];"]),
+    (lambda gs: gs.data().__setitem__(0, QuantumGate(id="y", target=[1])), ["y q[1];", "cx q[0], q[1];"]),
+    (lambda gs: gs.data().__setitem__(1, gs.data()[0]), ["h q[0];", "h q[0];"]),
+    (lambda gs: gs.data().clear(), []),
+])
+def test_changes_to_imported_sequences_are_exported(change, statements):
+    gs = qasm3.qasm3_to_gate_sequence(BELL_TEXT)
+    change(gs)
+    body = "".join(line + "\n" for line in statements)
+    assert qasm3.gate_sequence_to_qasm3(gs) == HEADER + "\nqubit[2] q;\n" + ("\n" + body if body else "")
+
+
+def test_declared_qubit_count_of_an_imported_sequence_is_read():
+    gs = qasm3.qasm3_to_gate_sequence(BELL_TEXT)
+    gs._num_qubits = 4
+    assert "qubit[4] q;" in qasm3.gate_sequence_to_qasm3(gs)
+
+
+def test_records_outlive_their_sequence_and_two_imports_are_independent():
+    first = qasm3.qasm3_to_gate_sequence(BELL_TEXT)
+    second = qasm3.qasm3_to_gate_sequence(BELL_TEXT)
+    kept = first.data()[1]
+    del first
+    second.data()[1].target = [0]
+    assert (kept.id, kept.target, kept.control) == ("cx", (1,), (0,))
+    assert second.data()[1].target == (0,)
+    mixed = sequence(2, kept, second.data()[0])
+    assert qasm3.gate_sequence_to_qasm3(mixed).endswith("\ncx q[0], q[1];\nh q[0];\n")

@@ -26,7 +26,7 @@ def qasm3_to_gate_sequence(code):
     """
     num_qubits, gates, qregs, cregs, measure_map = _native.qasm3_to_gate_sequence(code)
     gs = GateSequence(num_qubits)
-    gs.data().extend(gates)
+    gs._gates = gates  # the importer's own new list: adopted rather than copied
     if qregs is not None:
         gs._qasm_quantum_registers = qregs
     if cregs is not None:

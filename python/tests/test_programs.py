@@ -1,0 +1,84 @@
+"""Every program of the project's folder of .qasm test programs, through the module and
+through the command-line tool: both must reach the outcome the program states."""
+
+import builtins
+import subprocess
+
+import pytest
+
+from corvane.backend.qasm import qasm3
+from helpers import PROGRAMS_DIR, tool_path
+
+PROGRAMS = sorted(PROGRAMS_DIR.glob("*.qasm"))
+
+
+def directive(text, line, prefix):
+    lines = text.split("\n")
+    if line < len(lines) and lines[line].startswith(prefix):
+        return lines[line][len(prefix):].rstrip("\r")
+    return None
+
+
+def error_outcome(error):
+    kind = type(error).__name__
+    # Only the built-in exception of the converter's kind may arrive, never a subclass.
+    assert getattr(builtins, kind, None) is type(error), f"unexpected exception {error!r}"
+    return f"{kind}: {error}"
+
+
+def export_with_layout(gs):
+    """What the tool's convert writes: the imported layout, other arguments at defaults."""
+    return qasm3.gate_sequence_to_qasm3(
+        gs, qregs=gs._qasm_quantum_registers,
+        cregs=getattr(gs, "_qasm_classical_registers", None))
+
+
+def module_convert(text):
+    """(import outcome, export outcome, exported text); an outcome is "ok" or
+    "<Kind>: <message>", and the text is None unless both succeeded."""
+    try:
+        gs = qasm3.qasm3_to_gate_sequence(text)
+    except Exception as error:  # every kind is compared, not handled
+        return error_outcome(error), None, None
+    try:
+        return "ok", "ok", export_with_layout(gs)
+    except Exception as error:
+        return "ok", error_outcome(error), None
+
+
+def tool_convert(path):
+    tool = tool_path()
+    if not tool.exists():
+        pytest.skip(f"the command-line tool is not built at {tool}")
+    run = subprocess.run([str(tool), "convert", str(path)], capture_output=True, timeout=60)
+    assert run.returncode in (0, 1), run.stderr
+    if run.returncode == 0:
+        assert run.stderr == b""
+        return run.stdout.decode("utf-8")
+    assert run.stdout == b""
+    return run.stderr.decode("utf-8").rstrip("\n")
+
+
+def test_the_folder_has_programs():
+    assert len(PROGRAMS) > 10, f"no test programs in {PROGRAMS_DIR}"
+
+
+@pytest.mark.parametrize("path", PROGRAMS, ids=lambda p: p.name)
+def test_module_and_tool_agree(path):
+    raw = path.read_bytes()
+    expected_import = directive(raw.split(b"\n", 1)[0].decode("utf-8"), 0, "// expect: ")
+    assert expected_import, "the first line must state the expected outcome"
+    tool_outcome = tool_convert(path)
+    try:
+        text = raw.decode("utf-8")
+    except UnicodeDecodeError:
+        # A str cannot hold invalid UTF-8, so only the tool can be given this program.
+        assert tool_outcome == expected_import
+        return
+    imported, exported, converted = module_convert(text)
+    assert imported == expected_import
+    assert exported == ((directive(text, 1, "// export: ") or "ok") if imported == "ok" else None)
+    # The tool's convert shows the first failure, or the exported text.
+    assert (converted or exported or imported) == tool_outcome
+    if converted is not None:
+        assert module_convert(converted) == ("ok", "ok", converted), "the export must read back"

@@ -1,0 +1,101 @@
+"""Conversions release the GIL while the C++ core works: other threads keep running, and
+conversions in several threads give the same results as one after another."""
+
+import threading
+import time
+from concurrent.futures import ThreadPoolExecutor
+
+from corvane.backend.qasm import qasm3
+from helpers import sequence_value
+
+# Much work for the importer, little for building Python records: the skipped header
+# statements dominate.
+SLOW_PROGRAM = "qubit[2] q;\n" + 'include "stdgates.inc";\n' * 800_000 + "h q[0];\n"
+
+
+def program(width, depth):
+    lines = [f"qubit[{width}] q;", f"bit[{width}] c;"]
+    for layer in range(depth):
+        for k in range(width - 1):
+            lines.append(f"rz({layer}.5) q[{k}];")
+            lines.append(f"ctrl @ x q[{k}], q[{k + 1}];")
+    lines.append("c = measure q;")
+    return "\n".join(lines) + "\n"
+
+
+def test_other_threads_run_while_the_importer_works():
+    start = time.perf_counter()
+    qasm3.qasm3_to_gate_sequence(SLOW_PROGRAM)
+    alone = time.perf_counter() - start
+
+    done = threading.Event()
+    worker = threading.Thread(target=lambda: (qasm3.qasm3_to_gate_sequence(SLOW_PROGRAM),
+                                              done.set()))
+    longest_pause = 0.0
+    last = time.perf_counter()
+    worker.start()
+    while not done.is_set():
+        now = time.perf_counter()
+        longest_pause = max(longest_pause, now - last)
+        last = now
+    worker.join()
+    # Holding the GIL through the import would stop this loop for the whole import.
+    assert longest_pause < alone / 2, (longest_pause, alone)
+
+
+def test_threads_convert_in_parallel_with_the_same_results():
+    programs = [program(5, 300), program(8, 200), program(3, 500), program(5, 300)]
+    expected = []
+    for text in programs:
+        gs = qasm3.qasm3_to_gate_sequence(text)
+        expected.append((sequence_value(gs), qasm3.gate_sequence_to_qasm3(gs)))
+
+    barrier = threading.Barrier(len(programs))
+
+    def convert(text):
+        barrier.wait(timeout=30)
+        results = []
+        for _ in range(3):
+            gs = qasm3.qasm3_to_gate_sequence(text)
+            results.append((sequence_value(gs), qasm3.gate_sequence_to_qasm3(gs)))
+        return results
+
+    with ThreadPoolExecutor(max_workers=len(programs)) as pool:
+        futures = [pool.submit(convert, text) for text in programs]
+        outcomes = [f.result(timeout=120) for f in futures]
+    for got, want in zip(outcomes, expected):
+        assert got == [want] * 3
+
+
+def test_errors_in_threads_stay_in_their_thread():
+    def failing():
+        try:
+            qasm3.qasm3_to_gate_sequence("qubit[1] q;\nrz(1/0) q[0];")
+        except ZeroDivisionError as error:
+            return str(error)
+        return None
+
+    with ThreadPoolExecutor(max_workers=2) as pool:
+        failed = pool.submit(failing)
+        fine = pool.submit(qasm3.qasm3_to_gate_sequence, program(2, 10))
+        assert failed.result(timeout=60) == "float division by zero"
+        assert fine.result(timeout=60)._num_qubits == 2
+
+
+def test_records_changed_while_another_thread_exports_them():
+    gs = qasm3.qasm3_to_gate_sequence(program(8, 4000))
+    original = qasm3.gate_sequence_to_qasm3(gs)
+    first = gs.data()[0]
+    changed = original.replace("\nrz(0.5) q[0];\n", "\nrx(0.5) q[0];\n", 1)
+    assert changed != original
+
+    exported = []
+    worker = threading.Thread(target=lambda: exported.append(qasm3.gate_sequence_to_qasm3(gs)))
+    worker.start()
+    while worker.is_alive():
+        first.id = "rx"
+    worker.join()
+    # The export sees the record either before or after the change, never torn.
+    assert exported[0] in (original, changed)
+    assert first.id == "rx" and gs.data()[0] is first
+    assert qasm3.gate_sequence_to_qasm3(gs) == changed
