@@ -48,8 +48,6 @@ def module_convert(text):
 
 def tool_convert(path):
     tool = tool_path()
-    if not tool.exists():
-        pytest.skip(f"the command-line tool is not built at {tool}")
     run = subprocess.run([str(tool), "convert", str(path)], capture_output=True, timeout=60)
     assert run.returncode in (0, 1), run.stderr
     if run.returncode == 0:
