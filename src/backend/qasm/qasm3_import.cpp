@@ -5,8 +5,13 @@
 
 #include <utf8proc.h>
 
+#if defined(__linux__)
+#include <sys/mman.h>
+#endif
+
 #include <algorithm>
 #include <bit>
+#include <bitset>
 #include <cmath>
 #include <limits>
 #include <utility>
@@ -133,6 +138,99 @@ std::optional<std::int64_t> element_number(std::string_view digits) noexcept {
   return value;
 }
 
+// ------------------------------------------------------------------ operand resolution
+
+// Looks registers up by name and remembers the last one found: the operands of a program
+// mostly name the same register, and comparing names is cheaper than hashing them. A
+// null or empty map has no registers. The remembered name is a view into statement text,
+// which outlives the interpretation.
+class RegisterLookup {
+ public:
+  explicit RegisterLookup(const RegisterMap* map) noexcept
+      : map_(map != nullptr && !map->empty() ? map : nullptr) {}
+
+  const RegisterSpan* find(std::string_view name) {
+    if (map_ == nullptr) return nullptr;
+    if (last_span_ != nullptr && name == last_name_) return last_span_;
+    const RegisterSpan* span = map_->find(name);
+    if (span != nullptr) {
+      last_name_ = name;
+      last_span_ = span;
+    }
+    return span;
+  }
+
+ private:
+  const RegisterMap* map_;
+  std::string_view last_name_;
+  const RegisterSpan* last_span_ = nullptr;
+};
+
+std::int64_t qubit_index(std::string_view tok, RegisterLookup& qregs,
+                         const LocalArgMap* local_map) {
+  tok = trim(tok);
+  if (const auto indexed = match_indexed_operand(tok)) {
+    if (const RegisterSpan* span = qregs.find(indexed->reg)) {
+      const auto idx = element_number(indexed->digits);
+      if (!idx || *idx >= span->size) {
+        raise_index_out_of_range(indexed->digits, "qubit", indexed->reg, span->size);
+      }
+      return span->offset + *idx;
+    }
+    if (local_map != nullptr && local_map->contains(indexed->reg)) {
+      raise_quoted("Local gate argument ", indexed->reg, " is not indexable");
+    }
+    raise_quoted("Unknown qubit register: ", indexed->reg);
+  }
+  if (local_map != nullptr) {
+    // Inside a body a bare name is an argument; registers are not consulted.
+    const auto it = local_map->find(tok);
+    if (it == local_map->end()) raise_quoted("Unknown local qubit: ", tok);
+    return it->second;
+  }
+  if (const RegisterSpan* span = qregs.find(tok)) {
+    if (span->size != 1) raise_scalar_register("qubit", tok, span->size);
+    return span->offset;
+  }
+  raise_quoted("Unsupported operand form: ", tok);
+}
+
+IndexRange qubit_range(std::string_view tok, RegisterLookup& qregs, const LocalArgMap* local_map) {
+  tok = trim(tok);
+  if (local_map == nullptr) {
+    if (const RegisterSpan* span = qregs.find(tok)) return {span->offset, span->size};
+  }
+  return {qubit_index(tok, qregs, local_map), 1};
+}
+
+std::int64_t bit_index(std::string_view tok, RegisterLookup& bits) {
+  tok = trim(tok);
+  if (const auto indexed = match_indexed_operand(tok)) {
+    const auto idx = element_number(indexed->digits);
+    if (const RegisterSpan* span = bits.find(indexed->reg)) {
+      if (!idx || *idx >= span->size) {
+        raise_index_out_of_range(indexed->digits, "bit", indexed->reg, span->size);
+      }
+      return span->offset + *idx;
+    }
+    // An undeclared bit register stands for the element number itself; one more than
+    // it must still count the bits.
+    if (!idx || *idx == kInt64Max) raise_bit_index_too_large(decimal_text(indexed->digits));
+    return *idx;
+  }
+  if (const RegisterSpan* span = bits.find(tok)) {
+    if (span->size != 1) raise_scalar_register("bit", tok, span->size);
+    return span->offset;
+  }
+  raise_quoted("Unsupported classical operand form: ", tok);
+}
+
+IndexRange bit_range(std::string_view tok, RegisterLookup& bits) {
+  tok = trim(tok);
+  if (const RegisterSpan* span = bits.find(tok)) return {span->offset, span->size};
+  return {bit_index(tok, bits), 1};
+}
+
 // ------------------------------------------------------------------ measurement forms
 
 struct MeasureParts {
@@ -242,29 +340,42 @@ struct OpTraits {
   std::string_view internal_id;  // QASM3_TO_INT row, empty without one
 };
 
+// The traits of every name the tables know, sorted by name for a binary search: with
+// about forty short names that beats hashing the name of every statement.
 const OpTraits* op_traits(std::string_view op) {
-  static const auto table = [] {
-    std::unordered_map<std::string_view, OpTraits> t;
+  using Row = std::pair<std::string_view, OpTraits>;
+  static const std::vector<Row> table = [] {
+    std::vector<Row> rows;
+    const auto row = [&rows](std::string_view name) -> OpTraits& {
+      for (Row& r : rows) {
+        if (r.first == name) return r.second;
+      }
+      return rows.emplace_back(name, OpTraits{}).second;
+    };
     // Earlier tables decide the arity, as the arity rules are tried in this order.
     for (std::string_view name : SINGLE_QUBIT_OPS)
-      t[name].arity = 1;
+      row(name).arity = 1;
     for (std::string_view name : TWO_QUBIT_GATES) {
-      if (t[name].arity < 0) t[name].arity = 2;
+      if (row(name).arity < 0) row(name).arity = 2;
     }
     for (const auto& [name, targets] : COMPACT_CONTROL_TARGET_ARITY) {
-      OpTraits& traits = t[name];
+      OpTraits& traits = row(name);
       if (traits.arity < 0) traits.arity = targets;
       traits.compact_targets = targets;
     }
-    if (t["gphase"].arity < 0) t["gphase"].arity = 0;
+    if (row("gphase").arity < 0) row("gphase").arity = 0;
     for (std::string_view name : CTRL_THEN_TARG_GATES)
-      t[name].ctrl_then_targ = true;
+      row(name).ctrl_then_targ = true;
     for (const auto& [name, id] : QASM3_TO_INT)
-      t[name].internal_id = id;
-    return t;
+      row(name).internal_id = id;
+    std::sort(rows.begin(), rows.end(),
+              [](const Row& a, const Row& b) { return a.first < b.first; });
+    return rows;
   }();
-  const auto it = table.find(op);
-  return it == table.end() ? nullptr : &it->second;
+  const auto it =
+      std::lower_bound(table.begin(), table.end(), op,
+                       [](const Row& r, std::string_view name) { return r.first < name; });
+  return it != table.end() && it->first == op ? &it->second : nullptr;
 }
 
 // ------------------------------------------------------------------ lower-casing
@@ -321,6 +432,9 @@ class Interpreter {
         qreg_map_(qreg_map),
         local_map_(local_map),
         bit_reg_map_(bit_reg_map),
+        qregs_(&qreg_map),
+        bits_(bit_reg_map),
+        defined_initials_(initials_of(gate_defs, state)),
         state_(state),
         out_(out) {}
 
@@ -340,8 +454,8 @@ class Interpreter {
 
  private:
   void measure(const MeasureParts& parts) {
-    const IndexRange qubits = resolve_qubit_operands(parts.qubits, qreg_map_, local_map_);
-    const IndexRange bits = resolve_bit_operands(parts.bits, bit_reg_map_);
+    const IndexRange qubits = qubit_range(parts.qubits, qregs_, local_map_);
+    const IndexRange bits = bit_range(parts.bits, bits_);
     if (qubits.count != bits.count) raise_size_mismatch(parts, qubits.count, bits.count);
     if (qubits.count > 1) count_measurement_records(qubits.count);
     for (std::int64_t k = 0; k < qubits.count; ++k) {
@@ -389,7 +503,7 @@ class Interpreter {
 
     indices_.clear();
     for (std::string_view operand : call.operands) {
-      indices_.push_back(resolve_operand(operand, qreg_map_, local_map_));
+      indices_.push_back(qubit_index(operand, qregs_, local_map_));
     }
 
     const OpTraits* traits = op_traits(op);
@@ -425,9 +539,23 @@ class Interpreter {
   }
 
   [[nodiscard]] const GateDef* find_def(std::string_view op) const {
-    if (gate_defs_.empty()) return nullptr;
+    if (!defined_initials_[static_cast<unsigned char>(op.front())]) return nullptr;
     const auto it = gate_defs_.find(op);
     return it == gate_defs_.end() ? nullptr : &it->second;
+  }
+
+  // Which bytes begin a defined name: most statements call standard gates, whose
+  // names then need no hashing.
+  // Worked out once per import and definition map, not once per expansion.
+  static const std::bitset<256>& initials_of(const GateDefMap& gate_defs, ExpansionState& state) {
+    if (state.initials_for != &gate_defs) {
+      state.defined_initials.reset();
+      for (const auto& [name, def] : gate_defs) {
+        if (!name.empty()) state.defined_initials.set(static_cast<unsigned char>(name.front()));
+      }
+      state.initials_for = &gate_defs;
+    }
+    return state.defined_initials;
   }
 
   static std::int64_t arity_of(std::string_view op, const OpTraits* traits,
@@ -541,10 +669,62 @@ class Interpreter {
   const RegisterMap& qreg_map_;
   const LocalArgMap* local_map_;
   const RegisterMap* bit_reg_map_;
+  RegisterLookup qregs_;
+  RegisterLookup bits_;
+  const std::bitset<256>& defined_initials_;
   ExpansionState& state_;
   GateOutput out_;
   std::vector<std::int64_t> indices_;  // the operands of the current statement
 };
+
+// The statements of the main text as 32-bit offset and length pairs: half the size of
+// views, which counts next to a million records. A text beyond 4 GiB keeps the views.
+class StatementList {
+ public:
+  StatementList(std::string_view text, std::vector<std::string_view> views) : text_(text) {
+    if (text.size() > std::numeric_limits<std::uint32_t>::max()) {
+      views_ = std::move(views);
+      return;
+    }
+    spans_.reserve(views.size());
+    for (std::string_view v : views) {
+      spans_.push_back({static_cast<std::uint32_t>(v.data() - text.data()),
+                        static_cast<std::uint32_t>(v.size())});
+    }
+  }
+
+  [[nodiscard]] std::size_t size() const noexcept {
+    return spans_.empty() ? views_.size() : spans_.size();
+  }
+  std::string_view operator[](std::size_t k) const noexcept {
+    if (spans_.empty()) return views_[k];
+    return text_.substr(spans_[k].offset, spans_[k].length);
+  }
+
+ private:
+  struct Span {
+    std::uint32_t offset;
+    std::uint32_t length;
+  };
+  std::string_view text_;
+  std::vector<Span> spans_;
+  std::vector<std::string_view> views_;
+};
+
+// Asks the kernel to back a large buffer that is about to be filled with huge pages:
+// one page fault per 2 MiB instead of one per 4 KiB, which for a million records is most
+// of the time spent outside the importer. Only a hint; nothing depends on it.
+void advise_huge_pages([[maybe_unused]] const void* buffer, [[maybe_unused]] std::size_t bytes) {
+#if defined(__linux__) && defined(MADV_HUGEPAGE)
+  constexpr std::uintptr_t kHugePage = std::uintptr_t{2} << 20U;
+  const auto begin = reinterpret_cast<std::uintptr_t>(buffer);
+  const std::uintptr_t first = (begin + kHugePage - 1) & ~(kHugePage - 1);
+  const std::uintptr_t last = (begin + bytes) & ~(kHugePage - 1);
+  if (last > first) {
+    madvise(reinterpret_cast<void*>(first), last - first, MADV_HUGEPAGE);  // NOLINT
+  }
+#endif
+}
 
 std::int64_t total_size(const RegisterList& registers) {
   std::int64_t total = 0;
@@ -565,69 +745,24 @@ std::int64_t total_size(const RegisterList& registers) {
 
 std::int64_t resolve_operand(std::string_view tok, const RegisterMap& qreg_map,
                              const LocalArgMap* local_map) {
-  tok = trim(tok);
-  if (const auto indexed = match_indexed_operand(tok)) {
-    if (const RegisterSpan* span = qreg_map.find(indexed->reg)) {
-      const auto idx = element_number(indexed->digits);
-      if (!idx || *idx >= span->size)
-        raise_index_out_of_range(indexed->digits, "qubit", indexed->reg, span->size);
-      return span->offset + *idx;
-    }
-    if (local_map != nullptr && local_map->contains(indexed->reg)) {
-      raise_quoted("Local gate argument ", indexed->reg, " is not indexable");
-    }
-    raise_quoted("Unknown qubit register: ", indexed->reg);
-  }
-  if (local_map != nullptr) {
-    // Inside a body a bare name is an argument; registers are not consulted.
-    const auto it = local_map->find(tok);
-    if (it == local_map->end()) raise_quoted("Unknown local qubit: ", tok);
-    return it->second;
-  }
-  if (const RegisterSpan* span = qreg_map.find(tok)) {
-    if (span->size != 1) raise_scalar_register("qubit", tok, span->size);
-    return span->offset;
-  }
-  raise_quoted("Unsupported operand form: ", tok);
+  RegisterLookup qregs(&qreg_map);
+  return qubit_index(tok, qregs, local_map);
 }
 
 IndexRange resolve_qubit_operands(std::string_view tok, const RegisterMap& qreg_map,
                                   const LocalArgMap* local_map) {
-  tok = trim(tok);
-  if (local_map == nullptr) {
-    if (const RegisterSpan* span = qreg_map.find(tok)) return {span->offset, span->size};
-  }
-  return {resolve_operand(tok, qreg_map, local_map), 1};
+  RegisterLookup qregs(&qreg_map);
+  return qubit_range(tok, qregs, local_map);
 }
 
 std::int64_t resolve_bit_operand(std::string_view tok, const RegisterMap* bit_reg_map) {
-  tok = trim(tok);
-  const bool have_bits = bit_reg_map != nullptr && !bit_reg_map->empty();
-  if (const auto indexed = match_indexed_operand(tok)) {
-    const auto idx = element_number(indexed->digits);
-    if (const RegisterSpan* span = have_bits ? bit_reg_map->find(indexed->reg) : nullptr) {
-      if (!idx || *idx >= span->size)
-        raise_index_out_of_range(indexed->digits, "bit", indexed->reg, span->size);
-      return span->offset + *idx;
-    }
-    // An undeclared bit register stands for the element number itself; one more than
-    // it must still count the bits.
-    if (!idx || *idx == kInt64Max) raise_bit_index_too_large(decimal_text(indexed->digits));
-    return *idx;
-  }
-  if (const RegisterSpan* span = have_bits ? bit_reg_map->find(tok) : nullptr) {
-    if (span->size != 1) raise_scalar_register("bit", tok, span->size);
-    return span->offset;
-  }
-  raise_quoted("Unsupported classical operand form: ", tok);
+  RegisterLookup bits(bit_reg_map);
+  return bit_index(tok, bits);
 }
 
 IndexRange resolve_bit_operands(std::string_view tok, const RegisterMap* bit_reg_map) {
-  tok = trim(tok);
-  if (bit_reg_map != nullptr && !bit_reg_map->empty()) {
-    if (const RegisterSpan* span = bit_reg_map->find(tok)) return {span->offset, span->size};
-  }
-  return {resolve_bit_operand(tok, bit_reg_map), 1};
+  RegisterLookup bits(bit_reg_map);
+  return bit_range(tok, bits);
 }
 
 // ------------------------------------------------------------------ unitary decoding
@@ -800,19 +935,20 @@ GateSequence qasm3_to_gate_sequence(std::string_view code) {
   }
   Registers bregs = extract_bit_registers(text);
   const ExtractedDefs defs = extract_gate_defs(text);
-  text = std::string();  // the definitions and the main text are copies; drop the rest early
+  std::string().swap(text);  // the definitions and the main text are copies of their own
 
-  const std::vector<std::string_view> stmts = split_statements(defs.main_text);
+  const StatementList stmts(defs.main_text, split_statements(defs.main_text));
 
   // Records go straight into the result, which only the caller sees once every
   // statement has been interpreted; its qubit count is settled afterwards.
   GateSequence gs(0);
   gs.reserve(stmts.size());
+  advise_huge_pages(gs.data().data(), stmts.size() * sizeof(QuantumGate));
   ExpansionState state;
   Interpreter interpreter(defs.defs, qregs.map, nullptr, &bregs.map, state,
                           GateOutput{nullptr, &gs});
-  for (std::string_view st : stmts)
-    interpreter.interpret(st);
+  for (std::size_t k = 0; k < stmts.size(); ++k)
+    interpreter.interpret(stmts[k]);
 
   if (interpreter.max_idx + 1 > n_qubits) n_qubits = interpreter.max_idx + 1;
   if (bregs.list.empty() && interpreter.max_cidx >= 0) {

@@ -3,6 +3,7 @@
 // unitary decoding, recognition of generated definitions and the driver in qasm3_import.cpp.
 #pragma once
 
+#include <bitset>
 #include <cstdint>
 #include <functional>
 #include <optional>
@@ -157,6 +158,8 @@ struct ExpansionState {
   std::unordered_map<std::string_view, Expansion, TextHash, std::equal_to<>> expanded;
   std::unordered_map<const GateDef*, std::optional<std::string_view>> generated_ids;
   std::unordered_map<std::string_view, std::optional<Matrix>> generated_matrices;
+  std::bitset<256> defined_initials;  // first bytes of the defined names
+  const GateDefMap* initials_for = nullptr;
   std::int64_t measurement_records = 0;
   int depth = 0;
   int deepest = 0;
