@@ -128,6 +128,10 @@ json_error "num_qubits as double" "TypeError: num_qubits must be an integer" '{"
 json_error "gates not a list" "TypeError: gates must be a list of gates" '{"gates": {}}'
 json_error "gate not an object" "TypeError: gates[1] must be an object" \
   '{"gates": [{"id": "h", "target": [0]}, 3]}'
+json_error "list in place of a gate" "TypeError: gates[1] must be an object" \
+  '{"gates": [{"id": "h", "target": [0]}, [{"id": "h", "target": [0]}]]}'
+json_error "repeated top-level key" "ValueError: the gate sequence has the key 'gates' twice" \
+  '{"gates": [], "num_qubits": 1, "gates": []}'
 json_error "missing id" "ValueError: gates[0] has no key 'id'" '{"gates": [{"target": [0]}]}'
 json_error "null target is missing" "ValueError: gates[0] has no key 'target'" \
   '{"gates": [{"id": "h", "target": null}]}'
@@ -346,7 +350,7 @@ import_fails() {
 }
 import_fails "identity spelled i" "ValueError: OpenQASM 3.0 identity gate is 'id', not 'i'." \
   $'qubit[1] q;\ni q[0];\n'
-import_fails "unbalanced parentheses" "ValueError: Unbalanced parentheses" $'qubit[1] q;\nrx((1) q[0];\n'
+import_fails "unbalanced parentheses" "ValueError: Unbalanced parentheses" $'qubit[1] q;\nrx(1)) q[0];\n'
 import_fails "control count" "ValueError: Control count mismatch for 'h q[0], q[1]': ctrl_cnt=1, mods=[]" \
   $'qubit[2] q;\nh q[0], q[1];\n'
 printf 'qubit[1] q;\nh q[0]; // \xc3\x28\n' >"$work/bad.qasm"

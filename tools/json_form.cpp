@@ -15,7 +15,9 @@
 namespace corvane::qasm3::cli {
 namespace {
 
-using Json = nlohmann::json;
+// Objects keep their keys in document order in a plain vector: messages name faults in
+// reading order, and a gate's object costs far less than a tree of map nodes.
+using Json = nlohmann::ordered_json;
 
 // Two lower-case hexadecimal digits of `byte`.
 void append_hex_byte(std::string& out, unsigned char byte) {
@@ -57,19 +59,6 @@ std::string parse_failure_message(std::string_view what) {
   return message;
 }
 
-Json parse_json(std::string_view text) {
-  const auto bound_depth = [](int depth, Json::parse_event_t /*event*/, Json& /*parsed*/) {
-    if (depth > kMaxJsonDepth)
-      detail::raise_recursion_error(std::string(detail::kRecursionMessage));
-    return true;
-  };
-  try {
-    return Json::parse(text.begin(), text.end(), bound_depth);
-  } catch (const Json::exception& e) {
-    detail::raise_value_error(parse_failure_message(e.what()));
-  }
-}
-
 enum class GateKey {
   Id,
   Target,
@@ -102,11 +91,16 @@ std::optional<GateKey> gate_key(std::string_view key) {
   return std::nullopt;
 }
 
-// Turns a parsed document into a gate sequence, checking every value on the way. It
-// keeps the chain of gate lists it is in, so that a message can say where the fault is.
+// Turns JSON text into a gate sequence, checking every value on the way. It keeps the
+// chain of gate lists it is in, so that a message can say where the fault is.
 class SequenceReader {
  public:
-  GateSequence read(const Json& doc);
+  GateSequence read(std::string_view text);
+
+  // The tree builder hands over each record of the top-level "gates" list as soon as it
+  // is complete (see GateStreamingBuilder).
+  void take_gate(Json& gate);
+  [[noreturn]] void reject_gate_entry() const;
 
  private:
   struct Frame {
@@ -114,8 +108,8 @@ class SequenceReader {
     std::size_t index;
   };
 
-  std::vector<QuantumGate> read_gates(const Json& list, std::string_view key);
-  QuantumGate read_gate(const Json& object);
+  std::vector<QuantumGate> read_gates(Json& list, std::string_view key);
+  QuantumGate read_gate(Json& object);
 
   std::string where(std::string_view key) const;
   [[noreturn]] void wrong_kind(std::string_view key, std::string_view expected) const;
@@ -133,24 +127,147 @@ class SequenceReader {
                                                            std::string_view expected) const;
   RegisterList registers(const Json& value, std::string_view key) const;
 
+  GateSequence finish(Json& doc);
+
   std::vector<Frame> frames_;
   int depth_ = 0;
+  std::vector<QuantumGate> top_gates_;
 };
 
-GateSequence SequenceReader::read(const Json& doc) {
+// The parser's own tree builder with two additions. Each record of the top-level "gates"
+// list goes to the reader as soon as it is complete and is then dropped, so that a large
+// sequence never exists as a whole document next to the records made from it. Nesting is
+// bounded, so that hostile input cannot build a tree millions of levels deep before any
+// check sees it. (The parser's callback interface could bound the nesting too, but it
+// rescans a list at the end of every element.)
+class GateStreamingBuilder : public nlohmann::detail::json_sax_dom_parser<Json> {
+  using Base = nlohmann::detail::json_sax_dom_parser<Json>;
+
+ public:
+  GateStreamingBuilder(Json& root, SequenceReader& reader)
+      : Base(root), root_(root), reader_(reader) {}
+
+  bool null() { return gate_entry_check() && Base::null(); }
+  bool boolean(bool value) { return gate_entry_check() && Base::boolean(value); }
+  bool number_integer(number_integer_t value) {
+    return gate_entry_check() && Base::number_integer(value);
+  }
+  bool number_unsigned(number_unsigned_t value) {
+    return gate_entry_check() && Base::number_unsigned(value);
+  }
+  bool number_float(number_float_t value, const string_t& text) {
+    return gate_entry_check() && Base::number_float(value, text);
+  }
+  bool string(string_t& value) { return gate_entry_check() && Base::string(value); }
+  bool binary(binary_t& value) { return gate_entry_check() && Base::binary(value); }
+
+  bool key(string_t& name) {
+    if (depth_ == 1) {
+      for (const std::string& seen : top_keys_) {
+        if (seen == name) {
+          detail::raise_value_error("the gate sequence has the key " + detail::quoted(name) +
+                                    " twice");
+        }
+      }
+      top_keys_.push_back(name);
+    }
+    return Base::key(name);
+  }
+
+  bool start_object(std::size_t size) {
+    enter();
+    return Base::start_object(size);
+  }
+  bool end_object() {
+    const bool gate_complete = in_gates_ && depth_ == kGateDepth;
+    --depth_;
+    Base::end_object();
+    if (gate_complete) hand_over_gate();
+    return true;
+  }
+  bool start_array(std::size_t size) {
+    gate_entry_check();
+    enter();
+    if (depth_ == kGateDepth - 1 && top_keys_.size() > 0 && top_keys_.back() == "gates") {
+      in_gates_ = true;
+    }
+    return Base::start_array(size);
+  }
+  bool end_array() {
+    if (depth_ == kGateDepth - 1) in_gates_ = false;
+    --depth_;
+    return Base::end_array();
+  }
+
+ private:
+  // Open containers around a top-level record: the sequence, its list, the record.
+  static constexpr int kGateDepth = 3;
+
+  void enter() {
+    if (++depth_ > kMaxJsonDepth) {
+      detail::raise_recursion_error(std::string(detail::kRecursionMessage));
+    }
+  }
+
+  // A value that is not an object in the place of a top-level record.
+  bool gate_entry_check() const {
+    if (in_gates_ && depth_ == kGateDepth - 1) reader_.reject_gate_entry();
+    return true;
+  }
+
+  void hand_over_gate() {
+    auto& gates = root_.find("gates")->get_ref<Json::array_t&>();
+    Json gate = std::move(gates.back());
+    gates.pop_back();
+    reader_.take_gate(gate);
+  }
+
+  Json& root_;
+  SequenceReader& reader_;
+  int depth_ = 0;
+  bool in_gates_ = false;
+  std::vector<std::string> top_keys_;
+};
+
+GateSequence SequenceReader::read(std::string_view text) {
+  Json doc;
+  GateStreamingBuilder builder(doc, *this);
+  try {
+    Json::sax_parse(text.begin(), text.end(), &builder);
+  } catch (const Json::exception& e) {
+    detail::raise_value_error(parse_failure_message(e.what()));
+  }
+  return finish(doc);
+}
+
+void SequenceReader::take_gate(Json& gate) {
+  frames_.push_back({"gates", top_gates_.size()});
+  top_gates_.push_back(read_gate(gate));
+  frames_.pop_back();
+}
+
+void SequenceReader::reject_gate_entry() const {
+  detail::raise_type_error("gates[" +
+                           detail::int_text(static_cast<std::int64_t>(top_gates_.size())) +
+                           "] must be an object");
+}
+
+GateSequence SequenceReader::finish(Json& doc) {
   if (!doc.is_object()) detail::raise_type_error("a gate sequence must be a JSON object");
   std::int64_t num_qubits = 0;
   std::vector<QuantumGate> gates;
   std::optional<RegisterList> quantum;
   std::optional<RegisterList> classical;
   std::optional<std::vector<MeasurePair>> measure_map;
-  for (const auto& [key, value] : doc.items()) {
+  for (auto&& [key, value] : doc.items()) {
     if (key == "num_qubits") {
       if (value.is_null()) continue;
       num_qubits = integer(value, key, "an integer");
       if (num_qubits < 0) detail::raise_value_error("num_qubits must not be negative");
     } else if (key == "gates") {
-      if (!value.is_null()) gates = read_gates(value, key);
+      // Its records were taken while the text was parsed.
+      if (!value.is_null() && !value.is_array()) wrong_kind(key, "a list of gates");
+      gates = std::move(top_gates_);
     } else if (key == "qasm_quantum_registers") {
       if (!value.is_null()) quantum = registers(value, key);
     } else if (key == "qasm_classical_registers") {
@@ -171,12 +288,12 @@ GateSequence SequenceReader::read(const Json& doc) {
   return sequence;
 }
 
-std::vector<QuantumGate> SequenceReader::read_gates(const Json& list, std::string_view key) {
+std::vector<QuantumGate> SequenceReader::read_gates(Json& list, std::string_view key) {
   if (!list.is_array()) wrong_kind(key, "a list of gates");
   std::vector<QuantumGate> gates;
   gates.reserve(list.size());
   frames_.push_back({key, 0});
-  for (const Json& entry : list) {
+  for (Json& entry : list) {
     gates.push_back(read_gate(entry));
     ++frames_.back().index;
   }
@@ -184,12 +301,12 @@ std::vector<QuantumGate> SequenceReader::read_gates(const Json& list, std::strin
   return gates;
 }
 
-QuantumGate SequenceReader::read_gate(const Json& object) {
+QuantumGate SequenceReader::read_gate(Json& object) {
   if (!object.is_object()) wrong_kind({}, "an object");
   QuantumGate gate{std::string(), IndexList()};
   bool has_id = false;
   bool has_target = false;
-  for (const auto& [key, value] : object.items()) {
+  for (auto&& [key, value] : object.items()) {
     const std::optional<GateKey> field = gate_key(key);
     if (!field) unknown_key(key);
     if (value.is_null()) continue;
@@ -426,7 +543,6 @@ class SequenceWriter {
 
   std::string out_;
   int depth_ = 0;
-  std::size_t records_ = 0;
 };
 
 std::string SequenceWriter::write(const GateSequence& gs) {
@@ -487,10 +603,10 @@ void SequenceWriter::gate_list(const std::vector<QuantumGate>& gates, int indent
 }
 
 void SequenceWriter::gate(const QuantumGate& g, int indent) {
-  if (++records_ > kMaxWrittenRecords) {
+  if (out_.size() > kMaxWrittenBytes) {
     detail::raise_value_error("Gate sequence too large for the JSON form: more than " +
-                              detail::int_text(static_cast<std::int64_t>(kMaxWrittenRecords)) +
-                              " records");
+                              detail::int_text(static_cast<std::int64_t>(kMaxWrittenBytes)) +
+                              " bytes");
   }
   const Shape shape = shape_of(g);
   out_ += '{';
@@ -707,8 +823,7 @@ void SequenceWriter::newline(int indent) {
 }  // namespace
 
 GateSequence read_gate_sequence_json(std::string_view text) {
-  const Json doc = parse_json(text);
-  return SequenceReader().read(doc);
+  return SequenceReader().read(text);
 }
 
 std::string write_gate_sequence_json(const GateSequence& gs) {

@@ -33,11 +33,12 @@ namespace corvane::qasm3::cli {
 // treats every state other than 1. The register keys are read into the sequence's
 // register attributes.
 //
-// Failures: ValueError for text that is not JSON, for unknown or missing keys, a
-// negative "num_qubits", an integer outside 64 bits and a matrix with rows of different
-// lengths; TypeError for a value of the wrong kind; RecursionError for blocks nested
-// more than detail::kMaxNestingDepth deep (and for JSON nested far deeper than any gate
-// sequence needs). Every message names the place, for example "gates[2].target".
+// Failures: ValueError for text that is not JSON, unknown or missing keys, a key of the
+// sequence given twice, a negative "num_qubits", an integer outside 64 bits and a matrix
+// with rows of different lengths; TypeError for a value of the wrong kind; RecursionError
+// for blocks nested more than detail::kMaxNestingDepth deep (and for JSON nested far
+// deeper than any gate sequence needs). Every message names the place, for example
+// "gates[2].target".
 GateSequence read_gate_sequence_json(std::string_view text);
 
 // Writes `gs` in the JSON form, followed by a line feed. Each record is written with the
@@ -56,12 +57,12 @@ GateSequence read_gate_sequence_json(std::string_view text);
 // fixed, so equal sequences give equal text.
 //
 // Nested blocks are written out in full at every use. Blocks nested more than
-// detail::kMaxNestingDepth deep raise RecursionError, and a sequence whose shared
-// blocks would expand to more than kMaxWrittenRecords records raises ValueError.
+// detail::kMaxNestingDepth deep raise RecursionError, and text beyond kMaxWrittenBytes
+// (shared blocks can multiply the records without end) raises ValueError.
 std::string write_gate_sequence_json(const GateSequence& gs);
 
-// The most records write_gate_sequence_json writes, counting every record of every
-// expanded block: twice the largest circuits the library is built for.
-inline constexpr std::size_t kMaxWrittenRecords = 20'000'000;
+// The most text write_gate_sequence_json writes: 2 GiB, twice what the largest circuits
+// the library is built for (10^7 gates) take.
+inline constexpr std::size_t kMaxWrittenBytes = std::size_t{1} << 31;
 
 }  // namespace corvane::qasm3::cli
