@@ -171,7 +171,7 @@ TEST(RegisterLayout, IndexerMapsFlatIndices) {
   RegisterViews many;
   std::vector<std::string> names;
   for (int i = 0; i < 1000; ++i)
-    names.push_back("r" + std::to_string(i));
+    names.push_back(std::string("r").append(std::to_string(i)));
   for (int i = 0; i < 1000; ++i)
     many.push_back({names[static_cast<std::size_t>(i)], 3});
   const RegisterIndexer indexer(many);

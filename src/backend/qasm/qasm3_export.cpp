@@ -36,17 +36,51 @@ std::uint64_t saturating_add(std::uint64_t a, std::uint64_t b) noexcept {
 
 // ------------------------------------------------------------------ block summaries
 
-const BlockSummary& BlockSummaries::of(const std::vector<QuantumGate>& gates) {
+BlockSummary& BlockSummaries::of(const std::vector<QuantumGate>& gates) {
   return walk(gates);
 }
 
-const BlockSummary& BlockSummaries::walk(const std::vector<QuantumGate>& gates) {
-  if (auto it = known_.find(&gates); it != known_.end()) {
+std::size_t BlockSummaries::slot_of(Key key) const noexcept {
+  // Fibonacci hashing of the address; its low bits are alignment and carry nothing.
+  const auto bits = static_cast<std::uint64_t>(reinterpret_cast<std::uintptr_t>(key)) >> 4U;
+  return static_cast<std::size_t>(bits * 0x9E3779B97F4A7C15ULL) & (slots_.size() - 1);
+}
+
+BlockSummary* BlockSummaries::find(Key key) const noexcept {
+  if (slots_.empty()) return nullptr;
+  for (std::size_t i = slot_of(key);; i = (i + 1) & (slots_.size() - 1)) {
+    if (slots_[i].key == key) return slots_[i].summary;
+    if (slots_[i].key == nullptr) return nullptr;
+  }
+}
+
+BlockSummary& BlockSummaries::insert(Key key, const BlockSummary& summary) {
+  if (2 * (summaries_.size() + 1) > slots_.size()) {
+    std::vector<Slot> old =
+        std::exchange(slots_, std::vector<Slot>(std::max<std::size_t>(16, 2 * slots_.size())));
+    for (const Slot& slot : old) {
+      if (slot.key == nullptr) continue;
+      std::size_t i = slot_of(slot.key);
+      while (slots_[i].key != nullptr)
+        i = (i + 1) & (slots_.size() - 1);
+      slots_[i] = slot;
+    }
+  }
+  BlockSummary& stored = summaries_.emplace_back(summary);
+  std::size_t i = slot_of(key);
+  while (slots_[i].key != nullptr)
+    i = (i + 1) & (slots_.size() - 1);
+  slots_[i] = {key, &stored};
+  return stored;
+}
+
+BlockSummary& BlockSummaries::walk(const std::vector<QuantumGate>& gates) {
+  if (BlockSummary* known = find(&gates)) {
     // Reached again at another depth: its own levels still count from here.
-    if (depth_ + it->second.height > kMaxNestingDepth) {
+    if (depth_ + known->height > kMaxNestingDepth) {
       raise_recursion_error(std::string(kRecursionMessage));
     }
-    return it->second;
+    return *known;
   }
   const DepthGuard guard(depth_);
   BlockSummary s;
@@ -57,13 +91,14 @@ const BlockSummary& BlockSummaries::walk(const std::vector<QuantumGate>& gates) 
         s.max_qubit = std::max(s.max_qubit, idx);
       }
     }
-    if (g.id == "measure" && g.classical_target()) {
+    const std::string_view id = g.id;  // compared by size first, unlike std::string
+    if (id == "measure" && g.classical_target()) {
       for (const std::int64_t bit : *g.classical_target())
         s.max_clbit = std::max(s.max_clbit, bit);
     }
-    s.takes_fresh_names = s.takes_fresh_names || is_non_standard(g.id);
-    const GateBlock& nested = g.block_gate_sequence();
-    if (g.id == "block" && nested && !nested->empty()) {
+    s.takes_fresh_names = s.takes_fresh_names || is_non_standard(id);
+    if (id != "block") continue;
+    if (const GateBlock& nested = g.block_gate_sequence(); nested && !nested->empty()) {
       const BlockSummary& child = walk(*nested);
       s.min_qubit = std::min(s.min_qubit, child.min_qubit);
       s.max_qubit = std::max(s.max_qubit, child.max_qubit);
@@ -72,7 +107,7 @@ const BlockSummary& BlockSummaries::walk(const std::vector<QuantumGate>& gates) 
       s.takes_fresh_names = s.takes_fresh_names || child.takes_fresh_names;
     }
   }
-  return known_.emplace(&gates, s).first->second;
+  return insert(&gates, s);
 }
 
 // ------------------------------------------------------------------ register layout
@@ -86,12 +121,20 @@ std::int64_t max_qubit_index(const std::vector<QuantumGate>& gates) {
   return max_qubit_index(gates, summaries);
 }
 
-std::uint64_t num_clbits(const std::vector<QuantumGate>& gates,
-                         std::optional<std::int64_t> declared, BlockSummaries& summaries) {
-  const std::int64_t mx = summaries.of(gates).max_clbit;
-  const std::uint64_t inferred = mx >= 0 ? static_cast<std::uint64_t>(mx) + 1 : 0;
+namespace {
+
+// Bits the measurements need (the largest bit they write plus one), or `declared` when larger.
+std::uint64_t clbits_for(std::int64_t max_clbit, std::optional<std::int64_t> declared) {
+  const std::uint64_t inferred = max_clbit >= 0 ? static_cast<std::uint64_t>(max_clbit) + 1 : 0;
   if (declared && *declared > 0) return std::max(static_cast<std::uint64_t>(*declared), inferred);
   return inferred;
+}
+
+}  // namespace
+
+std::uint64_t num_clbits(const std::vector<QuantumGate>& gates,
+                         std::optional<std::int64_t> declared, BlockSummaries& summaries) {
+  return clbits_for(summaries.of(gates).max_clbit, declared);
 }
 
 std::uint64_t num_clbits(const std::vector<QuantumGate>& gates,
@@ -129,66 +172,44 @@ RegisterIndexer::RegisterIndexer(const RegisterViews& regs) {
   std::uint64_t start = 0;
   for (const RegisterView& reg : regs) {
     const std::uint64_t end = saturating_add(start, reg.size);
-    spans_.push_back({start, end, std::string(reg.name)});
+    spans_.push_back({start, end, std::string(reg.name) + '['});
     start = end;
   }
 }
 
-const RegisterIndexer::Span* RegisterIndexer::find(std::int64_t idx) const noexcept {
-  if (idx < 0 || spans_.empty()) return nullptr;
+const RegisterIndexer::Span* RegisterIndexer::find_among(std::int64_t idx) const noexcept {
+  if (idx < 0) return nullptr;
   const auto at = static_cast<std::uint64_t>(idx);
   // Spans are consecutive, so the candidate is the last one starting at or before idx.
-  const Span* span = spans_.data();
-  if (spans_.size() > 1) {
-    const auto after = std::upper_bound(spans_.begin(), spans_.end(), at,
-                                        [](std::uint64_t i, const Span& s) { return i < s.start; });
-    if (after == spans_.begin()) return nullptr;
-    span = &*(after - 1);
-  }
-  return at < span->end ? span : nullptr;
+  const auto after = std::upper_bound(spans_.begin(), spans_.end(), at,
+                                      [](std::uint64_t i, const Span& s) { return i < s.start; });
+  if (after == spans_.begin()) return nullptr;
+  const Span& span = *(after - 1);
+  return at < span.end ? &span : nullptr;
 }
 
 void RegisterIndexer::raise_outside(std::int64_t idx) {
   raise_value_error("Index " + int_text(idx) + " is outside declared registers");
 }
 
-void RegisterIndexer::check(std::int64_t idx) const {
-  if (find(idx) == nullptr) raise_outside(idx);
-}
-
-void RegisterIndexer::append(std::string& out, std::int64_t idx) const {
-  const Span* span = find(idx);
-  if (span == nullptr) raise_outside(idx);
-  out += span->name;
-  out += '[';
-  append_int(out, static_cast<std::int64_t>(static_cast<std::uint64_t>(idx) - span->start));
-  out += ']';
-}
-
 std::string RegisterIndexer::operator()(std::int64_t idx) const {
-  std::string out;
-  append(out, idx);
-  return out;
+  StatementLines out;
+  put(out, idx);
+  return std::string(out.text());
 }
 
 // A definition's body only refers to indices its block was found local for, so an
 // index outside the arguments means the caller broke that promise.
-void QubitNames::check(std::int64_t idx) const {
-  if (registers_ != nullptr) {
-    registers_->check(idx);
-  } else if (idx < 0 || idx >= arity_) {
+void QubitNames::check_argument(std::int64_t idx) const {
+  if (idx < 0 || idx >= arity_) {
     raise_value_error("Index " + int_text(idx) + " is outside declared registers");
   }
 }
 
-void QubitNames::append(std::string& out, std::int64_t idx) const {
-  if (registers_ != nullptr) {
-    registers_->append(out, idx);
-    return;
-  }
-  check(idx);
-  out += 'a';
-  append_int(out, idx);
+void QubitNames::put_argument(StatementLines& out, std::int64_t idx) const {
+  check_argument(idx);
+  out.put('a');
+  out.put_int(idx);
 }
 
 // ------------------------------------------------------------------ names and parameters
@@ -368,46 +389,52 @@ std::string fmt_params(const Parameter& params, std::optional<std::int64_t> expe
   return out;
 }
 
-bool has_param(const QuantumGate& g) noexcept {
-  switch (g.parameter.kind()) {
-    case Parameter::Kind::Absent:
-      return false;
-    case Parameter::Kind::List:
-      return !g.parameter.as_list().items.empty();
-    default:
-      return true;
-  }
-}
-
 // ------------------------------------------------------------------ statement lines
 
 StatementLines::StatementLines(std::initializer_list<std::string_view> lines) {
   for (const std::string_view line : lines) {
-    text_ += line;
+    put(line);
     end_line();
   }
 }
 
 void StatementLines::reserve(std::size_t bytes, std::size_t lines) {
   text_.reserve(bytes);
-  ends_.reserve(lines);
+  if (tracked_) ends_.reserve(lines);
+}
+
+// The room ahead grows with the text, so the zero-filling of std::string::resize stays
+// proportional to what is written; within the reserved capacity nothing is moved.
+void StatementLines::grow(std::size_t needed) {
+  constexpr std::size_t kMinRoom = 256;
+  constexpr std::size_t kMaxRoom = std::size_t{1} << 20U;
+  text_.resize(len_ + std::max(needed, std::clamp(text_.size(), kMinRoom, kMaxRoom)));
+}
+
+std::string StatementLines::take_text() && {
+  text_.resize(len_);
+  len_ = 0;
+  count_ = 0;
+  ends_.clear();
+  return std::move(text_);
 }
 
 std::string_view StatementLines::line(std::size_t i) const noexcept {
   const std::size_t begin = i == 0 ? 0 : ends_[i - 1];
-  return std::string_view(text_).substr(begin, ends_[i] - 1 - begin);
+  return text().substr(begin, ends_[i] - 1 - begin);
 }
 
 std::vector<std::string> StatementLines::lines() const {
   std::vector<std::string> result;
-  result.reserve(size());
-  for (std::size_t i = 0; i < size(); ++i)
+  result.reserve(ends_.size());
+  for (std::size_t i = 0; i < ends_.size(); ++i) {
     result.emplace_back(line(i));
+  }
   return result;
 }
 
 std::size_t StatementLines::hash() const noexcept {
-  return std::hash<std::string_view>{}(text_) ^ (ends_.size() * 0x9E3779B97F4A7C15ULL);
+  return std::hash<std::string_view>{}(text()) ^ (ends_.size() * 0x9E3779B97F4A7C15ULL);
 }
 
 // ------------------------------------------------------------------ definition accumulator
@@ -471,6 +498,9 @@ const std::string& Qasm3Ctx::find_or_create_def(std::int64_t arity, StatementLin
 bool Qasm3Ctx::has_def_named(std::string_view gate_name) const {
   if (gate_name.find(' ') == std::string_view::npos) {
     // Without a blank in it, the name can only be an entry's first word.
+    for (; named_defs_ < gate_defs_.size(); ++named_defs_) {
+      def_names_.emplace(defined_name(gate_defs_[named_defs_]));
+    }
     return def_names_.contains(std::string(gate_name));
   }
   std::string prefix = "gate ";
@@ -481,23 +511,7 @@ bool Qasm3Ctx::has_def_named(std::string_view gate_name) const {
 }
 
 void Qasm3Ctx::append_def(std::string definition) {
-  def_names_.emplace(defined_name(definition));
   gate_defs_.push_back(std::move(definition));
-}
-
-std::size_t Qasm3Ctx::BlockUseHash::operator()(const BlockUse& use) const noexcept {
-  return std::hash<const void*>{}(use.block) ^ (static_cast<std::size_t>(use.arity) << 1U);
-}
-
-const std::string* Qasm3Ctx::block_def(const std::vector<QuantumGate>& block,
-                                       std::int64_t arity) const {
-  const auto it = block_defs_.find({&block, arity});
-  return it == block_defs_.end() ? nullptr : &it->second;
-}
-
-void Qasm3Ctx::remember_block_def(const std::vector<QuantumGate>& block, std::int64_t arity,
-                                  const std::string& name) {
-  block_defs_.emplace(BlockUse{&block, arity}, name);
 }
 
 void ensure_gate_def(Qasm3Ctx& ctx, std::string_view gate_name, std::string_view gid) {
@@ -517,11 +531,18 @@ void ensure_gate_def(Qasm3Ctx& ctx, std::string_view gate_name, std::string_view
   ctx.append_def(std::move(definition));
 }
 
-bool block_is_local(const std::vector<QuantumGate>& block_gates, std::int64_t arity,
-                    BlockSummaries& summaries) {
-  const BlockSummary& s = summaries.of(block_gates);
+namespace {
+
+bool is_local(const BlockSummary& s, std::int64_t arity) noexcept {
   if (s.min_qubit == INT64_MAX) return true;  // no index at all
   return s.min_qubit >= 0 && s.max_qubit < arity;
+}
+
+}  // namespace
+
+bool block_is_local(const std::vector<QuantumGate>& block_gates, std::int64_t arity,
+                    BlockSummaries& summaries) {
+  return is_local(summaries.of(block_gates), arity);
 }
 
 bool block_is_local(const std::vector<QuantumGate>& block_gates, std::int64_t arity) {
@@ -636,12 +657,21 @@ class GateClassTable {
   [[nodiscard]] const GateClass* find(std::string_view gid) const noexcept {
     for (std::size_t slot = hash(gid);; slot = (slot + 1) % kSlots) {
       if (ids_[slot].empty()) return nullptr;
-      if (ids_[slot] == gid) return &classes_[slot];
+      if (same_id(ids_[slot], gid)) return &classes_[slot];
     }
   }
 
  private:
   static constexpr std::size_t kSlots = 256;  // well over twice the ids the tables name
+
+  // Ids are a few characters long: comparing them in place beats calling memcmp.
+  static bool same_id(std::string_view a, std::string_view b) noexcept {
+    if (a.size() != b.size()) return false;
+    for (std::size_t i = 0; i < a.size(); ++i) {
+      if (a[i] != b[i]) return false;
+    }
+    return true;
+  }
 
   static std::size_t hash(std::string_view id) noexcept {
     std::uint64_t h = 0xcbf29ce484222325ULL;  // FNV-1a
@@ -699,22 +729,30 @@ struct Controls {
 };
 
 constexpr std::string_view kPiText = "3.14159265358979";  // pi in the ".15g" form
+constexpr std::size_t kPrefetchAhead = 4;
+constexpr std::string_view kCtrl = "ctrl @ ";
+constexpr std::string_view kNegctrl = "negctrl @ ";
 
 class Emitter {
  public:
   Emitter(Qasm3Ctx& ctx, const QubitNames& qsym, const RegisterIndexer& csym, bool allow_gate_defs,
-          StatementLines& out)
+          StatementLines& out, UsedIndices* used)
       : ctx_(ctx),
         qsym_(qsym),
         csym_(csym),
         allow_gate_defs_(allow_gate_defs),
         out_(out),
-        buf_(out.buffer()) {}
+        used_(used),
+        qubit_end_(qsym.end()),
+        qubit_prefix_(qsym.single_prefix()) {}
 
   void run(const std::vector<QuantumGate>& gates, Indices prefix_ctrls, Indices prefix_cs) {
     const DepthGuard guard(ctx_.depth);
     const GateClassTable& table = gate_classes();
-    for (const QuantumGate& g : gates) {
+    for (std::size_t i = 0; i < gates.size(); ++i) {
+      // Records are large and read once: ask for the next ones early.
+      if (i + kPrefetchAhead < gates.size()) __builtin_prefetch(&gates[i + kPrefetchAhead]);
+      const QuantumGate& g = gates[i];
       const Controls c{prefix_ctrls, indices(g.control), prefix_cs, indices(g.control_state)};
       check_operands(c, indices(g.target));
       if (const GateClass* known = table.find(g.id)) {
@@ -728,13 +766,26 @@ class Emitter {
  private:
   // Every control and target index goes through the qubit names before any rule runs,
   // so an index outside the layout is what is reported first.
+  // Named indices are exactly those below qubit_end_, negative ones included in the
+  // unsigned comparison. The largest index is noted for sizing (a nested block's own
+  // indices are in its summary).
   void check_operands(const Controls& c, Indices targets) const {
-    for (const std::int64_t idx : c.outer)
-      qsym_.check(idx);
-    for (const std::int64_t idx : c.own)
-      qsym_.check(idx);
-    for (const std::int64_t idx : targets)
-      qsym_.check(idx);
+    std::int64_t largest = -1;
+    for (const Indices part : {c.outer, c.own, targets}) {
+      for (const std::int64_t idx : part) {
+        if (static_cast<std::uint64_t>(idx) >= qubit_end_) qsym_.check(idx);
+        largest = std::max(largest, idx);
+      }
+    }
+    if (used_ != nullptr) used_->max_qubit = std::max(used_->max_qubit, largest);
+  }
+
+  void operand(std::int64_t idx) {
+    if (!qubit_prefix_.empty()) {
+      out_.put_operand(qubit_prefix_, static_cast<std::uint64_t>(idx));
+    } else {
+      qsym_.put(out_, idx);
+    }
   }
 
   void emit(const QuantumGate& g, const GateClass& gc, const Controls& c) {
@@ -764,7 +815,7 @@ class Emitter {
         return controlled_rotation(g, gc, c, targets);
       case Rule::Mcx:
         if (c.count() == 2 && c.all_states_one(2) && targets.size() == 1) {
-          buf_ += "ccx ";
+          out_.put("ccx ");
           operands(c, targets);
           return end();
         }
@@ -786,8 +837,9 @@ class Emitter {
 
   void mods(const Controls& c) {
     for (const Indices states : {c.outer_states, c.own_states}) {
-      for (const std::int64_t s : states)
-        buf_ += s == 1 ? "ctrl @ " : "negctrl @ ";
+      for (const std::int64_t s : states) {
+        out_.put(s == 1 ? kCtrl : kNegctrl);
+      }
     }
   }
 
@@ -796,24 +848,31 @@ class Emitter {
     bool first = true;
     for (const Indices part : {c.outer, c.own, targets}) {
       for (const std::int64_t idx : part) {
-        if (!first) buf_ += ", ";
+        if (!first) out_.put(", ");
         first = false;
-        qsym_.append(buf_, idx);
+        operand(idx);
       }
     }
   }
 
   void end() {
-    buf_ += ';';
+    out_.put(';');
     out_.end_line();
+  }
+
+  // Numbers are formatted into a scratch buffer that is reused, then copied.
+  void params(const Parameter& p, std::optional<std::int64_t> expected = std::nullopt) {
+    scratch_.clear();
+    append_params(scratch_, p, expected);
+    out_.put(scratch_);
   }
 
   // "(" + params + ")" when the record has parameters.
   void optional_params(const QuantumGate& g) {
     if (!has_param(g)) return;
-    buf_ += '(';
-    append_params(buf_, g.parameter);
-    buf_ += ')';
+    out_.put('(');
+    params(g.parameter);
+    out_.put(')');
   }
 
   static void require_control_and_target(const QuantumGate& g, const Controls& c, Indices targets) {
@@ -827,11 +886,21 @@ class Emitter {
     const std::vector<QuantumGate>& block_gates = *g.block_gate_sequence();
     const auto arity = static_cast<std::int64_t>(targets.size());
     if (arity == 0) raise_value_error("block gate requires target qubits");
-    if (allow_gate_defs_ && block_is_local(block_gates, arity, ctx_.block_summaries())) {
-      const std::string& gate_name = definition_of(block_gates, arity);
+    BlockSummary& summary = ctx_.block_summaries().of(block_gates);
+    // The nesting bound holds for the whole program, so the block's levels count from
+    // here, also where a definition written before saves walking them again.
+    if (ctx_.depth + summary.height > kMaxNestingDepth) {
+      raise_recursion_error(std::string(kRecursionMessage));
+    }
+    if (used_ != nullptr) {
+      used_->max_qubit = std::max(used_->max_qubit, summary.max_qubit);
+      used_->max_clbit = std::max(used_->max_clbit, summary.max_clbit);
+    }
+    if (allow_gate_defs_ && is_local(summary, arity)) {
+      const std::string& gate_name = definition_of(block_gates, arity, summary);
       mods(c);
-      buf_ += gate_name;
-      buf_ += ' ';
+      out_.put(gate_name);
+      out_.put(' ');
       operands(c, targets);
       return end();
     }
@@ -844,15 +913,18 @@ class Emitter {
   }
 
   // The block's body written over its own arguments, shared with identical bodies.
-  const std::string& definition_of(const std::vector<QuantumGate>& block_gates,
-                                   std::int64_t arity) {
-    if (const std::string* known = ctx_.block_def(block_gates, arity)) return *known;
+  const std::string& definition_of(const std::vector<QuantumGate>& block_gates, std::int64_t arity,
+                                   BlockSummary& summary) {
+    if (summary.defined_name != nullptr && summary.defined_arity == arity) {
+      return *summary.defined_name;
+    }
     StatementLines body;
     const QubitNames local = QubitNames::local(arity);
-    Emitter(ctx_, local, csym_, true, body).run(block_gates, {}, {});
+    Emitter(ctx_, local, csym_, true, body, nullptr).run(block_gates, {}, {});
     const std::string& name = ctx_.find_or_create_def(arity, std::move(body));
-    if (!ctx_.block_summaries().of(block_gates).takes_fresh_names) {
-      ctx_.remember_block_def(block_gates, arity, name);
+    if (!summary.takes_fresh_names) {
+      summary.defined_name = &name;
+      summary.defined_arity = arity;
     }
     return name;
   }
@@ -865,11 +937,16 @@ class Emitter {
     if (bits.size() != targets.size()) {
       raise_value_error("measure requires matching quantum and classical targets");
     }
+    if (used_ != nullptr) {
+      for (const std::int64_t bit : bits) {
+        used_->max_clbit = std::max(used_->max_clbit, bit);
+      }
+    }
     for (std::size_t k = 0; k < targets.size(); ++k) {
-      buf_ += "measure ";
-      qsym_.append(buf_, targets[k]);
-      buf_ += " -> ";
-      csym_.append(buf_, bits[k]);
+      out_.put("measure ");
+      operand(targets[k]);
+      out_.put(" -> ");
+      csym_.put(out_, bits[k]);
       end();
     }
   }
@@ -881,14 +958,14 @@ class Emitter {
     const Indices b = targets.subspan(1);
     if (c.empty()) {
       const auto cx = [&] {
-        buf_ += "cx ";
+        out_.put("cx ");
         operands(c, targets);
         end();
       };
       cx();
-      buf_ += "rz(";
-      buf_ += scratch_;
-      buf_ += ") ";
+      out_.put("rz(");
+      out_.put(scratch_);
+      out_.put(") ");
       operands(c, b);
       end();
       return cx();
@@ -896,15 +973,15 @@ class Emitter {
     // The controlled X gains the first target as its last control, in state 1.
     const auto controlled_x = [&] {
       mods(c);
-      buf_ += "ctrl @ x ";
+      out_.put("ctrl @ x ");
       operands(c, targets);
       end();
     };
     controlled_x();
     mods(c);
-    buf_ += "rz(";
-    buf_ += scratch_;
-    buf_ += ") ";
+    out_.put("rz(");
+    out_.put(scratch_);
+    out_.put(") ");
     operands(c, b);
     end();
     controlled_x();
@@ -913,13 +990,13 @@ class Emitter {
   void minus_z(const Controls& c, Indices targets) {
     for (std::size_t k = 0; k < targets.size(); ++k) {
       mods(c);
-      buf_ += "gphase(";
-      buf_ += kPiText;
-      buf_ += ") ";
+      out_.put("gphase(");
+      out_.put(kPiText);
+      out_.put(") ");
       operands(c, {});
       end();
       mods(c);
-      buf_ += "z ";
+      out_.put("z ");
       operands(c, targets.subspan(k, 1));
       end();
     }
@@ -929,15 +1006,15 @@ class Emitter {
     scratch_.clear();
     append_params(scratch_, g.parameter, 1);
     if (c.empty()) {
-      buf_ += "gphase(";
-      buf_ += scratch_;
-      buf_ += ')';
+      out_.put("gphase(");
+      out_.put(scratch_);
+      out_.put(')');
       return end();
     }
     mods(c);
-    buf_ += "gphase(";
-    buf_ += scratch_;
-    buf_ += ") ";
+    out_.put("gphase(");
+    out_.put(scratch_);
+    out_.put(") ");
     operands(c, {});
     end();
   }
@@ -945,14 +1022,16 @@ class Emitter {
   void unitary(const QuantumGate& g, const Controls& c, Indices targets) {
     const Matrix& matrix = *g.stored_matrix();
     mods(c);
-    buf_ += "unitary(";
+    out_.put("unitary(");
+    scratch_.clear();
     for (std::size_t i = 0; i < matrix.data.size(); ++i) {
-      if (i > 0) buf_ += ", ";
-      append_shortest(buf_, matrix.data[i].real());
-      buf_ += ", ";
-      append_shortest(buf_, matrix.data[i].imag());
+      if (i > 0) scratch_ += ", ";
+      append_shortest(scratch_, matrix.data[i].real());
+      scratch_ += ", ";
+      append_shortest(scratch_, matrix.data[i].imag());
     }
-    buf_ += ") ";
+    out_.put(scratch_);
+    out_.put(") ");
     operands(c, targets);
     end();
   }
@@ -961,9 +1040,9 @@ class Emitter {
     const std::string gate_name = ctx_.new_name(g.id);
     ensure_gate_def(ctx_, gate_name, g.id);
     mods(c);
-    buf_ += gate_name;
+    out_.put(gate_name);
     optional_params(g);
-    buf_ += ' ';
+    out_.put(' ');
     operands(c, targets);
     end();
   }
@@ -972,13 +1051,13 @@ class Emitter {
                            Indices targets) {
     require_control_and_target(g, c, targets);
     if (c.single_plain()) {
-      buf_ += gc.compact;
+      out_.put(gc.compact);
     } else {
       mods(c);
-      buf_ += gc.base;
+      out_.put(gc.base);
     }
     optional_params(g);
-    buf_ += ' ';
+    out_.put(' ');
     operands(c, targets);
     end();
   }
@@ -986,9 +1065,9 @@ class Emitter {
   void modifier(const QuantumGate& g, const GateClass& gc, const Controls& c, Indices targets) {
     require_control_and_target(g, c, targets);
     mods(c);
-    buf_ += gc.base;
+    out_.put(gc.base);
     optional_params(g);
-    buf_ += ' ';
+    out_.put(' ');
     operands(c, targets);
     end();
   }
@@ -1000,8 +1079,8 @@ class Emitter {
                        Indices targets) {
     require_control_and_target(g, c, targets);
     if (c.single_plain()) {
-      buf_ += gc.compact;
-      buf_ += ' ';
+      out_.put(gc.compact);
+      out_.put(' ');
       operands(c, targets);
       return end();
     }
@@ -1010,40 +1089,37 @@ class Emitter {
                             " with controls other than one control in state 1");
     }
     mods(c);
-    buf_ += gc.base;
+    out_.put(gc.base);
     optional_params(g);
-    buf_ += ' ';
+    out_.put(' ');
     operands(c, targets);
     end();
   }
 
   void one_qubit(const QuantumGate& g, const GateClass& gc, const Controls& c, Indices targets) {
-    if (g.id == "u" && c.single_plain() && targets.size() == 1) {
-      buf_ += "cu(";
-      append_params(buf_, g.parameter, 3);
-      buf_ += ", 0) ";
+    if (std::string_view(g.id) == "u" && c.single_plain() && targets.size() == 1) {
+      out_.put("cu(");
+      params(g.parameter, 3);
+      out_.put(", 0) ");
       operands(c, targets);
       return end();
     }
     if (targets.empty()) return;
+    // The parameter list is formatted once and written with every target.
     const bool with_params = has_param(g);
-    if (with_params && targets.size() > 1) {
+    if (with_params) {
       scratch_.clear();
       append_params(scratch_, g.parameter);
     }
     for (std::size_t k = 0; k < targets.size(); ++k) {
       mods(c);
-      buf_ += gc.qname;
+      out_.put(gc.qname);
       if (with_params) {
-        buf_ += '(';
-        if (targets.size() > 1) {
-          buf_ += scratch_;
-        } else {
-          append_params(buf_, g.parameter);
-        }
-        buf_ += ')';
+        out_.put('(');
+        out_.put(scratch_);
+        out_.put(')');
       }
-      buf_ += ' ';
+      out_.put(' ');
       operands(c, targets.subspan(k, 1));
       end();
     }
@@ -1052,13 +1128,13 @@ class Emitter {
   void swap(const Controls& c, Indices targets) {
     if (targets.size() % 2 != 0) raise_value_error("swap requires an even number of targets");
     if (c.single_plain() && targets.size() == 2) {
-      buf_ += "cswap ";
+      out_.put("cswap ");
       operands(c, targets);
       return end();
     }
     for (std::size_t k = 0; k < targets.size(); k += 2) {
       mods(c);
-      buf_ += "swap ";
+      out_.put("swap ");
       operands(c, targets.subspan(k, 2));
       end();
     }
@@ -1069,7 +1145,9 @@ class Emitter {
   const RegisterIndexer& csym_;
   bool allow_gate_defs_;
   StatementLines& out_;
-  std::string& buf_;
+  UsedIndices* used_;  // null unless the layout is sized from this pass
+  std::uint64_t qubit_end_;
+  std::string_view qubit_prefix_;
   std::string scratch_;  // a parameter list written once and copied per statement
 };
 
@@ -1078,8 +1156,8 @@ class Emitter {
 void emit_sequence(const std::vector<QuantumGate>& gates, Qasm3Ctx& ctx, const QubitNames& qsym,
                    const RegisterIndexer& csym, std::span<const std::int64_t> prefix_ctrls,
                    std::span<const std::int64_t> prefix_cs, bool allow_gate_defs,
-                   StatementLines& out) {
-  Emitter(ctx, qsym, csym, allow_gate_defs, out).run(gates, prefix_ctrls, prefix_cs);
+                   StatementLines& out, UsedIndices* used) {
+  Emitter(ctx, qsym, csym, allow_gate_defs, out, used).run(gates, prefix_ctrls, prefix_cs);
 }
 
 }  // namespace corvane::qasm3::detail
@@ -1089,6 +1167,11 @@ void emit_sequence(const std::vector<QuantumGate>& gates, Qasm3Ctx& ctx, const Q
 namespace corvane::qasm3 {
 
 namespace {
+
+// A statement of a typical circuit takes 15 to 30 bytes; reserved pages that are never
+// written cost nothing, reallocating a large buffer costs a copy.
+constexpr std::size_t kBytesPerStatement = 24;
+constexpr std::size_t kPrefixRoom = 4096;
 
 void append_declarations(std::string& out, std::string_view keyword,
                          const detail::RegisterViews& regs) {
@@ -1102,6 +1185,62 @@ void append_declarations(std::string& out, std::string_view keyword,
   }
 }
 
+// The register declarations of one program.
+struct Layout {
+  detail::RegisterViews quantum;
+  detail::RegisterViews classical;
+};
+
+// At least one qubit, and as many as the sequence declares or its gates use.
+std::uint64_t qubits_for(const GateSequence& gs, std::int64_t max_qubit) {
+  const std::uint64_t declared = gs.num_qubits > 0 ? static_cast<std::uint64_t>(gs.num_qubits) : 0;
+  // max_qubit >= -1, and INT64_MAX + 1 must not overflow: count in unsigned.
+  const std::uint64_t used = static_cast<std::uint64_t>(max_qubit) + 1;
+  return std::max<std::uint64_t>({declared, used, 1});
+}
+
+// Declared register lists are checked against the sizes before any statement is
+// written, as their failures come first.
+Layout emit_in_declared_layout(const GateSequence& gs, std::string_view qreg_name,
+                               std::string_view creg_name, std::optional<std::int64_t> num_clbits,
+                               const std::optional<RegisterList>& qregs,
+                               const std::optional<RegisterList>& cregs, detail::Qasm3Ctx& ctx,
+                               detail::StatementLines& out) {
+  using namespace detail;
+  const std::vector<QuantumGate>& gates = gs.data();
+  const std::uint64_t n_qubits = qubits_for(gs, max_qubit_index(gates, ctx.block_summaries()));
+  const std::uint64_t n_clbits = detail::num_clbits(gates, num_clbits, ctx.block_summaries());
+  Layout layout{normalize_registers(qregs, qreg_name, n_qubits),
+                n_clbits > 0 ? normalize_registers(cregs, creg_name, n_clbits) : RegisterViews{}};
+  const RegisterIndexer qubits(layout.quantum);
+  const RegisterIndexer bits(layout.classical);
+  emit_sequence(gates, ctx, QubitNames(qubits), bits, {}, {}, true, out);
+  return layout;
+}
+
+// The default registers are sized to fit the gates, so every index that is not
+// negative has a place in them: the statements can be written while the sizes are
+// gathered, in one pass over the gates. Sizing first could only have failed for
+// nesting too deep, and that failure comes before any other: a failed pass checks for it.
+Layout emit_in_fitted_layout(const GateSequence& gs, std::string_view qreg_name,
+                             std::string_view creg_name, std::optional<std::int64_t> num_clbits,
+                             detail::Qasm3Ctx& ctx, detail::StatementLines& out) {
+  using namespace detail;
+  constexpr std::uint64_t kEveryIndex = std::uint64_t{1} << 63U;
+  const RegisterIndexer qubits({{qreg_name, kEveryIndex}});
+  const RegisterIndexer bits({{creg_name, kEveryIndex}});
+  UsedIndices used;
+  try {
+    emit_sequence(gs.data(), ctx, QubitNames(qubits), bits, {}, {}, true, out, &used);
+  } catch (const Error&) {
+    ctx.block_summaries().of(gs.data());
+    throw;
+  }
+  const std::uint64_t n_clbits = clbits_for(used.max_clbit, num_clbits);
+  return {{{qreg_name, qubits_for(gs, used.max_qubit)}},
+          n_clbits > 0 ? RegisterViews{{creg_name, n_clbits}} : RegisterViews{}};
+}
+
 }  // namespace
 
 std::string gate_sequence_to_qasm3(const GateSequence& gs, std::string_view qreg_name,
@@ -1111,45 +1250,30 @@ std::string gate_sequence_to_qasm3(const GateSequence& gs, std::string_view qreg
                                    const std::optional<RegisterList>& cregs) {
   using namespace detail;
   Qasm3Ctx ctx;
-  const std::vector<QuantumGate>& gates = gs.data();
-  const std::int64_t max_index = max_qubit_index(gates, ctx.block_summaries());
-  // max_index >= -1, and INT64_MAX + 1 must not overflow: count in unsigned.
-  const std::uint64_t n_from_gates = static_cast<std::uint64_t>(max_index) + 1;
-  const std::uint64_t declared = gs.num_qubits > 0 ? static_cast<std::uint64_t>(gs.num_qubits) : 0;
-  const std::uint64_t n_qubits = std::max<std::uint64_t>({declared, n_from_gates, 1});
-  const std::uint64_t n_clbits = detail::num_clbits(gates, num_clbits, ctx.block_summaries());
+  // The statements are written first, into the buffer that becomes the program;
+  // header, definitions and declarations are known only afterwards and are put in
+  // front in place.
+  StatementLines statements(StatementLines::Ends::Untracked);
+  statements.reserve(gs.data().size() * kBytesPerStatement + kPrefixRoom, 0);
+  const Layout layout =
+      qregs || cregs ? emit_in_declared_layout(gs, qreg_name, creg_name, num_clbits, qregs, cregs,
+                                               ctx, statements)
+                     : emit_in_fitted_layout(gs, qreg_name, creg_name, num_clbits, ctx, statements);
 
-  const RegisterViews quantum = normalize_registers(qregs, qreg_name, n_qubits);
-  const RegisterViews classical =
-      n_clbits > 0 ? normalize_registers(cregs, creg_name, n_clbits) : RegisterViews{};
-  const RegisterIndexer qubits(quantum);
-  const RegisterIndexer bits(classical);
-
-  StatementLines statements;
-  statements.reserve(gates.size() * 16, gates.size());
-  emit_sequence(gates, ctx, QubitNames(qubits), bits, {}, {}, true, statements);
-
-  std::size_t defs_size = 0;
-  for (const std::string& def : ctx.gate_defs())
-    defs_size += def.size() + 1;
-  std::string program;
-  program.reserve(64 + defs_size + 32 * (quantum.size() + classical.size()) +
-                  statements.text().size());
-  program += "OPENQASM 3.0;\ninclude \"stdgates.inc\";\n";
+  std::string prefix = "OPENQASM 3.0;\ninclude \"stdgates.inc\";\n";
   if (!ctx.gate_defs().empty()) {
-    program += '\n';
+    prefix += '\n';
     for (const std::string& def : ctx.gate_defs()) {
-      program += def;
-      program += '\n';
+      prefix += def;
+      prefix += '\n';
     }
   }
-  program += '\n';
-  append_declarations(program, "qubit", quantum);
-  append_declarations(program, "bit", classical);
-  if (!statements.empty()) {
-    program += '\n';
-    program += statements.text();
-  }
+  prefix += '\n';
+  append_declarations(prefix, "qubit", layout.quantum);
+  append_declarations(prefix, "bit", layout.classical);
+  if (!statements.empty()) prefix += '\n';
+  std::string program = std::move(statements).take_text();
+  program.insert(0, prefix);
   return program;
 }
 

@@ -2,8 +2,10 @@
 // accumulator and statement emission.
 #pragma once
 
+#include <charconv>
 #include <cstddef>
 #include <cstdint>
+#include <deque>
 #include <initializer_list>
 #include <optional>
 #include <span>
@@ -11,6 +13,7 @@
 #include <string_view>
 #include <unordered_map>
 #include <unordered_set>
+#include <utility>
 #include <vector>
 
 #include "corvane/backend/gate/gatebase.hpp"
@@ -28,6 +31,10 @@ struct BlockSummary {
   std::int64_t max_clbit = -1;         // largest bit a measurement writes, -1 when none
   int height = 1;                      // nesting levels, the list itself counting one
   bool takes_fresh_names = false;      // holds a gate that consumes a new name per use
+  // The definition emission wrote for this very list, and the arity it was written for.
+  // Kept only when writing it again would give the same body (no fresh names inside).
+  const std::string* defined_name = nullptr;
+  std::int64_t defined_arity = -1;
 };
 
 // Summaries of gate lists, remembered by the list's address: a block shared by many
@@ -36,12 +43,102 @@ struct BlockSummary {
 // Nesting deeper than kMaxNestingDepth raises RecursionError.
 class BlockSummaries {
  public:
-  const BlockSummary& of(const std::vector<QuantumGate>& gates);
+  BlockSummary& of(const std::vector<QuantumGate>& gates);
 
  private:
-  const BlockSummary& walk(const std::vector<QuantumGate>& gates);
-  std::unordered_map<const std::vector<QuantumGate>*, BlockSummary> known_;
+  using Key = const std::vector<QuantumGate>*;
+  // Open addressing over a power-of-two table kept at most half full: one probe or two
+  // into one array, where every block record of a large circuit asks once.
+  struct Slot {
+    Key key = nullptr;
+    BlockSummary* summary = nullptr;
+  };
+
+  BlockSummary& walk(const std::vector<QuantumGate>& gates);
+  [[nodiscard]] BlockSummary* find(Key key) const noexcept;
+  BlockSummary& insert(Key key, const BlockSummary& summary);
+  [[nodiscard]] std::size_t slot_of(Key key) const noexcept;
+
+  std::vector<Slot> slots_;
+  std::deque<BlockSummary> summaries_;  // stable addresses for the slots and the callers
   int depth_ = 0;
+};
+
+// ------------------------------------------------------------------ statement lines
+
+// Statement lines kept in one buffer, each followed by '\n'. Where lines are compared
+// (definition bodies) their ends are recorded as well, so that a text parameter holding
+// a line feed cannot blur where one line stops: two bodies are equal only when their
+// lines are. The program's own statements only need the text.
+//
+// Emission writes a statement in many small pieces, so writing is a bounds check and a
+// copy into room kept ahead in the buffer.
+class StatementLines {
+ public:
+  enum class Ends : bool { Untracked, Tracked };
+
+  StatementLines() = default;
+  explicit StatementLines(Ends ends) noexcept : tracked_(ends == Ends::Tracked) {}
+  StatementLines(std::initializer_list<std::string_view> lines);
+
+  void put(char c) {
+    if (len_ == text_.size()) grow(1);
+    text_.data()[len_++] = c;
+  }
+  void put(std::string_view piece) {
+    if (text_.size() - len_ < piece.size()) grow(piece.size());
+    std::char_traits<char>::copy(text_.data() + len_, piece.data(), piece.size());
+    len_ += piece.size();
+  }
+  void put_int(std::int64_t value) {
+    constexpr std::size_t kMaxLength = 20;  // "-9223372036854775808"
+    if (text_.size() - len_ < kMaxLength) grow(kMaxLength);
+    char* first = text_.data() + len_;
+    char* last = std::to_chars(first, first + kMaxLength, value).ptr;
+    len_ += static_cast<std::size_t>(last - first);
+  }
+  // prefix + offset + "]", the operand form "name[offset]".
+  void put_operand(std::string_view prefix, std::uint64_t offset) {
+    constexpr std::size_t kMaxDigits = 20;  // UINT64_MAX
+    if (text_.size() - len_ < prefix.size() + kMaxDigits + 1) grow(prefix.size() + kMaxDigits + 1);
+    char* first = text_.data() + len_;
+    std::char_traits<char>::copy(first, prefix.data(), prefix.size());
+    char* last =
+        std::to_chars(first + prefix.size(), first + prefix.size() + kMaxDigits, offset).ptr;
+    *last++ = ']';
+    len_ += static_cast<std::size_t>(last - first);
+  }
+  // Closes the line written since the last one.
+  void end_line() {
+    put('\n');
+    ++count_;
+    if (tracked_) ends_.push_back(len_);
+  }
+  // Room for `bytes` of text and `lines` line ends.
+  void reserve(std::size_t bytes, std::size_t lines);
+
+  [[nodiscard]] std::size_t size() const noexcept { return count_; }
+  [[nodiscard]] bool empty() const noexcept { return count_ == 0; }
+  // Line i, without its line feed (tracked ends only).
+  [[nodiscard]] std::string_view line(std::size_t i) const noexcept;
+  [[nodiscard]] std::vector<std::string> lines() const;
+  // All lines, each followed by '\n'.
+  [[nodiscard]] std::string_view text() const noexcept { return {text_.data(), len_}; }
+  [[nodiscard]] std::string take_text() &&;
+  [[nodiscard]] std::size_t hash() const noexcept;
+
+  friend bool operator==(const StatementLines& a, const StatementLines& b) noexcept {
+    return a.text() == b.text() && a.ends_ == b.ends_;
+  }
+
+ private:
+  void grow(std::size_t needed);
+
+  std::string text_;  // written up to len_, the rest is room
+  std::size_t len_ = 0;
+  std::vector<std::size_t> ends_;
+  std::size_t count_ = 0;
+  bool tracked_ = true;
 };
 
 // ------------------------------------------------------------------ register layout
@@ -77,18 +174,38 @@ class RegisterIndexer {
 
   [[nodiscard]] bool contains(std::int64_t idx) const noexcept { return find(idx) != nullptr; }
   // Raises ValueError("Index <idx> is outside declared registers") unless contained.
-  void check(std::int64_t idx) const;
-  // Appends "name[offset]" for `idx`; raises as check() does.
-  void append(std::string& out, std::int64_t idx) const;
+  void check(std::int64_t idx) const {
+    if (find(idx) == nullptr) raise_outside(idx);
+  }
+  // Writes "name[offset]" for `idx`; raises as check() does.
+  void put(StatementLines& out, std::int64_t idx) const {
+    const Span* span = find(idx);
+    if (span == nullptr) raise_outside(idx);
+    out.put_operand(span->prefix, static_cast<std::uint64_t>(idx) - span->start);
+  }
   std::string operator()(std::int64_t idx) const;
+
+  // The registers lie end to end from 0, so exactly the indices below this are covered.
+  [[nodiscard]] std::uint64_t end() const noexcept {
+    return spans_.empty() ? 0 : spans_.back().end;
+  }
+  // "name[" of the one register, when there is exactly one; empty otherwise.
+  [[nodiscard]] std::string_view single_prefix() const noexcept {
+    return spans_.size() == 1 ? std::string_view(spans_[0].prefix) : std::string_view();
+  }
 
  private:
   struct Span {
     std::uint64_t start;
-    std::uint64_t end;  // exclusive; saturated at UINT64_MAX, beyond any int64 index
-    std::string name;
+    std::uint64_t end;   // exclusive; saturated at UINT64_MAX, beyond any int64 index
+    std::string prefix;  // name + "["
   };
-  [[nodiscard]] const Span* find(std::int64_t idx) const noexcept;
+  // Every operand is looked up, and most programs have a single register.
+  [[nodiscard]] const Span* find(std::int64_t idx) const noexcept {
+    if (spans_.size() != 1) return find_among(idx);
+    return idx >= 0 && static_cast<std::uint64_t>(idx) < spans_[0].end ? spans_.data() : nullptr;
+  }
+  [[nodiscard]] const Span* find_among(std::int64_t idx) const noexcept;
   [[noreturn]] static void raise_outside(std::int64_t idx);
 
   std::vector<Span> spans_;
@@ -101,11 +218,29 @@ class QubitNames {
   explicit QubitNames(const RegisterIndexer& registers) noexcept : registers_(&registers) {}
   static QubitNames local(std::int64_t arity) noexcept { return QubitNames(arity); }
 
-  void check(std::int64_t idx) const;
-  void append(std::string& out, std::int64_t idx) const;
+  void check(std::int64_t idx) const {
+    if (registers_ != nullptr) return registers_->check(idx);
+    check_argument(idx);
+  }
+  void put(StatementLines& out, std::int64_t idx) const {
+    if (registers_ != nullptr) return registers_->put(out, idx);
+    put_argument(out, idx);
+  }
+  // Exactly the indices below this have a name.
+  [[nodiscard]] std::uint64_t end() const noexcept {
+    if (registers_ != nullptr) return registers_->end();
+    return arity_ > 0 ? static_cast<std::uint64_t>(arity_) : 0;
+  }
+  // "name[" when every index is written as that and its offset, e.g. "q[".
+  [[nodiscard]] std::string_view single_prefix() const noexcept {
+    return registers_ != nullptr ? registers_->single_prefix() : std::string_view();
+  }
 
  private:
   explicit QubitNames(std::int64_t arity) noexcept : arity_(arity) {}
+  void check_argument(std::int64_t idx) const;
+  void put_argument(StatementLines& out, std::int64_t idx) const;
+
   const RegisterIndexer* registers_ = nullptr;
   std::int64_t arity_ = 0;
 };
@@ -135,41 +270,16 @@ std::string fmt_params(const Parameter& params,
                        std::optional<std::int64_t> expected = std::nullopt);
 
 // Whether the record carries parameters (an empty list carries none).
-bool has_param(const QuantumGate& g) noexcept;
-
-// ------------------------------------------------------------------ statement lines
-
-// Statement lines kept in one buffer, each followed by '\n'. The line ends are
-// recorded as well, so that a text parameter holding a line feed cannot blur where
-// one line stops: two bodies are equal only when their lines are.
-class StatementLines {
- public:
-  StatementLines() = default;
-  StatementLines(std::initializer_list<std::string_view> lines);
-
-  // The buffer emission appends into; end_line() closes the line written since the last.
-  std::string& buffer() noexcept { return text_; }
-  void end_line() {
-    text_.push_back('\n');
-    ends_.push_back(text_.size());
+inline bool has_param(const QuantumGate& g) noexcept {
+  switch (g.parameter.kind()) {
+    case Parameter::Kind::Absent:
+      return false;
+    case Parameter::Kind::List:
+      return !g.parameter.as_list().items.empty();
+    default:
+      return true;
   }
-  void reserve(std::size_t bytes, std::size_t lines);
-
-  [[nodiscard]] std::size_t size() const noexcept { return ends_.size(); }
-  [[nodiscard]] bool empty() const noexcept { return ends_.empty(); }
-  // Line i, without its line feed.
-  [[nodiscard]] std::string_view line(std::size_t i) const noexcept;
-  [[nodiscard]] std::vector<std::string> lines() const;
-  // All lines, each followed by '\n'.
-  [[nodiscard]] const std::string& text() const noexcept { return text_; }
-  [[nodiscard]] std::size_t hash() const noexcept;
-
-  friend bool operator==(const StatementLines&, const StatementLines&) = default;
-
- private:
-  std::string text_;
-  std::vector<std::size_t> ends_;
-};
+}
 
 // ------------------------------------------------------------------ definition accumulator
 
@@ -196,13 +306,6 @@ class Qasm3Ctx {
 
   // Per-export memory of nested blocks, for emission.
   BlockSummaries& block_summaries() noexcept { return summaries_; }
-  // The definition written earlier for this very block list and arity, when reusing it
-  // is exact (the block consumes no fresh names, so writing it again would give the
-  // same body); null otherwise.
-  [[nodiscard]] const std::string* block_def(const std::vector<QuantumGate>& block,
-                                             std::int64_t arity) const;
-  void remember_block_def(const std::vector<QuantumGate>& block, std::int64_t arity,
-                          const std::string& name);
 
   // Nesting depth of the emission in progress, bounded by DepthGuard.
   int depth = 0;
@@ -213,20 +316,13 @@ class Qasm3Ctx {
     StatementLines body;
     std::string name;
   };
-  struct BlockUse {
-    const std::vector<QuantumGate>* block;
-    std::int64_t arity;
-    friend bool operator==(const BlockUse&, const BlockUse&) = default;
-  };
-  struct BlockUseHash {
-    std::size_t operator()(const BlockUse& use) const noexcept;
-  };
-
   std::vector<std::string> gate_defs_;
   std::int64_t counter_ = 0;
   std::unordered_multimap<std::size_t, DedupEntry> dedup_;  // keyed by the body's hash
-  std::unordered_set<std::string> def_names_;  // the first word after "gate " of each entry
-  std::unordered_map<BlockUse, std::string, BlockUseHash> block_defs_;
+  // The first word after "gate " of each entry, indexed when a name is first asked for:
+  // only non-standard gates ask, so blocks alone never pay for it.
+  mutable std::unordered_set<std::string> def_names_;
+  mutable std::size_t named_defs_ = 0;  // entries of gate_defs_ indexed in def_names_
   BlockSummaries summaries_;
 };
 
@@ -241,11 +337,20 @@ bool block_is_local(const std::vector<QuantumGate>& block_gates, std::int64_t ar
 
 // ------------------------------------------------------------------ statement emission
 
+// The largest qubit and bit indices that a gate list uses, at any depth (-1 for none),
+// as max_qubit_index and num_clbits see them.
+struct UsedIndices {
+  std::int64_t max_qubit = -1;
+  std::int64_t max_clbit = -1;
+};
+
 // Appends to `out` the statements for `gates`, with the inherited controls
 // `prefix_ctrls` in the states `prefix_cs`; definitions the statements need go to `ctx`.
+// With `used`, also gathers the indices the gates use, so that a layout that grows to
+// fit them can be sized in the same pass.
 void emit_sequence(const std::vector<QuantumGate>& gates, Qasm3Ctx& ctx, const QubitNames& qsym,
                    const RegisterIndexer& csym, std::span<const std::int64_t> prefix_ctrls,
                    std::span<const std::int64_t> prefix_cs, bool allow_gate_defs,
-                   StatementLines& out);
+                   StatementLines& out, UsedIndices* used = nullptr);
 
 }  // namespace corvane::qasm3::detail
