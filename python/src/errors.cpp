@@ -29,6 +29,8 @@ PyObject* python_exception(std::string_view kind) {
 
 }  // namespace
 
+// Takes its argument by value: that is the signature pybind11 calls translators with.
+// NOLINTNEXTLINE(performance-unnecessary-value-param)
 void translate_converter_errors(std::exception_ptr error) {
   try {
     if (error) std::rethrow_exception(error);

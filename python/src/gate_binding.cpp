@@ -265,6 +265,14 @@ int set_attribute(PyObject* self, PyObject* value, void* closure) {
   });
 }
 
+// copy.copy and copy.deepcopy give a record of its own (nested blocks are immutable, so
+// a copy may share them).
+PyObject* gate_copy(PyObject* self, PyObject* /*memo*/) {
+  return guarded<PyObject*>(nullptr, [&] {
+    return new_gate_object(std::make_shared<QuantumGate>(record_of(self)), nullptr).release().ptr();
+  });
+}
+
 constexpr const char* kGateDoc =
     "One operation of a circuit. Construct it with keyword arguments named like its "
     "attributes; `id` is required.";
@@ -276,12 +284,18 @@ void bind_quantum_gate(py::module_& m) {
     getset[i] = {a.name, get_attribute, a.set == nullptr ? nullptr : set_attribute, nullptr,
                  const_cast<Attribute*>(&a)};  // NOLINT: the closure is only read
   }
-  static std::array<PyType_Slot, 7> slots{{
+  static std::array<PyMethodDef, 3> methods{{
+      {"__copy__", gate_copy, METH_NOARGS, nullptr},
+      {"__deepcopy__", gate_copy, METH_O, nullptr},
+      {nullptr, nullptr, 0, nullptr},
+  }};
+  static std::array<PyType_Slot, 8> slots{{
       {Py_tp_new, reinterpret_cast<void*>(gate_new)},
       {Py_tp_init, reinterpret_cast<void*>(gate_init)},
       {Py_tp_dealloc, reinterpret_cast<void*>(gate_dealloc)},
       {Py_tp_repr, reinterpret_cast<void*>(gate_repr_slot)},
       {Py_tp_getset, getset.data()},
+      {Py_tp_methods, methods.data()},
       {Py_tp_doc, const_cast<char*>(kGateDoc)},  // NOLINT: CPython copies it
       {0, nullptr},
   }};
@@ -318,9 +332,10 @@ void bind_gate_set(py::module_& m) {
                           "id: a fixed matrix, or a function of the gate's parameter.");
   cls.def(
       "get",
-      [](const GateSet& table, py::handle key, py::object fallback) -> py::object {
+      [](const GateSet& table, py::handle key, py::handle fallback) -> py::object {
         const GateMatrixEntry* entry = lookup(table, key);
-        return entry == nullptr ? fallback : entry_object(*entry, key);
+        if (entry == nullptr) return py::reinterpret_borrow<py::object>(fallback);
+        return entry_object(*entry, key);
       },
       py::arg("key"), py::arg("default") = py::none());
   cls.def("__getitem__", [](const GateSet& table, py::handle key) {

@@ -1,7 +1,6 @@
 #include "host_values.hpp"
 
 #include <algorithm>
-#include <cstring>
 #include <functional>
 
 namespace corvane::pyhost {
@@ -59,28 +58,6 @@ bool is_numpy_array(py::handle value) {
   return numpy != nullptr && is_instance(value, numpy->ndarray);
 }
 
-// A number other than the built-in kinds: numpy scalars, and anything else that offers
-// the index or float protocol. Complex values have no faithful real form and are refused.
-std::optional<ParamScalar> foreign_number(py::handle value) {
-  if (PyComplex_Check(value.ptr()) != 0) return std::nullopt;
-  if (const NumpyTypes* numpy = loaded_numpy()) {
-    if (is_instance(value, numpy->bool_type)) return ParamScalar(truth(value));
-    if (is_instance(value, numpy->complex_type)) return std::nullopt;
-  }
-  if (PyIndex_Check(value.ptr()) != 0) {
-    py::object index = py::reinterpret_steal<py::object>(PyNumber_Index(value.ptr()));
-    if (!index) throw py::error_already_set();
-    return ParamScalar(integer_arg(index, "parameter"));
-  }
-  PyNumberMethods* number = Py_TYPE(value.ptr())->tp_as_number;
-  if (number != nullptr && number->nb_float != nullptr) {
-    double d = PyFloat_AsDouble(value.ptr());
-    if (d == -1.0 && PyErr_Occurred() != nullptr) throw py::error_already_set();
-    return ParamScalar(d);
-  }
-  return std::nullopt;
-}
-
 // Integers that do not fit 64 bits are kept by value as doubles: they format the same.
 ParamScalar integer_scalar(py::handle value) {
   int overflow = 0;
@@ -92,6 +69,28 @@ ParamScalar integer_scalar(py::handle value) {
   double d = PyLong_AsDouble(value.ptr());
   if (d == -1.0 && PyErr_Occurred() != nullptr) throw py::error_already_set();
   return ParamScalar(d);
+}
+
+// A number other than the built-in kinds: numpy scalars, and anything else that offers
+// the index or float protocol. Complex values have no faithful real form and are refused.
+std::optional<ParamScalar> foreign_number(py::handle value) {
+  if (PyComplex_Check(value.ptr()) != 0) return std::nullopt;
+  if (const NumpyTypes* numpy = loaded_numpy()) {
+    if (is_instance(value, numpy->bool_type)) return ParamScalar(truth(value));
+    if (is_instance(value, numpy->complex_type)) return std::nullopt;
+  }
+  if (PyIndex_Check(value.ptr()) != 0) {
+    py::object index = py::reinterpret_steal<py::object>(PyNumber_Index(value.ptr()));
+    if (!index) throw py::error_already_set();
+    return integer_scalar(index);
+  }
+  PyNumberMethods* number = Py_TYPE(value.ptr())->tp_as_number;
+  if (number != nullptr && number->nb_float != nullptr) {
+    double d = PyFloat_AsDouble(value.ptr());
+    if (d == -1.0 && PyErr_Occurred() != nullptr) throw py::error_already_set();
+    return ParamScalar(d);
+  }
+  return std::nullopt;
 }
 
 std::optional<ParamScalar> builtin_scalar(py::handle value) {

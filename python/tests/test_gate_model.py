@@ -168,3 +168,17 @@ def test_gate_set_entries():
     np.testing.assert_array_equal(gate_set["h"], h)
     with pytest.raises(KeyError):
         gate_set["no_such_gate"]
+
+
+def test_copies_are_records_of_their_own():
+    import copy
+
+    gate = QuantumGate(id="rx", target=[0], parameter=[0.5], name="r")
+    for duplicate in (copy.copy(gate), copy.deepcopy(gate)):
+        assert (duplicate.id, duplicate.target, duplicate.parameter) == ("rx", (0,), [0.5])
+        duplicate.id = "ry"
+        assert gate.id == "rx"
+
+
+def test_numpy_integers_beyond_64_bits_keep_their_value():
+    assert QuantumGate(id="rx", parameter=np.uint64(2**64 - 1)).parameter == float(2**64 - 1)
