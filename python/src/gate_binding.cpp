@@ -28,7 +28,8 @@ namespace {
 
 // The Python object: a record, either its own or one inside an imported sequence.
 struct GateObject {
-  PyObject_HEAD std::shared_ptr<QuantumGate> record;
+  PyObject ob_base;  // what PyObject_HEAD declares
+  std::shared_ptr<QuantumGate> record;
   SharedSequence* shared;  // the sequence `record` lives in (kept alive by it), or null
 };
 
