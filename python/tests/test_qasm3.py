@@ -304,3 +304,14 @@ def test_records_outlive_their_sequence_and_two_imports_are_independent():
     assert second.data()[1].target == (0,)
     mixed = sequence(2, kept, second.data()[0])
     assert qasm3.gate_sequence_to_qasm3(mixed).endswith("\ncx q[0], q[1];\nh q[0];\n")
+
+
+def test_blocks_nested_deeper_than_the_converter_follows_fail_cleanly():
+    gate = QuantumGate(id="h", target=[0])
+    for _ in range(5000):
+        gate = QuantumGate(id="block", target=[0], block_gate_sequence=[gate])
+    with pytest.raises(RecursionError, match="^maximum recursion depth exceeded$"):
+        qasm3.gate_sequence_to_qasm3(sequence(1, gate))
+    with pytest.raises(RecursionError):
+        repr(gate)
+    del gate  # releasing the nesting must not exhaust the stack either
