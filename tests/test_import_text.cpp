@@ -336,6 +336,30 @@ TEST(OpAndArgs, SplitsNameParametersAndOperands) {
   }
 }
 
+TEST(OpAndArgs, ParametersAreEvaluatedExpressions) {
+  const std::vector<OpCase> cases = {
+      {"rz(pi/2) q[0]", "rz", std::vector{1.5707963267948966}, {"q[0]"}},
+      {"rz((pi)/2) q[0]", "rz", std::vector{1.5707963267948966}, {"q[0]"}},
+      {"U(pi, -pi/2, (1+1)*0.25) q",
+       "U",
+       std::vector{3.141592653589793, -1.5707963267948966, 0.5},
+       {"q"}},
+  };
+  for (const auto& c : cases) {
+    const OpCall got = parse_op_and_args(c.input);
+    EXPECT_EQ(got.params, c.params) << shown(c.input);
+    EXPECT_EQ(strings(got.operands), c.operands) << shown(c.input);
+  }
+  // Pieces are evaluated in order and the evaluator's error passes through unchanged;
+  // a comma inside nested parentheses still splits.
+  EXPECT_THROW_MSG(parse_op_and_args("rz(1, tau, 2**3) q"), ValueError,
+                   "Unknown name in expression: tau");
+  EXPECT_THROW_MSG(parse_op_and_args("rz(2**3, tau) q"), ValueError,
+                   "Unsupported binary operator: Pow");
+  EXPECT_EQ(outcome_of([] { parse_op_and_args("rz(,1) q"); }).rfind("SyntaxError: ", 0), 0u);
+  EXPECT_EQ(outcome_of([] { parse_op_and_args("rz((1,2)) q"); }).rfind("SyntaxError: ", 0), 0u);
+}
+
 TEST(OpAndArgs, RejectsMissingNameAndUnclosedList) {
   const std::vector<TextCase> bad_name = {
       {"1x q", "Cannot parse op name from: '1x q'"},
