@@ -530,6 +530,34 @@ TEST(Interpretation, OrderOfChecks) {
   });
 }
 
+// Consecutive statements naming different registers, and errors right after a register
+// was found, resolve as each statement alone would.
+TEST(Interpretation, RegistersAcrossStatements) {
+  const RegisterMap qregs = make_map({{"a", {0, 2}}, {"b", {2, 3}}, {"ab", {5, 1}}});
+  const RegisterMap bits = make_map({{"c", {0, 2}}, {"d", {2, 2}}});
+  const auto run = [&](std::vector<std::string> stmts) {
+    return value_or_error([&] {
+      const detail::StmtsResult r = detail::stmts_to_gates(views(stmts), {}, qregs, nullptr, &bits);
+      std::string out;
+      for (const QuantumGate& g : r.gates) {
+        out += list_text(g.control) + list_text(g.target);
+        if (g.classical_target()) out += "->" + list_text(*g.classical_target());
+        out += " ";
+      }
+      return out;
+    });
+  };
+  EXPECT_EQ(run({"cx a[0], b[2]", "cx b[0], a[1]", "x ab", "x a[1]", "measure b[1] -> d[1]",
+                 "c[1] = measure a[0]", "measure ab -> d[0]"}),
+            "(0)(4) (2)(1) ()(5) ()(1) ()(3)->(3) ()(0)->(1) ()(5)->(2) ");
+  EXPECT_EQ(run({"x a[1]", "x a[2]"}), "ValueError: Index 2 out of range for qubit register a[2]");
+  EXPECT_EQ(run({"x b[1]", "x a"}),
+            "ValueError: Scalar qubit operand 'a' refers to qubit[2] register");
+  EXPECT_EQ(run({"measure a[0] -> d[1]", "measure a[1] -> d[2]"}),
+            "ValueError: Index 2 out of range for bit register d[2]");
+  EXPECT_EQ(run({"x ab", "x abc"}), "ValueError: Unsupported operand form: 'abc'");
+}
+
 TEST(Interpretation, CountsTrackHighestIndices) {
   EXPECT_EQ(interpret({"h q[2]", "x q[0]", "measure q[1] -> c[0]"}),
             "h t=(2) c=() s=() p=- m=N\nx t=(0) c=() s=() p=- m=N\n"
