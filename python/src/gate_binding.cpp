@@ -79,7 +79,7 @@ using Getter = py::object (*)(const QuantumGate&);
 using Setter = void (*)(QuantumGate&, py::handle);
 
 // One attribute of QuantumGate: how to read it and how to write it (keyword argument of
-// the constructor or attribute assignment). A null setter makes it read-only.
+// the constructor or attribute assignment).
 struct Attribute {
   const char* name;
   Getter get;
@@ -161,13 +161,21 @@ const std::array<Attribute, 11> kAttributes{{
     {"stored_matrix",
      [](const QuantumGate& g) { return optional_matrix_object(g.stored_matrix()); },
      [](QuantumGate& g, py::handle v) { g.set_stored_matrix(optional_matrix_arg(v)); }},
+    // Follows stored_matrix: setting it false drops the matrix; true needs one already.
     {"has_stored_matrix",
-     [](const QuantumGate& g) -> py::object { return py::bool_(g.has_stored_matrix()); }, nullptr},
+     [](const QuantumGate& g) -> py::object { return py::bool_(g.has_stored_matrix()); },
+     [](QuantumGate& g, py::handle v) {
+       if (!py::bool_(py::reinterpret_borrow<py::object>(v))) {
+         g.set_stored_matrix(std::nullopt);
+       } else if (!g.has_stored_matrix()) {
+         throw py::value_error("has_stored_matrix can only be true once stored_matrix is set");
+       }
+     }},
 }};
 
-const Attribute* find_settable(std::string_view name) {
+const Attribute* find_attribute(std::string_view name) {
   for (const Attribute& a : kAttributes) {
-    if (a.set != nullptr && name == a.name) return &a;
+    if (name == a.name) return &a;
   }
   return nullptr;
 }
@@ -178,7 +186,7 @@ QuantumGate gate_from_keywords(py::handle kwargs) {
   if (kwargs) {
     for (auto [key, value] : py::reinterpret_borrow<py::dict>(kwargs)) {
       std::string_view name = text_arg(key, "keywords");
-      const Attribute* attribute = find_settable(name);
+      const Attribute* attribute = find_attribute(name);
       if (attribute == nullptr) {
         throw py::type_error("QuantumGate() got an unexpected keyword argument '" +
                              std::string(name) + "'");
@@ -196,9 +204,9 @@ std::string gate_repr(const QuantumGate& g) {
   std::string out = "QuantumGate(";
   bool first = true;
   for (const Attribute& a : kAttributes) {
-    if (a.set == nullptr) continue;
-    py::object value = a.get(g);
     std::string_view name = a.name;
+    if (name == "has_stored_matrix") continue;  // shown by stored_matrix
+    py::object value = a.get(g);
     bool empty_indices = (name == "control" || name == "control_state") && py::len(value) == 0;
     if (name != "id" && name != "target" && (value.is_none() || empty_indices)) continue;
     if (!first) out += ", ";
@@ -282,7 +290,7 @@ void bind_quantum_gate(py::module_& m) {
   static std::array<PyGetSetDef, kAttributes.size() + 1> getset{};
   for (std::size_t i = 0; i < kAttributes.size(); ++i) {
     const Attribute& a = kAttributes[i];
-    getset[i] = {a.name, get_attribute, a.set == nullptr ? nullptr : set_attribute, nullptr,
+    getset[i] = {a.name, get_attribute, set_attribute, nullptr,
                  const_cast<Attribute*>(&a)};  // NOLINT: the closure is only read
   }
   static std::array<PyMethodDef, 3> methods{{

@@ -95,10 +95,13 @@ def test_matrices_are_complex_arrays_and_settable():
     assert not gate.has_stored_matrix
     gate.stored_matrix = np.eye(2)
     assert gate.has_stored_matrix and gate.stored_matrix.dtype == np.complex128
-    gate.stored_matrix = None
-    assert not gate.has_stored_matrix
-    with pytest.raises(AttributeError):
+    gate.has_stored_matrix = True  # already true: no change
+    gate.has_stored_matrix = False
+    assert not gate.has_stored_matrix and gate.stored_matrix is None
+    with pytest.raises(ValueError, match="once stored_matrix is set"):
         gate.has_stored_matrix = True
+    with_keyword = QuantumGate(id="unitary", target=[0], stored_matrix=[[1, 0], [0, 1]])
+    assert with_keyword.has_stored_matrix
 
 
 @pytest.mark.parametrize("keywords, message", [

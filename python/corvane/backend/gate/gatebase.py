@@ -4,7 +4,7 @@ A record holds ``id`` (str), ``target``, ``control`` and ``control_state`` (tupl
 integers), ``parameter`` (None, a number, str, a list or tuple, or a numpy array),
 ``classical_target`` (tuple or None), ``block_gate_sequence`` (tuple of records or None),
 ``name`` (str or None), ``matrix`` and ``stored_matrix`` (complex numpy arrays or None) and
-``has_stored_matrix`` (read-only: whether ``stored_matrix`` is set). Values are converted
+``has_stored_matrix`` (whether ``stored_matrix`` is set; setting it false drops the matrix). Values are converted
 when they are set, so later changes to a list that was passed in do not reach the record,
 and nested records read from ``block_gate_sequence`` are copies.
 
