@@ -128,13 +128,14 @@ py::object scalar_object(const ParamScalar& scalar) {
 }
 
 // Runs `each` over the items of a list or tuple without copying it, or over any other
-// iterable; returns false when `value` is not iterable.
+// iterable; returns false when `value` is not iterable. `each` may run Python code that
+// changes a list, so the size is read anew and the item is held while it runs.
 bool for_each_item(py::handle value, const std::function<void(py::handle)>& each) {
   if (is_list_or_tuple(value)) {
     PyObject* seq = value.ptr();
-    Py_ssize_t n = PySequence_Fast_GET_SIZE(seq);
-    for (Py_ssize_t i = 0; i < n; ++i)
-      each(PySequence_Fast_GET_ITEM(seq, i));
+    for (Py_ssize_t i = 0; i < PySequence_Fast_GET_SIZE(seq); ++i) {
+      each(py::reinterpret_borrow<py::object>(PySequence_Fast_GET_ITEM(seq, i)));
+    }
     return true;
   }
   PyObject* iterator = PyObject_GetIter(value.ptr());

@@ -185,3 +185,17 @@ def test_copies_are_records_of_their_own():
 
 def test_numpy_integers_beyond_64_bits_keep_their_value():
     assert QuantumGate(id="rx", parameter=np.uint64(2**64 - 1)).parameter == float(2**64 - 1)
+
+
+def test_values_that_change_their_list_while_converted():
+    items = []
+
+    class Shrinking:
+        def __index__(self):
+            items.clear()
+            return 3
+
+    items.extend([Shrinking(), 1, 2])
+    assert QuantumGate(id="x", target=items).target == (3,)
+    items.extend([Shrinking(), 1, 2])
+    assert QuantumGate(id="rx", parameter=items).parameter == [3]
