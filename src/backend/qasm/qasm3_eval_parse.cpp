@@ -40,7 +40,7 @@ void check_formatted_field(std::string_view parenthesized, Nesting& nesting, int
 
 // Checks the body of a formatted string the way the host does: literal pieces with their
 // escapes, doubled braces, replacement fields with an expression, an optional "=", a
-// conversion "!s", "!r" or "!a" and a format specification that may hold one more level
+// conversion "!s", "!r" or "!a" and a format suffix after ":" that may hold one more level
 // of fields. Only whether it is well formed matters: the value is always rejected.
 class FormattedStringChecker {
  public:
@@ -54,7 +54,7 @@ class FormattedStringChecker {
 
  private:
   // Literal pieces and fields up to the end (level 0) or up to the closing brace of a
-  // format specification (level 1).
+  // format suffix (level 1).
   void parts(std::size_t& pos, int level) {
     for (;;) {
       const std::size_t start = pos;
@@ -922,7 +922,12 @@ ExprTree parse_expression(std::string_view text) {
   } catch (const ValueError& e) {
     raise_syntax_error(e.what());
   }
-  const std::string source = with_line_feeds(text);
+  std::string rewritten;
+  std::string_view source = text;
+  if (text.find('\r') != std::string_view::npos) {
+    rewritten = with_line_feeds(text);
+    source = rewritten;
+  }
   ExprTree tree;
   Nesting nesting;
   const NodeId body = Parser(source, tree, nesting, 0).parse_eval();
