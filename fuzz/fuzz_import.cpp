@@ -1,4 +1,64 @@
+// Imports arbitrary bytes as a program. The importer may reject its input with one of
+// the converter's errors; anything else (a crash, a hang, a sanitizer report, another
+// exception) is a finding. For every input it accepts, the result must be consistent,
+// and a program that exports must read back to the same export.
 #include <cstddef>
 #include <cstdint>
+#include <cstdlib>
+#include <optional>
+#include <string>
+#include <string_view>
 
-extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t*, std::size_t) { return 0; }
+#include "corvane/backend/qasm/qasm3.hpp"
+
+namespace {
+
+using corvane::GateSequence;
+namespace qasm3 = corvane::qasm3;
+
+void check(bool ok) {
+  if (!ok) std::abort();
+}
+
+// Every top-level qubit index lies below the qubit count the importer settled on.
+void check_indices(const GateSequence& gs) {
+  for (const corvane::QuantumGate& g : gs.data()) {
+    for (std::int64_t q : g.target)
+      check(q >= 0 && q < gs.num_qubits);
+    for (std::int64_t q : g.control)
+      check(q >= 0 && q < gs.num_qubits);
+  }
+}
+
+std::optional<std::string> export_with_layout(const GateSequence& gs) {
+  try {
+    return qasm3::gate_sequence_to_qasm3(gs, "q", "c", std::nullopt, gs.qasm_quantum_registers,
+                                         gs.qasm_classical_registers);
+  } catch (const qasm3::Error&) {
+    return std::nullopt;  // not every importable program can be written back
+  }
+}
+
+}  // namespace
+
+extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
+  const std::string_view text(reinterpret_cast<const char*>(data), size);
+  std::optional<GateSequence> imported;
+  try {
+    imported = qasm3::qasm3_to_gate_sequence(text);
+  } catch (const qasm3::Error&) {
+    return 0;  // a clean rejection
+  }
+  check(imported->num_qubits >= 1);
+  check(imported->qasm_quantum_registers.has_value());
+  check(imported->qasm_classical_registers.has_value() == imported->qasm_measure_map.has_value());
+  check_indices(*imported);
+
+  // An export of an import is a fixed point of export after import.
+  const std::optional<std::string> first = export_with_layout(*imported);
+  if (!first) return 0;
+  const GateSequence again = qasm3::qasm3_to_gate_sequence(*first);  // must not throw
+  const std::optional<std::string> second = export_with_layout(again);
+  check(second.has_value() && *second == *first);
+  return 0;
+}
