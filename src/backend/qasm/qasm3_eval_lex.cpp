@@ -525,13 +525,27 @@ void append_code(std::string& out, char32_t value, bool bytes) {
   }
 }
 
+// Whether `name` has the shape of a Unicode character name: words of letters (any case),
+// digits and inner hyphens, separated by single spaces, starting with a letter.
+bool could_be_character_name(std::string_view name) {
+  if (name.empty() || !is_ident_start(name.front()) || name.front() == '_') return false;
+  char previous = ' ';
+  for (const char c : name) {
+    const bool word_char = is_ident_start(c) || is_ascii_digit(c) || c == '-';
+    if ((!word_char && c != ' ') || c == '_' || (c == ' ' && previous == ' ')) return false;
+    previous = c;
+  }
+  return name.back() != ' ' && name.back() != '-';
+}
+
 constexpr std::string_view kEscapeLetters = "\\'\"abfnrtv";
 constexpr std::string_view kEscapeValues = "\\'\"\a\b\f\n\r\t\v";
 
 // Decodes the escape whose letter is at `pos`, just after a backslash; returns the position
 // after it. Text values are kept as UTF-8 (a lone surrogate as its three-byte form, which
-// quoted() shows as \uXXXX). Unknown escapes keep their backslash; a named escape \N{...}
-// is kept as written, since no character-name table is at hand.
+// quoted() shows as \uXXXX). Unknown escapes keep their backslash. A named escape \N{...}
+// is kept as written when it has the shape of a name, since no character-name table is
+// at hand, and is a SyntaxError otherwise.
 std::size_t decode_escape(std::string_view body, std::size_t pos, bool bytes, std::string& out) {
   const char e = body[pos++];
   if (e == '\n') return pos;  // an escaped line break joins the lines
@@ -560,9 +574,11 @@ std::size_t decode_escape(std::string_view body, std::size_t pos, bool bytes, st
   }
   if (!bytes && e == 'N') {
     const std::size_t close = body.find('}', pos);
-    if (pos >= body.size() || body[pos] != '{' || close == std::string_view::npos ||
-        close == pos + 1) {
+    if (pos >= body.size() || body[pos] != '{' || close == std::string_view::npos) {
       raise_syntax_error("malformed \\N character escape");
+    }
+    if (!could_be_character_name(body.substr(pos + 1, close - pos - 1))) {
+      raise_syntax_error("unknown Unicode character name");
     }
     out += body.substr(pos - 2, close + 1 - (pos - 2));
     return close + 1;
