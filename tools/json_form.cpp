@@ -131,7 +131,8 @@ class SequenceReader {
 
   std::vector<Frame> frames_;
   int depth_ = 0;
-  std::vector<QuantumGate> top_gates_;
+  // Top-level records go straight into the result as they are read.
+  GateSequence sequence_{0};
 };
 
 // The parser's own tree builder with two additions. Each record of the top-level "gates"
@@ -241,51 +242,40 @@ GateSequence SequenceReader::read(std::string_view text) {
 }
 
 void SequenceReader::take_gate(Json& gate) {
-  frames_.push_back({"gates", top_gates_.size()});
-  top_gates_.push_back(read_gate(gate));
+  frames_.push_back({"gates", sequence_.data().size()});
+  sequence_.add_gate(read_gate(gate));
   frames_.pop_back();
 }
 
 void SequenceReader::reject_gate_entry() const {
   detail::raise_type_error("gates[" +
-                           detail::int_text(static_cast<std::int64_t>(top_gates_.size())) +
+                           detail::int_text(static_cast<std::int64_t>(sequence_.data().size())) +
                            "] must be an object");
 }
 
 GateSequence SequenceReader::finish(Json& doc) {
   if (!doc.is_object()) detail::raise_type_error("a gate sequence must be a JSON object");
-  std::int64_t num_qubits = 0;
-  std::vector<QuantumGate> gates;
-  std::optional<RegisterList> quantum;
-  std::optional<RegisterList> classical;
-  std::optional<std::vector<MeasurePair>> measure_map;
   for (auto&& [key, value] : doc.items()) {
     if (key == "num_qubits") {
       if (value.is_null()) continue;
-      num_qubits = integer(value, key, "an integer");
-      if (num_qubits < 0) detail::raise_value_error("num_qubits must not be negative");
+      sequence_.num_qubits = integer(value, key, "an integer");
+      if (sequence_.num_qubits < 0) detail::raise_value_error("num_qubits must not be negative");
     } else if (key == "gates") {
       // Its records were taken while the text was parsed.
       if (!value.is_null() && !value.is_array()) wrong_kind(key, "a list of gates");
-      gates = std::move(top_gates_);
     } else if (key == "qasm_quantum_registers") {
-      if (!value.is_null()) quantum = registers(value, key);
+      if (!value.is_null()) sequence_.qasm_quantum_registers = registers(value, key);
     } else if (key == "qasm_classical_registers") {
-      if (!value.is_null()) classical = registers(value, key);
+      if (!value.is_null()) sequence_.qasm_classical_registers = registers(value, key);
     } else if (key == "qasm_measure_map") {
-      if (!value.is_null()) measure_map = pairs(value, key, "a list of [qubit, bit] pairs");
+      if (!value.is_null()) {
+        sequence_.qasm_measure_map = pairs(value, key, "a list of [qubit, bit] pairs");
+      }
     } else {
       unknown_key(key);
     }
   }
-  GateSequence sequence(num_qubits);
-  sequence.reserve(gates.size());
-  for (QuantumGate& gate : gates)
-    sequence.add_gate(std::move(gate));
-  sequence.qasm_quantum_registers = std::move(quantum);
-  sequence.qasm_classical_registers = std::move(classical);
-  sequence.qasm_measure_map = std::move(measure_map);
-  return sequence;
+  return std::move(sequence_);
 }
 
 std::vector<QuantumGate> SequenceReader::read_gates(Json& list, std::string_view key) {
