@@ -13,8 +13,8 @@
 #include <vector>
 
 #include "qasm3_export.hpp"
-#include "text.hpp"
 #include "test_support.hpp"
+#include "text.hpp"
 
 namespace corvane::qasm3::detail {
 namespace {
@@ -56,6 +56,14 @@ QuantumGate unitary(Matrix m, IndexList targets, IndexList controls = {}, IndexL
 
 Parameter list(std::vector<ParamScalar> items) {
   return Parameter::list(std::move(items));
+}
+
+// A chain of `depth` blocks on `targets` around one "h".
+QuantumGate nested_blocks(int depth, const IndexList& targets) {
+  QuantumGate inner = gate("h", {0});
+  for (int i = 0; i < depth; ++i)
+    inner = block(targets, {std::move(inner)});
+  return inner;
 }
 
 // Statements and definitions written for `gates` over q[16] and c[8].
@@ -170,6 +178,7 @@ TEST(RegisterLayout, IndexerMapsFlatIndices) {
   // Many registers: found by binary search, each boundary exact.
   RegisterViews many;
   std::vector<std::string> names;
+  names.reserve(1000);
   for (int i = 0; i < 1000; ++i)
     names.push_back(std::string("r").append(std::to_string(i)));
   for (int i = 0; i < 1000; ++i)
@@ -698,6 +707,20 @@ TEST(Driver, ProgramFraming) {
          return gs;
        }()),
        std::string(kHeader) + "\nqubit[1] q;\n"},
+      // Sizes count the indices inside blocks, also those only a definition's body uses.
+      {"local index beyond the operands", export_of(sequence(0, {block({0, 0}, {gate("h", {1})})})),
+       std::string(kHeader) +
+           "\ngate block_0 a0, a1 {\n  h a1;\n}\n\nqubit[2] q;\n\nblock_0 q[0], q[0];\n"},
+      {"bits measured inside a definition",
+       export_of(sequence(1, {block({0}, {measure({0}, IndexList{4})})})),
+       std::string(kHeader) +
+           "\ngate block_0 a0 {\n  measure a0 -> c[4];\n}\n\nqubit[1] q;\nbit[5] c;\n\nblock_0 "
+           "q[0];\n"},
+      {"inlined block", export_of(sequence(1, {block({0}, {gate("h", {5})})})),
+       std::string(kHeader) + "\nqubit[6] q;\n\nh q[5];\n"},
+      {"bit at the int64 limit", export_of(sequence(1, {measure({0}, IndexList{INT64_MAX})})),
+       std::string(kHeader) + "\nqubit[1] q;\nbit[9223372036854775808] c;\n\nmeasure q[0] -> "
+                              "c[9223372036854775807];\n"},
       {"index at the int64 limit", export_of(sequence(1, {gate("x", {INT64_MAX})})),
        std::string(kHeader) + "\nqubit[9223372036854775808] q;\n\nx q[9223372036854775807];\n"},
   };
@@ -715,25 +738,35 @@ TEST(Driver, Failures) {
                    "Index -1 is outside declared registers");
   EXPECT_THROW_MSG(export_of(sequence(2, {measure({0}, IndexList{-2})})), ValueError,
                    "Index -2 is outside declared registers");
+  EXPECT_THROW_MSG(export_of(sequence(2, {measure({0}, IndexList{-2})}), 4), ValueError,
+                   "Index -2 is outside declared registers");
+  EXPECT_THROW_MSG(export_of(sequence(2, {gate("h", {2})}), {}, RegisterList{{"a", 1}, {"b", 1}}),
+                   ValueError, "Register declarations cover 2 indices, but 3 are required");
+}
+
+TEST(Driver, NestingTooDeepIsReportedFirst) {
+  // Sizing walks every block before any statement is written, so nesting too deep wins
+  // over a failure of an earlier gate, with the default registers as with declared ones.
+  const GateSequence gs = sequence(
+      1, {gate("toffoli", {0}), gate("h", {-1}), nested_blocks(kMaxNestingDepth + 5, {0})});
+  EXPECT_THROW_MSG(export_of(gs), RecursionError, "maximum recursion depth exceeded");
+  EXPECT_THROW_MSG(export_of(gs, {}, RegisterList{{"q", 1}}), RecursionError,
+                   "maximum recursion depth exceeded");
+  const GateSequence shallow = sequence(1, {gate("toffoli", {0}), nested_blocks(20, {0})});
+  EXPECT_THROW_MSG(export_of(shallow), NotImplementedError,
+                   "QASM 3.0 export does not support gate id 'toffoli'");
 }
 
 // ------------------------------------------------------------------ robustness
 
-QuantumGate nested_blocks(int depth, IndexList targets) {
-  QuantumGate inner = gate("h", {0});
-  for (int i = 0; i < depth; ++i)
-    inner = block(targets, {std::move(inner)});
-  return inner;
-}
-
 TEST(Robustness, DeepNestingRaisesRecursionError) {
-  const GateSequence deep = sequence(1, {nested_blocks(100'000, {0})});
+  const std::vector<QuantumGate> gates = {nested_blocks(100'000, {0})};
+  const GateSequence deep = sequence(1, gates);
   EXPECT_THROW_MSG(export_of(deep), RecursionError, "maximum recursion depth exceeded");
-  // Emission called on its own is bounded too, inlined or defined.
-  const std::vector<QuantumGate> gates = {nested_blocks(100'000, {5})};
-  EXPECT_THROW_MSG(emit(gates), RecursionError, "maximum recursion depth exceeded");
-  EXPECT_THROW_MSG(emit({nested_blocks(100'000, {0})}), RecursionError,
+  EXPECT_THROW_MSG(export_of(deep, {}, RegisterList{{"q", 1}}), RecursionError,
                    "maximum recursion depth exceeded");
+  // Emission called on its own is bounded too, writing definitions or inlining.
+  EXPECT_THROW_MSG(emit(gates), RecursionError, "maximum recursion depth exceeded");
   Qasm3Ctx ctx;
   const RegisterIndexer qubits({{"q", 8}});
   StatementLines out;
@@ -764,6 +797,8 @@ TEST(Robustness, SharedBlocksAreWalkedOnce) {
   EXPECT_THROW_MSG(export_of(sequence(1, {tall, deeper})), RecursionError,
                    "maximum recursion depth exceeded");
   EXPECT_EQ(outcome_of([&] { export_of(both); }), "ok");
+  EXPECT_THROW_MSG(export_of(sequence(1, {tall, deeper}), {}, RegisterList{{"q", 1}}),
+                   RecursionError, "maximum recursion depth exceeded");
 }
 
 // ------------------------------------------------------------------ property test

@@ -3,8 +3,6 @@
 #include <algorithm>
 #include <array>
 #include <cmath>
-#include <limits>
-#include <numbers>
 #include <type_traits>
 #include <utility>
 #include <variant>
@@ -36,10 +34,6 @@ std::uint64_t saturating_add(std::uint64_t a, std::uint64_t b) noexcept {
 
 // ------------------------------------------------------------------ block summaries
 
-BlockSummary& BlockSummaries::of(const std::vector<QuantumGate>& gates) {
-  return walk(gates);
-}
-
 std::size_t BlockSummaries::slot_of(Key key) const noexcept {
   // Fibonacci hashing of the address; its low bits are alignment and carry nothing.
   const auto bits = static_cast<std::uint64_t>(reinterpret_cast<std::uintptr_t>(key)) >> 4U;
@@ -54,27 +48,29 @@ BlockSummary* BlockSummaries::find(Key key) const noexcept {
   }
 }
 
+void BlockSummaries::place(const Slot& slot) noexcept {
+  std::size_t i = slot_of(slot.key);
+  while (slots_[i].key != nullptr) {
+    i = (i + 1) & (slots_.size() - 1);
+  }
+  slots_[i] = slot;
+}
+
 BlockSummary& BlockSummaries::insert(Key key, const BlockSummary& summary) {
   if (2 * (summaries_.size() + 1) > slots_.size()) {
-    std::vector<Slot> old =
-        std::exchange(slots_, std::vector<Slot>(std::max<std::size_t>(16, 2 * slots_.size())));
+    constexpr std::size_t kFirstSize = 16;
+    const std::vector<Slot> old =
+        std::exchange(slots_, std::vector<Slot>(std::max(kFirstSize, 2 * slots_.size())));
     for (const Slot& slot : old) {
-      if (slot.key == nullptr) continue;
-      std::size_t i = slot_of(slot.key);
-      while (slots_[i].key != nullptr)
-        i = (i + 1) & (slots_.size() - 1);
-      slots_[i] = slot;
+      if (slot.key != nullptr) place(slot);
     }
   }
   BlockSummary& stored = summaries_.emplace_back(summary);
-  std::size_t i = slot_of(key);
-  while (slots_[i].key != nullptr)
-    i = (i + 1) & (slots_.size() - 1);
-  slots_[i] = {key, &stored};
+  place({key, &stored});
   return stored;
 }
 
-BlockSummary& BlockSummaries::walk(const std::vector<QuantumGate>& gates) {
+BlockSummary& BlockSummaries::of(const std::vector<QuantumGate>& gates) {
   if (BlockSummary* known = find(&gates)) {
     // Reached again at another depth: its own levels still count from here.
     if (depth_ + known->height > kMaxNestingDepth) {
@@ -99,7 +95,7 @@ BlockSummary& BlockSummaries::walk(const std::vector<QuantumGate>& gates) {
     s.takes_fresh_names = s.takes_fresh_names || is_non_standard(id);
     if (id != "block") continue;
     if (const GateBlock& nested = g.block_gate_sequence(); nested && !nested->empty()) {
-      const BlockSummary& child = walk(*nested);
+      const BlockSummary& child = of(*nested);
       s.min_qubit = std::min(s.min_qubit, child.min_qubit);
       s.max_qubit = std::max(s.max_qubit, child.max_qubit);
       s.max_clbit = std::max(s.max_clbit, child.max_clbit);
@@ -201,9 +197,7 @@ std::string RegisterIndexer::operator()(std::int64_t idx) const {
 // A definition's body only refers to indices its block was found local for, so an
 // index outside the arguments means the caller broke that promise.
 void QubitNames::check_argument(std::int64_t idx) const {
-  if (idx < 0 || idx >= arity_) {
-    raise_value_error("Index " + int_text(idx) + " is outside declared registers");
-  }
+  if (idx < 0 || idx >= arity_) RegisterIndexer::raise_outside(idx);
 }
 
 void QubitNames::put_argument(StatementLines& out, std::int64_t idx) const {

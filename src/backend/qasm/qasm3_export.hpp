@@ -54,9 +54,9 @@ class BlockSummaries {
     BlockSummary* summary = nullptr;
   };
 
-  BlockSummary& walk(const std::vector<QuantumGate>& gates);
   [[nodiscard]] BlockSummary* find(Key key) const noexcept;
   BlockSummary& insert(Key key, const BlockSummary& summary);
+  void place(const Slot& slot) noexcept;
   [[nodiscard]] std::size_t slot_of(Key key) const noexcept;
 
   std::vector<Slot> slots_;
@@ -184,6 +184,8 @@ class RegisterIndexer {
     out.put_operand(span->prefix, static_cast<std::uint64_t>(idx) - span->start);
   }
   std::string operator()(std::int64_t idx) const;
+  // ValueError("Index <idx> is outside declared registers").
+  [[noreturn]] static void raise_outside(std::int64_t idx);
 
   // The registers lie end to end from 0, so exactly the indices below this are covered.
   [[nodiscard]] std::uint64_t end() const noexcept {
@@ -206,7 +208,6 @@ class RegisterIndexer {
     return idx >= 0 && static_cast<std::uint64_t>(idx) < spans_[0].end ? spans_.data() : nullptr;
   }
   [[nodiscard]] const Span* find_among(std::int64_t idx) const noexcept;
-  [[noreturn]] static void raise_outside(std::int64_t idx);
 
   std::vector<Span> spans_;
 };
