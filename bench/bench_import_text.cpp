@@ -16,45 +16,78 @@ using namespace corvane::qasm3::detail;
 constexpr int kStatements = 1'000'000;
 constexpr int kQubits = 64;
 
-std::string qubit(int i) {
-  return "q[" + std::to_string(i % kQubits) + "]";
+void append_qubit(std::string& out, int i) {
+  out.append("q[").append(std::to_string(i % kQubits)).append("]");
 }
 
-// One statement (or comment) of the generated program, cycling through the usual shapes.
-std::string statement(int i) {
-  const std::string a = qubit(i);
-  const std::string b = qubit(i + 1);
+void append_bit(std::string& out, int i) {
+  out.append("c[").append(std::to_string(i % kQubits)).append("]");
+}
+
+// Appends statement `i` (with its comment, if any), cycling through the usual shapes.
+void append_statement(std::string& out, int i) {
   switch (i % 10) {
     case 0:
     case 1:
-      return "h " + a + ";\n";
+      out.append("h ");
+      append_qubit(out, i);
+      break;
     case 2:
-      return "rz(0.5) " + a + ";\n";
+      out.append("rz(0.5) ");
+      append_qubit(out, i);
+      break;
     case 3:
-      return "cx " + a + ", " + b + ";\n";
     case 4:
-      return "ctrl @ x " + a + ", " + b + ";\n";
+      out.append(i % 10 == 3 ? "cx " : "ctrl @ x ");
+      append_qubit(out, i);
+      out.append(", ");
+      append_qubit(out, i + 1);
+      break;
     case 5:
-      return "negctrl @ ctrl @ rx(1.25) " + a + ", " + b + ", " + qubit(i + 2) + ";\n";
+      out.append("negctrl @ ctrl @ rx(1.25) ");
+      append_qubit(out, i);
+      out.append(", ");
+      append_qubit(out, i + 1);
+      out.append(", ");
+      append_qubit(out, i + 2);
+      break;
     case 6:
-      return "measure " + a + " -> c[" + std::to_string(i % kQubits) + "];\n";
+      out.append("measure ");
+      append_qubit(out, i);
+      out.append(" -> ");
+      append_bit(out, i);
+      break;
     case 7:
-      return "c[" + std::to_string(i % kQubits) + "] = measure " + a + ";\n";
+      append_bit(out, i);
+      out.append(" = measure ");
+      append_qubit(out, i);
+      break;
     case 8:
-      return "U(0.1, 0.2, 0.3) " + a + "; // rotate\n";
+      out.append("U(0.1, 0.2, 0.3) ");
+      append_qubit(out, i);
+      out.append("; // rotate\n");
+      return;
     default:
-      return "g" + std::to_string(i % 4) + " " + a + ", " + b + "; /* call */\n";
+      out.append("g").append(std::to_string(i % 4)).append(" ");
+      append_qubit(out, i);
+      out.append(", ");
+      append_qubit(out, i + 1);
+      out.append("; /* call */\n");
+      return;
   }
+  out.append(";\n");
 }
 
 std::string generate_program() {
   std::string code = "OPENQASM 3.0;\ninclude \"stdgates.inc\";\n";
   for (int g = 0; g < 4; ++g) {
-    code += "gate g" + std::to_string(g) + " a, b { cx a, b; h b; rz(0.25) a; }\n";
+    code.append("gate g").append(std::to_string(g));
+    code.append(" a, b { cx a, b; h b; rz(0.25) a; }\n");
   }
-  code += "qubit[" + std::to_string(kQubits) + "] q;\nbit[" + std::to_string(kQubits) + "] c;\n";
+  const std::string size = std::to_string(kQubits);
+  code.append("qubit[").append(size).append("] q;\nbit[").append(size).append("] c;\n");
   for (int i = 0; i < kStatements; ++i)
-    code += statement(i);
+    append_statement(code, i);
   return code;
 }
 
@@ -78,46 +111,43 @@ void count_bytes(benchmark::State& state, std::string_view text) {
                           static_cast<std::int64_t>(text.size()));
 }
 
-void BM_StripComments(benchmark::State& state) {
+// Runs one whole-text pass per iteration and reports the bytes it reads.
+template <class Pass>
+void bench_pass(benchmark::State& state, const std::string& text, Pass pass) {
   for (auto _ : state)
-    benchmark::DoNotOptimize(strip_comments(program()));
-  count_bytes(state, program());
+    benchmark::DoNotOptimize(pass(text));
+  count_bytes(state, text);
+}
+
+void BM_StripComments(benchmark::State& state) {
+  bench_pass(state, program(), [](std::string_view t) { return strip_comments(t); });
 }
 BENCHMARK(BM_StripComments)->Unit(benchmark::kMillisecond);
 
 void BM_SplitStatements(benchmark::State& state) {
-  for (auto _ : state)
-    benchmark::DoNotOptimize(split_statements(main_text()));
-  count_bytes(state, main_text());
+  bench_pass(state, main_text(), [](std::string_view t) { return split_statements(t); });
 }
 BENCHMARK(BM_SplitStatements)->Unit(benchmark::kMillisecond);
 
 void BM_ExtractQubitRegisters(benchmark::State& state) {
-  for (auto _ : state)
-    benchmark::DoNotOptimize(extract_qubit_registers(stripped()));
-  count_bytes(state, stripped());
+  bench_pass(state, stripped(), [](std::string_view t) { return extract_qubit_registers(t); });
 }
 BENCHMARK(BM_ExtractQubitRegisters)->Unit(benchmark::kMillisecond);
 
 void BM_ExtractBitRegisters(benchmark::State& state) {
-  for (auto _ : state)
-    benchmark::DoNotOptimize(extract_bit_registers(stripped()));
-  count_bytes(state, stripped());
+  bench_pass(state, stripped(), [](std::string_view t) { return extract_bit_registers(t); });
 }
 BENCHMARK(BM_ExtractBitRegisters)->Unit(benchmark::kMillisecond);
 
 // Every "q[...]" of the program is an indexed use, so this is the densest scan.
 void BM_ComputeNQubits(benchmark::State& state) {
-  for (auto _ : state)
-    benchmark::DoNotOptimize(compute_n_qubits_from_body(stripped(), "q"));
-  count_bytes(state, stripped());
+  bench_pass(state, stripped(),
+             [](std::string_view t) { return compute_n_qubits_from_body(t, "q"); });
 }
 BENCHMARK(BM_ComputeNQubits)->Unit(benchmark::kMillisecond);
 
 void BM_ExtractGateDefs(benchmark::State& state) {
-  for (auto _ : state)
-    benchmark::DoNotOptimize(extract_gate_defs(stripped()));
-  count_bytes(state, stripped());
+  bench_pass(state, stripped(), [](std::string_view t) { return extract_gate_defs(t); });
 }
 BENCHMARK(BM_ExtractGateDefs)->Unit(benchmark::kMillisecond);
 

@@ -41,8 +41,15 @@ std::size_t skip_spaces(std::string_view text, std::size_t pos) noexcept {
   return pos;
 }
 
-// trim() with the same inline ASCII treatment at both ends.
+constexpr bool is_visible_ascii(char c) noexcept {
+  return c > ' ' && c < '\x7f';
+}
+
+// trim() with the same inline ASCII treatment at both ends; most pieces need no trimming.
 std::string_view trim_fast(std::string_view text) noexcept {
+  if (!text.empty() && is_visible_ascii(text.front()) && is_visible_ascii(text.back())) {
+    return text;
+  }
   text.remove_prefix(skip_spaces(text, 0));
   while (!text.empty() && is_ascii_space(text.back()))
     text.remove_suffix(1);
