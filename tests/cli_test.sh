@@ -369,6 +369,18 @@ run import "$work/chain.qasm"
 assert "import: 100000 nested definitions" eval \
   '[[ $status -eq 0 ]] && stderr_empty || { [[ $status -eq 1 ]] && stdout_empty && stderr_line -g "*Error: *"; }'
 
+# Forty definitions, each calling the one before twice: a small program whose blocks,
+# written out at every use, would be 2^39 records. Refused at once, not after gigabytes.
+python3 -c "
+print('qubit[1] q;')
+print('gate g0 a { h a; }')
+for k in range(1, 40):
+    print(f'gate g{k} a {{ g{k - 1} a; g{k - 1} a; }}')
+print('g39 q[0];')" >"$work/doubling.qasm"
+expect_error "import: shared blocks too large for the JSON form" 1 \
+  "ValueError: Gate sequence too large for the JSON form: more than 2147483648 bytes" \
+  import "$work/doubling.qasm"
+
 # ---------------------------------------------------------------- convert
 bell_text="$header"$'\nqubit[2] q;\nbit[2] c;\n\nh q[0];\ncx q[0], q[1];\nmeasure q[0] -> c[0];\nmeasure q[1] -> c[1];\n'
 expect_output "convert: bell" "$bell_text" convert "$src/examples/bell.qasm"

@@ -4,6 +4,7 @@
 #include <cstdint>
 #include <limits>
 #include <optional>
+#include <unordered_map>
 #include <utility>
 #include <vector>
 
@@ -499,6 +500,15 @@ RegisterList SequenceReader::registers(const Json& value, std::string_view key) 
 
 enum class Shape { Measurement, Block, Generated, Ordinary };
 
+// No record takes fewer bytes of text than this; the shortest is a measurement:
+// {"id": "measure", "target": [], "classical_target": [], "name": null}
+constexpr std::size_t kShortestRecordBytes = 60;
+
+std::size_t saturating_add(std::size_t a, std::size_t b) {
+  return a > std::numeric_limits<std::size_t>::max() - b ? std::numeric_limits<std::size_t>::max()
+                                                         : a + b;
+}
+
 // The constructor shape the importer would have used for a record like `gate`.
 Shape shape_of(const QuantumGate& gate) {
   if (gate.id == "measure" && gate.classical_target()) return Shape::Measurement;
@@ -531,11 +541,23 @@ class SequenceWriter {
   void registers(const RegisterList& regs);
   void newline(int indent);
 
+  // Records in each distinct block, nested blocks expanded, keyed by the block's address.
+  using BlockCounts = std::unordered_map<const std::vector<QuantumGate>*, std::size_t>;
+  // Records the text would hold, every block expanded at every use; saturates.
+  std::size_t expanded_records(const std::vector<QuantumGate>& gates, BlockCounts& counts);
+  [[noreturn]] static void raise_too_large();
+
   std::string out_;
   int depth_ = 0;
 };
 
 std::string SequenceWriter::write(const GateSequence& gs) {
+  // Blocks shared many times over can stand for far more records than exist in memory;
+  // such a sequence is refused before any text is written.
+  BlockCounts counts;
+  if (expanded_records(gs.data(), counts) > kMaxWrittenBytes / kShortestRecordBytes) {
+    raise_too_large();
+  }
   out_ = "{\n  ";
   key("num_qubits");
   detail::append_int(out_, gs.num_qubits);
@@ -593,11 +615,7 @@ void SequenceWriter::gate_list(const std::vector<QuantumGate>& gates, int indent
 }
 
 void SequenceWriter::gate(const QuantumGate& g, int indent) {
-  if (out_.size() > kMaxWrittenBytes) {
-    detail::raise_value_error("Gate sequence too large for the JSON form: more than " +
-                              detail::int_text(static_cast<std::int64_t>(kMaxWrittenBytes)) +
-                              " bytes");
-  }
+  if (out_.size() > kMaxWrittenBytes) raise_too_large();
   const Shape shape = shape_of(g);
   out_ += '{';
   key("id");
@@ -803,6 +821,30 @@ void SequenceWriter::registers(const RegisterList& regs) {
     separator = ", ";
   }
   out_ += ']';
+}
+
+std::size_t SequenceWriter::expanded_records(const std::vector<QuantumGate>& gates,
+                                             BlockCounts& counts) {
+  std::size_t total = 0;
+  for (const QuantumGate& g : gates) {
+    std::size_t records = 1;
+    if (const GateBlock& block = g.block_gate_sequence()) {
+      auto [entry, is_new] = counts.try_emplace(block.get(), 0);
+      if (is_new) {
+        const detail::DepthGuard guard(depth_);
+        entry->second = expanded_records(*block, counts);
+      }
+      records = saturating_add(records, entry->second);
+    }
+    total = saturating_add(total, records);
+  }
+  return total;
+}
+
+void SequenceWriter::raise_too_large() {
+  detail::raise_value_error("Gate sequence too large for the JSON form: more than " +
+                            detail::int_text(static_cast<std::int64_t>(kMaxWrittenBytes)) +
+                            " bytes");
 }
 
 void SequenceWriter::newline(int indent) {

@@ -57,8 +57,9 @@ GateSequence read_gate_sequence_json(std::string_view text);
 // fixed, so equal sequences give equal text.
 //
 // Nested blocks are written out in full at every use. Blocks nested more than
-// detail::kMaxNestingDepth deep raise RecursionError, and text beyond kMaxWrittenBytes
-// (shared blocks can multiply the records without end) raises ValueError.
+// detail::kMaxNestingDepth deep raise RecursionError. Text beyond kMaxWrittenBytes raises
+// ValueError; shared blocks can multiply the records without end, so a sequence whose
+// expanded records cannot fit is refused before anything is written.
 std::string write_gate_sequence_json(const GateSequence& gs);
 
 // The most text write_gate_sequence_json writes: 2 GiB, twice what the largest circuits
