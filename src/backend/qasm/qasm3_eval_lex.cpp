@@ -36,9 +36,10 @@ constexpr bool is_name_byte(char c) noexcept {
   return is_name_start_byte(c) || is_ascii_digit(c);
 }
 
-// Letters whose compatibility form is not an identifier, so they are no identifier
-// characters either (the U+FC5E..U+FC63 range comes on top); the first three may still
-// continue a name, the last two neither start nor continue one.
+// Identifier characters by category that the host's identifier tables leave out: letters
+// that may continue a name but not start one, because their compatibility form cannot start
+// one; and characters (with U+FC5E..U+FC63) whose compatibility form is no identifier at
+// all, plus U+2E2F, a syntax character despite its letter category.
 constexpr std::array<char32_t, 4> kNoNameStartOnly{0x0E33, 0x0EB3, 0xFF9E, 0xFF9F};
 constexpr std::array<char32_t, 14> kNoNameChar{0x037A, 0x309B, 0x309C, 0xFDFA, 0xFDFB,
                                                0xFE70, 0xFE72, 0xFE74, 0xFE76, 0xFE78,
