@@ -4,6 +4,7 @@
 
 #include <algorithm>
 #include <array>
+#include <bit>
 #include <charconv>
 #include <cmath>
 #include <cstring>
@@ -528,9 +529,61 @@ void append_formatted(std::string& out, double value, int positional_limit, bool
   append_layout(out, split_scientific(buf.data(), result.ptr), positional_limit, force_fraction);
 }
 
+// The 15 significant digits of a value in [1e-4, 1e14), the magnitudes gate parameters
+// have, found with integers: the value is m * 2^-s exactly, so floor(value * 10^k) is
+// (m * 10^k) >> s, and the bits shifted out decide the rounding, ties to even as in
+// std::to_chars. Several times faster than the general conversion, which the other
+// magnitudes keep. Nothing for values outside the range.
+std::optional<DecimalDigits> g15_digits_of_common_magnitude(double value) {
+  if (!(value >= 1e-4 && value < 1e14)) return std::nullopt;
+  __extension__ using Wide = unsigned __int128;
+  constexpr std::array<std::uint64_t, 20> kPow10 = [] {
+    std::array<std::uint64_t, 20> p{};
+    p[0] = 1;
+    for (std::size_t i = 1; i < p.size(); ++i) p[i] = p[i - 1] * 10;
+    return p;
+  }();
+  constexpr std::uint64_t kLow = 100'000'000'000'000;     // 10^14
+  constexpr std::uint64_t kHigh = 1'000'000'000'000'000;  // 10^15
+  constexpr std::uint64_t kHidden = std::uint64_t{1} << 52U;
+
+  const auto bits = std::bit_cast<std::uint64_t>(value);
+  const auto biased = static_cast<int>(bits >> 52U);  // positive and normal in this range
+  const std::uint64_t mantissa = (bits & (kHidden - 1)) | kHidden;
+  const int shift = 1075 - biased;  // value = mantissa * 2^-shift, 6 <= shift <= 66
+  // floor(log10(2^(biased - 1023))): the decimal exponent of the value, or one less.
+  int exponent = ((biased - 1023) * 78913) >> 18;
+  for (;;) {
+    const Wide scaled = static_cast<Wide>(mantissa) * kPow10[static_cast<std::size_t>(14 - exponent)];
+    auto digits = static_cast<std::uint64_t>(scaled >> shift);
+    if (digits >= kHigh) {
+      ++exponent;
+      continue;
+    }
+    const Wide rest = scaled & ((Wide{1} << shift) - 1);
+    const Wide half = Wide{1} << (shift - 1);
+    if (rest > half || (rest == half && (digits & 1U) != 0)) ++digits;
+    if (digits == kHigh) {
+      digits = kLow;
+      ++exponent;
+    }
+    DecimalDigits d;
+    d.exponent = exponent;
+    const auto written = std::to_chars(d.digits.data(), d.digits.data() + d.digits.size(), digits);
+    d.count = static_cast<int>(written.ptr - d.digits.data());
+    while (d.count > 1 && d.digits[static_cast<std::size_t>(d.count - 1)] == '0') --d.count;
+    return d;
+  }
+}
+
 }  // namespace
 
 void append_g15(std::string& out, double value) {
+  if (const auto digits = g15_digits_of_common_magnitude(std::fabs(value))) {
+    if (std::signbit(value)) out += '-';
+    append_layout(out, *digits, 15, false);
+    return;
+  }
   append_formatted(out, value, 15, false, 14);
 }
 
