@@ -5,6 +5,7 @@
 #include <charconv>
 #include <cstddef>
 #include <cstdint>
+#include <cstring>
 #include <deque>
 #include <initializer_list>
 #include <optional>
@@ -87,7 +88,7 @@ class StatementLines {
   }
   void put(std::string_view piece) {
     if (text_.size() - len_ < piece.size()) grow(piece.size());
-    std::char_traits<char>::copy(text_.data() + len_, piece.data(), piece.size());
+    copy(text_.data() + len_, piece);
     len_ += piece.size();
   }
   void put_int(std::int64_t value) {
@@ -102,7 +103,7 @@ class StatementLines {
     constexpr std::size_t kMaxDigits = 20;  // UINT64_MAX
     if (text_.size() - len_ < prefix.size() + kMaxDigits + 1) grow(prefix.size() + kMaxDigits + 1);
     char* first = text_.data() + len_;
-    std::char_traits<char>::copy(first, prefix.data(), prefix.size());
+    copy(first, prefix);
     char* last =
         std::to_chars(first + prefix.size(), first + prefix.size() + kMaxDigits, offset).ptr;
     *last++ = ']';
@@ -133,6 +134,27 @@ class StatementLines {
 
  private:
   void grow(std::size_t needed);
+
+  // Pieces are mostly a few bytes long, where calling memcpy costs more than the copy:
+  // two fixed-size moves that may overlap cover any length up to 16.
+  static void copy(char* to, std::string_view piece) noexcept {
+    const char* from = piece.data();
+    const std::size_t n = piece.size();
+    if (n > 16) {
+      std::memcpy(to, from, n);
+    } else if (n >= 8) {
+      std::memcpy(to, from, 8);
+      std::memcpy(to + n - 8, from + n - 8, 8);
+    } else if (n >= 4) {
+      std::memcpy(to, from, 4);
+      std::memcpy(to + n - 4, from + n - 4, 4);
+    } else if (n >= 2) {
+      std::memcpy(to, from, 2);
+      std::memcpy(to + n - 2, from + n - 2, 2);
+    } else if (n == 1) {
+      *to = *from;
+    }
+  }
 
   std::string text_;  // written up to len_, the rest is room
   std::size_t len_ = 0;
