@@ -1,7 +1,6 @@
 // The parameter-expression evaluator: accepted values, every rejection and its walk order,
 // the non-ValueError kinds, nesting bounds and hostile bytes.
 #include <cmath>
-#include <limits>
 #include <numbers>
 #include <random>
 #include <string>
