@@ -14,6 +14,7 @@
 #include <bitset>
 #include <cmath>
 #include <limits>
+#include <memory>
 #include <utility>
 
 #include "corvane/backend/pygates/unitary.hpp"
@@ -78,6 +79,10 @@ std::vector<std::string_view> modifier_words(const std::vector<Modifier>& mods) 
 
 [[noreturn]] void raise_bit_index_too_large(std::string_view decimal) {
   raise_value_error("Bit index " + std::string(decimal) + " is too large");
+}
+
+[[noreturn]] void raise_identity_misnamed() {
+  raise_value_error("OpenQASM 3.0 identity gate is 'id', not 'i'.");
 }
 
 [[noreturn]] void raise_not_enough_operands(std::string_view op,
@@ -340,41 +345,44 @@ struct OpTraits {
   std::string_view internal_id;  // QASM3_TO_INT row, empty without one
 };
 
+using OpTraitsRow = std::pair<std::string_view, OpTraits>;
+
 // The traits of every name the tables know, sorted by name for a binary search: with
 // about forty short names that beats hashing the name of every statement.
+std::vector<OpTraitsRow> build_op_traits() {
+  std::vector<OpTraitsRow> rows;
+  const auto row = [&rows](std::string_view name) -> OpTraits& {
+    for (OpTraitsRow& r : rows) {
+      if (r.first == name) return r.second;
+    }
+    return rows.emplace_back(name, OpTraits{}).second;
+  };
+  // Earlier tables decide the arity, as the arity rules are tried in this order.
+  for (std::string_view name : SINGLE_QUBIT_OPS)
+    row(name).arity = 1;
+  for (std::string_view name : TWO_QUBIT_GATES) {
+    if (row(name).arity < 0) row(name).arity = 2;
+  }
+  for (const auto& [name, targets] : COMPACT_CONTROL_TARGET_ARITY) {
+    OpTraits& traits = row(name);
+    if (traits.arity < 0) traits.arity = targets;
+    traits.compact_targets = targets;
+  }
+  if (row("gphase").arity < 0) row("gphase").arity = 0;
+  for (std::string_view name : CTRL_THEN_TARG_GATES)
+    row(name).ctrl_then_targ = true;
+  for (const auto& [name, id] : QASM3_TO_INT)
+    row(name).internal_id = id;
+  std::sort(rows.begin(), rows.end(),
+            [](const OpTraitsRow& a, const OpTraitsRow& b) { return a.first < b.first; });
+  return rows;
+}
+
 const OpTraits* op_traits(std::string_view op) {
-  using Row = std::pair<std::string_view, OpTraits>;
-  static const std::vector<Row> table = [] {
-    std::vector<Row> rows;
-    const auto row = [&rows](std::string_view name) -> OpTraits& {
-      for (Row& r : rows) {
-        if (r.first == name) return r.second;
-      }
-      return rows.emplace_back(name, OpTraits{}).second;
-    };
-    // Earlier tables decide the arity, as the arity rules are tried in this order.
-    for (std::string_view name : SINGLE_QUBIT_OPS)
-      row(name).arity = 1;
-    for (std::string_view name : TWO_QUBIT_GATES) {
-      if (row(name).arity < 0) row(name).arity = 2;
-    }
-    for (const auto& [name, targets] : COMPACT_CONTROL_TARGET_ARITY) {
-      OpTraits& traits = row(name);
-      if (traits.arity < 0) traits.arity = targets;
-      traits.compact_targets = targets;
-    }
-    if (row("gphase").arity < 0) row("gphase").arity = 0;
-    for (std::string_view name : CTRL_THEN_TARG_GATES)
-      row(name).ctrl_then_targ = true;
-    for (const auto& [name, id] : QASM3_TO_INT)
-      row(name).internal_id = id;
-    std::sort(rows.begin(), rows.end(),
-              [](const Row& a, const Row& b) { return a.first < b.first; });
-    return rows;
-  }();
+  static const std::vector<OpTraitsRow> table = build_op_traits();
   const auto it =
       std::lower_bound(table.begin(), table.end(), op,
-                       [](const Row& r, std::string_view name) { return r.first < name; });
+                       [](const OpTraitsRow& r, std::string_view name) { return r.first < name; });
   return it != table.end() && it->first == op ? &it->second : nullptr;
 }
 
@@ -443,8 +451,10 @@ class Interpreter {
     if (st.empty() || is_skipped_statement(st)) return;
     if (const auto parts = match_measurement(st)) {
       measure(*parts);
-    } else {
-      gate_call(st);
+    } else if (const GateDef* def = gate_call(st)) {
+      // Finished here, once gate_call has returned: expanding a definition nests another
+      // interpretation, and each level of nesting then keeps only small frames.
+      add_defined_gate(*def);
     }
   }
 
@@ -453,7 +463,7 @@ class Interpreter {
   std::vector<MeasurePair> measure_map;
 
  private:
-  void measure(const MeasureParts& parts) {
+  [[gnu::noinline]] void measure(const MeasureParts& parts) {
     const IndexRange qubits = qubit_range(parts.qubits, qregs_, local_map_);
     const IndexRange bits = bit_range(parts.bits, bits_);
     if (qubits.count != bits.count) raise_size_mismatch(parts, qubits.count, bits.count);
@@ -495,11 +505,23 @@ class Interpreter {
     state_.measurement_records += count;
   }
 
-  void gate_call(std::string_view st) {
+  // What the record of a gate call is built from, once its operands are split.
+  // What the record of a gate call is built from, once its operands are split: the
+  // operand indices in indices_, the first ctrl_cnt of them the controls.
+  struct CallShape {
+    std::string_view op;
+    const OpTraits* traits = nullptr;
+    std::int64_t ctrl_cnt = 0;
+    IndexList states;  // one per control when there are controls, else empty
+  };
+
+  // Interprets a gate call up to its record; for a call of a defined gate, returns the
+  // definition and leaves the record to add_defined_gate.
+  const GateDef* gate_call(std::string_view st) {
     const ModifierPrefix prefix = parse_modifiers_prefix(st);
-    OpCall call = parse_op_and_args(prefix.rest);
+    const OpCall call = parse_op_and_args(prefix.rest);
     const std::string_view op = call.op;
-    if (op == "i") raise_value_error("OpenQASM 3.0 identity gate is 'id', not 'i'.");
+    if (op == "i") raise_identity_misnamed();
 
     indices_.clear();
     for (std::string_view operand : call.operands) {
@@ -509,33 +531,60 @@ class Interpreter {
     const OpTraits* traits = op_traits(op);
     const GateDef* def = find_def(op);
     const std::int64_t arity = arity_of(op, traits, call.params, def);
-    const std::int64_t ctrl_cnt = control_count(st, op, traits, arity, prefix.mods, call.operands);
-
-    IndexList controls(indices_.begin(), indices_.begin() + ctrl_cnt);
-    IndexList targets(indices_.begin() + ctrl_cnt, indices_.end());
-    IndexList states;
-    if (ctrl_cnt > 0) states = control_states(traits, prefix.mods, ctrl_cnt);
+    shape_.op = op;
+    shape_.traits = traits;
+    shape_.ctrl_cnt = control_count(st, op, traits, arity, prefix.mods, call.operands);
+    shape_.states =
+        shape_.ctrl_cnt > 0 ? control_states(traits, prefix.mods, shape_.ctrl_cnt) : IndexList{};
     for (std::int64_t index : indices_)
       max_idx = std::max(max_idx, index);
 
-    const std::string_view id =
-        traits != nullptr && !traits->internal_id.empty() ? traits->internal_id : op;
-    Parameter parameter = parameter_of(op, call.params);
-    std::optional<Matrix> matrix;
-    if (op == "unitary") {
-      matrix = decode_unitary_matrix(*call.params);
-      parameter = Parameter{};
-    }
+    // A defined gate uses neither the call's parameters (evaluated all the same) nor a
+    // unitary's matrix (whose size the arity has checked).
+    if (def == nullptr) add_ordinary_gate(call.params);
+    return def;
+  }
 
-    if (def != nullptr) {
-      out_.add(defined_gate_record(op, *def, std::move(targets), std::move(controls),
-                                   std::move(states)));
-      return;
+  [[gnu::noinline]] void add_ordinary_gate(const std::optional<std::vector<double>>& params) {
+    const std::string_view id = shape_.traits != nullptr && !shape_.traits->internal_id.empty()
+                                    ? shape_.traits->internal_id
+                                    : shape_.op;
+    QuantumGate gate = record(id);
+    if (shape_.op == "unitary") {
+      gate.set_matrix(decode_unitary_matrix(*params));  // the matrix replaces the parameter
+    } else {
+      gate.parameter = parameter_of(shape_.op, params);
     }
-    QuantumGate gate(std::string(id), std::move(targets), std::move(controls), std::move(states),
-                     std::move(parameter));
-    if (matrix) gate.set_matrix(std::move(matrix));
     out_.add(std::move(gate));
+  }
+
+  // On the path of nested expansions: keeps no record of its own on the stack.
+  [[gnu::noinline]] void add_defined_gate(const GateDef& def) {
+    if (const auto generated = generated_id(def)) {
+      add_generated_gate(*generated);
+    } else {
+      add_block(expand_def(shape_.op, gate_defs_, qreg_map_, bit_reg_map_, state_));
+    }
+  }
+
+  [[gnu::noinline]] void add_generated_gate(std::string_view id) {
+    QuantumGate gate = record(id);
+    gate.set_matrix(generated_matrix(id));
+    out_.add(std::move(gate));
+  }
+
+  [[gnu::noinline]] void add_block(GateBlock children) {
+    QuantumGate gate = record("block");
+    gate.set_block_gate_sequence(std::move(children));
+    gate.set_name(std::string(shape_.op));
+    out_.add(std::move(gate));
+  }
+
+  // A record with `id` and the current call's targets, controls and control states.
+  [[nodiscard]] QuantumGate record(std::string_view id) const {
+    const auto split = indices_.begin() + shape_.ctrl_cnt;
+    return {std::string(id), IndexList(split, indices_.end()), IndexList(indices_.begin(), split),
+            shape_.states};
   }
 
   [[nodiscard]] const GateDef* find_def(std::string_view op) const {
@@ -544,9 +593,8 @@ class Interpreter {
     return it == gate_defs_.end() ? nullptr : &it->second;
   }
 
-  // Which bytes begin a defined name: most statements call standard gates, whose
-  // names then need no hashing.
-  // Worked out once per import and definition map, not once per expansion.
+  // Which bytes begin a defined name: most statements call standard gates, whose names
+  // then need no hashing. Worked out once per import, not once per expansion.
   static const std::bitset<256>& initials_of(const GateDefMap& gate_defs, ExpansionState& state) {
     if (state.initials_for != &gate_defs) {
       state.defined_initials.reset();
@@ -558,9 +606,9 @@ class Interpreter {
     return state.defined_initials;
   }
 
-  static std::int64_t arity_of(std::string_view op, const OpTraits* traits,
-                               const std::optional<std::vector<double>>& params,
-                               const GateDef* def) {
+  [[gnu::noinline]] static std::int64_t arity_of(std::string_view op, const OpTraits* traits,
+                                                 const std::optional<std::vector<double>>& params,
+                                                 const GateDef* def) {
     if (traits != nullptr && traits->arity >= 0) return traits->arity;
     if (op == "unitary") return unitary_target_count(params);
     if (def != nullptr) return static_cast<std::int64_t>(def->args.size());
@@ -568,10 +616,9 @@ class Interpreter {
   }
 
   // Splits the operands into controls and targets; returns the control count.
-  static std::int64_t control_count(std::string_view st, std::string_view op,
-                                    const OpTraits* traits, std::int64_t arity,
-                                    const std::vector<Modifier>& mods,
-                                    const std::vector<std::string_view>& operands) {
+  [[gnu::noinline]] static std::int64_t control_count(
+      std::string_view st, std::string_view op, const OpTraits* traits, std::int64_t arity,
+      const std::vector<Modifier>& mods, const std::vector<std::string_view>& operands) {
     const auto n = static_cast<std::int64_t>(operands.size());
     const auto n_mods = static_cast<std::int64_t>(mods.size());
     if (traits != nullptr && traits->ctrl_then_targ) {
@@ -636,21 +683,6 @@ class Interpreter {
     return Parameter::list(std::move(items), /*as_tuple=*/true);
   }
 
-  QuantumGate defined_gate_record(std::string_view op, const GateDef& def, IndexList targets,
-                                  IndexList controls, IndexList states) {
-    if (const auto generated = generated_id(def)) {
-      QuantumGate gate(std::string(*generated), std::move(targets), std::move(controls),
-                       std::move(states));
-      gate.set_matrix(generated_matrix(*generated));
-      return gate;
-    }
-    GateBlock children = expand_def(op, gate_defs_, qreg_map_, bit_reg_map_, state_);
-    QuantumGate gate("block", std::move(targets), std::move(controls), std::move(states));
-    gate.set_block_gate_sequence(std::move(children));
-    gate.set_name(std::string(op));
-    return gate;
-  }
-
   // Recognition and the stored matrix depend only on the definition and the id, so
   // each is worked out once per import.
   std::optional<std::string_view> generated_id(const GateDef& def) {
@@ -675,6 +707,7 @@ class Interpreter {
   ExpansionState& state_;
   GateOutput out_;
   std::vector<std::int64_t> indices_;  // the operands of the current statement
+  CallShape shape_;                    // the current gate call
 };
 
 // The statements of the main text as 32-bit offset and length pairs: half the size of
@@ -898,15 +931,17 @@ GateBlock expand_def(std::string_view name, const GateDefMap& gate_defs,
   const int outer_deepest = std::exchange(state.deepest, state.depth);
   state.expanding.insert(key);
 
-  LocalArgMap local_map;
+  // The body's interpreter lives on the heap: this frame stays on the stack for every
+  // level of nesting below it.
+  auto local_map = std::make_unique<LocalArgMap>();
   for (std::size_t k = 0; k < gd.args.size(); ++k) {
-    local_map.insert_or_assign(std::string_view(gd.args[k]), static_cast<std::int64_t>(k));
+    local_map->insert_or_assign(std::string_view(gd.args[k]), static_cast<std::int64_t>(k));
   }
   std::vector<QuantumGate> children;
-  Interpreter body(gate_defs, qreg_map, &local_map, bit_reg_map, state,
-                   GateOutput{&children, nullptr});
+  const auto body = std::make_unique<Interpreter>(gate_defs, qreg_map, local_map.get(), bit_reg_map,
+                                                  state, GateOutput{&children, nullptr});
   for (const std::string& st : gd.body_stmts)
-    body.interpret(st);
+    body->interpret(st);
 
   state.expanding.erase(key);
   const int height = state.deepest - outer_depth;
