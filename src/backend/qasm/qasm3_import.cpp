@@ -329,6 +329,7 @@ std::optional<MeasureParts> match_measurement(std::string_view st) {
 
 // "^(OPENQASM|include|qubit|bit)\b": the header and declaration statements.
 bool is_skipped_statement(std::string_view st) noexcept {
+  if (st.empty() || (st[0] != 'O' && st[0] != 'i' && st[0] != 'q' && st[0] != 'b')) return false;
   for (std::string_view word : {"OPENQASM", "include", "qubit", "bit"}) {
     if (st.starts_with(word) && at_word_boundary(st, word.size())) return true;
   }
@@ -380,9 +381,15 @@ std::vector<OpTraitsRow> build_op_traits() {
 
 const OpTraits* op_traits(std::string_view op) {
   static const std::vector<OpTraitsRow> table = build_op_traits();
-  const auto it =
-      std::lower_bound(table.begin(), table.end(), op,
-                       [](const OpTraitsRow& r, std::string_view name) { return r.first < name; });
+  // Most names are one or two letters; comparing the first letter inline spares the
+  // search a call to compare whole names at almost every step.
+  const auto it = std::lower_bound(table.begin(), table.end(), op,
+                                   [](const OpTraitsRow& r, std::string_view name) {
+                                     const auto a = static_cast<unsigned char>(r.first[0]);
+                                     const auto b = static_cast<unsigned char>(name[0]);
+                                     if (a != b) return a < b;
+                                     return r.first < name;
+                                   });
   return it != table.end() && it->first == op ? &it->second : nullptr;
 }
 
