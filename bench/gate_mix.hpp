@@ -59,7 +59,7 @@ class GateMix {
   }
   std::uint64_t below(std::uint64_t n) noexcept { return random() % n; }
   template <std::size_t N>
-  std::string pick(const std::array<const char*, N>& names) noexcept {
+  std::string pick(const std::array<const char*, N>& names) {
     return names[below(N)];
   }
   std::int64_t qubit() noexcept {
