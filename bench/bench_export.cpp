@@ -1,7 +1,10 @@
 // Export throughput on the realistic gate mix of gate_mix.hpp.
 //
-//   cmake -S . -B build-rel -DCMAKE_BUILD_TYPE=Release && cmake --build build-rel --target
-//   bench_export build-rel/bench/bench_export
+// Counters: gates/s (records of the sequence per second) and MB/s of program text.
+//
+//   cmake -S . -B build-rel -DCMAKE_BUILD_TYPE=Release
+//   cmake --build build-rel -j2 --target bench_export
+//   build-rel/bench/bench_export
 #include <benchmark/benchmark.h>
 
 #include <cstdint>
