@@ -1,5 +1,7 @@
 #include "text.hpp"
 
+#include <pthread.h>
+
 #include <utf8proc.h>
 
 #include <algorithm>
@@ -39,8 +41,42 @@ void raise_recursion_error(std::string message) {
   throw RecursionError(std::move(message));
 }
 
+namespace {
+
+// The lowest usable address of the calling thread's stack, or 0 when it is unknown.
+std::uintptr_t stack_floor() noexcept {
+  thread_local const std::uintptr_t floor = [] {
+    std::uintptr_t low = 0;
+#if defined(__linux__)
+    pthread_attr_t attr;
+    if (pthread_getattr_np(pthread_self(), &attr) == 0) {
+      void* addr = nullptr;
+      std::size_t size = 0;
+      if (pthread_attr_getstack(&attr, &addr, &size) == 0) {
+        low = reinterpret_cast<std::uintptr_t>(addr);
+      }
+      pthread_attr_destroy(&attr);
+    }
+#endif
+    return low;
+  }();
+  return floor;
+}
+
+// Whether the stack below the caller is too short for another level of recursion.
+// Frames differ widely between builds (sanitizers multiply them) and threads may have
+// small stacks, so the level count alone cannot promise that the stack suffices.
+bool stack_nearly_exhausted() noexcept {
+  constexpr std::uintptr_t kReserve = std::uintptr_t{256} << 10U;
+  const std::uintptr_t floor = stack_floor();
+  const auto here = reinterpret_cast<std::uintptr_t>(__builtin_frame_address(0));
+  return floor != 0 && here > floor && here - floor < kReserve;
+}
+
+}  // namespace
+
 DepthGuard::DepthGuard(int& depth) : depth_(depth) {
-  if (++depth_ > kMaxNestingDepth) {
+  if (++depth_ > kMaxNestingDepth || stack_nearly_exhausted()) {
     --depth_;
     raise_recursion_error(std::string(kRecursionMessage));
   }
@@ -540,7 +576,8 @@ std::optional<DecimalDigits> g15_digits_of_common_magnitude(double value) {
   constexpr std::array<std::uint64_t, 20> kPow10 = [] {
     std::array<std::uint64_t, 20> p{};
     p[0] = 1;
-    for (std::size_t i = 1; i < p.size(); ++i) p[i] = p[i - 1] * 10;
+    for (std::size_t i = 1; i < p.size(); ++i)
+      p[i] = p[i - 1] * 10;
     return p;
   }();
   constexpr std::uint64_t kLow = 100'000'000'000'000;     // 10^14
@@ -554,7 +591,8 @@ std::optional<DecimalDigits> g15_digits_of_common_magnitude(double value) {
   // floor(log10(2^(biased - 1023))): the decimal exponent of the value, or one less.
   int exponent = ((biased - 1023) * 78913) >> 18;
   for (;;) {
-    const Wide scaled = static_cast<Wide>(mantissa) * kPow10[static_cast<std::size_t>(14 - exponent)];
+    const Wide scaled =
+        static_cast<Wide>(mantissa) * kPow10[static_cast<std::size_t>(14 - exponent)];
     auto digits = static_cast<std::uint64_t>(scaled >> shift);
     if (digits >= kHigh) {
       ++exponent;
@@ -571,7 +609,8 @@ std::optional<DecimalDigits> g15_digits_of_common_magnitude(double value) {
     d.exponent = exponent;
     const auto written = std::to_chars(d.digits.data(), d.digits.data() + d.digits.size(), digits);
     d.count = static_cast<int>(written.ptr - d.digits.data());
-    while (d.count > 1 && d.digits[static_cast<std::size_t>(d.count - 1)] == '0') --d.count;
+    while (d.count > 1 && d.digits[static_cast<std::size_t>(d.count - 1)] == '0')
+      --d.count;
     return d;
   }
 }

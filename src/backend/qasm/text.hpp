@@ -29,8 +29,9 @@ namespace corvane::qasm3::detail {
 inline constexpr int kMaxNestingDepth = 1000;
 inline constexpr std::string_view kRecursionMessage = "maximum recursion depth exceeded";
 
-// Counts one level of recursion for as long as it lives; past kMaxNestingDepth it
-// raises RecursionError instead of letting the stack run out.
+// Counts one level of recursion for as long as it lives; past kMaxNestingDepth, or when
+// the thread's stack is nearly used up, it raises RecursionError instead of letting the
+// stack run out.
 class DepthGuard {
  public:
   explicit DepthGuard(int& depth);
