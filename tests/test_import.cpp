@@ -199,7 +199,7 @@ TEST(UnitaryDecoding, DimensionsAndTargetCounts) {
       {std::vector<double>(72, 0.0), "6",
        "ValueError: unitary matrix dimension 6 must be a power of two"},
       {std::vector<double>(128, 0.0), "8", "3"},
-      {std::vector<double>(2 * 1024 * 1024, 0.0), "1024", "10"},
+      {std::vector<double>(std::size_t{2} * 1024 * 1024, 0.0), "1024", "10"},
   };
   for (const Row& row : rows) {
     const std::size_t n = row.params ? row.params->size() : 0;
@@ -723,7 +723,8 @@ TEST(Definitions, SharedExpansionKeepsDoublingChainsLinear) {
   std::string text = "qubit[1] q;\n";
   for (int k = 0; k < 60; ++k) {
     const std::string next = k + 1 < 60 ? "d" + std::to_string(k + 1) : std::string("h");
-    text += "gate d" + std::to_string(k) + " a { " + next + " a; " + next + " a; }\n";
+    text.append("gate d").append(std::to_string(k)).append(" a { ");
+    text.append(next).append(" a; ").append(next).append(" a; }\n");
   }
   text += "d0 q[0]; d1 q[0]; d30 q[0];";
   const auto start = std::chrono::steady_clock::now();
@@ -818,8 +819,9 @@ TEST(Driver, Failures) {
       {"qubit[4194305] q; bit[4194305] c; c = measure q;",
        "ValueError: Whole-register measurements would create more than 4194304 gate records"},
   };
-  for (const auto& [program, expected] : cases) {
-    EXPECT_EQ(outcome_of([&] { qasm3::qasm3_to_gate_sequence(program); }), expected) << program;
+  for (const auto& row : cases) {
+    EXPECT_EQ(outcome_of([&] { qasm3::qasm3_to_gate_sequence(row.first); }), row.second)
+        << row.first;
   }
   // Measurements of whole registers count together across the import.
   detail::ExpansionState state;
