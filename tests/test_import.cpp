@@ -73,6 +73,7 @@ std::string resolve(const OperandCase& c) {
         return std::to_string(r.first) + "+" + std::to_string(r.count);
       }
     }
+    return "unknown resolver";
   });
 }
 
