@@ -405,6 +405,10 @@ void StatementLines::grow(std::size_t needed) {
   text_.resize(len_ + std::max(needed, std::clamp(text_.size(), kMinRoom, kMaxRoom)));
 }
 
+void StatementLines::record_end() {
+  ends_.push_back(len_);
+}
+
 std::string StatementLines::take_text() && {
   text_.resize(len_);
   len_ = 0;

@@ -86,7 +86,8 @@ class StatementLines {
     if (len_ == text_.size()) grow(1);
     text_.data()[len_++] = c;
   }
-  void put(std::string_view piece) {
+  // Inlined, literal pieces become fixed-size moves.
+  [[gnu::always_inline]] void put(std::string_view piece) {
     if (text_.size() - len_ < piece.size()) grow(piece.size());
     copy(text_.data() + len_, piece);
     len_ += piece.size();
@@ -113,7 +114,7 @@ class StatementLines {
   void end_line() {
     put('\n');
     ++count_;
-    if (tracked_) ends_.push_back(len_);
+    if (tracked_) record_end();
   }
   // Room for `bytes` of text and `lines` line ends.
   void reserve(std::size_t bytes, std::size_t lines);
@@ -134,6 +135,7 @@ class StatementLines {
 
  private:
   void grow(std::size_t needed);
+  void record_end();
 
   // Pieces are mostly a few bytes long, where calling memcpy costs more than the copy:
   // two fixed-size moves that may overlap cover any length up to 16.
