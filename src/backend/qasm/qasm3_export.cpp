@@ -158,7 +158,7 @@ RegisterViews normalize_registers(const std::optional<RegisterList>& regs,
     // total < total_size <= 2^63 here, so both print exactly.
     std::string message = "Register declarations cover " + std::to_string(total) +
                           " indices, but " + std::to_string(total_size) + " are required";
-    raise_value_error(std::move(message));
+    raise_value_error(message);
   }
   return result;
 }

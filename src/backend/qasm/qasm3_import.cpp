@@ -55,7 +55,7 @@ std::vector<std::string_view> modifier_words(const std::vector<Modifier>& mods) 
   msg.append(kind).append(" register ").append(reg).append("[");
   append_int(msg, size);
   msg += "]";
-  raise_value_error(std::move(msg));
+  raise_value_error(msg);
 }
 
 [[noreturn]] void raise_scalar_register(std::string_view kind, std::string_view tok,
@@ -66,7 +66,7 @@ std::vector<std::string_view> modifier_words(const std::vector<Modifier>& mods) 
   msg.append(" refers to ").append(kind).append("[");
   append_int(msg, size);
   msg += "] register";
-  raise_value_error(std::move(msg));
+  raise_value_error(msg);
 }
 
 [[noreturn]] void raise_quoted(std::string_view prefix, std::string_view value,
@@ -74,7 +74,7 @@ std::vector<std::string_view> modifier_words(const std::vector<Modifier>& mods) 
   std::string msg(prefix);
   append_quoted(msg, value);
   msg.append(suffix);
-  raise_value_error(std::move(msg));
+  raise_value_error(msg);
 }
 
 [[noreturn]] void raise_bit_index_too_large(std::string_view decimal) {
@@ -499,7 +499,7 @@ class Interpreter {
     msg += " has ";
     append_int(msg, bits);
     msg += " bits";
-    raise_value_error(std::move(msg));
+    raise_value_error(msg);
   }
 
   void count_measurement_records(std::int64_t count) {
@@ -507,7 +507,7 @@ class Interpreter {
       std::string msg = "Whole-register measurements would create more than ";
       append_int(msg, kMaxMeasurementRecords);
       msg += " gate records";
-      raise_value_error(std::move(msg));
+      raise_value_error(msg);
     }
     state_.measurement_records += count;
   }
@@ -656,7 +656,7 @@ class Interpreter {
       msg += ": ctrl_cnt=";
       append_int(msg, ctrl_cnt);
       msg += ", mods=" + bracketed(modifier_words(mods));
-      raise_value_error(std::move(msg));
+      raise_value_error(msg);
     }
     return ctrl_cnt;
   }
@@ -773,7 +773,7 @@ std::int64_t total_size(const RegisterList& registers) {
       std::string msg = "Qubit registers declare more than ";
       append_int(msg, kInt64Max);
       msg += " qubits";
-      raise_value_error(std::move(msg));
+      raise_value_error(msg);
     }
   }
   return total;

@@ -16,29 +16,29 @@
 
 namespace corvane::qasm3::detail {
 
-void raise_value_error(std::string message) {
-  throw ValueError(std::move(message));
+void raise_value_error(const std::string& message) {
+  throw ValueError(message);
 }
-void raise_not_implemented(std::string message) {
-  throw NotImplementedError(std::move(message));
+void raise_not_implemented(const std::string& message) {
+  throw NotImplementedError(message);
 }
-void raise_runtime_error(std::string message) {
-  throw RuntimeError(std::move(message));
+void raise_runtime_error(const std::string& message) {
+  throw RuntimeError(message);
 }
-void raise_type_error(std::string message) {
-  throw TypeError(std::move(message));
+void raise_type_error(const std::string& message) {
+  throw TypeError(message);
 }
-void raise_syntax_error(std::string message) {
-  throw SyntaxError(std::move(message));
+void raise_syntax_error(const std::string& message) {
+  throw SyntaxError(message);
 }
-void raise_zero_division(std::string message) {
-  throw ZeroDivisionError(std::move(message));
+void raise_zero_division(const std::string& message) {
+  throw ZeroDivisionError(message);
 }
-void raise_overflow(std::string message) {
-  throw OverflowError(std::move(message));
+void raise_overflow(const std::string& message) {
+  throw OverflowError(message);
 }
-void raise_recursion_error(std::string message) {
-  throw RecursionError(std::move(message));
+void raise_recursion_error(const std::string& message) {
+  throw RecursionError(message);
 }
 
 namespace {
@@ -125,7 +125,7 @@ std::size_t ascii_run(std::string_view text, std::size_t pos) noexcept {
   message += reason;
   message += " at byte ";
   append_int(message, static_cast<std::int64_t>(offset));
-  raise_value_error(std::move(message));
+  raise_value_error(message);
 }
 
 // The length of the sequence a lead byte announces (0 when it announces none) and the

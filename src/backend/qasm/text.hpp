@@ -15,14 +15,14 @@ namespace corvane::qasm3::detail {
 
 // ------------------------------------------------------------------ errors
 // One helper per error kind, so messages are built at the call site and thrown here.
-[[noreturn]] void raise_value_error(std::string message);
-[[noreturn]] void raise_not_implemented(std::string message);
-[[noreturn]] void raise_runtime_error(std::string message);
-[[noreturn]] void raise_type_error(std::string message);
-[[noreturn]] void raise_syntax_error(std::string message);
-[[noreturn]] void raise_zero_division(std::string message);
-[[noreturn]] void raise_overflow(std::string message);
-[[noreturn]] void raise_recursion_error(std::string message);
+[[noreturn]] void raise_value_error(const std::string& message);
+[[noreturn]] void raise_not_implemented(const std::string& message);
+[[noreturn]] void raise_runtime_error(const std::string& message);
+[[noreturn]] void raise_type_error(const std::string& message);
+[[noreturn]] void raise_syntax_error(const std::string& message);
+[[noreturn]] void raise_zero_division(const std::string& message);
+[[noreturn]] void raise_overflow(const std::string& message);
+[[noreturn]] void raise_recursion_error(const std::string& message);
 
 // Deepest nesting of blocks, definition calls and the like that any recursive pass
 // follows; one level deeper fails with RecursionError(kRecursionMessage).

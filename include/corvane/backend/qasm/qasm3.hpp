@@ -19,10 +19,12 @@ class Error : public std::runtime_error {
   [[nodiscard]] virtual const char* kind() const noexcept = 0;
 };
 
-#define CORVANE_QASM3_ERROR_KIND(Name)                                       \
-  class Name : public Error {                                                \
-   public:                                                                   \
-    using Error::Error;                                                      \
+// The class name cannot be parenthesised.
+// NOLINTBEGIN(bugprone-macro-parentheses)
+#define CORVANE_QASM3_ERROR_KIND(Name)                                         \
+  class Name : public Error {                                                  \
+   public:                                                                     \
+    using Error::Error;                                                        \
     [[nodiscard]] const char* kind() const noexcept override { return #Name; } \
   };
 
@@ -43,6 +45,7 @@ CORVANE_QASM3_ERROR_KIND(OverflowError)
 // Nesting (blocks, definitions) deeper than the converter processes.
 CORVANE_QASM3_ERROR_KIND(RecursionError)
 
+// NOLINTEND(bugprone-macro-parentheses)
 #undef CORVANE_QASM3_ERROR_KIND
 
 // Serialises `gs` as one complete OpenQASM 3.0 program. `qreg_name`/`creg_name` name
