@@ -410,9 +410,11 @@ void advise_huge_pages(const void* block, std::size_t bytes) {
   constexpr std::uintptr_t kHugePage = std::uintptr_t{1} << 21;
   if (bytes < 2 * kHugePage) return;
   const auto start = reinterpret_cast<std::uintptr_t>(block);
-  const std::uintptr_t first = (start + kHugePage - 1) & ~(kHugePage - 1);
-  const std::uintptr_t last = (start + bytes) & ~(kHugePage - 1);
-  if (last > first) madvise(reinterpret_cast<void*>(first), last - first, MADV_HUGEPAGE);
+  const std::uintptr_t skip = ((start + kHugePage - 1) & ~(kHugePage - 1)) - start;
+  const std::uintptr_t end = ((start + bytes) & ~(kHugePage - 1)) - start;
+  // The block is writable memory that this call allocated; madvise only takes void*.
+  char* first = const_cast<char*>(static_cast<const char*>(block)) + skip;  // NOLINT
+  if (end > skip) madvise(first, end - skip, MADV_HUGEPAGE);
 #else
   (void)block;
   (void)bytes;
