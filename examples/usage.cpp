@@ -26,7 +26,8 @@ int main() {
     std::cout << "\nread back: " << back.num_qubits << " qubits\n";
     for (const QuantumGate& gate : back.data()) {
       std::cout << "  " << gate.id << " on";
-      for (const std::int64_t qubit : gate.target) std::cout << ' ' << qubit;
+      for (const std::int64_t qubit : gate.target)
+        std::cout << ' ' << qubit;
       std::cout << '\n';
     }
 

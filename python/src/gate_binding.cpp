@@ -311,10 +311,10 @@ void bind_quantum_gate(py::module_& m) {
       {Py_tp_doc, const_cast<char*>(kGateDoc)},  // NOLINT: CPython copies it
       {0, nullptr},
   }};
-  static PyType_Spec spec{"corvane.backend.gate.gatebase.QuantumGate",
-                          static_cast<int>(sizeof(GateObject)), 0,
-                          Py_TPFLAGS_DEFAULT | Py_TPFLAGS_BASETYPE, slots.data()};
-  PyObject* type = PyType_FromSpec(&spec);
+  static PyType_Spec type_shape{"corvane.backend.gate.gatebase.QuantumGate",
+                                static_cast<int>(sizeof(GateObject)), 0,
+                                Py_TPFLAGS_DEFAULT | Py_TPFLAGS_BASETYPE, slots.data()};
+  PyObject* type = PyType_FromSpec(&type_shape);
   if (type == nullptr) throw py::error_already_set();
   gate_type = reinterpret_cast<PyTypeObject*>(type);  // kept for the life of the process
   m.add_object("QuantumGate", py::reinterpret_borrow<py::object>(type));

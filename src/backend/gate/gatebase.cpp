@@ -14,7 +14,8 @@ Matrix::Matrix(std::size_t r, std::size_t c, std::vector<std::complex<double>> e
 
 IndexList::IndexList(std::initializer_list<std::int64_t> values) {
   reserve(values.size());
-  for (std::int64_t v : values) push_back(v);
+  for (std::int64_t v : values)
+    push_back(v);
 }
 
 IndexList::IndexList(const IndexList& other) {
@@ -59,7 +60,9 @@ IndexList& IndexList::operator=(IndexList&& other) noexcept {
   return *this;
 }
 
-IndexList::~IndexList() { release(); }
+IndexList::~IndexList() {
+  release();
+}
 
 void IndexList::release() noexcept {
   if (!is_inline()) delete[] heap_;
@@ -103,13 +106,20 @@ Parameter Parameter::list(std::vector<ParamScalar> items, bool as_tuple) {
 bool operator==(const Parameter& a, const Parameter& b) {
   if (a.kind() != b.kind()) return false;
   switch (a.kind()) {
-    case Parameter::Kind::Absent: return true;
-    case Parameter::Kind::Bool: return a.as_bool() == b.as_bool();
-    case Parameter::Kind::Integer: return a.as_integer() == b.as_integer();
-    case Parameter::Kind::Double: return a.as_double() == b.as_double();
-    case Parameter::Kind::Text: return a.as_text() == b.as_text();
-    case Parameter::Kind::List: return a.as_list() == b.as_list();
-    case Parameter::Kind::Array: return a.as_array() == b.as_array();
+    case Parameter::Kind::Absent:
+      return true;
+    case Parameter::Kind::Bool:
+      return a.as_bool() == b.as_bool();
+    case Parameter::Kind::Integer:
+      return a.as_integer() == b.as_integer();
+    case Parameter::Kind::Double:
+      return a.as_double() == b.as_double();
+    case Parameter::Kind::Text:
+      return a.as_text() == b.as_text();
+    case Parameter::Kind::List:
+      return a.as_list() == b.as_list();
+    case Parameter::Kind::Array:
+      return a.as_array() == b.as_array();
   }
   return false;
 }

@@ -42,7 +42,8 @@ class IndexList {
   IndexList(std::initializer_list<std::int64_t> values);
   template <class It>
   IndexList(It first, It last) {
-    for (; first != last; ++first) push_back(static_cast<std::int64_t>(*first));
+    for (; first != last; ++first)
+      push_back(static_cast<std::int64_t>(*first));
   }
   IndexList(const IndexList& other);
   IndexList(IndexList&& other) noexcept;
@@ -98,14 +99,14 @@ class Parameter {
   enum class Kind : std::uint8_t { Absent, Bool, Integer, Double, Text, List, Array };
 
   Parameter() noexcept = default;
-  Parameter(bool v) noexcept : value_(v) {}                    // NOLINT(google-explicit-constructor)
-  Parameter(std::int64_t v) noexcept : value_(v) {}            // NOLINT(google-explicit-constructor)
-  Parameter(int v) noexcept : value_(std::int64_t{v}) {}       // NOLINT(google-explicit-constructor)
-  Parameter(double v) noexcept : value_(v) {}                  // NOLINT(google-explicit-constructor)
-  Parameter(std::string v);                                    // NOLINT(google-explicit-constructor)
-  Parameter(const char* v) : Parameter(std::string(v)) {}      // NOLINT(google-explicit-constructor)
-  Parameter(ParamList v);                                      // NOLINT(google-explicit-constructor)
-  Parameter(Matrix v);                                         // NOLINT(google-explicit-constructor)
+  Parameter(bool v) noexcept : value_(v) {}                // NOLINT(google-explicit-constructor)
+  Parameter(std::int64_t v) noexcept : value_(v) {}        // NOLINT(google-explicit-constructor)
+  Parameter(int v) noexcept : value_(std::int64_t{v}) {}   // NOLINT(google-explicit-constructor)
+  Parameter(double v) noexcept : value_(v) {}              // NOLINT(google-explicit-constructor)
+  Parameter(std::string v);                                // NOLINT(google-explicit-constructor)
+  Parameter(const char* v) : Parameter(std::string(v)) {}  // NOLINT(google-explicit-constructor)
+  Parameter(ParamList v);                                  // NOLINT(google-explicit-constructor)
+  Parameter(Matrix v);                                     // NOLINT(google-explicit-constructor)
 
   // A list (or, with as_tuple, a tuple) of entries.
   static Parameter list(std::vector<ParamScalar> items, bool as_tuple = false);
