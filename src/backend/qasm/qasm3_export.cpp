@@ -1037,8 +1037,18 @@ class Emitter {
   void non_standard(const QuantumGate& g, const Controls& c, Indices targets) {
     const std::string gate_name = ctx_.new_name(g.id);
     ensure_gate_def(ctx_, gate_name, g.id);
+    modified_call(gate_name, g, c, targets);
+  }
+
+  // Modifiers, the name, the record's parameters when it has any, then the operands.
+  void modified_call(std::string_view name, const QuantumGate& g, const Controls& c,
+                     Indices targets) {
     mods(c);
-    out_.put(gate_name);
+    out_.put(name);
+    params_and_operands(g, c, targets);
+  }
+
+  void params_and_operands(const QuantumGate& g, const Controls& c, Indices targets) {
     optional_params(g);
     out_.put(' ');
     operands(c, targets);
@@ -1048,26 +1058,14 @@ class Emitter {
   void controlled_rotation(const QuantumGate& g, const GateClass& gc, const Controls& c,
                            Indices targets) {
     require_control_and_target(g, c, targets);
-    if (c.single_plain()) {
-      out_.put(gc.compact);
-    } else {
-      mods(c);
-      out_.put(gc.base);
-    }
-    optional_params(g);
-    out_.put(' ');
-    operands(c, targets);
-    end();
+    if (!c.single_plain()) return modified_call(gc.base, g, c, targets);
+    out_.put(gc.compact);
+    params_and_operands(g, c, targets);
   }
 
   void modifier(const QuantumGate& g, const GateClass& gc, const Controls& c, Indices targets) {
     require_control_and_target(g, c, targets);
-    mods(c);
-    out_.put(gc.base);
-    optional_params(g);
-    out_.put(' ');
-    operands(c, targets);
-    end();
+    modified_call(gc.base, g, c, targets);
   }
 
   // "cu" is a controlled-gate id without an uncontrolled base in the tables. With a
@@ -1086,12 +1084,7 @@ class Emitter {
       raise_not_implemented("QASM 3.0 export does not support gate id " + quoted(g.id) +
                             " with controls other than one control in state 1");
     }
-    mods(c);
-    out_.put(gc.base);
-    optional_params(g);
-    out_.put(' ');
-    operands(c, targets);
-    end();
+    modified_call(gc.base, g, c, targets);
   }
 
   void one_qubit(const QuantumGate& g, const GateClass& gc, const Controls& c, Indices targets) {
