@@ -12,65 +12,26 @@ Matrix::Matrix(std::size_t r, std::size_t c, std::vector<std::complex<double>> e
 
 // ---------------------------------------------------------------- IndexList
 
-IndexList::IndexList(std::initializer_list<std::int64_t> values) {
-  reserve(values.size());
-  for (std::int64_t v : values)
-    push_back(v);
-}
-
-IndexList::IndexList(const IndexList& other) {
-  reserve(other.size_);
-  std::copy(other.begin(), other.end(), data());
-  size_ = other.size_;
-}
-
-IndexList::IndexList(IndexList&& other) noexcept : size_(other.size_), capacity_(other.capacity_) {
-  if (other.is_inline()) {
-    std::copy(other.inline_, other.inline_ + other.size_, inline_);
-  } else {
-    heap_ = other.heap_;
-    other.capacity_ = kInline;
-  }
-  other.size_ = 0;
+void IndexList::copy_from(const IndexList& other) {
+  assign(other.data(), other.size_);
 }
 
 IndexList& IndexList::operator=(const IndexList& other) {
   if (this != &other) {
     size_ = 0;
-    reserve(other.size_);
-    std::copy(other.begin(), other.end(), data());
-    size_ = other.size_;
+    copy_from(other);
   }
   return *this;
 }
 
-IndexList& IndexList::operator=(IndexList&& other) noexcept {
-  if (this != &other) {
-    release();
-    size_ = other.size_;
-    capacity_ = other.capacity_;
-    if (other.is_inline()) {
-      std::copy(other.inline_, other.inline_ + other.size_, inline_);
-    } else {
-      heap_ = other.heap_;
-      other.capacity_ = kInline;
-    }
-    other.size_ = 0;
-  }
-  return *this;
+void IndexList::assign_to_heap(const std::int64_t* values, std::size_t count) {
+  reserve(count);
+  std::copy(values, values + count, data());
+  size_ = static_cast<std::uint32_t>(count);
 }
 
-IndexList::~IndexList() {
-  release();
-}
-
-void IndexList::release() noexcept {
-  if (!is_inline()) delete[] heap_;
-  capacity_ = kInline;
-}
-
-void IndexList::reserve(std::size_t n) {
-  if (n > capacity_) grow_to(n);
+void IndexList::free_heap() noexcept {
+  delete[] heap_;
 }
 
 void IndexList::grow_to(std::size_t n) {
@@ -82,11 +43,6 @@ void IndexList::grow_to(std::size_t n) {
   heap_ = fresh;
   capacity_ = static_cast<std::uint32_t>(n);
   size_ = kept;
-}
-
-void IndexList::push_back(std::int64_t v) {
-  if (size_ == capacity_) grow_to(std::size_t{capacity_} * 2);
-  data()[size_++] = v;
 }
 
 bool operator==(const IndexList& a, const IndexList& b) noexcept {
@@ -167,39 +123,29 @@ const std::optional<std::string> kNoName;
 const std::optional<Matrix> kNoMatrix;
 }  // namespace
 
-QuantumGate::QuantumGate(std::string gate_id, IndexList targets, IndexList controls,
-                         IndexList control_states, Parameter param)
-    : id(std::move(gate_id)),
-      target(std::move(targets)),
-      control(std::move(controls)),
-      control_state(std::move(control_states)),
-      parameter(std::move(param)) {}
-
 QuantumGate::QuantumGate(const QuantumGate& other)
     : id(other.id),
       target(other.target),
       control(other.control),
       control_state(other.control_state),
       parameter(other.parameter),
-      extra_(other.extra_ ? std::make_unique<Extra>(*other.extra_) : nullptr) {}
+      extra_(other.extra_ ? new Extra(*other.extra_) : nullptr) {}
 
-QuantumGate::QuantumGate() = default;
-QuantumGate::QuantumGate(QuantumGate&& other) noexcept = default;
-QuantumGate& QuantumGate::operator=(QuantumGate&& other) noexcept = default;
+void QuantumGate::ExtraDeleter::operator()(Extra* extra) const noexcept {
+  delete extra;  // NOLINT(cppcoreguidelines-owning-memory)
+}
 
 QuantumGate& QuantumGate::operator=(const QuantumGate& other) {
   if (this != &other) *this = QuantumGate(other);
   return *this;
 }
 
-QuantumGate::~QuantumGate() = default;
-
 GateBlock make_block(std::vector<QuantumGate> gates) {
   return std::make_shared<std::vector<QuantumGate>>(std::move(gates));
 }
 
 QuantumGate::Extra& QuantumGate::extra() {
-  if (!extra_) extra_ = std::make_unique<Extra>();
+  if (!extra_) extra_.reset(new Extra());  // NOLINT(cppcoreguidelines-owning-memory)
   return *extra_;
 }
 

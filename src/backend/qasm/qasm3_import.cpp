@@ -5,10 +5,6 @@
 
 #include <utf8proc.h>
 
-#if defined(__linux__)
-#include <sys/mman.h>
-#endif
-
 #include <algorithm>
 #include <bit>
 #include <bitset>
@@ -429,12 +425,12 @@ struct GateOutput {
   std::vector<QuantumGate>* gates = nullptr;
   GateSequence* sequence = nullptr;
 
-  void add(QuantumGate&& gate) const {
-    if (sequence != nullptr) {
-      sequence->add_gate(std::move(gate));
-    } else {
-      gates->push_back(std::move(gate));
-    }
+  // Constructs the next record in place and returns it for the attributes that the
+  // constructor does not take.
+  template <class... Args>
+  QuantumGate& add(Args&&... args) const {
+    if (sequence != nullptr) return sequence->emplace_gate(std::forward<Args>(args)...);
+    return gates->emplace_back(std::forward<Args>(args)...);
   }
 };
 
@@ -481,10 +477,9 @@ class Interpreter {
       max_idx = std::max(max_idx, q);
       max_cidx = std::max(max_cidx, c);
       measure_map.emplace_back(q, c);
-      QuantumGate gate("measure", IndexList{q});
+      QuantumGate& gate = out_.add("measure", IndexList{q});
       gate.set_classical_target(IndexList{c});
       gate.set_name("measure");
-      out_.add(std::move(gate));
     }
   }
 
@@ -525,8 +520,10 @@ class Interpreter {
   // Interprets a gate call up to its record; for a call of a defined gate, returns the
   // definition and leaves the record to add_defined_gate.
   const GateDef* gate_call(std::string_view st) {
-    const ModifierPrefix prefix = parse_modifiers_prefix(st);
-    const OpCall call = parse_op_and_args(prefix.rest);
+    parse_modifiers_prefix(st, prefix_);
+    parse_op_and_args(prefix_.rest, call_);
+    const ModifierPrefix& prefix = prefix_;
+    const OpCall& call = call_;
     const std::string_view op = call.op;
     if (op == "i") raise_identity_misnamed();
 
@@ -556,13 +553,13 @@ class Interpreter {
     const std::string_view id = shape_.traits != nullptr && !shape_.traits->internal_id.empty()
                                     ? shape_.traits->internal_id
                                     : shape_.op;
-    QuantumGate gate = record(id);
     if (shape_.op == "unitary") {
-      gate.set_matrix(decode_unitary_matrix(*params));  // the matrix replaces the parameter
+      // The matrix replaces the parameter.
+      std::optional<Matrix> matrix = decode_unitary_matrix(*params);
+      add_record(id).set_matrix(std::move(matrix));
     } else {
-      gate.parameter = parameter_of(shape_.op, params);
+      add_record(id, parameter_of(shape_.op, params));
     }
-    out_.add(std::move(gate));
   }
 
   // On the path of nested expansions: keeps no record of its own on the stack.
@@ -575,23 +572,22 @@ class Interpreter {
   }
 
   [[gnu::noinline]] void add_generated_gate(std::string_view id) {
-    QuantumGate gate = record(id);
-    gate.set_matrix(generated_matrix(id));
-    out_.add(std::move(gate));
+    std::optional<Matrix> matrix = generated_matrix(id);
+    add_record(id).set_matrix(std::move(matrix));
   }
 
   [[gnu::noinline]] void add_block(GateBlock children) {
-    QuantumGate gate = record("block");
+    QuantumGate& gate = add_record("block");
     gate.set_block_gate_sequence(std::move(children));
     gate.set_name(std::string(shape_.op));
-    out_.add(std::move(gate));
   }
 
-  // A record with `id` and the current call's targets, controls and control states.
-  [[nodiscard]] QuantumGate record(std::string_view id) const {
+  // Adds a record with `id`, the current call's targets, controls and control states,
+  // and `parameter`.
+  QuantumGate& add_record(std::string_view id, Parameter parameter = {}) {
     const auto split = indices_.begin() + shape_.ctrl_cnt;
-    return {std::string(id), IndexList(split, indices_.end()), IndexList(indices_.begin(), split),
-            shape_.states};
+    return out_.add(std::string(id), IndexList(split, indices_.end()),
+                    IndexList(indices_.begin(), split), shape_.states, std::move(parameter));
   }
 
   [[nodiscard]] const GateDef* find_def(std::string_view op) const {
@@ -714,6 +710,8 @@ class Interpreter {
   ExpansionState& state_;
   GateOutput out_;
   std::vector<std::int64_t> indices_;  // the operands of the current statement
+  ModifierPrefix prefix_;              // the current statement's parts, reused from one
+  OpCall call_;                        // statement to the next
   CallShape shape_;                    // the current gate call
 };
 
@@ -726,7 +724,7 @@ class StatementList {
       views_ = std::move(views);
       return;
     }
-    spans_.reserve(views.size());
+    reserve_for_filling(spans_, views.size());
     for (std::string_view v : views) {
       spans_.push_back({static_cast<std::uint32_t>(v.data() - text.data()),
                         static_cast<std::uint32_t>(v.size())});
@@ -750,21 +748,6 @@ class StatementList {
   std::vector<Span> spans_;
   std::vector<std::string_view> views_;
 };
-
-// Asks the kernel to back a large buffer that is about to be filled with huge pages:
-// one page fault per 2 MiB instead of one per 4 KiB, which for a million records is most
-// of the time spent outside the importer. Only a hint; nothing depends on it.
-void advise_huge_pages([[maybe_unused]] const void* buffer, [[maybe_unused]] std::size_t bytes) {
-#if defined(__linux__) && defined(MADV_HUGEPAGE)
-  constexpr std::uintptr_t kHugePage = std::uintptr_t{2} << 20U;
-  const auto begin = reinterpret_cast<std::uintptr_t>(buffer);
-  const std::uintptr_t first = (begin + kHugePage - 1) & ~(kHugePage - 1);
-  const std::uintptr_t last = (begin + bytes) & ~(kHugePage - 1);
-  if (last > first) {
-    madvise(reinterpret_cast<void*>(first), last - first, MADV_HUGEPAGE);  // NOLINT
-  }
-#endif
-}
 
 std::int64_t total_size(const RegisterList& registers) {
   std::int64_t total = 0;
@@ -965,7 +948,8 @@ namespace corvane::qasm3 {
 GateSequence qasm3_to_gate_sequence(std::string_view code) {
   using namespace detail;
   validate_utf8(code);
-  std::string text = strip_comments(code);
+  std::string stripped;
+  const std::string_view text = without_comments(code, stripped);
 
   Registers qregs = extract_qubit_registers(text);
   std::int64_t n_qubits = total_size(qregs.list);
@@ -977,7 +961,7 @@ GateSequence qasm3_to_gate_sequence(std::string_view code) {
   }
   Registers bregs = extract_bit_registers(text);
   const ExtractedDefs defs = extract_gate_defs(text);
-  std::string().swap(text);  // the definitions and the main text are copies of their own
+  std::string().swap(stripped);  // the definitions and the main text are copies of their own
 
   const StatementList stmts(defs.main_text, split_statements(defs.main_text));
 

@@ -22,6 +22,9 @@ namespace corvane::qasm3::detail {
 // ------------------------------------------------------------------ source preprocessing
 // Removes line comments, then block comments (an unterminated "/*" stays).
 std::string strip_comments(std::string_view code);
+// The same text, as a view of `code` itself when it holds no comment, otherwise of the
+// stripped copy placed in `storage`.
+std::string_view without_comments(std::string_view code, std::string& storage);
 // Statements at top-level semicolons, trimmed, empty ones dropped. The views point
 // into `body`. ValueError "Unbalanced parentheses" for a ')' without '('.
 std::vector<std::string_view> split_statements(std::string_view body);
@@ -75,6 +78,8 @@ struct ModifierPrefix {
   std::string_view rest;  // a view into the argument
 };
 ModifierPrefix parse_modifiers_prefix(std::string_view s);
+// The same into `out`, reusing its storage: the form for one statement after another.
+void parse_modifiers_prefix(std::string_view s, ModifierPrefix& out);
 
 struct OpCall {
   std::string_view op;                        // views into the argument
@@ -82,6 +87,8 @@ struct OpCall {
   std::vector<std::string_view> operands;
 };
 OpCall parse_op_and_args(std::string_view s);
+// The same into `call`, reusing its storage: the form for one statement after another.
+void parse_op_and_args(std::string_view s, OpCall& call);
 
 std::vector<std::string> parse_ident_list(std::string_view s);
 

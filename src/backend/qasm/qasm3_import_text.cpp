@@ -7,6 +7,7 @@
 // word boundaries) are read through the helpers of text.hpp. Each scanner was reasoned
 // out from the backtracking semantics of its pattern; the comments say where giving
 // characters back cannot change the outcome.
+#include <algorithm>
 #include <array>
 #include <cstring>
 #include <limits>
@@ -41,22 +42,6 @@ std::size_t skip_spaces(std::string_view text, std::size_t pos) noexcept {
   return pos;
 }
 
-constexpr bool is_visible_ascii(char c) noexcept {
-  return c > ' ' && c < '\x7f';
-}
-
-// trim() with the same inline ASCII treatment at both ends; most pieces need no trimming.
-std::string_view trim_fast(std::string_view text) noexcept {
-  if (!text.empty() && is_visible_ascii(text.front()) && is_visible_ascii(text.back())) {
-    return text;
-  }
-  text.remove_prefix(skip_spaces(text, 0));
-  while (!text.empty() && is_ascii_space(text.back()))
-    text.remove_suffix(1);
-  if (!text.empty() && is_non_ascii(text.back())) return trim_right(text);
-  return text;
-}
-
 bool char_at(std::string_view text, std::size_t pos, char c) noexcept {
   return pos < text.size() && text[pos] == c;
 }
@@ -80,10 +65,10 @@ void for_each_comma_piece(std::string_view text, Visit&& visit) {
   while (true) {
     const std::size_t comma = text.find(',', start);
     if (comma == npos) break;
-    visit(trim_fast(text.substr(start, comma - start)));
+    visit(trim(text.substr(start, comma - start)));
     start = comma + 1;
   }
-  visit(trim_fast(text.substr(start)));
+  visit(trim(text.substr(start)));
 }
 
 // ------------------------------------------------------------------ keywords
@@ -170,7 +155,7 @@ void remove_block_comments(std::string& text) {
 
 // ------------------------------------------------------------------ statements
 void push_statement(std::vector<std::string_view>& out, std::string_view raw) {
-  const std::string_view stmt = trim_fast(raw);
+  const std::string_view stmt = trim(raw);
   if (!stmt.empty()) out.push_back(stmt);
 }
 
@@ -346,27 +331,19 @@ std::size_t matching_paren(std::string_view text) noexcept {
   return npos;
 }
 
-// Room that parameter and operand lists get up front: one allocation covers nearly every
-// statement, where growing from empty would take several.
-constexpr std::size_t kUsualListLength = 4;
-
-std::vector<double> evaluate_params(std::string_view inside) {
-  std::vector<double> params;
-  if (inside.empty()) return params;
-  params.reserve(kUsualListLength);
+void evaluate_params(std::string_view inside, std::vector<double>& params) {
+  params.clear();
+  if (inside.empty()) return;
   for_each_comma_piece(inside,
                        [&](std::string_view piece) { params.push_back(eval_param(piece)); });
-  return params;
 }
 
-std::vector<std::string_view> split_operands(std::string_view rest) {
-  std::vector<std::string_view> operands;
-  if (rest.empty()) return operands;
-  operands.reserve(kUsualListLength);
+void split_operands(std::string_view rest, std::vector<std::string_view>& operands) {
+  operands.clear();
+  if (rest.empty()) return;
   for_each_comma_piece(rest, [&](std::string_view piece) {
     if (!piece.empty()) operands.push_back(piece);
   });
-  return operands;
 }
 
 // ------------------------------------------------------------------ gate definitions
@@ -459,14 +436,30 @@ std::vector<std::string> to_strings(const std::vector<std::string_view>& views) 
 
 std::string strip_comments(std::string_view code) {
   std::string out;
-  out.reserve(code.size());
+  reserve_for_filling(out, code.size());
   append_without_line_comments(out, code);
   remove_block_comments(out);
   return out;
 }
 
+std::string_view without_comments(std::string_view code, std::string& storage) {
+  // Both comment forms open with '/' followed by '/' or '*'; text without such a pair
+  // comes out of strip_comments unchanged, so it need not be copied.
+  for (std::size_t slash = code.find('/'); slash != npos; slash = code.find('/', slash + 1)) {
+    if (slash + 1 < code.size() && (code[slash + 1] == '/' || code[slash + 1] == '*')) {
+      storage = strip_comments(code);
+      return storage;
+    }
+  }
+  return code;
+}
+
 std::vector<std::string_view> split_statements(std::string_view body) {
   std::vector<std::string_view> statements;
+  // Every statement but the last ends at a ';': reserving that many up front fills the
+  // list in one pass over memory that is touched once.
+  reserve_for_filling(statements,
+                      static_cast<std::size_t>(std::count(body.begin(), body.end(), ';')) + 1);
   std::int64_t depth = 0;
   std::size_t start = 0;
   for (std::size_t i = 0; i < body.size(); ++i) {
@@ -544,32 +537,44 @@ std::string_view modifier_word(Modifier m) noexcept {
 // each round only needs the word, optional whitespace, '@' and the whitespace after it.
 ModifierPrefix parse_modifiers_prefix(std::string_view s) {
   ModifierPrefix result;
-  std::string_view rest = trim_fast(s);
-  while (const auto word = leading_modifier_word(rest)) {
-    const std::size_t at = skip_spaces(rest, word->second);
-    if (!char_at(rest, at, '@')) break;
-    result.mods.push_back(word->first);
-    rest = rest.substr(skip_spaces(rest, at + 1));
-  }
-  result.rest = rest;
+  parse_modifiers_prefix(s, result);
   return result;
 }
 
+void parse_modifiers_prefix(std::string_view s, ModifierPrefix& out) {
+  out.mods.clear();
+  std::string_view rest = trim(s);
+  while (const auto word = leading_modifier_word(rest)) {
+    const std::size_t at = skip_spaces(rest, word->second);
+    if (!char_at(rest, at, '@')) break;
+    out.mods.push_back(word->first);
+    rest = rest.substr(skip_spaces(rest, at + 1));
+  }
+  out.rest = rest;
+}
+
 OpCall parse_op_and_args(std::string_view s) {
-  const std::string_view stmt = trim_fast(s);
+  OpCall call;
+  parse_op_and_args(s, call);
+  return call;
+}
+
+void parse_op_and_args(std::string_view s, OpCall& call) {
+  const std::string_view stmt = trim(s);
   const std::size_t op_len = identifier_length(stmt, 0);
   if (op_len == 0) raise_value_error("Cannot parse op name from: " + quoted(stmt));
-  OpCall call;
   call.op = stmt.substr(0, op_len);
   std::string_view rest = stmt.substr(skip_spaces(stmt, op_len));
   if (rest.starts_with('(')) {
     const std::size_t close = matching_paren(rest);
     if (close == npos) raise_value_error("Unclosed parameter list in: " + quoted(stmt));
-    call.params = evaluate_params(trim_fast(rest.substr(1, close - 1)));
-    rest = trim_fast(rest.substr(close + 1));
+    if (!call.params) call.params.emplace();
+    evaluate_params(trim(rest.substr(1, close - 1)), *call.params);
+    rest = trim(rest.substr(close + 1));
+  } else {
+    call.params.reset();
   }
-  call.operands = split_operands(rest);
-  return call;
+  split_operands(rest, call.operands);
 }
 
 std::vector<std::string> parse_ident_list(std::string_view s) {
@@ -586,6 +591,7 @@ std::vector<std::string> parse_ident_list(std::string_view s) {
 
 ExtractedDefs extract_gate_defs(std::string_view code) {
   ExtractedDefs result;
+  reserve_for_filling(result.main_text, code.size());
   BraceFinder braces(code);
   std::size_t scan = 0;
   std::size_t kept_from = 0;  // start of the main text not yet copied

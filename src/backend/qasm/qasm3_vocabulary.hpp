@@ -16,28 +16,67 @@ using NamePair = std::pair<std::string_view, std::string_view>;
 
 // Internal gate id -> OpenQASM 3.0 name.
 inline constexpr std::array<NamePair, 21> INT_TO_QASM3{{
-    {"s_dag", "sdg"},     {"t_dag", "tdg"},         {"p", "p"},
-    {"gp", "gphase"},     {"u", "U"},               {"i", "id"},
-    {"cnot", "cx"},       {"block", "block"},       {"global_phase", "gphase"},
-    {"phase_gate", "p"},  {"-z", "-z"},             {"sqrtx", "sx"},
-    {"sqrtx_dag", "sqrtx_dag"}, {"sqrty", "sqrty"}, {"sqrty_dag", "sqrty_dag"},
-    {"crx", "rx"},        {"cry", "ry"},            {"crz", "rz"},
-    {"mcrx", "rx"},       {"mcry", "ry"},           {"mcrz", "rz"},
+    {"s_dag", "sdg"},
+    {"t_dag", "tdg"},
+    {"p", "p"},
+    {"gp", "gphase"},
+    {"u", "U"},
+    {"i", "id"},
+    {"cnot", "cx"},
+    {"block", "block"},
+    {"global_phase", "gphase"},
+    {"phase_gate", "p"},
+    {"-z", "-z"},
+    {"sqrtx", "sx"},
+    {"sqrtx_dag", "sqrtx_dag"},
+    {"sqrty", "sqrty"},
+    {"sqrty_dag", "sqrty_dag"},
+    {"crx", "rx"},
+    {"cry", "ry"},
+    {"crz", "rz"},
+    {"mcrx", "rx"},
+    {"mcry", "ry"},
+    {"mcrz", "rz"},
 }};
 
 // OpenQASM 3.0 name -> internal gate id: the inverse of INT_TO_QASM3 with the
 // importer's own rows merged over it.
 inline constexpr std::array<NamePair, 35> QASM3_TO_INT{{
-    {"sdg", "s_dag"},   {"tdg", "t_dag"},       {"p", "p"},         {"gphase", "gp"},
-    {"U", "u"},         {"id", "i"},            {"cx", "cx"},       {"block", "block"},
-    {"-z", "-z"},       {"sx", "sqrtx"},        {"sqrtx_dag", "sqrtx_dag"},
-    {"sqrty", "sqrty"}, {"sqrty_dag", "sqrty_dag"},
-    {"rx", "rx"},       {"ry", "ry"},           {"rz", "rz"},       {"x", "x"},
-    {"y", "y"},         {"z", "z"},             {"h", "h"},         {"s", "s"},
-    {"swap", "swap"},   {"phase", "p"},         {"t", "t"},         {"cy", "cy"},
-    {"cz", "cz"},       {"cnot", "cx"},         {"ch", "ch"},       {"cp", "cp"},
-    {"crx", "crx"},     {"cry", "cry"},         {"crz", "crz"},     {"ccx", "mcx"},
-    {"cswap", "swap"},  {"cu", "u"},
+    {"sdg", "s_dag"},
+    {"tdg", "t_dag"},
+    {"p", "p"},
+    {"gphase", "gp"},
+    {"U", "u"},
+    {"id", "i"},
+    {"cx", "cx"},
+    {"block", "block"},
+    {"-z", "-z"},
+    {"sx", "sqrtx"},
+    {"sqrtx_dag", "sqrtx_dag"},
+    {"sqrty", "sqrty"},
+    {"sqrty_dag", "sqrty_dag"},
+    {"rx", "rx"},
+    {"ry", "ry"},
+    {"rz", "rz"},
+    {"x", "x"},
+    {"y", "y"},
+    {"z", "z"},
+    {"h", "h"},
+    {"s", "s"},
+    {"swap", "swap"},
+    {"phase", "p"},
+    {"t", "t"},
+    {"cy", "cy"},
+    {"cz", "cz"},
+    {"cnot", "cx"},
+    {"ch", "ch"},
+    {"cp", "cp"},
+    {"crx", "crx"},
+    {"cry", "cry"},
+    {"crz", "crz"},
+    {"ccx", "mcx"},
+    {"cswap", "swap"},
+    {"cu", "u"},
 }};
 
 // OpenQASM names of one-qubit operations.
@@ -60,12 +99,22 @@ inline constexpr std::array<std::pair<std::string_view, int>, 2> COMPACT_CONTROL
 
 // Singly-controlled internal id -> its uncontrolled base gate.
 inline constexpr std::array<NamePair, 5> CTRL_GATE_BASE{{
-    {"cx", "x"}, {"cy", "y"}, {"cz", "z"}, {"ch", "h"}, {"cnot", "x"},
+    {"cx", "x"},
+    {"cy", "y"},
+    {"cz", "z"},
+    {"ch", "h"},
+    {"cnot", "x"},
 }};
 
 // Internal id written as a base gate under ctrl modifiers -> that base gate's name.
 inline constexpr std::array<NamePair, 7> MODIFIER_BASE_GATES{{
-    {"mcx", "x"}, {"mcy", "y"}, {"mcz", "z"}, {"mch", "h"}, {"cs", "s"}, {"mcp", "p"}, {"cp", "p"},
+    {"mcx", "x"},
+    {"mcy", "y"},
+    {"mcz", "z"},
+    {"mch", "h"},
+    {"cs", "s"},
+    {"mcp", "p"},
+    {"cp", "p"},
 }};
 
 // Controlled rotation or phase id -> compact name of its singly-controlled form.

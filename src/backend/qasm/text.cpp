@@ -1,6 +1,7 @@
 #include "text.hpp"
 
 #include <pthread.h>
+#include <sys/mman.h>
 
 #include <utf8proc.h>
 
@@ -80,6 +81,21 @@ DepthGuard::DepthGuard(int& depth) : depth_(depth) {
     --depth_;
     raise_recursion_error(std::string(kRecursionMessage));
   }
+}
+
+// ------------------------------------------------------------------ large buffers
+
+void advise_huge_pages([[maybe_unused]] const void* buffer,
+                       [[maybe_unused]] std::size_t bytes) noexcept {
+#if defined(__linux__) && defined(MADV_HUGEPAGE)
+  constexpr std::uintptr_t kHugePage = std::uintptr_t{2} << 20U;
+  const auto begin = reinterpret_cast<std::uintptr_t>(buffer);
+  const std::uintptr_t first = (begin + kHugePage - 1) & ~(kHugePage - 1);
+  const std::uintptr_t last = (begin + bytes) & ~(kHugePage - 1);
+  if (last > first) {
+    madvise(reinterpret_cast<void*>(first), last - first, MADV_HUGEPAGE);  // NOLINT
+  }
+#endif
 }
 
 // ------------------------------------------------------------------ UTF-8
@@ -383,8 +399,19 @@ std::string_view trim_right(std::string_view text) noexcept {
   return text.substr(0, end);
 }
 
-std::string_view trim(std::string_view text) noexcept {
-  return trim_right(trim_left(text));
+std::string_view trim_both_ends(std::string_view text) noexcept {
+  std::size_t begin = 0;
+  while (begin < text.size() && is_ascii_space(static_cast<unsigned char>(text[begin])))
+    ++begin;
+  std::size_t end = text.size();
+  while (end > begin && is_ascii_space(static_cast<unsigned char>(text[end - 1])))
+    --end;
+  text = text.substr(begin, end - begin);
+  // Only a non-ASCII character at either end can be more whitespace.
+  if (!text.empty() && (!is_ascii(text.front()) || !is_ascii(text.back()))) {
+    return trim_right(trim_left(text));
+  }
+  return text;
 }
 
 // ------------------------------------------------------------------ message values
@@ -794,7 +821,32 @@ bool scan_number(std::string_view text, CleanNumber& clean) {
 
 }  // namespace
 
+namespace {
+
+// "0.5", "-1.25e-3": a number in plain ASCII without underscores or surrounding space,
+// as nearly every program writes its numbers, read by std::from_chars alone. Nothing
+// for any other text, which then takes the full reading.
+std::optional<double> read_plain_float(std::string_view text) noexcept {
+  const bool negative = !text.empty() && text[0] == '-';
+  const std::string_view body = text.substr(negative || (!text.empty() && text[0] == '+'));
+  if (body.empty() || !(is_ascii_digit(static_cast<unsigned char>(body[0])) || body[0] == '.')) {
+    return std::nullopt;
+  }
+  for (const char c : body) {
+    const bool allowed = is_ascii_digit(static_cast<unsigned char>(c)) || c == '.' || c == 'e' ||
+                         c == 'E' || c == '+' || c == '-';
+    if (!allowed) return std::nullopt;
+  }
+  double value = 0.0;
+  const auto result = std::from_chars(body.data(), body.data() + body.size(), value);
+  if (result.ec != std::errc() || result.ptr != body.data() + body.size()) return std::nullopt;
+  return negative ? -value : value;
+}
+
+}  // namespace
+
 std::optional<double> read_float(std::string_view text) {
+  if (const auto plain = read_plain_float(text)) return plain;
   std::string_view body = strip_float_space(text);
   bool negative = false;
   if (!body.empty() && (body[0] == '+' || body[0] == '-')) {

@@ -4,10 +4,14 @@
 #include <complex>
 #include <cstddef>
 #include <cstdint>
+#include <cstring>
 #include <initializer_list>
+#include <iterator>
 #include <memory>
 #include <optional>
 #include <string>
+#include <type_traits>
+#include <utility>
 #include <variant>
 #include <vector>
 
@@ -39,20 +43,43 @@ class IndexList {
   using const_iterator = const std::int64_t*;
 
   IndexList() noexcept = default;
-  IndexList(std::initializer_list<std::int64_t> values);
+  IndexList(std::initializer_list<std::int64_t> values) { assign(values.begin(), values.size()); }
   template <class It>
   IndexList(It first, It last) {
-    for (; first != last; ++first)
-      push_back(static_cast<std::int64_t>(*first));
+    if constexpr (std::contiguous_iterator<It> &&
+                  std::is_same_v<std::iter_value_t<It>, std::int64_t>) {
+      assign(std::to_address(first), static_cast<std::size_t>(last - first));
+    } else {
+      for (; first != last; ++first)
+        push_back(static_cast<std::int64_t>(*first));
+    }
   }
-  IndexList(const IndexList& other);
-  IndexList(IndexList&& other) noexcept;
+  // Copies, moves and destruction of short lists (the common case) are inline.
+  IndexList(const IndexList& other) {
+    if (other.is_inline()) {
+      copy_inline_from(other);
+    } else {
+      copy_from(other);
+    }
+  }
+  IndexList(IndexList&& other) noexcept { take(other); }
   IndexList& operator=(const IndexList& other);
-  IndexList& operator=(IndexList&& other) noexcept;
-  ~IndexList();
+  IndexList& operator=(IndexList&& other) noexcept {
+    if (this != &other) {
+      release();
+      take(other);
+    }
+    return *this;
+  }
+  ~IndexList() { release(); }
 
-  void push_back(std::int64_t v);
-  void reserve(std::size_t n);
+  void push_back(std::int64_t v) {
+    if (size_ == capacity_) grow_to(std::size_t{capacity_} * 2);
+    data()[size_++] = v;
+  }
+  void reserve(std::size_t n) {
+    if (n > capacity_) grow_to(n);
+  }
   void clear() noexcept { size_ = 0; }
 
   [[nodiscard]] std::size_t size() const noexcept { return size_; }
@@ -70,7 +97,39 @@ class IndexList {
   static constexpr std::uint32_t kInline = 2;
   [[nodiscard]] bool is_inline() const noexcept { return capacity_ == kInline; }
   void grow_to(std::size_t n);
-  void release() noexcept;
+  void copy_from(const IndexList& other);
+  // Sets the elements of an empty list to values[0, count).
+  void assign(const std::int64_t* values, std::size_t count) {
+    if (!is_inline() || count > kInline) {
+      assign_to_heap(values, count);
+      return;
+    }
+    for (std::size_t i = 0; i < count; ++i)
+      inline_[i] = values[i];
+    size_ = static_cast<std::uint32_t>(count);
+  }
+  void assign_to_heap(const std::int64_t* values, std::size_t count);
+  void copy_inline_from(const IndexList& other) noexcept {
+    std::memcpy(inline_, other.inline_, sizeof inline_);  // whatever the size, in one move
+    size_ = other.size_;
+  }
+  // Takes over `other`'s elements and leaves it empty.
+  void take(IndexList& other) noexcept {
+    if (other.is_inline()) {
+      copy_inline_from(other);
+    } else {
+      heap_ = other.heap_;
+      size_ = other.size_;
+      capacity_ = other.capacity_;
+      other.capacity_ = kInline;
+    }
+    other.size_ = 0;
+  }
+  void release() noexcept {
+    if (!is_inline()) free_heap();
+    capacity_ = kInline;
+  }
+  void free_heap() noexcept;
 
   union {
     std::int64_t inline_[kInline];
@@ -148,14 +207,20 @@ class QuantumGate {
   IndexList control_state;
   Parameter parameter;
 
-  QuantumGate();
+  QuantumGate() = default;
   QuantumGate(std::string gate_id, IndexList targets, IndexList controls = {},
-              IndexList control_states = {}, Parameter param = {});
+              IndexList control_states = {}, Parameter param = {})
+      : id(std::move(gate_id)),
+        target(std::move(targets)),
+        control(std::move(controls)),
+        control_state(std::move(control_states)),
+        parameter(std::move(param)) {}
   QuantumGate(const QuantumGate& other);
-  QuantumGate(QuantumGate&& other) noexcept;
+  // Moves and destruction are inline: sequences of millions of records do them in bulk.
+  QuantumGate(QuantumGate&& other) noexcept = default;
   QuantumGate& operator=(const QuantumGate& other);
-  QuantumGate& operator=(QuantumGate&& other) noexcept;
-  ~QuantumGate();
+  QuantumGate& operator=(QuantumGate&& other) noexcept = default;
+  ~QuantumGate() = default;
 
   // Classical bits written by a measurement; absent for other gates.
   [[nodiscard]] const std::optional<IndexList>& classical_target() const noexcept;
@@ -182,8 +247,12 @@ class QuantumGate {
 
  private:
   struct Extra;
+  // Defined where Extra is, so that records can be moved and destroyed inline.
+  struct ExtraDeleter {
+    void operator()(Extra* extra) const noexcept;
+  };
   Extra& extra();
-  std::unique_ptr<Extra> extra_;
+  std::unique_ptr<Extra, ExtraDeleter> extra_;
 };
 
 }  // namespace corvane

@@ -28,6 +28,11 @@ class GateSequence {
   explicit GateSequence(std::int64_t qubit_count);
 
   void add_gate(QuantumGate gate) { gates_.push_back(std::move(gate)); }
+  // Constructs a record in place at the end, from QuantumGate's constructor arguments.
+  template <class... Args>
+  QuantumGate& emplace_gate(Args&&... args) {
+    return gates_.emplace_back(std::forward<Args>(args)...);
+  }
   void reserve(std::size_t n) { gates_.reserve(n); }
   // The records in circuit order; the same list on every call.
   [[nodiscard]] const std::vector<QuantumGate>& data() const noexcept { return gates_; }
