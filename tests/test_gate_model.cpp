@@ -21,6 +21,8 @@ using corvane::IndexList;
 using corvane::Matrix;
 using corvane::Parameter;
 using corvane::ParamList;
+using corvane::ParamListView;
+using corvane::ParamScalar;
 using corvane::QuantumGate;
 using Complex = std::complex<double>;
 constexpr double kPi = std::numbers::pi;
@@ -323,16 +325,39 @@ TEST(Parameter, KeepsEveryKindApart) {
 
   const Parameter list = Parameter::list({1.0, std::int64_t{2}, true, std::string("a")});
   const Parameter tuple = Parameter::list({1.0, std::int64_t{2}, true, std::string("a")}, true);
-  EXPECT_FALSE(list.as_list().is_tuple);
-  EXPECT_TRUE(tuple.as_list().is_tuple);
+  EXPECT_FALSE(list.as_list().is_tuple());
+  EXPECT_TRUE(tuple.as_list().is_tuple());
   EXPECT_NE(list, tuple);
-  EXPECT_EQ(list, Parameter(ParamList{list.as_list().items, false}));
+  const ParamListView entries = list.as_list();
+  EXPECT_EQ(list, Parameter(ParamList{{entries.begin(), entries.end()}, false}));
   EXPECT_NE(Parameter::list({true}), Parameter::list({std::int64_t{1}}));
 
   const Parameter copy = list;  // NOLINT(performance-unnecessary-copy-initialization): shares
-  EXPECT_EQ(&copy.as_list(), &list.as_list());
+  EXPECT_EQ(copy.as_list().begin(), list.as_list().begin());
   EXPECT_EQ(Parameter("text").as_text(), "text");
   EXPECT_EQ(Parameter(identity(2)).as_array(), identity(2));
+}
+
+// A tuple of one floating-point number is kept in place; it must still look and compare
+// like every other list.
+TEST(Parameter, OneNumberTupleIsAListLikeAnyOther) {
+  const Parameter one = Parameter::list({0.5}, true);
+  EXPECT_EQ(one.kind(), Parameter::Kind::List);
+  const ParamListView view = one.as_list();
+  ASSERT_EQ(view.size(), 1u);
+  EXPECT_TRUE(view.is_tuple());
+  EXPECT_EQ(view[0], ParamScalar(0.5));
+  EXPECT_EQ(std::distance(view.begin(), view.end()), 1);
+
+  const Parameter copy = one;  // NOLINT(performance-unnecessary-copy-initialization)
+  EXPECT_EQ(copy, one);
+  EXPECT_EQ(one, Parameter(ParamList{{0.5}, true}));
+  EXPECT_NE(one, Parameter::list({0.5}));                    // a list, not a tuple
+  EXPECT_NE(one, Parameter::list({0.25}, true));             // another number
+  EXPECT_NE(one, Parameter::list({std::int64_t{1}}, true));  // an integer stays on the heap
+  EXPECT_NE(one, Parameter::list({0.5, 0.5}, true));
+  EXPECT_NE(one, Parameter(0.5));
+  EXPECT_EQ(Parameter::list({std::int64_t{1}}, true).as_list()[0], ParamScalar(std::int64_t{1}));
 }
 
 // ------------------------------------------------------------------ QuantumGate

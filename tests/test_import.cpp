@@ -317,16 +317,16 @@ std::string list_text(const IndexList& list) {
 std::string param_text(const Parameter& p) {
   if (p.is_absent()) return "-";
   if (p.kind() != Parameter::Kind::List) return "?";
-  std::string out = p.as_list().is_tuple ? "(" : "[";
+  std::string out = p.as_list().is_tuple() ? "(" : "[";
   bool first = true;
-  for (const auto& item : p.as_list().items) {
+  for (const auto& item : p.as_list()) {
     out += first ? "" : ",";
     first = false;
     char buf[32];
     std::snprintf(buf, sizeof buf, "%.17g", std::get<double>(item));
     out += buf;
   }
-  return out + (p.as_list().is_tuple ? ")" : "]");
+  return out + (p.as_list().is_tuple() ? ")" : "]");
 }
 
 std::string describe(const QuantumGate& g) {

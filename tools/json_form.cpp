@@ -765,7 +765,7 @@ void SequenceWriter::parameter(const Parameter& param) {
     case Parameter::Kind::List: {
       out_ += '[';
       const char* separator = "";
-      for (const ParamScalar& entry : param.as_list().items) {
+      for (const ParamScalar& entry : param.as_list()) {
         out_ += separator;
         scalar(entry);
         separator = ", ";

@@ -272,11 +272,11 @@ py::object parameter_object(const Parameter& param) {
     case Parameter::Kind::List:
       break;
   }
-  const ParamList& list = param.as_list();
-  py::list items(list.items.size());
-  for (std::size_t i = 0; i < list.items.size(); ++i)
-    items[i] = scalar_object(list.items[i]);
-  if (list.is_tuple) return py::tuple(items);
+  const ParamListView list = param.as_list();
+  py::list items(list.size());
+  for (std::size_t i = 0; i < list.size(); ++i)
+    items[i] = scalar_object(list[i]);
+  if (list.is_tuple()) return py::tuple(items);
   return items;
 }
 

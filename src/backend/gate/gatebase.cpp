@@ -52,7 +52,15 @@ bool operator==(const IndexList& a, const IndexList& b) noexcept {
 // ---------------------------------------------------------------- Parameter
 
 Parameter::Parameter(std::string v) : value_(std::make_shared<const std::string>(std::move(v))) {}
-Parameter::Parameter(ParamList v) : value_(std::make_shared<const ParamList>(std::move(v))) {}
+Parameter::Parameter(ParamList v) {
+  static_assert(std::is_same_v<std::variant_alternative_t<kOneNumberTuple, decltype(value_)>,
+                               OneNumberTuple>);
+  if (v.is_tuple && v.items.size() == 1 && std::holds_alternative<double>(v.items[0])) {
+    value_ = OneNumberTuple{std::get<double>(v.items[0])};
+  } else {
+    value_ = std::make_shared<const ParamList>(std::move(v));
+  }
+}
 Parameter::Parameter(Matrix v) : value_(std::make_shared<const Matrix>(std::move(v))) {}
 
 Parameter Parameter::list(std::vector<ParamScalar> items, bool as_tuple) {

@@ -33,7 +33,7 @@ std::string describe(const Parameter& parameter, std::size_t wanted) {
     case Parameter::Kind::Array:
       return "a numeric array";
     case Parameter::Kind::List: {
-      const std::size_t size = parameter.as_list().items.size();
+      const std::size_t size = parameter.as_list().size();
       return size == wanted ? "a list with a text entry" : "a list of " + entries_text(size);
     }
     default:
@@ -81,7 +81,7 @@ std::optional<double> number_of(const Parameter& parameter) {
 template <std::size_t Count>
 std::optional<std::array<double, Count>> list_angles(const Parameter& parameter) {
   if (parameter.kind() != Parameter::Kind::List) return std::nullopt;
-  const auto& items = parameter.as_list().items;
+  const ParamListView items = parameter.as_list();
   if (items.size() != Count) return std::nullopt;
   std::array<double, Count> angles{};
   for (std::size_t i = 0; i < Count; ++i) {

@@ -268,14 +268,14 @@ void append_scalar_repr(std::string& out, const ParamScalar& x) {
 }
 
 // A list or tuple as the host prints it: [a, b] or (a, b), a one-entry tuple as (a,).
-void append_list_repr(std::string& out, const ParamList& list) {
-  out += list.is_tuple ? '(' : '[';
-  for (std::size_t i = 0; i < list.items.size(); ++i) {
+void append_list_repr(std::string& out, const ParamListView& list) {
+  out += list.is_tuple() ? '(' : '[';
+  for (std::size_t i = 0; i < list.size(); ++i) {
     if (i > 0) out += ", ";
-    append_scalar_repr(out, list.items[i]);
+    append_scalar_repr(out, list[i]);
   }
-  if (list.is_tuple && list.items.size() == 1) out += ',';
-  out += list.is_tuple ? ')' : ']';
+  if (list.is_tuple() && list.size() == 1) out += ',';
+  out += list.is_tuple() ? ')' : ']';
 }
 
 void append_array_param(std::string& out, const Matrix& m) {
@@ -350,7 +350,7 @@ void append_params(std::string& out, const Parameter& params,
                    std::optional<std::int64_t> expected) {
   const Parameter::Kind kind = params.kind();
   const bool is_list = kind == Parameter::Kind::List;
-  if (kind == Parameter::Kind::Absent || (is_list && params.as_list().items.empty())) {
+  if (kind == Parameter::Kind::Absent || (is_list && params.as_list().empty())) {
     if (expected) raise_value_error("Missing parameters");
     return;
   }
@@ -363,7 +363,7 @@ void append_params(std::string& out, const Parameter& params,
     return;
   }
   if (is_list) {
-    const std::vector<ParamScalar>& items = params.as_list().items;
+    const ParamListView items = params.as_list();
     if (expected && std::cmp_not_equal(*expected, items.size())) {
       raise_value_error("Expected " + int_text(*expected) + " params, got " +
                         std::to_string(items.size()));

@@ -300,7 +300,7 @@ inline bool has_param(const QuantumGate& g) noexcept {
     case Parameter::Kind::Absent:
       return false;
     case Parameter::Kind::List:
-      return !g.parameter.as_list().items.empty();
+      return !g.parameter.as_list().empty();
     default:
       return true;
   }

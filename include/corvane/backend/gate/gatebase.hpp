@@ -1,6 +1,7 @@
 // The gate model: QuantumGate records, their parameters and matrices.
 #pragma once
 
+#include <algorithm>
 #include <complex>
 #include <cstddef>
 #include <cstdint>
@@ -150,6 +151,33 @@ struct ParamList {
   friend bool operator==(const ParamList&, const ParamList&) = default;
 };
 
+// Read access to the entries of a list parameter, wherever they are kept. A tuple of
+// one floating-point number (what an imported rotation carries) lives in the view
+// itself, so keep the view for as long as its entries are used.
+class ParamListView {
+ public:
+  explicit ParamListView(const ParamList& list) noexcept : list_(&list) {}
+  // The tuple (only,).
+  explicit ParamListView(double only) noexcept : only_(only) {}
+
+  [[nodiscard]] std::size_t size() const noexcept { return list_ ? list_->items.size() : 1; }
+  [[nodiscard]] bool empty() const noexcept { return size() == 0; }
+  [[nodiscard]] bool is_tuple() const noexcept { return list_ ? list_->is_tuple : true; }
+  [[nodiscard]] const ParamScalar* begin() const noexcept {
+    return list_ ? list_->items.data() : &only_;
+  }
+  [[nodiscard]] const ParamScalar* end() const noexcept { return begin() + size(); }
+  const ParamScalar& operator[](std::size_t i) const noexcept { return begin()[i]; }
+
+  friend bool operator==(const ParamListView& a, const ParamListView& b) {
+    return a.is_tuple() == b.is_tuple() && std::equal(a.begin(), a.end(), b.begin(), b.end());
+  }
+
+ private:
+  const ParamList* list_ = nullptr;
+  ParamScalar only_;
+};
+
 // The parameter of a gate. Every distinction the converter depends on is kept: absent
 // vs. an empty list, bool vs. integer vs. double vs. text, list vs. numeric array.
 // Heavy values are shared and immutable, so copies are cheap and records stay small.
@@ -170,13 +198,19 @@ class Parameter {
   // A list (or, with as_tuple, a tuple) of entries.
   static Parameter list(std::vector<ParamScalar> items, bool as_tuple = false);
 
-  [[nodiscard]] Kind kind() const noexcept { return static_cast<Kind>(value_.index()); }
+  [[nodiscard]] Kind kind() const noexcept {
+    const std::size_t index = value_.index();
+    return index == kOneNumberTuple ? Kind::List : static_cast<Kind>(index);
+  }
   [[nodiscard]] bool is_absent() const noexcept { return kind() == Kind::Absent; }
   [[nodiscard]] bool as_bool() const { return std::get<bool>(value_); }
   [[nodiscard]] std::int64_t as_integer() const { return std::get<std::int64_t>(value_); }
   [[nodiscard]] double as_double() const { return std::get<double>(value_); }
   [[nodiscard]] const std::string& as_text() const { return *std::get<TextPtr>(value_); }
-  [[nodiscard]] const ParamList& as_list() const { return *std::get<ListPtr>(value_); }
+  [[nodiscard]] ParamListView as_list() const {
+    if (const auto* one = std::get_if<OneNumberTuple>(&value_)) return ParamListView(one->value);
+    return ParamListView(*std::get<ListPtr>(value_));
+  }
   [[nodiscard]] const Matrix& as_array() const { return *std::get<ArrayPtr>(value_); }
 
   friend bool operator==(const Parameter& a, const Parameter& b);
@@ -185,8 +219,16 @@ class Parameter {
   using TextPtr = std::shared_ptr<const std::string>;
   using ListPtr = std::shared_ptr<const ParamList>;
   using ArrayPtr = std::shared_ptr<const Matrix>;
-  // The alternatives are in the order of Kind.
-  std::variant<std::monostate, bool, std::int64_t, double, TextPtr, ListPtr, ArrayPtr> value_;
+  // The tuple of one floating-point number, kept in place: most parameterised gates
+  // carry one angle, and a million of them would otherwise be a million allocations.
+  struct OneNumberTuple {
+    double value;
+  };
+  // The alternatives up to ArrayPtr are in the order of Kind; OneNumberTuple is a List.
+  static constexpr std::size_t kOneNumberTuple = 7;
+  std::variant<std::monostate, bool, std::int64_t, double, TextPtr, ListPtr, ArrayPtr,
+               OneNumberTuple>
+      value_;
 };
 
 class QuantumGate;
