@@ -152,7 +152,7 @@ class RegisterLookup {
 
   const RegisterSpan* find(std::string_view name) {
     if (map_ == nullptr) return nullptr;
-    if (last_span_ != nullptr && name == last_name_) return last_span_;
+    if (last_span_ != nullptr && same_text(name, last_name_)) return last_span_;
     const RegisterSpan* span = map_->find(name);
     if (span != nullptr) {
       last_name_ = name;
@@ -271,7 +271,7 @@ std::optional<std::string_view> greedy_tail_after_spaces(std::string_view st, st
 // none is, the greedy \s+ gives its last blank back to group 1.
 std::optional<MeasureParts> match_arrow_measure(std::string_view st) {
   constexpr std::string_view kWord = "measure";
-  if (!st.starts_with(kWord)) return std::nullopt;
+  if (!starts_with_text(st, kWord)) return std::nullopt;
   const std::size_t blanks_end = kWord.size() + space_run(st, kWord.size());
   if (blanks_end == kWord.size()) return std::nullopt;
   // The first "->" that leaves room for group 1 ends it; blanks before the arrow belong
@@ -301,7 +301,7 @@ std::optional<MeasureParts> match_assignment_measure(std::string_view st) {
   constexpr std::string_view kWord = "measure";
   for (std::size_t eq = st.find('=', 1); eq != std::string_view::npos; eq = st.find('=', eq + 1)) {
     const std::size_t word = eq + 1 + space_run(st, eq + 1);
-    if (st.substr(word, kWord.size()) != kWord) continue;
+    if (!same_text(st.substr(word, kWord.size()), kWord)) continue;
     const std::size_t blanks = word + kWord.size();
     const std::size_t blank_len = space_run(st, blanks);
     if (blank_len == 0) continue;
@@ -377,16 +377,11 @@ std::vector<OpTraitsRow> build_op_traits() {
 
 const OpTraits* op_traits(std::string_view op) {
   static const std::vector<OpTraitsRow> table = build_op_traits();
-  // Most names are one or two letters; comparing the first letter inline spares the
-  // search a call to compare whole names at almost every step.
-  const auto it = std::lower_bound(table.begin(), table.end(), op,
-                                   [](const OpTraitsRow& r, std::string_view name) {
-                                     const auto a = static_cast<unsigned char>(r.first[0]);
-                                     const auto b = static_cast<unsigned char>(name[0]);
-                                     if (a != b) return a < b;
-                                     return r.first < name;
-                                   });
-  return it != table.end() && it->first == op ? &it->second : nullptr;
+  // Names are a few letters long: compared inline, not through a library call.
+  const auto it = std::lower_bound(
+      table.begin(), table.end(), op,
+      [](const OpTraitsRow& r, std::string_view name) { return text_less(r.first, name); });
+  return it != table.end() && same_text(it->first, op) ? &it->second : nullptr;
 }
 
 // ------------------------------------------------------------------ lower-casing
@@ -525,7 +520,7 @@ class Interpreter {
     const ModifierPrefix& prefix = prefix_;
     const OpCall& call = call_;
     const std::string_view op = call.op;
-    if (op == "i") raise_identity_misnamed();
+    if (same_text(op, "i")) raise_identity_misnamed();
 
     indices_.clear();
     for (std::string_view operand : call.operands) {
@@ -719,33 +714,25 @@ class Interpreter {
 // views, which counts next to a million records. A text beyond 4 GiB keeps the views.
 class StatementList {
  public:
-  StatementList(std::string_view text, std::vector<std::string_view> views) : text_(text) {
+  explicit StatementList(std::string_view text) : text_(text) {
     if (text.size() > std::numeric_limits<std::uint32_t>::max()) {
-      views_ = std::move(views);
-      return;
-    }
-    reserve_for_filling(spans_, views.size());
-    for (std::string_view v : views) {
-      spans_.push_back({static_cast<std::uint32_t>(v.data() - text.data()),
-                        static_cast<std::uint32_t>(v.size())});
+      views_ = split_statements(text);
+    } else {
+      split_statements(text, spans_);
     }
   }
 
   [[nodiscard]] std::size_t size() const noexcept {
-    return spans_.empty() ? views_.size() : spans_.size();
+    return views_.empty() ? spans_.size() : views_.size();
   }
   std::string_view operator[](std::size_t k) const noexcept {
-    if (spans_.empty()) return views_[k];
+    if (!views_.empty()) return views_[k];
     return text_.substr(spans_[k].offset, spans_[k].length);
   }
 
  private:
-  struct Span {
-    std::uint32_t offset;
-    std::uint32_t length;
-  };
   std::string_view text_;
-  std::vector<Span> spans_;
+  std::vector<StatementSpan> spans_;
   std::vector<std::string_view> views_;
 };
 
@@ -963,7 +950,7 @@ GateSequence qasm3_to_gate_sequence(std::string_view code) {
   const ExtractedDefs defs = extract_gate_defs(text);
   std::string().swap(stripped);  // the definitions and the main text are copies of their own
 
-  const StatementList stmts(defs.main_text, split_statements(defs.main_text));
+  const StatementList stmts(defs.main_text);
 
   // Records go straight into the result, which only the caller sees once every
   // statement has been interpreted; its qubit count is settled afterwards.

@@ -154,11 +154,6 @@ void remove_block_comments(std::string& text) {
 }
 
 // ------------------------------------------------------------------ statements
-void push_statement(std::vector<std::string_view>& out, std::string_view raw) {
-  const std::string_view stmt = trim(raw);
-  if (!stmt.empty()) out.push_back(stmt);
-}
-
 // Bytes that the statement splitter has to look at; everything else is skipped in bulk.
 constexpr auto kSplitterBytes = [] {
   std::array<bool, 256> table{};
@@ -167,6 +162,41 @@ constexpr auto kSplitterBytes = [] {
   table[static_cast<unsigned char>(';')] = true;
   return table;
 }();
+
+// Calls `emit` with each statement of `body` (trimmed, empty ones left out): the text
+// between top-level semicolons. ValueError for a ')' without '('.
+template <class Emit>
+void for_each_statement(std::string_view body, Emit&& emit) {
+  const auto push = [&](std::size_t from, std::size_t to) {
+    const std::string_view stmt = trim(body.substr(from, to - from));
+    if (!stmt.empty()) emit(stmt);
+  };
+  std::int64_t depth = 0;
+  std::size_t start = 0;
+  for (std::size_t i = 0; i < body.size(); ++i) {
+    if (!kSplitterBytes[static_cast<unsigned char>(body[i])]) continue;
+    switch (body[i]) {
+      case '(':
+        ++depth;
+        break;
+      case ')':
+        if (--depth < 0) raise_value_error("Unbalanced parentheses");
+        break;
+      default:  // ';'
+        if (depth == 0) {
+          push(start, i);
+          start = i + 1;
+        }
+    }
+  }
+  push(start, body.size());
+}
+
+// Every statement but the last ends at a ';': reserving that many up front fills a
+// statement list in one pass over memory that is touched once.
+std::size_t most_statements(std::string_view body) noexcept {
+  return static_cast<std::size_t>(std::count(body.begin(), body.end(), ';')) + 1;
+}
 
 // ------------------------------------------------------------------ register declarations
 struct Declaration {
@@ -456,30 +486,21 @@ std::string_view without_comments(std::string_view code, std::string& storage) {
 
 std::vector<std::string_view> split_statements(std::string_view body) {
   std::vector<std::string_view> statements;
-  // Every statement but the last ends at a ';': reserving that many up front fills the
-  // list in one pass over memory that is touched once.
-  reserve_for_filling(statements,
-                      static_cast<std::size_t>(std::count(body.begin(), body.end(), ';')) + 1);
-  std::int64_t depth = 0;
-  std::size_t start = 0;
-  for (std::size_t i = 0; i < body.size(); ++i) {
-    if (!kSplitterBytes[static_cast<unsigned char>(body[i])]) continue;
-    switch (body[i]) {
-      case '(':
-        ++depth;
-        break;
-      case ')':
-        if (--depth < 0) raise_value_error("Unbalanced parentheses");
-        break;
-      default:  // ';'
-        if (depth == 0) {
-          push_statement(statements, body.substr(start, i - start));
-          start = i + 1;
-        }
-    }
-  }
-  push_statement(statements, body.substr(start));
+  reserve_for_filling(statements, most_statements(body));
+  for_each_statement(body, [&](std::string_view stmt) { statements.push_back(stmt); });
   return statements;
+}
+
+void split_statements(std::string_view body, std::vector<StatementSpan>& spans) {
+  if (body.size() > std::numeric_limits<std::uint32_t>::max()) {
+    raise_value_error("Text too long for 32-bit statement offsets");
+  }
+  spans.clear();
+  reserve_for_filling(spans, most_statements(body));
+  for_each_statement(body, [&](std::string_view stmt) {
+    spans.push_back({static_cast<std::uint32_t>(stmt.data() - body.data()),
+                     static_cast<std::uint32_t>(stmt.size())});
+  });
 }
 
 // ------------------------------------------------------------------ register declarations

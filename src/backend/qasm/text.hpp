@@ -103,6 +103,26 @@ bool at_word_boundary(std::string_view text, std::size_t pos) noexcept;
 bool is_identifier(std::string_view text) noexcept;
 
 // ------------------------------------------------------------------ trimming
+// Equality and order of short texts (names, keywords) without a library call, which
+// for a few bytes costs more than the comparison itself.
+inline bool same_text(std::string_view a, std::string_view b) noexcept {
+  if (a.size() != b.size()) return false;
+  for (std::size_t i = 0; i < a.size(); ++i) {
+    if (a[i] != b[i]) return false;
+  }
+  return true;
+}
+inline bool text_less(std::string_view a, std::string_view b) noexcept {
+  const std::size_t common = a.size() < b.size() ? a.size() : b.size();
+  for (std::size_t i = 0; i < common; ++i) {
+    if (a[i] != b[i]) return static_cast<unsigned char>(a[i]) < static_cast<unsigned char>(b[i]);
+  }
+  return a.size() < b.size();
+}
+inline bool starts_with_text(std::string_view text, std::string_view prefix) noexcept {
+  return text.size() >= prefix.size() && same_text(text.substr(0, prefix.size()), prefix);
+}
+
 std::string_view trim_both_ends(std::string_view text) noexcept;
 // Program text is almost entirely ASCII and most pieces need no trimming at all, so
 // that case is decided inline before the Unicode-aware scan.
