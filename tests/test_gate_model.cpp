@@ -378,9 +378,17 @@ TEST(QuantumGate, CopiesDeeplyAndCompares) {
 
   copy.set_name("other");
   copy.target.push_back(6);
+  copy.set_matrix(identity(4));
+  copy.set_stored_matrix(identity(2));
   EXPECT_EQ(original.name(), "label");
   EXPECT_EQ(original.target, (IndexList{5}));
+  EXPECT_EQ(original.matrix(), identity(2));
+  EXPECT_FALSE(original.has_stored_matrix());
   EXPECT_NE(copy, original);
+  copy.set_matrix(std::nullopt);
+  copy.set_stored_matrix(std::nullopt);
+  EXPECT_FALSE(copy.matrix().has_value());
+  EXPECT_FALSE(copy.has_stored_matrix());
 
   QuantumGate assigned;
   assigned = original;

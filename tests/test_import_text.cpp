@@ -68,9 +68,18 @@ TEST(StripComments, RemovesLineCommentsThenBlockComments) {
       {"\"a//b\" q;", "\"a"},
       {"q\0// nul\0\nx"s, "q\0\nx"s},
       {"", ""},
+      // No comment opener: unchanged, which without_comments returns without a copy.
+      {"a/b; c / *d; e*/f; /", "a/b; c / *d; e*/f; /"},
+      {"/", "/"},
   };
   for (const auto& c : cases) {
     EXPECT_EQ(strip_comments(c.input), c.expected) << shown(c.input);
+    std::string storage;
+    const std::string_view text = without_comments(c.input, storage);
+    EXPECT_EQ(text, c.expected) << shown(c.input);
+    const bool has_opener =
+        c.input.find("//") != std::string::npos || c.input.find("/*") != std::string::npos;
+    if (!has_opener) EXPECT_EQ(text.data(), c.input.data()) << shown(c.input);
   }
 }
 
@@ -107,8 +116,14 @@ TEST(SplitStatements, SplitsAtTopLevelSemicolons) {
       {"\u00a0h q\u3000;\u2028x q\u0085;\x1c y\x1f", {"h q", "x q", "y"}},
       {"a\0b;c"s, {"a\0b"s, "c"}},
   };
+  std::vector<StatementSpan> spans;  // reused across cases, as the importer would
   for (const auto& c : cases) {
     EXPECT_EQ(strings(split_statements(c.input)), c.expected) << shown(c.input);
+    split_statements(c.input, spans);
+    std::vector<std::string> from_spans;
+    for (const StatementSpan& span : spans)
+      from_spans.push_back(c.input.substr(span.offset, span.length));
+    EXPECT_EQ(from_spans, c.expected) << shown(c.input);
   }
 }
 
@@ -284,10 +299,14 @@ TEST(ModifiersPrefix, PeelsCtrlAndNegctrl) {
       {"ctrl h q", {}, "ctrl h q"},
       {"", {}, ""},
   };
+  ModifierPrefix reused;  // one statement after another, nothing may carry over
   for (const auto& c : cases) {
     const ModifierPrefix got = parse_modifiers_prefix(c.input);
     EXPECT_EQ(got.mods, c.mods) << shown(c.input);
     EXPECT_EQ(got.rest, c.rest) << shown(c.input);
+    parse_modifiers_prefix(c.input, reused);
+    EXPECT_EQ(reused.mods, c.mods) << shown(c.input);
+    EXPECT_EQ(reused.rest, c.rest) << shown(c.input);
   }
   EXPECT_EQ(modifier_word(Ctrl), "ctrl");
   EXPECT_EQ(modifier_word(Negctrl), "negctrl");
@@ -328,11 +347,16 @@ TEST(OpAndArgs, SplitsNameParametersAndOperands) {
       {"_x1\u00e9\u0663\u00a0q", "_x1\u00e9\u0663", std::nullopt, {"q"}},
       {"measure q -> c", "measure", std::nullopt, {"q -> c"}},
   };
+  OpCall reused;  // one statement after another, nothing may carry over
   for (const auto& c : cases) {
     const OpCall got = parse_op_and_args(c.input);
     EXPECT_EQ(got.op, c.op) << shown(c.input);
     EXPECT_EQ(got.params, c.params) << shown(c.input);
     EXPECT_EQ(strings(got.operands), c.operands) << shown(c.input);
+    parse_op_and_args(c.input, reused);
+    EXPECT_EQ(reused.op, c.op) << shown(c.input);
+    EXPECT_EQ(reused.params, c.params) << shown(c.input);
+    EXPECT_EQ(strings(reused.operands), c.operands) << shown(c.input);
   }
 }
 

@@ -362,6 +362,11 @@ TEST(Trim, RemovesUnicodeWhitespaceAtBothEnds) {
       {"\u200bx\u200b", "\u200bx\u200b"},  // zero width space is not whitespace
       {"\u00e9", "\u00e9"},
       {"\u1680\u205f\u202fz", "z"},
+      // ASCII and Unicode whitespace mixed at either end.
+      {" x\u00a0", "x"},
+      {"\u00a0 x \u00a0\t", "x"},
+      {"\t\u3000\n", ""},
+      {"x\u00e9 ", "x\u00e9"},
   };
   for (const auto& [text, expected] : rows)
     EXPECT_EQ(trim(text), expected) << text;
