@@ -79,7 +79,9 @@ TEST(StripComments, RemovesLineCommentsThenBlockComments) {
     EXPECT_EQ(text, c.expected) << shown(c.input);
     const bool has_opener =
         c.input.find("//") != std::string::npos || c.input.find("/*") != std::string::npos;
-    if (!has_opener) EXPECT_EQ(text.data(), c.input.data()) << shown(c.input);
+    if (!has_opener) {
+      EXPECT_EQ(text.data(), c.input.data()) << shown(c.input);
+    }
   }
 }
 

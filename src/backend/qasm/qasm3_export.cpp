@@ -393,7 +393,7 @@ StatementLines::StatementLines(std::initializer_list<std::string_view> lines) {
 }
 
 void StatementLines::reserve(std::size_t bytes, std::size_t lines) {
-  text_.reserve(bytes);
+  reserve_for_filling(text_, bytes);  // the program text: tens of megabytes for large circuits
   if (tracked_) ends_.reserve(lines);
 }
 
