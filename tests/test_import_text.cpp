@@ -484,8 +484,18 @@ TEST(GateDefs, ExtractsTopLevelDefinitions) {
        "gates q; mygate q; gate_x q; \u00e9gate g a { } gate\u00e9 g a { }"},
       {"no definitions;", {}, "no definitions;"},
   };
-  for (const auto& c : cases)
+  for (const auto& c : cases) {
     expect_defs(extract_gate_defs(c.code), c);
+    // Without the keyword nothing can be extracted, and the importer skips the pass.
+    if (!has_gate_keyword(c.code)) {
+      EXPECT_TRUE(c.defs.empty()) << shown(c.code);
+      EXPECT_EQ(c.main_text, c.code) << shown(c.code);
+    }
+  }
+  EXPECT_TRUE(has_gate_keyword("x q; gate g a { }"));
+  EXPECT_TRUE(has_gate_keyword("gate"));
+  EXPECT_FALSE(has_gate_keyword("gates q; mygate q; gate_x q; \u00e9gate gate\u00e9"));
+  EXPECT_FALSE(has_gate_keyword(""));
 }
 
 TEST(GateDefs, FailuresInCheckingOrder) {

@@ -947,10 +947,15 @@ GateSequence qasm3_to_gate_sequence(std::string_view code) {
     qregs.map.set("q", RegisterSpan{0, n_qubits});
   }
   Registers bregs = extract_bit_registers(text);
-  const ExtractedDefs defs = extract_gate_defs(text);
-  std::string().swap(stripped);  // the definitions and the main text are copies of their own
+  ExtractedDefs defs;
+  std::string_view main_text = text;
+  if (has_gate_keyword(text)) {
+    defs = extract_gate_defs(text);
+    main_text = defs.main_text;
+    std::string().swap(stripped);  // the definitions and the main text are copies of their own
+  }
 
-  const StatementList stmts(defs.main_text);
+  const StatementList stmts(main_text);
 
   // Records go straight into the result, which only the caller sees once every
   // statement has been interpreted; its qubit count is settled afterwards.

@@ -109,6 +109,9 @@ struct ExtractedDefs {
 };
 inline constexpr int MAX_ITER = 2000000;
 ExtractedDefs extract_gate_defs(std::string_view code);
+// Whether `code` holds the keyword that opens a definition. Without it extract_gate_defs
+// finds nothing, and the main text is `code` itself.
+bool has_gate_keyword(std::string_view code) noexcept;
 
 // ================================================================== second half:
 // operands, unitary decoding, recognition of generated definitions, interpretation,

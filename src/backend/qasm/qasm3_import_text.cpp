@@ -610,6 +610,10 @@ std::vector<std::string> parse_ident_list(std::string_view s) {
 
 // ------------------------------------------------------------------ gate definitions
 
+bool has_gate_keyword(std::string_view code) noexcept {
+  return find_keyword(code, kGateKeyword, 0, true) != npos;
+}
+
 ExtractedDefs extract_gate_defs(std::string_view code) {
   ExtractedDefs result;
   reserve_for_filling(result.main_text, code.size());
