@@ -7,6 +7,7 @@
 #include <cstdlib>
 #include <string>
 #include <string_view>
+#include <vector>
 
 #include "qasm3_import.hpp"
 #include "text.hpp"
@@ -84,6 +85,24 @@ void fuzz_gate_defs(std::string_view text) {
       check(name == def.name && is_identifier(name));
       for (const std::string& arg : def.args)
         check(is_identifier(arg));
+    }
+    // The importer reads the main text in pieces; it must find the same statements, and
+    // fail the same way, as a split of the joined text.
+    std::vector<std::string_view> joined;
+    bool joined_failed = false;
+    try {
+      joined = split_statements(extracted.main_text);
+    } catch (const corvane::qasm3::Error&) {
+      joined_failed = true;
+    }
+    try {
+      const DefinitionScan scan = scan_gate_defs(text);
+      const StatementList list(text, scan.main_pieces);
+      check(!joined_failed && list.size() == joined.size());
+      for (std::size_t k = 0; k < list.size(); ++k)
+        check(list[k] == joined[k]);
+    } catch (const corvane::qasm3::Error&) {
+      check(joined_failed);
     }
   });
 }

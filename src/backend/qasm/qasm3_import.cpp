@@ -710,32 +710,6 @@ class Interpreter {
   CallShape shape_;                    // the current gate call
 };
 
-// The statements of the main text as 32-bit offset and length pairs: half the size of
-// views, which counts next to a million records. A text beyond 4 GiB keeps the views.
-class StatementList {
- public:
-  explicit StatementList(std::string_view text) : text_(text) {
-    if (text.size() > std::numeric_limits<std::uint32_t>::max()) {
-      views_ = split_statements(text);
-    } else {
-      split_statements(text, spans_);
-    }
-  }
-
-  [[nodiscard]] std::size_t size() const noexcept {
-    return views_.empty() ? spans_.size() : views_.size();
-  }
-  std::string_view operator[](std::size_t k) const noexcept {
-    if (!views_.empty()) return views_[k];
-    return text_.substr(spans_[k].offset, spans_[k].length);
-  }
-
- private:
-  std::string_view text_;
-  std::vector<StatementSpan> spans_;
-  std::vector<std::string_view> views_;
-};
-
 std::int64_t total_size(const RegisterList& registers) {
   std::int64_t total = 0;
   for (const RegisterDecl& reg : registers) {
@@ -947,15 +921,9 @@ GateSequence qasm3_to_gate_sequence(std::string_view code) {
     qregs.map.set("q", RegisterSpan{0, n_qubits});
   }
   Registers bregs = extract_bit_registers(text);
-  ExtractedDefs defs;
-  std::string_view main_text = text;
-  if (has_gate_keyword(text)) {
-    defs = extract_gate_defs(text);
-    main_text = defs.main_text;
-    std::string().swap(stripped);  // the definitions and the main text are copies of their own
-  }
-
-  const StatementList stmts(main_text);
+  // The main text is read in place: its pieces are views into `text`.
+  const DefinitionScan defs = scan_gate_defs(text);
+  const StatementList stmts(text, defs.main_pieces);
 
   // Records go straight into the result, which only the caller sees once every
   // statement has been interpreted; its qubit count is settled afterwards.

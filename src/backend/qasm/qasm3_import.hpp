@@ -5,7 +5,9 @@
 
 #include <bitset>
 #include <cstdint>
+#include <deque>
 #include <functional>
+#include <limits>
 #include <optional>
 #include <string>
 #include <string_view>
@@ -28,13 +30,6 @@ std::string_view without_comments(std::string_view code, std::string& storage);
 // Statements at top-level semicolons, trimmed, empty ones dropped. The views point
 // into `body`. ValueError "Unbalanced parentheses" for a ')' without '('.
 std::vector<std::string_view> split_statements(std::string_view body);
-// The same statements as offset and length into `body`, half the size of views, for a
-// body of at most 4 GiB (ValueError beyond).
-struct StatementSpan {
-  std::uint32_t offset;
-  std::uint32_t length;
-};
-void split_statements(std::string_view body, std::vector<StatementSpan>& spans);
 
 // ------------------------------------------------------------------ register declarations
 // Hashes text keys so maps keyed by std::string can be searched with a string_view.
@@ -109,9 +104,40 @@ struct ExtractedDefs {
 };
 inline constexpr int MAX_ITER = 2000000;
 ExtractedDefs extract_gate_defs(std::string_view code);
-// Whether `code` holds the keyword that opens a definition. Without it extract_gate_defs
-// finds nothing, and the main text is `code` itself.
-bool has_gate_keyword(std::string_view code) noexcept;
+
+// The same, with the main text left as the pieces of `code` around the definitions
+// (views into `code`): the importer reads them in place instead of copying the program.
+struct DefinitionScan {
+  GateDefMap defs;
+  std::vector<std::string_view> main_pieces;
+};
+DefinitionScan scan_gate_defs(std::string_view code);
+
+// The statements of a main text given as pieces of `program`, as split_statements finds
+// them in the joined text. A statement inside one piece is kept as a 32-bit offset and
+// length into the program (half the size of a view, which counts next to a million
+// records); one that runs across the gap a definition left is joined into a text of
+// its own. A program beyond 4 GiB keeps views.
+class StatementList {
+ public:
+  StatementList(std::string_view program, const std::vector<std::string_view>& pieces);
+
+  [[nodiscard]] std::size_t size() const noexcept;
+  std::string_view operator[](std::size_t k) const noexcept;
+
+ private:
+  struct Span {
+    std::uint32_t offset;  // into the program, or into joined_ when length is kJoined
+    std::uint32_t length;
+  };
+  static constexpr std::uint32_t kJoined = std::numeric_limits<std::uint32_t>::max();
+
+  std::string_view program_;
+  bool use_spans_ = true;
+  std::vector<Span> spans_;
+  std::vector<std::string_view> views_;
+  std::deque<std::string> joined_;  // stable addresses for views_
+};
 
 // ================================================================== second half:
 // operands, unitary decoding, recognition of generated definitions, interpretation,

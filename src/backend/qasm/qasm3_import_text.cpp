@@ -11,6 +11,7 @@
 #include <array>
 #include <cstring>
 #include <limits>
+#include <span>
 #include <utility>
 
 #include "qasm3_eval.hpp"
@@ -163,39 +164,58 @@ constexpr auto kSplitterBytes = [] {
   return table;
 }();
 
-// Calls `emit` with each statement of `body` (trimmed, empty ones left out): the text
-// between top-level semicolons. ValueError for a ')' without '('.
+// Calls `emit(statement, joined)` with each statement of the text that `pieces` make up
+// when joined (trimmed, empty ones left out): the text between top-level semicolons. A
+// statement inside one piece is a view into it; one that runs across pieces is a joined
+// copy (`joined` true) that lives only for the call. ValueError for a ')' without '('.
 template <class Emit>
-void for_each_statement(std::string_view body, Emit&& emit) {
-  const auto push = [&](std::size_t from, std::size_t to) {
-    const std::string_view stmt = trim(body.substr(from, to - from));
-    if (!stmt.empty()) emit(stmt);
+void for_each_statement(std::span<const std::string_view> pieces, Emit&& emit) {
+  std::size_t start_piece = 0;
+  std::size_t start = 0;
+  const auto finish = [&](std::size_t piece, std::size_t end) {
+    if (piece == start_piece) {
+      const std::string_view stmt = trim(pieces[piece].substr(start, end - start));
+      if (!stmt.empty()) emit(stmt, false);
+      return;
+    }
+    std::string joined(pieces[start_piece].substr(start));
+    for (std::size_t k = start_piece + 1; k < piece; ++k)
+      joined += pieces[k];
+    joined += pieces[piece].substr(0, end);
+    const std::string_view stmt = trim(joined);
+    if (!stmt.empty()) emit(stmt, true);
   };
   std::int64_t depth = 0;
-  std::size_t start = 0;
-  for (std::size_t i = 0; i < body.size(); ++i) {
-    if (!kSplitterBytes[static_cast<unsigned char>(body[i])]) continue;
-    switch (body[i]) {
-      case '(':
-        ++depth;
-        break;
-      case ')':
-        if (--depth < 0) raise_value_error("Unbalanced parentheses");
-        break;
-      default:  // ';'
-        if (depth == 0) {
-          push(start, i);
-          start = i + 1;
-        }
+  for (std::size_t p = 0; p < pieces.size(); ++p) {
+    const std::string_view text = pieces[p];
+    for (std::size_t i = 0; i < text.size(); ++i) {
+      if (!kSplitterBytes[static_cast<unsigned char>(text[i])]) continue;
+      switch (text[i]) {
+        case '(':
+          ++depth;
+          break;
+        case ')':
+          if (--depth < 0) raise_value_error("Unbalanced parentheses");
+          break;
+        default:  // ';'
+          if (depth == 0) {
+            finish(p, i);
+            start_piece = p;
+            start = i + 1;
+          }
+      }
     }
   }
-  push(start, body.size());
+  if (!pieces.empty()) finish(pieces.size() - 1, pieces.back().size());
 }
 
 // Every statement but the last ends at a ';': reserving that many up front fills a
 // statement list in one pass over memory that is touched once.
-std::size_t most_statements(std::string_view body) noexcept {
-  return static_cast<std::size_t>(std::count(body.begin(), body.end(), ';')) + 1;
+std::size_t most_statements(std::span<const std::string_view> pieces) noexcept {
+  std::size_t count = 1;
+  for (const std::string_view piece : pieces)
+    count += static_cast<std::size_t>(std::count(piece.begin(), piece.end(), ';'));
+  return count;
 }
 
 // ------------------------------------------------------------------ register declarations
@@ -485,22 +505,47 @@ std::string_view without_comments(std::string_view code, std::string& storage) {
 }
 
 std::vector<std::string_view> split_statements(std::string_view body) {
+  const std::span<const std::string_view> pieces(&body, 1);
   std::vector<std::string_view> statements;
-  reserve_for_filling(statements, most_statements(body));
-  for_each_statement(body, [&](std::string_view stmt) { statements.push_back(stmt); });
+  reserve_for_filling(statements, most_statements(pieces));
+  for_each_statement(pieces, [&](std::string_view stmt, bool) { statements.push_back(stmt); });
   return statements;
 }
 
-void split_statements(std::string_view body, std::vector<StatementSpan>& spans) {
-  if (body.size() > std::numeric_limits<std::uint32_t>::max()) {
-    raise_value_error("Text too long for 32-bit statement offsets");
+StatementList::StatementList(std::string_view program, const std::vector<std::string_view>& pieces)
+    : program_(program), use_spans_(program.size() < kJoined) {
+  const std::size_t most = most_statements(pieces);
+  if (use_spans_) {
+    reserve_for_filling(spans_, most);
+  } else {
+    reserve_for_filling(views_, most);
   }
-  spans.clear();
-  reserve_for_filling(spans, most_statements(body));
-  for_each_statement(body, [&](std::string_view stmt) {
-    spans.push_back({static_cast<std::uint32_t>(stmt.data() - body.data()),
-                     static_cast<std::uint32_t>(stmt.size())});
+  for_each_statement(pieces, [&](std::string_view stmt, bool joined) {
+    if (joined) {
+      joined_.emplace_back(stmt);
+      if (!use_spans_) {
+        views_.push_back(joined_.back());
+        return;
+      }
+      spans_.push_back({static_cast<std::uint32_t>(joined_.size() - 1), kJoined});
+    } else if (use_spans_) {
+      spans_.push_back({static_cast<std::uint32_t>(stmt.data() - program.data()),
+                        static_cast<std::uint32_t>(stmt.size())});
+    } else {
+      views_.push_back(stmt);
+    }
   });
+}
+
+std::size_t StatementList::size() const noexcept {
+  return use_spans_ ? spans_.size() : views_.size();
+}
+
+std::string_view StatementList::operator[](std::size_t k) const noexcept {
+  if (!use_spans_) return views_[k];
+  const Span span = spans_[k];
+  if (span.length == kJoined) return joined_[span.offset];
+  return program_.substr(span.offset, span.length);
 }
 
 // ------------------------------------------------------------------ register declarations
@@ -610,16 +655,11 @@ std::vector<std::string> parse_ident_list(std::string_view s) {
 
 // ------------------------------------------------------------------ gate definitions
 
-bool has_gate_keyword(std::string_view code) noexcept {
-  return find_keyword(code, kGateKeyword, 0, true) != npos;
-}
-
-ExtractedDefs extract_gate_defs(std::string_view code) {
-  ExtractedDefs result;
-  reserve_for_filling(result.main_text, code.size());
+DefinitionScan scan_gate_defs(std::string_view code) {
+  DefinitionScan result;
   BraceFinder braces(code);
   std::size_t scan = 0;
-  std::size_t kept_from = 0;  // start of the main text not yet copied
+  std::size_t kept_from = 0;  // start of the main text not yet taken
   std::int64_t balance = 0;
   int iterations = 0;
   while (true) {
@@ -641,11 +681,19 @@ ExtractedDefs extract_gate_defs(std::string_view code) {
     std::string name(header->name);
     GateDef def{name, std::move(args), to_strings(split_statements(body))};
     result.defs.insert_or_assign(std::move(name), std::move(def));
-    result.main_text.append(code.substr(kept_from, start - kept_from));
+    result.main_pieces.push_back(code.substr(kept_from, start - kept_from));
     kept_from = close + 1;
     scan = close + 1;
   }
-  result.main_text.append(code.substr(kept_from));
+  result.main_pieces.push_back(code.substr(kept_from));
+  return result;
+}
+
+ExtractedDefs extract_gate_defs(std::string_view code) {
+  DefinitionScan scan = scan_gate_defs(code);
+  ExtractedDefs result{std::move(scan.defs), {}};
+  for (const std::string_view piece : scan.main_pieces)
+    result.main_text += piece;
   return result;
 }
 
