@@ -503,8 +503,9 @@ std::string statements_of_pieces(const std::string& code) {
 
 std::string statements_of_joined_text(const std::string& code) {
   return outcome_of([&] {
+    const ExtractedDefs extracted = extract_gate_defs(code);
     std::string out;
-    for (std::string_view stmt : split_statements(extract_gate_defs(code).main_text))
+    for (std::string_view stmt : split_statements(extracted.main_text))
       out += shown(stmt) + ' ';
     return out;
   });
