@@ -352,6 +352,7 @@ TEST(Parameter, OneNumberTupleIsAListLikeAnyOther) {
   const Parameter copy = one;  // NOLINT(performance-unnecessary-copy-initialization)
   EXPECT_EQ(copy, one);
   EXPECT_EQ(one, Parameter(ParamList{{0.5}, true}));
+  EXPECT_EQ(one, Parameter::one_number_tuple(0.5));
   EXPECT_NE(one, Parameter::list({0.5}));                    // a list, not a tuple
   EXPECT_NE(one, Parameter::list({0.25}, true));             // another number
   EXPECT_NE(one, Parameter::list({std::int64_t{1}}, true));  // an integer stays on the heap

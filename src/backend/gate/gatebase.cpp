@@ -56,7 +56,7 @@ Parameter::Parameter(ParamList v) {
   static_assert(std::is_same_v<std::variant_alternative_t<kOneNumberTuple, decltype(value_)>,
                                OneNumberTuple>);
   if (v.is_tuple && v.items.size() == 1 && std::holds_alternative<double>(v.items[0])) {
-    value_ = OneNumberTuple{std::get<double>(v.items[0])};
+    *this = one_number_tuple(std::get<double>(v.items[0]));
   } else {
     value_ = std::make_shared<const ParamList>(std::move(v));
   }

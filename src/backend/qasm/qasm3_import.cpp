@@ -674,6 +674,7 @@ class Interpreter {
     if (!params) return Parameter{};
     std::size_t kept = params->size();
     if (op == "cu" && kept == 4) kept = 3;  // the global-phase angle has no place in "u"
+    if (kept == 1) return Parameter::one_number_tuple(params->front());
     std::vector<ParamScalar> items;
     items.reserve(kept);
     for (std::size_t k = 0; k < kept; ++k)

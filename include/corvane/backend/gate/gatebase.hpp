@@ -197,6 +197,12 @@ class Parameter {
 
   // A list (or, with as_tuple, a tuple) of entries.
   static Parameter list(std::vector<ParamScalar> items, bool as_tuple = false);
+  // The tuple (only,): the same value as list({only}, true), built without a list.
+  static Parameter one_number_tuple(double only) noexcept {
+    Parameter p;
+    p.value_ = OneNumberTuple{only};
+    return p;
+  }
 
   [[nodiscard]] Kind kind() const noexcept {
     const std::size_t index = value_.index();
