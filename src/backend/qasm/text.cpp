@@ -42,6 +42,15 @@ void raise_recursion_error(const std::string& message) {
   throw RecursionError(message);
 }
 
+Location locate(std::string_view text, std::size_t offset) noexcept {
+  offset = std::min(offset, text.size());
+  const std::string_view before = text.substr(0, offset);
+  const std::size_t last_newline = before.rfind('\n');
+  const std::size_t line_start = last_newline == std::string_view::npos ? 0 : last_newline + 1;
+  const auto line_breaks = static_cast<std::size_t>(std::count(before.begin(), before.end(), '\n'));
+  return Location{line_breaks + 1, count_code_points(before.substr(line_start)) + 1, offset};
+}
+
 namespace {
 
 // The lowest usable address of the calling thread's stack, or 0 when it is unknown.

@@ -24,6 +24,11 @@ namespace corvane::qasm3::detail {
 [[noreturn]] void raise_overflow(const std::string& message);
 [[noreturn]] void raise_recursion_error(const std::string& message);
 
+// The line and column of byte `offset` of `text` (clamped to its size). Lines end at
+// '\n' (so "\r\n" ends one line too); columns count code points, counting any byte
+// that does not continue a UTF-8 sequence as one, so invalid text has places too.
+Location locate(std::string_view text, std::size_t offset) noexcept;
+
 // Deepest nesting of blocks, definition calls and the like that any recursive pass
 // follows; one level deeper fails with RecursionError(kRecursionMessage).
 inline constexpr int kMaxNestingDepth = 1000;

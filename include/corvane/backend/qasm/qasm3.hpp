@@ -1,6 +1,7 @@
 // OpenQASM 3.0 <-> GateSequence bidirectional converter.
 #pragma once
 
+#include <cstddef>
 #include <cstdint>
 #include <optional>
 #include <stdexcept>
@@ -11,12 +12,32 @@
 
 namespace corvane::qasm3 {
 
+// A place in a program text: line and column count from 1 (columns in Unicode code
+// points, a tab being one), offset is the 0-based byte offset.
+struct Location {
+  std::size_t line = 0;
+  std::size_t column = 0;
+  std::size_t offset = 0;
+  friend bool operator==(const Location&, const Location&) = default;
+};
+
 // Base of every error the converter raises. kind() names the error class
-// ("ValueError", "NotImplementedError", ...); what() is the exact message.
+// ("ValueError", "NotImplementedError", ...); what() is the exact message, which
+// never includes the place; location() is where in the program text the error
+// arose, empty for errors that belong to no one place (and for every export error).
 class Error : public std::runtime_error {
  public:
   using std::runtime_error::runtime_error;
   [[nodiscard]] virtual const char* kind() const noexcept = 0;
+  [[nodiscard]] const std::optional<Location>& location() const noexcept { return location_; }
+  // Readers attach the place where they catch an error on its way out of a statement
+  // or an expression; the innermost place, attached first, is the one that stays.
+  void set_location_once(const Location& where) noexcept {
+    if (!location_) location_ = where;
+  }
+
+ private:
+  std::optional<Location> location_;
 };
 
 // The class name cannot be parenthesised.
