@@ -1,0 +1,111 @@
+// Compile-time classical values of the lowering front end and the language's typing
+// rules for them: the scalar types, implicit and explicit conversions, the operators,
+// the built-in constants and the built-in functions.
+//
+// Nothing here knows about text positions: a failure raises the converter's error
+// (ValueError for values out of range or of the wrong type, ZeroDivisionError,
+// TypeError where an operand's type does not fit) and the caller attaches the place.
+#pragma once
+
+#include <cstdint>
+#include <optional>
+#include <span>
+#include <string_view>
+
+namespace corvane::qasm3::detail::lower {
+
+enum class ScalarKind { BOOL, BIT, INT, UINT, FLOAT, ANGLE };
+
+// A classical type as declared: `int[32]`, `uint`, `float[64]`, `angle[20]`, `bit[8]`,
+// `bit`, `bool`. An absent width is the language's default width for the kind (a
+// scalar `bit` has width 1).
+struct ScalarType {
+  ScalarKind kind = ScalarKind::INT;
+  std::optional<unsigned> width;
+  friend bool operator==(const ScalarType&, const ScalarType&) = default;
+};
+
+// One compile-time value with its type. Integers and bit strings are held in 64 bits
+// (wider declarations are refused by the caller); floats and angles as double, an
+// angle in radians.
+class Value {
+ public:
+  static Value boolean(bool value);
+  static Value bits(std::uint64_t value, unsigned width);
+  static Value integer(std::int64_t value, std::optional<unsigned> width = std::nullopt);
+  static Value unsigned_integer(std::uint64_t value, std::optional<unsigned> width = std::nullopt);
+  static Value floating(double value, std::optional<unsigned> width = std::nullopt);
+  static Value angle(double radians, std::optional<unsigned> width = std::nullopt);
+
+  [[nodiscard]] const ScalarType& type() const noexcept { return type_; }
+  // The value as a gate parameter: integers converted, angles in radians, bool 0/1.
+  [[nodiscard]] double as_double() const;
+  // The value as an index, size, loop bound or shift: integers, bits and bools only
+  // (a float raises TypeError, the language does not convert it implicitly).
+  [[nodiscard]] std::int64_t as_integer() const;
+  // Truth value of a condition: non-zero numbers and bit strings are true.
+  [[nodiscard]] bool as_bool() const;
+
+  friend bool operator==(const Value&, const Value&) = default;
+
+ private:
+  ScalarType type_;
+  std::int64_t int_value_ = 0;  // bool, bit, int and uint (uint as its bit pattern)
+  double real_value_ = 0.0;     // float and angle
+};
+
+enum class UnaryOp { NEGATE, BIT_NOT, LOGICAL_NOT };
+enum class BinaryOp {
+  ADD,
+  SUBTRACT,
+  MULTIPLY,
+  DIVIDE,
+  MODULO,
+  POWER,
+  BIT_AND,
+  BIT_OR,
+  BIT_XOR,
+  SHIFT_LEFT,
+  SHIFT_RIGHT,
+  LESS,
+  LESS_EQUAL,
+  GREATER,
+  GREATER_EQUAL,
+  EQUAL,
+  NOT_EQUAL,
+  LOGICAL_AND,
+  LOGICAL_OR,
+};
+
+// The operators with the language's typing: integer operands give integers (`/`
+// truncates toward zero, `**` of integers with a non-negative exponent stays an
+// integer), a float operand makes the result float, angle arithmetic stays angle,
+// comparisons and logical operators give bool.
+Value apply(UnaryOp op, const Value& operand);
+Value apply(BinaryOp op, const Value& left, const Value& right);
+
+// Explicit cast `T(x)` as the language allows it; TypeError where it does not.
+Value cast_to(const ScalarType& type, const Value& value);
+// Implicit conversion of a value stored in a variable of `type` (declarations,
+// assignments, arguments): what a cast would do, where the language allows it
+// implicitly; TypeError otherwise.
+Value convert_for_assignment(const ScalarType& type, const Value& value);
+
+// `pi`/`π`, `tau`/`τ`, `euler`/`ℇ` as float values; empty for any other name.
+std::optional<Value> builtin_constant(std::string_view name);
+// Whether `name` is one of sin, cos, tan, arcsin, arccos, arctan, exp, log, sqrt,
+// ceiling, floor, mod, popcount, rotl, rotr.
+bool is_builtin_function(std::string_view name);
+// Calls a built-in function; ValueError for a wrong argument count or a value
+// outside its domain, TypeError for an argument of the wrong type.
+Value call_builtin(std::string_view name, std::span<const Value> arguments);
+
+// Literals as the grammar spells them (the lexer has checked the form): integers in
+// binary (0b), octal (0o), hex (0x) or decimal with `_` separators; floats with
+// fraction and/or exponent and `_` separators; bit strings "0101" (quotes included).
+// An integer too large for 64 bits raises ValueError.
+Value read_integer_literal(std::string_view text);
+Value read_float_literal(std::string_view text);
+Value read_bit_string_literal(std::string_view text);
+
+}  // namespace corvane::qasm3::detail::lower
