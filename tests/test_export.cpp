@@ -748,7 +748,7 @@ TEST(Driver, NestingTooDeepIsReportedFirst) {
   // Sizing walks every block before any statement is written, so nesting too deep wins
   // over a failure of an earlier gate, with the default registers as with declared ones.
   const GateSequence gs = sequence(
-      1, {gate("toffoli", {0}), gate("h", {-1}), nested_blocks(kMaxNestingDepth + 5, {0})});
+      1, {gate("toffoli", {0}), gate("h", {-1}), nested_blocks(MAX_NESTING_DEPTH + 5, {0})});
   EXPECT_THROW_MSG(export_of(gs), RecursionError, "maximum recursion depth exceeded");
   EXPECT_THROW_MSG(export_of(gs, {}, RegisterList{{"q", 1}}), RecursionError,
                    "maximum recursion depth exceeded");

@@ -826,11 +826,11 @@ TEST(Driver, Failures) {
   }
   // Measurements of whole registers count together across the import.
   detail::ExpansionState state;
-  state.measurement_records = detail::kMaxMeasurementRecords - 2;
+  state.measurement_records = detail::MAX_MEASUREMENT_RECORDS - 2;
   EXPECT_THROW_MSG(detail::stmts_to_gates({"c = measure q"}, {}, kQ3, nullptr, &kC3, &state),
                    ValueError,
                    "Whole-register measurements would create more than 4194304 gate records");
-  state.measurement_records = detail::kMaxMeasurementRecords - 3;
+  state.measurement_records = detail::MAX_MEASUREMENT_RECORDS - 3;
   EXPECT_EQ(detail::stmts_to_gates({"c = measure q"}, {}, kQ3, nullptr, &kC3, &state).gates.size(),
             3U);
   const std::string overflow = outcome_of(

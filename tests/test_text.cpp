@@ -432,15 +432,15 @@ TEST(Utf8, AcceptsLongMixedText) {
 // ------------------------------------------------------------------ recursion bound
 
 TEST(DepthGuard, FailsOneLevelPastTheLimit) {
-  int depth = kMaxNestingDepth - 1;
+  int depth = MAX_NESTING_DEPTH - 1;
   {
     DepthGuard last(depth);
-    EXPECT_EQ(depth, kMaxNestingDepth);
+    EXPECT_EQ(depth, MAX_NESTING_DEPTH);
     EXPECT_THROW_MSG(DepthGuard one_more(depth), RecursionError,
                      "maximum recursion depth exceeded");
-    EXPECT_EQ(depth, kMaxNestingDepth);
+    EXPECT_EQ(depth, MAX_NESTING_DEPTH);
   }
-  EXPECT_EQ(depth, kMaxNestingDepth - 1);
+  EXPECT_EQ(depth, MAX_NESTING_DEPTH - 1);
 }
 
 }  // namespace

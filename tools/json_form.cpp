@@ -32,7 +32,7 @@ void append_hex_byte(std::string& out, unsigned char byte) {
 // JSON nested deeper than this cannot be a gate sequence whose blocks are within the
 // nesting limit (two levels per block, a few more for a matrix inside it). Stopping
 // the parse here keeps hostile input from building a huge tree first.
-constexpr int kMaxJsonDepth = 2 * detail::kMaxNestingDepth + 16;
+constexpr int kMaxJsonDepth = 2 * detail::MAX_NESTING_DEPTH + 16;
 
 // "Invalid JSON at line 1, column 5: ..." from the parser's own message. The parser quotes
 // the bytes it last read, which may be broken UTF-8; those bytes are shown as \xNN.
@@ -207,7 +207,7 @@ class GateStreamingBuilder : public nlohmann::detail::json_sax_dom_parser<Json> 
 
   void enter() {
     if (++depth_ > kMaxJsonDepth) {
-      detail::raise_recursion_error(std::string(detail::kRecursionMessage));
+      detail::raise_recursion_error(std::string(detail::RECURSION_MESSAGE));
     }
   }
 

@@ -36,7 +36,7 @@ namespace corvane::qasm3::cli {
 // Failures: ValueError for text that is not JSON, unknown or missing keys, a key of the
 // sequence given twice, a negative "num_qubits", an integer outside 64 bits and a matrix
 // with rows of different lengths; TypeError for a value of the wrong kind; RecursionError
-// for blocks nested more than detail::kMaxNestingDepth deep (and for JSON nested far
+// for blocks nested more than detail::MAX_NESTING_DEPTH deep (and for JSON nested far
 // deeper than any gate sequence needs). Every message names the place, for example
 // "gates[2].target".
 GateSequence read_gate_sequence_json(std::string_view text);
@@ -57,7 +57,7 @@ GateSequence read_gate_sequence_json(std::string_view text);
 // fixed, so equal sequences give equal text.
 //
 // Nested blocks are written out in full at every use. Blocks nested more than
-// detail::kMaxNestingDepth deep raise RecursionError. Text beyond kMaxWrittenBytes raises
+// detail::MAX_NESTING_DEPTH deep raise RecursionError. Text beyond kMaxWrittenBytes raises
 // ValueError; shared blocks can multiply the records without end, so a sequence whose
 // expanded records cannot fit is refused before anything is written.
 std::string write_gate_sequence_json(const GateSequence& gs);

@@ -12,19 +12,19 @@
 namespace corvane::qasm3::detail {
 
 std::string_view op_kind_name(OpKind op) noexcept {
-  static constexpr std::array<std::string_view, 17> kNames{
+  static constexpr std::array<std::string_view, 17> NAMES{
       "Add",   "Sub",    "Mult",   "MatMult",  "Div",    "Mod", "Pow",  "LShift", "RShift",
       "BitOr", "BitXor", "BitAnd", "FloorDiv", "Invert", "Not", "UAdd", "USub"};
-  return kNames[static_cast<std::size_t>(op)];
+  return NAMES[static_cast<std::size_t>(op)];
 }
 
 std::string_view node_kind_name(NodeKind kind) noexcept {
-  static constexpr std::array<std::string_view, 27> kNames{
+  static constexpr std::array<std::string_view, 27> NAMES{
       "Expression",   "BinOp",     "UnaryOp", "Name",      "Constant", "BoolOp",  "NamedExpr",
       "Lambda",       "IfExp",     "Dict",    "Set",       "ListComp", "SetComp", "DictComp",
       "GeneratorExp", "Await",     "Yield",   "YieldFrom", "Compare",  "Call",    "JoinedStr",
       "Attribute",    "Subscript", "Starred", "List",      "Tuple",    "Slice"};
-  return kNames[static_cast<std::size_t>(kind)];
+  return NAMES[static_cast<std::size_t>(kind)];
 }
 
 // ------------------------------------------------------------------ tree

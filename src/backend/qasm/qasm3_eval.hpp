@@ -80,15 +80,15 @@ std::string_view node_kind_name(NodeKind kind) noexcept;
 enum class ConstantKind : std::uint8_t { Number, HugeInt, Other };
 
 using NodeId = std::uint32_t;
-inline constexpr NodeId kNoNode = UINT32_MAX;
+inline constexpr NodeId NO_NODE = UINT32_MAX;
 
 struct ExprNode {
   NodeKind kind = NodeKind::Constant;
   OpKind op = OpKind::Add;  // BinOp, UnaryOp
   ConstantKind constant = ConstantKind::Number;
   bool assignable = false;  // may stand as a comprehension target
-  NodeId left = kNoNode;    // BinOp left, UnaryOp operand, Expression body
-  NodeId right = kNoNode;   // BinOp right
+  NodeId left = NO_NODE;    // BinOp left, UnaryOp operand, Expression body
+  NodeId right = NO_NODE;   // BinOp right
   double number = 0.0;      // Constant of kind Number
   std::uint32_t text = 0;   // Name id / Constant literal form, in texts
 };
@@ -129,7 +129,7 @@ class ExprTree {
  private:
   std::vector<ExprNode> nodes_;
   std::deque<std::string> texts_{std::string()};
-  NodeId root_ = kNoNode;
+  NodeId root_ = NO_NODE;
 };
 
 // Parses `text` (valid UTF-8, already trimmed) as one expression of the parameter

@@ -13,7 +13,7 @@
 namespace corvane::qasm3::detail::expr {
 
 void enter_nesting(Nesting& nesting) {
-  if (nesting.total >= 2 * kMaxExprNesting) raise_syntax_error("expression nested too deeply");
+  if (nesting.total >= 2 * MAX_EXPR_NESTING) raise_syntax_error("expression nested too deeply");
   ++nesting.total;
 }
 
@@ -40,8 +40,8 @@ constexpr bool is_name_byte(char c) noexcept {
 // that may continue a name but not start one, because their compatibility form cannot start
 // one; and characters (with U+FC5E..U+FC63) whose compatibility form is no identifier at
 // all, plus U+2E2F, a syntax character despite its letter category.
-constexpr std::array<char32_t, 4> kNoNameStartOnly{0x0E33, 0x0EB3, 0xFF9E, 0xFF9F};
-constexpr std::array<char32_t, 14> kNoNameChar{0x037A, 0x309B, 0x309C, 0xFDFA, 0xFDFB,
+constexpr std::array<char32_t, 4> NO_NAME_START_ONLY{0x0E33, 0x0EB3, 0xFF9E, 0xFF9F};
+constexpr std::array<char32_t, 14> NO_NAME_CHAR{0x037A, 0x309B, 0x309C, 0xFDFA, 0xFDFB,
                                                0xFE70, 0xFE72, 0xFE74, 0xFE76, 0xFE78,
                                                0xFE7A, 0xFE7C, 0xFE7E, 0x2E2F};
 
@@ -51,7 +51,7 @@ bool listed(const std::array<char32_t, N>& list, char32_t cp) {
 }
 
 bool is_excluded_name_part(char32_t cp) noexcept {
-  return listed(kNoNameChar, cp) || (cp >= 0xFC5E && cp <= 0xFC63);
+  return listed(NO_NAME_CHAR, cp) || (cp >= 0xFC5E && cp <= 0xFC63);
 }
 
 bool is_letter_category(utf8proc_category_t cat) noexcept {
@@ -70,7 +70,7 @@ bool is_name_start(char32_t cp) noexcept {
   if (cp < 0x80) return is_ident_start(static_cast<char>(cp));
   const auto cat = utf8proc_category(static_cast<utf8proc_int32_t>(cp));
   return (is_letter_category(cat) || is_other_name_start(cp)) && !is_excluded_name_part(cp) &&
-         !listed(kNoNameStartOnly, cp);
+         !listed(NO_NAME_START_ONLY, cp);
 }
 
 // Unicode identifier continuation (XID_Continue).
@@ -90,7 +90,7 @@ Keyword keyword_of(std::string_view word) noexcept {
     std::string_view word;
     Keyword keyword;
   };
-  static constexpr std::array<Entry, 35> kWords{{
+  static constexpr std::array<Entry, 35> WORDS{{
       {"False", Keyword::False},   {"None", Keyword::NoneValue}, {"True", Keyword::True},
       {"and", Keyword::And},       {"as", Keyword::Other},       {"assert", Keyword::Other},
       {"async", Keyword::Async},   {"await", Keyword::Await},    {"break", Keyword::Other},
@@ -104,7 +104,7 @@ Keyword keyword_of(std::string_view word) noexcept {
       {"return", Keyword::Other},  {"try", Keyword::Other},      {"while", Keyword::Other},
       {"with", Keyword::Other},    {"yield", Keyword::Yield},
   }};
-  for (const Entry& entry : kWords) {
+  for (const Entry& entry : WORDS) {
     if (entry.word == word) return entry.keyword;
   }
   return Keyword::None;
@@ -121,7 +121,7 @@ OperatorMatch match_operator(std::string_view rest) noexcept {
     std::string_view text;
     Punct punct;
   };
-  static constexpr std::array<Entry, 47> kOperators{{
+  static constexpr std::array<Entry, 47> OPERATORS{{
       {"**=", Punct::Other},      {"//=", Punct::Other},       {">>=", Punct::Other},
       {"<<=", Punct::Other},      {"...", Punct::Ellipsis},    {"**", Punct::DoubleStar},
       {"//", Punct::DoubleSlash}, {"<<", Punct::LShift},       {">>", Punct::RShift},
@@ -140,7 +140,7 @@ OperatorMatch match_operator(std::string_view rest) noexcept {
       {">", Punct::Greater},      {"=", Punct::Equal},
   }};
   if (rest.empty()) return {Punct::None, 0};
-  for (const Entry& entry : kOperators) {
+  for (const Entry& entry : OPERATORS) {
     if (entry.text[0] == rest[0] && rest.substr(0, entry.text.size()) == entry.text) {
       return {entry.punct, entry.text.size()};
     }
@@ -408,7 +408,7 @@ Token Lexer::scan_operator() {
   if (match.punct == Punct::None) raise_syntax_error("invalid character in expression");
   const char c = src_[pos_];
   if (c == '(' || c == '[' || c == '{') {
-    if (open_brackets_.size() >= static_cast<std::size_t>(kMaxExprNesting)) {
+    if (open_brackets_.size() >= static_cast<std::size_t>(MAX_EXPR_NESTING)) {
       raise_syntax_error("too many nested parentheses");
     }
     enter_nesting(nesting_);
@@ -462,7 +462,7 @@ std::string bytes_repr(std::string_view bytes) {
   const bool has_single = bytes.find('\'') != std::string_view::npos;
   const bool has_double = bytes.find('"') != std::string_view::npos;
   const char quote = has_single && !has_double ? '"' : '\'';
-  static constexpr char kHex[] = "0123456789abcdef";
+  static constexpr char HEX_DIGITS[] = "0123456789abcdef";
   std::string out = "b";
   out += quote;
   for (const char ch : bytes) {
@@ -478,8 +478,8 @@ std::string bytes_repr(std::string_view bytes) {
       out += "\\r";
     } else if (c < 0x20 || c >= 0x7F) {
       out += "\\x";
-      out += kHex[c >> 4];
-      out += kHex[c & 0xF];
+      out += HEX_DIGITS[c >> 4];
+      out += HEX_DIGITS[c & 0xF];
     } else {
       out += ch;
     }
@@ -539,8 +539,8 @@ bool could_be_character_name(std::string_view name) {
   return name.back() != ' ' && name.back() != '-';
 }
 
-constexpr std::string_view kEscapeLetters = "\\'\"abfnrtv";
-constexpr std::string_view kEscapeValues = "\\'\"\a\b\f\n\r\t\v";
+constexpr std::string_view ESCAPE_LETTERS = "\\'\"abfnrtv";
+constexpr std::string_view ESCAPE_VALUES = "\\'\"\a\b\f\n\r\t\v";
 
 // Decodes the escape whose letter is at `pos`, just after a backslash; returns the position
 // after it. Text values are kept as UTF-8 (a lone surrogate as its three-byte form, which
@@ -550,8 +550,8 @@ constexpr std::string_view kEscapeValues = "\\'\"\a\b\f\n\r\t\v";
 std::size_t decode_escape(std::string_view body, std::size_t pos, bool bytes, std::string& out) {
   const char e = body[pos++];
   if (e == '\n') return pos;  // an escaped line break joins the lines
-  if (const std::size_t simple = kEscapeLetters.find(e); simple != std::string_view::npos) {
-    out += kEscapeValues[simple];
+  if (const std::size_t simple = ESCAPE_LETTERS.find(e); simple != std::string_view::npos) {
+    out += ESCAPE_VALUES[simple];
     return pos;
   }
   if (e >= '0' && e <= '7') {

@@ -14,7 +14,7 @@ namespace corvane::qasm3::detail::expr {
 // Deepest nesting of brackets, and of prefix operators, power exponents and lambda bodies,
 // that the parser follows (the host's tokenizer has the same bracket limit); together, and
 // across the expressions inside formatted strings, at most twice that.
-inline constexpr int kMaxExprNesting = 200;
+inline constexpr int MAX_EXPR_NESTING = 200;
 
 struct Nesting {
   int total = 0;   // open brackets of every tokenizer plus prefix levels

@@ -23,7 +23,7 @@ using expr::bytes_repr;
 using expr::decode_escapes;
 using expr::imaginary_repr;
 using expr::Keyword;
-using expr::kMaxExprNesting;
+using expr::MAX_EXPR_NESTING;
 using expr::Lexer;
 using expr::Nesting;
 using expr::normalized_name;
@@ -151,7 +151,7 @@ class FormattedStringChecker {
         if (triple) pos += 2;
         quote = ch;
       } else if (ch == '[' || ch == '{' || ch == '(') {
-        if (open.size() >= static_cast<std::size_t>(kMaxExprNesting)) {
+        if (open.size() >= static_cast<std::size_t>(MAX_EXPR_NESTING)) {
           raise_syntax_error("f-string: too many nested parenthesis");
         }
         open += ch == '(' ? ')' : ch == '[' ? ']' : '}';
@@ -262,7 +262,7 @@ class Parser {
   class PrefixGuard {
    public:
     explicit PrefixGuard(Nesting& nesting) : nesting_(nesting) {
-      if (nesting_.prefix >= kMaxExprNesting) raise_syntax_error("too many nested operators");
+      if (nesting_.prefix >= MAX_EXPR_NESTING) raise_syntax_error("too many nested operators");
       enter_nesting(nesting_);
       ++nesting_.prefix;
     }
@@ -732,7 +732,7 @@ class Parser {
       binary(1);
       return dict_rest();
     }
-    NodeId first = kNoNode;
+    NodeId first = NO_NODE;
     if (at(Punct::Star) || (at_plain_name() && at(Punct::ColonEqual, 1))) {
       first = star_named_expression();
     } else {

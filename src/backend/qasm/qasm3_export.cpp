@@ -73,8 +73,8 @@ BlockSummary& BlockSummaries::insert(Key key, const BlockSummary& summary) {
 BlockSummary& BlockSummaries::of(const std::vector<QuantumGate>& gates) {
   if (BlockSummary* known = find(&gates)) {
     // Reached again at another depth: its own levels still count from here.
-    if (depth_ + known->height > kMaxNestingDepth) {
-      raise_recursion_error(std::string(kRecursionMessage));
+    if (depth_ + known->height > MAX_NESTING_DEPTH) {
+      raise_recursion_error(std::string(RECURSION_MESSAGE));
     }
     return *known;
   }
@@ -887,8 +887,8 @@ class Emitter {
     BlockSummary& summary = ctx_.block_summaries().of(block_gates);
     // The nesting bound holds for the whole program, so the block's levels count from
     // here, also where a definition written before saves walking them again.
-    if (ctx_.depth + summary.height > kMaxNestingDepth) {
-      raise_recursion_error(std::string(kRecursionMessage));
+    if (ctx_.depth + summary.height > MAX_NESTING_DEPTH) {
+      raise_recursion_error(std::string(RECURSION_MESSAGE));
     }
     if (used_ != nullptr) {
       used_->max_qubit = std::max(used_->max_qubit, summary.max_qubit);

@@ -41,7 +41,7 @@ struct BlockSummary {
 // Summaries of gate lists, remembered by the list's address: a block shared by many
 // records (one imported definition called many times) is walked once, so neither
 // deep chains nor shared sub-blocks make the walks quadratic or exponential.
-// Nesting deeper than kMaxNestingDepth raises RecursionError.
+// Nesting deeper than MAX_NESTING_DEPTH raises RecursionError.
 class BlockSummaries {
  public:
   BlockSummary& of(const std::vector<QuantumGate>& gates);

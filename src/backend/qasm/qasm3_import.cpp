@@ -19,7 +19,7 @@
 namespace corvane::qasm3::detail {
 namespace {
 
-constexpr std::int64_t kInt64Max = std::numeric_limits<std::int64_t>::max();
+constexpr std::int64_t INT64_LIMIT = std::numeric_limits<std::int64_t>::max();
 
 // ------------------------------------------------------------------ messages
 
@@ -216,7 +216,7 @@ std::int64_t bit_index(std::string_view tok, RegisterLookup& bits) {
     }
     // An undeclared bit register stands for the element number itself; one more than
     // it must still count the bits.
-    if (!idx || *idx == kInt64Max) raise_bit_index_too_large(decimal_text(indexed->digits));
+    if (!idx || *idx == INT64_LIMIT) raise_bit_index_too_large(decimal_text(indexed->digits));
     return *idx;
   }
   if (const RegisterSpan* span = bits.find(tok)) {
@@ -270,10 +270,10 @@ std::optional<std::string_view> greedy_tail_after_spaces(std::string_view st, st
 // blanks that is followed by optional blanks, "->" and at least one character; when
 // none is, the greedy \s+ gives its last blank back to group 1.
 std::optional<MeasureParts> match_arrow_measure(std::string_view st) {
-  constexpr std::string_view kWord = "measure";
-  if (!starts_with_text(st, kWord)) return std::nullopt;
-  const std::size_t blanks_end = kWord.size() + space_run(st, kWord.size());
-  if (blanks_end == kWord.size()) return std::nullopt;
+  constexpr std::string_view MEASURE_WORD = "measure";
+  if (!starts_with_text(st, MEASURE_WORD)) return std::nullopt;
+  const std::size_t blanks_end = MEASURE_WORD.size() + space_run(st, MEASURE_WORD.size());
+  if (blanks_end == MEASURE_WORD.size()) return std::nullopt;
   // The first "->" that leaves room for group 1 ends it; blanks before the arrow belong
   // to \s*, since group 1 is lazy.
   for (std::size_t arrow = st.find("->", blanks_end + 1); arrow != std::string_view::npos;
@@ -284,8 +284,8 @@ std::optional<MeasureParts> match_arrow_measure(std::string_view st) {
     return MeasureParts{st.substr(blanks_end, group_end - blanks_end), *bits};
   }
   // Group 1 as the last blank of the run, directly followed by the arrow.
-  const std::size_t first_blank_len = static_cast<std::size_t>(decode_at(st, kWord.size()).length);
-  if (blanks_end - kWord.size() > first_blank_len && st.substr(blanks_end).starts_with("->")) {
+  const std::size_t first_blank_len = static_cast<std::size_t>(decode_at(st, MEASURE_WORD.size()).length);
+  if (blanks_end - MEASURE_WORD.size() > first_blank_len && st.substr(blanks_end).starts_with("->")) {
     if (const auto bits = greedy_tail_after_spaces(st, blanks_end + 2)) {
       const std::size_t last_blank = last_code_point_length(st.substr(0, blanks_end));
       return MeasureParts{st.substr(blanks_end - last_blank, last_blank), *bits};
@@ -298,11 +298,11 @@ std::optional<MeasureParts> match_arrow_measure(std::string_view st) {
 // followed by optional blanks, "measure", blanks and at least one character, with the
 // blanks in front of that "=" left out.
 std::optional<MeasureParts> match_assignment_measure(std::string_view st) {
-  constexpr std::string_view kWord = "measure";
+  constexpr std::string_view MEASURE_WORD = "measure";
   for (std::size_t eq = st.find('=', 1); eq != std::string_view::npos; eq = st.find('=', eq + 1)) {
     const std::size_t word = eq + 1 + space_run(st, eq + 1);
-    if (!same_text(st.substr(word, kWord.size()), kWord)) continue;
-    const std::size_t blanks = word + kWord.size();
+    if (!same_text(st.substr(word, MEASURE_WORD.size()), MEASURE_WORD)) continue;
+    const std::size_t blanks = word + MEASURE_WORD.size();
     const std::size_t blank_len = space_run(st, blanks);
     if (blank_len == 0) continue;
     std::optional<std::string_view> qubits;
@@ -493,9 +493,9 @@ class Interpreter {
   }
 
   void count_measurement_records(std::int64_t count) {
-    if (count > kMaxMeasurementRecords - state_.measurement_records) {
+    if (count > MAX_MEASUREMENT_RECORDS - state_.measurement_records) {
       std::string msg = "Whole-register measurements would create more than ";
-      append_int(msg, kMaxMeasurementRecords);
+      append_int(msg, MAX_MEASUREMENT_RECORDS);
       msg += " gate records";
       raise_value_error(msg);
     }
@@ -716,7 +716,7 @@ std::int64_t total_size(const RegisterList& registers) {
   for (const RegisterDecl& reg : registers) {
     if (__builtin_add_overflow(total, reg.size, &total)) {
       std::string msg = "Qubit registers declare more than ";
-      append_int(msg, kInt64Max);
+      append_int(msg, INT64_LIMIT);
       msg += " qubits";
       raise_value_error(msg);
     }
@@ -866,7 +866,7 @@ GateBlock expand_def(std::string_view name, const GateDefMap& gate_defs,
   if (const auto done = state.expanded.find(name); done != state.expanded.end()) {
     // Expanding it again here would nest this much deeper.
     const int reached = state.depth + done->second.height;
-    if (reached > kMaxNestingDepth) raise_recursion_error(std::string(kRecursionMessage));
+    if (reached > MAX_NESTING_DEPTH) raise_recursion_error(std::string(RECURSION_MESSAGE));
     state.deepest = std::max(state.deepest, reached);
     return done->second.children;
   }

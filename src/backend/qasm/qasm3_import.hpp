@@ -127,10 +127,10 @@ class StatementList {
 
  private:
   struct Span {
-    std::uint32_t offset;  // into the program, or into joined_ when length is kJoined
+    std::uint32_t offset;  // into the program, or into joined_ when length is JOINED
     std::uint32_t length;
   };
-  static constexpr std::uint32_t kJoined = std::numeric_limits<std::uint32_t>::max();
+  static constexpr std::uint32_t JOINED = std::numeric_limits<std::uint32_t>::max();
 
   std::string_view program_;
   bool use_spans_ = true;
@@ -186,7 +186,7 @@ std::optional<std::string_view> generated_non_standard_gate_id(const GateDef& gd
 // ------------------------------------------------------------------ interpretation
 // Most gate records that whole-register measurements of one import may create; the
 // declared register sizes could otherwise demand more records than memory holds.
-inline constexpr std::int64_t kMaxMeasurementRecords = std::int64_t{1} << 22;
+inline constexpr std::int64_t MAX_MEASUREMENT_RECORDS = std::int64_t{1} << 22;
 
 // What all nested interpretations of one import share: the definitions being expanded
 // (for cycle detection), the nesting depth, and every finished expansion. A body's

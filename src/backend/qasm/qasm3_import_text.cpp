@@ -22,7 +22,7 @@ namespace corvane::qasm3::detail {
 namespace {
 
 constexpr std::size_t npos = std::string_view::npos;
-constexpr std::int64_t kInt64Max = std::numeric_limits<std::int64_t>::max();
+constexpr std::int64_t INT64_LIMIT = std::numeric_limits<std::int64_t>::max();
 
 constexpr bool is_ascii_space(char c) noexcept {
   return (c >= '\t' && c <= '\r') || (c >= '\x1c' && c <= ' ');
@@ -79,9 +79,9 @@ struct Keyword {
   std::string_view word;
   std::size_t anchor;
 };
-constexpr Keyword kQubitKeyword{"qubit", 2};
-constexpr Keyword kBitKeyword{"bit", 0};
-constexpr Keyword kGateKeyword{"gate", 0};
+constexpr Keyword QUBIT_KEYWORD{"qubit", 2};
+constexpr Keyword BIT_KEYWORD{"bit", 0};
+constexpr Keyword GATE_KEYWORD{"gate", 0};
 
 // A keyword begins and ends with word characters, so \b in front of it (behind it) holds
 // exactly when the character before (after) it is not one. ASCII neighbours are decided
@@ -156,7 +156,7 @@ void remove_block_comments(std::string& text) {
 
 // ------------------------------------------------------------------ statements
 // Bytes that the statement splitter has to look at; everything else is skipped in bulk.
-constexpr auto kSplitterBytes = [] {
+constexpr auto SPLITTER_BYTES = [] {
   std::array<bool, 256> table{};
   table[static_cast<unsigned char>('(')] = true;
   table[static_cast<unsigned char>(')')] = true;
@@ -189,7 +189,7 @@ void for_each_statement(std::span<const std::string_view> pieces, Emit&& emit) {
   for (std::size_t p = 0; p < pieces.size(); ++p) {
     const std::string_view text = pieces[p];
     for (std::size_t i = 0; i < text.size(); ++i) {
-      if (!kSplitterBytes[static_cast<unsigned char>(text[i])]) continue;
+      if (!SPLITTER_BYTES[static_cast<unsigned char>(text[i])]) continue;
       switch (text[i]) {
         case '(':
           ++depth;
@@ -308,7 +308,7 @@ std::int64_t declared_size(std::string_view digits) {
 }
 
 void lay_out(Registers& regs, std::int64_t& offset, std::string_view name, std::int64_t size) {
-  if (size > kInt64Max - offset) {
+  if (size > INT64_LIMIT - offset) {
     raise_value_error("Total register size too large: " + int_text(offset) + " + " +
                       int_text(size));
   }
@@ -397,7 +397,7 @@ void split_operands(std::string_view rest, std::vector<std::string_view>& operan
 }
 
 // ------------------------------------------------------------------ gate definitions
-constexpr std::string_view kTooManyIterations =
+constexpr std::string_view TOO_MANY_ITERATIONS =
     "Too many iterations while parsing gate definitions \u2014 possible malformed QASM.";
 
 std::int64_t brace_balance(std::string_view stretch) noexcept {
@@ -449,7 +449,7 @@ struct GateHeader {
 // up to it less the trailing whitespace, and the caller trims it anyway.
 std::optional<GateHeader> match_gate_header(std::string_view code, std::size_t start,
                                             BraceFinder& braces) {
-  const std::size_t after_keyword = start + kGateKeyword.word.size();
+  const std::size_t after_keyword = start + GATE_KEYWORD.word.size();
   const std::size_t name_pos = after_keyword + space_run(code, after_keyword);
   if (name_pos == after_keyword) return std::nullopt;
   const std::size_t name_len = identifier_length(code, name_pos);
@@ -513,7 +513,7 @@ std::vector<std::string_view> split_statements(std::string_view body) {
 }
 
 StatementList::StatementList(std::string_view program, const std::vector<std::string_view>& pieces)
-    : program_(program), use_spans_(program.size() < kJoined) {
+    : program_(program), use_spans_(program.size() < JOINED) {
   const std::size_t most = most_statements(pieces);
   if (use_spans_) {
     reserve_for_filling(spans_, most);
@@ -527,7 +527,7 @@ StatementList::StatementList(std::string_view program, const std::vector<std::st
         views_.push_back(joined_.back());
         return;
       }
-      spans_.push_back({static_cast<std::uint32_t>(joined_.size() - 1), kJoined});
+      spans_.push_back({static_cast<std::uint32_t>(joined_.size() - 1), JOINED});
     } else if (use_spans_) {
       spans_.push_back({static_cast<std::uint32_t>(stmt.data() - program.data()),
                         static_cast<std::uint32_t>(stmt.size())});
@@ -544,7 +544,7 @@ std::size_t StatementList::size() const noexcept {
 std::string_view StatementList::operator[](std::size_t k) const noexcept {
   if (!use_spans_) return views_[k];
   const Span span = spans_[k];
-  if (span.length == kJoined) return joined_[span.offset];
+  if (span.length == JOINED) return joined_[span.offset];
   return program_.substr(span.offset, span.length);
 }
 
@@ -564,11 +564,11 @@ const RegisterSpan* RegisterMap::find(std::string_view name) const {
 }
 
 Registers extract_qubit_registers(std::string_view code) {
-  return extract_registers(code, kQubitKeyword);
+  return extract_registers(code, QUBIT_KEYWORD);
 }
 
 Registers extract_bit_registers(std::string_view code) {
-  return extract_registers(code, kBitKeyword);
+  return extract_registers(code, BIT_KEYWORD);
 }
 
 std::int64_t compute_n_qubits_from_body(std::string_view code, std::string_view qreg_name) {
@@ -584,7 +584,7 @@ std::int64_t compute_n_qubits_from_body(std::string_view code, std::string_view 
       continue;
     }
     const auto index = read_decimal_digits(use->first);
-    if (!index || *index == kInt64Max) {
+    if (!index || *index == INT64_LIMIT) {
       raise_value_error("Qubit index too large: " + std::string(use->first));
     }
     if (*index > largest) largest = *index;
@@ -663,14 +663,14 @@ DefinitionScan scan_gate_defs(std::string_view code) {
   std::int64_t balance = 0;
   int iterations = 0;
   while (true) {
-    if (++iterations > MAX_ITER) raise_runtime_error(std::string(kTooManyIterations));
-    const std::size_t start = find_keyword(code, kGateKeyword, scan, true);
+    if (++iterations > MAX_ITER) raise_runtime_error(std::string(TOO_MANY_ITERATIONS));
+    const std::size_t start = find_keyword(code, GATE_KEYWORD, scan, true);
     if (start == npos) break;
     // Only the stretches the scan passes over count; each byte is counted at most once.
     balance += brace_balance(code.substr(scan, start - scan));
     const auto header = balance == 0 ? match_gate_header(code, start, braces) : std::nullopt;
     if (!header) {
-      scan = start + kGateKeyword.word.size();
+      scan = start + GATE_KEYWORD.word.size();
       continue;
     }
     std::vector<std::string> args = parse_ident_list(header->args);

@@ -77,18 +77,18 @@ std::uintptr_t stack_floor() noexcept {
 // Frames differ widely between builds (sanitizers multiply them) and threads may have
 // small stacks, so the level count alone cannot promise that the stack suffices.
 bool stack_nearly_exhausted() noexcept {
-  constexpr std::uintptr_t kReserve = std::uintptr_t{256} << 10U;
+  constexpr std::uintptr_t STACK_RESERVE = std::uintptr_t{256} << 10U;
   const std::uintptr_t floor = stack_floor();
   const auto here = reinterpret_cast<std::uintptr_t>(__builtin_frame_address(0));
-  return floor != 0 && here > floor && here - floor < kReserve;
+  return floor != 0 && here > floor && here - floor < STACK_RESERVE;
 }
 
 }  // namespace
 
 DepthGuard::DepthGuard(int& depth) : depth_(depth) {
-  if (++depth_ > kMaxNestingDepth || stack_nearly_exhausted()) {
+  if (++depth_ > MAX_NESTING_DEPTH || stack_nearly_exhausted()) {
     --depth_;
-    raise_recursion_error(std::string(kRecursionMessage));
+    raise_recursion_error(std::string(RECURSION_MESSAGE));
   }
 }
 
@@ -97,10 +97,10 @@ DepthGuard::DepthGuard(int& depth) : depth_(depth) {
 void advise_huge_pages([[maybe_unused]] const void* buffer,
                        [[maybe_unused]] std::size_t bytes) noexcept {
 #if defined(__linux__) && defined(MADV_HUGEPAGE)
-  constexpr std::uintptr_t kHugePage = std::uintptr_t{2} << 20U;
+  constexpr std::uintptr_t HUGE_PAGE = std::uintptr_t{2} << 20U;
   const auto begin = reinterpret_cast<std::uintptr_t>(buffer);
-  const std::uintptr_t first = (begin + kHugePage - 1) & ~(kHugePage - 1);
-  const std::uintptr_t last = (begin + bytes) & ~(kHugePage - 1);
+  const std::uintptr_t first = (begin + HUGE_PAGE - 1) & ~(HUGE_PAGE - 1);
+  const std::uintptr_t last = (begin + bytes) & ~(HUGE_PAGE - 1);
   if (last > first) {
     madvise(reinterpret_cast<void*>(first), last - first, MADV_HUGEPAGE);  // NOLINT
   }
@@ -167,7 +167,7 @@ constexpr LeadByte lead_byte(unsigned char lead) noexcept {
 }
 
 // Smallest code point that needs a sequence of each length; anything less is overlong.
-constexpr std::array<char32_t, 5> kShortestForLength = {0, 0, 0x80, 0x800, 0x10000};
+constexpr std::array<char32_t, 5> SHORTEST_FOR_LENGTH = {0, 0, 0x80, 0x800, 0x10000};
 
 // Checks the multi-byte sequence that starts at `pos`; returns its length.
 std::size_t check_sequence(std::string_view text, std::size_t pos) {
@@ -185,7 +185,7 @@ std::size_t check_sequence(std::string_view text, std::size_t pos) {
     if (!is_continuation(b)) raise_invalid_utf8("truncated sequence", pos);
     value = (value << 6) | (b & 0x3F);
   }
-  if (value < kShortestForLength[length]) raise_invalid_utf8("overlong encoding", pos);
+  if (value < SHORTEST_FOR_LENGTH[length]) raise_invalid_utf8("overlong encoding", pos);
   if (value >= 0xD800 && value <= 0xDFFF) raise_invalid_utf8("surrogate code point", pos);
   if (value > 0x10FFFF) raise_invalid_utf8("code point above U+10FFFF", pos);
   return length;
@@ -428,11 +428,11 @@ std::string_view trim_both_ends(std::string_view text) noexcept {
 namespace {
 
 void append_hex_escape(std::string& out, char kind, char32_t cp, int digits) {
-  static constexpr char kHex[] = "0123456789abcdef";
+  static constexpr char HEX_DIGITS[] = "0123456789abcdef";
   out += '\\';
   out += kind;
   for (int shift = 4 * (digits - 1); shift >= 0; shift -= 4)
-    out += kHex[(cp >> shift) & 0xF];
+    out += HEX_DIGITS[(cp >> shift) & 0xF];
 }
 
 void append_escaped(std::string& out, char32_t cp, char quote) {
@@ -609,36 +609,36 @@ void append_formatted(std::string& out, double value, int positional_limit, bool
 std::optional<DecimalDigits> g15_digits_of_common_magnitude(double value) {
   if (!(value >= 1e-4 && value < 1e14)) return std::nullopt;
   __extension__ using Wide = unsigned __int128;
-  constexpr std::array<std::uint64_t, 20> kPow10 = [] {
+  constexpr std::array<std::uint64_t, 20> POW10 = [] {
     std::array<std::uint64_t, 20> p{};
     p[0] = 1;
     for (std::size_t i = 1; i < p.size(); ++i)
       p[i] = p[i - 1] * 10;
     return p;
   }();
-  constexpr std::uint64_t kLow = 100'000'000'000'000;     // 10^14
-  constexpr std::uint64_t kHigh = 1'000'000'000'000'000;  // 10^15
-  constexpr std::uint64_t kHidden = std::uint64_t{1} << 52U;
+  constexpr std::uint64_t TEN_TO_14 = 100'000'000'000'000;     // 10^14
+  constexpr std::uint64_t TEN_TO_15 = 1'000'000'000'000'000;  // 10^15
+  constexpr std::uint64_t HIDDEN_BIT = std::uint64_t{1} << 52U;
 
   const auto bits = std::bit_cast<std::uint64_t>(value);
   const auto biased = static_cast<int>(bits >> 52U);  // positive and normal in this range
-  const std::uint64_t mantissa = (bits & (kHidden - 1)) | kHidden;
+  const std::uint64_t mantissa = (bits & (HIDDEN_BIT - 1)) | HIDDEN_BIT;
   const int shift = 1075 - biased;  // value = mantissa * 2^-shift, 6 <= shift <= 66
   // floor(log10(2^(biased - 1023))): the decimal exponent of the value, or one less.
   int exponent = ((biased - 1023) * 78913) >> 18;
   for (;;) {
     const Wide scaled =
-        static_cast<Wide>(mantissa) * kPow10[static_cast<std::size_t>(14 - exponent)];
+        static_cast<Wide>(mantissa) * POW10[static_cast<std::size_t>(14 - exponent)];
     auto digits = static_cast<std::uint64_t>(scaled >> shift);
-    if (digits >= kHigh) {
+    if (digits >= TEN_TO_15) {
       ++exponent;
       continue;
     }
     const Wide rest = scaled & ((Wide{1} << shift) - 1);
     const Wide half = Wide{1} << (shift - 1);
     if (rest > half || (rest == half && (digits & 1U) != 0)) ++digits;
-    if (digits == kHigh) {
-      digits = kLow;
+    if (digits == TEN_TO_15) {
+      digits = TEN_TO_14;
       ++exponent;
     }
     DecimalDigits d;
@@ -798,9 +798,9 @@ bool is_overflow(std::string_view clean) {
   if (e == std::string_view::npos) return order > 0;
   const bool negative = clean[e + 1] == '-';
   long long exponent = 0;
-  constexpr long long kSaturated = 1LL << 40;  // far beyond any double's range
+  constexpr long long SATURATED_EXPONENT = 1LL << 40;  // far beyond any double's range
   for (std::size_t i = e + (clean[e + 1] == '+' || negative ? 2 : 1); i < clean.size(); ++i) {
-    exponent = std::min(kSaturated, exponent * 10 + (clean[i] - '0'));
+    exponent = std::min(SATURATED_EXPONENT, exponent * 10 + (clean[i] - '0'));
   }
   return order + (negative ? -exponent : exponent) > 0;
 }
@@ -884,13 +884,13 @@ std::optional<double> read_float(std::string_view text) {
 
 std::optional<std::int64_t> read_decimal_digits(std::string_view digits) {
   if (digits.empty()) return std::nullopt;
-  constexpr std::int64_t kMax = std::numeric_limits<std::int64_t>::max();
+  constexpr std::int64_t INT64_LIMIT = std::numeric_limits<std::int64_t>::max();
   std::int64_t value = 0;
   std::size_t pos = 0;
   while (pos < digits.size()) {
     const CodePoint cp = decode_at(digits, pos);
     const int digit = digit_value(cp.value);
-    if (digit < 0 || value > (kMax - digit) / 10) return std::nullopt;
+    if (digit < 0 || value > (INT64_LIMIT - digit) / 10) return std::nullopt;
     value = value * 10 + digit;
     pos += static_cast<std::size_t>(cp.length);
   }

@@ -30,11 +30,11 @@ namespace corvane::qasm3::detail {
 Location locate(std::string_view text, std::size_t offset) noexcept;
 
 // Deepest nesting of blocks, definition calls and the like that any recursive pass
-// follows; one level deeper fails with RecursionError(kRecursionMessage).
-inline constexpr int kMaxNestingDepth = 1000;
-inline constexpr std::string_view kRecursionMessage = "maximum recursion depth exceeded";
+// follows; one level deeper fails with RecursionError(RECURSION_MESSAGE).
+inline constexpr int MAX_NESTING_DEPTH = 1000;
+inline constexpr std::string_view RECURSION_MESSAGE = "maximum recursion depth exceeded";
 
-// Counts one level of recursion for as long as it lives; past kMaxNestingDepth, or when
+// Counts one level of recursion for as long as it lives; past MAX_NESTING_DEPTH, or when
 // the thread's stack is nearly used up, it raises RecursionError instead of letting the
 // stack run out.
 class DepthGuard {
