@@ -139,7 +139,7 @@ const std::array<Attribute, 11> kAttributes{{
     {"control_state",
      [](const QuantumGate& g) -> py::object { return index_tuple(g.control_state); },
      [](QuantumGate& g, py::handle v) {
-       g.control_state = index_list_arg(v, "QuantumGate control_state");
+       g.control_state = control_state_arg(v, "QuantumGate control_state");
      }},
     {"parameter", [](const QuantumGate& g) { return parameter_object(g.parameter); },
      [](QuantumGate& g, py::handle v) { g.parameter = parameter_arg(v); }},
@@ -183,9 +183,12 @@ const Attribute* find_attribute(std::string_view name) {
   return nullptr;
 }
 
+// Keyword arguments have no order: has_stored_matrix is applied once all the others are,
+// so it is checked against the stored_matrix of the whole record.
 QuantumGate gate_from_keywords(py::handle kwargs) {
   QuantumGate gate;
   bool has_id = false;
+  py::handle stored_flag;
   if (kwargs) {
     for (auto [key, value] : py::reinterpret_borrow<py::dict>(kwargs)) {
       std::string_view name = text_arg(key, "keywords");
@@ -194,11 +197,16 @@ QuantumGate gate_from_keywords(py::handle kwargs) {
         throw py::type_error("QuantumGate() got an unexpected keyword argument '" +
                              std::string(name) + "'");
       }
-      attribute->set(gate, value);
       has_id = has_id || name == "id";
+      if (name == "has_stored_matrix") {
+        stored_flag = value;
+      } else {
+        attribute->set(gate, value);
+      }
     }
   }
   if (!has_id) throw py::type_error("QuantumGate() missing required keyword argument: 'id'");
+  if (stored_flag) find_attribute("has_stored_matrix")->set(gate, stored_flag);
   return gate;
 }
 

@@ -218,14 +218,44 @@ py::list measure_map_object(const std::vector<MeasurePair>& pairs) {
   return out;
 }
 
-IndexList index_list_arg(py::handle value, std::string_view what) {
+namespace {
+
+// The entries of any iterable but text, each converted by `entry`.
+template <class Entry>
+IndexList index_entries(py::handle value, std::string_view what, std::string_view expected,
+                        Entry entry) {
   IndexList out;
   std::string item_what = std::string(what) + " entry";
   bool iterable = !is_text(value) && for_each_item(value, [&](py::handle item) {
-    out.push_back(integer_arg(item, item_what));
+    out.push_back(entry(item, item_what));
   });
-  if (!iterable) raise_wrong_kind(what, "a sequence of integers", value);
+  if (!iterable) raise_wrong_kind(what, expected, value);
   return out;
+}
+
+// The exporter writes a control on one only for a state equal to 1, so a state that is
+// not an integer keeps just that: 1 when it equals 1 (true, 1.0), 0 otherwise. Integers
+// keep their value; those beyond 64 bits are not 1 either.
+std::int64_t control_state_entry(py::handle value, std::string_view what) {
+  std::optional<ParamScalar> number;
+  if (!is_text(value) && !is_numpy_array(value)) {
+    number = builtin_scalar(value);
+    if (!number) number = foreign_number(value);
+  }
+  if (!number) raise_wrong_kind(what, "a real number", value);
+  if (const auto* integer = std::get_if<std::int64_t>(&*number)) return *integer;
+  if (const auto* truth_value = std::get_if<bool>(&*number)) return *truth_value ? 1 : 0;
+  return std::get<double>(*number) == 1.0 ? 1 : 0;
+}
+
+}  // namespace
+
+IndexList index_list_arg(py::handle value, std::string_view what) {
+  return index_entries(value, what, "a sequence of integers", integer_arg);
+}
+
+IndexList control_state_arg(py::handle value, std::string_view what) {
+  return index_entries(value, what, "a sequence of real numbers", control_state_entry);
 }
 
 py::tuple index_tuple(const IndexList& indices) {

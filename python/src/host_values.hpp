@@ -37,6 +37,9 @@ py::list measure_map_object(const std::vector<MeasurePair>& pairs);
 
 // Any iterable of integers.
 IndexList index_list_arg(py::handle value, std::string_view what);
+// Any iterable of real numbers (bool, int, float, numpy scalars): integers as they are,
+// every other entry 1 when it equals 1 and 0 otherwise.
+IndexList control_state_arg(py::handle value, std::string_view what);
 py::tuple index_tuple(const IndexList& indices);
 
 // None, bool, int, float, str, numpy scalars, lists and tuples of those, numpy arrays.

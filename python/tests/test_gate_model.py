@@ -100,8 +100,15 @@ def test_matrices_are_complex_arrays_and_settable():
     assert not gate.has_stored_matrix and gate.stored_matrix is None
     with pytest.raises(ValueError, match="once stored_matrix is set"):
         gate.has_stored_matrix = True
-    with_keyword = QuantumGate(id="unitary", target=[0], stored_matrix=[[1, 0], [0, 1]])
-    assert with_keyword.has_stored_matrix
+    # Keywords have no order: the flag is checked against the whole record.
+    for keywords in ({"stored_matrix": m, "has_stored_matrix": True},
+                     {"has_stored_matrix": True, "stored_matrix": m}, {"stored_matrix": m}):
+        assert QuantumGate(id="unitary", target=[0], **keywords).stored_matrix.tolist() == m
+    for keywords in ({"stored_matrix": m, "has_stored_matrix": False},
+                     {"has_stored_matrix": False, "stored_matrix": m}):
+        assert QuantumGate(id="unitary", target=[0], **keywords).stored_matrix is None
+    with pytest.raises(ValueError, match="^has_stored_matrix can only be true once stored_matrix"):
+        QuantumGate(id="unitary", has_stored_matrix=True, matrix=m)
 
 
 @pytest.mark.parametrize("keywords, message", [

@@ -1,11 +1,16 @@
 """Every program of the project's folder of .qasm test programs, through the module and
-through the command-line tool: both must reach the outcome the program states."""
+through the command-line tool: both must reach the outcome the program states. The module's
+records and the tool's JSON form read the same values alike."""
 
 import builtins
+import json
 import subprocess
 
+import numpy as np
 import pytest
 
+from corvane.backend.gate.gatebase import QuantumGate
+from corvane.backend.gatesequence.gatesequence import GateSequence
 from corvane.backend.qasm import qasm3
 from helpers import PROGRAMS_DIR, tool_path
 
@@ -86,3 +91,28 @@ def test_module_and_tool_agree(path):
             assert module_convert(converted)[0] == reimport
         else:
             assert module_convert(converted) == ("ok", "ok", converted), "the export must read back"
+
+
+# control_state entries as the module takes them, and the same values in the JSON form.
+@pytest.mark.parametrize("given, as_json", [
+    ([1, 1.0, True, 0, 0.0, False, 2, -1, 0.5, -0.0, 1e300, 1 + 1e-15], None),
+    (np.array([1.0, 0.5, 0.0]), [1.0, 0.5, 0.0]),
+    (np.array([True, False]), [True, False]),
+    ([np.float32(1), np.int64(2), np.bool_(True), np.float64(0.99), np.uint8(1)],
+     [1.0, 2, True, 0.99, 1]),
+])
+def test_control_states_read_as_the_tool_reads_them(given, as_json):
+    as_json = given if as_json is None else as_json
+    n = len(as_json)
+    gate = {"id": "h", "target": [n], "control": list(range(n))}
+    gs = GateSequence(n + 1)
+    gs.add_gate(QuantumGate(control_state=given, **gate))
+    text = qasm3.gate_sequence_to_qasm3(gs)
+    run = subprocess.run(
+        [str(tool_path()), "export"], capture_output=True, timeout=60,
+        input=json.dumps({"num_qubits": n + 1, "gates": [dict(gate, control_state=as_json)]}).encode())
+    assert run.returncode == 0, run.stderr
+    assert run.stdout.decode("utf-8") == text
+    # Only a state equal to 1 is a control on one.
+    modifiers = "".join("ctrl @ " if state == 1 else "negctrl @ " for state in as_json)
+    assert text.splitlines()[-1].startswith(modifiers + "h q[0], ")
