@@ -1,8 +1,8 @@
 """Conversions release the GIL while the C++ core works: other threads keep running, and
 conversions in several threads give the same results as one after another."""
 
+import sys
 import threading
-import time
 from concurrent.futures import ThreadPoolExecutor
 
 from corvane.backend.qasm import qasm3
@@ -24,23 +24,26 @@ def program(width, depth):
 
 
 def test_other_threads_run_while_the_importer_works():
-    start = time.perf_counter()
-    qasm3.qasm3_to_gate_sequence(SLOW_PROGRAM)
-    alone = time.perf_counter() - start
+    # With an endless switch interval a thread keeps the GIL until it blocks, and the worker
+    # blocks nowhere but in the importer: the main thread runs again before the worker's
+    # last round only if the importer lets go of the GIL.
+    stop, rounds = threading.Event(), []
 
-    done = threading.Event()
-    worker = threading.Thread(target=lambda: (qasm3.qasm3_to_gate_sequence(SLOW_PROGRAM),
-                                              done.set()))
-    longest_pause = 0.0
-    last = time.perf_counter()
-    worker.start()
-    while not done.is_set():
-        now = time.perf_counter()
-        longest_pause = max(longest_pause, now - last)
-        last = now
-    worker.join()
-    # Holding the GIL through the import would stop this loop for the whole import.
-    assert longest_pause < alone / 2, (longest_pause, alone)
+    def work():
+        while not stop.is_set() and len(rounds) < 50:
+            rounds.append(qasm3.qasm3_to_gate_sequence(SLOW_PROGRAM))
+
+    interval = sys.getswitchinterval()
+    sys.setswitchinterval(1e6)
+    try:
+        worker = threading.Thread(target=work)
+        worker.start()  # returns once the worker lets go of the GIL
+        rounds_before_main_ran = len(rounds)
+        stop.set()
+        worker.join()
+    finally:
+        sys.setswitchinterval(interval)
+    assert rounds_before_main_ran < 50
 
 
 def test_threads_convert_in_parallel_with_the_same_results():
@@ -92,6 +95,7 @@ def test_records_changed_while_another_thread_exports_them():
     exported = []
     worker = threading.Thread(target=lambda: exported.append(qasm3.gate_sequence_to_qasm3(gs)))
     worker.start()
+    first.id = "rx"  # once at least, should the export end first
     while worker.is_alive():
         first.id = "rx"
     worker.join()
