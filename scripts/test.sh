@@ -1,6 +1,7 @@
 #!/usr/bin/env bash
 # Builds everything with AddressSanitizer and UndefinedBehaviorSanitizer and runs every test;
-# then builds the Python package without sanitizers and runs its pytest suite.
+# then builds the Python package without sanitizers and runs its pytest suite; then installs
+# the package with pip from a clean copy of the tree.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 ./scripts/setup-deps.sh
@@ -17,3 +18,24 @@ cmake -S . -B "$py_build" -DCMAKE_BUILD_TYPE=Release -DCORVANE_QASM3_BUILD_PYTHO
   -DCORVANE_QASM3_BUILD_BENCH=OFF >/dev/null
 cmake --build "$py_build" -j"$(nproc)" --target corvane_python corvane-qasm3
 ctest --test-dir "$py_build" --output-on-failure --no-tests=error -R '^python_'
+
+# pip builds the package from the tree's own files (no build directories), into a virtual
+# environment of Debian's interpreter, the one its python3-* packages serve; the package
+# must then import from any directory.
+pip_dir=$(mktemp -d)
+trap 'rm -rf "$pip_dir"' EXIT
+mkdir "$pip_dir/src"
+git ls-files -z --cached --others --exclude-standard |
+  tar -cf - --null -T - | tar -xf - -C "$pip_dir/src"
+if command -v ccache >/dev/null; then
+  export CMAKE_CXX_COMPILER_LAUNCHER=ccache CCACHE_BASEDIR="$pip_dir"
+fi
+if ! (/usr/bin/python3 -m venv --system-site-packages "$pip_dir/v" &&
+      "$pip_dir/v/bin/pip" install -q --no-build-isolation "$pip_dir/src" &&
+      cd "$pip_dir" && "$pip_dir/v/bin/python" -c "from corvane.backend.qasm import qasm3") \
+    >"$pip_dir/log" 2>&1; then
+  cat "$pip_dir/log" >&2
+  echo "pip install of the package failed" >&2
+  exit 1
+fi
+echo "pip install of the package: ok"

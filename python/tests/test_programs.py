@@ -108,9 +108,9 @@ def test_control_states_read_as_the_tool_reads_them(given, as_json):
     gs = GateSequence(n + 1)
     gs.add_gate(QuantumGate(control_state=given, **gate))
     text = qasm3.gate_sequence_to_qasm3(gs)
-    run = subprocess.run(
-        [str(tool_path()), "export"], capture_output=True, timeout=60,
-        input=json.dumps({"num_qubits": n + 1, "gates": [dict(gate, control_state=as_json)]}).encode())
+    as_sequence = {"num_qubits": n + 1, "gates": [dict(gate, control_state=as_json)]}
+    run = subprocess.run([str(tool_path()), "export"], input=json.dumps(as_sequence).encode(),
+                         capture_output=True, timeout=60)
     assert run.returncode == 0, run.stderr
     assert run.stdout.decode("utf-8") == text
     # Only a state equal to 1 is a control on one.
