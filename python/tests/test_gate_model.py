@@ -52,7 +52,7 @@ def test_parameter_array_becomes_complex_matrix():
     ("target", (np.int64(1),), (1,)),
     ("target", range(3), (0, 1, 2)),
     ("control", [], ()),
-    ("control_state", [1, 0], (1, 0)),
+    ("control_state", [1.0, 0.5, True, 2], (1, 0, 1, 2)),
     ("classical_target", [4], (4,)),
     ("classical_target", None, None),
     ("name", "bell", "bell"),
