@@ -31,6 +31,12 @@ int main() {
       std::cout << '\n';
     }
 
+    // The optional arguments by name; those not named keep their defaults.
+    std::cout << '\n'
+              << corvane::qasm3::gate_sequence_to_qasm3(
+                     circuit,
+                     {.creg_name = "m", .qregs = corvane::RegisterList{{"data", 1}, {"anc", 1}}});
+
     // Writing the sequence read back gives the same text again.
     return corvane::qasm3::gate_sequence_to_qasm3(back) == text ? 0 : 1;
   } catch (const corvane::qasm3::Error& e) {

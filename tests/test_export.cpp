@@ -81,10 +81,8 @@ Emitted emit(const std::vector<QuantumGate>& gates) {
   return {out.lines(), ctx.gate_defs()};
 }
 
-std::string export_of(const GateSequence& gs, std::optional<std::int64_t> num_clbits = {},
-                      const std::optional<RegisterList>& qregs = {},
-                      const std::optional<RegisterList>& cregs = {}) {
-  return gate_sequence_to_qasm3(gs, "q", "c", num_clbits, qregs, cregs);
+std::string export_of(const GateSequence& gs, const ExportOptions& options = {}) {
+  return gate_sequence_to_qasm3(gs, options);
 }
 
 GateSequence sequence(std::int64_t num_qubits, std::vector<QuantumGate> gates) {
@@ -679,23 +677,24 @@ TEST(Driver, ProgramFraming) {
            "\ngate block_0 a0, a1 {\n  h a0;\n}\ngate sqrty_1 a0 {\n  sdg a0;\n  h a0;\n  s a0;\n"
            "  h a0;\n  s a0;\n}\n\nqubit[3] q;\n\nblock_0 q[1], q[2];\nsqrty_1 q[0];\n"},
       {"explicit layouts",
-       export_of(sequence(3, {measure({2}, IndexList{0})}), {},
-                 RegisterList{{"data", 2}, {"anc", 1}}),
+       export_of(sequence(3, {measure({2}, IndexList{0})}),
+                 {.qregs = RegisterList{{"data", 2}, {"anc", 1}}}),
        std::string(kHeader) +
            "\nqubit[2] data;\nqubit[1] anc;\nbit[1] c;\n\nmeasure anc[0] -> c[0];\n"},
       {"declared count wins", export_of(sequence(5, {gate("h", {1})})),
        std::string(kHeader) + "\nqubit[5] q;\n\nh q[1];\n"},
       {"used index wins", export_of(sequence(2, {gate("h", {3})})),
        std::string(kHeader) + "\nqubit[4] q;\n\nh q[3];\n"},
-      {"cregs ignored without bits", export_of(GateSequence(1), {}, {}, RegisterList{{"m", 3}}),
+      {"cregs ignored without bits", export_of(GateSequence(1), {.cregs = RegisterList{{"m", 3}}}),
        std::string(kHeader) + "\nqubit[1] q;\n"},
-      {"num_clbits declared", export_of(GateSequence(1), 4),
+      {"num_clbits declared", export_of(GateSequence(1), {.num_clbits = 4}),
        std::string(kHeader) + "\nqubit[1] q;\nbit[4] c;\n"},
-      {"num_clbits raised", export_of(sequence(1, {measure({0}, IndexList{2})}), 1),
+      {"num_clbits raised", export_of(sequence(1, {measure({0}, IndexList{2})}), {.num_clbits = 1}),
        std::string(kHeader) + "\nqubit[1] q;\nbit[3] c;\n\nmeasure q[0] -> c[2];\n"},
       {"larger layouts declared in full",
-       export_of(sequence(1, {measure({0}, IndexList{0})}), {}, RegisterList{{"a", 1}, {"b", 4}},
-                 RegisterList{{"m0", 1}, {"m1", 2}}),
+       export_of(sequence(1, {measure({0}, IndexList{0})}),
+                 {.qregs = RegisterList{{"a", 1}, {"b", 4}},
+                  .cregs = RegisterList{{"m0", 1}, {"m1", 2}}}),
        std::string(kHeader) +
            "\nqubit[1] a;\nqubit[4] b;\nbit[1] m0;\nbit[2] m1;\n\nmeasure a[0] -> m0[0];\n"},
       {"custom names",
@@ -729,19 +728,20 @@ TEST(Driver, ProgramFraming) {
 }
 
 TEST(Driver, Failures) {
-  EXPECT_THROW_MSG(export_of(GateSequence(3), {}, RegisterList{{"a", 2}}), ValueError,
+  EXPECT_THROW_MSG(export_of(GateSequence(3), {.qregs = RegisterList{{"a", 2}}}), ValueError,
                    "Register declarations cover 2 indices, but 3 are required");
   EXPECT_THROW_MSG(
-      export_of(sequence(1, {measure({0}, IndexList{0})}), {}, {}, RegisterList{{"anc", 0}}),
+      export_of(sequence(1, {measure({0}, IndexList{0})}), {.cregs = RegisterList{{"anc", 0}}}),
       ValueError, "Register 'anc' must have positive size");
   EXPECT_THROW_MSG(export_of(sequence(2, {gate("h", {-1})})), ValueError,
                    "Index -1 is outside declared registers");
   EXPECT_THROW_MSG(export_of(sequence(2, {measure({0}, IndexList{-2})})), ValueError,
                    "Index -2 is outside declared registers");
-  EXPECT_THROW_MSG(export_of(sequence(2, {measure({0}, IndexList{-2})}), 4), ValueError,
-                   "Index -2 is outside declared registers");
-  EXPECT_THROW_MSG(export_of(sequence(2, {gate("h", {2})}), {}, RegisterList{{"a", 1}, {"b", 1}}),
-                   ValueError, "Register declarations cover 2 indices, but 3 are required");
+  EXPECT_THROW_MSG(export_of(sequence(2, {measure({0}, IndexList{-2})}), {.num_clbits = 4}),
+                   ValueError, "Index -2 is outside declared registers");
+  EXPECT_THROW_MSG(
+      export_of(sequence(2, {gate("h", {2})}), {.qregs = RegisterList{{"a", 1}, {"b", 1}}}),
+      ValueError, "Register declarations cover 2 indices, but 3 are required");
 }
 
 TEST(Driver, NestingTooDeepIsReportedFirst) {
@@ -750,7 +750,7 @@ TEST(Driver, NestingTooDeepIsReportedFirst) {
   const GateSequence gs = sequence(
       1, {gate("toffoli", {0}), gate("h", {-1}), nested_blocks(MAX_NESTING_DEPTH + 5, {0})});
   EXPECT_THROW_MSG(export_of(gs), RecursionError, "maximum recursion depth exceeded");
-  EXPECT_THROW_MSG(export_of(gs, {}, RegisterList{{"q", 1}}), RecursionError,
+  EXPECT_THROW_MSG(export_of(gs, {.qregs = RegisterList{{"q", 1}}}), RecursionError,
                    "maximum recursion depth exceeded");
   const GateSequence shallow = sequence(1, {gate("toffoli", {0}), nested_blocks(20, {0})});
   EXPECT_THROW_MSG(export_of(shallow), NotImplementedError,
@@ -763,7 +763,7 @@ TEST(Robustness, DeepNestingRaisesRecursionError) {
   const std::vector<QuantumGate> gates = {nested_blocks(100'000, {0})};
   const GateSequence deep = sequence(1, gates);
   EXPECT_THROW_MSG(export_of(deep), RecursionError, "maximum recursion depth exceeded");
-  EXPECT_THROW_MSG(export_of(deep, {}, RegisterList{{"q", 1}}), RecursionError,
+  EXPECT_THROW_MSG(export_of(deep, {.qregs = RegisterList{{"q", 1}}}), RecursionError,
                    "maximum recursion depth exceeded");
   // Emission called on its own is bounded too, writing definitions or inlining.
   EXPECT_THROW_MSG(emit(gates), RecursionError, "maximum recursion depth exceeded");
@@ -798,7 +798,7 @@ TEST(Robustness, SharedBlocksAreWalkedOnce) {
   EXPECT_THROW_MSG(export_of(sequence(1, {tall, deeper})), RecursionError,
                    "maximum recursion depth exceeded");
   EXPECT_EQ(outcome_of([&] { export_of(both); }), "ok");
-  EXPECT_THROW_MSG(export_of(sequence(1, {tall, deeper}), {}, RegisterList{{"q", 1}}),
+  EXPECT_THROW_MSG(export_of(sequence(1, {tall, deeper}), {.qregs = RegisterList{{"q", 1}}}),
                    RecursionError, "maximum recursion depth exceeded");
 }
 
@@ -1018,7 +1018,8 @@ TEST(Property, RandomSequencesExportWellFormedPrograms) {
     gs.add_gate(measure({0, qubits - 1}, IndexList{static_cast<std::int64_t>(seed % 3), 0}));
     const RegisterList qregs = {{"data", qubits - 1}, {"anc", 1}};
     const std::string program =
-        seed % 2 == 0 ? export_of(gs) : export_of(gs, {}, qregs, RegisterList{{"m", 1}, {"n", 2}});
+        seed % 2 == 0 ? export_of(gs)
+                      : export_of(gs, {.qregs = qregs, .cregs = RegisterList{{"m", 1}, {"n", 2}}});
     check_program(program, statements_seen);
     if (HasFatalFailure()) return;
   }

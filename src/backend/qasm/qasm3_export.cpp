@@ -1268,4 +1268,9 @@ std::string gate_sequence_to_qasm3(const GateSequence& gs, std::string_view qreg
   return program;
 }
 
+std::string gate_sequence_to_qasm3(const GateSequence& gs, const ExportOptions& options) {
+  return gate_sequence_to_qasm3(gs, options.qreg_name, options.creg_name, options.num_clbits,
+                                options.qregs, options.cregs);
+}
+
 }  // namespace corvane::qasm3

@@ -78,6 +78,19 @@ std::string gate_sequence_to_qasm3(const GateSequence& gs, std::string_view qreg
                                    const std::optional<RegisterList>& qregs = std::nullopt,
                                    const std::optional<RegisterList>& cregs = std::nullopt);
 
+// The optional arguments of gate_sequence_to_qasm3 by name, with the same defaults, for
+// callers who set only some: gate_sequence_to_qasm3(gs, {.cregs = layout}).
+struct ExportOptions {
+  std::string qreg_name = "q";
+  std::string creg_name = "c";
+  // Given initializers so that g++'s -Wextra accepts designated initializers that leave
+  // these out.
+  std::optional<std::int64_t> num_clbits = std::nullopt;
+  std::optional<RegisterList> qregs = std::nullopt;
+  std::optional<RegisterList> cregs = std::nullopt;
+};
+std::string gate_sequence_to_qasm3(const GateSequence& gs, const ExportOptions& options);
+
 // Reads one OpenQASM 3.0 program (UTF-8) into a new gate sequence, with the declared
 // register layout and the measurement map attached.
 GateSequence qasm3_to_gate_sequence(std::string_view code);
