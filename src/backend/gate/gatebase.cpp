@@ -1,7 +1,12 @@
 #include "corvane/backend/gate/gatebase.hpp"
 
 #include <algorithm>
+#include <functional>
 #include <stdexcept>
+#include <unordered_set>
+#include <utility>
+
+#include "text.hpp"
 
 namespace corvane {
 
@@ -210,19 +215,62 @@ void QuantumGate::set_stored_matrix(std::optional<Matrix> m) {
 }
 
 namespace {
-bool same_block(const GateBlock& a, const GateBlock& b) {
-  if (a == b) return true;
-  if (!a || !b) return false;
-  return *a == *b;
+
+// Everything a record holds apart from its nested gates.
+bool same_own_attributes(const QuantumGate& a, const QuantumGate& b) {
+  return a.id == b.id && a.target == b.target && a.control == b.control &&
+         a.control_state == b.control_state && a.parameter == b.parameter &&
+         a.classical_target() == b.classical_target() && a.name() == b.name() &&
+         a.matrix() == b.matrix() && a.stored_matrix() == b.stored_matrix();
 }
+
+// Compares nested blocks the way the conversions walk them: as deep as the nesting bound
+// (deeper raises RecursionError instead of exhausting the stack), and each pair of shared
+// lists once, so that blocks calling shared blocks twice over are not compared
+// exponentially often.
+class BlockComparison {
+ public:
+  bool same(const GateBlock& a, const GateBlock& b) {
+    if (a == b) return true;
+    if (!a || !b) return false;
+    return same_gates(*a, *b);
+  }
+
+ private:
+  using Pair = std::pair<const void*, const void*>;
+  struct PairHash {
+    std::size_t operator()(const Pair& p) const noexcept {
+      return std::hash<const void*>{}(p.first) ^ (std::hash<const void*>{}(p.second) << 1U);
+    }
+  };
+
+  bool same_gates(const std::vector<QuantumGate>& a, const std::vector<QuantumGate>& b) {
+    if (a.size() != b.size()) return false;
+    const Pair pair{&a, &b};
+    if (found_equal_.contains(pair)) return true;
+    const qasm3::detail::DepthGuard guard(depth_);
+    for (std::size_t i = 0; i < a.size(); ++i) {
+      if (!same_own_attributes(a[i], b[i]) ||
+          !same(a[i].block_gate_sequence(), b[i].block_gate_sequence())) {
+        return false;
+      }
+    }
+    found_equal_.insert(pair);
+    return true;
+  }
+
+  std::unordered_set<Pair, PairHash> found_equal_;
+  int depth_ = 0;
+};
+
 }  // namespace
 
 bool operator==(const QuantumGate& a, const QuantumGate& b) {
-  return a.id == b.id && a.target == b.target && a.control == b.control &&
-         a.control_state == b.control_state && a.parameter == b.parameter &&
-         a.classical_target() == b.classical_target() &&
-         same_block(a.block_gate_sequence(), b.block_gate_sequence()) && a.name() == b.name() &&
-         a.matrix() == b.matrix() && a.stored_matrix() == b.stored_matrix();
+  if (!same_own_attributes(a, b)) return false;
+  const GateBlock& a_block = a.block_gate_sequence();
+  const GateBlock& b_block = b.block_gate_sequence();
+  if (a_block == b_block) return true;  // also where neither has one
+  return BlockComparison().same(a_block, b_block);
 }
 
 }  // namespace corvane

@@ -291,6 +291,8 @@ class QuantumGate {
   [[nodiscard]] const std::optional<Matrix>& stored_matrix() const noexcept;
   void set_stored_matrix(std::optional<Matrix> m);
 
+  // Equal attributes, nested blocks compared by content. Blocks nested deeper than
+  // 1000 levels raise corvane::qasm3::RecursionError, as in the conversions.
   friend bool operator==(const QuantumGate& a, const QuantumGate& b);
 
  private:
