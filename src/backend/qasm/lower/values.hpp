@@ -10,6 +10,7 @@
 #include <cstdint>
 #include <optional>
 #include <span>
+#include <string>
 #include <string_view>
 
 namespace corvane::qasm3::detail::lower {
@@ -25,17 +26,30 @@ struct ScalarType {
   friend bool operator==(const ScalarType&, const ScalarType&) = default;
 };
 
+// The type as a program spells it: "int[8]", "uint", "bit", "bit[4]", "angle[20]".
+std::string type_name(const ScalarType& type);
+// ValueError unless the type can hold values here: int, uint, bit and angle widths 1 to
+// 64, float widths 32 and 64, bool without a width.
+void check_type(const ScalarType& type);
+
 // One compile-time value with its type. Integers and bit strings are held in 64 bits
 // (wider declarations are refused by the caller); floats and angles as double, an
-// angle in radians.
+// angle in radians. The factories bring the value into its type: integers and bit
+// strings wrap around to their width, a float[32] is rounded to single precision, an
+// angle is reduced modulo 2π and an angle[n] rounded to its nearest n-bit step (ties to
+// even). Every value is finite: a non-finite float or angle raises ValueError.
 class Value {
  public:
   static Value boolean(bool value);
+  // The scalar `bit`, interchangeable with bool (unlike `bit[1]`, a register of one).
+  static Value bit(bool value);
   static Value bits(std::uint64_t value, unsigned width);
   static Value integer(std::int64_t value, std::optional<unsigned> width = std::nullopt);
   static Value unsigned_integer(std::uint64_t value, std::optional<unsigned> width = std::nullopt);
   static Value floating(double value, std::optional<unsigned> width = std::nullopt);
   static Value angle(double radians, std::optional<unsigned> width = std::nullopt);
+  // The angle[width] whose bit representation is `pattern` (2π·pattern/2^width).
+  static Value angle_bits(std::uint64_t pattern, unsigned width);
 
   [[nodiscard]] const ScalarType& type() const noexcept { return type_; }
   // The value as a gate parameter: integers converted, angles in radians, bool 0/1.
@@ -45,12 +59,15 @@ class Value {
   [[nodiscard]] std::int64_t as_integer() const;
   // Truth value of a condition: non-zero numbers and bit strings are true.
   [[nodiscard]] bool as_bool() const;
+  // The bits of a bool, bit, int, uint or angle[n] value, for bit indexing and slicing
+  // (an int sign-extended to 64 bits); TypeError for a float or an angle without width.
+  [[nodiscard]] std::uint64_t bit_pattern() const;
 
   friend bool operator==(const Value&, const Value&) = default;
 
  private:
   ScalarType type_;
-  std::int64_t int_value_ = 0;  // bool, bit, int and uint (uint as its bit pattern)
+  std::int64_t int_value_ = 0;  // bool, bit, int, uint and angle[n] (as their bit pattern)
   double real_value_ = 0.0;     // float and angle
 };
 

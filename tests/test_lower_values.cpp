@@ -1,0 +1,367 @@
+// Compile-time values of the lowering front end: the language's typing of operators,
+// casts and assignments, wrap-around at declared widths, the built-ins and literals;
+// and the built-in gate libraries.
+#include <cmath>
+#include <functional>
+#include <numbers>
+#include <ostream>
+#include <string>
+#include <vector>
+
+#include "lower/gate_library.hpp"
+#include "lower/values.hpp"
+#include "test_support.hpp"
+
+namespace corvane::qasm3::detail::lower {
+// Shown by failing expectations: the type and the number.
+void PrintTo(const Value& value, std::ostream* out) {
+  *out << type_name(value.type()) << ' ' << value.as_double();
+}
+}  // namespace corvane::qasm3::detail::lower
+
+namespace {
+
+using namespace corvane::qasm3::detail::lower;
+using K = ScalarKind;
+using B = BinaryOp;
+constexpr double PI = std::numbers::pi;
+
+Value i(std::int64_t v, std::optional<unsigned> w = std::nullopt) {
+  return Value::integer(v, w);
+}
+Value u(std::uint64_t v, std::optional<unsigned> w = std::nullopt) {
+  return Value::unsigned_integer(v, w);
+}
+Value f(double v, std::optional<unsigned> w = std::nullopt) {
+  return Value::floating(v, w);
+}
+Value a4(std::uint64_t pattern) {
+  return Value::angle_bits(pattern, 4);
+}
+Value bits(std::string_view text) {
+  return read_bit_string_literal(text);
+}
+Value call(std::string_view name, std::vector<Value> args) {
+  return call_builtin(name, args);
+}
+
+struct Case {
+  std::string what;
+  std::function<Value()> compute;
+  Value expected;
+};
+
+TEST(LowerValues, TypedResults) {
+  const std::vector<Case> cases = {
+      // integers wrap at their width; mixed signedness follows C's conversions
+      {"int[8] 127+1", [] { return apply(B::ADD, i(127, 8), i(1)); }, i(128)},
+      {"int[8]+int[8]", [] { return apply(B::ADD, i(127, 8), i(1, 8)); }, i(-128, 8)},
+      {"uint[8] 3-5", [] { return apply(B::SUBTRACT, u(3, 8), u(5, 8)); }, u(254, 8)},
+      {"int[8]+uint[8]", [] { return apply(B::ADD, i(-1, 8), u(1, 8)); }, u(0, 8)},
+      {"int[16]+uint[8]", [] { return apply(B::ADD, i(-2, 16), u(1, 8)); }, i(-1, 16)},
+      {"-uint[8]", [] { return apply(UnaryOp::NEGATE, u(1, 8)); }, u(255, 8)},
+      {"-7/2", [] { return apply(B::DIVIDE, i(-7), i(2)); }, i(-3)},
+      {"-7%2", [] { return apply(B::MODULO, i(-7), i(2)); }, i(-1)},
+      {"min/-1", [] { return apply(B::DIVIDE, i(INT64_MIN), i(-1)); }, i(INT64_MIN)},
+      {"2**10", [] { return apply(B::POWER, i(2), i(10)); }, i(1024)},
+      {"2**-1", [] { return apply(B::POWER, i(2), i(-1)); }, f(0.5)},
+      {"3**41 wraps", [] { return apply(B::POWER, u(3), i(41)); }, u(0xfa2a1cf67b5fb863ULL)},
+      {"true+true", [] { return apply(B::ADD, Value::boolean(true), Value::bit(true)); }, i(2)},
+      // floats
+      {"1/2.0", [] { return apply(B::DIVIDE, i(1), f(2.0)); }, f(0.5)},
+      {"f32*int", [] { return apply(B::MULTIPLY, f(0.1, 32), i(3)); },
+       f(static_cast<double>(0.1f) * 3, 32)},
+      {"f32+f64", [] { return apply(B::ADD, f(1, 32), f(1, 64)); }, f(2, 64)},
+      // angle[4] arithmetic of the language reference
+      {"a+b", [] { return apply(B::ADD, a4(7), a4(1)); }, Value::angle(PI, 4)},
+      {"b-a", [] { return apply(B::SUBTRACT, a4(1), a4(7)); }, a4(10)},
+      {"a/two", [] { return apply(B::DIVIDE, a4(7), u(2, 4)); }, a4(3)},
+      {"two*c", [] { return apply(B::MULTIPLY, u(2, 4), a4(10)); }, a4(4)},
+      {"c/b", [] { return apply(B::DIVIDE, a4(10), a4(1)); }, u(10, 4)},
+      {"-a", [] { return apply(UnaryOp::NEGATE, a4(2)); }, a4(14)},
+      {"a<<2", [] { return apply(B::SHIFT_LEFT, a4(9), i(2)); }, a4(4)},
+      {"a>>2", [] { return apply(B::SHIFT_RIGHT, a4(9), i(2)); }, a4(2)},
+      {"angle[4]+angle[8]", [] { return apply(B::ADD, a4(1), Value::angle_bits(1, 8)); },
+       Value::angle_bits(17, 8)},
+      {"angle/2.0", [] { return apply(B::DIVIDE, a4(8), f(2.0)); }, f(PI / 2)},
+      {"angle -pi/2", [] { return Value::angle(-PI / 2); }, Value::angle(3 * PI / 2)},
+      // bits, shifts, bitwise
+      {"<<", [] { return apply(B::SHIFT_LEFT, bits("\"10001111\""), i(1)); }, bits("00011110")},
+      {"|", [] { return apply(B::BIT_OR, bits("10001111"), bits("01110000")); }, bits("11111111")},
+      {"~bit[4]", [] { return apply(UnaryOp::BIT_NOT, bits("1010")); }, bits("0101")},
+      {"~true", [] { return apply(UnaryOp::BIT_NOT, Value::boolean(true)); },
+       Value::boolean(false)},
+      {"-8>>1", [] { return apply(B::SHIFT_RIGHT, i(-8), i(1)); }, i(-4)},
+      {"1<<64", [] { return apply(B::SHIFT_LEFT, i(1), i(64)); }, i(0)},
+      {"-1>>99", [] { return apply(B::SHIFT_RIGHT, i(-1, 8), u(99)); }, i(-1, 8)},
+      // comparisons by mathematical value
+      {"-1<uint 1", [] { return apply(B::LESS, i(-1), u(1)); }, Value::boolean(true)},
+      {"2==2.0", [] { return apply(B::EQUAL, i(2), f(2.0)); }, Value::boolean(true)},
+      {"max uint>max int", [] { return apply(B::GREATER, u(UINT64_MAX), i(INT64_MAX)); },
+       Value::boolean(true)},
+      {"angle[32] pi==pi", [] { return apply(B::EQUAL, Value::angle(PI, 32), f(PI)); },
+       Value::boolean(true)},
+      {"bit[4]==10", [] { return apply(B::EQUAL, bits("1010"), i(10)); }, Value::boolean(true)},
+      // casts
+      {"int[8](2.5)",
+       [] {
+         return cast_to({K::INT, 8}, f(2.5));
+       },
+       i(2, 8)},
+      {"int[8](-2.9)",
+       [] {
+         return cast_to({K::INT, 8}, f(-2.9));
+       },
+       i(-2, 8)},
+      {"int[16](uint[32])",
+       [] {
+         return cast_to({K::INT, 16}, u(0xfffff, 32));
+       },
+       i(-1, 16)},
+      {"int[4](bit[4])",
+       [] {
+         return cast_to({K::INT, 4}, bits("1010"));
+       },
+       i(-6, 4)},
+      {"int(bit[2])",
+       [] {
+         return cast_to(ScalarType{K::INT, std::nullopt}, bits("11"));
+       },
+       i(3)},
+      {"bit[4](literal)",
+       [] {
+         return cast_to({K::BIT, 4}, i(18));
+       },
+       bits("0010")},
+      {"bit[3](true)",
+       [] {
+         return cast_to({K::BIT, 3}, Value::boolean(true));
+       },
+       bits("001")},
+      {"bool(0.5)",
+       [] {
+         return cast_to(ScalarType{K::BOOL, std::nullopt}, f(0.5));
+       },
+       Value::boolean(true)},
+      {"angle[8](2pi*127/512)",
+       [] {
+         return cast_to({K::ANGLE, 8}, f(2 * PI * (127. / 512.)));
+       },
+       Value::angle_bits(64, 8)},
+      {"angle[2](angle[4] 0011)",
+       [] {
+         return cast_to({K::ANGLE, 2}, a4(3));
+       },
+       Value::angle_bits(1, 2)},
+      {"angle[2](angle[4] 0110)",
+       [] {
+         return cast_to({K::ANGLE, 2}, a4(6));
+       },
+       Value::angle_bits(2, 2)},
+      {"angle[8](angle[4])",
+       [] {
+         return cast_to({K::ANGLE, 8}, a4(3));
+       },
+       Value::angle_bits(48, 8)},
+      {"angle[4](bit[4])",
+       [] {
+         return cast_to({K::ANGLE, 4}, bits("1000"));
+       },
+       a4(8)},
+      // assignments
+      {"angle[20]=pi/2",
+       [] {
+         return convert_for_assignment({K::ANGLE, 20}, f(PI / 2));
+       },
+       Value::angle_bits(1 << 18, 20)},
+      {"angle=1",
+       [] {
+         return convert_for_assignment(ScalarType{K::ANGLE, std::nullopt}, i(1));
+       },
+       Value::angle(1.0)},
+      {"float[32]=uint",
+       [] {
+         return convert_for_assignment({K::FLOAT, 32}, u(3));
+       },
+       f(3, 32)},
+      {"uint[4]=int 20",
+       [] {
+         return convert_for_assignment({K::UINT, 4}, i(20));
+       },
+       u(4, 4)},
+      {"bit=true",
+       [] {
+         return convert_for_assignment(ScalarType{K::BIT, std::nullopt}, i(5));
+       },
+       Value::bit(true)},
+      // built-ins and constants
+      {"sin", [] { return call("sin", {Value::angle(PI / 2, 8)}); }, f(1.0)},
+      {"mod int",
+       [] {
+         return call("mod", {i(-7), i(3)});
+       },
+       i(-1)},
+      {"mod float",
+       [] {
+         return call("mod", {f(7.5), i(2)});
+       },
+       f(1.5)},
+      {"floor", [] { return call("floor", {f(-1.5)}); }, f(-2.0)},
+      {"popcount", [] { return call("popcount", {u(37, 6)}); }, u(3)},
+      {"rotl uint",
+       [] {
+         return call("rotl", {u(37, 6), i(3)});
+       },
+       u(44, 6)},
+      {"rotl bits",
+       [] {
+         return call("rotl", {bits("0010_1010"), i(3)});
+       },
+       bits("0101_0001")},
+      {"rotr -1",
+       [] {
+         return call("rotr", {bits("1000"), i(-1)});
+       },
+       bits("0001")},
+      {"tau", [] { return *builtin_constant("\u03C4"); }, f(2 * PI, 64)},
+      {"euler", [] { return *builtin_constant("euler"); }, f(std::numbers::e, 64)},
+      // literals
+      {"hex", [] { return read_integer_literal("0xffff_ffff"); }, i(0xffffffff)},
+      {"bin", [] { return read_integer_literal("0B0110_1001"); }, i(105)},
+      {"oct", [] { return read_integer_literal("0o73"); }, i(59)},
+      {"dec", [] { return read_integer_literal("1_000_000"); }, i(1000000)},
+      {"2^64-1", [] { return read_integer_literal("18446744073709551615"); }, u(UINT64_MAX)},
+      {"float", [] { return read_float_literal("1_123e-3"); }, f(1.123)},
+      {"float .", [] { return read_float_literal("0."); }, f(0.0)},
+  };
+  for (const Case& c : cases)
+    EXPECT_EQ(c.compute(), c.expected) << c.what;
+}
+
+struct ErrorCase {
+  std::function<void()> call;
+  std::string outcome;
+};
+
+TEST(LowerValues, Errors) {
+  const std::vector<ErrorCase> cases = {
+      {[] { apply(B::DIVIDE, i(1), i(0)); }, "ZeroDivisionError: integer division by zero"},
+      {[] { apply(B::MODULO, u(1, 8), u(256, 8)); }, "ZeroDivisionError: integer modulo by zero"},
+      {[] { apply(B::DIVIDE, f(1), i(0)); }, "ZeroDivisionError: float division by zero"},
+      {[] { apply(B::POWER, i(0), i(-1)); }, "ZeroDivisionError: zero to a negative power"},
+      {[] { apply(B::DIVIDE, a4(3), i(0)); }, "ZeroDivisionError: angle division by zero"},
+      {[] {
+         call("mod", {f(1), f(0)});
+       },
+       "ZeroDivisionError: float modulo by zero"},
+      {[] { apply(B::POWER, f(-8), f(1. / 3)); },
+       "ValueError: negative number to a fractional power"},
+      {[] { apply(B::MULTIPLY, f(1e300), f(1e300)); }, "OverflowError: float result out of range"},
+      {[] { apply(B::SHIFT_LEFT, i(1), i(-1)); }, "ValueError: negative shift count"},
+      {[] { apply(B::ADD, bits("01"), i(1)); },
+       "TypeError: operator + is not defined for bit[2] and int"},
+      {[] { apply(B::BIT_AND, bits("01"), bits("011")); },
+       "TypeError: operator & is not defined for bit[2] and bit[3]"},
+      {[] { apply(B::MODULO, f(1), f(2)); },
+       "TypeError: operator % is not defined for float and float"},
+      {[] { apply(B::ADD, a4(1), i(1)); },
+       "TypeError: operator + is not defined for angle[4] and int"},
+      {[] { apply(B::DIVIDE, i(1), a4(1)); },
+       "TypeError: operator / is not defined for int and angle[4]"},
+      {[] { apply(UnaryOp::BIT_NOT, f(1, 64)); },
+       "TypeError: operator ~ is not defined for float[64]"},
+      {[] { apply(B::LESS, bits("1"), f(1)); },
+       "TypeError: operator < is not defined for bit[1] and float"},
+      {[] {
+         cast_to({K::BIT, 2}, f(2.5));
+       },
+       "TypeError: cannot cast float to bit[2]"},
+      {[] {
+         cast_to({K::BIT, 4}, u(1, 8));
+       },
+       "TypeError: cannot cast uint[8] to bit[4]"},
+      {[] {
+         cast_to({K::INT, 8}, a4(1));
+       },
+       "TypeError: cannot cast angle[4] to int[8]"},
+      {[] {
+         cast_to({K::ANGLE, 4}, i(1));
+       },
+       "TypeError: cannot cast int to angle[4]"},
+      {[] {
+         cast_to({K::INT, 8}, f(128));
+       },
+       "ValueError: float value 128 out of range for int[8]"},
+      {[] {
+         cast_to(ScalarType{K::UINT, std::nullopt}, f(-1));
+       },
+       "ValueError: float value -1 out of range for uint"},
+      {[] {
+         convert_for_assignment({K::INT, 64}, f(1, 32));
+       },
+       "TypeError: cannot implicitly convert float[32] to int[64]"},
+      {[] {
+         convert_for_assignment({K::BIT, 4}, bits("10101010"));
+       },
+       "TypeError: cannot implicitly convert bit[8] to bit[4]"},
+      {[] { (void)f(1).as_integer(); }, "TypeError: expected an integer; got float"},
+      {[] { (void)u(UINT64_MAX).as_integer(); },
+       "ValueError: integer out of range: 18446744073709551615"},
+      {[] {
+         cast_to({K::INT, 65}, i(1));
+       },
+       "ValueError: int width must be 1 to 64; got 65"},
+      {[] {
+         cast_to({K::FLOAT, 16}, i(1));
+       },
+       "ValueError: float width must be 32 or 64; got 16"},
+      {[] { f(1e300, 32); }, "OverflowError: float value out of range for float[32]: 1e+300"},
+      {[] { call("arcsin", {i(2)}); }, "ValueError: arcsin argument must be in [-1, 1]; got 2"},
+      {[] { call("log", {i(0)}); }, "ValueError: log argument must be positive; got 0"},
+      {[] { call("sqrt", {f(-1)}); }, "ValueError: sqrt argument must be non-negative; got -1"},
+      {[] { call("exp", {i(1000)}); }, "OverflowError: exp result out of range"},
+      {[] { call("sin", {bits("01")}); }, "TypeError: sin needs a float argument; got bit[2]"},
+      {[] { call("popcount", {u(3)}); },
+       "TypeError: popcount needs a bit[n], uint[n] or angle[n] argument; got uint"},
+      {[] {
+         call("rotl", {bits("01"), f(1)});
+       },
+       "TypeError: rotl distance must be an integer; got float"},
+      {[] { call("mod", {i(1)}); }, "ValueError: mod takes 2 arguments; got 1"},
+      {[] { call("pow", {i(1)}); }, "ValueError: not a built-in function: 'pow'"},
+      {[] { read_integer_literal("18446744073709551616"); },
+       "ValueError: integer literal too large for 64 bits"},
+      {[] { read_float_literal("1e999"); }, "OverflowError: float literal out of range"},
+      {[] { read_bit_string_literal("\"" + std::string(65, '1') + "\""); },
+       "ValueError: bit string literal longer than 64 bits"},
+  };
+  for (const ErrorCase& c : cases)
+    EXPECT_EQ(outcome_of(c.call), c.outcome);
+}
+
+// Each library text defines every gate of its file.
+TEST(GateLibrary, DefinesEveryGate) {
+  const std::vector<std::pair<std::string, std::vector<std::string>>> libraries = {
+      {"stdgates.inc",
+       {"p",   "x",     "y",  "z",  "h",     "s",      "sdg", "t",   "tdg", "sx", "rx",
+        "ry",  "rz",    "cx", "cy", "cz",    "cp",     "crx", "cry", "crz", "ch", "swap",
+        "ccx", "cswap", "cu", "CX", "phase", "cphase", "id",  "u1",  "u2",  "u3"}},
+      {"qelib1.inc",
+       {"u3",  "u2",   "u1",  "cx",  "id",    "u0",   "u",   "p",       "x",   "y",    "z",
+        "h",   "s",    "sdg", "t",   "tdg",   "rx",   "ry",  "rz",      "sx",  "sxdg", "cz",
+        "cy",  "swap", "ch",  "ccx", "cswap", "crx",  "cry", "crz",     "cu1", "cp",   "cu3",
+        "csx", "cu",   "rxx", "rzz", "rccx",  "rc3x", "c3x", "c3sqrtx", "c4x"}},
+  };
+  for (const auto& [file, gates] : libraries) {
+    const auto text = library_source(file);
+    ASSERT_TRUE(text.has_value()) << file;
+    for (const std::string& gate : gates) {
+      const bool found = text->find("\ngate " + gate + " ") != std::string_view::npos ||
+                         text->find("\ngate " + gate + "(") != std::string_view::npos;
+      EXPECT_TRUE(found) << file << ": " << gate;
+    }
+  }
+  EXPECT_FALSE(library_source("other.inc").has_value());
+}
+
+}  // namespace
