@@ -1,15 +1,16 @@
 // The exporter: register layout, names and parameters, the definition accumulator,
 // statement emission and the driver's program text.
-#include <algorithm>
+#include <array>
+#include <bit>
+#include <charconv>
 #include <cmath>
 #include <cstdint>
 #include <limits>
-#include <map>
 #include <optional>
 #include <random>
-#include <set>
 #include <string>
 #include <string_view>
+#include <utility>
 #include <vector>
 
 #include "qasm3_export.hpp"
@@ -19,8 +20,9 @@
 namespace corvane::qasm3::detail {
 namespace {
 
-constexpr double kInf = std::numeric_limits<double>::infinity();
-constexpr double kNaN = std::numeric_limits<double>::quiet_NaN();
+constexpr double INF = std::numeric_limits<double>::infinity();
+constexpr double NOT_A_NUMBER = std::numeric_limits<double>::quiet_NaN();
+constexpr std::string_view HEADER = "OPENQASM 3.0;\ninclude \"stdgates.inc\";\n";
 
 // ------------------------------------------------------------------ gate builders
 
@@ -66,21 +68,6 @@ QuantumGate nested_blocks(int depth, const IndexList& targets) {
   return inner;
 }
 
-// Statements and definitions written for `gates` over q[16] and c[8].
-struct Emitted {
-  std::vector<std::string> lines;
-  std::vector<std::string> defs;
-};
-
-Emitted emit(const std::vector<QuantumGate>& gates) {
-  Qasm3Ctx ctx;
-  const RegisterIndexer qubits({{"q", 16}});
-  const RegisterIndexer bits({{"c", 8}});
-  StatementLines out;
-  emit_sequence(gates, ctx, QubitNames(qubits), bits, {}, {}, true, out);
-  return {out.lines(), ctx.gate_defs()};
-}
-
 std::string export_of(const GateSequence& gs, const ExportOptions& options = {}) {
   return gate_sequence_to_qasm3(gs, options);
 }
@@ -92,8 +79,6 @@ GateSequence sequence(std::int64_t num_qubits, std::vector<QuantumGate> gates) {
   return gs;
 }
 
-constexpr std::string_view kHeader = "OPENQASM 3.0;\ninclude \"stdgates.inc\";\n";
-
 // ------------------------------------------------------------------ register layout
 
 TEST(RegisterLayout, MaxQubitIndexLooksIntoBlocks) {
@@ -101,14 +86,16 @@ TEST(RegisterLayout, MaxQubitIndexLooksIntoBlocks) {
   EXPECT_EQ(max_qubit_index({gate("cx", {2}, {5}, {1})}), 5);
   EXPECT_EQ(max_qubit_index({gate("h", {3}), block({0}, {gate("x", {7})})}), 7);
   EXPECT_EQ(max_qubit_index({gate("h", {-4})}), -1);
+  EXPECT_EQ(max_qubit_index({gate("h", {INT64_MAX})}), INT64_MAX);
   // Only "block" records are looked into.
   QuantumGate not_a_block = gate("h", {1});
   not_a_block.set_block_gate_sequence(make_block({gate("x", {9})}));
   EXPECT_EQ(max_qubit_index({not_a_block}), 1);
-  EXPECT_EQ(max_qubit_index({gate("h", {INT64_MAX})}), INT64_MAX);
 }
 
 TEST(RegisterLayout, NumClbits) {
+  QuantumGate x_with_bits = gate("x", {0});  // only measurements' bits count
+  x_with_bits.set_classical_target(IndexList{6});
   struct Row {
     std::vector<QuantumGate> gates;
     std::optional<std::int64_t> declared;
@@ -119,37 +106,24 @@ TEST(RegisterLayout, NumClbits) {
       {{measure({0, 1}, IndexList{0, 4})}, {}, 5},
       {{measure({0}, IndexList{4})}, 3, 5},
       {{measure({0}, IndexList{4})}, 8, 8},
-      {{block({0}, {measure({0}, IndexList{2})})}, {}, 3},
       {{block({0}, {measure({0}, IndexList{2})})}, 1, 3},
       {{gate("h", {0})}, -5, 0},
       {{measure({0}, IndexList{-3})}, {}, 0},
       {{measure({0}, std::nullopt)}, {}, 0},
-      // Classical targets of records other than measurements do not count.
-      {{[] {
-         QuantumGate g = gate("x", {0});
-         g.set_classical_target(IndexList{6});
-         return g;
-       }()},
-       {},
-       0},
+      {{x_with_bits}, {}, 0},
       {{measure({0}, IndexList{INT64_MAX})}, {}, std::uint64_t{1} << 63U},
   };
-  for (std::size_t i = 0; i < rows.size(); ++i) {
-    SCOPED_TRACE(i);
-    EXPECT_EQ(num_clbits(rows[i].gates, rows[i].declared), rows[i].expected);
-  }
+  for (std::size_t i = 0; i < rows.size(); ++i)
+    EXPECT_EQ(num_clbits(rows[i].gates, rows[i].declared), rows[i].expected) << "row " << i;
 }
 
 TEST(RegisterLayout, NormalizeRegisters) {
   const RegisterList ab = {{"a", 2}, {"b", 1}};
   EXPECT_EQ(normalize_registers(std::nullopt, "q", 3), (RegisterViews{{"q", 3}}));
   EXPECT_EQ(normalize_registers(RegisterList{{"a", -1}}, "q", 0), RegisterViews{});
-  EXPECT_EQ(normalize_registers(ab, "q", 3), (RegisterViews{{"a", 2}, {"b", 1}}));
   EXPECT_EQ(normalize_registers(ab, "q", 2), (RegisterViews{{"a", 2}, {"b", 1}}));
   EXPECT_THROW_MSG(normalize_registers(ab, "q", 4), ValueError,
                    "Register declarations cover 3 indices, but 4 are required");
-  EXPECT_THROW_MSG(normalize_registers(RegisterList{}, "q", 1), ValueError,
-                   "Register declarations cover 0 indices, but 1 are required");
   // A non-positive size is reported before any shortfall.
   EXPECT_THROW_MSG(normalize_registers(RegisterList{{"b", 1}, {"a", 0}}, "q", 9), ValueError,
                    "Register 'a' must have positive size");
@@ -162,51 +136,34 @@ TEST(RegisterLayout, NormalizeRegisters) {
 
 TEST(RegisterLayout, IndexerMapsFlatIndices) {
   const RegisterIndexer two({{"a", 2}, {"b", 3}});
-  const std::vector<std::pair<std::int64_t, std::string>> rows = {
-      {0, "a[0]"}, {1, "a[1]"}, {2, "b[0]"}, {4, "b[2]"}};
-  for (const auto& [idx, text] : rows)
-    EXPECT_EQ(two(idx), text);
-  EXPECT_THROW_MSG(two(5), ValueError, "Index 5 is outside declared registers");
-  EXPECT_THROW_MSG(two(-1), ValueError, "Index -1 is outside declared registers");
-  EXPECT_THROW_MSG(two(INT64_MIN), ValueError,
-                   "Index -9223372036854775808 is outside declared registers");
-  const RegisterIndexer none(RegisterViews{});
-  EXPECT_THROW_MSG(none(0), ValueError, "Index 0 is outside declared registers");
+  EXPECT_EQ(two(1), "a[1]");
+  EXPECT_EQ(two(2), "b[0]");
+  EXPECT_EQ(two(4), "b[2]");
+  for (const std::int64_t outside : {std::int64_t{5}, std::int64_t{-1}, INT64_MIN}) {
+    EXPECT_THROW_MSG(two(outside), ValueError,
+                     "Index " + std::to_string(outside) + " is outside declared registers");
+  }
+  EXPECT_THROW_MSG(RegisterIndexer(RegisterViews{})(0), ValueError,
+                   "Index 0 is outside declared registers");
 
-  // Many registers: found by binary search, each boundary exact.
+  // Many registers are searched, each boundary exact.
+  const std::vector<std::string> names = {"r0", "r1", "r2", "r3", "r4"};
   RegisterViews many;
-  std::vector<std::string> names;
-  names.reserve(1000);
-  for (int i = 0; i < 1000; ++i)
-    names.push_back(std::string("r").append(std::to_string(i)));
-  for (int i = 0; i < 1000; ++i)
-    many.push_back({names[static_cast<std::size_t>(i)], 3});
+  for (const std::string& name : names)
+    many.push_back({name, 3});
   const RegisterIndexer indexer(many);
-  EXPECT_EQ(indexer(0), "r0[0]");
-  EXPECT_EQ(indexer(2999), "r999[2]");
-  EXPECT_EQ(indexer(1500), "r500[0]");
-  EXPECT_EQ(indexer(1502), "r500[2]");
-  EXPECT_THROW_MSG(indexer(3000), ValueError, "Index 3000 is outside declared registers");
+  EXPECT_EQ(indexer(8), "r2[2]");
+  EXPECT_EQ(indexer(9), "r3[0]");
+  EXPECT_EQ(indexer(14), "r4[2]");
+  EXPECT_THROW_MSG(indexer(15), ValueError, "Index 15 is outside declared registers");
 
   // Indices at the int64 limit.
-  const RegisterIndexer huge({{"big", std::uint64_t{1} << 63U}});
-  EXPECT_EQ(huge(INT64_MAX), "big[9223372036854775807]");
-  const RegisterIndexer split({{"a", 5}, {"b", UINT64_MAX}});
-  EXPECT_EQ(split(INT64_MAX), "b[9223372036854775802]");
+  EXPECT_EQ(RegisterIndexer({{"big", std::uint64_t{1} << 63U}})(INT64_MAX),
+            "big[9223372036854775807]");
+  EXPECT_EQ(RegisterIndexer({{"a", 5}, {"b", UINT64_MAX}})(INT64_MAX), "b[9223372036854775802]");
 }
 
-// ------------------------------------------------------------------ names and parameters
-
-TEST(Names, Qasm3Name) {
-  const std::vector<std::pair<std::string_view, std::string_view>> rows = {
-      {"mcry", "ry"},   {"crx", "rx"},       {"cnot", "cx"},
-      {"s_dag", "sdg"}, {"u", "U"},          {"i", "id"},
-      {"x", "x"},       {"mcx", "mcx"},      {"global_phase", "gphase"},
-      {"gp", "gphase"}, {"phase_gate", "p"}, {"sqrtx", "sx"},
-      {"U", "U"}};
-  for (const auto& [id, name] : rows)
-    EXPECT_EQ(qasm3_name(id), name) << id;
-}
+// ------------------------------------------------------------------ parameters
 
 TEST(Parameters, FmtParam) {
   const std::vector<std::pair<Parameter, std::string>> rows = {
@@ -237,15 +194,50 @@ TEST(Parameters, FmtParam) {
   EXPECT_EQ(fmt_param(ParamScalar{std::string("a\nb")}), "a\nb");
 
   const std::vector<std::pair<Parameter, std::string>> failing = {
-      {kInf, "inf"},
-      {-kInf, "-inf"},
-      {kNaN, "nan"},
-      {-kNaN, "nan"},
-      {Matrix(1, 1, {{kInf, 0.0}}), "[[inf+0.0j]]"},
+      {INF, "inf"},
+      {-INF, "-inf"},
+      {-NOT_A_NUMBER, "nan"},
+      {Matrix(1, 1, {{INF, 0.0}}), "[[inf+0.0j]]"},
   };
   for (const auto& [param, shown] : failing) {
     EXPECT_THROW_MSG(fmt_param(param), ValueError,
                      "QASM gate parameter must be finite; got " + shown);
+  }
+}
+
+// The ".15g" form has a fast path of its own for the magnitudes parameters mostly have;
+// the whole of it must agree with the general conversion: on doubles of every binade,
+// on the fast path's binades and their borders, and on exact ties at the 15th digit.
+TEST(Parameters, G15FormAgreesWithToCharsGeneralPrecision15) {
+#if defined(__SANITIZE_ADDRESS__)
+  constexpr int COUNT = 100'000;  // the instrumented build is several times slower
+#else
+  constexpr int COUNT = 1'000'000;
+#endif
+  std::mt19937_64 rng(15);
+  std::array<char, 64> expected{};
+  for (int i = 0; i < COUNT; ++i) {
+    const std::uint64_t bits = rng();
+    double value = 0;
+    if (i % 3 == 0) {  // sign, exponent and mantissa at random: subnormals to the largest
+      value = std::bit_cast<double>(bits);
+      if (!std::isfinite(value)) continue;
+    } else if (i % 3 == 1) {  // the binades from 2^-14 to 2^47, around [1e-4, 1e14)
+      value = std::ldexp(1.0 + static_cast<double>(bits >> 12U) * 0x1p-52,
+                         static_cast<int>(bits % 62) - 14);
+    } else {  // q / 2^f with q * 5^f of 16 digits, the last a 5: a tie at 15 digits
+      const int f = 1 + static_cast<int>(bits % 20);
+      std::uint64_t pow5 = 1;
+      for (int k = 0; k < f; ++k)
+        pow5 *= 5;
+      const std::uint64_t low = 1'000'000'000'000'000 / pow5 + 1;
+      value = std::ldexp(static_cast<double>((low + (bits >> 8U) % (9 * low - 1)) | 1U), -f);
+    }
+    const char* end = std::to_chars(expected.data(), expected.data() + expected.size(), value,
+                                    std::chars_format::general, 15)
+                          .ptr;
+    ASSERT_EQ(fmt_param(Parameter(value)), std::string_view(expected.data(), end))
+        << std::hexfloat << value;
   }
 }
 
@@ -268,59 +260,49 @@ TEST(Parameters, FmtParams) {
       {list({0.5, 1.0}), 3, "ValueError: Expected 3 params, got 2"},
       {list({std::string("pi/2"), 0.25}), {}, "pi/2, 0.25"},
       {list({true, false}), 2, "1, 0"},
-      {list({0.5, kInf}), {}, "ValueError: QASM gate parameter must be finite; got inf"},
+      {list({0.5, INF}), {}, "ValueError: QASM gate parameter must be finite; got inf"},
       {"pi/2", 2, "pi/2"},
       {Matrix(1, 1, {{2.0, 0.0}}), 3, "2"},
   };
   for (std::size_t i = 0; i < rows.size(); ++i) {
-    SCOPED_TRACE(i);
     std::string text;
     const std::string outcome =
         outcome_of([&] { text = fmt_params(rows[i].params, rows[i].expected); });
-    EXPECT_EQ(outcome == "ok" ? text : outcome, rows[i].outcome);
+    EXPECT_EQ(outcome == "ok" ? text : outcome, rows[i].outcome) << "row " << i;
   }
 }
 
 TEST(Parameters, HasParam) {
   EXPECT_FALSE(has_param(gate("h", {0})));
   EXPECT_FALSE(has_param(with_param("h", {0}, list({}))));
-  EXPECT_TRUE(has_param(with_param("rx", {0}, 0.0)));
-  EXPECT_TRUE(has_param(with_param("rx", {0}, list({0.0}))));
-  EXPECT_TRUE(has_param(with_param("rx", {0}, "")));
-  EXPECT_TRUE(has_param(with_param("rx", {0}, Matrix())));
+  for (const Parameter& p : {Parameter(0.0), list({0.0}), Parameter(""), Parameter(Matrix())})
+    EXPECT_TRUE(has_param(with_param("rx", {0}, p)));
 }
 
 // ------------------------------------------------------------------ accumulator
 
-TEST(Accumulator, NamesShareOneCounter) {
-  Qasm3Ctx ctx;
-  EXPECT_EQ(ctx.new_name(), "block_0");
-  EXPECT_EQ(ctx.new_name(), "block_1");
-  EXPECT_EQ(ctx.new_name("sqrty"), "sqrty_2");
-  EXPECT_EQ(ctx.counter(), 3);
-  EXPECT_TRUE(ctx.gate_defs().empty());
-}
-
 TEST(Accumulator, DefinitionsAreSharedByArityAndBody) {
   Qasm3Ctx ctx;
-  EXPECT_EQ(ctx.find_or_create_def(2, {"h a0;", "cx a0, a1;"}), "block_0");
-  EXPECT_EQ(ctx.find_or_create_def(2, {"h a0;", "cx a0, a1;"}, "other"), "block_0");
-  EXPECT_EQ(ctx.counter(), 1);
-  EXPECT_EQ(ctx.find_or_create_def(3, {"h a0;", "cx a0, a1;"}), "block_1");
-  EXPECT_EQ(ctx.find_or_create_def(2, {"h a0;"}, "other"), "other_2");
-  EXPECT_EQ(ctx.find_or_create_def(1, {}), "block_3");
-  EXPECT_EQ(ctx.find_or_create_def(0, {}), "block_4");
+  EXPECT_EQ(ctx.new_name(), "block_0");
+  EXPECT_EQ(ctx.new_name("sqrty"), "sqrty_1");
+  EXPECT_EQ(ctx.find_or_create_def(2, {"h a0;", "cx a0, a1;"}), "block_2");
+  EXPECT_EQ(ctx.find_or_create_def(2, {"h a0;", "cx a0, a1;"}, "other"), "block_2");
+  EXPECT_EQ(ctx.counter(), 3);
+  EXPECT_EQ(ctx.find_or_create_def(3, {"h a0;", "cx a0, a1;"}), "block_3");
+  EXPECT_EQ(ctx.find_or_create_def(2, {"h a0;"}, "other"), "other_4");
+  EXPECT_EQ(ctx.find_or_create_def(1, {}), "block_5");
+  EXPECT_EQ(ctx.find_or_create_def(0, {}), "block_6");
   // Same text, different line boundaries: different bodies.
-  EXPECT_EQ(ctx.find_or_create_def(1, {"rx(a\nb) a0;"}), "block_5");
-  EXPECT_EQ(ctx.find_or_create_def(1, {"rx(a", "b) a0;"}), "block_6");
+  EXPECT_EQ(ctx.find_or_create_def(1, {"rx(a\nb) a0;"}), "block_7");
+  EXPECT_EQ(ctx.find_or_create_def(1, {"rx(a", "b) a0;"}), "block_8");
   const std::vector<std::string> expected = {
-      "gate block_0 a0, a1 {\n  h a0;\n  cx a0, a1;\n}",
-      "gate block_1 a0, a1, a2 {\n  h a0;\n  cx a0, a1;\n}",
-      "gate other_2 a0, a1 {\n  h a0;\n}",
-      "gate block_3 a0 {\n}",
-      "gate block_4  {\n}",
-      "gate block_5 a0 {\n  rx(a\nb) a0;\n}",
-      "gate block_6 a0 {\n  rx(a\n  b) a0;\n}",
+      "gate block_2 a0, a1 {\n  h a0;\n  cx a0, a1;\n}",
+      "gate block_3 a0, a1, a2 {\n  h a0;\n  cx a0, a1;\n}",
+      "gate other_4 a0, a1 {\n  h a0;\n}",
+      "gate block_5 a0 {\n}",
+      "gate block_6  {\n}",
+      "gate block_7 a0 {\n  rx(a\nb) a0;\n}",
+      "gate block_8 a0 {\n  rx(a\n  b) a0;\n}",
   };
   EXPECT_EQ(ctx.gate_defs(), expected);
 }
@@ -362,155 +344,140 @@ TEST(Accumulator, BlockIsLocal) {
 
 // ------------------------------------------------------------------ emission
 
+// One emission over q[16] and c[8]: the gates, then what is written, each statement
+// followed by '\n', or the error as "<Kind>: <message>", and the definitions created.
 struct EmitCase {
   std::string name;
   std::vector<QuantumGate> gates;
-  std::vector<std::string> lines;
+  std::string outcome;
   std::vector<std::string> defs = {};
 };
 
 void expect_emits(const std::vector<EmitCase>& cases) {
   for (const EmitCase& c : cases) {
-    SCOPED_TRACE(c.name);
-    Emitted got;
-    const std::string outcome = outcome_of([&] { got = emit(c.gates); });
-    ASSERT_EQ(outcome, "ok");
-    EXPECT_EQ(got.lines, c.lines);
-    EXPECT_EQ(got.defs, c.defs);
+    Qasm3Ctx ctx;
+    const RegisterIndexer qubits({{"q", 16}});
+    const RegisterIndexer bits({{"c", 8}});
+    StatementLines out;
+    const std::string outcome = outcome_of(
+        [&] { emit_sequence(c.gates, ctx, QubitNames(qubits), bits, {}, {}, true, out); });
+    EXPECT_EQ(outcome == "ok" ? std::string(out.text()) : outcome, c.outcome) << c.name;
+    if (outcome == "ok") {
+      EXPECT_EQ(ctx.gate_defs(), c.defs) << c.name;
+    }
   }
 }
 
-struct FailCase {
-  std::string name;
-  std::vector<QuantumGate> gates;
-  std::string outcome;
-};
-
-void expect_failures(const std::vector<FailCase>& cases) {
-  for (const FailCase& c : cases) {
-    SCOPED_TRACE(c.name);
-    EXPECT_EQ(outcome_of([&] { emit(c.gates); }), c.outcome);
-  }
-}
-
-const Matrix kIdentity(2, 2, {{1, 0}, {0, 0}, {0, 0}, {1, 0}});
-const Matrix kPauliX(2, 2, {{0, 0}, {1, 0}, {1, 0}, {0, 0}});
+const Matrix IDENTITY(2, 2, {{1, 0}, {0, 0}, {0, 0}, {1, 0}});
+const Matrix PAULI_X(2, 2, {{0, 0}, {1, 0}, {1, 0}, {0, 0}});
 
 TEST(Emission, OneQubitAndControlledGates) {
   expect_emits({
-      {"empty", {}, {}},
-      {"id", {gate("i", {0})}, {"id q[0];"}},
-      {"sdg", {gate("s_dag", {0})}, {"sdg q[0];"}},
-      {"sx", {gate("sqrtx", {0})}, {"sx q[0];"}},
-      {"p", {with_param("phase_gate", {0}, 0.5)}, {"p(0.5) q[0];"}},
-      {"text param", {with_param("rx", {3}, "pi/2")}, {"rx(pi/2) q[3];"}},
-      {"per target", {gate("h", {0, 1, 2})}, {"h q[0];", "h q[1];", "h q[2];"}},
+      {"empty", {}, ""},
+      {"id", {gate("i", {0})}, "id q[0];\n"},
+      {"sdg", {gate("s_dag", {0})}, "sdg q[0];\n"},
+      {"sx", {gate("sqrtx", {0})}, "sx q[0];\n"},
+      {"p", {with_param("phase_gate", {0}, 0.5)}, "p(0.5) q[0];\n"},
+      {"text param", {with_param("rx", {3}, "pi/2")}, "rx(pi/2) q[3];\n"},
+      {"per target", {gate("h", {0, 1, 2})}, "h q[0];\nh q[1];\nh q[2];\n"},
       {"per target with params",
        {gate("rx", {0, 1}, {5}, {0}, 0.5)},
-       {"negctrl @ rx(0.5) q[5], q[0];", "negctrl @ rx(0.5) q[5], q[1];"}},
-      {"no targets", {gate("h", {}), with_param("rx", {}, kInf)}, {}},
-      {"controlled x keeps modifiers", {gate("x", {1}, {0}, {1})}, {"ctrl @ x q[0], q[1];"}},
-      {"U", {with_param("u", {0}, list({0.1, 0.2, 0.3}))}, {"U(0.1, 0.2, 0.3) q[0];"}},
+       "negctrl @ rx(0.5) q[5], q[0];\nnegctrl @ rx(0.5) q[5], q[1];\n"},
+      {"no targets", {gate("h", {}), with_param("rx", {}, INF)}, ""},
+      {"controlled x keeps modifiers", {gate("x", {1}, {0}, {1})}, "ctrl @ x q[0], q[1];\n"},
+      {"U", {with_param("u", {0}, list({0.1, 0.2, 0.3}))}, "U(0.1, 0.2, 0.3) q[0];\n"},
       {"cu",
        {gate("u", {1}, {0}, {1}, list({0.1, 0.2, 0.3}))},
-       {"cu(0.1, 0.2, 0.3, 0) q[0], q[1];"}},
+       "cu(0.1, 0.2, 0.3, 0) q[0], q[1];\n"},
       {"u negctrl",
        {gate("u", {1}, {0}, {0}, list({0.1, 0.2, 0.3}))},
-       {"negctrl @ U(0.1, 0.2, 0.3) q[0], q[1];"}},
-      {"cnot", {gate("cnot", {1}, {0}, {1})}, {"cx q[0], q[1];"}},
-      {"cx negctrl", {gate("cx", {1}, {0}, {0})}, {"negctrl @ x q[0], q[1];"}},
+       "negctrl @ U(0.1, 0.2, 0.3) q[0], q[1];\n"},
+      {"cnot", {gate("cnot", {1}, {0}, {1})}, "cx q[0], q[1];\n"},
+      {"cx negctrl", {gate("cx", {1}, {0}, {0})}, "negctrl @ x q[0], q[1];\n"},
       {"cz twice controlled",
        {gate("cz", {2}, {0, 1}, {1, 1})},
-       {"ctrl @ ctrl @ z q[0], q[1], q[2];"}},
-      {"cx without states", {gate("cx", {1}, {0}, {})}, {"x q[0], q[1];"}},
+       "ctrl @ ctrl @ z q[0], q[1], q[2];\n"},
+      {"cx without states", {gate("cx", {1}, {0}, {})}, "x q[0], q[1];\n"},
       {"ch with param under modifiers",
        {gate("ch", {2}, {0, 1}, {1, 0}, 0.5)},
-       {"ctrl @ negctrl @ h(0.5) q[0], q[1], q[2];"}},
+       "ctrl @ negctrl @ h(0.5) q[0], q[1], q[2];\n"},
       {"cu single plain control",
        {gate("cu", {1}, {0}, {1}, list({0.1, 0.2, 0.3, 0.4}))},
-       {"cu q[0], q[1];"}},
-      {"crz", {gate("crz", {1}, {0}, {1}, 0.5)}, {"crz(0.5) q[0], q[1];"}},
+       "cu q[0], q[1];\n"},
+      {"crz", {gate("crz", {1}, {0}, {1}, 0.5)}, "crz(0.5) q[0], q[1];\n"},
       {"mcrx",
        {gate("mcrx", {2}, {0, 1}, {1, 0}, 0.5)},
-       {"ctrl @ negctrl @ rx(0.5) q[0], q[1], q[2];"}},
-      {"cp negctrl", {gate("cp", {1}, {0}, {0}, 0.25)}, {"negctrl @ p(0.25) q[0], q[1];"}},
-      {"mcp single", {gate("mcp", {1}, {0}, {1}, 0.25)}, {"cp(0.25) q[0], q[1];"}},
-      {"crx without params", {gate("crx", {1}, {0}, {1})}, {"crx q[0], q[1];"}},
-      {"mcry two",
-       {gate("mcry", {2}, {0, 1}, {1, 1}, 0.5)},
-       {"ctrl @ ctrl @ ry(0.5) q[0], q[1], q[2];"}},
-      {"ccx", {gate("mcx", {2}, {0, 1}, {1, 1})}, {"ccx q[0], q[1], q[2];"}},
-      {"mcx negctrl", {gate("mcx", {2}, {0, 1}, {1, 0})}, {"ctrl @ negctrl @ x q[0], q[1], q[2];"}},
+       "ctrl @ negctrl @ rx(0.5) q[0], q[1], q[2];\n"},
+      {"cp negctrl", {gate("cp", {1}, {0}, {0}, 0.25)}, "negctrl @ p(0.25) q[0], q[1];\n"},
+      {"mcp single", {gate("mcp", {1}, {0}, {1}, 0.25)}, "cp(0.25) q[0], q[1];\n"},
+      {"crx without params", {gate("crx", {1}, {0}, {1})}, "crx q[0], q[1];\n"},
+      {"ccx", {gate("mcx", {2}, {0, 1}, {1, 1})}, "ccx q[0], q[1], q[2];\n"},
+      {"mcx negctrl", {gate("mcx", {2}, {0, 1}, {1, 0})}, "ctrl @ negctrl @ x q[0], q[1], q[2];\n"},
       {"mcx three",
        {gate("mcx", {3}, {0, 1, 2}, {1, 1, 1})},
-       {"ctrl @ ctrl @ ctrl @ x q[0], q[1], q[2], q[3];"}},
-      {"mcx one", {gate("mcx", {1}, {0}, {1})}, {"ctrl @ x q[0], q[1];"}},
-      {"cs", {gate("cs", {1}, {0}, {1})}, {"ctrl @ s q[0], q[1];"}},
-      {"mcz", {gate("mcz", {1}, {0}, {0})}, {"negctrl @ z q[0], q[1];"}},
-      {"state 2 is negctrl", {gate("mch", {1}, {0}, {2})}, {"negctrl @ h q[0], q[1];"}},
-      {"swap pairs", {gate("swap", {0, 1, 2, 3})}, {"swap q[0], q[1];", "swap q[2], q[3];"}},
-      {"cswap", {gate("swap", {1, 2}, {0}, {1})}, {"cswap q[0], q[1], q[2];"}},
-      {"swap negctrl", {gate("swap", {1, 2}, {0}, {0})}, {"negctrl @ swap q[0], q[1], q[2];"}},
-      {"swap without targets", {gate("swap", {})}, {}},
-      {"swap writes no parameters", {gate("swap", {0, 1}, {}, {}, 0.5)}, {"swap q[0], q[1];"}},
-      {"block record without sequence", {gate("block", {0, 1})}, {}},
+       "ctrl @ ctrl @ ctrl @ x q[0], q[1], q[2], q[3];\n"},
+      {"mcx one", {gate("mcx", {1}, {0}, {1})}, "ctrl @ x q[0], q[1];\n"},
+      {"cs", {gate("cs", {1}, {0}, {1})}, "ctrl @ s q[0], q[1];\n"},
+      {"state 2 is negctrl", {gate("mch", {1}, {0}, {2})}, "negctrl @ h q[0], q[1];\n"},
+      {"swap pairs", {gate("swap", {0, 1, 2, 3})}, "swap q[0], q[1];\nswap q[2], q[3];\n"},
+      {"cswap", {gate("swap", {1, 2}, {0}, {1})}, "cswap q[0], q[1], q[2];\n"},
+      {"swap negctrl", {gate("swap", {1, 2}, {0}, {0})}, "negctrl @ swap q[0], q[1], q[2];\n"},
+      {"swap without targets", {gate("swap", {})}, ""},
+      {"swap writes no parameters", {gate("swap", {0, 1}, {}, {}, 0.5)}, "swap q[0], q[1];\n"},
+      {"block record without sequence", {gate("block", {0, 1})}, ""},
   });
 }
 
 TEST(Emission, SpecialOperations) {
+  const std::string pi = "gphase(3.14159265358979)";
   expect_emits({
       {"measure",
        {measure({0, 1}, IndexList{1, 0})},
-       {"measure q[0] -> c[1];", "measure q[1] -> c[0];"}},
-      {"measure nothing", {measure({}, std::nullopt)}, {}},
-      {"rzz",
-       {with_param("rzz", {0, 1}, 0.5)},
-       {"cx q[0], q[1];", "rz(0.5) q[1];", "cx q[0], q[1];"}},
+       "measure q[0] -> c[1];\nmeasure q[1] -> c[0];\n"},
+      {"measure nothing", {measure({}, std::nullopt)}, ""},
+      {"rzz", {with_param("rzz", {0, 1}, 0.5)}, "cx q[0], q[1];\nrz(0.5) q[1];\ncx q[0], q[1];\n"},
       {"rzz controlled",
        {gate("rzz", {0, 1}, {2}, {0}, 0.5)},
-       {"negctrl @ ctrl @ x q[2], q[0], q[1];", "negctrl @ rz(0.5) q[2], q[1];",
-        "negctrl @ ctrl @ x q[2], q[0], q[1];"}},
-      {"-z", {gate("-z", {3})}, {"gphase(3.14159265358979) ;", "z q[3];"}},
+       "negctrl @ ctrl @ x q[2], q[0], q[1];\nnegctrl @ rz(0.5) q[2], q[1];\n"
+       "negctrl @ ctrl @ x q[2], q[0], q[1];\n"},
+      {"-z", {gate("-z", {3})}, pi + " ;\nz q[3];\n"},
       {"-z controlled",
        {gate("-z", {1}, {0}, {1})},
-       {"ctrl @ gphase(3.14159265358979) q[0];", "ctrl @ z q[0], q[1];"}},
-      {"-z two targets",
-       {gate("-z", {1, 2})},
-       {"gphase(3.14159265358979) ;", "z q[1];", "gphase(3.14159265358979) ;", "z q[2];"}},
-      {"gp", {with_param("gp", {5}, 0.5)}, {"gphase(0.5);"}},
+       "ctrl @ " + pi + " q[0];\nctrl @ z q[0], q[1];\n"},
+      {"-z two targets", {gate("-z", {1, 2})}, pi + " ;\nz q[1];\n" + pi + " ;\nz q[2];\n"},
+      {"gp", {with_param("gp", {5}, 0.5)}, "gphase(0.5);\n"},
       {"global_phase one-entry list",
        {with_param("global_phase", {}, list({0.5}))},
-       {"gphase(0.5);"}},
+       "gphase(0.5);\n"},
       {"gp controlled",
        {gate("gp", {4}, {0, 1}, {1, 0}, 0.5)},
-       {"ctrl @ negctrl @ gphase(0.5) q[0], q[1];"}},
+       "ctrl @ negctrl @ gphase(0.5) q[0], q[1];\n"},
       {"unitary",
-       {unitary(kIdentity, {0})},
-       {"unitary(1.0, 0.0, 0.0, 0.0, 0.0, 0.0, 1.0, 0.0) q[0];"}},
+       {unitary(IDENTITY, {0})},
+       "unitary(1.0, 0.0, 0.0, 0.0, 0.0, 0.0, 1.0, 0.0) q[0];\n"},
       {"unitary controlled",
-       {unitary(kPauliX, {0}, {1}, {0})},
-       {"negctrl @ unitary(0.0, 0.0, 1.0, 0.0, 1.0, 0.0, 0.0, 0.0) q[1], q[0];"}},
+       {unitary(PAULI_X, {0}, {1}, {0})},
+       "negctrl @ unitary(0.0, 0.0, 1.0, 0.0, 1.0, 0.0, 0.0, 0.0) q[1], q[0];\n"},
       {"unitary shortest floats",
-       {unitary(Matrix(1, 3, {{1e-17, 0}, {0, -0.5}, {-0.0, -0.5}}), {0})},
-       {"unitary(1e-17, 0.0, 0.0, -0.5, -0.0, -0.5) q[0];"}},
-      {"unitary wide range",
-       {unitary(
-           Matrix(1, 3, {{0.7071067811865476, 1e16}, {1000000000000000.0, 2.5e-07}, {kNaN, -kInf}}),
-           {0})},
-       {"unitary(0.7071067811865476, 1e+16, 1000000000000000.0, 2.5e-07, nan, -inf) q[0];"}},
-  });
-}
-
-TEST(Emission, NonStandardGatesTakeAFreshNameEachUse) {
-  expect_emits({
+       {unitary(Matrix(2, 3,
+                       {{1e-17, 0},
+                        {0, -0.5},
+                        {-0.0, -0.5},
+                        {0.7071067811865476, 1e16},
+                        {1000000000000000.0, 2.5e-07},
+                        {NOT_A_NUMBER, -INF}}),
+                {0})},
+       "unitary(1e-17, 0.0, 0.0, -0.5, -0.0, -0.5, 0.7071067811865476, 1e+16, "
+       "1000000000000000.0, 2.5e-07, nan, -inf) q[0];\n"},
+      // Non-standard gates take a fresh name and definition at each use.
       {"two sqrty",
        {gate("sqrty", {0}), gate("sqrty", {0})},
-       {"sqrty_0 q[0];", "sqrty_1 q[0];"},
+       "sqrty_0 q[0];\nsqrty_1 q[0];\n",
        {"gate sqrty_0 a0 {\n  sdg a0;\n  h a0;\n  s a0;\n  h a0;\n  s a0;\n}",
         "gate sqrty_1 a0 {\n  sdg a0;\n  h a0;\n  s a0;\n  h a0;\n  s a0;\n}"}},
-      {"controlled with params",
+      {"non-standard controlled with params",
        {gate("sqrtx_dag", {1}, {0}, {1}, 0.5)},
-       {"ctrl @ sqrtx_dag_0(0.5) q[0], q[1];"},
+       "ctrl @ sqrtx_dag_0(0.5) q[0], q[1];\n",
        {"gate sqrtx_dag_0 a0 {\n  h a0;\n  sdg a0;\n  h a0;\n}"}},
   });
 }
@@ -519,61 +486,61 @@ TEST(Emission, Blocks) {
   const std::vector<QuantumGate> h_cx = {gate("h", {0}), gate("cx", {1}, {0}, {1})};
   const std::string h_cx_def = "gate block_0 a0, a1 {\n  h a0;\n  cx a0, a1;\n}";
   const std::string sqrty_body = "\n  sdg a0;\n  h a0;\n  s a0;\n  h a0;\n  s a0;\n}";
+  QuantumGate reused = block({0, 1}, {gate("h", {0}), block({1}, {gate("x", {0})})});
+  QuantumGate moved = reused;
+  moved.target = {4, 5};
   expect_emits({
       {"controlled local block",
        {block({3, 4}, h_cx, {0}, {1})},
-       {"ctrl @ block_0 q[0], q[3], q[4];"},
+       "ctrl @ block_0 q[0], q[3], q[4];\n",
        {h_cx_def}},
       {"non-local block is inlined",
        {block({3, 4}, {gate("h", {5}), gate("cx", {5}, {2}, {1})}, {0}, {1})},
-       {"ctrl @ h q[0], q[5];", "ctrl @ ctrl @ x q[0], q[2], q[5];"}},
-      {"empty block", {block({0, 1}, {})}, {"block_0 q[0], q[1];"}, {"gate block_0 a0, a1 {\n}"}},
+       "ctrl @ h q[0], q[5];\nctrl @ ctrl @ x q[0], q[2], q[5];\n"},
+      {"empty block", {block({0, 1}, {})}, "block_0 q[0], q[1];\n", {"gate block_0 a0, a1 {\n}"}},
       {"identical bodies share",
        {block({0, 1}, h_cx), block({2, 3}, h_cx, {5}, {0}), block({6, 7}, h_cx)},
-       {"block_0 q[0], q[1];", "negctrl @ block_0 q[5], q[2], q[3];", "block_0 q[6], q[7];"},
+       "block_0 q[0], q[1];\nnegctrl @ block_0 q[5], q[2], q[3];\nblock_0 q[6], q[7];\n",
        {h_cx_def}},
       {"different arity, different definition",
        {block({0, 1}, h_cx), block({0, 1, 2}, h_cx)},
-       {"block_0 q[0], q[1];", "block_1 q[0], q[1], q[2];"},
+       "block_0 q[0], q[1];\nblock_1 q[0], q[1], q[2];\n",
        {h_cx_def, "gate block_1 a0, a1, a2 {\n  h a0;\n  cx a0, a1;\n}"}},
       {"non-standard gates keep blocks apart",
        {block({0}, {gate("sqrty", {0})}), block({1}, {gate("sqrty", {0})})},
-       {"block_1 q[0];", "block_3 q[1];"},
+       "block_1 q[0];\nblock_3 q[1];\n",
        {"gate sqrty_0 a0 {" + sqrty_body, "gate block_1 a0 {\n  sqrty_0 a0;\n}",
         "gate sqrty_2 a0 {" + sqrty_body, "gate block_3 a0 {\n  sqrty_2 a0;\n}"}},
       {"nested: inner defined first",
        {block({0, 1}, {block({0}, {gate("h", {0})}), gate("cx", {1}, {0}, {1})})},
-       {"block_1 q[0], q[1];"},
+       "block_1 q[0], q[1];\n",
        {"gate block_0 a0 {\n  h a0;\n}", "gate block_1 a0, a1 {\n  block_0 a0;\n  cx a0, a1;\n}"}},
       {"nested block local only to the outer arity is inlined in the body",
        {block({0, 1}, {block({0}, {gate("h", {1})})})},
-       {"block_0 q[0], q[1];"},
+       "block_0 q[0], q[1];\n",
        {"gate block_0 a0, a1 {\n  h a1;\n}"}},
       {"inherited controls come first",
        {block({9}, {gate("x", {5}, {1}, {1}), block({9}, {gate("h", {6})}, {2}, {0})}, {0}, {0})},
-       {"negctrl @ ctrl @ x q[0], q[1], q[5];", "negctrl @ negctrl @ h q[0], q[2], q[6];"}},
+       "negctrl @ ctrl @ x q[0], q[1], q[5];\nnegctrl @ negctrl @ h q[0], q[2], q[6];\n"},
       {"controlled block with a single-plain-control gate inside",
        {block({5}, {gate("cnot", {3}, {2}, {1}), with_param("rzz", {3, 4}, 0.5)}, {0}, {1})},
-       {"ctrl @ ctrl @ x q[0], q[2], q[3];", "ctrl @ ctrl @ x q[0], q[3], q[4];",
-        "ctrl @ rz(0.5) q[0], q[4];", "ctrl @ ctrl @ x q[0], q[3], q[4];"}},
+       "ctrl @ ctrl @ x q[0], q[2], q[3];\nctrl @ ctrl @ x q[0], q[3], q[4];\n"
+       "ctrl @ rz(0.5) q[0], q[4];\nctrl @ ctrl @ x q[0], q[3], q[4];\n"},
       {"measurement in a definition",
        {block({3}, {measure({0}, IndexList{2})})},
-       {"block_0 q[3];"},
+       "block_0 q[3];\n",
        {"gate block_0 a0 {\n  measure a0 -> c[2];\n}"}},
       {"the same block list reused",
-       [] {
-         QuantumGate b = block({0, 1}, {gate("h", {0}), block({1}, {gate("x", {0})})});
-         QuantumGate moved = b;
-         moved.target = {4, 5};
-         return std::vector<QuantumGate>{b, moved, b};
-       }(),
-       {"block_1 q[0], q[1];", "block_1 q[4], q[5];", "block_1 q[0], q[1];"},
+       {reused, moved, reused},
+       "block_1 q[0], q[1];\nblock_1 q[4], q[5];\nblock_1 q[0], q[1];\n",
        {"gate block_0 a0 {\n  x a0;\n}", "gate block_1 a0, a1 {\n  h a0;\n  block_0 a1;\n}"}},
   });
 }
 
 TEST(Emission, Failures) {
-  expect_failures({
+  const std::string unsupported = "NotImplementedError: QASM 3.0 export does not support ";
+  const std::string outside = "ValueError: Index ";
+  expect_emits({
       {"block without targets",
        {block({}, {gate("h", {0})})},
        "ValueError: block gate requires target qubits"},
@@ -597,9 +564,7 @@ TEST(Emission, Failures) {
        "ValueError: cnot requires exactly one target qubit"},
       {"cu with other controls",
        {gate("cu", {1}, {0}, {0})},
-       "NotImplementedError: QASM 3.0 export does not support gate id 'cu' with controls other "
-       "than "
-       "one control in state 1"},
+       unsupported + "gate id 'cu' with controls other than one control in state 1"},
       {"swap odd",
        {gate("swap", {0, 1, 2})},
        "ValueError: swap requires an even number of targets"},
@@ -609,29 +574,24 @@ TEST(Emission, Failures) {
        "ValueError: Expected 3 params, got 2"},
       {"unitary without matrix",
        {gate("unitary", {0})},
-       "NotImplementedError: QASM 3.0 export does not support arbitrary 'unitary' gates. Transpile "
-       "the circuit before exporting."},
-      {"unknown id",
-       {gate("toffoli", {0})},
-       "NotImplementedError: QASM 3.0 export does not support gate id 'toffoli'"},
+       unsupported + "arbitrary 'unitary' gates. Transpile the circuit before exporting."},
+      {"unknown id", {gate("toffoli", {0})}, unsupported + "gate id 'toffoli'"},
       {"ccx is a name, not an id",
        {gate("ccx", {2}, {0, 1}, {1, 1})},
-       "NotImplementedError: QASM 3.0 export does not support gate id 'ccx'"},
-      {"quoted id",
-       {gate("it's\n", {0})},
-       "NotImplementedError: QASM 3.0 export does not support gate id \"it's\\n\""},
+       unsupported + "gate id 'ccx'"},
+      {"quoted id", {gate("it's\n", {0})}, unsupported + "gate id \"it's\\n\""},
       {"measure controlled",
        {measure({0}, IndexList{0}, {1}, {1})},
-       "NotImplementedError: QASM 3.0 export does not support controlled measurement."},
+       unsupported + "controlled measurement."},
       {"measure in a controlled inlined block",
        {block({9}, {measure({1}, IndexList{0})}, {0}, {1})},
-       "NotImplementedError: QASM 3.0 export does not support controlled measurement."},
+       unsupported + "controlled measurement."},
       {"measure without bits",
        {measure({0}, std::nullopt)},
        "ValueError: measure requires matching quantum and classical targets"},
       {"measure bit outside",
        {measure({0}, IndexList{8})},
-       "ValueError: Index 8 is outside declared registers"},
+       outside + "8 is outside declared registers"},
       {"rzz three targets",
        {with_param("rzz", {0, 1, 2}, 0.5)},
        "ValueError: rzz requires exactly two target qubits"},
@@ -639,92 +599,76 @@ TEST(Emission, Failures) {
        {with_param("rzz", {0, 1}, list({0.5, 0.5}))},
        "ValueError: Expected 1 params, got 2"},
       {"gp without param", {gate("gp", {})}, "ValueError: Missing parameters"},
-      {"non-finite",
-       {with_param("rx", {0}, kInf)},
-       "ValueError: QASM gate parameter must be finite; got inf"},
       {"nan in a list",
-       {with_param("rx", {0}, list({kNaN}))},
+       {with_param("rx", {0}, list({NOT_A_NUMBER}))},
        "ValueError: QASM gate parameter must be finite; got nan"},
-      {"qubit outside", {gate("h", {16})}, "ValueError: Index 16 is outside declared registers"},
-      {"negative qubit", {gate("h", {-1})}, "ValueError: Index -1 is outside declared registers"},
+      {"qubit outside", {gate("h", {16})}, outside + "16 is outside declared registers"},
+      {"negative qubit", {gate("h", {-1})}, outside + "-1 is outside declared registers"},
       {"index checked before the rule",
        {gate("cx", {-1})},
-       "ValueError: Index -1 is outside declared registers"},
+       outside + "-1 is outside declared registers"},
       {"index checked before the id",
        {gate("toffoli", {0}, {INT64_MAX}, {1})},
-       "ValueError: Index 9223372036854775807 is outside declared registers"},
+       outside + "9223372036854775807 is outside declared registers"},
       {"targets of a phase are checked",
        {with_param("gp", {99}, 0.5)},
-       "ValueError: Index 99 is outside declared registers"},
+       outside + "99 is outside declared registers"},
   });
 }
 
 // ------------------------------------------------------------------ driver
 
 TEST(Driver, ProgramFraming) {
-  struct Row {
-    std::string name;
-    std::string program;
-    std::string expected;
-  };
-  const std::vector<Row> rows = {
-      {"empty", export_of(GateSequence(0)), std::string(kHeader) + "\nqubit[1] q;\n"},
-      {"round-trip example", export_of(sequence(2, {gate("h", {0}), gate("cnot", {1}, {0}, {1})})),
-       std::string(kHeader) + "\nqubit[2] q;\n\nh q[0];\ncx q[0], q[1];\n"},
-      {"definitions framed by empty lines",
-       export_of(sequence(3, {block({1, 2}, {gate("h", {0})}), gate("sqrty", {0})})),
-       std::string(kHeader) +
+  const std::string header(HEADER);
+  GateSequence negative_count(0);
+  negative_count.num_qubits = -3;
+  const std::vector<std::pair<std::string, std::string>> rows = {
+      {export_of(GateSequence(0)), header + "\nqubit[1] q;\n"},
+      {export_of(sequence(2, {gate("h", {0}), gate("cnot", {1}, {0}, {1})})),
+       header + "\nqubit[2] q;\n\nh q[0];\ncx q[0], q[1];\n"},
+      // Definitions framed by empty lines.
+      {export_of(sequence(3, {block({1, 2}, {gate("h", {0})}), gate("sqrty", {0})})),
+       header +
            "\ngate block_0 a0, a1 {\n  h a0;\n}\ngate sqrty_1 a0 {\n  sdg a0;\n  h a0;\n  s a0;\n"
            "  h a0;\n  s a0;\n}\n\nqubit[3] q;\n\nblock_0 q[1], q[2];\nsqrty_1 q[0];\n"},
-      {"explicit layouts",
-       export_of(sequence(3, {measure({2}, IndexList{0})}),
+      {export_of(sequence(3, {measure({2}, IndexList{0})}),
                  {.qregs = RegisterList{{"data", 2}, {"anc", 1}}}),
-       std::string(kHeader) +
-           "\nqubit[2] data;\nqubit[1] anc;\nbit[1] c;\n\nmeasure anc[0] -> c[0];\n"},
-      {"declared count wins", export_of(sequence(5, {gate("h", {1})})),
-       std::string(kHeader) + "\nqubit[5] q;\n\nh q[1];\n"},
-      {"used index wins", export_of(sequence(2, {gate("h", {3})})),
-       std::string(kHeader) + "\nqubit[4] q;\n\nh q[3];\n"},
-      {"cregs ignored without bits", export_of(GateSequence(1), {.cregs = RegisterList{{"m", 3}}}),
-       std::string(kHeader) + "\nqubit[1] q;\n"},
-      {"num_clbits declared", export_of(GateSequence(1), {.num_clbits = 4}),
-       std::string(kHeader) + "\nqubit[1] q;\nbit[4] c;\n"},
-      {"num_clbits raised", export_of(sequence(1, {measure({0}, IndexList{2})}), {.num_clbits = 1}),
-       std::string(kHeader) + "\nqubit[1] q;\nbit[3] c;\n\nmeasure q[0] -> c[2];\n"},
-      {"larger layouts declared in full",
-       export_of(sequence(1, {measure({0}, IndexList{0})}),
+       header + "\nqubit[2] data;\nqubit[1] anc;\nbit[1] c;\n\nmeasure anc[0] -> c[0];\n"},
+      // The larger of the declared count and the indices used.
+      {export_of(sequence(5, {gate("h", {1})})), header + "\nqubit[5] q;\n\nh q[1];\n"},
+      {export_of(sequence(2, {gate("h", {3})})), header + "\nqubit[4] q;\n\nh q[3];\n"},
+      {export_of(negative_count), header + "\nqubit[1] q;\n"},
+      {export_of(GateSequence(1), {.cregs = RegisterList{{"m", 3}}}), header + "\nqubit[1] q;\n"},
+      {export_of(GateSequence(1), {.num_clbits = 4}), header + "\nqubit[1] q;\nbit[4] c;\n"},
+      {export_of(sequence(1, {measure({0}, IndexList{2})}), {.num_clbits = 1}),
+       header + "\nqubit[1] q;\nbit[3] c;\n\nmeasure q[0] -> c[2];\n"},
+      // Larger layouts are declared in full.
+      {export_of(sequence(1, {measure({0}, IndexList{0})}),
                  {.qregs = RegisterList{{"a", 1}, {"b", 4}},
                   .cregs = RegisterList{{"m0", 1}, {"m1", 2}}}),
-       std::string(kHeader) +
-           "\nqubit[1] a;\nqubit[4] b;\nbit[1] m0;\nbit[2] m1;\n\nmeasure a[0] -> m0[0];\n"},
-      {"custom names",
-       gate_sequence_to_qasm3(sequence(2, {measure({1}, IndexList{1})}), "qr", "cr"),
-       std::string(kHeader) + "\nqubit[2] qr;\nbit[2] cr;\n\nmeasure qr[1] -> cr[1];\n"},
-      {"negative declared qubit count", export_of([] {
-         GateSequence gs(0);
-         gs.num_qubits = -3;
-         return gs;
-       }()),
-       std::string(kHeader) + "\nqubit[1] q;\n"},
+       header + "\nqubit[1] a;\nqubit[4] b;\nbit[1] m0;\nbit[2] m1;\n\nmeasure a[0] -> m0[0];\n"},
+      // The positional form, and the same by name.
+      {gate_sequence_to_qasm3(sequence(2, {measure({1}, IndexList{1})}), "qr", "cr"),
+       header + "\nqubit[2] qr;\nbit[2] cr;\n\nmeasure qr[1] -> cr[1];\n"},
+      {export_of(sequence(2, {measure({1}, IndexList{1})}), {.qreg_name = "qr", .creg_name = "cr"}),
+       header + "\nqubit[2] qr;\nbit[2] cr;\n\nmeasure qr[1] -> cr[1];\n"},
       // Sizes count the indices inside blocks, also those only a definition's body uses.
-      {"local index beyond the operands", export_of(sequence(0, {block({0, 0}, {gate("h", {1})})})),
-       std::string(kHeader) +
-           "\ngate block_0 a0, a1 {\n  h a1;\n}\n\nqubit[2] q;\n\nblock_0 q[0], q[0];\n"},
-      {"bits measured inside a definition",
-       export_of(sequence(1, {block({0}, {measure({0}, IndexList{4})})})),
-       std::string(kHeader) +
+      {export_of(sequence(0, {block({0, 0}, {gate("h", {1})})})),
+       header + "\ngate block_0 a0, a1 {\n  h a1;\n}\n\nqubit[2] q;\n\nblock_0 q[0], q[0];\n"},
+      {export_of(sequence(1, {block({0}, {measure({0}, IndexList{4})})})),
+       header +
            "\ngate block_0 a0 {\n  measure a0 -> c[4];\n}\n\nqubit[1] q;\nbit[5] c;\n\nblock_0 "
            "q[0];\n"},
-      {"inlined block", export_of(sequence(1, {block({0}, {gate("h", {5})})})),
-       std::string(kHeader) + "\nqubit[6] q;\n\nh q[5];\n"},
-      {"bit at the int64 limit", export_of(sequence(1, {measure({0}, IndexList{INT64_MAX})})),
-       std::string(kHeader) + "\nqubit[1] q;\nbit[9223372036854775808] c;\n\nmeasure q[0] -> "
-                              "c[9223372036854775807];\n"},
-      {"index at the int64 limit", export_of(sequence(1, {gate("x", {INT64_MAX})})),
-       std::string(kHeader) + "\nqubit[9223372036854775808] q;\n\nx q[9223372036854775807];\n"},
+      {export_of(sequence(1, {block({0}, {gate("h", {5})})})),
+       header + "\nqubit[6] q;\n\nh q[5];\n"},
+      {export_of(sequence(1, {measure({0}, IndexList{INT64_MAX})})),
+       header + "\nqubit[1] q;\nbit[9223372036854775808] c;\n\nmeasure q[0] -> "
+                "c[9223372036854775807];\n"},
+      {export_of(sequence(1, {gate("x", {INT64_MAX})})),
+       header + "\nqubit[9223372036854775808] q;\n\nx q[9223372036854775807];\n"},
   };
-  for (const Row& row : rows)
-    EXPECT_EQ(row.program, row.expected) << row.name;
+  for (std::size_t i = 0; i < rows.size(); ++i)
+    EXPECT_EQ(rows[i].first, rows[i].second) << "row " << i;
 }
 
 TEST(Driver, Failures) {
@@ -735,8 +679,6 @@ TEST(Driver, Failures) {
       ValueError, "Register 'anc' must have positive size");
   EXPECT_THROW_MSG(export_of(sequence(2, {gate("h", {-1})})), ValueError,
                    "Index -1 is outside declared registers");
-  EXPECT_THROW_MSG(export_of(sequence(2, {measure({0}, IndexList{-2})})), ValueError,
-                   "Index -2 is outside declared registers");
   EXPECT_THROW_MSG(export_of(sequence(2, {measure({0}, IndexList{-2})}), {.num_clbits = 4}),
                    ValueError, "Index -2 is outside declared registers");
   EXPECT_THROW_MSG(
@@ -744,7 +686,9 @@ TEST(Driver, Failures) {
       ValueError, "Register declarations cover 2 indices, but 3 are required");
 }
 
-TEST(Driver, NestingTooDeepIsReportedFirst) {
+// ------------------------------------------------------------------ nesting
+
+TEST(Nesting, TooDeepIsReportedFirst) {
   // Sizing walks every block before any statement is written, so nesting too deep wins
   // over a failure of an earlier gate, with the default registers as with declared ones.
   const GateSequence gs = sequence(
@@ -757,22 +701,19 @@ TEST(Driver, NestingTooDeepIsReportedFirst) {
                    "QASM 3.0 export does not support gate id 'toffoli'");
 }
 
-// ------------------------------------------------------------------ robustness
-
-TEST(Robustness, DeepNestingRaisesRecursionError) {
+TEST(Nesting, DeepChainsRaiseRecursionError) {
   const std::vector<QuantumGate> gates = {nested_blocks(100'000, {0})};
-  const GateSequence deep = sequence(1, gates);
-  EXPECT_THROW_MSG(export_of(deep), RecursionError, "maximum recursion depth exceeded");
-  EXPECT_THROW_MSG(export_of(deep, {.qregs = RegisterList{{"q", 1}}}), RecursionError,
+  EXPECT_THROW_MSG(export_of(sequence(1, gates)), RecursionError,
                    "maximum recursion depth exceeded");
   // Emission called on its own is bounded too, writing definitions or inlining.
-  EXPECT_THROW_MSG(emit(gates), RecursionError, "maximum recursion depth exceeded");
-  Qasm3Ctx ctx;
   const RegisterIndexer qubits({{"q", 8}});
-  StatementLines out;
-  EXPECT_THROW_MSG(emit_sequence(gates, ctx, QubitNames(qubits), qubits, {}, {}, false, out),
-                   RecursionError, "maximum recursion depth exceeded");
-
+  for (const bool allow_gate_defs : {true, false}) {
+    Qasm3Ctx ctx;
+    StatementLines out;
+    EXPECT_THROW_MSG(
+        emit_sequence(gates, ctx, QubitNames(qubits), qubits, {}, {}, allow_gate_defs, out),
+        RecursionError, "maximum recursion depth exceeded");
+  }
   // Well within the bound, deep chains export in full (the bound also watches the stack,
   // whose frames sanitizer builds make several times larger).
   const std::string program = export_of(sequence(1, {nested_blocks(500, {0})}));
@@ -780,250 +721,28 @@ TEST(Robustness, DeepNestingRaisesRecursionError) {
   EXPECT_NE(program.find("\nblock_499 q[0];\n"), std::string::npos);
 }
 
-TEST(Robustness, SharedBlocksAreWalkedOnce) {
+TEST(Nesting, SharedBlocksAreWalkedOnce) {
   // Each level calls the level below twice: 2^60 gates if expanded, 61 definitions.
   QuantumGate level = block({0}, {gate("h", {0})});
   for (int i = 0; i < 60; ++i)
     level = block({0}, {level, level});
-  const std::string program = export_of(sequence(1, {level}));
-  EXPECT_NE(program.find("gate block_60 a0 {\n  block_59 a0;\n  block_59 a0;\n}"),
-            std::string::npos);
+  EXPECT_NE(
+      export_of(sequence(1, {level})).find("gate block_60 a0 {\n  block_59 a0;\n  block_59 a0;\n}"),
+      std::string::npos);
   // A shared list reached deeper than it was first seen still counts its own levels.
   const QuantumGate tall = nested_blocks(600, {0});
-  const GateSequence both = sequence(1, {tall, nested_blocks(500, {0}), block({0}, {tall})});
   EXPECT_EQ(outcome_of([&] { export_of(sequence(1, {tall, tall})); }), "ok");
+  EXPECT_EQ(outcome_of([&] {
+              export_of(sequence(1, {tall, nested_blocks(500, {0}), block({0}, {tall})}));
+            }),
+            "ok");
   QuantumGate deeper = tall;
   for (int i = 0; i < 500; ++i)
     deeper = block({0}, {deeper});
   EXPECT_THROW_MSG(export_of(sequence(1, {tall, deeper})), RecursionError,
                    "maximum recursion depth exceeded");
-  EXPECT_EQ(outcome_of([&] { export_of(both); }), "ok");
   EXPECT_THROW_MSG(export_of(sequence(1, {tall, deeper}), {.qregs = RegisterList{{"q", 1}}}),
                    RecursionError, "maximum recursion depth exceeded");
-}
-
-// ------------------------------------------------------------------ property test
-
-// Random sequences of every supported kind, written and then read back line by line.
-class RandomCircuits {
- public:
-  explicit RandomCircuits(std::uint64_t seed) : rng_(seed) {}
-
-  std::vector<QuantumGate> gates(std::size_t count, std::int64_t qubits, int depth = 0) {
-    std::vector<QuantumGate> result;
-    for (std::size_t i = 0; i < count; ++i)
-      result.push_back(next(qubits, depth));
-    return result;
-  }
-
- private:
-  std::int64_t below(std::int64_t n) {
-    return std::uniform_int_distribution<std::int64_t>(0, n - 1)(rng_);
-  }
-
-  IndexList distinct(std::size_t count, std::int64_t qubits) {
-    std::vector<std::int64_t> all(static_cast<std::size_t>(qubits));
-    for (std::int64_t i = 0; i < qubits; ++i)
-      all[static_cast<std::size_t>(i)] = i;
-    std::shuffle(all.begin(), all.end(), rng_);
-    return {all.begin(), all.begin() + static_cast<std::ptrdiff_t>(count)};
-  }
-
-  IndexList states(std::size_t count) {
-    IndexList s;
-    for (std::size_t i = 0; i < count; ++i)
-      s.push_back(below(3) == 0 ? 0 : 1);
-    return s;
-  }
-
-  QuantumGate controlled(std::string id, std::size_t controls, std::size_t targets,
-                         std::int64_t qubits, Parameter param = {}) {
-    IndexList picked = distinct(controls + targets, qubits);
-    IndexList ctrl(picked.begin(), picked.begin() + static_cast<std::ptrdiff_t>(controls));
-    IndexList targ(picked.begin() + static_cast<std::ptrdiff_t>(controls), picked.end());
-    return gate(std::move(id), targ, ctrl, states(controls), std::move(param));
-  }
-
-  QuantumGate next(std::int64_t qubits, int depth) {
-    const std::size_t max_controls = std::min<std::size_t>(2, static_cast<std::size_t>(qubits) - 2);
-    const auto controls =
-        static_cast<std::size_t>(below(static_cast<std::int64_t>(max_controls) + 1));
-    const double angle = std::uniform_real_distribution<double>(-4, 4)(rng_);
-    switch (below(depth < 3 ? 14 : 13)) {
-      case 0:
-        return controlled("h", controls, 1 + static_cast<std::size_t>(below(2)), qubits);
-      case 1:
-        return controlled("rx", controls, 1, qubits, angle);
-      case 2:
-        return controlled("cnot", 1 + controls, 1, qubits);
-      case 3:
-        return controlled("mcrz", 1 + controls, 1, qubits, angle);
-      case 4:
-        return controlled("mcx", 1 + controls, 1, qubits);
-      case 5:
-        return controlled("swap", controls, 2, qubits);
-      case 6:
-        return controlled("u", controls, 1, qubits, list({angle, 0.5, std::string("pi/4")}));
-      case 7:
-        return controlled("rzz", controls, 2, qubits, angle);
-      case 8:
-        return controlled("-z", controls, 1, qubits);
-      case 9:
-        return controlled("gp", controls, 0, qubits, angle);
-      case 10:
-        return controlled(below(2) == 0 ? "sqrty" : "sqrtx_dag", controls, 1, qubits);
-      case 11:
-        return controlled("cp", 1 + controls, 1, qubits, angle);
-      case 12:
-        return unitary(kPauliX, distinct(1, qubits));
-      default: {
-        // A block over its own three arguments (written as a definition) or over the
-        // enclosing scope's qubits (inlined with its controls); no measurements
-        // inside, since inlined controlled measurements are refused.
-        const bool local = below(2) == 0;
-        const std::size_t arity = local ? 3 : 1 + static_cast<std::size_t>(below(2));
-        const std::size_t ctrl = std::min(controls, static_cast<std::size_t>(qubits) - arity);
-        QuantumGate b = controlled("block", ctrl, arity, qubits);
-        b.set_block_gate_sequence(
-            make_block(gates(static_cast<std::size_t>(below(4)), local ? 3 : qubits, depth + 1)));
-        return b;
-      }
-    }
-  }
-
-  std::mt19937_64 rng_;
-};
-
-// The operand texts of one statement, after its name and parameter list.
-std::vector<std::string> operands_of(std::string_view stmt) {
-  std::size_t pos = stmt.find(' ');
-  const std::size_t paren = stmt.find('(');
-  if (paren != std::string_view::npos && paren < pos) {
-    int level = 0;
-    for (pos = paren; pos < stmt.size(); ++pos) {
-      if (stmt[pos] == '(') ++level;
-      if (stmt[pos] == ')' && --level == 0) break;
-    }
-    ++pos;
-  }
-  std::vector<std::string> result;
-  std::string_view rest = stmt.substr(pos);
-  rest.remove_suffix(1);  // ';'
-  while (!rest.empty() && rest.front() == ' ')
-    rest.remove_prefix(1);
-  while (!rest.empty()) {
-    const std::size_t comma = rest.find(", ");
-    result.emplace_back(rest.substr(0, comma));
-    rest = comma == std::string_view::npos ? std::string_view() : rest.substr(comma + 2);
-  }
-  return result;
-}
-
-std::string_view strip_modifiers(std::string_view stmt) {
-  for (;;) {
-    if (stmt.starts_with("ctrl @ ")) {
-      stmt.remove_prefix(7);
-    } else if (stmt.starts_with("negctrl @ ")) {
-      stmt.remove_prefix(10);
-    } else {
-      return stmt;
-    }
-  }
-}
-
-std::vector<std::string_view> split_lines(std::string_view text) {
-  std::vector<std::string_view> lines;
-  while (!text.empty()) {
-    const std::size_t nl = text.find('\n');
-    lines.push_back(text.substr(0, nl));
-    text = nl == std::string_view::npos ? std::string_view() : text.substr(nl + 1);
-  }
-  return lines;
-}
-
-// Checks one program: statements end in ';', generated gates are defined before they
-// are used, and every operand names a declared register index or a definition argument.
-void check_program(std::string_view program, std::size_t& statements_seen) {
-  ASSERT_TRUE(program.starts_with(kHeader));
-  ASSERT_TRUE(program.ends_with("\n"));
-  std::set<std::string, std::less<>> defined;
-  std::map<std::string, std::int64_t, std::less<>> registers;
-  std::int64_t arity = -1;  // inside a definition: its argument count
-  for (const std::string_view line : split_lines(program.substr(kHeader.size()))) {
-    if (line.empty()) continue;
-    if (line.starts_with("gate ")) {
-      const std::string_view rest = line.substr(5);
-      const std::string name(rest.substr(0, rest.find(' ')));
-      ASSERT_TRUE(line.ends_with(" {")) << line;
-      const std::string_view args = rest.substr(name.size() + 1, rest.size() - name.size() - 3);
-      arity = args.empty()
-                  ? 0
-                  : 1 + static_cast<std::int64_t>(std::count(args.begin(), args.end(), ','));
-      ASSERT_FALSE(defined.contains(name)) << name;
-      defined.insert(name);
-      continue;
-    }
-    if (line == "}") {
-      arity = -1;
-      continue;
-    }
-    ASSERT_TRUE(line.ends_with(";")) << line;
-    std::string_view stmt = line;
-    if (arity >= 0) {
-      ASSERT_TRUE(stmt.starts_with("  ")) << line;
-      stmt.remove_prefix(2);
-    }
-    if (stmt.starts_with("qubit[") || stmt.starts_with("bit[")) {
-      const std::size_t close = stmt.find(']');
-      registers[std::string(stmt.substr(close + 2, stmt.size() - close - 3))] =
-          std::stoll(std::string(stmt.substr(stmt.find('[') + 1, close - stmt.find('[') - 1)));
-      continue;
-    }
-    ++statements_seen;
-    const std::string_view call = strip_modifiers(stmt);
-    const std::string_view name = call.substr(0, call.find_first_of(" ("));
-    if (name.find('_') != std::string_view::npos) {
-      EXPECT_TRUE(defined.contains(name)) << "used before its definition: " << line;
-    }
-    std::vector<std::string> ops;
-    if (name == "measure") {
-      const std::size_t arrow = call.find(" -> ");
-      ops = {std::string(call.substr(8, arrow - 8)),
-             std::string(call.substr(arrow + 4, call.size() - arrow - 5))};
-    } else {
-      ops = operands_of(call);
-    }
-    for (const std::string& op : ops) {
-      const std::size_t bracket = op.find('[');
-      if (bracket == std::string::npos) {
-        ASSERT_GE(arity, 0) << "argument outside a definition: " << line;
-        ASSERT_TRUE(op.starts_with("a")) << line;
-        EXPECT_LT(std::stoll(op.substr(1)), arity) << line;
-        continue;
-      }
-      const auto reg = registers.find(op.substr(0, bracket));
-      ASSERT_NE(reg, registers.end()) << "undeclared register: " << line;
-      EXPECT_LT(std::stoll(op.substr(bracket + 1)), reg->second) << line;
-    }
-  }
-}
-
-TEST(Property, RandomSequencesExportWellFormedPrograms) {
-  std::size_t statements_seen = 0;
-  for (std::uint64_t seed = 1; seed <= 200; ++seed) {
-    SCOPED_TRACE(seed);
-    RandomCircuits random(seed);
-    const std::int64_t qubits = 3 + static_cast<std::int64_t>(seed % 6);
-    GateSequence gs = sequence(qubits, random.gates(30, qubits));
-    gs.add_gate(measure({0, qubits - 1}, IndexList{static_cast<std::int64_t>(seed % 3), 0}));
-    const RegisterList qregs = {{"data", qubits - 1}, {"anc", 1}};
-    const std::string program =
-        seed % 2 == 0 ? export_of(gs)
-                      : export_of(gs, {.qregs = qregs, .cregs = RegisterList{{"m", 1}, {"n", 2}}});
-    check_program(program, statements_seen);
-    if (HasFatalFailure()) return;
-  }
-  EXPECT_GT(statements_seen, 5000U);
 }
 
 }  // namespace
