@@ -32,9 +32,9 @@ using corvane::GateSequence;
 using corvane::RegisterList;
 namespace qasm3 = corvane::qasm3;
 
-constexpr std::string_view kProgram = "corvane-qasm3";
+constexpr std::string_view PROGRAM = "corvane-qasm3";
 
-constexpr std::string_view kHelp = R"(usage: corvane-qasm3 import  [FILE]
+constexpr std::string_view HELP = R"(usage: corvane-qasm3 import  [FILE]
        corvane-qasm3 export  [FILE] [--qreg-name NAME] [--creg-name NAME] [--num-clbits N]
                              [--qregs NAME:SIZE[,NAME:SIZE...]] [--cregs NAME:SIZE[,NAME:SIZE...]]
        corvane-qasm3 convert [FILE] [--flat]
@@ -280,9 +280,9 @@ void report(std::string_view kind, std::string_view message) {
 }
 
 void report_usage(std::string_view message) {
-  std::fprintf(stderr, "%.*s: %s (see '%.*s --help')\n", static_cast<int>(kProgram.size()),
-               kProgram.data(), one_line(message).c_str(), static_cast<int>(kProgram.size()),
-               kProgram.data());
+  std::fprintf(stderr, "%.*s: %s (see '%.*s --help')\n", static_cast<int>(PROGRAM.size()),
+               PROGRAM.data(), one_line(message).c_str(), static_cast<int>(PROGRAM.size()),
+               PROGRAM.data());
 }
 
 // ------------------------------------------------------------------ commands
@@ -310,10 +310,10 @@ std::string convert(const Invocation& inv, std::string_view input) {
 int run(const std::vector<std::string_view>& args) {
   switch (requested(args)) {
     case Request::Help:
-      write_output(kHelp);
+      write_output(HELP);
       return 0;
     case Request::Version:
-      write_output(std::string(kProgram) + " " + CORVANE_QASM3_VERSION + "\n");
+      write_output(std::string(PROGRAM) + " " + CORVANE_QASM3_VERSION + "\n");
       return 0;
     case Request::Convert:
       break;
@@ -345,7 +345,7 @@ int main(int argc, char** argv) {
   } catch (const UsageError& e) {
     report_usage(e.what());
   } catch (const IoError& e) {
-    std::fprintf(stderr, "%.*s: %s\n", static_cast<int>(kProgram.size()), kProgram.data(),
+    std::fprintf(stderr, "%.*s: %s\n", static_cast<int>(PROGRAM.size()), PROGRAM.data(),
                  one_line(e.what()).c_str());
   } catch (const std::bad_alloc&) {
     report("MemoryError", "out of memory");

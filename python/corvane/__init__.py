@@ -1,6 +1,7 @@
-"""corvane: a quantum-circuit toolkit's gate model and its OpenQASM 3.0 converter.
+"""corvane: quantum circuits as sequences of gate records, and their conversion to and
+from OpenQASM 3.0 program text.
 
-The modules mirror the toolkit's layout:
+The modules:
 
 - ``corvane.backend.qasm.qasm3``: ``gate_sequence_to_qasm3`` and ``qasm3_to_gate_sequence``;
 - ``corvane.backend.gate.gatebase``: ``QuantumGate``;

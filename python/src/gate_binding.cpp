@@ -129,7 +129,7 @@ py::object optional_text_object(const std::optional<std::string>& text) {
   return py::str(*text);
 }
 
-const std::array<Attribute, 11> kAttributes{{
+const std::array<Attribute, 11> ATTRIBUTES{{
     {"id", [](const QuantumGate& g) -> py::object { return py::str(g.id); },
      [](QuantumGate& g, py::handle v) { g.id = text_arg(v, "QuantumGate id"); }},
     {"target", [](const QuantumGate& g) -> py::object { return index_tuple(g.target); },
@@ -177,7 +177,7 @@ const std::array<Attribute, 11> kAttributes{{
 }};
 
 const Attribute* find_attribute(std::string_view name) {
-  for (const Attribute& a : kAttributes) {
+  for (const Attribute& a : ATTRIBUTES) {
     if (name == a.name) return &a;
   }
   return nullptr;
@@ -214,7 +214,7 @@ QuantumGate gate_from_keywords(py::handle kwargs) {
 std::string gate_repr(const QuantumGate& g) {
   std::string out = "QuantumGate(";
   bool first = true;
-  for (const Attribute& a : kAttributes) {
+  for (const Attribute& a : ATTRIBUTES) {
     std::string_view name = a.name;
     if (name == "has_stored_matrix") continue;  // shown by stored_matrix
     py::object value = a.get(g);
@@ -293,14 +293,14 @@ PyObject* gate_copy(PyObject* self, PyObject* /*memo*/) {
   });
 }
 
-constexpr const char* kGateDoc =
+constexpr const char* GATE_DOC =
     "One operation of a circuit. Construct it with keyword arguments named like its "
     "attributes; `id` is required.";
 
 void bind_quantum_gate(py::module_& m) {
-  static std::array<PyGetSetDef, kAttributes.size() + 1> getset{};
-  for (std::size_t i = 0; i < kAttributes.size(); ++i) {
-    const Attribute& a = kAttributes[i];
+  static std::array<PyGetSetDef, ATTRIBUTES.size() + 1> getset{};
+  for (std::size_t i = 0; i < ATTRIBUTES.size(); ++i) {
+    const Attribute& a = ATTRIBUTES[i];
     getset[i] = {a.name, get_attribute, set_attribute, nullptr,
                  const_cast<Attribute*>(&a)};  // NOLINT: the closure is only read
   }
@@ -316,7 +316,7 @@ void bind_quantum_gate(py::module_& m) {
       {Py_tp_repr, reinterpret_cast<void*>(gate_repr_slot)},
       {Py_tp_getset, getset.data()},
       {Py_tp_methods, methods.data()},
-      {Py_tp_doc, const_cast<char*>(kGateDoc)},  // NOLINT: CPython copies it
+      {Py_tp_doc, const_cast<char*>(GATE_DOC)},  // NOLINT: CPython copies it
       {0, nullptr},
   }};
   static PyType_Spec type_shape{"corvane.backend.gate.gatebase.QuantumGate",
@@ -415,11 +415,11 @@ std::shared_ptr<SharedSequence> whole_imported_sequence(py::handle gates, std::i
 // of copying a large sequence. Only advice: nothing changes where it is not followed.
 void advise_huge_pages(const void* block, std::size_t bytes) {
 #ifdef MADV_HUGEPAGE
-  constexpr std::uintptr_t kHugePage = std::uintptr_t{1} << 21;
-  if (bytes < 2 * kHugePage) return;
+  constexpr std::uintptr_t HUGE_PAGE = std::uintptr_t{1} << 21;
+  if (bytes < 2 * HUGE_PAGE) return;
   const auto start = reinterpret_cast<std::uintptr_t>(block);
-  const std::uintptr_t skip = ((start + kHugePage - 1) & ~(kHugePage - 1)) - start;
-  const std::uintptr_t end = ((start + bytes) & ~(kHugePage - 1)) - start;
+  const std::uintptr_t skip = ((start + HUGE_PAGE - 1) & ~(HUGE_PAGE - 1)) - start;
+  const std::uintptr_t end = ((start + bytes) & ~(HUGE_PAGE - 1)) - start;
   // The block is writable memory that this call allocated; madvise only takes void*.
   char* first = const_cast<char*>(static_cast<const char*>(block)) + skip;  // NOLINT
   if (end > skip) madvise(first, end - skip, MADV_HUGEPAGE);

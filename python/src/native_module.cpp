@@ -1,4 +1,4 @@
-// corvane._native: the converter's two operations over Python values. Host values are
+// corvane._native: the converter's two operations over Python values. Python values are
 // checked and turned into C++ values with the GIL held; the conversion itself runs with
 // the GIL released, so Python threads convert in parallel.
 #include <pybind11/pybind11.h>
@@ -29,13 +29,13 @@ ExportedGates gates_arg(py::handle gs) {
 
 py::str export_program(py::handle gs, py::handle qreg_name, py::handle creg_name,
                        py::handle num_clbits, py::handle qregs, py::handle cregs) {
-  constexpr std::string_view kCall = "gate_sequence_to_qasm3() argument ";
-  std::string_view qname = text_arg(qreg_name, std::string(kCall) + "'qreg_name'");
-  std::string_view cname = text_arg(creg_name, std::string(kCall) + "'creg_name'");
+  constexpr std::string_view CALL = "gate_sequence_to_qasm3() argument ";
+  std::string_view qname = text_arg(qreg_name, std::string(CALL) + "'qreg_name'");
+  std::string_view cname = text_arg(creg_name, std::string(CALL) + "'creg_name'");
   std::optional<std::int64_t> clbits =
-      optional_integer_arg(num_clbits, std::string(kCall) + "'num_clbits'");
-  std::optional<RegisterList> qlayout = register_list_arg(qregs, std::string(kCall) + "'qregs'");
-  std::optional<RegisterList> clayout = register_list_arg(cregs, std::string(kCall) + "'cregs'");
+      optional_integer_arg(num_clbits, std::string(CALL) + "'num_clbits'");
+  std::optional<RegisterList> qlayout = register_list_arg(qregs, std::string(CALL) + "'qregs'");
+  std::optional<RegisterList> clayout = register_list_arg(cregs, std::string(CALL) + "'cregs'");
   ExportedGates gates = gates_arg(gs);
 
   std::string text;

@@ -58,7 +58,7 @@ bool operator==(const IndexList& a, const IndexList& b) noexcept {
 
 Parameter::Parameter(std::string v) : value_(std::make_shared<const std::string>(std::move(v))) {}
 Parameter::Parameter(ParamList v) {
-  static_assert(std::is_same_v<std::variant_alternative_t<kOneNumberTuple, decltype(value_)>,
+  static_assert(std::is_same_v<std::variant_alternative_t<ONE_NUMBER_TUPLE, decltype(value_)>,
                                OneNumberTuple>);
   if (v.is_tuple && v.items.size() == 1 && std::holds_alternative<double>(v.items[0])) {
     *this = one_number_tuple(std::get<double>(v.items[0]));
@@ -147,10 +147,10 @@ QuantumGate::Extra::~Extra() {
 }
 
 namespace {
-const std::optional<IndexList> kNoBits;
-const GateBlock kNoBlock;
-const std::optional<std::string> kNoName;
-const std::optional<Matrix> kNoMatrix;
+const std::optional<IndexList> NO_BITS;
+const GateBlock NO_BLOCK;
+const std::optional<std::string> NO_NAME;
+const std::optional<Matrix> NO_MATRIX;
 }  // namespace
 
 QuantumGate::QuantumGate(const QuantumGate& other)
@@ -180,35 +180,35 @@ QuantumGate::Extra& QuantumGate::extra() {
 }
 
 const std::optional<IndexList>& QuantumGate::classical_target() const noexcept {
-  return extra_ ? extra_->classical_target : kNoBits;
+  return extra_ ? extra_->classical_target : NO_BITS;
 }
 void QuantumGate::set_classical_target(std::optional<IndexList> bits) {
   if (bits || extra_) extra().classical_target = std::move(bits);
 }
 
 const GateBlock& QuantumGate::block_gate_sequence() const noexcept {
-  return extra_ ? extra_->block_gate_sequence : kNoBlock;
+  return extra_ ? extra_->block_gate_sequence : NO_BLOCK;
 }
 void QuantumGate::set_block_gate_sequence(GateBlock gates) {
   if (gates || extra_) extra().block_gate_sequence = std::move(gates);
 }
 
 const std::optional<std::string>& QuantumGate::name() const noexcept {
-  return extra_ ? extra_->name : kNoName;
+  return extra_ ? extra_->name : NO_NAME;
 }
 void QuantumGate::set_name(std::optional<std::string> display_name) {
   if (display_name || extra_) extra().name = std::move(display_name);
 }
 
 const std::optional<Matrix>& QuantumGate::matrix() const noexcept {
-  return extra_ && extra_->matrices ? extra_->matrices->matrix : kNoMatrix;
+  return extra_ && extra_->matrices ? extra_->matrices->matrix : NO_MATRIX;
 }
 void QuantumGate::set_matrix(std::optional<Matrix> m) {
   if (m || (extra_ && extra_->matrices)) extra().ensure_matrices().matrix = std::move(m);
 }
 
 const std::optional<Matrix>& QuantumGate::stored_matrix() const noexcept {
-  return extra_ && extra_->matrices ? extra_->matrices->stored_matrix : kNoMatrix;
+  return extra_ && extra_->matrices ? extra_->matrices->stored_matrix : NO_MATRIX;
 }
 void QuantumGate::set_stored_matrix(std::optional<Matrix> m) {
   if (m || (extra_ && extra_->matrices)) extra().ensure_matrices().stored_matrix = std::move(m);

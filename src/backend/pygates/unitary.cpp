@@ -15,7 +15,7 @@ namespace corvane {
 namespace {
 
 using Complex = std::complex<double>;
-constexpr double kInvSqrt2 = 1 / std::numbers::sqrt2;
+constexpr double INV_SQRT2 = 1 / std::numbers::sqrt2;
 
 // ------------------------------------------------------------------ parameters
 
@@ -158,10 +158,10 @@ struct GateRow {
   MatrixFunction of_parameter;
 };
 
-constexpr Complex kI{0.0, 1.0};
-constexpr Complex kHalfPlus{0.5, 0.5};    // (1 + i) / 2
-constexpr Complex kHalfMinus{0.5, -0.5};  // (1 - i) / 2
-constexpr Complex kEighthTurn{kInvSqrt2, kInvSqrt2};
+constexpr Complex IMAG_UNIT{0.0, 1.0};
+constexpr Complex HALF_PLUS{0.5, 0.5};    // (1 + i) / 2
+constexpr Complex HALF_MINUS{0.5, -0.5};  // (1 - i) / 2
+constexpr Complex EIGHTH_TURN{INV_SQRT2, INV_SQRT2};
 
 constexpr GateRow fixed2(std::string_view id, Complex a, Complex b, Complex c, Complex d) {
   return {id, 2, {a, b, c, d}, nullptr};
@@ -179,25 +179,25 @@ constexpr std::array<Complex, 16> controlled(Complex a, Complex b, Complex c, Co
   return {1, 0, 0, 0, 0, 1, 0, 0, 0, 0, a, b, 0, 0, c, d};
 }
 
-constexpr std::array<GateRow, 25> kRows{{
-    fixed2("h", kInvSqrt2, kInvSqrt2, kInvSqrt2, -kInvSqrt2),
+constexpr std::array<GateRow, 25> ROWS{{
+    fixed2("h", INV_SQRT2, INV_SQRT2, INV_SQRT2, -INV_SQRT2),
     fixed2("x", 0, 1, 1, 0),
-    fixed2("y", 0, -kI, kI, 0),
+    fixed2("y", 0, -IMAG_UNIT, IMAG_UNIT, 0),
     fixed2("z", 1, 0, 0, -1),
-    fixed2("s", 1, 0, 0, kI),
-    fixed2("s_dag", 1, 0, 0, -kI),
-    fixed2("t", 1, 0, 0, kEighthTurn),
-    fixed2("t_dag", 1, 0, 0, std::conj(kEighthTurn)),
-    fixed2("sqrtx", kHalfPlus, kHalfMinus, kHalfMinus, kHalfPlus),
-    fixed2("sqrtx_dag", kHalfMinus, kHalfPlus, kHalfPlus, kHalfMinus),
-    fixed2("sqrty", kHalfPlus, -kHalfPlus, kHalfPlus, kHalfPlus),
-    fixed2("sqrty_dag", kHalfMinus, kHalfMinus, -kHalfMinus, kHalfMinus),
+    fixed2("s", 1, 0, 0, IMAG_UNIT),
+    fixed2("s_dag", 1, 0, 0, -IMAG_UNIT),
+    fixed2("t", 1, 0, 0, EIGHTH_TURN),
+    fixed2("t_dag", 1, 0, 0, std::conj(EIGHTH_TURN)),
+    fixed2("sqrtx", HALF_PLUS, HALF_MINUS, HALF_MINUS, HALF_PLUS),
+    fixed2("sqrtx_dag", HALF_MINUS, HALF_PLUS, HALF_PLUS, HALF_MINUS),
+    fixed2("sqrty", HALF_PLUS, -HALF_PLUS, HALF_PLUS, HALF_PLUS),
+    fixed2("sqrty_dag", HALF_MINUS, HALF_MINUS, -HALF_MINUS, HALF_MINUS),
     fixed2("i", 1, 0, 0, 1),
     fixed4("cnot", controlled(0, 1, 1, 0)),
     fixed4("cx", controlled(0, 1, 1, 0)),
-    fixed4("cy", controlled(0, -kI, kI, 0)),
+    fixed4("cy", controlled(0, -IMAG_UNIT, IMAG_UNIT, 0)),
     fixed4("cz", controlled(1, 0, 0, -1)),
-    fixed4("ch", controlled(kInvSqrt2, kInvSqrt2, kInvSqrt2, -kInvSqrt2)),
+    fixed4("ch", controlled(INV_SQRT2, INV_SQRT2, INV_SQRT2, -INV_SQRT2)),
     fixed4("swap", {1, 0, 0, 0, 0, 0, 1, 0, 0, 1, 0, 0, 0, 0, 0, 1}),
     function_row("rx", rx_matrix),
     function_row("ry", ry_matrix),
@@ -219,11 +219,11 @@ GateMatrixEntry entry_of(const GateRow& row) {
 }
 
 // The entries in row order, made on first use.
-const std::array<GateMatrixEntry, kRows.size()>& entries() {
+const std::array<GateMatrixEntry, ROWS.size()>& entries() {
   static const auto made = [] {
-    std::array<GateMatrixEntry, kRows.size()> all;
-    for (std::size_t i = 0; i < kRows.size(); ++i)
-      all[i] = entry_of(kRows[i]);
+    std::array<GateMatrixEntry, ROWS.size()> all;
+    for (std::size_t i = 0; i < ROWS.size(); ++i)
+      all[i] = entry_of(ROWS[i]);
     return all;
   }();
   return made;
@@ -232,14 +232,14 @@ const std::array<GateMatrixEntry, kRows.size()>& entries() {
 }  // namespace
 
 const GateMatrixEntry* GateSet::get(std::string_view gate_id) const {
-  for (std::size_t i = 0; i < kRows.size(); ++i) {
-    if (kRows[i].id == gate_id) return &entries()[i];
+  for (std::size_t i = 0; i < ROWS.size(); ++i) {
+    if (ROWS[i].id == gate_id) return &entries()[i];
   }
   return nullptr;
 }
 
 std::size_t GateSet::size() const noexcept {
-  return kRows.size();
+  return ROWS.size();
 }
 
 const GateSet& gate_set() {

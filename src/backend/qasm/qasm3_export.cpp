@@ -58,9 +58,9 @@ void BlockSummaries::place(const Slot& slot) noexcept {
 
 BlockSummary& BlockSummaries::insert(Key key, const BlockSummary& summary) {
   if (2 * (summaries_.size() + 1) > slots_.size()) {
-    constexpr std::size_t kFirstSize = 16;
+    constexpr std::size_t FIRST_SIZE = 16;
     const std::vector<Slot> old =
-        std::exchange(slots_, std::vector<Slot>(std::max(kFirstSize, 2 * slots_.size())));
+        std::exchange(slots_, std::vector<Slot>(std::max(FIRST_SIZE, 2 * slots_.size())));
     for (const Slot& slot : old) {
       if (slot.key != nullptr) place(slot);
     }
@@ -214,7 +214,7 @@ std::string_view qasm3_name(std::string_view gid) noexcept {
 
 namespace {
 
-constexpr std::string_view kNotFinite = "QASM gate parameter must be finite; got ";
+constexpr std::string_view NOT_FINITE = "QASM gate parameter must be finite; got ";
 
 void append_complex(std::string& out, std::complex<double> z) {
   append_shortest(out, z.real());
@@ -239,7 +239,7 @@ void append_array_text(std::string& out, const Matrix& m) {
 }
 
 [[noreturn]] void raise_not_finite(std::string_view shown_as) {
-  raise_value_error(std::string(kNotFinite) + std::string(shown_as));
+  raise_value_error(std::string(NOT_FINITE) + std::string(shown_as));
 }
 
 void append_double(std::string& out, double value) {
@@ -248,7 +248,7 @@ void append_double(std::string& out, double value) {
   append_g15(out, value);
 }
 
-// A value the way the host prints it inside a list: True/False, integers, the
+// A value the way Python prints it inside a list: True/False, integers, the
 // shortest round-trip float, quoted text.
 void append_scalar_repr(std::string& out, const ParamScalar& x) {
   std::visit(
@@ -267,7 +267,7 @@ void append_scalar_repr(std::string& out, const ParamScalar& x) {
       x);
 }
 
-// A list or tuple as the host prints it: [a, b] or (a, b), a one-entry tuple as (a,).
+// A list or tuple as Python prints it: [a, b] or (a, b), a one-entry tuple as (a,).
 void append_list_repr(std::string& out, const ParamListView& list) {
   out += list.is_tuple() ? '(' : '[';
   for (std::size_t i = 0; i < list.size(); ++i) {
@@ -400,9 +400,9 @@ void StatementLines::reserve(std::size_t bytes, std::size_t lines) {
 // The room ahead grows with the text, so the zero-filling of std::string::resize stays
 // proportional to what is written; within the reserved capacity nothing is moved.
 void StatementLines::grow(std::size_t needed) {
-  constexpr std::size_t kMinRoom = 256;
-  constexpr std::size_t kMaxRoom = std::size_t{1} << 20U;
-  text_.resize(len_ + std::max(needed, std::clamp(text_.size(), kMinRoom, kMaxRoom)));
+  constexpr std::size_t MIN_ROOM = 256;
+  constexpr std::size_t MAX_ROOM = std::size_t{1} << 20U;
+  text_.resize(len_ + std::max(needed, std::clamp(text_.size(), MIN_ROOM, MAX_ROOM)));
 }
 
 void StatementLines::record_end() {
@@ -441,9 +441,9 @@ namespace {
 
 // The word a definition text defines: what follows "gate " up to the next blank.
 std::string_view defined_name(std::string_view definition) {
-  constexpr std::string_view kGate = "gate ";
-  if (definition.substr(0, kGate.size()) != kGate) return {};
-  const std::string_view rest = definition.substr(kGate.size());
+  constexpr std::string_view GATE_KEYWORD = "gate ";
+  if (definition.substr(0, GATE_KEYWORD.size()) != GATE_KEYWORD) return {};
+  const std::string_view rest = definition.substr(GATE_KEYWORD.size());
   return rest.substr(0, rest.find(' '));
 }
 
@@ -572,13 +572,17 @@ enum class Rule : std::uint8_t {
 
 struct GateClass {
   Rule rule = Rule::Unsupported;
-  std::string_view qname;    // OpenQASM name
-  std::string_view compact;  // compact singly-controlled name (rules 9 and 12)
-  std::string_view base;     // base gate under modifiers; empty for "cu" (rules 9, 11, 12)
+  std::string_view qname;  // OpenQASM name
+  // The compact name of the singly-controlled form (ControlledRotation, ControlledGate).
+  std::string_view compact;
+  // The base gate written under modifiers (ControlledRotation, Mcx, Modifier,
+  // ControlledGate); empty for "cu", which has none.
+  std::string_view base;
 };
 
-// The dispatch on the id alone, exactly in rule order; conditions on the record
-// itself (a block's gate sequence, a stored matrix, the controls) are left to emission.
+// The dispatch on the id alone, trying the rules in the order of Rule; conditions on
+// the record itself (a block's gate sequence, a stored matrix, the controls) are left to
+// emission.
 GateClass classify_id(std::string_view gid) {
   GateClass c;
   c.qname = qasm3_name(gid);
@@ -653,14 +657,14 @@ class GateClassTable {
 
   // The class of `gid`, or null for an id no table names.
   [[nodiscard]] const GateClass* find(std::string_view gid) const noexcept {
-    for (std::size_t slot = hash(gid);; slot = (slot + 1) % kSlots) {
+    for (std::size_t slot = hash(gid);; slot = (slot + 1) % SLOTS) {
       if (ids_[slot].empty()) return nullptr;
       if (same_id(ids_[slot], gid)) return &classes_[slot];
     }
   }
 
  private:
-  static constexpr std::size_t kSlots = 256;  // well over twice the ids the tables name
+  static constexpr std::size_t SLOTS = 256;  // well over twice the ids the tables name
 
   // Ids are a few characters long: comparing them in place beats calling memcmp.
   static bool same_id(std::string_view a, std::string_view b) noexcept {
@@ -675,21 +679,21 @@ class GateClassTable {
     std::uint64_t h = 0xcbf29ce484222325ULL;  // FNV-1a
     for (const char ch : id)
       h = (h ^ static_cast<unsigned char>(ch)) * 0x100000001b3ULL;
-    return static_cast<std::size_t>(h % kSlots);
+    return static_cast<std::size_t>(h % SLOTS);
   }
 
   void add(std::string_view gid) {
     std::size_t slot = hash(gid);
     while (!ids_[slot].empty()) {
       if (ids_[slot] == gid) return;
-      slot = (slot + 1) % kSlots;
+      slot = (slot + 1) % SLOTS;
     }
     ids_[slot] = gid;
     classes_[slot] = classify_id(gid);
   }
 
-  std::array<std::string_view, kSlots> ids_{};
-  std::array<GateClass, kSlots> classes_{};
+  std::array<std::string_view, SLOTS> ids_{};
+  std::array<GateClass, SLOTS> classes_{};
 };
 
 const GateClassTable& gate_classes() {
@@ -726,10 +730,10 @@ struct Controls {
   }
 };
 
-constexpr std::string_view kPiText = "3.14159265358979";  // pi in the ".15g" form
-constexpr std::size_t kPrefetchAhead = 4;
-constexpr std::string_view kCtrl = "ctrl @ ";
-constexpr std::string_view kNegctrl = "negctrl @ ";
+constexpr std::string_view PI_TEXT = "3.14159265358979";  // pi in the ".15g" form
+constexpr std::size_t PREFETCH_AHEAD = 4;
+constexpr std::string_view CTRL = "ctrl @ ";
+constexpr std::string_view NEGCTRL = "negctrl @ ";
 
 class Emitter {
  public:
@@ -749,7 +753,7 @@ class Emitter {
     const GateClassTable& table = gate_classes();
     for (std::size_t i = 0; i < gates.size(); ++i) {
       // Records are large and read once: ask for the next ones early.
-      if (i + kPrefetchAhead < gates.size()) __builtin_prefetch(&gates[i + kPrefetchAhead]);
+      if (i + PREFETCH_AHEAD < gates.size()) __builtin_prefetch(&gates[i + PREFETCH_AHEAD]);
       const QuantumGate& g = gates[i];
       const Controls c{prefix_ctrls, indices(g.control), prefix_cs, indices(g.control_state)};
       check_operands(c, indices(g.target));
@@ -836,7 +840,7 @@ class Emitter {
   void mods(const Controls& c) {
     for (const Indices states : {c.outer_states, c.own_states}) {
       for (const std::int64_t s : states) {
-        out_.put(s == 1 ? kCtrl : kNegctrl);
+        out_.put(s == 1 ? CTRL : NEGCTRL);
       }
     }
   }
@@ -989,7 +993,7 @@ class Emitter {
     for (std::size_t k = 0; k < targets.size(); ++k) {
       mods(c);
       out_.put("gphase(");
-      out_.put(kPiText);
+      out_.put(PI_TEXT);
       out_.put(") ");
       operands(c, {});
       end();
@@ -1161,8 +1165,8 @@ namespace {
 
 // A statement of a typical circuit takes 15 to 30 bytes; reserved pages that are never
 // written cost nothing, reallocating a large buffer costs a copy.
-constexpr std::size_t kBytesPerStatement = 24;
-constexpr std::size_t kPrefixRoom = 4096;
+constexpr std::size_t BYTES_PER_STATEMENT = 24;
+constexpr std::size_t PREFIX_ROOM = 4096;
 
 void append_declarations(std::string& out, std::string_view keyword,
                          const detail::RegisterViews& regs) {
@@ -1217,9 +1221,9 @@ Layout emit_in_fitted_layout(const GateSequence& gs, std::string_view qreg_name,
                              std::string_view creg_name, std::optional<std::int64_t> num_clbits,
                              detail::Qasm3Ctx& ctx, detail::StatementLines& out) {
   using namespace detail;
-  constexpr std::uint64_t kEveryIndex = std::uint64_t{1} << 63U;
-  const RegisterIndexer qubits({{qreg_name, kEveryIndex}});
-  const RegisterIndexer bits({{creg_name, kEveryIndex}});
+  constexpr std::uint64_t EVERY_INDEX = std::uint64_t{1} << 63U;
+  const RegisterIndexer qubits({{qreg_name, EVERY_INDEX}});
+  const RegisterIndexer bits({{creg_name, EVERY_INDEX}});
   UsedIndices used;
   try {
     emit_sequence(gs.data(), ctx, QubitNames(qubits), bits, {}, {}, true, out, &used);
@@ -1245,7 +1249,7 @@ std::string gate_sequence_to_qasm3(const GateSequence& gs, std::string_view qreg
   // header, definitions and declarations are known only afterwards and are put in
   // front in place.
   StatementLines statements(StatementLines::Ends::Untracked);
-  statements.reserve(gs.data().size() * kBytesPerStatement + kPrefixRoom, 0);
+  statements.reserve(gs.data().size() * BYTES_PER_STATEMENT + PREFIX_ROOM, 0);
   const Layout layout =
       qregs || cregs ? emit_in_declared_layout(gs, qreg_name, creg_name, num_clbits, qregs, cregs,
                                                ctx, statements)

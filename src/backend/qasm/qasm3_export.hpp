@@ -93,20 +93,20 @@ class StatementLines {
     len_ += piece.size();
   }
   void put_int(std::int64_t value) {
-    constexpr std::size_t kMaxLength = 20;  // "-9223372036854775808"
-    if (text_.size() - len_ < kMaxLength) grow(kMaxLength);
+    constexpr std::size_t MAX_LENGTH = 20;  // "-9223372036854775808"
+    if (text_.size() - len_ < MAX_LENGTH) grow(MAX_LENGTH);
     char* first = text_.data() + len_;
-    char* last = std::to_chars(first, first + kMaxLength, value).ptr;
+    char* last = std::to_chars(first, first + MAX_LENGTH, value).ptr;
     len_ += static_cast<std::size_t>(last - first);
   }
   // prefix + offset + "]", the operand form "name[offset]".
   void put_operand(std::string_view prefix, std::uint64_t offset) {
-    constexpr std::size_t kMaxDigits = 20;  // UINT64_MAX
-    if (text_.size() - len_ < prefix.size() + kMaxDigits + 1) grow(prefix.size() + kMaxDigits + 1);
+    constexpr std::size_t MAX_DIGITS = 20;  // UINT64_MAX
+    if (text_.size() - len_ < prefix.size() + MAX_DIGITS + 1) grow(prefix.size() + MAX_DIGITS + 1);
     char* first = text_.data() + len_;
     copy(first, prefix);
     char* last =
-        std::to_chars(first + prefix.size(), first + prefix.size() + kMaxDigits, offset).ptr;
+        std::to_chars(first + prefix.size(), first + prefix.size() + MAX_DIGITS, offset).ptr;
     *last++ = ']';
     len_ += static_cast<std::size_t>(last - first);
   }
@@ -308,8 +308,9 @@ inline bool has_param(const QuantumGate& g) noexcept {
 
 // ------------------------------------------------------------------ definition accumulator
 
-// The gate definitions one export needs, in creation order, with unique generated
-// names and one shared definition per distinct (arity, body).
+// The export context: the accumulator of the gate definitions one export needs, in
+// creation order, with unique generated names and one shared definition per distinct
+// (arity, body).
 class Qasm3Ctx {
  public:
   // Complete definition texts, lines joined by '\n', no line feed after the brace.
@@ -371,6 +372,8 @@ struct UsedIndices {
 
 // Appends to `out` the statements for `gates`, with the inherited controls
 // `prefix_ctrls` in the states `prefix_cs`; definitions the statements need go to `ctx`.
+// `qsym` and `csym` are the qubit and bit symbol writers, which turn a flat index into
+// its operand text.
 // With `used`, also gathers the indices the gates use, so that a layout that grows to
 // fit them can be sized in the same pass.
 void emit_sequence(const std::vector<QuantumGate>& gates, Qasm3Ctx& ctx, const QubitNames& qsym,

@@ -95,13 +95,13 @@ class IndexList {
   friend bool operator==(const IndexList& a, const IndexList& b) noexcept;
 
  private:
-  static constexpr std::uint32_t kInline = 2;
-  [[nodiscard]] bool is_inline() const noexcept { return capacity_ == kInline; }
+  static constexpr std::uint32_t INLINE_CAPACITY = 2;
+  [[nodiscard]] bool is_inline() const noexcept { return capacity_ == INLINE_CAPACITY; }
   void grow_to(std::size_t n);
   void copy_from(const IndexList& other);
   // Sets the elements of an empty list to values[0, count).
   void assign(const std::int64_t* values, std::size_t count) {
-    if (!is_inline() || count > kInline) {
+    if (!is_inline() || count > INLINE_CAPACITY) {
       assign_to_heap(values, count);
       return;
     }
@@ -122,22 +122,22 @@ class IndexList {
       heap_ = other.heap_;
       size_ = other.size_;
       capacity_ = other.capacity_;
-      other.capacity_ = kInline;
+      other.capacity_ = INLINE_CAPACITY;
     }
     other.size_ = 0;
   }
   void release() noexcept {
     if (!is_inline()) free_heap();
-    capacity_ = kInline;
+    capacity_ = INLINE_CAPACITY;
   }
   void free_heap() noexcept;
 
   union {
-    std::int64_t inline_[kInline];
+    std::int64_t inline_[INLINE_CAPACITY];
     std::int64_t* heap_;
   };
   std::uint32_t size_ = 0;
-  std::uint32_t capacity_ = kInline;
+  std::uint32_t capacity_ = INLINE_CAPACITY;
 };
 
 // One entry of a parameter list.
@@ -206,7 +206,7 @@ class Parameter {
 
   [[nodiscard]] Kind kind() const noexcept {
     const std::size_t index = value_.index();
-    return index == kOneNumberTuple ? Kind::List : static_cast<Kind>(index);
+    return index == ONE_NUMBER_TUPLE ? Kind::List : static_cast<Kind>(index);
   }
   [[nodiscard]] bool is_absent() const noexcept { return kind() == Kind::Absent; }
   [[nodiscard]] bool as_bool() const { return std::get<bool>(value_); }
@@ -231,7 +231,7 @@ class Parameter {
     double value;
   };
   // The alternatives up to ArrayPtr are in the order of Kind; OneNumberTuple is a List.
-  static constexpr std::size_t kOneNumberTuple = 7;
+  static constexpr std::size_t ONE_NUMBER_TUPLE = 7;
   std::variant<std::monostate, bool, std::int64_t, double, TextPtr, ListPtr, ArrayPtr,
                OneNumberTuple>
       value_;
