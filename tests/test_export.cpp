@@ -165,23 +165,16 @@ TEST(RegisterLayout, IndexerMapsFlatIndices) {
 
 // ------------------------------------------------------------------ parameters
 
+// Doubles in the ".15g" form are checked against std::to_chars below; these are the other
+// kinds of values.
 TEST(Parameters, FmtParam) {
   const std::vector<std::pair<Parameter, std::string>> rows = {
-      {0.5, "0.5"},
       {1.0, "1"},
+      {-0.0, "-0"},
       {3, "3"},
+      {std::int64_t{INT64_MAX}, "9.22337203685478e+18"},
       {true, "1"},
       {false, "0"},
-      {3.141592653589793, "3.14159265358979"},
-      {-1.5707963267948966, "-1.5707963267949"},
-      {0.1 + 0.2, "0.3"},
-      {1e-05, "1e-05"},
-      {0.0001, "0.0001"},
-      {1e15, "1e+15"},
-      {123456789012345.0, "123456789012345"},
-      {1234567890123456.0, "1.23456789012346e+15"},
-      {-0.0, "-0"},
-      {std::int64_t{INT64_MAX}, "9.22337203685478e+18"},
       {"pi/4", "pi/4"},
       {"", ""},
       {Matrix(1, 1, {{0.25, 0.0}}), "0.25"},
