@@ -13,7 +13,7 @@ int main() {
   corvane::GateSequence circuit(2);
   circuit.add_gate(QuantumGate("h", {0}));
   circuit.add_gate(QuantumGate("cnot", {1}, /*controls=*/{0}, /*control_states=*/{1}));
-  circuit.add_gate(QuantumGate("rz", {1}, {}, {}, /*parameter=*/0.5));
+  circuit.add_gate(QuantumGate("rz", {1}, {}, {}, /*param=*/0.5));
   QuantumGate measure("measure", {0, 1});
   measure.set_classical_target(corvane::IndexList{0, 1});
   circuit.add_gate(measure);
