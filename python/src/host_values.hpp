@@ -14,6 +14,7 @@
 #include "corvane/backend/gate/gatebase.hpp"
 #include "corvane/backend/gatesequence/gatesequence.hpp"
 
+// The binding to Python, the host that calls the converter, lives in corvane::pyhost.
 namespace corvane::pyhost {
 
 namespace py = pybind11;

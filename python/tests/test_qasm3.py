@@ -63,14 +63,11 @@ def test_arguments_by_position_and_by_name_agree():
 
 @pytest.mark.parametrize("program, quantum, classical, measure_map", [
     ("qubit[2] q;\nh q[0];", [("q", 2)], None, None),
-    ("h q[0];\nx q[4];", [("q", 5)], None, None),
-    ("", [("q", 1)], None, None),
     ("qubit[2] q;\nbit[2] c;", [("q", 2)], [("c", 2)], []),
     ("qubit[2] q;\nbit[2] c;\nh q[0];\ncx q[0], q[1];\nc[0] = measure q[0];",
      [("q", 2)], [("c", 2)], [(0, 0)]),
     ("qubit[1] a;\nqubit[2] b;\nbit[1] c;\nbit[2] d;\nmeasure b[1] -> d[0];",
      [("a", 1), ("b", 2)], [("c", 1), ("d", 2)], [(2, 1)]),
-    ("qubit[2] q;\nmeasure q[1] -> c[3];", [("q", 2)], [("c", 4)], [(1, 3)]),
 ])
 def test_layout_attributes_are_set_exactly_when_imported(program, quantum, classical, measure_map):
     gs = qasm3.qasm3_to_gate_sequence(program)
