@@ -41,8 +41,13 @@ Value a4(std::uint64_t pattern) {
 Value bits(std::string_view text) {
   return read_bit_string_literal(text);
 }
-Value call(std::string_view name, std::vector<Value> args) {
-  return call_builtin(name, args);
+ScalarType t(K kind, std::optional<unsigned> width = std::nullopt) {
+  return {kind, width};
+}
+template <class... Args>
+Value call(std::string_view name, Args... args) {
+  const std::vector<Value> arguments{args...};
+  return call_builtin(name, arguments);
 }
 
 struct Case {
@@ -103,126 +108,39 @@ TEST(LowerValues, TypedResults) {
        Value::boolean(true)},
       {"bit[4]==10", [] { return apply(B::EQUAL, bits("1010"), i(10)); }, Value::boolean(true)},
       // casts
-      {"int[8](2.5)",
-       [] {
-         return cast_to({K::INT, 8}, f(2.5));
-       },
-       i(2, 8)},
-      {"int[8](-2.9)",
-       [] {
-         return cast_to({K::INT, 8}, f(-2.9));
-       },
-       i(-2, 8)},
-      {"int[16](uint[32])",
-       [] {
-         return cast_to({K::INT, 16}, u(0xfffff, 32));
-       },
-       i(-1, 16)},
-      {"int[4](bit[4])",
-       [] {
-         return cast_to({K::INT, 4}, bits("1010"));
-       },
-       i(-6, 4)},
-      {"int(bit[2])",
-       [] {
-         return cast_to(ScalarType{K::INT, std::nullopt}, bits("11"));
-       },
-       i(3)},
-      {"bit[4](literal)",
-       [] {
-         return cast_to({K::BIT, 4}, i(18));
-       },
-       bits("0010")},
-      {"bit[3](true)",
-       [] {
-         return cast_to({K::BIT, 3}, Value::boolean(true));
-       },
-       bits("001")},
-      {"bool(0.5)",
-       [] {
-         return cast_to(ScalarType{K::BOOL, std::nullopt}, f(0.5));
-       },
-       Value::boolean(true)},
-      {"angle[8](2pi*127/512)",
-       [] {
-         return cast_to({K::ANGLE, 8}, f(2 * PI * (127. / 512.)));
-       },
+      {"int[8](2.5)", [] { return cast_to(t(K::INT, 8), f(2.5)); }, i(2, 8)},
+      {"int[8](-2.9)", [] { return cast_to(t(K::INT, 8), f(-2.9)); }, i(-2, 8)},
+      {"int[16](uint[32])", [] { return cast_to(t(K::INT, 16), u(0xfffff, 32)); }, i(-1, 16)},
+      {"int[4](bit[4])", [] { return cast_to(t(K::INT, 4), bits("1010")); }, i(-6, 4)},
+      {"int(bit[2])", [] { return cast_to(t(K::INT), bits("11")); }, i(3)},
+      {"bit[4](literal)", [] { return cast_to(t(K::BIT, 4), i(18)); }, bits("0010")},
+      {"bit[3](true)", [] { return cast_to(t(K::BIT, 3), Value::boolean(true)); }, bits("001")},
+      {"bool(0.5)", [] { return cast_to(t(K::BOOL), f(0.5)); }, Value::boolean(true)},
+      {"angle[8](2pi*127/512)", [] { return cast_to(t(K::ANGLE, 8), f(2 * PI * (127. / 512.))); },
        Value::angle_bits(64, 8)},
-      {"angle[2](angle[4] 0011)",
-       [] {
-         return cast_to({K::ANGLE, 2}, a4(3));
-       },
+      {"angle[2](angle[4] 0011)", [] { return cast_to(t(K::ANGLE, 2), a4(3)); },
        Value::angle_bits(1, 2)},
-      {"angle[2](angle[4] 0110)",
-       [] {
-         return cast_to({K::ANGLE, 2}, a4(6));
-       },
+      {"angle[2](angle[4] 0110)", [] { return cast_to(t(K::ANGLE, 2), a4(6)); },
        Value::angle_bits(2, 2)},
-      {"angle[8](angle[4])",
-       [] {
-         return cast_to({K::ANGLE, 8}, a4(3));
-       },
+      {"angle[8](angle[4])", [] { return cast_to(t(K::ANGLE, 8), a4(3)); },
        Value::angle_bits(48, 8)},
-      {"angle[4](bit[4])",
-       [] {
-         return cast_to({K::ANGLE, 4}, bits("1000"));
-       },
-       a4(8)},
+      {"angle[4](bit[4])", [] { return cast_to(t(K::ANGLE, 4), bits("1000")); }, a4(8)},
       // assignments
-      {"angle[20]=pi/2",
-       [] {
-         return convert_for_assignment({K::ANGLE, 20}, f(PI / 2));
-       },
+      {"angle[20]=pi/2", [] { return convert_for_assignment(t(K::ANGLE, 20), f(PI / 2)); },
        Value::angle_bits(1 << 18, 20)},
-      {"angle=1",
-       [] {
-         return convert_for_assignment(ScalarType{K::ANGLE, std::nullopt}, i(1));
-       },
-       Value::angle(1.0)},
-      {"float[32]=uint",
-       [] {
-         return convert_for_assignment({K::FLOAT, 32}, u(3));
-       },
-       f(3, 32)},
-      {"uint[4]=int 20",
-       [] {
-         return convert_for_assignment({K::UINT, 4}, i(20));
-       },
-       u(4, 4)},
-      {"bit=true",
-       [] {
-         return convert_for_assignment(ScalarType{K::BIT, std::nullopt}, i(5));
-       },
-       Value::bit(true)},
+      {"angle=1", [] { return convert_for_assignment(t(K::ANGLE), i(1)); }, Value::angle(1.0)},
+      {"float[32]=uint", [] { return convert_for_assignment(t(K::FLOAT, 32), u(3)); }, f(3, 32)},
+      {"uint[4]=int 20", [] { return convert_for_assignment(t(K::UINT, 4), i(20)); }, u(4, 4)},
+      {"bit=true", [] { return convert_for_assignment(t(K::BIT), i(5)); }, Value::bit(true)},
       // built-ins and constants
-      {"sin", [] { return call("sin", {Value::angle(PI / 2, 8)}); }, f(1.0)},
-      {"mod int",
-       [] {
-         return call("mod", {i(-7), i(3)});
-       },
-       i(-1)},
-      {"mod float",
-       [] {
-         return call("mod", {f(7.5), i(2)});
-       },
-       f(1.5)},
-      {"floor", [] { return call("floor", {f(-1.5)}); }, f(-2.0)},
-      {"popcount", [] { return call("popcount", {u(37, 6)}); }, u(3)},
-      {"rotl uint",
-       [] {
-         return call("rotl", {u(37, 6), i(3)});
-       },
-       u(44, 6)},
-      {"rotl bits",
-       [] {
-         return call("rotl", {bits("0010_1010"), i(3)});
-       },
-       bits("0101_0001")},
-      {"rotr -1",
-       [] {
-         return call("rotr", {bits("1000"), i(-1)});
-       },
-       bits("0001")},
+      {"sin", [] { return call("sin", Value::angle(PI / 2, 8)); }, f(1.0)},
+      {"mod int", [] { return call("mod", i(-7), i(3)); }, i(-1)},
+      {"mod float", [] { return call("mod", f(7.5), i(2)); }, f(1.5)},
+      {"floor", [] { return call("floor", f(-1.5)); }, f(-2.0)},
+      {"popcount", [] { return call("popcount", u(37, 6)); }, u(3)},
+      {"rotl uint", [] { return call("rotl", u(37, 6), i(3)); }, u(44, 6)},
+      {"rotl bits", [] { return call("rotl", bits("0010_1010"), i(3)); }, bits("0101_0001")},
+      {"rotr -1", [] { return call("rotr", bits("1000"), i(-1)); }, bits("0001")},
       {"tau", [] { return *builtin_constant("\u03C4"); }, f(2 * PI, 64)},
       {"euler", [] { return *builtin_constant("euler"); }, f(std::numbers::e, 64)},
       // literals
@@ -250,90 +168,58 @@ TEST(LowerValues, Errors) {
       {[] { apply(B::DIVIDE, f(1), i(0)); }, "ZeroDivisionError: float division by zero"},
       {[] { apply(B::POWER, i(0), i(-1)); }, "ZeroDivisionError: zero to a negative power"},
       {[] { apply(B::DIVIDE, a4(3), i(0)); }, "ZeroDivisionError: angle division by zero"},
-      {[] {
-         call("mod", {f(1), f(0)});
-       },
-       "ZeroDivisionError: float modulo by zero"},
+      {[] { call("mod", f(1), f(0)); }, "ZeroDivisionError: float modulo by zero"},
       {[] { apply(B::POWER, f(-8), f(1. / 3)); },
-       "ValueError: negative number to a fractional power"},
-      {[] { apply(B::MULTIPLY, f(1e300), f(1e300)); }, "OverflowError: float result out of range"},
-      {[] { apply(B::SHIFT_LEFT, i(1), i(-1)); }, "ValueError: negative shift count"},
+       "ValueError: Negative number to a fractional power"},
+      {[] { apply(B::MULTIPLY, f(1e300), f(1e300)); }, "OverflowError: Float result out of range"},
+      {[] { apply(B::SHIFT_LEFT, i(1), i(-1)); }, "ValueError: Negative shift count"},
       {[] { apply(B::ADD, bits("01"), i(1)); },
-       "TypeError: operator + is not defined for bit[2] and int"},
+       "TypeError: Operator + is not defined for bit[2] and int"},
       {[] { apply(B::BIT_AND, bits("01"), bits("011")); },
-       "TypeError: operator & is not defined for bit[2] and bit[3]"},
+       "TypeError: Operator & is not defined for bit[2] and bit[3]"},
       {[] { apply(B::MODULO, f(1), f(2)); },
-       "TypeError: operator % is not defined for float and float"},
+       "TypeError: Operator % is not defined for float and float"},
       {[] { apply(B::ADD, a4(1), i(1)); },
-       "TypeError: operator + is not defined for angle[4] and int"},
+       "TypeError: Operator + is not defined for angle[4] and int"},
       {[] { apply(B::DIVIDE, i(1), a4(1)); },
-       "TypeError: operator / is not defined for int and angle[4]"},
+       "TypeError: Operator / is not defined for int and angle[4]"},
       {[] { apply(UnaryOp::BIT_NOT, f(1, 64)); },
-       "TypeError: operator ~ is not defined for float[64]"},
+       "TypeError: Operator ~ is not defined for float[64]"},
       {[] { apply(B::LESS, bits("1"), f(1)); },
-       "TypeError: operator < is not defined for bit[1] and float"},
-      {[] {
-         cast_to({K::BIT, 2}, f(2.5));
-       },
-       "TypeError: cannot cast float to bit[2]"},
-      {[] {
-         cast_to({K::BIT, 4}, u(1, 8));
-       },
-       "TypeError: cannot cast uint[8] to bit[4]"},
-      {[] {
-         cast_to({K::INT, 8}, a4(1));
-       },
-       "TypeError: cannot cast angle[4] to int[8]"},
-      {[] {
-         cast_to({K::ANGLE, 4}, i(1));
-       },
-       "TypeError: cannot cast int to angle[4]"},
-      {[] {
-         cast_to({K::INT, 8}, f(128));
-       },
-       "ValueError: float value 128 out of range for int[8]"},
-      {[] {
-         cast_to(ScalarType{K::UINT, std::nullopt}, f(-1));
-       },
-       "ValueError: float value -1 out of range for uint"},
-      {[] {
-         convert_for_assignment({K::INT, 64}, f(1, 32));
-       },
-       "TypeError: cannot implicitly convert float[32] to int[64]"},
-      {[] {
-         convert_for_assignment({K::BIT, 4}, bits("10101010"));
-       },
-       "TypeError: cannot implicitly convert bit[8] to bit[4]"},
-      {[] { (void)f(1).as_integer(); }, "TypeError: expected an integer; got float"},
+       "TypeError: Operator < is not defined for bit[1] and float"},
+      {[] { cast_to(t(K::BIT, 2), f(2.5)); }, "TypeError: Cannot cast float to bit[2]"},
+      {[] { cast_to(t(K::BIT, 4), u(1, 8)); }, "TypeError: Cannot cast uint[8] to bit[4]"},
+      {[] { cast_to(t(K::INT, 8), a4(1)); }, "TypeError: Cannot cast angle[4] to int[8]"},
+      {[] { cast_to(t(K::ANGLE, 4), i(1)); }, "TypeError: Cannot cast int to angle[4]"},
+      {[] { cast_to(t(K::INT, 8), f(128)); },
+       "ValueError: Float value 128 out of range for int[8]"},
+      {[] { cast_to(t(K::UINT), f(-1)); }, "ValueError: Float value -1 out of range for uint"},
+      {[] { convert_for_assignment(t(K::INT, 64), f(1, 32)); },
+       "TypeError: Cannot implicitly convert float[32] to int[64]"},
+      {[] { convert_for_assignment(t(K::BIT, 4), bits("10101010")); },
+       "TypeError: Cannot implicitly convert bit[8] to bit[4]"},
+      {[] { (void)f(1).as_integer(); }, "TypeError: Expected an integer; got float"},
       {[] { (void)u(UINT64_MAX).as_integer(); },
-       "ValueError: integer out of range: 18446744073709551615"},
-      {[] {
-         cast_to({K::INT, 65}, i(1));
-       },
-       "ValueError: int width must be 1 to 64; got 65"},
-      {[] {
-         cast_to({K::FLOAT, 16}, i(1));
-       },
-       "ValueError: float width must be 32 or 64; got 16"},
-      {[] { f(1e300, 32); }, "OverflowError: float value out of range for float[32]: 1e+300"},
-      {[] { call("arcsin", {i(2)}); }, "ValueError: arcsin argument must be in [-1, 1]; got 2"},
-      {[] { call("log", {i(0)}); }, "ValueError: log argument must be positive; got 0"},
-      {[] { call("sqrt", {f(-1)}); }, "ValueError: sqrt argument must be non-negative; got -1"},
-      {[] { call("exp", {i(1000)}); }, "OverflowError: exp result out of range"},
-      {[] { call("sin", {bits("01")}); }, "TypeError: sin needs a float argument; got bit[2]"},
-      {[] { call("popcount", {u(3)}); },
+       "ValueError: Integer out of range: 18446744073709551615"},
+      {[] { Value::angle(1.0, 65); }, "ValueError: angle width must be 1 to 64; got 65"},
+      {[] { cast_to(t(K::FLOAT, 16), i(1)); }, "ValueError: float width must be 32 or 64; got 16"},
+      {[] { f(1e300, 32); }, "OverflowError: Float value out of range for float[32]: 1e+300"},
+      {[] { call("arcsin", i(2)); }, "ValueError: arcsin argument must be in [-1, 1]; got 2"},
+      {[] { call("log", i(0)); }, "ValueError: log argument must be positive; got 0"},
+      {[] { call("sqrt", f(-1)); }, "ValueError: sqrt argument must be non-negative; got -1"},
+      {[] { call("exp", i(1000)); }, "OverflowError: exp result out of range"},
+      {[] { call("sin", bits("01")); }, "TypeError: sin needs a float argument; got bit[2]"},
+      {[] { call("popcount", u(3)); },
        "TypeError: popcount needs a bit[n], uint[n] or angle[n] argument; got uint"},
-      {[] {
-         call("rotl", {bits("01"), f(1)});
-       },
+      {[] { call("rotl", bits("01"), f(1)); },
        "TypeError: rotl distance must be an integer; got float"},
-      {[] { call("mod", {i(1)}); }, "ValueError: mod takes 2 arguments; got 1"},
-      {[] { call("pow", {i(1)}); }, "ValueError: not a built-in function: 'pow'"},
+      {[] { call("mod", i(1)); }, "ValueError: mod takes 2 arguments; got 1"},
+      {[] { call("pow", i(1)); }, "ValueError: Not a built-in function: 'pow'"},
       {[] { read_integer_literal("18446744073709551616"); },
-       "ValueError: integer literal too large for 64 bits"},
-      {[] { read_float_literal("1e999"); }, "OverflowError: float literal out of range"},
+       "ValueError: Integer literal too large for 64 bits"},
+      {[] { read_float_literal("1e999"); }, "OverflowError: Float literal out of range"},
       {[] { read_bit_string_literal("\"" + std::string(65, '1') + "\""); },
-       "ValueError: bit string literal longer than 64 bits"},
+       "ValueError: Bit string literal longer than 64 bits"},
   };
   for (const ErrorCase& c : cases)
     EXPECT_EQ(outcome_of(c.call), c.outcome);

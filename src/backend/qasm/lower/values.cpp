@@ -5,6 +5,7 @@
 #include <bit>
 #include <charconv>
 #include <cmath>
+#include <iterator>
 #include <limits>
 #include <numbers>
 #include <string>
@@ -170,10 +171,10 @@ Value Value::floating(double value, std::optional<unsigned> width) {
   Value result;
   result.type_ = {ScalarKind::FLOAT, width};
   check_type(result.type_);
-  if (!std::isfinite(value)) raise_value_error("float value must be finite; got " + g15(value));
+  if (!std::isfinite(value)) raise_value_error("Float value must be finite; got " + g15(value));
   if (width == 32u) {
     if (std::fabs(value) > std::numeric_limits<float>::max()) {
-      raise_overflow("float value out of range for float[32]: " + g15(value));
+      raise_overflow("Float value out of range for float[32]: " + g15(value));
     }
     value = static_cast<float>(value);
   }
@@ -183,9 +184,12 @@ Value Value::floating(double value, std::optional<unsigned> width) {
 
 Value Value::angle(double radians, std::optional<unsigned> width) {
   if (!std::isfinite(radians)) {
-    raise_value_error("angle value must be finite; got " + g15(radians));
+    raise_value_error("Angle value must be finite; got " + g15(radians));
   }
-  if (width) return angle_bits(angle_pattern(radians, *width), *width);
+  if (width) {
+    check_type({ScalarKind::ANGLE, width});
+    return angle_bits(angle_pattern(radians, *width), *width);
+  }
   Value result;
   result.type_ = {ScalarKind::ANGLE, std::nullopt};
   result.real_value_ = reduce_angle(radians);
@@ -219,10 +223,10 @@ double Value::as_double() const {
 std::int64_t Value::as_integer() const {
   const Category category = category_of(type_);
   if (category == Category::FLOAT || category == Category::ANGLE) {
-    raise_type_error("expected an integer; got " + type_name(type_));
+    raise_type_error("Expected an integer; got " + type_name(type_));
   }
   if (type_.kind != ScalarKind::INT && int_value_ < 0) {
-    raise_value_error("integer out of range: " +
+    raise_value_error("Integer out of range: " +
                       std::to_string(static_cast<std::uint64_t>(int_value_)));
   }
   return int_value_;
@@ -259,12 +263,12 @@ std::string_view symbol(UnaryOp op) noexcept {
 }
 
 [[noreturn]] void raise_undefined(BinaryOp op, const Value& left, const Value& right) {
-  raise_type_error("operator " + std::string(symbol(op)) + " is not defined for " +
+  raise_type_error("Operator " + std::string(symbol(op)) + " is not defined for " +
                    type_name(left.type()) + " and " + type_name(right.type()));
 }
 
 [[noreturn]] void raise_undefined(UnaryOp op, const Value& operand) {
-  raise_type_error("operator " + std::string(symbol(op)) + " is not defined for " +
+  raise_type_error("Operator " + std::string(symbol(op)) + " is not defined for " +
                    type_name(operand.type()));
 }
 
@@ -325,7 +329,7 @@ Value integer_quotient(BinaryOp op, IntegerType type, std::uint64_t a, std::uint
 double float_power(double base, double exponent) {
   if (base == 0.0 && exponent < 0.0) raise_zero_division("zero to a negative power");
   const double result = std::pow(base, exponent);
-  if (std::isnan(result)) raise_value_error("negative number to a fractional power");
+  if (std::isnan(result)) raise_value_error("Negative number to a fractional power");
   return result;
 }
 
@@ -399,7 +403,7 @@ Value float_arithmetic(BinaryOp op, const Value& left, const Value& right) {
     default:
       raise_undefined(op, left, right);
   }
-  if (!std::isfinite(result)) raise_overflow("float result out of range");
+  if (!std::isfinite(result)) raise_overflow("Float result out of range");
   return Value::floating(result, float_result_width(left.type(), right.type()));
 }
 
@@ -437,7 +441,7 @@ Value angle_ratio(const Value& left, const Value& right) {
   }
   if (right.as_double() == 0.0) raise_zero_division("angle division by zero");
   const double ratio = std::floor(left.as_double() / right.as_double());
-  if (ratio >= 0x1p64) raise_overflow("angle ratio out of range");
+  if (ratio >= 0x1p64) raise_overflow("Angle ratio out of range");
   return Value::unsigned_integer(static_cast<std::uint64_t>(ratio));
 }
 
@@ -536,7 +540,7 @@ Value shift(BinaryOp op, const Value& left, const Value& right) {
       (lc == Category::ANGLE && !lt.width)) {
     raise_undefined(op, left, right);
   }
-  if (is_negative(right)) raise_value_error("negative shift count");
+  if (is_negative(right)) raise_value_error("Negative shift count");
   const std::uint64_t count = right.bit_pattern();
   if (lc == Category::INTEGRAL) {
     const IntegerType type = integer_type_of(lt);
@@ -661,7 +665,7 @@ Value apply(BinaryOp op, const Value& left, const Value& right) {
 namespace {
 
 [[noreturn]] void raise_cast(const ScalarType& to, const Value& value) {
-  raise_type_error("cannot cast " + type_name(value.type()) + " to " + type_name(to));
+  raise_type_error("Cannot cast " + type_name(value.type()) + " to " + type_name(to));
 }
 
 // int and uint to bit[n] need equal widths; an int without width (a literal) fits any.
@@ -684,7 +688,7 @@ Value float_to_integer(const ScalarType& type, double value) {
   const double low = is_signed ? -std::ldexp(1.0, static_cast<int>(width) - 1) : 0.0;
   const double high = std::ldexp(1.0, static_cast<int>(is_signed ? width - 1 : width));
   if (whole < low || whole >= high) {
-    raise_value_error("float value " + g15(value) + " out of range for " + type_name(type));
+    raise_value_error("Float value " + g15(value) + " out of range for " + type_name(type));
   }
   const IntegerType target{is_signed, type.width};
   if (is_signed)
@@ -775,7 +779,7 @@ Value cast_to(const ScalarType& type, const Value& value) {
 Value convert_for_assignment(const ScalarType& type, const Value& value) {
   check_type(type);
   if (!converts_implicitly(type, value.type())) {
-    raise_type_error("cannot implicitly convert " + type_name(value.type()) + " to " +
+    raise_type_error("Cannot implicitly convert " + type_name(value.type()) + " to " +
                      type_name(type));
   }
   if (type.kind == ScalarKind::ANGLE && category_of(value.type()) == Category::INTEGRAL) {
@@ -943,7 +947,7 @@ bool is_builtin_function(std::string_view name) {
 
 Value call_builtin(std::string_view name, std::span<const Value> arguments) {
   const Builtin* builtin = find_builtin(name);
-  if (builtin == nullptr) raise_value_error("not a built-in function: " + quoted(name));
+  if (builtin == nullptr) raise_value_error("Not a built-in function: " + quoted(name));
   if (arguments.size() != builtin->arity) {
     raise_value_error(std::string(name) + " takes " +
                       int_text(static_cast<std::int64_t>(builtin->arity)) +
@@ -963,18 +967,19 @@ Value read_integer_literal(std::string_view text) {
     base = prefix == 'b' ? 2 : prefix == 'o' ? 8 : prefix == 'x' ? 16 : 10;
     if (base != 10) digits.remove_prefix(2);
   }
-  std::string clean;
-  clean.reserve(digits.size());
-  for (const char c : digits) {
-    if (c != '_') clean += c;
+  std::string clean;  // only a literal with `_` separators is copied without them
+  if (digits.find('_') != std::string_view::npos) {
+    std::copy_if(digits.begin(), digits.end(), std::back_inserter(clean),
+                 [](char c) { return c != '_'; });
+    digits = clean;
   }
   std::uint64_t value = 0;
-  const char* end = clean.data() + clean.size();
-  const auto [stop, error] = std::from_chars(clean.data(), end, value, base);
+  const char* end = digits.data() + digits.size();
+  const auto [stop, error] = std::from_chars(digits.data(), end, value, base);
   if (error == std::errc::result_out_of_range) {
-    raise_value_error("integer literal too large for 64 bits");
+    raise_value_error("Integer literal too large for 64 bits");
   }
-  if (error != std::errc() || stop != end) raise_value_error("invalid integer literal");
+  if (error != std::errc() || stop != end) raise_value_error("Invalid integer literal");
   if (value > static_cast<std::uint64_t>(std::numeric_limits<std::int64_t>::max())) {
     return Value::unsigned_integer(value);
   }
@@ -983,8 +988,8 @@ Value read_integer_literal(std::string_view text) {
 
 Value read_float_literal(std::string_view text) {
   const std::optional<double> value = read_float(text);
-  if (!value) raise_value_error("invalid float literal");
-  if (!std::isfinite(*value)) raise_overflow("float literal out of range");
+  if (!value) raise_value_error("Invalid float literal");
+  if (!std::isfinite(*value)) raise_overflow("Float literal out of range");
   return Value::floating(*value);
 }
 
@@ -996,11 +1001,11 @@ Value read_bit_string_literal(std::string_view text) {
   unsigned width = 0;
   for (const char c : text) {
     if (c == '_') continue;
-    if (c != '0' && c != '1') raise_value_error("invalid bit string literal");
-    if (++width > MAX_WIDTH) raise_value_error("bit string literal longer than 64 bits");
+    if (c != '0' && c != '1') raise_value_error("Invalid bit string literal");
+    if (++width > MAX_WIDTH) raise_value_error("Bit string literal longer than 64 bits");
     value = (value << 1) | static_cast<std::uint64_t>(c - '0');
   }
-  if (width == 0) raise_value_error("invalid bit string literal");
+  if (width == 0) raise_value_error("Invalid bit string literal");
   return Value::bits(value, width);
 }
 

@@ -52,7 +52,8 @@ class Value {
   static Value angle_bits(std::uint64_t pattern, unsigned width);
 
   [[nodiscard]] const ScalarType& type() const noexcept { return type_; }
-  // The value as a gate parameter: integers converted, angles in radians, bool 0/1.
+  // The value as a gate parameter: integers converted, angles in radians, bool 0/1, a
+  // bit[n] as its unsigned number.
   [[nodiscard]] double as_double() const;
   // The value as an index, size, loop bound or shift: integers, bits and bools only
   // (a float raises TypeError, the language does not convert it implicitly).
@@ -94,10 +95,16 @@ enum class BinaryOp {
   LOGICAL_OR,
 };
 
-// The operators with the language's typing: integer operands give integers (`/`
-// truncates toward zero, `**` of integers with a non-negative exponent stays an
-// integer), a float operand makes the result float, angle arithmetic stays angle,
-// comparisons and logical operators give bool.
+// The operators with the language's typing. Integer operands (bool and bit promote to
+// int) give integers in C's usual arithmetic conversions, wrapping at the result's
+// width: `/` truncates toward zero, `%` keeps the dividend's sign, `**` with a
+// non-negative exponent stays an integer. A float operand makes the result float.
+// Angles add and subtract with angles, scale by and divide by integers and divide by
+// angles (giving a uint), in their n-bit representation; mixed with a float, or under
+// `**`, an angle counts as its radians and the result is float. Bitwise operators and
+// shifts take bit[n], uint, int and angle[n] operands of one width. Comparisons compare
+// mathematical values (-1 < 1u) and, like the logical operators, give bool; the caller
+// short-circuits `&&` and `||`.
 Value apply(UnaryOp op, const Value& operand);
 Value apply(BinaryOp op, const Value& left, const Value& right);
 
@@ -105,10 +112,12 @@ Value apply(BinaryOp op, const Value& left, const Value& right);
 Value cast_to(const ScalarType& type, const Value& value);
 // Implicit conversion of a value stored in a variable of `type` (declarations,
 // assignments, arguments): what a cast would do, where the language allows it
-// implicitly; TypeError otherwise.
+// implicitly (between bool, bit, int and uint; integers to float; float to angle; and,
+// beyond the language reference, integers to angle and angle to float); TypeError
+// otherwise, e.g. float to int or int to bit[n].
 Value convert_for_assignment(const ScalarType& type, const Value& value);
 
-// `pi`/`π`, `tau`/`τ`, `euler`/`ℇ` as float values; empty for any other name.
+// `pi`/`π`, `tau`/`τ`, `euler`/`ℇ` as float[64] values; empty for any other name.
 std::optional<Value> builtin_constant(std::string_view name);
 // Whether `name` is one of sin, cos, tan, arcsin, arccos, arctan, exp, log, sqrt,
 // ceiling, floor, mod, popcount, rotl, rotr.
