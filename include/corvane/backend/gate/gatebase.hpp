@@ -199,9 +199,7 @@ class Parameter {
   static Parameter list(std::vector<ParamScalar> items, bool as_tuple = false);
   // The tuple (only,): the same value as list({only}, true), built without a list.
   static Parameter one_number_tuple(double only) noexcept {
-    Parameter p;
-    p.value_ = OneNumberTuple{only};
-    return p;
+    return Parameter(OneNumberTuple{only});
   }
 
   [[nodiscard]] Kind kind() const noexcept {
@@ -230,6 +228,7 @@ class Parameter {
   struct OneNumberTuple {
     double value;
   };
+  explicit Parameter(OneNumberTuple only) noexcept : value_(only) {}
   // The alternatives up to ArrayPtr are in the order of Kind; OneNumberTuple is a List.
   static constexpr std::size_t ONE_NUMBER_TUPLE = 7;
   std::variant<std::monostate, bool, std::int64_t, double, TextPtr, ListPtr, ArrayPtr,
