@@ -49,7 +49,7 @@ void fuzz_split(std::string_view text) {
 void fuzz_registers(std::string_view text) {
   for (auto* extract : {&extract_qubit_registers, &extract_bit_registers}) {
     run([&] {
-      const Registers regs = extract(text);
+      const Registers regs = extract(text, nullptr);
       std::int64_t total = 0;
       for (const auto& decl : regs.list) {
         check(decl.size >= 0 && regs.map.find(decl.name) != nullptr);

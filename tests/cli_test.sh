@@ -343,18 +343,24 @@ run import "$work/sqrty.qasm"
 assert "import: recognised generated gate keeps its matrix, no parameter" eval \
   '[[ $status -eq 0 ]] && grep -q "^    {\"id\": \"sqrty\", \"target\": \[0\], \"control\": \[\], \"control_state\": \[\], \"matrix\": \[\[\[" "$work/out"'
 
+# import_fails NAME PLACE LINE TEXT: the error line names the file as given and the
+# place in it, and standard input as <stdin>.
 import_fails() {
-  local name=$1 line=$2 text=$3
+  local name=$1 place=$2 line=$3 text=$4
   printf '%s' "$text" >"$work/bad.qasm"
-  expect_error "import: $name" 1 "$line" import "$work/bad.qasm"
+  expect_error "import: $name" 1 "$work/bad.qasm:$place: $line" import "$work/bad.qasm"
+  input=$work/bad.qasm
+  expect_error "import: $name (stdin)" 1 "<stdin>:$place: $line" import
+  input=
 }
-import_fails "identity spelled i" "ValueError: OpenQASM 3.0 identity gate is 'id', not 'i'." \
+import_fails "identity spelled i" 2:1 "ValueError: OpenQASM 3.0 identity gate is 'id', not 'i'." \
   $'qubit[1] q;\ni q[0];\n'
-import_fails "unbalanced parentheses" "ValueError: Unbalanced parentheses" $'qubit[1] q;\nrx(1)) q[0];\n'
-import_fails "control count" "ValueError: Control count mismatch for 'h q[0], q[1]': ctrl_cnt=1, mods=[]" \
-  $'qubit[2] q;\nh q[0], q[1];\n'
+import_fails "unbalanced parentheses" 2:6 "ValueError: Unbalanced parentheses" $'qubit[1] q;\nrx(1)) q[0];\n'
+import_fails "control count" 3:3 "ValueError: Control count mismatch for 'h q[0], q[1]': ctrl_cnt=1, mods=[]" \
+  $'qubit[2] q;\n/* c */\n  h q[0], q[1];\n'
 printf 'qubit[1] q;\nh q[0]; // \xc3\x28\n' >"$work/bad.qasm"
-expect_error_like "import: broken UTF-8" 1 "ValueError: Input is not valid UTF-8: *" import "$work/bad.qasm"
+expect_error_like "import: broken UTF-8" 1 "$work/bad.qasm:2:12: ValueError: Input is not valid UTF-8: *" \
+  import "$work/bad.qasm"
 
 # A chain of definitions far deeper than the nesting limit ends in one clear error (or
 # imports), and never takes the process down.
@@ -448,9 +454,9 @@ done
 
 printf 'qubit[1] q;\ni q[0];\n' >"$work/bad.qasm"
 expect_error "convert: import errors pass through" 1 \
-  "ValueError: OpenQASM 3.0 identity gate is 'id', not 'i'." convert "$work/bad.qasm"
+  "$work/bad.qasm:2:1: ValueError: OpenQASM 3.0 identity gate is 'id', not 'i'." convert "$work/bad.qasm"
 printf 'qubit[1] q;\nrx(1/0) q[0];\n' >"$work/bad.qasm"
-expect_error_like "convert: evaluator errors keep their kind" 1 "ZeroDivisionError: *" \
+expect_error_like "convert: evaluator errors keep their kind" 1 "$work/bad.qasm:2:4: ZeroDivisionError: *" \
   convert "$work/bad.qasm"
 
 echo "$passed passed, $failed failed"

@@ -1,6 +1,7 @@
 // Runs every program of the folder named by CORVANE_QASM3_PROGRAMS. The first line of a
 // program states the outcome of importing it: "// expect: ok" or
-// "// expect: <Kind>: <message>". A program that imports is also carried round: exported
+// "// expect: <Kind>: <message>", preceded by "<line>:<column>: " when the error has a
+// place in the program. A program that imports is also carried round: exported
 // with the imported register layout (as the tool's convert does), imported and exported
 // again, and the two exports must be equal. A second line "// export: <Kind>: <message>"
 // states instead how the export of a program fails that the exporter cannot write back,
@@ -71,7 +72,7 @@ TEST_P(Program, ImportsAsStatedAndRoundTrips) {
   ASSERT_FALSE(expected.empty()) << "the first line must state the expected outcome";
 
   std::optional<GateSequence> imported;
-  EXPECT_EQ(outcome_of([&] { imported = qasm3::qasm3_to_gate_sequence(text); }), expected);
+  EXPECT_EQ(placed_outcome_of([&] { imported = qasm3::qasm3_to_gate_sequence(text); }), expected);
   if (!imported) return;
 
   std::string first;

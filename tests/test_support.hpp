@@ -8,16 +8,16 @@
 #include "corvane/backend/qasm/qasm3.hpp"
 
 // Expects `stmt` to throw exactly `Kind` (a corvane::qasm3 error class) with message `msg`.
-#define EXPECT_THROW_MSG(stmt, Kind, msg)                                                   \
-  do {                                                                                      \
-    try {                                                                                   \
-      stmt;                                                                                 \
-      ADD_FAILURE() << "expected " #Kind " \"" << (msg) << "\", nothing was thrown";       \
-    } catch (const corvane::qasm3::Kind& e_) {                                              \
-      EXPECT_EQ(std::string(e_.what()), std::string(msg));                                  \
-    } catch (const corvane::qasm3::Error& e_) {                                             \
-      ADD_FAILURE() << "expected " #Kind ", got " << e_.kind() << ": " << e_.what();        \
-    }                                                                                       \
+#define EXPECT_THROW_MSG(stmt, Kind, msg)                                            \
+  do {                                                                               \
+    try {                                                                            \
+      stmt;                                                                          \
+      ADD_FAILURE() << "expected " #Kind " \"" << (msg) << "\", nothing was thrown"; \
+    } catch (const corvane::qasm3::Kind& e_) {                                       \
+      EXPECT_EQ(std::string(e_.what()), std::string(msg));                           \
+    } catch (const corvane::qasm3::Error& e_) {                                      \
+      ADD_FAILURE() << "expected " #Kind ", got " << e_.kind() << ": " << e_.what(); \
+    }                                                                                \
   } while (false)
 
 // Kind name and message of the error `fn` raises, as "<Kind>: <message>"; "ok" if none.
@@ -28,5 +28,19 @@ std::string outcome_of(Fn&& fn) {
     return "ok";
   } catch (const corvane::qasm3::Error& e) {
     return std::string(e.kind()) + ": " + e.what();
+  }
+}
+
+// The same, behind "<line>:<column>: " when the error has a place in the program text.
+template <class Fn>
+std::string placed_outcome_of(Fn&& fn) {
+  try {
+    fn();
+    return "ok";
+  } catch (const corvane::qasm3::Error& e) {
+    const auto& where = e.location();
+    const std::string place =
+        where ? std::to_string(where->line) + ":" + std::to_string(where->column) + ": " : "";
+    return place + e.kind() + ": " + e.what();
   }
 }

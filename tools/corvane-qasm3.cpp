@@ -279,6 +279,17 @@ void report(std::string_view kind, std::string_view message) {
                one_line(message).c_str());
 }
 
+// An error with a place in the input shows it in front, "FILE:LINE:COLUMN: ", the form
+// compilers use and editors jump to.
+void report(const std::string& file, const qasm3::Error& e) {
+  const auto& where = e.location();
+  if (!where) return report(e.kind(), e.what());
+  const std::string place = (file == "-" ? std::string("<stdin>") : file) + ":" +
+                            std::to_string(where->line) + ":" + std::to_string(where->column);
+  std::fprintf(stderr, "%s: %s: %s\n", one_line(place).c_str(), e.kind(),
+               one_line(e.what()).c_str());
+}
+
 void report_usage(std::string_view message) {
   std::fprintf(stderr, "%.*s: %s (see '%.*s --help')\n", static_cast<int>(PROGRAM.size()),
                PROGRAM.data(), one_line(message).c_str(), static_cast<int>(PROGRAM.size()),
@@ -324,7 +335,7 @@ int run(const std::vector<std::string_view>& args) {
   try {
     output = convert(inv, input);
   } catch (const qasm3::Error& e) {
-    report(e.kind(), e.what());
+    report(inv.file, e);
     return 1;
   } catch (const std::bad_alloc&) {
     report("MemoryError", "out of memory");

@@ -1,4 +1,4 @@
-// expect: ValueError: Index 5 out of range for qubit register q[2]
+// expect: 4:1: ValueError: Index 5 out of range for qubit register q[2]
 qubit[2] q;
 h q[0];
 x q[5];

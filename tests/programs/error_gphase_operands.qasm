@@ -1,3 +1,3 @@
-// expect: ValueError: gphase controls mismatch: mods=[], operands=['q[0]']
+// expect: 3:1: ValueError: gphase controls mismatch: mods=[], operands=['q[0]']
 qubit[1] q;
 gphase(pi) q[0];

@@ -1,3 +1,3 @@
-// expect: ValueError: Invalid identifier: '1b'
+// expect: 3:11: ValueError: Invalid identifier: '1b'
 qubit[2] q;
 gate g a, 1b { h a; }

@@ -1,4 +1,4 @@
-// expect: RecursionError: maximum recursion depth exceeded
+// expect: 1002:15: RecursionError: maximum recursion depth exceeded
 qubit[1] q;
 gate d0 a { d1 a; }
 gate d1 a { d2 a; }

@@ -1,3 +1,3 @@
-// expect: ValueError: Not enough operands for swap: ['q[0]']
+// expect: 3:1: ValueError: Not enough operands for swap: ['q[0]']
 qubit[2] q;
 swap q[0];

@@ -1,4 +1,4 @@
-// expect: ValueError: Unclosed gate body for g
+// expect: 3:10: ValueError: Unclosed gate body for g
 qubit[1] q;
 gate g a { h a;
 g q[0];

@@ -1,3 +1,3 @@
-// expect: ValueError: unitary gate requires flattened matrix parameters
+// expect: 3:1: ValueError: unitary gate requires flattened matrix parameters
 qubit[1] q;
 unitary q[0];

@@ -1,4 +1,4 @@
-// expect: ValueError: Unknown local qubit: 'q'
+// expect: 3:12: ValueError: Unknown local qubit: 'q'
 qubit q;
 gate g a { cx a, q; }
 g q;

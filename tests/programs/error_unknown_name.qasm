@@ -1,3 +1,3 @@
-// expect: ValueError: Unknown name in expression: tau
+// expect: 3:4: ValueError: Unknown name in expression: tau
 qubit[1] q;
 rz(tau/2) q[0];

@@ -1,3 +1,3 @@
-// expect: ValueError: Unknown qubit register: 'r'
+// expect: 3:1: ValueError: Unknown qubit register: 'r'
 qubit[2] q;
 h r[0];

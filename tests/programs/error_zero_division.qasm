@@ -1,3 +1,3 @@
-// expect: ZeroDivisionError: float division by zero
+// expect: 3:4: ZeroDivisionError: float division by zero
 qubit[1] q;
 rz(pi/(1-1)) q[0];

@@ -42,8 +42,8 @@ constexpr bool is_name_byte(char c) noexcept {
 // all, plus U+2E2F, a syntax character despite its letter category.
 constexpr std::array<char32_t, 4> NO_NAME_START_ONLY{0x0E33, 0x0EB3, 0xFF9E, 0xFF9F};
 constexpr std::array<char32_t, 14> NO_NAME_CHAR{0x037A, 0x309B, 0x309C, 0xFDFA, 0xFDFB,
-                                               0xFE70, 0xFE72, 0xFE74, 0xFE76, 0xFE78,
-                                               0xFE7A, 0xFE7C, 0xFE7E, 0x2E2F};
+                                                0xFE70, 0xFE72, 0xFE74, 0xFE76, 0xFE78,
+                                                0xFE7A, 0xFE7C, 0xFE7E, 0x2E2F};
 
 template <std::size_t N>
 bool listed(const std::array<char32_t, N>& list, char32_t cp) {

@@ -284,8 +284,10 @@ std::optional<MeasureParts> match_arrow_measure(std::string_view st) {
     return MeasureParts{st.substr(blanks_end, group_end - blanks_end), *bits};
   }
   // Group 1 as the last blank of the run, directly followed by the arrow.
-  const std::size_t first_blank_len = static_cast<std::size_t>(decode_at(st, MEASURE_WORD.size()).length);
-  if (blanks_end - MEASURE_WORD.size() > first_blank_len && st.substr(blanks_end).starts_with("->")) {
+  const std::size_t first_blank_len =
+      static_cast<std::size_t>(decode_at(st, MEASURE_WORD.size()).length);
+  if (blanks_end - MEASURE_WORD.size() > first_blank_len &&
+      st.substr(blanks_end).starts_with("->")) {
     if (const auto bits = greedy_tail_after_spaces(st, blanks_end + 2)) {
       const std::size_t last_blank = last_code_point_length(st.substr(0, blanks_end));
       return MeasureParts{st.substr(blanks_end - last_blank, last_blank), *bits};
@@ -444,6 +446,18 @@ class Interpreter {
         state_(state),
         out_(out) {}
 
+  // Interprets one statement; an error gets the place of the statement's first
+  // character, or the finer one its cause gave it.
+  void interpret(std::string_view stmt, const StatementOrigin& origin) {
+    origin_ = &origin;
+    try {
+      interpret(stmt);
+    } catch (Error& e) {
+      origin.attach(e, trim(stmt).data());
+      throw;
+    }
+  }
+
   void interpret(std::string_view stmt) {
     const std::string_view st = trim(stmt);
     if (st.empty() || is_skipped_statement(st)) return;
@@ -502,7 +516,6 @@ class Interpreter {
     state_.measurement_records += count;
   }
 
-  // What the record of a gate call is built from, once its operands are split.
   // What the record of a gate call is built from, once its operands are split: the
   // operand indices in indices_, the first ctrl_cnt of them the controls.
   struct CallShape {
@@ -516,7 +529,7 @@ class Interpreter {
   // definition and leaves the record to add_defined_gate.
   const GateDef* gate_call(std::string_view st) {
     parse_modifiers_prefix(st, prefix_);
-    parse_op_and_args(prefix_.rest, call_);
+    parse_op_and_args(prefix_.rest, call_, origin_);
     const ModifierPrefix& prefix = prefix_;
     const OpCall& call = call_;
     const std::string_view op = call.op;
@@ -705,10 +718,11 @@ class Interpreter {
   const std::bitset<256>& defined_initials_;
   ExpansionState& state_;
   GateOutput out_;
-  std::vector<std::int64_t> indices_;  // the operands of the current statement
-  ModifierPrefix prefix_;              // the current statement's parts, reused from one
-  OpCall call_;                        // statement to the next
-  CallShape shape_;                    // the current gate call
+  std::vector<std::int64_t> indices_;        // the operands of the current statement
+  ModifierPrefix prefix_;                    // the current statement's parts, reused from one
+  OpCall call_;                              // statement to the next
+  CallShape shape_;                          // the current gate call
+  const StatementOrigin* origin_ = nullptr;  // the current statement's, for places
 };
 
 std::int64_t total_size(const RegisterList& registers) {
@@ -892,8 +906,13 @@ GateBlock expand_def(std::string_view name, const GateDefMap& gate_defs,
   std::vector<QuantumGate> children;
   const auto body = std::make_unique<Interpreter>(gate_defs, qreg_map, local_map.get(), bit_reg_map,
                                                   state, GateOutput{&children, nullptr});
-  for (const std::string& st : gd.body_stmts)
-    body->interpret(st);
+  const ProgramText* places =
+      gd.body_offsets.size() == gd.body_stmts.size() ? state.program : nullptr;
+  for (std::size_t k = 0; k < gd.body_stmts.size(); ++k) {
+    const std::string& st = gd.body_stmts[k];
+    const std::size_t offset = places != nullptr ? gd.body_offsets[k] : 0;
+    body->interpret(st, StatementOrigin{places, st.data(), offset, nullptr});
+  }
 
   state.expanding.erase(key);
   const int height = state.deepest - outer_depth;
@@ -910,21 +929,21 @@ namespace corvane::qasm3 {
 GateSequence qasm3_to_gate_sequence(std::string_view code) {
   using namespace detail;
   validate_utf8(code);
-  std::string stripped;
-  const std::string_view text = without_comments(code, stripped);
+  const ProgramText program(code);
+  const std::string_view text = program.read();
 
-  Registers qregs = extract_qubit_registers(text);
+  Registers qregs = extract_qubit_registers(text, &program);
   std::int64_t n_qubits = total_size(qregs.list);
   if (n_qubits == 0) {
-    n_qubits = compute_n_qubits_from_body(text, "q");
+    n_qubits = compute_n_qubits_from_body(text, "q", &program);
     qregs.list = {RegisterDecl{"q", n_qubits}};
     qregs.map = RegisterMap{};
     qregs.map.set("q", RegisterSpan{0, n_qubits});
   }
-  Registers bregs = extract_bit_registers(text);
+  Registers bregs = extract_bit_registers(text, &program);
   // The main text is read in place: its pieces are views into `text`.
-  const DefinitionScan defs = scan_gate_defs(text);
-  const StatementList stmts(text, defs.main_pieces);
+  const DefinitionScan defs = scan_gate_defs(text, &program);
+  const StatementList stmts(text, defs.main_pieces, &program);
 
   // Records go straight into the result, which only the caller sees once every
   // statement has been interpreted; its qubit count is settled afterwards.
@@ -932,10 +951,11 @@ GateSequence qasm3_to_gate_sequence(std::string_view code) {
   gs.reserve(stmts.size());
   advise_huge_pages(gs.data().data(), stmts.size() * sizeof(QuantumGate));
   ExpansionState state;
+  state.program = &program;
   Interpreter interpreter(defs.defs, qregs.map, nullptr, &bregs.map, state,
                           GateOutput{nullptr, &gs});
   for (std::size_t k = 0; k < stmts.size(); ++k)
-    interpreter.interpret(stmts[k]);
+    interpreter.interpret(stmts[k], stmts.origin(k));
 
   if (interpreter.max_idx + 1 > n_qubits) n_qubits = interpreter.max_idx + 1;
   if (bregs.list.empty() && interpreter.max_cidx >= 0) {

@@ -14,8 +14,9 @@
 #include <span>
 #include <utility>
 
+#include "qasm3_import_text.hpp"
+
 #include "qasm3_eval.hpp"
-#include "qasm3_import.hpp"
 #include "text.hpp"
 
 namespace corvane::qasm3::detail {
@@ -121,7 +122,7 @@ std::size_t find_keyword(std::string_view text, const Keyword& kw, std::size_t f
 // ------------------------------------------------------------------ comments
 // "//.*?$" with MULTILINE: `.` excludes only the line feed and `$` matches before it, so
 // each match runs from "//" to the next line feed (a carriage return goes with it).
-void append_without_line_comments(std::string& out, std::string_view code) {
+void append_without_line_comments(std::string& out, std::string_view code, CutMap* cuts) {
   std::size_t kept_from = 0;
   while (true) {
     const std::size_t start = code.find("//", kept_from);
@@ -129,6 +130,7 @@ void append_without_line_comments(std::string& out, std::string_view code) {
     out.append(code.substr(kept_from, start - kept_from));
     const std::size_t line_feed = code.find('\n', start + 2);
     kept_from = line_feed == npos ? code.size() : line_feed;
+    if (cuts != nullptr) cuts->add(out.size(), kept_from);
   }
   out.append(code.substr(kept_from));
 }
@@ -136,7 +138,7 @@ void append_without_line_comments(std::string& out, std::string_view code) {
 // "/\*.*?\*/" with DOTALL, in place: each "/*" up to the nearest "*/" after it. When a
 // "/*" has no "*/" after it, no later one has either, so the scan stops there; that keeps
 // it linear however many unterminated openers follow.
-void remove_block_comments(std::string& text) {
+void remove_block_comments(std::string& text, CutMap* cuts) {
   const std::string_view view(text);
   std::size_t read = 0;
   std::size_t write = 0;
@@ -148,6 +150,7 @@ void remove_block_comments(std::string& text) {
     if (write != read) std::memmove(text.data() + write, text.data() + read, open - read);
     write += open - read;
     read = close + 2;
+    if (cuts != nullptr) cuts->add(write, read);
   }
   if (write == read) return;
   std::memmove(text.data() + write, text.data() + read, text.size() - read);
@@ -164,18 +167,21 @@ constexpr auto SPLITTER_BYTES = [] {
   return table;
 }();
 
-// Calls `emit(statement, joined)` with each statement of the text that `pieces` make up
-// when joined (trimmed, empty ones left out): the text between top-level semicolons. A
-// statement inside one piece is a view into it; one that runs across pieces is a joined
-// copy (`joined` true) that lives only for the call. ValueError for a ')' without '('.
+// Calls `emit(statement, joined, piece, offset)` with each statement of the text that
+// `pieces` make up when joined (trimmed, empty ones left out): the text between top-level
+// semicolons. A statement inside one piece is a view into it; one that runs across pieces
+// is a joined copy (`joined` true) that lives only for the call, whose first byte is at
+// `offset` from the start of `pieces[piece]` in the joined text. ValueError for a ')'
+// without '('.
 template <class Emit>
-void for_each_statement(std::span<const std::string_view> pieces, Emit&& emit) {
+void for_each_statement(std::span<const std::string_view> pieces, const ProgramText* program,
+                        Emit&& emit) {
   std::size_t start_piece = 0;
   std::size_t start = 0;
   const auto finish = [&](std::size_t piece, std::size_t end) {
     if (piece == start_piece) {
       const std::string_view stmt = trim(pieces[piece].substr(start, end - start));
-      if (!stmt.empty()) emit(stmt, false);
+      if (!stmt.empty()) emit(stmt, false, start_piece, start);
       return;
     }
     std::string joined(pieces[start_piece].substr(start));
@@ -183,7 +189,8 @@ void for_each_statement(std::span<const std::string_view> pieces, Emit&& emit) {
       joined += pieces[k];
     joined += pieces[piece].substr(0, end);
     const std::string_view stmt = trim(joined);
-    if (!stmt.empty()) emit(stmt, true);
+    const auto lead = static_cast<std::size_t>(stmt.data() - joined.data());
+    if (!stmt.empty()) emit(stmt, true, start_piece, start + lead);
   };
   std::int64_t depth = 0;
   for (std::size_t p = 0; p < pieces.size(); ++p) {
@@ -195,7 +202,9 @@ void for_each_statement(std::span<const std::string_view> pieces, Emit&& emit) {
           ++depth;
           break;
         case ')':
-          if (--depth < 0) raise_value_error("Unbalanced parentheses");
+          if (--depth < 0) {
+            with_place(program, &text[i], [] { raise_value_error("Unbalanced parentheses"); });
+          }
           break;
         default:  // ';'
           if (depth == 0) {
@@ -221,8 +230,9 @@ std::size_t most_statements(std::span<const std::string_view> pieces) noexcept {
 // ------------------------------------------------------------------ register declarations
 struct Declaration {
   std::string_view name;
-  std::string_view digits;  // empty for a scalar declaration
-  std::size_t end = 0;      // one past the ';'
+  std::string_view digits;      // empty for a scalar declaration
+  std::size_t end = 0;          // one past the ';'
+  const char* place = nullptr;  // what an error of the declaration points at: its size or name
 };
 
 // "\s*;" then the end of the match. The caller has just read the name.
@@ -254,7 +264,7 @@ std::optional<Declaration> match_array_declaration(std::string_view text, std::s
   if (name_len == 0) return std::nullopt;
   const auto end = match_semicolon(text, name_pos + name_len);
   if (!end) return std::nullopt;
-  return Declaration{text.substr(name_pos, name_len), size->first, *end};
+  return Declaration{text.substr(name_pos, name_len), size->first, *end, size->first.data()};
 }
 
 // "\s+([A-Za-z_]\w*)\s*;" right after the keyword.
@@ -266,7 +276,7 @@ std::optional<Declaration> match_scalar_declaration(std::string_view text, std::
   if (name_len == 0) return std::nullopt;
   const auto end = match_semicolon(text, name_pos + name_len);
   if (!end) return std::nullopt;
-  return Declaration{text.substr(name_pos, name_len), {}, *end};
+  return Declaration{text.substr(name_pos, name_len), {}, *end, text.data() + name_pos};
 }
 
 struct DeclarationMatches {
@@ -317,16 +327,20 @@ void lay_out(Registers& regs, std::int64_t& offset, std::string_view name, std::
   offset += size;
 }
 
-Registers extract_registers(std::string_view code, const Keyword& keyword) {
+Registers extract_registers(std::string_view code, const Keyword& keyword,
+                            const ProgramText* program) {
   const DeclarationMatches found = find_declarations(code, keyword);
   Registers regs;
   regs.list.reserve(found.arrays.size() + found.scalars.size());
   std::int64_t offset = 0;
   for (const Declaration& decl : found.arrays) {
-    lay_out(regs, offset, decl.name, declared_size(decl.digits));
+    with_place(program, decl.place,
+               [&] { lay_out(regs, offset, decl.name, declared_size(decl.digits)); });
   }
   for (const Declaration& decl : found.scalars) {
-    if (regs.map.find(decl.name) == nullptr) lay_out(regs, offset, decl.name, 1);
+    if (regs.map.find(decl.name) == nullptr) {
+      with_place(program, decl.place, [&] { lay_out(regs, offset, decl.name, 1); });
+    }
   }
   return regs;
 }
@@ -381,11 +395,17 @@ std::size_t matching_paren(std::string_view text) noexcept {
   return npos;
 }
 
-void evaluate_params(std::string_view inside, std::vector<double>& params) {
+void evaluate_params(std::string_view inside, std::vector<double>& params,
+                     const StatementOrigin* origin) {
   params.clear();
   if (inside.empty()) return;
-  for_each_comma_piece(inside,
-                       [&](std::string_view piece) { params.push_back(eval_param(piece)); });
+  for_each_comma_piece(inside, [&](std::string_view piece) {
+    if (origin == nullptr) {
+      params.push_back(eval_param(piece));
+    } else {
+      params.push_back(origin->at(piece.data(), [piece] { return eval_param(piece); }));
+    }
+  });
 }
 
 void split_operands(std::string_view rest, std::vector<std::string_view>& operands) {
@@ -480,61 +500,124 @@ std::vector<std::string> to_strings(const std::vector<std::string_view>& views) 
   return {views.begin(), views.end()};
 }
 
+std::vector<std::size_t> offsets_in(std::string_view code,
+                                    const std::vector<std::string_view>& views) {
+  std::vector<std::size_t> offsets;
+  offsets.reserve(views.size());
+  for (const std::string_view view : views)
+    offsets.push_back(static_cast<std::size_t>(view.data() - code.data()));
+  return offsets;
+}
+
 }  // namespace
 
 // ------------------------------------------------------------------ source preprocessing
 
-std::string strip_comments(std::string_view code) {
+namespace {
+
+std::string strip_comments(std::string_view code, CutMap* line_cuts, CutMap* block_cuts) {
   std::string out;
   reserve_for_filling(out, code.size());
-  append_without_line_comments(out, code);
-  remove_block_comments(out);
+  append_without_line_comments(out, code, line_cuts);
+  remove_block_comments(out, block_cuts);
   return out;
 }
 
-std::string_view without_comments(std::string_view code, std::string& storage) {
-  // Both comment forms open with '/' followed by '/' or '*'; text without such a pair
-  // comes out of strip_comments unchanged, so it need not be copied.
+// Both comment forms open with '/' followed by '/' or '*'; text without such a pair
+// comes out of strip_comments unchanged, so it need not be copied.
+bool has_comments(std::string_view code) noexcept {
   for (std::size_t slash = code.find('/'); slash != npos; slash = code.find('/', slash + 1)) {
-    if (slash + 1 < code.size() && (code[slash + 1] == '/' || code[slash + 1] == '*')) {
-      storage = strip_comments(code);
-      return storage;
-    }
+    if (slash + 1 < code.size() && (code[slash + 1] == '/' || code[slash + 1] == '*')) return true;
   }
-  return code;
+  return false;
 }
 
-std::vector<std::string_view> split_statements(std::string_view body) {
+}  // namespace
+
+// ------------------------------------------------------------------ places
+
+std::size_t CutMap::source_of(std::size_t derived) const noexcept {
+  // The last cut at or before `derived`: a byte right at a cut is the one after it.
+  const auto after = std::upper_bound(anchors_.begin(), anchors_.end(), derived,
+                                      [](std::size_t d, const Anchor& a) { return d < a.derived; });
+  if (after == anchors_.begin()) return derived;
+  const Anchor& anchor = *(after - 1);
+  return anchor.source + (derived - anchor.derived);
+}
+
+ProgramText::ProgramText(std::string_view program) : program_(program), read_(program) {
+  if (has_comments(program)) {
+    stripped_ = strip_comments(program, &line_comments_, &block_comments_);
+    read_ = stripped_;
+  }
+}
+
+Location ProgramText::locate_read(std::size_t read_offset) const noexcept {
+  return locate(program_, line_comments_.source_of(block_comments_.source_of(read_offset)));
+}
+
+Location StatementOrigin::place_of(const char* at) const noexcept {
+  const std::size_t position = base_offset + static_cast<std::size_t>(at - base);
+  return program->locate_read(gaps != nullptr ? gaps->source_of(position) : position);
+}
+
+// ------------------------------------------------------------------ source preprocessing
+
+std::string strip_comments(std::string_view code) {
+  return strip_comments(code, nullptr, nullptr);
+}
+
+std::string_view without_comments(std::string_view code, std::string& storage) {
+  if (!has_comments(code)) return code;
+  storage = strip_comments(code);
+  return storage;
+}
+
+std::vector<std::string_view> split_statements(std::string_view body, const ProgramText* program) {
   const std::span<const std::string_view> pieces(&body, 1);
   std::vector<std::string_view> statements;
   reserve_for_filling(statements, most_statements(pieces));
-  for_each_statement(pieces, [&](std::string_view stmt, bool) { statements.push_back(stmt); });
+  for_each_statement(pieces, program,
+                     [&](std::string_view stmt, auto&&...) { statements.push_back(stmt); });
   return statements;
 }
 
-StatementList::StatementList(std::string_view program, const std::vector<std::string_view>& pieces)
-    : program_(program), use_spans_(program.size() < JOINED) {
+StatementList::StatementList(std::string_view program, const std::vector<std::string_view>& pieces,
+                             const ProgramText* places)
+    : program_(program), places_(places), use_spans_(program.size() < JOINED) {
   const std::size_t most = most_statements(pieces);
   if (use_spans_) {
     reserve_for_filling(spans_, most);
   } else {
     reserve_for_filling(views_, most);
   }
-  for_each_statement(pieces, [&](std::string_view stmt, bool joined) {
-    if (joined) {
-      joined_.emplace_back(stmt);
-      if (!use_spans_) {
-        views_.push_back(joined_.back());
-        return;
-      }
-      spans_.push_back({static_cast<std::uint32_t>(joined_.size() - 1), JOINED});
-    } else if (use_spans_) {
-      spans_.push_back({static_cast<std::uint32_t>(stmt.data() - program.data()),
-                        static_cast<std::uint32_t>(stmt.size())});
-    } else {
-      views_.push_back(stmt);
-    }
-  });
+  // Each piece continues the main text where the text read has it.
+  std::size_t main_offset = 0;
+  for (const std::string_view piece : pieces) {
+    gaps_.add(main_offset, static_cast<std::size_t>(piece.data() - program.data()));
+    main_offset += piece.size();
+  }
+  std::size_t piece_main_offset = 0;  // of the piece the current statement starts in
+  std::size_t last_start_piece = 0;
+  for_each_statement(
+      pieces, places,
+      [&](std::string_view stmt, bool joined, std::size_t start_piece, std::size_t start) {
+        if (joined) {
+          for (; last_start_piece < start_piece; ++last_start_piece)
+            piece_main_offset += pieces[last_start_piece].size();
+          joined_.push_back({std::string(stmt), piece_main_offset + start});
+          if (!use_spans_) {
+            views_.push_back(joined_.back().text);
+            return;
+          }
+          spans_.push_back({static_cast<std::uint32_t>(joined_.size() - 1), JOINED});
+        } else if (use_spans_) {
+          spans_.push_back({static_cast<std::uint32_t>(stmt.data() - program.data()),
+                            static_cast<std::uint32_t>(stmt.size())});
+        } else {
+          views_.push_back(stmt);
+        }
+      });
 }
 
 std::size_t StatementList::size() const noexcept {
@@ -544,8 +627,21 @@ std::size_t StatementList::size() const noexcept {
 std::string_view StatementList::operator[](std::size_t k) const noexcept {
   if (!use_spans_) return views_[k];
   const Span span = spans_[k];
-  if (span.length == JOINED) return joined_[span.offset];
+  if (span.length == JOINED) return joined_[span.offset].text;
   return program_.substr(span.offset, span.length);
+}
+
+StatementOrigin StatementList::joined_or_view_origin(std::size_t k) const noexcept {
+  const char* const begin = use_spans_ ? nullptr : views_[k].data();
+  if (use_spans_ ? spans_[k].length != JOINED
+                 : begin >= program_.data() && begin <= program_.data() + program_.size()) {
+    return {places_, program_.data(), 0, nullptr};
+  }
+  const Joined* joined = use_spans_ ? &joined_[spans_[k].offset] : nullptr;
+  for (std::size_t j = 0; joined == nullptr; ++j) {
+    if (joined_[j].text.data() == begin) joined = &joined_[j];
+  }
+  return {places_, joined->text.data(), joined->main_offset, &gaps_};
 }
 
 // ------------------------------------------------------------------ register declarations
@@ -563,15 +659,16 @@ const RegisterSpan* RegisterMap::find(std::string_view name) const {
   return it == entries_.end() ? nullptr : &it->second;
 }
 
-Registers extract_qubit_registers(std::string_view code) {
-  return extract_registers(code, QUBIT_KEYWORD);
+Registers extract_qubit_registers(std::string_view code, const ProgramText* program) {
+  return extract_registers(code, QUBIT_KEYWORD, program);
 }
 
-Registers extract_bit_registers(std::string_view code) {
-  return extract_registers(code, BIT_KEYWORD);
+Registers extract_bit_registers(std::string_view code, const ProgramText* program) {
+  return extract_registers(code, BIT_KEYWORD, program);
 }
 
-std::int64_t compute_n_qubits_from_body(std::string_view code, std::string_view qreg_name) {
+std::int64_t compute_n_qubits_from_body(std::string_view code, std::string_view qreg_name,
+                                        const ProgramText* program) {
   IndexedUseMatcher matcher(code);
   std::int64_t largest = 0;
   std::size_t from = 0;
@@ -585,7 +682,8 @@ std::int64_t compute_n_qubits_from_body(std::string_view code, std::string_view 
     }
     const auto index = read_decimal_digits(use->first);
     if (!index || *index == INT64_LIMIT) {
-      raise_value_error("Qubit index too large: " + std::string(use->first));
+      with_place(program, use->first.data(),
+                 [&] { raise_value_error("Qubit index too large: " + std::string(use->first)); });
     }
     if (*index > largest) largest = *index;
     from = use->second;
@@ -625,7 +723,7 @@ OpCall parse_op_and_args(std::string_view s) {
   return call;
 }
 
-void parse_op_and_args(std::string_view s, OpCall& call) {
+void parse_op_and_args(std::string_view s, OpCall& call, const StatementOrigin* origin) {
   const std::string_view stmt = trim(s);
   const std::size_t op_len = identifier_length(stmt, 0);
   if (op_len == 0) raise_value_error("Cannot parse op name from: " + quoted(stmt));
@@ -635,7 +733,7 @@ void parse_op_and_args(std::string_view s, OpCall& call) {
     const std::size_t close = matching_paren(rest);
     if (close == npos) raise_value_error("Unclosed parameter list in: " + quoted(stmt));
     if (!call.params) call.params.emplace();
-    evaluate_params(trim(rest.substr(1, close - 1)), *call.params);
+    evaluate_params(trim(rest.substr(1, close - 1)), *call.params, origin);
     rest = trim(rest.substr(close + 1));
   } else {
     call.params.reset();
@@ -643,11 +741,14 @@ void parse_op_and_args(std::string_view s, OpCall& call) {
   split_operands(rest, call.operands);
 }
 
-std::vector<std::string> parse_ident_list(std::string_view s) {
+std::vector<std::string> parse_ident_list(std::string_view s, const ProgramText* program) {
   std::vector<std::string> idents;
   for_each_comma_piece(s, [&](std::string_view piece) {
     if (piece.empty()) return;
-    if (!is_identifier(piece)) raise_value_error("Invalid identifier: " + quoted(piece));
+    if (!is_identifier(piece)) {
+      with_place(program, piece.data(),
+                 [piece] { raise_value_error("Invalid identifier: " + quoted(piece)); });
+    }
     idents.emplace_back(piece);
   });
   return idents;
@@ -655,7 +756,7 @@ std::vector<std::string> parse_ident_list(std::string_view s) {
 
 // ------------------------------------------------------------------ gate definitions
 
-DefinitionScan scan_gate_defs(std::string_view code) {
+DefinitionScan scan_gate_defs(std::string_view code, const ProgramText* program) {
   DefinitionScan result;
   BraceFinder braces(code);
   std::size_t scan = 0;
@@ -673,13 +774,17 @@ DefinitionScan scan_gate_defs(std::string_view code) {
       scan = start + GATE_KEYWORD.word.size();
       continue;
     }
-    std::vector<std::string> args = parse_ident_list(header->args);
+    std::vector<std::string> args = parse_ident_list(header->args, program);
     const std::size_t close = closing_brace(code, header->open_brace);
-    if (close == npos) raise_value_error("Unclosed gate body for " + std::string(header->name));
+    if (close == npos) {
+      with_place(program, &code[header->open_brace],
+                 [&] { raise_value_error("Unclosed gate body for " + std::string(header->name)); });
+    }
     const std::string_view body =
         code.substr(header->open_brace + 1, close - header->open_brace - 1);
     std::string name(header->name);
-    GateDef def{name, std::move(args), to_strings(split_statements(body))};
+    const std::vector<std::string_view> stmts = split_statements(body, program);
+    GateDef def{name, std::move(args), to_strings(stmts), offsets_in(code, stmts)};
     result.defs.insert_or_assign(std::move(name), std::move(def));
     result.main_pieces.push_back(code.substr(kept_from, start - kept_from));
     kept_from = close + 1;

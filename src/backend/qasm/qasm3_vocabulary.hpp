@@ -5,10 +5,8 @@
 #include <array>
 #include <cstddef>
 #include <optional>
-#include <string>
 #include <string_view>
 #include <utility>
-#include <vector>
 
 namespace corvane::qasm3::detail {
 
@@ -167,13 +165,5 @@ constexpr std::optional<Value> lookup(const std::array<std::pair<std::string_vie
 
 // The body lines of a non-standard id, or null when it has none.
 const NonStandardBody* non_standard_body(std::string_view id);
-
-// A gate definition cut out of imported program text.
-struct GateDef {
-  std::string name;
-  std::vector<std::string> args;
-  std::vector<std::string> body_stmts;
-  friend bool operator==(const GateDef&, const GateDef&) = default;
-};
 
 }  // namespace corvane::qasm3::detail

@@ -145,12 +145,16 @@ std::size_t ascii_run(std::string_view text, std::size_t pos) noexcept {
   return pos - start;
 }
 
-[[noreturn]] void raise_invalid_utf8(std::string_view reason, std::size_t offset) {
+// The error's place is the byte the message names: where the faulty sequence starts.
+[[noreturn]] void raise_invalid_utf8(std::string_view text, std::string_view reason,
+                                     std::size_t offset) {
   std::string message = "Input is not valid UTF-8: ";
   message += reason;
   message += " at byte ";
   append_int(message, static_cast<std::int64_t>(offset));
-  raise_value_error(message);
+  ValueError error(message);
+  error.set_location_once(locate(text, offset));
+  throw error;
 }
 
 // The length of the sequence a lead byte announces (0 when it announces none) and the
@@ -175,19 +179,19 @@ std::size_t check_sequence(std::string_view text, std::size_t pos) {
   const LeadByte shape = lead_byte(lead);
   if (shape.length == 0) {
     raise_invalid_utf8(
-        is_continuation(lead) ? "unexpected continuation byte" : "invalid start byte", pos);
+        text, is_continuation(lead) ? "unexpected continuation byte" : "invalid start byte", pos);
   }
   const auto length = static_cast<std::size_t>(shape.length);
   char32_t value = shape.bits;
   for (std::size_t i = 1; i < length; ++i) {
-    if (pos + i >= text.size()) raise_invalid_utf8("truncated sequence", pos);
+    if (pos + i >= text.size()) raise_invalid_utf8(text, "truncated sequence", pos);
     const auto b = static_cast<unsigned char>(text[pos + i]);
-    if (!is_continuation(b)) raise_invalid_utf8("truncated sequence", pos);
+    if (!is_continuation(b)) raise_invalid_utf8(text, "truncated sequence", pos);
     value = (value << 6) | (b & 0x3F);
   }
-  if (value < SHORTEST_FOR_LENGTH[length]) raise_invalid_utf8("overlong encoding", pos);
-  if (value >= 0xD800 && value <= 0xDFFF) raise_invalid_utf8("surrogate code point", pos);
-  if (value > 0x10FFFF) raise_invalid_utf8("code point above U+10FFFF", pos);
+  if (value < SHORTEST_FOR_LENGTH[length]) raise_invalid_utf8(text, "overlong encoding", pos);
+  if (value >= 0xD800 && value <= 0xDFFF) raise_invalid_utf8(text, "surrogate code point", pos);
+  if (value > 0x10FFFF) raise_invalid_utf8(text, "code point above U+10FFFF", pos);
   return length;
 }
 
@@ -616,7 +620,7 @@ std::optional<DecimalDigits> g15_digits_of_common_magnitude(double value) {
       p[i] = p[i - 1] * 10;
     return p;
   }();
-  constexpr std::uint64_t TEN_TO_14 = 100'000'000'000'000;     // 10^14
+  constexpr std::uint64_t TEN_TO_14 = 100'000'000'000'000;    // 10^14
   constexpr std::uint64_t TEN_TO_15 = 1'000'000'000'000'000;  // 10^15
   constexpr std::uint64_t HIDDEN_BIT = std::uint64_t{1} << 52U;
 
