@@ -1,7 +1,5 @@
 #include "gate_binding.hpp"
 
-#include <sys/mman.h>
-
 #include <array>
 #include <cstdint>
 #include <new>
@@ -12,6 +10,7 @@
 #include "corvane/backend/pygates/unitary.hpp"
 #include "errors.hpp"
 #include "host_values.hpp"
+#include "text.hpp"
 
 namespace corvane::pyhost {
 
@@ -410,25 +409,6 @@ std::shared_ptr<SharedSequence> whole_imported_sequence(py::handle gates, std::i
   return {as_gate(first.ptr())->record, shared};
 }
 
-// Asks for huge pages over the whole 2 MiB pages inside a large fresh block: filling it
-// then takes one page fault per 2 MiB instead of one per 4 KiB, which is most of the cost
-// of copying a large sequence. Only advice: nothing changes where it is not followed.
-void advise_huge_pages(const void* block, std::size_t bytes) {
-#ifdef MADV_HUGEPAGE
-  constexpr std::uintptr_t HUGE_PAGE = std::uintptr_t{1} << 21;
-  if (bytes < 2 * HUGE_PAGE) return;
-  const auto start = reinterpret_cast<std::uintptr_t>(block);
-  const std::uintptr_t skip = ((start + HUGE_PAGE - 1) & ~(HUGE_PAGE - 1)) - start;
-  const std::uintptr_t end = ((start + bytes) & ~(HUGE_PAGE - 1)) - start;
-  // The block is writable memory that this call allocated; madvise only takes void*.
-  char* first = const_cast<char*>(static_cast<const char*>(block)) + skip;  // NOLINT
-  if (end > skip) madvise(first, end - skip, MADV_HUGEPAGE);
-#else
-  (void)block;
-  (void)bytes;
-#endif
-}
-
 }  // namespace
 
 ExportedGates::ExportedGates(py::handle gates, std::int64_t num_qubits)
@@ -442,7 +422,8 @@ ExportedGates::ExportedGates(py::handle gates, std::int64_t num_qubits)
   copy_->num_qubits = num_qubits;
   const Py_ssize_t n = PySequence_Fast_GET_SIZE(gates.ptr());
   copy_->reserve(static_cast<std::size_t>(n));
-  advise_huge_pages(copy_->data().data(), static_cast<std::size_t>(n) * sizeof(QuantumGate));
+  qasm3::detail::advise_huge_pages(copy_->data().data(),
+                                   static_cast<std::size_t>(n) * sizeof(QuantumGate));
   for (Py_ssize_t i = 0; i < n; ++i) {
     copy_->add_gate(gate_record(PySequence_Fast_GET_ITEM(gates.ptr(), i), "gate records"));
   }

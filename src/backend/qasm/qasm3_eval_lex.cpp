@@ -21,9 +21,6 @@ namespace {
 
 // ------------------------------------------------------------------ character classes
 
-constexpr bool is_ascii_digit(char c) noexcept {
-  return c >= '0' && c <= '9';
-}
 constexpr bool is_hex_digit(char c) noexcept {
   return is_ascii_digit(c) || (c >= 'a' && c <= 'f') || (c >= 'A' && c <= 'F');
 }
@@ -455,37 +452,6 @@ std::optional<double> based_int_value(std::string_view digits, int bits_per_digi
   const double value = std::ldexp(static_cast<double>(mantissa), scale);
   if (std::isinf(value)) return std::nullopt;
   return value;
-}
-
-// The literal form of a bytes value: b'...' with \\, the quote, \t \n \r and \xNN escapes.
-std::string bytes_repr(std::string_view bytes) {
-  const bool has_single = bytes.find('\'') != std::string_view::npos;
-  const bool has_double = bytes.find('"') != std::string_view::npos;
-  const char quote = has_single && !has_double ? '"' : '\'';
-  static constexpr char HEX_DIGITS[] = "0123456789abcdef";
-  std::string out = "b";
-  out += quote;
-  for (const char ch : bytes) {
-    const auto c = static_cast<unsigned char>(ch);
-    if (ch == quote || ch == '\\') {
-      out += '\\';
-      out += ch;
-    } else if (ch == '\t') {
-      out += "\\t";
-    } else if (ch == '\n') {
-      out += "\\n";
-    } else if (ch == '\r') {
-      out += "\\r";
-    } else if (c < 0x20 || c >= 0x7F) {
-      out += "\\x";
-      out += HEX_DIGITS[c >> 4];
-      out += HEX_DIGITS[c & 0xF];
-    } else {
-      out += ch;
-    }
-  }
-  out += quote;
-  return out;
 }
 
 // The literal form of an imaginary number: its imaginary part's shortest form without a

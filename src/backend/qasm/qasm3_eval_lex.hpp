@@ -159,9 +159,6 @@ std::string normalized_name(std::string_view raw);
 // nearest double, ties to even; nothing when it lies beyond the double range.
 std::optional<double> based_int_value(std::string_view digits, int bits_per_digit);
 
-// The literal form of a bytes value: b'...' with \\, the quote, \t \n \r and \xNN escapes.
-std::string bytes_repr(std::string_view bytes);
-
 // The literal form of an imaginary number: "2j", "1.5j", "1e+16j", "infj".
 std::string imaginary_repr(double imag);
 

@@ -19,7 +19,6 @@ namespace corvane::qasm3::detail {
 namespace {
 
 using expr::based_int_value;
-using expr::bytes_repr;
 using expr::decode_escapes;
 using expr::imaginary_repr;
 using expr::Keyword;
@@ -678,7 +677,7 @@ class Parser {
       value += piece.raw ? std::string(piece.body) : decode_escapes(piece.body, piece.bytes);
     }
     if (formatted) return leaf(NodeKind::JoinedStr);
-    return other_constant(bytes ? bytes_repr(value) : quoted(value));
+    return other_constant(bytes ? bytes_literal(value) : quoted(value));
   }
 
   // '(' ... ')': empty tuple, yield, group, generator or tuple.

@@ -24,12 +24,6 @@ bool is_non_standard(std::string_view gid) noexcept {
   return contains(NON_STANDARD, gid);
 }
 
-// Sum of two counts, held at UINT64_MAX instead of wrapping: past 2^63 no int64 index
-// can reach, so the exact value no longer matters.
-std::uint64_t saturating_add(std::uint64_t a, std::uint64_t b) noexcept {
-  return b > UINT64_MAX - a ? UINT64_MAX : a + b;
-}
-
 }  // namespace
 
 // ------------------------------------------------------------------ block summaries
@@ -659,21 +653,12 @@ class GateClassTable {
   [[nodiscard]] const GateClass* find(std::string_view gid) const noexcept {
     for (std::size_t slot = hash(gid);; slot = (slot + 1) % SLOTS) {
       if (ids_[slot].empty()) return nullptr;
-      if (same_id(ids_[slot], gid)) return &classes_[slot];
+      if (same_text(ids_[slot], gid)) return &classes_[slot];
     }
   }
 
  private:
   static constexpr std::size_t SLOTS = 256;  // well over twice the ids the tables name
-
-  // Ids are a few characters long: comparing them in place beats calling memcmp.
-  static bool same_id(std::string_view a, std::string_view b) noexcept {
-    if (a.size() != b.size()) return false;
-    for (std::size_t i = 0; i < a.size(); ++i) {
-      if (a[i] != b[i]) return false;
-    }
-    return true;
-  }
 
   static std::size_t hash(std::string_view id) noexcept {
     std::uint64_t h = 0xcbf29ce484222325ULL;  // FNV-1a

@@ -1,0 +1,48 @@
+// Raising the converter's errors, finding where in a text they are, and bounding the
+// depth of recursive passes.
+#pragma once
+
+#include <cstddef>
+#include <string>
+#include <string_view>
+
+#include "corvane/backend/qasm/qasm3.hpp"
+
+namespace corvane::qasm3::detail {
+
+// ------------------------------------------------------------------ errors
+// One helper per error kind, so messages are built at the call site and thrown here.
+[[noreturn]] void raise_value_error(const std::string& message);
+[[noreturn]] void raise_not_implemented(const std::string& message);
+[[noreturn]] void raise_runtime_error(const std::string& message);
+[[noreturn]] void raise_type_error(const std::string& message);
+[[noreturn]] void raise_syntax_error(const std::string& message);
+[[noreturn]] void raise_zero_division(const std::string& message);
+[[noreturn]] void raise_overflow(const std::string& message);
+[[noreturn]] void raise_recursion_error(const std::string& message);
+
+// The line and column of byte `offset` of `text` (clamped to its size). Lines end at
+// '\n' (so "\r\n" ends one line too); columns count code points, counting any byte
+// that does not continue a UTF-8 sequence as one, so invalid text has places too.
+Location locate(std::string_view text, std::size_t offset) noexcept;
+
+// Deepest nesting of blocks, definition calls and the like that any recursive pass
+// follows; one level deeper fails with RecursionError(RECURSION_MESSAGE).
+inline constexpr int MAX_NESTING_DEPTH = 1000;
+inline constexpr std::string_view RECURSION_MESSAGE = "maximum recursion depth exceeded";
+
+// Counts one level of recursion for as long as it lives; past MAX_NESTING_DEPTH, or when
+// the thread's stack is nearly used up, it raises RecursionError instead of letting the
+// stack run out.
+class DepthGuard {
+ public:
+  explicit DepthGuard(int& depth);
+  DepthGuard(const DepthGuard&) = delete;
+  DepthGuard& operator=(const DepthGuard&) = delete;
+  ~DepthGuard() { --depth_; }
+
+ private:
+  int& depth_;
+};
+
+}  // namespace corvane::qasm3::detail
