@@ -21,26 +21,17 @@
   } while (false)
 
 // Kind name and message of the error `fn` raises, as "<Kind>: <message>"; "ok" if none.
+// With `placed`, behind "<line>:<column>: " when the error has a place in the program text.
 template <class Fn>
-std::string outcome_of(Fn&& fn) {
-  try {
-    fn();
-    return "ok";
-  } catch (const corvane::qasm3::Error& e) {
-    return std::string(e.kind()) + ": " + e.what();
-  }
-}
-
-// The same, behind "<line>:<column>: " when the error has a place in the program text.
-template <class Fn>
-std::string placed_outcome_of(Fn&& fn) {
+std::string outcome_of(Fn&& fn, bool placed = false) {
   try {
     fn();
     return "ok";
   } catch (const corvane::qasm3::Error& e) {
     const auto& where = e.location();
     const std::string place =
-        where ? std::to_string(where->line) + ":" + std::to_string(where->column) + ": " : "";
+        placed && where ? std::to_string(where->line) + ":" + std::to_string(where->column) + ": "
+                        : "";
     return place + e.kind() + ": " + e.what();
   }
 }

@@ -91,7 +91,7 @@ double apply_binop(OpKind op, double left, double right) {
     case OpKind::Mult:
       return left * right;
     default:
-      // Div: the host's float division refuses every zero divisor, -0.0 included.
+      // Div: Python's float division refuses every zero divisor, -0.0 included.
       if (right == 0.0) raise_zero_division("float division by zero");
       return left / right;
   }

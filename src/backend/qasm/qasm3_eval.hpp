@@ -132,8 +132,8 @@ class ExprTree {
   NodeId root_ = NO_NODE;
 };
 
-// Parses `text` (valid UTF-8, already trimmed) as one expression of the parameter
-// language's host grammar; the root is an Expression node. SyntaxError when malformed.
+// Parses `text` (valid UTF-8, already trimmed) as one expression of Python's
+// grammar; the root is an Expression node. SyntaxError when malformed.
 ExprTree parse_expression(std::string_view text);
 
 // ------------------------------------------------------------------ evaluator

@@ -33,7 +33,7 @@ constexpr bool is_name_byte(char c) noexcept {
   return is_name_start_byte(c) || is_ascii_digit(c);
 }
 
-// Identifier characters by category that the host's identifier tables leave out: letters
+// Identifier characters by category that Python's identifier tables leave out: letters
 // that may continue a name but not start one, because their compatibility form cannot start
 // one; and characters (with U+FC5E..U+FC63) whose compatibility form is no identifier at
 // all, plus U+2E2F, a syntax character despite its letter category.

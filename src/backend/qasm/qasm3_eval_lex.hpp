@@ -12,7 +12,7 @@
 namespace corvane::qasm3::detail::expr {
 
 // Deepest nesting of brackets, and of prefix operators, power exponents and lambda bodies,
-// that the parser follows (the host's tokenizer has the same bracket limit); together, and
+// that the parser follows (Python's tokenizer has the same bracket limit); together, and
 // across the expressions inside formatted strings, at most twice that.
 inline constexpr int MAX_EXPR_NESTING = 200;
 
@@ -98,7 +98,7 @@ struct Token {
   std::size_t end = 0;
 };
 
-// Produces tokens on demand with a short look-ahead, following the host's tokenizer: line
+// Produces tokens on demand with a short look-ahead, following Python's tokenizer: line
 // breaks inside brackets and after a backslash are ignored, "#" starts a comment, a number
 // may not run into a name (except the keywords that may follow a number), brackets must
 // match. Any malformed token is a SyntaxError.
@@ -151,7 +151,7 @@ class Lexer {
 };
 
 // ------------------------------------------------------------------ literal values
-// A non-ASCII name as the host stores it: checked to be an identifier character by
+// A non-ASCII name as Python stores it: checked to be an identifier character by
 // character, then in its compatibility-composed form (full-width "ｐｉ" names pi).
 std::string normalized_name(std::string_view raw);
 

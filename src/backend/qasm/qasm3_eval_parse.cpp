@@ -1,5 +1,5 @@
-// The parser of parameter expressions. It recognises the whole expression grammar of the
-// scripting host whose conventions parameters follow (every operator, call, subscript,
+// The parser of parameter expressions. It recognises the whole expression grammar of
+// Python, whose conventions parameters follow (every operator, call, subscript,
 // display, comprehension, lambda, string and number form), so that each construct outside
 // the evaluated subset is rejected by its kind name rather than as a syntax error. Only the
 // evaluated kinds keep their children; every other construct is validated and kept as a leaf.
@@ -37,7 +37,7 @@ using expr::TokenType;
 // defined with the parser below.
 void check_formatted_field(std::string_view parenthesized, Nesting& nesting, int fstring_depth);
 
-// Checks the body of a formatted string the way the host does: literal pieces with their
+// Checks the body of a formatted string the way Python does: literal pieces with their
 // escapes, doubled braces, replacement fields with an expression, an optional "=", a
 // conversion "!s", "!r" or "!a" and a format suffix after ":" that may hold one more level
 // of fields. Only whether it is well formed matters: the value is always rejected.
@@ -235,7 +235,7 @@ bool is_comparison_punct(Punct punct) noexcept {
          punct == Punct::GreaterEqual || punct == Punct::LessEqual || punct == Punct::NotEqual;
 }
 
-// Recursive descent over the host's expression grammar, one function per rule. Node ids
+// Recursive descent over Python's expression grammar, one function per rule. Node ids
 // of the evaluated kinds (BinOp, UnaryOp, Name, Constant) carry their children; every other
 // construct becomes a leaf of its kind once its syntax has been checked.
 class Parser {
@@ -895,7 +895,7 @@ void check_formatted_field(std::string_view parenthesized, Nesting& nesting, int
   Parser(parenthesized, scratch, nesting, fstring_depth).parse_formatted_field();
 }
 
-// The host reads "\r\n" and a lone "\r" as line feeds before tokenizing.
+// Python reads "\r\n" and a lone "\r" as line feeds before tokenizing.
 std::string with_line_feeds(std::string_view text) {
   std::string out;
   out.reserve(text.size());

@@ -375,7 +375,7 @@ struct UsedIndices {
 // `qsym` and `csym` are the qubit and bit symbol writers, which turn a flat index into
 // its operand text.
 // With `used`, also gathers the indices the gates use, so that a layout that grows to
-// fit them can be sized in the same pass.
+// fit them can be sized in the same pass. `qsym` names the qubits, `csym` the bits.
 void emit_sequence(const std::vector<QuantumGate>& gates, Qasm3Ctx& ctx, const QubitNames& qsym,
                    const RegisterIndexer& csym, std::span<const std::int64_t> prefix_ctrls,
                    std::span<const std::int64_t> prefix_cs, bool allow_gate_defs,

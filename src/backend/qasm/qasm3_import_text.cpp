@@ -4,9 +4,9 @@
 // Every pattern is scanned by hand over the UTF-8 bytes. The literal parts of the
 // patterns are ASCII, and an ASCII byte never occurs inside a multi-byte sequence, so
 // byte positions stand in for character positions; the Unicode classes (\s, \w, \d,
-// word boundaries) are read through the helpers of text.hpp. Each scanner was reasoned
-// out from the backtracking semantics of its pattern; the comments say where giving
-// characters back cannot change the outcome.
+// word boundaries) are read through the helpers of text_unicode.hpp. Each scanner follows
+// the backtracking semantics of its pattern; the comments say where giving characters
+// back cannot change the outcome.
 #include <algorithm>
 #include <array>
 #include <cstring>

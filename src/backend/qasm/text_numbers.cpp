@@ -56,7 +56,7 @@ DecimalDigits split_scientific(const char* first, const char* last) {
   return d;
 }
 
-// Writes digits in the host's float layout: positional when the exponent lies in
+// Writes digits in Python's float layout: positional when the exponent lies in
 // [-4, positional_limit), otherwise d.ddde+XX with at least two exponent digits.
 void append_layout(std::string& out, const DecimalDigits& d, int positional_limit,
                    bool force_fraction) {
@@ -194,7 +194,7 @@ std::string shortest(double value) {
 
 namespace {
 
-// Whitespace that the host's float() strips around a number: C's isspace set and,
+// Whitespace that Python's float() strips around a number: C's isspace set and,
 // outside ASCII, every Unicode whitespace character (U+001C..U+001F are not stripped).
 bool is_float_space(char32_t cp) noexcept {
   if (cp < 0x80) return cp == ' ' || (cp >= 0x09 && cp <= 0x0D);

@@ -27,7 +27,7 @@ std::string g15(double value);
 void append_shortest(std::string& out, double value);
 std::string shortest(double value);
 
-// Reads the whole of `text` as a floating-point number the way the host's float() does:
+// Reads the whole of `text` as a floating-point number the way Python's float() does:
 // surrounding whitespace, optional sign, digits (any script) with single underscores
 // between digits, optional fraction and exponent, or inf / infinity / nan in any case.
 // Overflow gives an infinity. Returns nothing when the text is not such a number.
