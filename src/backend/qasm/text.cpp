@@ -4,7 +4,8 @@
 
 #include <cstdint>
 
-namespace corvane::qasm3::detail {
+namespace corvane::qasm3 {
+namespace detail {
 
 // ------------------------------------------------------------------ large buffers
 
@@ -89,12 +90,16 @@ std::string bytes_literal(std::string_view bytes) {
   return out;
 }
 
+}  // namespace detail
+
 std::string quoted(std::string_view text) {
   std::string out;
   out.reserve(text.size() + 2);
-  append_quoted(out, text);
+  detail::append_quoted(out, text);
   return out;
 }
+
+namespace detail {
 
 namespace {
 
@@ -118,4 +123,5 @@ std::string bracketed(const std::vector<std::string>& items) {
   return bracketed_items(items);
 }
 
-}  // namespace corvane::qasm3::detail
+}  // namespace detail
+}  // namespace corvane::qasm3

@@ -13,6 +13,8 @@
 #include "text_numbers.hpp"
 #include "text_unicode.hpp"
 
+#include "corvane/backend/qasm/text_forms.hpp"
+
 namespace corvane::qasm3::detail {
 
 // ------------------------------------------------------------------ large buffers
@@ -51,10 +53,8 @@ inline bool starts_with_text(std::string_view text, std::string_view prefix) noe
 }
 
 // ------------------------------------------------------------------ message values
-// A text value the way messages show it: 'it''s' style quoting with \\, \', \n, \t,
-// \r, \xNN, \uNNNN and \UNNNNNNNN escapes, double quotes when the value holds a
-// single quote and no double quote.
-std::string quoted(std::string_view text);
+// A text value the way messages show it (text_forms.hpp).
+using qasm3::quoted;
 void append_quoted(std::string& out, std::string_view text);
 // A bytes value the way messages show it: b'...' with \\, the quote, \t, \n, \r and \xNN
 // escapes, quoted as above.

@@ -27,9 +27,9 @@ namespace corvane::qasm3::detail {
 Location locate(std::string_view text, std::size_t offset) noexcept;
 
 // Deepest nesting of blocks, definition calls and the like that any recursive pass
-// follows; one level deeper fails with RecursionError(RECURSION_MESSAGE).
-inline constexpr int MAX_NESTING_DEPTH = 1000;
-inline constexpr std::string_view RECURSION_MESSAGE = "maximum recursion depth exceeded";
+// follows (qasm3.hpp); one level deeper fails with RecursionError(RECURSION_MESSAGE).
+using qasm3::MAX_NESTING_DEPTH;
+using qasm3::RECURSION_MESSAGE;
 
 // Counts one level of recursion for as long as it lives; past MAX_NESTING_DEPTH, or when
 // the thread's stack is nearly used up, it raises RecursionError instead of letting the

@@ -13,7 +13,8 @@
 
 #include "text_unicode.hpp"
 
-namespace corvane::qasm3::detail {
+namespace corvane::qasm3 {
+namespace detail {
 
 // ------------------------------------------------------------------ numbers
 
@@ -182,9 +183,13 @@ std::string g15(double value) {
   return out;
 }
 
+}  // namespace detail
+
 void append_shortest(std::string& out, double value) {
-  append_formatted(out, value, 16, true);
+  detail::append_formatted(out, value, 16, true);
 }
+
+namespace detail {
 
 std::string shortest(double value) {
   std::string out;
@@ -411,4 +416,5 @@ std::optional<std::int64_t> read_decimal_digits(std::string_view digits) {
   return value;
 }
 
-}  // namespace corvane::qasm3::detail
+}  // namespace detail
+}  // namespace corvane::qasm3

@@ -6,6 +6,8 @@
 #include <string>
 #include <string_view>
 
+#include "corvane/backend/qasm/text_forms.hpp"
+
 namespace corvane::qasm3::detail {
 
 // Sum of two counts, held at UINT64_MAX instead of wrapping: past 2^63 no int64 index
@@ -21,10 +23,8 @@ std::string int_text(std::int64_t value);
 // otherwise d.ddde+XX; trailing zeros dropped; "inf", "-inf", "nan", "-0".
 void append_g15(std::string& out, double value);
 std::string g15(double value);
-// The shortest round-trip form: shortest digits that read back to the same double,
-// positional with at least one fraction digit for exponents -4..15 ("1.0", "0.0001",
-// "1000000000000000.0"), otherwise "1e-05", "2.5e-07", "1e+16"; "inf", "-inf", "nan".
-void append_shortest(std::string& out, double value);
+// The shortest round-trip form (text_forms.hpp).
+using qasm3::append_shortest;
 std::string shortest(double value);
 
 // Reads the whole of `text` as a floating-point number the way Python's float() does:

@@ -10,7 +10,8 @@
 #include "text_errors.hpp"
 #include "text_numbers.hpp"
 
-namespace corvane::qasm3::detail {
+namespace corvane::qasm3 {
+namespace detail {
 
 // ------------------------------------------------------------------ UTF-8
 
@@ -99,13 +100,17 @@ std::size_t check_sequence(std::string_view text, std::size_t pos) {
 
 }  // namespace
 
+}  // namespace detail
+
 void validate_utf8(std::string_view text) {
   std::size_t pos = 0;
   while (pos < text.size()) {
-    pos += ascii_run(text, pos);
-    if (pos < text.size()) pos += check_sequence(text, pos);
+    pos += detail::ascii_run(text, pos);
+    if (pos < text.size()) pos += detail::check_sequence(text, pos);
   }
 }
+
+namespace detail {
 
 // Tolerates malformed input (a stray byte decodes as U+FFFD of length 1) so that a
 // caller that skipped validation can never read past the end of the text.
@@ -134,6 +139,8 @@ CodePoint decode_before(std::string_view text, std::size_t pos) {
   return cp;
 }
 
+}  // namespace detail
+
 void append_utf8(std::string& out, char32_t cp) {
   if (cp < 0x80) {
     out += static_cast<char>(cp);
@@ -151,6 +158,8 @@ void append_utf8(std::string& out, char32_t cp) {
     out += static_cast<char>(0x80 | (cp & 0x3F));
   }
 }
+
+namespace detail {
 
 std::size_t count_code_points(std::string_view text) {
   std::size_t count = 0;
@@ -326,4 +335,5 @@ std::string_view trim_both_ends(std::string_view text) noexcept {
   return text;
 }
 
-}  // namespace corvane::qasm3::detail
+}  // namespace detail
+}  // namespace corvane::qasm3

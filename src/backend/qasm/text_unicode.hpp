@@ -6,12 +6,13 @@
 #include <string>
 #include <string_view>
 
+#include "corvane/backend/qasm/text_forms.hpp"
+
 namespace corvane::qasm3::detail {
 
 // ------------------------------------------------------------------ UTF-8
-// Raises ValueError("Input is not valid UTF-8: <reason> at byte <offset>") unless
-// `text` is well-formed UTF-8 (no surrogates, no overlong forms).
-void validate_utf8(std::string_view text);
+// validate_utf8 and append_utf8 are public (text_forms.hpp).
+using qasm3::validate_utf8;
 
 // One decoded code point and the number of bytes it took. Input must be valid UTF-8.
 struct CodePoint {
@@ -21,7 +22,7 @@ struct CodePoint {
 CodePoint decode_at(std::string_view text, std::size_t pos);
 // The code point that ends just before `pos` (pos > 0), for looking behind.
 CodePoint decode_before(std::string_view text, std::size_t pos);
-void append_utf8(std::string& out, char32_t cp);
+using qasm3::append_utf8;
 // Number of code points in valid UTF-8 text.
 std::size_t count_code_points(std::string_view text);
 

@@ -69,6 +69,11 @@ CORVANE_QASM3_ERROR_KIND(RecursionError)
 // NOLINTEND(bugprone-macro-parentheses)
 #undef CORVANE_QASM3_ERROR_KIND
 
+// The deepest nesting of blocks in blocks (and of definitions calling definitions) that
+// the conversions follow; one level deeper fails with RecursionError(RECURSION_MESSAGE).
+inline constexpr int MAX_NESTING_DEPTH = 1000;
+inline constexpr std::string_view RECURSION_MESSAGE = "maximum recursion depth exceeded";
+
 // Serialises `gs` as one complete OpenQASM 3.0 program. `qreg_name`/`creg_name` name
 // the single registers used when `qregs`/`cregs` are absent; `num_clbits` is the number
 // of classical bits to declare (raised to what the measurements need).
