@@ -73,13 +73,6 @@ expect_error_like() {
   assert "$name" eval '[[ $status -eq $want ]] && stdout_empty && stderr_line -g "$glob"'
 }
 
-# usage_error NAME [ARG...]: status 2 with one line naming the tool.
-usage_error() {
-  local name=$1
-  shift
-  expect_error_like "usage: $name" 2 "corvane-qasm3: *" "$@"
-}
-
 header=$'OPENQASM 3.0;\ninclude "stdgates.inc";\n'
 
 # ---------------------------------------------------------------- help and version
@@ -92,20 +85,25 @@ for args in "--help" "-h" "import --help" "export --qregs q:1 --help"; do
 done
 
 # ---------------------------------------------------------------- usage errors
-usage_error "no arguments"
-usage_error "unknown command" frobnicate
-usage_error "unknown option" export --frob
-usage_error "--flat belongs to convert" export --flat
-usage_error "import takes no export options" import --qregs q:1
-usage_error "convert takes no export options" convert --qreg-name r
-usage_error "--flat takes no value" convert --flat=yes
-usage_error "missing option value" export --qreg-name
-usage_error "register without size" export --qregs q
-usage_error "register without name" export --qregs :2
-usage_error "register size not a number" export --cregs c:two
-usage_error "empty register in list" export --qregs a:1,,b:2
-usage_error "--num-clbits not an integer" export --num-clbits 1.5
-usage_error "two files" import a.qasm b.qasm
+# Each row: the arguments of a command line the tool refuses.
+while read -r -a args; do
+  expect_error_like "usage: ${args[*]:-no arguments}" 2 "corvane-qasm3: *" "${args[@]}"
+done <<'ROWS'
+
+frobnicate
+export --frob
+export --flat
+import --qregs q:1
+convert --qreg-name r
+convert --flat=yes
+export --qreg-name
+export --qregs q
+export --qregs :2
+export --cregs c:two
+export --qregs a:1,,b:2
+export --num-clbits 1.5
+import a.qasm b.qasm
+ROWS
 expect_error "usage line format" 2 \
   "corvane-qasm3: unknown option '--frob' (see 'corvane-qasm3 --help')" import --frob
 
@@ -115,64 +113,43 @@ expect_error "missing file" 2 \
 expect_error "directory" 2 "corvane-qasm3: cannot read '$work': Is a directory" convert "$work"
 
 # ---------------------------------------------------------------- reading the JSON form
-json_error() {
-  local name=$1 line=$2 json=$3
-  printf '%s' "$json" >"$work/bad.json"
-  expect_error "json: $name" 1 "$line" export "$work/bad.json"
-}
-json_error "not an object" "TypeError: a gate sequence must be a JSON object" '[]'
-json_error "unknown top-level key" "ValueError: the gate sequence has an unknown key 'gate'" \
-  '{"gate": []}'
-json_error "negative num_qubits" "ValueError: num_qubits must not be negative" '{"num_qubits": -1}'
-json_error "num_qubits as double" "TypeError: num_qubits must be an integer" '{"num_qubits": 2.0}'
-json_error "gates not a list" "TypeError: gates must be a list of gates" '{"gates": {}}'
-json_error "gate not an object" "TypeError: gates[1] must be an object" \
-  '{"gates": [{"id": "h", "target": [0]}, 3]}'
-json_error "list in place of a gate" "TypeError: gates[1] must be an object" \
-  '{"gates": [{"id": "h", "target": [0]}, [{"id": "h", "target": [0]}]]}'
-json_error "repeated top-level key" "ValueError: the gate sequence has the key 'gates' twice" \
-  '{"gates": [], "num_qubits": 1, "gates": []}'
-json_error "missing id" "ValueError: gates[0] has no key 'id'" '{"gates": [{"target": [0]}]}'
-json_error "null target is missing" "ValueError: gates[0] has no key 'target'" \
-  '{"gates": [{"id": "h", "target": null}]}'
-json_error "unknown gate key" "ValueError: gates[0] has an unknown key 'tagret'" \
-  '{"gates": [{"id": "h", "tagret": [0]}]}'
-json_error "double index" "TypeError: gates[0].target must be a list of integers" \
-  '{"gates": [{"id": "h", "target": [1.0]}]}'
-json_error "bool index" "TypeError: gates[0].control must be a list of integers" \
-  '{"gates": [{"id": "h", "target": [1], "control": [true]}]}'
-json_error "index beyond 64 bits" \
-  "ValueError: gates[0].target holds an integer out of range: 9223372036854775808" \
-  '{"gates": [{"id": "h", "target": [9223372036854775808]}]}'
-json_error "path into blocks" \
-  "TypeError: gates[0].block_gate_sequence[1].control_state must be a list of integers, booleans or numbers" \
-  '{"gates": [{"id": "block", "target": [0], "block_gate_sequence": [
-     {"id": "h", "target": [0]}, {"id": "x", "target": [0], "control_state": ["1"]}]}]}'
-json_error "nested parameter list" \
-  "TypeError: gates[0].parameter must be a number, boolean, string or a list of these" \
-  '{"gates": [{"id": "u", "target": [0], "parameter": [[1]]}]}'
-json_error "parameter object" \
-  "TypeError: gates[0].parameter must be a number, boolean, string, list or {\"array\": matrix}" \
-  '{"gates": [{"id": "u", "target": [0], "parameter": {"matrix": []}}]}'
-json_error "matrix entry not a pair" \
-  "TypeError: gates[0].stored_matrix must be a list of rows of [real, imaginary] pairs" \
-  '{"gates": [{"id": "unitary", "target": [0], "stored_matrix": [[1, 0], [0, 1]]}]}'
-json_error "ragged matrix" "ValueError: gates[0].matrix has rows of different lengths" \
-  '{"gates": [{"id": "h", "target": [0], "matrix": [[[1, 0], [0, 0]], [[0, 0]]]}]}'
-json_error "register pair" "TypeError: qasm_quantum_registers must be a list of [name, size] pairs" \
-  '{"qasm_quantum_registers": [["q"]]}'
+# Each row: the error line export writes, then the JSON it reads (printf-escaped).
+while IFS='|' read -r line json; do
+  # shellcheck disable=SC2059
+  printf "$json" >"$work/bad.json"
+  expect_error "json: $json" 1 "$line" export "$work/bad.json"
+done <<'ROWS'
+TypeError: a gate sequence must be a JSON object|[]
+ValueError: the gate sequence has an unknown key 'gate'|{"gate": []}
+ValueError: num_qubits must not be negative|{"num_qubits": -1}
+TypeError: num_qubits must be an integer|{"num_qubits": 2.0}
+TypeError: gates must be a list of gates|{"gates": {}}
+TypeError: gates[1] must be an object|{"gates": [{"id": "h", "target": [0]}, 3]}
+TypeError: gates[1] must be an object|{"gates": [{"id": "h", "target": [0]}, [{"id": "h", "target": [0]}]]}
+ValueError: the gate sequence has the key 'gates' twice|{"gates": [], "num_qubits": 1, "gates": []}
+ValueError: gates[0] has no key 'id'|{"gates": [{"target": [0]}]}
+ValueError: gates[0] has no key 'target'|{"gates": [{"id": "h", "target": null}]}
+ValueError: gates[0] has an unknown key 'tagret'|{"gates": [{"id": "h", "tagret": [0]}]}
+TypeError: gates[0].target must be a list of integers|{"gates": [{"id": "h", "target": [1.0]}]}
+TypeError: gates[0].target must be a list of integers|{"gates": [{"id": "h", "target": [Infinity]}]}
+TypeError: gates[0].control must be a list of integers|{"gates": [{"id": "h", "target": [1], "control": [true]}]}
+ValueError: gates[0].target holds an integer out of range: 9223372036854775808|{"gates": [{"id": "h", "target": [9223372036854775808]}]}
+TypeError: gates[0].block_gate_sequence[1].control_state must be a list of integers, booleans or numbers|{"gates": [{"id": "block", "target": [0], "block_gate_sequence": [{"id": "h", "target": [0]}, {"id": "x", "target": [0], "control_state": ["1"]}]}]}
+TypeError: gates[0].parameter must be a number, boolean, string or a list of these|{"gates": [{"id": "u", "target": [0], "parameter": [[1]]}]}
+TypeError: gates[0].parameter must be a number, boolean, string, list or {"array": matrix}|{"gates": [{"id": "u", "target": [0], "parameter": {"matrix": []}}]}
+TypeError: gates[0].stored_matrix must be a list of rows of [real, imaginary] pairs|{"gates": [{"id": "unitary", "target": [0], "stored_matrix": [[1, 0], [0, 1]]}]}
+ValueError: gates[0].matrix has rows of different lengths|{"gates": [{"id": "h", "target": [0], "matrix": [[[1, 0], [0, 0]], [[0, 0]]]}]}
+TypeError: qasm_quantum_registers must be a list of [name, size] pairs|{"qasm_quantum_registers": [["q"]]}
+TypeError: gates[0] must be an object|{"gates": [[[[[[[[[[[[[[[[[[[[[[[[[[[[[[[[[[[[[[[[[[[[[[[[[[[[[[[[[[[[[[[[[[[[
+ValueError: Invalid JSON at line 2, column 3: unexpected end of input|{"gates": [\n  
+ValueError: Invalid JSON at line 1, column 1: unexpected end of input|
+ValueError: Input is not valid UTF-8: invalid start byte at byte 19|{"gates": [{"id": "\xff", "target": [0]}]}
+ValueError: Invalid JSON at line 1, column 20: unpaired surrogate|{"gates": [{"id": "\\ud800", "target": [0]}]}
+ValueError: Invalid JSON at line 1, column 16: invalid number|{"num_qubits": 01}
+ValueError: Invalid JSON at line 1, column 16: invalid number|{"num_qubits": -NaN}
+ValueError: Invalid JSON at line 1, column 19: unexpected text after the gate sequence|{"num_qubits": 1} []
+ROWS
 
-printf '{"gates": [' >"$work/bad.json"
-expect_error_like "json: truncated" 1 "ValueError: Invalid JSON at line 1, column *" \
-  export "$work/bad.json"
-printf '{"gates": [{"id": "\xff", "target": [0]}]}' >"$work/bad.json"
-expect_error_like "json: broken UTF-8 shown escaped" 1 "ValueError: Invalid JSON *\\xff*" \
-  export "$work/bad.json"
-expect_error_like "json: empty input" 1 "ValueError: Invalid JSON *" export -
-
-python3 -c "print('[' * 100000 + ']' * 100000)" >"$work/deep.json"
-expect_error "json: 100000 nested lists" 1 "RecursionError: maximum recursion depth exceeded" \
-  export "$work/deep.json"
 nested_blocks() {
   python3 -c "
 n = $1
@@ -193,13 +170,6 @@ export_json() {
   printf '%s' "$json" >"$work/in.json"
   expect_output "export: $name" "$expected" export "$work/in.json" "$@"
 }
-export_fails() {
-  local name=$1 line=$2 json=$3
-  shift 3
-  printf '%s' "$json" >"$work/in.json"
-  expect_error "export: $name" 1 "$line" export "$work/in.json" "$@"
-}
-
 export_json "empty sequence" "$header"$'\nqubit[1] q;\n' '{"num_qubits": 0, "gates": []}'
 export_json "all keys missing" "$header"$'\nqubit[1] q;\n' '{}'
 export_json "explicit registers" "$header"$'\nqubit[2] data;\nqubit[1] anc;\nbit[1] c;\n\nmeasure anc[0] -> c[0];\n' \
@@ -241,16 +211,17 @@ export_json "controlled names and modifiers" "$header"$'\nqubit[4] q;\n\ncrz(0.5
     {"id": "cnot", "target": [1], "control": [0], "control_state": [1]},
     {"id": "cx", "target": [1], "control": [0], "control_state": [0]}]}'
 export_json "control states read as the exporter reads them" \
-  "$header"$'\nqubit[2] q;\n\ncx q[0], q[1];\ncx q[0], q[1];\nnegctrl @ x q[0], q[1];\nnegctrl @ x q[0], q[1];\nnegctrl @ x q[0], q[1];\n' \
+  "$header"$'\nqubit[2] q;\n\ncx q[0], q[1];\ncx q[0], q[1];\nnegctrl @ x q[0], q[1];\nnegctrl @ x q[0], q[1];\nnegctrl @ x q[0], q[1];\nnegctrl @ x q[0], q[1];\n' \
   '{"gates": [
     {"id": "cx", "target": [1], "control": [0], "control_state": [true]},
     {"id": "cx", "target": [1], "control": [0], "control_state": [1.0]},
     {"id": "cx", "target": [1], "control": [0], "control_state": [false]},
     {"id": "cx", "target": [1], "control": [0], "control_state": [0.5]},
-    {"id": "cx", "target": [1], "control": [0], "control_state": [2]}]}'
+    {"id": "cx", "target": [1], "control": [0], "control_state": [2]},
+    {"id": "cx", "target": [1], "control": [0], "control_state": [NaN]}]}'
 export_json "parameters of every kind" "$header"$'\nqubit[1] q;\n\nrx(pi/4) q[0];\nrx(1) q[0];\nrx(1) q[0];\nrx(3) q[0];\nU(0.5, 1, 2) q[0];\nrx(1e-05) q[0];\nrx(-0) q[0];\nh q[0];\n' \
   '{"gates": [
-    {"id": "rx", "target": [0], "parameter": "pi/4"},
+    {"id": "r\u0078", "t\u0061rget": [0], "parameter": "pi\/4"},
     {"id": "rx", "target": [0], "parameter": 1.0},
     {"id": "rx", "target": [0], "parameter": true},
     {"id": "rx", "target": [0], "parameter": 3},
@@ -266,7 +237,7 @@ export_json "special operations" "$header"$'\nqubit[4] q;\nbit[2] c;\n\ncx q[0],
     {"id": "-z", "target": [3]},
     {"id": "unitary", "target": [0], "stored_matrix": [[[0, 0], [1, 0]], [[1, 0], [0, 0]]]},
     {"id": "unitary", "target": [0], "control": [1], "control_state": [0],
-     "stored_matrix": [[[0.0, 0.0], [1.0, 0.0]], [[1.0, 0.0], [0.0, 0.0]]]},
+     "stored_matrix": [[[1e-999, 0.0], [1.0, 0.0]], [[1.0, 0.0], [0.0, 0.0]]]},
     {"id": "measure", "target": [0, 1], "classical_target": [1, 0]}]}' --num-clbits 1
 expect_output "export: ghz example" "$header"$'\nqubit[3] q;\nbit[3] c;\n\nh q[0];\ncx q[0], q[1];\ncx q[1], q[2];\nmeasure q[0] -> c[0];\nmeasure q[1] -> c[1];\nmeasure q[2] -> c[2];\n' \
   export "$src/examples/ghz.json"
@@ -277,21 +248,27 @@ expect_output "export: standard input" "$ghz_text" export
 expect_output "export: standard input as -" "$ghz_text" export -
 input=
 
-export_fails "unsupported id" "NotImplementedError: QASM 3.0 export does not support gate id 'toffoli'" \
-  '{"gates": [{"id": "toffoli", "target": [0]}]}'
-export_fails "missing control" "ValueError: cx requires at least one control qubit" \
-  '{"gates": [{"id": "cx", "target": [1]}]}'
-export_fails "negative index" "ValueError: Index -1 is outside declared registers" \
-  '{"gates": [{"id": "h", "target": [-1]}]}'
-export_fails "registers too small" "ValueError: Register declarations cover 1 indices, but 2 are required" \
-  '{"gates": [{"id": "h", "target": [1]}]}' --qregs=a:1
-export_fails "register size zero" "ValueError: Register 'anc' must have positive size" \
-  '{"gates": [{"id": "h", "target": [1]}]}' --qregs data:2,anc:0
-export_fails "missing parameters" "ValueError: Missing parameters" \
-  '{"gates": [{"id": "u", "target": [1], "control": [0], "control_state": [1]}]}'
-export_fails "unitary without matrix" \
-  "NotImplementedError: QASM 3.0 export does not support arbitrary 'unitary' gates. Transpile the circuit before exporting." \
-  '{"gates": [{"id": "unitary", "target": [0], "matrix": [[[1, 0]]]}]}'
+# Each row: the error line export writes, the JSON it reads, then its arguments. The
+# converter's own errors pass through, non-finite numbers among them.
+while IFS='|' read -r line json args; do
+  printf '%s' "$json" >"$work/in.json"
+  # shellcheck disable=SC2086
+  expect_error "export: $json $args" 1 "$line" export "$work/in.json" $args
+done <<'ROWS'
+NotImplementedError: QASM 3.0 export does not support gate id 'toffoli'|{"gates": [{"id": "toffoli", "target": [0]}]}
+ValueError: cx requires at least one control qubit|{"gates": [{"id": "cx", "target": [1]}]}
+ValueError: Index -1 is outside declared registers|{"gates": [{"id": "h", "target": [-1]}]}
+ValueError: Register declarations cover 1 indices, but 2 are required|{"gates": [{"id": "h", "target": [1]}]}|--qregs=a:1
+ValueError: Register 'anc' must have positive size|{"gates": [{"id": "h", "target": [1]}]}|--qregs data:2,anc:0
+ValueError: Missing parameters|{"gates": [{"id": "u", "target": [1], "control": [0], "control_state": [1]}]}
+NotImplementedError: QASM 3.0 export does not support arbitrary 'unitary' gates. Transpile the circuit before exporting.|{"gates": [{"id": "unitary", "target": [0], "matrix": [[[1, 0]]]}]}
+ValueError: QASM gate parameter must be finite; got inf|{"gates": [{"id": "rx", "target": [0], "parameter": Infinity}]}
+ValueError: QASM gate parameter must be finite; got -inf|{"gates": [{"id": "rx", "target": [0], "parameter": [-Infinity]}]}
+ValueError: QASM gate parameter must be finite; got nan|{"gates": [{"id": "u", "target": [0], "parameter": [0.5, NaN, 0]}]}
+ValueError: QASM gate parameter must be finite; got inf|{"gates": [{"id": "rz", "target": [0], "parameter": 1e999}]}
+ValueError: QASM gate parameter must be finite; got -inf|{"gates": [{"id": "rz", "target": [0], "parameter": -1E+400}]}
+ValueError: QASM gate parameter must be finite; got [[inf+0.0j]]|{"gates": [{"id": "rz", "target": [0], "parameter": {"array": [[[Infinity, 0]]]}}]}
+ROWS
 
 # ---------------------------------------------------------------- import: the JSON form
 printf '%s\n' 'OPENQASM 3.0;' 'include "stdgates.inc";' 'qubit[2] q;' 'bit[2] c;' 'h q[0];' \

@@ -19,8 +19,9 @@
 #include <vector>
 
 #include "corvane/backend/qasm/qasm3.hpp"
+#include "corvane/backend/qasm/text_forms.hpp"
 #include "json_form.hpp"
-#include "text.hpp"
+#include "tool_io.hpp"
 
 #ifndef CORVANE_QASM3_VERSION
 #define CORVANE_QASM3_VERSION "unknown"
@@ -30,6 +31,9 @@ namespace {
 
 using corvane::GateSequence;
 using corvane::RegisterList;
+using corvane::qasm3::cli::InputText;
+using corvane::qasm3::cli::IoError;
+using corvane::qasm3::cli::write_output;
 namespace qasm3 = corvane::qasm3;
 
 constexpr std::string_view PROGRAM = "corvane-qasm3";
@@ -92,12 +96,6 @@ class UsageError : public std::runtime_error {
   using std::runtime_error::runtime_error;
 };
 
-// Input that cannot be read, or output that cannot be written (exit status 2).
-class IoError : public std::runtime_error {
- public:
-  using std::runtime_error::runtime_error;
-};
-
 // ------------------------------------------------------------------ arguments
 
 std::optional<Command> command_named(std::string_view name) {
@@ -120,7 +118,7 @@ std::optional<std::int64_t> read_integer(std::string_view text) {
 RegisterList read_registers(std::string_view option, std::string_view text) {
   const auto fail = [&] {
     throw UsageError(std::string(option) + " needs NAME:SIZE[,NAME:SIZE...], got " +
-                     qasm3::detail::quoted(text));
+                     qasm3::quoted(text));
   };
   RegisterList regs;
   std::size_t start = 0;
@@ -152,7 +150,7 @@ void apply_option(Invocation& inv, std::string_view option, std::string_view val
   } else if (option == "--num-clbits") {
     args.num_clbits = read_integer(value);
     if (!args.num_clbits) {
-      throw UsageError("--num-clbits needs an integer, got " + qasm3::detail::quoted(value));
+      throw UsageError("--num-clbits needs an integer, got " + qasm3::quoted(value));
     }
   } else if (option == "--qregs") {
     args.qregs = read_registers(option, value);
@@ -182,7 +180,7 @@ Request requested(const std::vector<std::string_view>& args) {
 Invocation parse_arguments(const std::vector<std::string_view>& args) {
   if (args.empty()) throw UsageError("missing command (import, export or convert)");
   const std::optional<Command> command = command_named(args[0]);
-  if (!command) throw UsageError("unknown command " + qasm3::detail::quoted(args[0]));
+  if (!command) throw UsageError("unknown command " + qasm3::quoted(args[0]));
   Invocation inv;
   inv.command = *command;
   bool file_given = false;
@@ -197,7 +195,7 @@ Invocation parse_arguments(const std::vector<std::string_view>& args) {
       const std::size_t equals = arg.find('=');
       const std::string_view option = arg.substr(0, equals);
       if (!is_known_option(option)) {
-        throw UsageError("unknown option " + qasm3::detail::quoted(option));
+        throw UsageError("unknown option " + qasm3::quoted(option));
       }
       if (!option_allowed(inv.command, option)) {
         throw UsageError(std::string(option) + " is not an option of " + std::string(args[0]));
@@ -218,7 +216,7 @@ Invocation parse_arguments(const std::vector<std::string_view>& args) {
       apply_option(inv, option, value);
       continue;
     }
-    if (file_given) throw UsageError("more than one FILE: " + qasm3::detail::quoted(arg));
+    if (file_given) throw UsageError("more than one FILE: " + qasm3::quoted(arg));
     inv.file = arg;
     file_given = true;
   }
@@ -226,36 +224,6 @@ Invocation parse_arguments(const std::vector<std::string_view>& args) {
 }
 
 // ------------------------------------------------------------------ input and output
-
-struct FileCloser {
-  void operator()(std::FILE* f) const { std::fclose(f); }
-};
-
-std::string read_stream(std::FILE* stream, std::string_view shown_name) {
-  std::string content;
-  char buffer[1 << 16];
-  std::size_t got = 0;
-  while ((got = std::fread(buffer, 1, sizeof buffer, stream)) > 0)
-    content.append(buffer, got);
-  if (std::ferror(stream)) {
-    throw IoError("cannot read " + std::string(shown_name) + ": " + std::strerror(errno));
-  }
-  return content;
-}
-
-std::string read_input(const std::string& file) {
-  if (file == "-") return read_stream(stdin, "standard input");
-  const std::string shown = qasm3::detail::quoted(file);
-  const std::unique_ptr<std::FILE, FileCloser> stream(std::fopen(file.c_str(), "rb"));
-  if (!stream) throw IoError("cannot read " + shown + ": " + std::strerror(errno));
-  return read_stream(stream.get(), shown);
-}
-
-void write_output(std::string_view text) {
-  if (std::fwrite(text.data(), 1, text.size(), stdout) != text.size() || std::fflush(stdout) != 0) {
-    throw IoError(std::string("cannot write output: ") + std::strerror(errno));
-  }
-}
 
 // Error messages are single lines already; a line break in a value they quote must
 // still not split the one line that reports the error.
@@ -298,24 +266,36 @@ void report_usage(std::string_view message) {
 
 // ------------------------------------------------------------------ commands
 
-std::string convert(const Invocation& inv, std::string_view input) {
+// Reads the input, converts it and writes the result. The input is given back as soon
+// as the records are read from it, and the result is written only once the conversion
+// has succeeded (the JSON form is checked in full before its first piece is written).
+void convert(const Invocation& inv, InputText& input) {
   switch (inv.command) {
-    case Command::Import:
-      return corvane::qasm3::cli::write_gate_sequence_json(qasm3::qasm3_to_gate_sequence(input));
+    case Command::Import: {
+      const GateSequence gs = qasm3::qasm3_to_gate_sequence(input.text());
+      input.close();
+      qasm3::cli::write_gate_sequence_json(gs, write_output);
+      return;
+    }
     case Command::Export: {
-      const GateSequence gs = corvane::qasm3::cli::read_gate_sequence_json(input);
+      const GateSequence gs = qasm3::cli::read_gate_sequence_json(
+          input.text(), [&input](std::size_t begin, std::size_t end) { input.evict(begin, end); });
+      input.close();
       const ExportArgs& a = inv.export_args;
-      return qasm3::gate_sequence_to_qasm3(gs, a.qreg_name, a.creg_name, a.num_clbits, a.qregs,
-                                           a.cregs);
+      write_output(qasm3::gate_sequence_to_qasm3(gs, a.qreg_name, a.creg_name, a.num_clbits,
+                                                 a.qregs, a.cregs));
+      return;
     }
     case Command::Convert: {
-      const GateSequence gs = qasm3::qasm3_to_gate_sequence(input);
-      if (inv.flat) return qasm3::gate_sequence_to_qasm3(gs);
-      return qasm3::gate_sequence_to_qasm3(gs, "q", "c", std::nullopt, gs.qasm_quantum_registers,
-                                           gs.qasm_classical_registers);
+      const GateSequence gs = qasm3::qasm3_to_gate_sequence(input.text());
+      input.close();
+      write_output(inv.flat ? qasm3::gate_sequence_to_qasm3(gs)
+                            : qasm3::gate_sequence_to_qasm3(gs, "q", "c", std::nullopt,
+                                                            gs.qasm_quantum_registers,
+                                                            gs.qasm_classical_registers));
+      return;
     }
   }
-  return {};
 }
 
 int run(const std::vector<std::string_view>& args) {
@@ -330,13 +310,14 @@ int run(const std::vector<std::string_view>& args) {
       break;
   }
   const Invocation inv = parse_arguments(args);
-  const std::string input = read_input(inv.file);
-  std::string output;
+  InputText input(inv.file);
   try {
-    output = convert(inv, input);
+    convert(inv, input);
   } catch (const qasm3::Error& e) {
     report(inv.file, e);
     return 1;
+  } catch (const IoError&) {
+    throw;
   } catch (const std::bad_alloc&) {
     report("MemoryError", "out of memory");
     return 1;
@@ -344,7 +325,6 @@ int run(const std::vector<std::string_view>& args) {
     report("RuntimeError", e.what());
     return 1;
   }
-  write_output(output);
   return 0;
 }
 

@@ -11,15 +11,22 @@
 //   param    = number | true | false | string | [number | bool | string, ...]
 //              | {"array": matrix}
 //   matrix   = [[[re, im], ...], ...]
+//
+// Numbers are JSON numbers or the words Infinity, -Infinity and NaN; numbers beyond
+// the range of a double are infinities.
 #pragma once
 
 #include <cstddef>
-#include <string>
+#include <functional>
 #include <string_view>
 
 #include "corvane/backend/gatesequence/gatesequence.hpp"
 
 namespace corvane::qasm3::cli {
+
+// Told by the reader, from time to time, that it does not need the bytes [begin, end)
+// of its text for a while (it may read them again, to say where an error is).
+using SpareText = std::function<void(std::size_t begin, std::size_t end)>;
 
 // Reads a gate sequence from its JSON form.
 //
@@ -28,26 +35,30 @@ namespace corvane::qasm3::cli {
 // "control_state" are empty lists, missing "parameter", "classical_target",
 // "block_gate_sequence", "name", "matrix" and "stored_matrix" are absent (an empty
 // list is present). Integers stay integers and numbers written with a fraction or an
-// exponent are doubles. A "control_state" entry may also be true (read as 1), false
-// (0) or a double: 1.0 reads as 1 and any other double as 0, which is how the exporter
-// treats every state other than 1. The register keys are read into the sequence's
-// register attributes.
+// exponent are doubles; a parameter integer beyond 64 bits is a double too. A
+// "control_state" entry may also be a boolean or a double: true and 1.0 read as 1, any
+// other value as 0, which is how the exporter treats every state other than 1. The
+// register keys are read into the sequence's register attributes.
 //
-// Failures: ValueError for text that is not JSON, unknown or missing keys, a key of the
-// sequence given twice, a negative "num_qubits", an integer outside 64 bits and a matrix
-// with rows of different lengths; TypeError for a value of the wrong kind; RecursionError
-// for blocks nested more than detail::MAX_NESTING_DEPTH deep (and for JSON nested far
-// deeper than any gate sequence needs). Every message names the place, for example
-// "gates[2].target".
-GateSequence read_gate_sequence_json(std::string_view text);
+// Failures: ValueError for text that is not UTF-8 or not JSON ("Invalid JSON at line L,
+// column C: <reason>"), unknown or missing keys, a key of the sequence given twice, a
+// negative "num_qubits", an index or size outside 64 bits and a matrix with rows of
+// different lengths; TypeError for a value of the wrong kind; RecursionError for
+// blocks nested more than MAX_NESTING_DEPTH deep. Every message names the place, for
+// example "gates[2].target".
+GateSequence read_gate_sequence_json(std::string_view text, const SpareText& spare = {});
 
-// Writes `gs` in the JSON form, followed by a line feed. Each record is written with the
-// keys of the shape the importer builds it in, absent values as null:
+// Told each piece of the text as it is written.
+using JsonSink = std::function<void(std::string_view piece)>;
+
+// Writes `gs` in the JSON form, followed by a line feed, in pieces of about a megabyte.
+// Each record is written with the keys of the shape the importer builds it in, absent
+// values as null:
 //   measurement (id "measure" with a classical target): id, target, classical_target, name
 //   block (a block gate sequence is present): id, target, control, control_state,
 //       block_gate_sequence, name, matrix
-//   recognised generated gate (an id without a standard-library gate, a matrix and no
-//       parameter): id, target, control, control_state, matrix
+//   recognised generated gate (a matrix, no parameter and an id other than "unitary",
+//       whose matrix is its own): id, target, control, control_state, matrix
 //   ordinary gate (every other record): id, target, control, control_state, parameter, matrix
 // Other attributes of a record (a stored matrix, the name of an ordinary gate) are not
 // written. "num_qubits", "gates" and "qasm_quantum_registers" (null when unset) are
@@ -56,14 +67,14 @@ GateSequence read_gate_sequence_json(std::string_view text);
 // NaN, which JSON lacks, are written Infinity, -Infinity and NaN. The key order is
 // fixed, so equal sequences give equal text.
 //
-// Nested blocks are written out in full at every use. Blocks nested more than
-// detail::MAX_NESTING_DEPTH deep raise RecursionError. Text beyond kMaxWrittenBytes raises
-// ValueError; shared blocks can multiply the records without end, so a sequence whose
-// expanded records cannot fit is refused before anything is written.
-std::string write_gate_sequence_json(const GateSequence& gs);
+// Nested blocks are written out in full at every use, so shared blocks can multiply the
+// text without end. Every failure comes before the first piece: RecursionError for
+// blocks nested more than MAX_NESTING_DEPTH deep, and ValueError for a sequence whose
+// text would take more than MAX_WRITTEN_BYTES even with every number at its shortest.
+void write_gate_sequence_json(const GateSequence& gs, const JsonSink& sink);
 
-// The most text write_gate_sequence_json writes: 2 GiB, twice what the largest circuits
-// the library is built for (10^7 gates) take.
-inline constexpr std::size_t kMaxWrittenBytes = std::size_t{1} << 31;
+// The most text write_gate_sequence_json sets out to write: 2 GiB, twice what the
+// largest circuits the library is built for (10^7 gates) take.
+inline constexpr std::size_t MAX_WRITTEN_BYTES = std::size_t{1} << 31;
 
 }  // namespace corvane::qasm3::cli
