@@ -1,0 +1,185 @@
+// Exports gate sequences read from fuzzed JSON with fuzzed export arguments. The tool's
+// JSON reader and the exporter may reject their input with one of the converter's
+// errors; anything else (a crash, a hang, a sanitizer report, another exception) is a
+// finding. A program that exports imports again unless the sequence or its layout stands
+// on a known read-back gap, and export after that import reaches a fixed point.
+//
+// Input: seven bytes of export arguments, then the JSON form.
+//   0  flags: 1 qregs given, 2 cregs given, 4 num_clbits given, 8 equal blocks shared
+//   1  num_clbits (signed)
+//   2  qreg_name (low four bits) and creg_name (high four bits), as indices into NAMES
+//   3  qregs: size of the first register (low four bits) and of a second (high; 0: none)
+//   4  cregs: the same
+//   5  the names of the qregs (low and high four bits)
+//   6  the names of the cregs
+#include <array>
+#include <cmath>
+#include <complex>
+#include <cstddef>
+#include <cstdint>
+#include <optional>
+#include <string>
+#include <string_view>
+#include <unordered_set>
+#include <variant>
+#include <vector>
+
+#include "corvane/backend/qasm/qasm3.hpp"
+#include "json_form.hpp"
+#include "read_back.hpp"
+
+namespace {
+
+using corvane::GateBlock;
+using corvane::GateSequence;
+using corvane::Parameter;
+using corvane::QuantumGate;
+using corvane::RegisterList;
+using corvane::fuzz::check;
+namespace qasm3 = corvane::qasm3;
+
+constexpr std::size_t HEADER_BYTES = 7;
+
+// Register names: plain identifiers first, then names a program cannot use as they are
+// (gate names, keywords, constants, non-identifiers).
+constexpr std::array<std::string_view, 16> NAMES{"q",  "c", "anc", "flag",    "r0",    "data",
+                                                 "q",  "c", "h",   "measure", "qubit", "pi",
+                                                 "1q", "",  "x y", "U"};
+constexpr std::size_t FIRST_UNUSABLE_NAME = 8;
+
+struct ExportArgs {
+  std::string qreg_name = "q";
+  std::string creg_name = "c";
+  std::optional<std::int64_t> num_clbits;
+  std::optional<RegisterList> qregs;
+  std::optional<RegisterList> cregs;
+  bool share_equal_blocks = false;
+  bool layout_gap = false;  // names repeated or unusable: the program may not read back
+};
+
+class NameUse {
+ public:
+  std::string name(unsigned index) {
+    const std::size_t i = index & 0xFU;
+    gap_ = gap_ || i >= FIRST_UNUSABLE_NAME || !seen_.insert(NAMES[i]).second;
+    return std::string(NAMES[i]);
+  }
+  [[nodiscard]] bool gap() const noexcept { return gap_; }
+
+ private:
+  std::unordered_set<std::string_view> seen_;
+  bool gap_ = false;
+};
+
+// Up to two registers: sizes from the two halves of `sizes`, names from those of `names`.
+RegisterList registers(std::uint8_t sizes, std::uint8_t names, NameUse& use) {
+  RegisterList regs{{use.name(names), sizes & 0xF}};
+  if ((sizes >> 4U) != 0) regs.push_back({use.name(names >> 4U), sizes >> 4U});
+  return regs;
+}
+
+ExportArgs export_args(const std::uint8_t* header) {
+  ExportArgs args;
+  NameUse use;
+  const std::uint8_t flags = header[0];
+  if ((flags & 1U) != 0) {
+    args.qregs = registers(header[3], header[5], use);
+  } else {
+    args.qreg_name = use.name(header[2]);
+  }
+  if ((flags & 2U) != 0) {
+    args.cregs = registers(header[4], header[6], use);
+  } else {
+    args.creg_name = use.name(header[2] >> 4U);
+  }
+  if ((flags & 4U) != 0) args.num_clbits = static_cast<std::int8_t>(header[1]);
+  args.share_equal_blocks = (flags & 8U) != 0;
+  args.layout_gap = use.gap();
+  return args;
+}
+
+std::vector<QuantumGate> with_shared_blocks(const std::vector<QuantumGate>& gates,
+                                            std::vector<GateBlock>& known);
+
+// The one block among `known` equal to `block`, its own equal blocks shared first.
+GateBlock shared_block(const GateBlock& block, std::vector<GateBlock>& known) {
+  std::vector<QuantumGate> children = with_shared_blocks(*block, known);
+  for (const GateBlock& candidate : known) {
+    if (*candidate == children) return candidate;
+  }
+  known.push_back(corvane::make_block(std::move(children)));
+  return known.back();
+}
+
+// Equal blocks become one shared block, as the calls of one definition share it after an
+// import; the JSON form writes every use out in full.
+std::vector<QuantumGate> with_shared_blocks(const std::vector<QuantumGate>& gates,
+                                            std::vector<GateBlock>& known) {
+  std::vector<QuantumGate> out(gates);
+  for (QuantumGate& g : out) {
+    if (g.block_gate_sequence())
+      g.set_block_gate_sequence(shared_block(g.block_gate_sequence(), known));
+  }
+  return out;
+}
+
+GateSequence with_shared_blocks(const GateSequence& gs) {
+  std::vector<GateBlock> known;
+  GateSequence out(gs.num_qubits);
+  for (QuantumGate& g : with_shared_blocks(gs.data(), known))
+    out.add_gate(std::move(g));
+  return out;
+}
+
+bool has_text(const Parameter& parameter) {
+  if (parameter.kind() == Parameter::Kind::Text) return true;
+  if (parameter.kind() != Parameter::Kind::List) return false;
+  for (const corvane::ParamScalar& entry : parameter.as_list()) {
+    if (std::holds_alternative<std::string>(entry)) return true;
+  }
+  return false;
+}
+
+// Records whose export does not read back as written: text parameters are copied into
+// the program unchecked, a record with more controls than states writes modifiers for
+// the states only, and a stored matrix writes its infinities and NaN as bare words.
+bool has_read_back_gap(const std::vector<QuantumGate>& gates) {
+  for (const QuantumGate& g : gates) {
+    if (has_text(g.parameter) || g.control_state.size() != g.control.size()) return true;
+    if (const auto& m = g.stored_matrix()) {
+      for (const std::complex<double>& z : m->data) {
+        if (!std::isfinite(z.real()) || !std::isfinite(z.imag())) return true;
+      }
+    }
+    if (g.block_gate_sequence() && has_read_back_gap(*g.block_gate_sequence())) return true;
+  }
+  return false;
+}
+
+}  // namespace
+
+extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
+  if (size < HEADER_BYTES) return 0;
+  const ExportArgs args = export_args(data);
+  const std::string_view json(reinterpret_cast<const char*>(data) + HEADER_BYTES,
+                              size - HEADER_BYTES);
+  std::optional<GateSequence> gs;
+  std::string program;
+  try {
+    gs = corvane::qasm3::cli::read_gate_sequence_json(json);
+    if (args.share_equal_blocks) gs = with_shared_blocks(*gs);
+    program = qasm3::gate_sequence_to_qasm3(*gs, args.qreg_name, args.creg_name, args.num_clbits,
+                                            args.qregs, args.cregs);
+  } catch (const qasm3::Error&) {
+    return 0;  // a clean rejection
+  }
+  std::optional<GateSequence> imported;
+  try {
+    imported = qasm3::qasm3_to_gate_sequence(program);
+  } catch (const qasm3::Error&) {
+    check(args.layout_gap || has_read_back_gap(gs->data()));
+    return 0;
+  }
+  corvane::fuzz::check_fixed_point(*imported);
+  return 0;
+}
