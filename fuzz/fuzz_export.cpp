@@ -48,11 +48,7 @@ constexpr std::array<std::string_view, 16> NAMES{"q",  "c", "anc", "flag",    "r
 constexpr std::size_t FIRST_UNUSABLE_NAME = 8;
 
 struct ExportArgs {
-  std::string qreg_name = "q";
-  std::string creg_name = "c";
-  std::optional<std::int64_t> num_clbits;
-  std::optional<RegisterList> qregs;
-  std::optional<RegisterList> cregs;
+  qasm3::ExportOptions options;
   bool share_equal_blocks = false;
   bool layout_gap = false;  // names repeated or unusable: the program may not read back
 };
@@ -83,16 +79,16 @@ ExportArgs export_args(const std::uint8_t* header) {
   NameUse use;
   const std::uint8_t flags = header[0];
   if ((flags & 1U) != 0) {
-    args.qregs = registers(header[3], header[5], use);
+    args.options.qregs = registers(header[3], header[5], use);
   } else {
-    args.qreg_name = use.name(header[2]);
+    args.options.qreg_name = use.name(header[2]);
   }
   if ((flags & 2U) != 0) {
-    args.cregs = registers(header[4], header[6], use);
+    args.options.cregs = registers(header[4], header[6], use);
   } else {
-    args.creg_name = use.name(header[2] >> 4U);
+    args.options.creg_name = use.name(header[2] >> 4U);
   }
-  if ((flags & 4U) != 0) args.num_clbits = static_cast<std::int8_t>(header[1]);
+  if ((flags & 4U) != 0) args.options.num_clbits = static_cast<std::int8_t>(header[1]);
   args.share_equal_blocks = (flags & 8U) != 0;
   args.layout_gap = use.gap();
   return args;
@@ -168,8 +164,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   try {
     gs = corvane::qasm3::cli::read_gate_sequence_json(json);
     if (args.share_equal_blocks) gs = with_shared_blocks(*gs);
-    program = qasm3::gate_sequence_to_qasm3(*gs, args.qreg_name, args.creg_name, args.num_clbits,
-                                            args.qregs, args.cregs);
+    program = qasm3::gate_sequence_to_qasm3(*gs, args.options);
   } catch (const qasm3::Error&) {
     return 0;  // a clean rejection
   }

@@ -53,8 +53,8 @@ inline bool has_repeated_names(const std::optional<RegisterList>& registers) {
 // tool's convert writes it; nothing when the converter refuses it.
 inline std::optional<std::string> export_with_layout(const GateSequence& gs) {
   try {
-    return qasm3::gate_sequence_to_qasm3(gs, "q", "c", std::nullopt, gs.qasm_quantum_registers,
-                                         gs.qasm_classical_registers);
+    return qasm3::gate_sequence_to_qasm3(
+        gs, {.qregs = gs.qasm_quantum_registers, .cregs = gs.qasm_classical_registers});
   } catch (const qasm3::Error&) {
     return std::nullopt;  // not every importable program can be written back
   }

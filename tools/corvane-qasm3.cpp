@@ -71,19 +71,10 @@ exit status:
 
 enum class Command { Import, Export, Convert };
 
-// The export arguments that the command line can set; the rest keep their defaults.
-struct ExportArgs {
-  std::string qreg_name = "q";
-  std::string creg_name = "c";
-  std::optional<std::int64_t> num_clbits;
-  std::optional<RegisterList> qregs;
-  std::optional<RegisterList> cregs;
-};
-
 struct Invocation {
   Command command = Command::Import;
   std::string file = "-";
-  ExportArgs export_args;
+  qasm3::ExportOptions export_args;
   bool flat = false;
 };
 
@@ -142,7 +133,7 @@ bool option_allowed(Command command, std::string_view option) {
 }
 
 void apply_option(Invocation& inv, std::string_view option, std::string_view value) {
-  ExportArgs& args = inv.export_args;
+  qasm3::ExportOptions& args = inv.export_args;
   if (option == "--qreg-name") {
     args.qreg_name = value;
   } else if (option == "--creg-name") {
@@ -281,18 +272,16 @@ void convert(const Invocation& inv, InputText& input) {
       const GateSequence gs = qasm3::cli::read_gate_sequence_json(
           input.text(), [&input](std::size_t begin, std::size_t end) { input.evict(begin, end); });
       input.close();
-      const ExportArgs& a = inv.export_args;
-      write_output(qasm3::gate_sequence_to_qasm3(gs, a.qreg_name, a.creg_name, a.num_clbits,
-                                                 a.qregs, a.cregs));
+      write_output(qasm3::gate_sequence_to_qasm3(gs, inv.export_args));
       return;
     }
     case Command::Convert: {
       const GateSequence gs = qasm3::qasm3_to_gate_sequence(input.text());
       input.close();
-      write_output(inv.flat ? qasm3::gate_sequence_to_qasm3(gs)
-                            : qasm3::gate_sequence_to_qasm3(gs, "q", "c", std::nullopt,
-                                                            gs.qasm_quantum_registers,
-                                                            gs.qasm_classical_registers));
+      write_output(inv.flat
+                       ? qasm3::gate_sequence_to_qasm3(gs)
+                       : qasm3::gate_sequence_to_qasm3(gs, {.qregs = gs.qasm_quantum_registers,
+                                                            .cregs = gs.qasm_classical_registers}));
       return;
     }
   }

@@ -333,6 +333,15 @@ enum class GateKey {
   StoredMatrix
 };
 
+// The value of `key`'s row of `keys`, or nothing.
+template <class Key, std::size_t N>
+std::optional<Key> lookup(const std::pair<std::string_view, Key> (&keys)[N], std::string_view key) {
+  for (const auto& [name, value] : keys) {
+    if (name == key) return value;
+  }
+  return std::nullopt;
+}
+
 std::optional<GateKey> gate_key(std::string_view key) {
   static constexpr std::pair<std::string_view, GateKey> KEYS[] = {
       {"id", GateKey::Id},
@@ -346,10 +355,7 @@ std::optional<GateKey> gate_key(std::string_view key) {
       {"matrix", GateKey::Matrix},
       {"stored_matrix", GateKey::StoredMatrix},
   };
-  for (const auto& [name, value] : KEYS) {
-    if (name == key) return value;
-  }
-  return std::nullopt;
+  return lookup(KEYS, key);
 }
 
 enum class SequenceKey { NumQubits, Gates, QuantumRegisters, ClassicalRegisters, MeasureMap };
@@ -362,10 +368,7 @@ std::optional<SequenceKey> sequence_key(std::string_view key) {
       {"qasm_classical_registers", SequenceKey::ClassicalRegisters},
       {"qasm_measure_map", SequenceKey::MeasureMap},
   };
-  for (const auto& [name, value] : KEYS) {
-    if (name == key) return value;
-  }
-  return std::nullopt;
+  return lookup(KEYS, key);
 }
 
 constexpr std::string_view MATRIX_EXPECTED = "a list of rows of [real, imaginary] pairs";

@@ -7,6 +7,7 @@
 #include <cstdint>
 #include <limits>
 #include <optional>
+#include <ranges>
 #include <string>
 #include <unordered_map>
 #include <vector>
@@ -128,6 +129,8 @@ class SequenceWriter {
   void json_string(std::string_view value);
   void integer(std::int64_t value);
   void number(double value);
+  template <class Items, class Item>
+  void list(const Items& items, Item&& item);
   void index_list(const IndexList& indices);
   void optional_index_list(const std::optional<IndexList>& indices);
   void optional_string(const std::optional<std::string>& value);
@@ -272,15 +275,21 @@ void SequenceWriter::number(double value) {
   }
 }
 
-void SequenceWriter::index_list(const IndexList& indices) {
+// "[a, b, c]", each item written by item().
+template <class Items, class Item>
+void SequenceWriter::list(const Items& items, Item&& item) {
   out_ += '[';
   const char* separator = "";
-  for (const std::int64_t index : indices) {
+  for (const auto& entry : items) {
     out_ += separator;
-    integer(index);
+    item(entry);
     separator = ", ";
   }
   out_ += ']';
+}
+
+void SequenceWriter::index_list(const IndexList& indices) {
+  list(indices, [this](std::int64_t index) { integer(index); });
 }
 
 void SequenceWriter::optional_index_list(const std::optional<IndexList>& indices) {
@@ -328,17 +337,9 @@ void SequenceWriter::parameter(const Parameter& param) {
     case Parameter::Kind::Text:
       json_string(param.as_text());
       break;
-    case Parameter::Kind::List: {
-      out_ += '[';
-      const char* separator = "";
-      for (const ParamScalar& entry : param.as_list()) {
-        out_ += separator;
-        parameter_entry(entry);
-        separator = ", ";
-      }
-      out_ += ']';
+    case Parameter::Kind::List:
+      list(param.as_list(), [this](const ParamScalar& entry) { parameter_entry(entry); });
       break;
-    }
     case Parameter::Kind::Array:
       out_ += "{\"array\": ";
       matrix(param.as_array());
@@ -351,17 +352,15 @@ void SequenceWriter::matrix(const Matrix& m) {
   out_ += '[';
   for (std::size_t r = 0; r < m.rows; ++r) {
     if (r > 0) out_ += ", ";
-    out_ += '[';
-    for (std::size_t c = 0; c < m.cols; ++c) {
-      if (c > 0) out_ += ", ";
-      const std::complex<double> entry = m(r, c);
-      out_ += '[';
-      number(entry.real());
-      out_ += ", ";
-      number(entry.imag());
-      out_ += ']';
-    }
-    out_ += ']';
+    const auto row = m.data.begin() + static_cast<std::ptrdiff_t>(r * m.cols);
+    list(std::ranges::subrange(row, row + static_cast<std::ptrdiff_t>(m.cols)),
+         [this](const std::complex<double>& entry) {
+           out_ += '[';
+           number(entry.real());
+           out_ += ", ";
+           number(entry.imag());
+           out_ += ']';
+         });
   }
   out_ += ']';
 }
@@ -375,33 +374,23 @@ void SequenceWriter::optional_matrix(const std::optional<Matrix>& m) {
 }
 
 void SequenceWriter::registers(const RegisterList& regs) {
-  out_ += '[';
-  const char* separator = "";
-  for (const RegisterDecl& reg : regs) {
-    out_ += separator;
+  list(regs, [this](const RegisterDecl& reg) {
     out_ += '[';
     json_string(reg.name);
     out_ += ", ";
     integer(reg.size);
     out_ += ']';
-    separator = ", ";
-  }
-  out_ += ']';
+  });
 }
 
 void SequenceWriter::measure_map(const std::vector<MeasurePair>& pairs) {
-  out_ += '[';
-  const char* separator = "";
-  for (const auto& [qubit, bit] : pairs) {
-    out_ += separator;
+  list(pairs, [this](const MeasurePair& pair) {
     out_ += '[';
-    integer(qubit);
+    integer(pair.first);
     out_ += ", ";
-    integer(bit);
+    integer(pair.second);
     out_ += ']';
-    separator = ", ";
-  }
-  out_ += ']';
+  });
 }
 
 void SequenceWriter::newline(int indent) {
