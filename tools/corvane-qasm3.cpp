@@ -1,16 +1,13 @@
 // corvane-qasm3: converts between OpenQASM 3.0 programs and gate sequences in JSON form.
 //
 // Exit status: 0 on success, 1 when the conversion fails (one line "<Kind>: <message>"
-// on standard error), 2 for usage errors and unreadable input. Output is built in
-// memory and written only on success, so a failed run leaves standard output empty.
+// on standard error), 2 for usage errors and unreadable input. Output is written only
+// once the conversion has succeeded, so a failed run leaves standard output empty.
 
 #include <algorithm>
-#include <cerrno>
 #include <charconv>
 #include <cstdint>
 #include <cstdio>
-#include <cstring>
-#include <memory>
 #include <new>
 #include <optional>
 #include <stdexcept>
