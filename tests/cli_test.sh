@@ -113,11 +113,12 @@ expect_error "missing file" 2 \
 expect_error "directory" 2 "corvane-qasm3: cannot read '$work': Is a directory" convert "$work"
 
 # ---------------------------------------------------------------- reading the JSON form
-# Each row: the error line export writes, then the JSON it reads (printf-escaped).
+# Each row: the error line export writes (@FILE@ the file's name), then the JSON it reads
+# (printf-escaped).
 while IFS='|' read -r line json; do
   # shellcheck disable=SC2059
   printf "$json" >"$work/bad.json"
-  expect_error "json: $json" 1 "$line" export "$work/bad.json"
+  expect_error "json: $json" 1 "${line//@FILE@/$work/bad.json}" export "$work/bad.json"
 done <<'ROWS'
 TypeError: a gate sequence must be a JSON object|[]
 ValueError: the gate sequence has an unknown key 'gate'|{"gate": []}
@@ -141,13 +142,13 @@ TypeError: gates[0].stored_matrix must be a list of rows of [real, imaginary] pa
 ValueError: gates[0].matrix has rows of different lengths|{"gates": [{"id": "h", "target": [0], "matrix": [[[1, 0], [0, 0]], [[0, 0]]]}]}
 TypeError: qasm_quantum_registers must be a list of [name, size] pairs|{"qasm_quantum_registers": [["q"]]}
 TypeError: gates[0] must be an object|{"gates": [[[[[[[[[[[[[[[[[[[[[[[[[[[[[[[[[[[[[[[[[[[[[[[[[[[[[[[[[[[[[[[[[[[[
-ValueError: Invalid JSON at line 2, column 3: unexpected end of input|{"gates": [\n  
-ValueError: Invalid JSON at line 1, column 1: unexpected end of input|
-ValueError: Input is not valid UTF-8: invalid start byte at byte 19|{"gates": [{"id": "\xff", "target": [0]}]}
-ValueError: Invalid JSON at line 1, column 20: unpaired surrogate|{"gates": [{"id": "\\ud800", "target": [0]}]}
-ValueError: Invalid JSON at line 1, column 16: invalid number|{"num_qubits": 01}
-ValueError: Invalid JSON at line 1, column 16: invalid number|{"num_qubits": -NaN}
-ValueError: Invalid JSON at line 1, column 19: unexpected text after the gate sequence|{"num_qubits": 1} []
+@FILE@:2:3: ValueError: Invalid JSON: unexpected end of input|{"gates": [\n  
+@FILE@:1:1: ValueError: Invalid JSON: unexpected end of input|
+@FILE@:1:20: ValueError: Input is not valid UTF-8: invalid start byte at byte 19|{"gates": [{"id": "\xff", "target": [0]}]}
+@FILE@:1:20: ValueError: Invalid JSON: unpaired surrogate|{"gates": [{"id": "\\ud800", "target": [0]}]}
+@FILE@:1:16: ValueError: Invalid JSON: invalid number|{"num_qubits": 01}
+@FILE@:1:16: ValueError: Invalid JSON: invalid number|{"num_qubits": -NaN}
+@FILE@:1:19: ValueError: Invalid JSON: unexpected text after the gate sequence|{"num_qubits": 1} []
 ROWS
 
 nested_blocks() {

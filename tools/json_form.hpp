@@ -40,8 +40,8 @@ using SpareText = std::function<void(std::size_t begin, std::size_t end)>;
 // other value as 0, which is how the exporter treats every state other than 1. The
 // register keys are read into the sequence's register attributes.
 //
-// Failures: ValueError for text that is not UTF-8 or not JSON ("Invalid JSON at line L,
-// column C: <reason>"), unknown or missing keys, a key of the sequence given twice, a
+// Failures: ValueError for text that is not UTF-8 or not JSON ("Invalid JSON: <reason>",
+// with its place in the text as the error's location), unknown or missing keys, a key of the sequence given twice, a
 // negative "num_qubits", an index or size outside 64 bits and a matrix with rows of
 // different lengths; TypeError for a value of the wrong kind; RecursionError for
 // blocks nested more than MAX_NESTING_DEPTH deep. Every message names the place, for

@@ -36,7 +36,7 @@ constexpr std::size_t TYPICAL_RECORD_BYTES = 100;
 constexpr std::size_t SPARE_STEP = std::size_t{8} << 20;
 
 // The syntax of JSON over a text read in place. Every fault in it is a ValueError
-// "Invalid JSON at line L, column C: <reason>".
+// "Invalid JSON: <reason>" with the place of the fault.
 class JsonCursor {
  public:
   explicit JsonCursor(std::string_view text) noexcept : text_(text) {}
@@ -280,15 +280,17 @@ class JsonCursor {
     fail(std::string("unexpected byte \\x") + HEX_DIGITS[byte >> 4] + HEX_DIGITS[byte & 0xF]);
   }
 
-  // Lines and columns count from 1, columns in code points.
+  // The error carries its place: lines and columns from 1, columns in code points.
   [[noreturn]] void fail_at(std::size_t offset, std::string_view reason) const {
     const std::string_view before = text_.substr(0, offset);
     const std::size_t line_start = before.rfind('\n') + 1;  // 0 without a line feed
     const auto line = 1 + std::count(before.begin(), before.end(), '\n');
     const auto column = 1 + std::count_if(before.begin() + static_cast<std::ptrdiff_t>(line_start),
                                           before.end(), [](char c) { return (c & 0xC0) != 0x80; });
-    throw ValueError("Invalid JSON at line " + std::to_string(line) + ", column " +
-                     std::to_string(column) + ": " + std::string(reason));
+    ValueError error("Invalid JSON: " + std::string(reason));
+    error.set_location_once(
+        {static_cast<std::size_t>(line), static_cast<std::size_t>(column), offset});
+    throw error;
   }
 
   std::string_view text_;
