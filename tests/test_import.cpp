@@ -1,6 +1,5 @@
 // Operand resolution, unitary decoding, recognition of generated definitions,
 // statement interpretation, definition expansion and the import driver.
-#include <chrono>
 #include <string>
 #include <variant>
 #include <vector>
@@ -717,9 +716,7 @@ TEST(Definitions, SharedExpansionKeepsDoublingChainsLinear) {
     text.append(next).append(" a; ").append(next).append(" a; }\n");
   }
   text += "d0 q[0]; d1 q[0]; d30 q[0];";
-  const auto start = std::chrono::steady_clock::now();
   const corvane::GateSequence gs = qasm3::qasm3_to_gate_sequence(text);
-  EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::seconds(5));
   ASSERT_EQ(gs.data().size(), 3U);
   const GateBlock& d0 = gs.data()[0].block_gate_sequence();
   EXPECT_EQ((*d0)[0].block_gate_sequence(), gs.data()[1].block_gate_sequence());

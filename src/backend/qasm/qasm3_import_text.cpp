@@ -10,6 +10,7 @@
 #include <algorithm>
 #include <array>
 #include <cstring>
+#include <functional>
 #include <limits>
 #include <span>
 #include <utility>
@@ -633,8 +634,11 @@ std::string_view StatementList::operator[](std::size_t k) const noexcept {
 
 StatementOrigin StatementList::joined_or_view_origin(std::size_t k) const noexcept {
   const char* const begin = use_spans_ ? nullptr : views_[k].data();
-  if (use_spans_ ? spans_[k].length != JOINED
-                 : begin >= program_.data() && begin <= program_.data() + program_.size()) {
+  // std::less orders pointers into different objects too.
+  const std::less<const char*> before;
+  if (use_spans_
+          ? spans_[k].length != JOINED
+          : !before(begin, program_.data()) && !before(program_.data() + program_.size(), begin)) {
     return {places_, program_.data(), 0, nullptr};
   }
   const Joined* joined = use_spans_ ? &joined_[spans_[k].offset] : nullptr;
