@@ -550,12 +550,6 @@ TEST(Interpretation, RegistersAcrossStatements) {
   EXPECT_EQ(run({"x ab", "x abc"}), "ValueError: Unsupported operand form: 'abc'");
 }
 
-TEST(Interpretation, CountsTrackHighestIndices) {
-  EXPECT_EQ(interpret({"h q[2]", "x q[0]", "measure q[1] -> c[0]"}),
-            "h t=(2) c=() s=() p=- m=N\nx t=(0) c=() s=() p=- m=N\n"
-            "measure t=(1) cl=(0) n=measure\nmax=2,0 map=(1,0)");
-}
-
 // ================================================================== definitions
 
 detail::GateDefMap defs_of(std::vector<detail::GateDef> defs) {

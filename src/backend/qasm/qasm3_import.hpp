@@ -86,6 +86,7 @@ struct ExpansionState {
   int deepest = 0;
 };
 
+// The records that statements interpret to, with the highest indices they use.
 struct StmtsResult {
   std::vector<QuantumGate> gates;
   std::int64_t max_idx = -1;   // highest qubit index used, -1 for none

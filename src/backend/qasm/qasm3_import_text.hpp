@@ -117,6 +117,7 @@ struct TextHash {
   }
 };
 
+// Where a register's indices lie in the flat numbering: the first and how many.
 struct RegisterSpan {
   std::int64_t offset = 0;
   std::int64_t size = 0;
@@ -135,6 +136,7 @@ class RegisterMap {
   std::unordered_map<std::string, RegisterSpan, TextHash, std::equal_to<>> entries_;
 };
 
+// The declared registers in layout order, and the same by name.
 struct Registers {
   RegisterList list;
   RegisterMap map;
@@ -153,6 +155,7 @@ std::int64_t compute_n_qubits_from_body(std::string_view code, std::string_view 
 enum class Modifier : std::uint8_t { Ctrl, Negctrl };
 std::string_view modifier_word(Modifier m) noexcept;
 
+// The "ctrl @" / "negctrl @" modifiers in front of a gate call, and the call after them.
 struct ModifierPrefix {
   std::vector<Modifier> mods;
   std::string_view rest;  // a view into the argument
@@ -161,6 +164,7 @@ ModifierPrefix parse_modifiers_prefix(std::string_view s);
 // The same into `out`, reusing its storage: the form for one statement after another.
 void parse_modifiers_prefix(std::string_view s, ModifierPrefix& out);
 
+// A gate call split into its name, its evaluated parameters and its operand texts.
 struct OpCall {
   std::string_view op;                        // views into the argument
   std::optional<std::vector<double>> params;  // absent vs. "()" (empty)
@@ -185,6 +189,7 @@ struct GateDef {
 // Name -> definition; a later definition of a name replaces the earlier one.
 using GateDefMap = std::unordered_map<std::string, GateDef, TextHash, std::equal_to<>>;
 
+// The definitions of a program and its main text with the definitions cut out.
 struct ExtractedDefs {
   GateDefMap defs;
   std::string main_text;
