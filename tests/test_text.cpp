@@ -50,16 +50,11 @@ constexpr FormatRow kFormatRows[] = {
     {1.7976931348623157e+308, "1.7976931348623157e+308", "1.79769313486232e+308"},
     {2.2250738585072014e-308, "2.2250738585072014e-308", "2.2250738585072e-308"},
     {2.5e-07, "2.5e-07", "2.5e-07"},
-    {100.0, "100.0", "100"},
-    {1e+100, "1e+100", "1e+100"},
     {9999999999999998.0, "9999999999999998.0", "1e+16"},
     {0.30000000000000004, "0.30000000000000004", "0.3"},
     {9007199254740992.0, "9007199254740992.0", "9.00719925474099e+15"},
     {-1e-300, "-1e-300", "-1e-300"},
-    {123456.789, "123456.789", "123456.789"},
-    {1e-07, "1e-07", "1e-07"},
     {1.2345678901234567e+19, "1.2345678901234567e+19", "1.23456789012346e+19"},
-    {0.001, "0.001", "0.001"},
     {std::numeric_limits<double>::infinity(), "inf", "inf"},
     {-std::numeric_limits<double>::infinity(), "-inf", "-inf"},
     {std::numeric_limits<double>::quiet_NaN(), "nan", "nan"},
@@ -274,7 +269,6 @@ constexpr ClassRow kClassRows[] = {
     {0x5a, false, true, false, -1, true},        // Lu LATIN CAPITAL LETTER Z
     {0x5f, false, true, false, -1, true},        // Pc LOW LINE
     {0x30, false, true, true, 0, true},          // DIGIT ZERO
-    {0x39, false, true, true, 9, true},          // DIGIT NINE
     {0x2d, false, false, false, -1, true},       // HYPHEN-MINUS
     {0x20, true, false, false, -1, true},        // SPACE
     {0x9, true, false, false, -1, false},        // tab
@@ -288,14 +282,11 @@ constexpr ClassRow kClassRows[] = {
     {0xb2, false, true, false, -1, true},        // No SUPERSCRIPT TWO
     {0xe9, false, true, false, -1, true},        // LATIN SMALL LETTER E WITH ACUTE
     {0x661, false, true, true, 1, true},         // ARABIC-INDIC DIGIT ONE
-    {0x669, false, true, true, 9, true},         // ARABIC-INDIC DIGIT NINE
     {0x966, false, true, true, 0, true},         // DEVANAGARI DIGIT ZERO
     {0xe59, false, true, true, 9, true},         // THAI DIGIT NINE
     {0x1d7d9, false, true, true, 1, true},       // MATHEMATICAL DOUBLE-STRUCK DIGIT ONE
-    {0x1d7ff, false, true, true, 9, true},       // MATHEMATICAL MONOSPACE DIGIT NINE
     {0xff15, false, true, true, 5, true},        // FULLWIDTH DIGIT FIVE
     {0x104a0, false, true, true, 0, true},       // OSMANYA DIGIT ZERO
-    {0x1e959, false, true, true, 9, true},       // ADLAM DIGIT NINE
     {0x2167, false, true, false, -1, true},      // Nl ROMAN NUMERAL EIGHT
     {0x300, false, false, false, -1, true},      // Mn COMBINING GRAVE ACCENT
     {0x200b, false, false, false, -1, false},    // Cf ZERO WIDTH SPACE
@@ -305,7 +296,6 @@ constexpr ClassRow kClassRows[] = {
     {0x4e00, false, true, false, -1, true},      // Lo CJK UNIFIED IDEOGRAPH-4E00
     {0x1c5, false, true, false, -1, true},       // Lt titlecase letter
     {0x2b0, false, true, false, -1, true},       // Lm MODIFIER LETTER SMALL H
-    {0x16a0, false, true, false, -1, true},      // Lo RUNIC LETTER FEHU
     {0xe000, false, false, false, -1, false},    // Co private use
     {0x378, false, false, false, -1, false},     // Cn unassigned
     {0x1f600, false, false, false, -1, true},    // So GRINNING FACE
