@@ -718,75 +718,50 @@ TEST(Definitions, SharedExpansionKeepsDoublingChainsLinear) {
 
 // ================================================================== driver
 
-struct DriverCase {
-  std::string program;
-  std::int64_t qubits;
-  RegisterList qregs;
-  std::optional<RegisterList> cregs;
-  std::optional<std::vector<corvane::MeasurePair>> measure_map;
-  std::size_t gates;
-};
+// "n=<qubits> q=<registers> c=<registers>|- map=<pairs>|- gates=<count>": what an
+// import attaches besides its records.
+std::string layout_of(const corvane::GateSequence& gs) {
+  const auto registers = [](const std::optional<RegisterList>& list) {
+    if (!list) return std::string("-");
+    std::string out;
+    for (const RegisterDecl& reg : *list)
+      out += reg.name + "[" + std::to_string(reg.size) + "]";
+    return out;
+  };
+  std::string out = "n=" + std::to_string(gs.num_qubits) +
+                    " q=" + registers(gs.qasm_quantum_registers) +
+                    " c=" + registers(gs.qasm_classical_registers) + " map=";
+  if (!gs.qasm_measure_map) out += "-";
+  for (const auto& [q, c] : gs.qasm_measure_map.value_or(std::vector<corvane::MeasurePair>{}))
+    out += "(" + std::to_string(q) + "," + std::to_string(c) + ")";
+  return out + " gates=" + std::to_string(gs.data().size());
+}
 
 TEST(Driver, LayoutAttributes) {
-  const std::vector<DriverCase> cases = {
+  const std::vector<std::pair<std::string, std::string>> cases = {
       {"OPENQASM 3.0;\ninclude \"stdgates.inc\";\nqubit[2] q;\nbit[2] c;\nh q[0];\ncx q[0], q[1];\n"
        "c[0] = measure q[0];",
-       2,
-       {{"q", 2}},
-       RegisterList{{"c", 2}},
-       std::vector<corvane::MeasurePair>{{0, 0}},
-       3},
-      {"h q[0]; x q[4];", 5, {{"q", 5}}, std::nullopt, std::nullopt, 2},
-      {"x q;", 1, {{"q", 1}}, std::nullopt, std::nullopt, 1},
-      {"", 1, {{"q", 1}}, std::nullopt, std::nullopt, 0},
-      {"// only a comment\n/* and a block */", 1, {{"q", 1}}, std::nullopt, std::nullopt, 0},
-      {"qubit[0] q; h q[2];", 3, {{"q", 3}}, std::nullopt, std::nullopt, 1},
-      {"qubit[0] r; qubit[0] s; h q[1];", 2, {{"q", 2}}, std::nullopt, std::nullopt, 1},
-      {"qubit[2] q; h q[0];", 2, {{"q", 2}}, std::nullopt, std::nullopt, 1},
-      {"qubit[2] a; qubit b; x b; x a[1];", 3, {{"a", 2}, {"b", 1}}, std::nullopt, std::nullopt, 2},
-      {"qubit[2] q; bit[0] c;",
-       2,
-       {{"q", 2}},
-       RegisterList{{"c", 0}},
-       std::vector<corvane::MeasurePair>{},
-       0},
-      {"qubit[2] q; measure q[1] -> c[4];",
-       2,
-       {{"q", 2}},
-       RegisterList{{"c", 5}},
-       std::vector<corvane::MeasurePair>{{1, 4}},
-       1},
-      {"qubit[2] q; bit[1] b; measure q[1] -> c[4];",
-       2,
-       {{"q", 2}},
-       RegisterList{{"b", 1}},
-       std::vector<corvane::MeasurePair>{{1, 4}},
-       1},
+       "n=2 q=q[2] c=c[2] map=(0,0) gates=3"},
+      {"h q[0]; x q[4];", "n=5 q=q[5] c=- map=- gates=2"},
+      {"x q;", "n=1 q=q[1] c=- map=- gates=1"},
+      {"", "n=1 q=q[1] c=- map=- gates=0"},
+      {"// only a comment\n/* and a block */", "n=1 q=q[1] c=- map=- gates=0"},
+      {"qubit[0] q; h q[2];", "n=3 q=q[3] c=- map=- gates=1"},
+      {"qubit[0] r; qubit[0] s; h q[1];", "n=2 q=q[2] c=- map=- gates=1"},
+      {"qubit[2] q; h q[0];", "n=2 q=q[2] c=- map=- gates=1"},
+      {"qubit[2] a; qubit b; x b; x a[1];", "n=3 q=a[2]b[1] c=- map=- gates=2"},
+      {"qubit[2] q; bit[0] c;", "n=2 q=q[2] c=c[0] map= gates=0"},
+      {"qubit[2] q; measure q[1] -> c[4];", "n=2 q=q[2] c=c[5] map=(1,4) gates=1"},
+      {"qubit[2] q; bit[1] b; measure q[1] -> c[4];", "n=2 q=q[2] c=b[1] map=(1,4) gates=1"},
       {"qubit[2] q; bit[2] c; bit[1] d; d = measure q[1]; c = measure q;",
-       2,
-       {{"q", 2}},
-       RegisterList{{"c", 2}, {"d", 1}},
-       std::vector<corvane::MeasurePair>{{1, 2}, {0, 0}, {1, 1}},
-       3},
+       "n=2 q=q[2] c=c[2]d[1] map=(1,2)(0,0)(1,1) gates=3"},
       // A measurement inside a definition body does not reach the layout.
-      {"qubit[1] q; gate g a { measure a -> c[3]; } g q[0];",
-       1,
-       {{"q", 1}},
-       std::nullopt,
-       std::nullopt,
-       1},
+      {"qubit[1] q; gate g a { measure a -> c[3]; } g q[0];", "n=1 q=q[1] c=- map=- gates=1"},
       // Declarations inside definitions count; the whole text is read for registers.
-      {"gate g a { qubit[3] r; h a; } g r[1];", 3, {{"r", 3}}, std::nullopt, std::nullopt, 1},
+      {"gate g a { qubit[3] r; h a; } g r[1];", "n=3 q=r[3] c=- map=- gates=1"},
   };
-  for (const DriverCase& c : cases) {
-    SCOPED_TRACE(c.program);
-    const corvane::GateSequence gs = qasm3::qasm3_to_gate_sequence(c.program);
-    EXPECT_EQ(gs.num_qubits, c.qubits);
-    EXPECT_EQ(gs.qasm_quantum_registers, c.qregs);
-    EXPECT_EQ(gs.qasm_classical_registers, c.cregs);
-    EXPECT_EQ(gs.qasm_measure_map, c.measure_map);
-    EXPECT_EQ(gs.data().size(), c.gates);
-  }
+  for (const auto& [program, layout] : cases)
+    EXPECT_EQ(layout_of(qasm3::qasm3_to_gate_sequence(program)), layout) << program;
 }
 
 // Every error with a place names the line and column (in code points) where it arose:
