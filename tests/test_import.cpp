@@ -396,6 +396,9 @@ TEST(Interpretation, SkippedStatements) {
 
 TEST(Interpretation, MeasurementForms) {
   const std::string one = "measure t=(1) cl=(2) n=measure\nmax=1,2 map=(1,2)";
+  const std::string whole =
+      "measure t=(0) cl=(0) n=measure\nmeasure t=(1) cl=(1) n=measure\n"
+      "measure t=(2) cl=(2) n=measure\nmax=2,2 map=(0,0)(1,1)(2,2)";
   run_cases({
       {"measure q[1] -> c[2]", one},
       {"c[2] = measure q[1]", one},
@@ -404,12 +407,8 @@ TEST(Interpretation, MeasurementForms) {
       {"measure\tq[1]\n->\nc[2]", one},
       {"c[2]\n=\nmeasure\nq[1]", one},
       {"measure  q[1]  ->  c[2]", one},
-      {"c = measure q",
-       "measure t=(0) cl=(0) n=measure\nmeasure t=(1) cl=(1) n=measure\n"
-       "measure t=(2) cl=(2) n=measure\nmax=2,2 map=(0,0)(1,1)(2,2)"},
-      {"measure q -> c",
-       "measure t=(0) cl=(0) n=measure\nmeasure t=(1) cl=(1) n=measure\n"
-       "measure t=(2) cl=(2) n=measure\nmax=2,2 map=(0,0)(1,1)(2,2)"},
+      {"c = measure q", whole},
+      {"measure q -> c", whole},
       {"c[0] = measure q",
        "ValueError: Measurement size mismatch: 'q' has 3 qubits, 'c[0]' has 1 bits"},
       {"measure q[0] -> c",
@@ -646,17 +645,15 @@ TEST(Definitions, Cycles) {
                              {"s", {"a"}, {"p a"}},
                              {"t", {"a"}, {"h q"}},
                              {"u", {"a"}, {"t a", "u a"}}});
+  const auto cycle = [](const std::string& name) {
+    return "ValueError: Circular gate definition detected: '" + name +
+           "' calls itself directly or indirectly.";
+  };
   run_cases(
       {
-          {"p q[0]",
-           "ValueError: Circular gate definition detected: 'p' calls itself directly or "
-           "indirectly."},
-          {"r q[0]",
-           "ValueError: Circular gate definition detected: 'r' calls itself directly or "
-           "indirectly."},
-          {"s q[0]",
-           "ValueError: Circular gate definition detected: 'p' calls itself directly or "
-           "indirectly."},
+          {"p q[0]", cycle("p")},
+          {"r q[0]", cycle("r")},
+          {"s q[0]", cycle("p")},
           // The body's first error comes before the cycle it would reach later.
           {"u q[0]", "ValueError: Unknown local qubit: 'q'"},
           // Recursive definitions that are never called do no harm.
