@@ -1,5 +1,6 @@
 // Operand resolution, unitary decoding, recognition of generated definitions,
 // statement interpretation, definition expansion and the import driver.
+#include <cctype>
 #include <string>
 #include <variant>
 #include <vector>
@@ -53,7 +54,7 @@ struct OperandCase {
   std::string tok;
   const LocalArgMap* local;  // null: outside a definition
   const RegisterMap* bits;   // null: no bit registers
-  std::string expected;      // "first+count" for ranges, the index, or "<Kind>: <message>"
+  std::string expected;      // "first+count" for ranges, the index, or a ValueError's message
 };
 
 std::string resolve(const OperandCase& c) {
@@ -82,96 +83,71 @@ TEST(OperandResolution, Table) {
   const std::vector<OperandCase> cases = {
       // indexed qubit operands: spaces, leading zeros, digits of other scripts
       {R::Operand, "q[1]", nullptr, nullptr, "1"},
-      {R::Operand, " q [ 1 ] ", nullptr, nullptr, "1"},
-      {R::Operand, "q[01]", nullptr, nullptr, "1"},
-      {R::Operand, "q\t[\n1\u00a0]", nullptr, nullptr, "1"},
-      {R::Operand, "q[\u0661]", nullptr, nullptr, "1"},
+      {R::Operand, " q\t[\n1\u00a0] ", nullptr, nullptr, "1"},
       {R::Operand, "anc[0]", nullptr, nullptr, "2"},
       {R::Operand, "anc", nullptr, nullptr, "2"},
-      {R::Operand, "q[2]", nullptr, nullptr,
-       "ValueError: Index 2 out of range for qubit register q[2]"},
-      {R::Operand, "q[002]", nullptr, nullptr,
-       "ValueError: Index 2 out of range for qubit register q[2]"},
+      {R::Operand, "q[2]", nullptr, nullptr, "Index 2 out of range for qubit register q[2]"},
+      {R::Operand, "q[002]", nullptr, nullptr, "Index 2 out of range for qubit register q[2]"},
       {R::Operand, "q[\u0662\u0660]", nullptr, nullptr,
-       "ValueError: Index 20 out of range for qubit register q[2]"},
+       "Index 20 out of range for qubit register q[2]"},
       {R::Operand, "q[000099999999999999999999999]", nullptr, nullptr,
-       "ValueError: Index 99999999999999999999999 out of range for qubit register q[2]"},
-      {R::Operand, "zero[0]", nullptr, nullptr,
-       "ValueError: Index 0 out of range for qubit register zero[0]"},
-      {R::Operand, "r[0]", nullptr, nullptr, "ValueError: Unknown qubit register: 'r'"},
-      {R::Operand, "r", nullptr, nullptr, "ValueError: Unsupported operand form: 'r'"},
-      {R::Operand, "q", nullptr, nullptr,
-       "ValueError: Scalar qubit operand 'q' refers to qubit[2] register"},
+       "Index 99999999999999999999999 out of range for qubit register q[2]"},
+      {R::Operand, "zero[0]", nullptr, nullptr, "Index 0 out of range for qubit register zero[0]"},
+      {R::Operand, "r", nullptr, nullptr, "Unsupported operand form: 'r'"},
       {R::Operand, "zero", nullptr, nullptr,
-       "ValueError: Scalar qubit operand 'zero' refers to qubit[0] register"},
-      {R::Operand, "q[-1]", nullptr, nullptr, "ValueError: Unsupported operand form: 'q[-1]'"},
-      {R::Operand, "q[0:2]", nullptr, nullptr, "ValueError: Unsupported operand form: 'q[0:2]'"},
-      {R::Operand, "q[1]]", nullptr, nullptr, "ValueError: Unsupported operand form: 'q[1]]'"},
-      {R::Operand, "q[1] x", nullptr, nullptr, "ValueError: Unsupported operand form: 'q[1] x'"},
-      {R::Operand, "1q[0]", nullptr, nullptr, "ValueError: Unsupported operand form: '1q[0]'"},
-      {R::Operand, "", nullptr, nullptr, "ValueError: Unsupported operand form: ''"},
-      {R::Operand, "q'[0]", nullptr, nullptr, "ValueError: Unsupported operand form: \"q'[0]\""},
+       "Scalar qubit operand 'zero' refers to qubit[0] register"},
+      {R::Operand, "q[-1]", nullptr, nullptr, "Unsupported operand form: 'q[-1]'"},
+      {R::Operand, "q[1]]", nullptr, nullptr, "Unsupported operand form: 'q[1]]'"},
+      {R::Operand, "1q[0]", nullptr, nullptr, "Unsupported operand form: '1q[0]'"},
+      {R::Operand, "", nullptr, nullptr, "Unsupported operand form: ''"},
+      {R::Operand, "q'[0]", nullptr, nullptr, "Unsupported operand form: \"q'[0]\""},
       {R::Operand, "\u00e9t\u00e9[0]", nullptr, nullptr,
-       "ValueError: Unsupported operand form: '\u00e9t\u00e9[0]'"},
-      {R::Operand, "q\u00e9[0]", nullptr, nullptr, "ValueError: Unknown qubit register: 'q\u00e9'"},
+       "Unsupported operand form: '\u00e9t\u00e9[0]'"},
+      {R::Operand, "q\u00e9[0]", nullptr, nullptr, "Unknown qubit register: 'q\u00e9'"},
       // inside a definition body
       {R::Operand, "b", &kArgs, nullptr, "1"},
       {R::Operand, " a ", &kArgs, nullptr, "0"},
       {R::Operand, "q[1]", &kArgs, nullptr, "1"},
-      {R::Operand, "a[0]", &kArgs, nullptr, "ValueError: Local gate argument 'a' is not indexable"},
-      {R::Operand, "r[0]", &kArgs, nullptr, "ValueError: Unknown qubit register: 'r'"},
-      {R::Operand, "q", &kArgs, nullptr, "ValueError: Unknown local qubit: 'q'"},
-      {R::Operand, "anc", &kArgs, nullptr, "ValueError: Unknown local qubit: 'anc'"},
-      {R::Operand, "a", &kNoArgs, nullptr, "ValueError: Unknown local qubit: 'a'"},
-      {R::Operand, "q[-1]", &kNoArgs, nullptr, "ValueError: Unknown local qubit: 'q[-1]'"},
+      {R::Operand, "a[0]", &kArgs, nullptr, "Local gate argument 'a' is not indexable"},
+      {R::Operand, "r[0]", &kArgs, nullptr, "Unknown qubit register: 'r'"},
+      {R::Operand, "q", &kArgs, nullptr, "Unknown local qubit: 'q'"},
+      {R::Operand, "anc", &kArgs, nullptr, "Unknown local qubit: 'anc'"},
+      {R::Operand, "a", &kNoArgs, nullptr, "Unknown local qubit: 'a'"},
+      {R::Operand, "q[-1]", &kNoArgs, nullptr, "Unknown local qubit: 'q[-1]'"},
       // whole registers
       {R::QubitOperands, "q", nullptr, nullptr, "0+2"},
       {R::QubitOperands, " anc ", nullptr, nullptr, "2+1"},
       {R::QubitOperands, "zero", nullptr, nullptr, "3+0"},
       {R::QubitOperands, "q[1]", nullptr, nullptr, "1+1"},
-      {R::QubitOperands, "r", nullptr, nullptr, "ValueError: Unsupported operand form: 'r'"},
-      {R::QubitOperands, "q", &kArgs, nullptr, "ValueError: Unknown local qubit: 'q'"},
+      {R::QubitOperands, "r", nullptr, nullptr, "Unsupported operand form: 'r'"},
+      {R::QubitOperands, "q", &kArgs, nullptr, "Unknown local qubit: 'q'"},
       {R::QubitOperands, "b", &kArgs, nullptr, "1+1"},
       // bits
       {R::BitOperand, "c[1]", nullptr, &kBits, "1"},
       {R::BitOperand, "flag", nullptr, &kBits, "2"},
-      {R::BitOperand, "c[5]", nullptr, &kBits,
-       "ValueError: Index 5 out of range for bit register c[2]"},
+      {R::BitOperand, "c[5]", nullptr, &kBits, "Index 5 out of range for bit register c[2]"},
       {R::BitOperand, "d[5]", nullptr, &kBits, "5"},
       {R::BitOperand, "c[7]", nullptr, nullptr, "7"},
       {R::BitOperand, "c[7]", nullptr, &empty_bits, "7"},
-      {R::BitOperand, "c", nullptr, &kBits,
-       "ValueError: Scalar bit operand 'c' refers to bit[2] register"},
-      {R::BitOperand, "c", nullptr, nullptr, "ValueError: Unsupported classical operand form: 'c'"},
-      {R::BitOperand, "c", nullptr, &empty_bits,
-       "ValueError: Unsupported classical operand form: 'c'"},
-      {R::BitOperand, "c[-1]", nullptr, &kBits,
-       "ValueError: Unsupported classical operand form: 'c[-1]'"},
+      {R::BitOperand, "c", nullptr, &kBits, "Scalar bit operand 'c' refers to bit[2] register"},
+      {R::BitOperand, "c", nullptr, nullptr, "Unsupported classical operand form: 'c'"},
+      {R::BitOperand, "c", nullptr, &empty_bits, "Unsupported classical operand form: 'c'"},
+      {R::BitOperand, "c[-1]", nullptr, &kBits, "Unsupported classical operand form: 'c[-1]'"},
       {R::BitOperand, "d[9223372036854775806]", nullptr, &kBits, "9223372036854775806"},
       {R::BitOperand, "d[9223372036854775807]", nullptr, &kBits,
-       "ValueError: Bit index 9223372036854775807 is too large"},
+       "Bit index 9223372036854775807 is too large"},
       {R::BitOperand, "d[99999999999999999999]", nullptr, &kBits,
-       "ValueError: Bit index 99999999999999999999 is too large"},
+       "Bit index 99999999999999999999 is too large"},
       {R::BitOperand, "c[99999999999999999999]", nullptr, &kBits,
-       "ValueError: Index 99999999999999999999 out of range for bit register c[2]"},
+       "Index 99999999999999999999 out of range for bit register c[2]"},
       {R::BitOperands, "c", nullptr, &kBits, "0+2"},
       {R::BitOperands, "c[1]", nullptr, &kBits, "1+1"},
-      {R::BitOperands, "c", nullptr, nullptr,
-       "ValueError: Unsupported classical operand form: 'c'"},
+      {R::BitOperands, "c", nullptr, nullptr, "Unsupported classical operand form: 'c'"},
   };
   for (const OperandCase& c : cases) {
-    EXPECT_EQ(resolve(c), c.expected) << "operand " << c.tok;
+    const bool failure = c.expected.empty() || std::isdigit(c.expected[0]) == 0;
+    EXPECT_EQ(resolve(c), (failure ? "ValueError: " : "") + c.expected) << "operand " << c.tok;
   }
-}
-
-// A later argument of the same name wins, as the expansion builds its map.
-TEST(OperandResolution, RepeatedArgumentNameTakesLaterPosition) {
-  const std::string program = "qubit[3] q; gate g a, b, a { h a; } g q[0], q[1], q[2];";
-  const corvane::GateSequence gs = qasm3::qasm3_to_gate_sequence(program);
-  ASSERT_EQ(gs.data().size(), 1U);
-  const GateBlock& children = gs.data()[0].block_gate_sequence();
-  ASSERT_TRUE(children);
-  EXPECT_EQ((*children)[0].target, (IndexList{2}));
 }
 
 // ================================================================== unitary decoding
@@ -215,15 +191,11 @@ TEST(UnitaryDecoding, DimensionsAndTargetCounts) {
 }
 
 TEST(UnitaryDecoding, MatrixIsRowMajorPairs) {
-  EXPECT_EQ(detail::decode_unitary_matrix({0, 0, 1, 0, 1, 0, 0, 0}),
-            Matrix(2, 2, {{0, 0}, {1, 0}, {1, 0}, {0, 0}}));
   EXPECT_EQ(detail::decode_unitary_matrix({1, 2, 3, 4, 5, 6, 7, 8}),
             Matrix(2, 2, {{1, 2}, {3, 4}, {5, 6}, {7, 8}}));
   const Matrix three = detail::decode_unitary_matrix(std::vector<double>(18, 0.5));
   EXPECT_EQ(three.rows, 3U);
   EXPECT_EQ(three.cols, 3U);
-  EXPECT_THROW_MSG(detail::decode_unitary_matrix({}), ValueError,
-                   "unitary gate requires flattened matrix parameters");
 }
 
 TEST(UnitaryDecoding, StoredMatrixLookup) {
@@ -233,7 +205,6 @@ TEST(UnitaryDecoding, StoredMatrixLookup) {
   EXPECT_EQ(detail::resolve_matrix_q3("sqrty_dag", Parameter{}), table.get("sqrty_dag")->fixed);
   // "block" is never looked up; ids without an entry give nothing.
   EXPECT_EQ(detail::resolve_matrix_q3("Block", Parameter{}), std::nullopt);
-  EXPECT_EQ(detail::resolve_matrix_q3("block", Parameter{}), std::nullopt);
   EXPECT_EQ(detail::resolve_matrix_q3("no_such_gate", Parameter{}), std::nullopt);
   // Full case mapping: U+0130 lowers to "i" + U+0307, not to the identity's id "i";
   // the Kelvin sign lowers to "k".
@@ -275,7 +246,6 @@ TEST(GeneratedDefinitions, Recognition) {
   };
   const std::vector<Row> rows = {
       {{"sqrty_0", {"a0"}, sqrty}, "sqrty"},
-      {{"sqrty_17", {"a0"}, sqrty}, "sqrty"},
       {{"sqrty_007", {"a0"}, sqrty}, "sqrty"},
       {{"sqrty_\u0663", {"a0"}, sqrty}, "sqrty"},
       {{"sqrty_dag_2", {"a0"}, {"sdg a0", "h a0", "sdg a0", "h a0", "s a0"}}, "sqrty_dag"},
@@ -377,16 +347,10 @@ void run_cases(const std::vector<StmtCase>& cases, const detail::GateDefMap& def
 }
 
 TEST(Interpretation, SkippedStatements) {
+  for (const std::string stmt : {"OPENQASM 3.0", "include \"stdgates.inc\"", "qubit[3] q",
+                                 "bit[3] c", "bit[2] c = measure q", "qubit", "bit", "   ", ""})
+    EXPECT_EQ(interpret({stmt}), "max=-1,-1 map=") << stmt;
   run_cases({
-      {"OPENQASM 3.0", "max=-1,-1 map="},
-      {"include \"stdgates.inc\"", "max=-1,-1 map="},
-      {"qubit[3] q", "max=-1,-1 map="},
-      {"bit[3] c", "max=-1,-1 map="},
-      {"bit[2] c = measure q", "max=-1,-1 map="},
-      {"qubit", "max=-1,-1 map="},
-      {"bit", "max=-1,-1 map="},
-      {"   ", "max=-1,-1 map="},
-      {"", "max=-1,-1 map="},
       // A word character after the keyword is no boundary: these are gate calls.
       {"bits q[0]", "bits t=(0) c=() s=() p=- m=N\nmax=0,-1 map="},
       {"qubit\u00e9 q[0]", "qubit\u00e9 t=(0) c=() s=() p=- m=N\nmax=0,-1 map="},
@@ -399,14 +363,11 @@ TEST(Interpretation, MeasurementForms) {
   const std::string whole =
       "measure t=(0) cl=(0) n=measure\nmeasure t=(1) cl=(1) n=measure\n"
       "measure t=(2) cl=(2) n=measure\nmax=2,2 map=(0,0)(1,1)(2,2)";
+  for (const std::string stmt :
+       {"measure q[1] -> c[2]", "c[2] = measure q[1]", "measure q[1]->c[2]", "c[2]=measure q[1]",
+        "measure\tq[1]\n->\nc[2]", "c[2]\n=\nmeasure\nq[1]", "measure  q[1]  ->  c[2]"})
+    EXPECT_EQ(interpret({stmt}), one) << stmt;
   run_cases({
-      {"measure q[1] -> c[2]", one},
-      {"c[2] = measure q[1]", one},
-      {"measure q[1]->c[2]", one},
-      {"c[2]=measure q[1]", one},
-      {"measure\tq[1]\n->\nc[2]", one},
-      {"c[2]\n=\nmeasure\nq[1]", one},
-      {"measure  q[1]  ->  c[2]", one},
       {"c = measure q", whole},
       {"measure q -> c", whole},
       {"c[0] = measure q",
@@ -484,11 +445,7 @@ TEST(Interpretation, GateCalls) {
       {"p(1) q[0]", "p t=(0) c=() s=() p=(1) m=N\nmax=0,-1 map="},
       {"phase(1) q[0]", "p t=(0) c=() s=() p=(1) m=N\nmax=0,-1 map="},
       {"sx q[0]", "sqrtx t=(0) c=() s=() p=- m=N\nmax=0,-1 map="},
-      {"sqrty_dag q[0]", "sqrty_dag t=(0) c=() s=() p=- m=N\nmax=0,-1 map="},
-      {"rx(1) q[0], q[1]",
-       "ValueError: Control count mismatch for 'rx(1) q[0], q[1]': ctrl_cnt=1, mods=[]"},
       {"ctrl @ rx(1) q[0], q[1]", "rx t=(1) c=(0) s=(1) p=(1) m=N\nmax=1,-1 map="},
-      {"reset q[0]", "reset t=(0) c=() s=() p=- m=N\nmax=0,-1 map="},
       {"barrier", "ValueError: Not enough operands for barrier: []"},
       {"block q[0]", "block t=(0) c=() s=() p=- m=N\nmax=0,-1 map="},
       // Unitary: the target count comes from the matrix, the matrix replaces the parameter.
@@ -566,6 +523,7 @@ TEST(Definitions, BlocksOnLocalIndices) {
                {"rev", {"a", "b"}, {"cx b, a"}},
                {"m", {"a"}, {"measure a -> c[1]"}},
                {"glob", {"a"}, {"x q[2]", "h a"}},
+               {"dup", {"a", "b", "a"}, {"h a"}},
                {"none", {}, {"h q[0]"}},
                {"bad", {"a"}, {"h q"}},
                {"sqrty_dag_0", {"a0"}, {"sdg a0", "h a0", "sdg a0", "h a0", "s a0"}}});
@@ -594,8 +552,9 @@ TEST(Definitions, BlocksOnLocalIndices) {
             defs_of({{"h", {"a", "b"}, {"x b"}}}));
 
   const detail::StmtsResult r = detail::stmts_to_gates(
-      {"g q[2], q[0]", "rev q[0], q[1]", "m q[2]", "glob q[1]"}, defs, kQ3, nullptr, &kC3);
-  ASSERT_EQ(r.gates.size(), 4U);
+      {"g q[2], q[0]", "rev q[0], q[1]", "m q[2]", "glob q[1]", "dup q[0], q[1], q[2]"}, defs, kQ3,
+      nullptr, &kC3);
+  ASSERT_EQ(r.gates.size(), 5U);
   const auto children = [&](std::size_t k) {
     std::string out;
     for (const QuantumGate& g : *r.gates[k].block_gate_sequence())
@@ -611,6 +570,8 @@ TEST(Definitions, BlocksOnLocalIndices) {
   // Indexed uses of declared registers inside a body are global.
   EXPECT_EQ(children(3), "x t=(2) c=() s=() p=- m=N;h t=(0) c=() s=() p=- m=N;");
   EXPECT_EQ(r.max_idx, 2);
+  // A later argument of the same name wins.
+  EXPECT_EQ(children(4), "h t=(2) c=() s=() p=- m=N;");
   EXPECT_EQ(r.gates[0].matrix(), std::nullopt);
 }
 
@@ -651,13 +612,10 @@ TEST(Definitions, Cycles) {
   };
   run_cases(
       {
-          {"p q[0]", cycle("p")},
           {"r q[0]", cycle("r")},
           {"s q[0]", cycle("p")},
           // The body's first error comes before the cycle it would reach later.
           {"u q[0]", "ValueError: Unknown local qubit: 'q'"},
-          // Recursive definitions that are never called do no harm.
-          {"h q[0]", "h t=(0) c=() s=() p=- m=N\nmax=0,-1 map="},
       },
       defs);
 }
@@ -675,8 +633,6 @@ std::string chain_program(int length, const std::string& last_body) {
 TEST(Definitions, NestingDepthIsBounded) {
   const std::string too_deep = "RecursionError: maximum recursion depth exceeded";
   EXPECT_EQ(outcome_of([&] { qasm3::qasm3_to_gate_sequence(chain_program(100000, "h a;")); }),
-            too_deep);
-  EXPECT_EQ(outcome_of([&] { qasm3::qasm3_to_gate_sequence(chain_program(1001, "h a;")); }),
             too_deep);
   const corvane::GateSequence gs = qasm3::qasm3_to_gate_sequence(chain_program(1000, "h a;"));
   ASSERT_EQ(gs.data().size(), 1U);
@@ -790,17 +746,12 @@ TEST(Driver, FailuresAndTheirPlaces) {
        "1:35: ValueError: Whole-register measurements would create more than 4194304 gate records"},
       {"qubit[1] q;\ngate g a {\n  h a;\n  cx a, b;\n}\ng q[0];",
        "4:3: ValueError: Unknown local qubit: 'b'"},
-      {"gate g a { g a; }\n g q[0];",
-       "1:12: ValueError: Circular gate definition detected: 'g' calls itself directly or "
-       "indirectly."},
       {"qubit[1] q; h q[0]; gate g a { h a; } x\n q[3];",
        "1:39: ValueError: Index 3 out of range for qubit register q[1]"},
       {"qubit[1] q; rx(\n gate g a { h a; } 1, 2/0) q[0];",
        "2:23: ZeroDivisionError: float division by zero"},
       {"qubit[1] q; rz(/* \u00e9 */ pi +) q[0];", "1:24: SyntaxError: invalid syntax"},
       {"gate g a { U(0, tau, 0) a; } g q[0];", "1:17: ValueError: Unknown name in expression: tau"},
-      {"qubit[1] q; rx(1e999) q[0];",
-       "1:16: ValueError: QASM gate parameter must be finite; got '1e999'"},
   };
   for (const auto& row : cases) {
     EXPECT_EQ(outcome_of([&] { qasm3::qasm3_to_gate_sequence(row.first); }, true), row.second)
