@@ -15,13 +15,6 @@ using corvane::qasm3::detail::eval_param;
 using corvane::qasm3::detail::parse_expression;
 using corvane::qasm3::detail::SafeEval;
 
-std::string repeat(std::string_view piece, std::size_t times) {
-  std::string out(piece.size() * times, ' ');
-  for (std::size_t i = 0; i < times; ++i)
-    out.replace(i * piece.size(), piece.size(), piece);
-  return out;
-}
-
 // `count` copies of `item` with `separator` between them.
 std::string joined(std::string_view item, std::string_view separator, std::size_t count) {
   return std::string(item) + repeat(std::string(separator) + std::string(item), count - 1);

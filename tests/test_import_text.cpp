@@ -16,14 +16,6 @@ using corvane::RegisterDecl;
 using namespace corvane::qasm3::detail;
 using namespace std::string_literals;
 
-std::string repeat(std::string_view piece, std::size_t times) {
-  std::string out;
-  out.reserve(piece.size() * times);
-  for (std::size_t i = 0; i < times; ++i)
-    out.append(piece);
-  return out;
-}
-
 // The text as messages quote it (named so that std::quoted is never picked by lookup).
 std::string shown(std::string_view text) {
   return corvane::qasm3::detail::quoted(text);

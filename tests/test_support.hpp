@@ -4,6 +4,7 @@
 #include <gtest/gtest.h>
 
 #include <string>
+#include <string_view>
 
 #include "corvane/backend/qasm/qasm3.hpp"
 
@@ -34,4 +35,13 @@ std::string outcome_of(Fn&& fn, bool placed = false) {
                         : "";
     return place + e.kind() + ": " + e.what();
   }
+}
+
+// `times` copies of `piece`, for the long and hostile inputs.
+inline std::string repeat(std::string_view piece, std::size_t times) {
+  std::string out;
+  out.reserve(piece.size() * times);
+  for (std::size_t i = 0; i < times; ++i)
+    out.append(piece);
+  return out;
 }
