@@ -123,8 +123,9 @@ def one_gate(**record):
 
 
 # Every error kind of the converter arrives as Python's built-in exception of that name,
-# with the converter's exact message; values from Python reach the checks unchanged.
-@pytest.mark.parametrize("gs, arguments, kind, message", [
+# with the converter's exact message; values from Python reach the checks unchanged. A text
+# is imported (the kinds the folder of test programs does not reach), a sequence exported.
+@pytest.mark.parametrize("given, arguments, kind, message", [
     (measured_sequence(), {"qregs": [("a", 2), ("anc", 0)]},
      ValueError, "Register 'anc' must have positive size"),
     (measured_sequence(), {"qregs": [("a", 2)]},
@@ -139,24 +140,17 @@ def one_gate(**record):
     (one_gate(id="unitary", target=[0], matrix=np.eye(2)), {}, NotImplementedError,
      "QASM 3.0 export does not support arbitrary 'unitary' gates. Transpile the circuit before "
      "exporting."),
-])
-def test_export_error_kinds_and_messages(gs, arguments, kind, message):
-    with pytest.raises(Exception) as error:
-        qasm3.gate_sequence_to_qasm3(gs, **arguments)
-    assert type(error.value) is kind and str(error.value) == message
-
-
-# The kinds the folder of test programs does not reach (test_programs.py runs it through
-# the module).
-@pytest.mark.parametrize("program, kind, message", [
-    ("{ " + "gate " * 2_000_001, RuntimeError,
+    ("{ " + "gate " * 2_000_001, {}, RuntimeError,
      "Too many iterations while parsing gate definitions — possible malformed QASM."),
-    ("qubit[1] q;\nrz(1" + "0" * 400 + " + 1) q[0];", OverflowError,
+    ("qubit[1] q;\nrz(1" + "0" * 400 + " + 1) q[0];", {}, OverflowError,
      "int too large to convert to float"),
 ])
-def test_import_error_kinds_and_messages(program, kind, message):
+def test_error_kinds_and_messages(given, arguments, kind, message):
     with pytest.raises(Exception) as error:
-        qasm3.qasm3_to_gate_sequence(program)
+        if isinstance(given, str):
+            qasm3.qasm3_to_gate_sequence(given)
+        else:
+            qasm3.gate_sequence_to_qasm3(given, **arguments)
     assert type(error.value) is kind and str(error.value) == message
 
 
