@@ -702,45 +702,9 @@ TEST(Driver, LayoutAttributes) {
     EXPECT_EQ(layout_of(qasm3::qasm3_to_gate_sequence(program)), layout) << program;
 }
 
-// Every error with a place names the line and column (in code points) where it arose:
-// the byte that is not UTF-8, the character a whole-text pass faults on, the first
-// character of the statement (inside a definition, of the body's statement), or the first
-// character of a parameter expression. Comments, "\r\n", definitions cut out of the text
-// and statements split across lines do not shift places.
-TEST(Driver, FailuresAndTheirPlaces) {
-  const std::vector<std::pair<std::string, std::string>> cases = {
-      {"h q[0];\n\u00e9\u00e9 \xff",
-       "2:4: ValueError: Input is not valid UTF-8: invalid start byte at byte 13"},
-      {"h q[0];\r\n/* ) */ x q[0));", "2:14: ValueError: Unbalanced parentheses"},
-      {"gate g a { h a); }", "1:15: ValueError: Unbalanced parentheses"},
-      {"gate g a,\n 1b { h a; }", "2:2: ValueError: Invalid identifier: '1b'"},
-      {"qubit[2] q; qubit[99999999999999999999] r;",
-       "1:19: ValueError: Register size too large: 99999999999999999999"},
-      {"qubit[9223372036854775807] a; qubit b;",
-       "1:37: ValueError: Total register size too large: 9223372036854775807 + 1"},
-      {"x q[\u0669\u0669999999999999999999];",
-       "1:5: ValueError: Qubit index too large: \u0669\u0669999999999999999999"},
-      {"qubit[1] q; h q[0]; cx q[0];;; x q[7];",
-       "1:32: ValueError: Index 7 out of range for qubit register q[1]"},
-      {"qubit[1] q;\r\n// \u00e9 ;\n/* \u00e9 */ h\n  q[4];",
-       "3:9: ValueError: Index 4 out of range for qubit register q[1]"},
-      {"measure q[0] -> c[9223372036854775807];",
-       "1:1: ValueError: Bit index 9223372036854775807 is too large"},
-      {"qubit[4194305] q; bit[4194305] c; c = measure q;",
-       "1:35: ValueError: Whole-register measurements would create more than 4194304 gate records"},
-      {"qubit[1] q;\ngate g a {\n  h a;\n  cx a, b;\n}\ng q[0];",
-       "4:3: ValueError: Unknown local qubit: 'b'"},
-      {"qubit[1] q; h q[0]; gate g a { h a; } x\n q[3];",
-       "1:39: ValueError: Index 3 out of range for qubit register q[1]"},
-      {"qubit[1] q; rx(\n gate g a { h a; } 1, 2/0) q[0];",
-       "2:23: ZeroDivisionError: float division by zero"},
-      {"qubit[1] q; rz(/* \u00e9 */ pi +) q[0];", "1:24: SyntaxError: invalid syntax"},
-      {"gate g a { U(0, tau, 0) a; } g q[0];", "1:17: ValueError: Unknown name in expression: tau"},
-  };
-  for (const auto& row : cases) {
-    EXPECT_EQ(outcome_of([&] { qasm3::qasm3_to_gate_sequence(row.first); }, true), row.second)
-        << row.first;
-  }
+// The programs folder holds the failures with a place in the program text; these are
+// the limits of the whole import.
+TEST(Driver, FailuresOfTheWholeImport) {
   // The scan of the definitions giving up belongs to the whole program: no place.
   std::string keywords;
   for (int k = 0; k < detail::MAX_ITER; ++k)

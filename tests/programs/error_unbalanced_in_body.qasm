@@ -1,0 +1,2 @@
+// expect: 2:15: ValueError: Unbalanced parentheses
+gate g a { h a); }
