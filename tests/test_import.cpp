@@ -363,15 +363,11 @@ TEST(Interpretation, MeasurementForms) {
       {"c = measure q", whole},
       {"measure q -> c", whole},
       // Group 1 of the arrow form is lazy: it ends at the first arrow.
-      {"measure q[0] -> c[1] -> c[2]",
-       "ValueError: Unsupported classical operand form: 'c[1] -> c[2]'"},
       {"measure q[1]->c[0]->x", "ValueError: Unsupported classical operand form: 'c[0]->x'"},
       // The assignment form wins, and its group 1 ends at the first "= measure".
       {"c[0] = measure q[0] -> c[1]", "ValueError: Unsupported operand form: 'q[0] -> c[1]'"},
       {"x = y = measure q[0]", "ValueError: Unsupported classical operand form: 'x = y'"},
       {"c[0] == measure q[0]", "ValueError: Unsupported classical operand form: 'c[0] ='"},
-      {"measure q[0] -> c[0] = measure q[1]",
-       "ValueError: Unsupported classical operand form: 'measure q[0] -> c[0]'"},
       // With two blanks and no text before the arrow, \s+ gives one blank to group 1.
       {"measure  -> c[0]", "ValueError: Unsupported operand form: ''"},
       {"measure \u00a0->c[0]", "ValueError: Unsupported operand form: ''"},
@@ -404,22 +400,10 @@ TEST(Interpretation, GateCalls) {
       {"ccx q[0], q[1], q[2]", "mcx t=(2) c=(0,1) s=(1,1) p=- m=N\nmax=2,-1 map="},
       {"cswap q[0], q[1], q[2]", "swap t=(1,2) c=(0) s=(1) p=- m=N\nmax=2,-1 map="},
       {"cswap q[0], q[1]", "swap t=(0,1) c=() s=() p=- m=N\nmax=1,-1 map="},
-      {"negctrl @ cswap q[0], q[1], q[2]",
-       "ValueError: cswap already encodes controls and cannot use ctrl modifiers"},
       {"ccx", "ValueError: Not enough operands for ccx: []"},
       {"ctrl @ cswap q[0]", "ValueError: Not enough operands for cswap: ['q[0]']"},
       {"gphase(pi)", "gp t=() c=() s=() p=(3.1415926535897931) m=N\nmax=-1,-1 map="},
       {"ctrl @ gphase(pi) q[0]", "gp t=() c=(0) s=(1) p=(3.1415926535897931) m=N\nmax=0,-1 map="},
-      {"ctrl @ negctrl @ gphase(1) q[1]",
-       "ValueError: gphase controls mismatch: mods=['ctrl', 'negctrl'], operands=['q[1]']"},
-      {"h q[0], q[1]",
-       "ValueError: Control count mismatch for 'h q[0], q[1]': ctrl_cnt=1, mods=[]"},
-      {"ctrl @ ctrl @ h q[0], q[1]",
-       "ValueError: Control count mismatch for 'ctrl @ ctrl @ h q[0], q[1]': ctrl_cnt=1, "
-       "mods=['ctrl', 'ctrl']"},
-      {"ctrl @ swap q[0], q[1]",
-       "ValueError: Control count mismatch for 'ctrl @ swap q[0], q[1]': ctrl_cnt=0, "
-       "mods=['ctrl']"},
       {"x", "ValueError: Not enough operands for x: []"},
       {"id q[0]", "i t=(0) c=() s=() p=- m=N\nmax=0,-1 map="},
       {"cu(1, 2, 3, 4) q[0], q[1]", "u t=(1) c=(0) s=(1) p=(1,2,3) m=N\nmax=1,-1 map="},
@@ -440,8 +424,6 @@ TEST(Interpretation, GateCalls) {
       {"unitary(1, 0)", "unitary t=() c=() s=() p=- m=Y\nmax=-1,-1 map="},
       {"unitary(1, 0) q[0]", "ValueError: gphase controls mismatch: mods=[], operands=['q[0]']"},
       {"unitary() q[0]", "ValueError: unitary gate requires flattened matrix parameters"},
-      {"unitary(1,0,0,0,0,0) q[0]",
-       "ValueError: unitary parameter count 6 does not encode a square matrix"},
       {"unitary(0, 0, 1, 0, 1, 0, 0, 0)", "ValueError: Not enough operands for unitary: []"},
   });
 }
@@ -455,8 +437,6 @@ TEST(Interpretation, OrderOfChecks) {
       {"h q[9], r[0]", "ValueError: Index 9 out of range for qubit register q[3]"},
       {"h r[0], q[9]", "ValueError: Unknown qubit register: 'r'"},
       {"unitary(1, 0, 0) q[9]", "ValueError: Index 9 out of range for qubit register q[3]"},
-      {"ctrl @ unitary(1, 0, 0) q[0]",
-       "ValueError: unitary parameters must be real/imaginary pairs"},
       {"ctrl @ ccx", "ValueError: Not enough operands for ccx: []"},
       {"ctrl @ h", "ValueError: Not enough operands for h: []"},
       {"1h q[0]", "ValueError: Cannot parse op name from: '1h q[0]'"},
