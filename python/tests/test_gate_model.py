@@ -11,26 +11,12 @@ from corvane.backend.pygates.unitary import gate_set
 # Each parameter value, and what reading it back must give: the value itself, with its
 # kind kept (absent vs empty, tuple vs list, bool vs int vs float).
 @pytest.mark.parametrize("given, expected", [
-    (None, None),
-    ([], []),
-    ((), ()),
-    ([0.5], [0.5]),
-    ((0.5,), (0.5,)),
-    (3, 3),
-    (True, True),
-    (False, False),
-    (1.0, 1.0),
-    (-0.0, -0.0),
-    ("pi/2", "pi/2"),
-    ([1, 2.5, True, "x"], [1, 2.5, True, "x"]),
-    ((1, 2.5, False, "é"), (1, 2.5, False, "é")),
-    (np.float64(0.25), 0.25),
-    (np.float32(0.5), 0.5),
-    (np.int64(-7), -7),
-    (np.bool_(True), True),
+    (None, None), ([], []), ((), ()), ([0.5], [0.5]), ((0.5,), (0.5,)), (3, 3), (True, True),
+    (False, False), (1.0, 1.0), (-0.0, -0.0), ("pi/2", "pi/2"),
+    ([1, 2.5, True, "x"], [1, 2.5, True, "x"]), ((1, 2.5, False, "é"), (1, 2.5, False, "é")),
+    (np.float64(0.25), 0.25), (np.float32(0.5), 0.5), (np.int64(-7), -7), (np.bool_(True), True),
     ([np.int32(2), np.float64(1.5), np.bool_(False)], [2, 1.5, False]),
-    (2**70, float(2**70)),
-    (np.uint64(2**64 - 1), float(2**64 - 1)),
+    (2**70, float(2**70)), (np.uint64(2**64 - 1), float(2**64 - 1)),
 ])
 def test_parameter_keeps_its_kind(given, expected):
     got = QuantumGate(id="rx", target=[0], parameter=given).parameter
@@ -49,16 +35,10 @@ def test_parameter_array_becomes_complex_matrix():
 
 
 @pytest.mark.parametrize("attribute, given, expected", [
-    ("target", [2, 0], (2, 0)),
-    ("target", (np.int64(1),), (1,)),
-    ("target", range(3), (0, 1, 2)),
-    ("control", [], ()),
-    ("control_state", [1.0, 0.5, True, 2], (1, 0, 1, 2)),
-    ("classical_target", [4], (4,)),
-    ("classical_target", None, None),
-    ("name", "bell", "bell"),
-    ("name", None, None),
-    ("id", "s_dag", "s_dag"),
+    ("target", [2, 0], (2, 0)), ("target", (np.int64(1),), (1,)), ("target", range(3), (0, 1, 2)),
+    ("control", [], ()), ("control_state", [1.0, 0.5, True, 2], (1, 0, 1, 2)),
+    ("classical_target", [4], (4,)), ("classical_target", None, None), ("name", "bell", "bell"),
+    ("name", None, None), ("id", "s_dag", "s_dag"),
 ])
 def test_attributes_read_back(attribute, given, expected):
     keywords = {"id": "x", "target": [0], attribute: given}
