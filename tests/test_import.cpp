@@ -342,12 +342,6 @@ TEST(Interpretation, SkippedStatements) {
   for (const std::string stmt : {"OPENQASM 3.0", "include \"stdgates.inc\"", "qubit[3] q",
                                  "bit[3] c", "bit[2] c = measure q", "qubit", "bit", "   ", ""})
     EXPECT_EQ(interpret({stmt}), "max=-1,-1 map=") << stmt;
-  run_cases({
-      // A word character after the keyword is no boundary: these are gate calls.
-      {"bits q[0]", "bits t=(0) c=() s=() p=- m=N\nmax=0,-1 map="},
-      {"qubit\u00e9 q[0]", "qubit\u00e9 t=(0) c=() s=() p=- m=N\nmax=0,-1 map="},
-      {"include2 q[1]", "include2 t=(1) c=() s=() p=- m=N\nmax=1,-1 map="},
-  });
 }
 
 TEST(Interpretation, MeasurementForms) {
@@ -425,13 +419,12 @@ TEST(Interpretation, GateCalls) {
       {"unitary(1, 0) q[0]", "ValueError: gphase controls mismatch: mods=[], operands=['q[0]']"},
       {"unitary() q[0]", "ValueError: unitary gate requires flattened matrix parameters"},
       {"unitary(0, 0, 1, 0, 1, 0, 0, 0)", "ValueError: Not enough operands for unitary: []"},
-  });
-}
-
-// Within one statement: syntax, then "i", then operands left to right, then arity,
-// then the control split.
-TEST(Interpretation, OrderOfChecks) {
-  run_cases({
+      // A word character after a skipped keyword is no boundary: these are gate calls.
+      {"bits q[0]", "bits t=(0) c=() s=() p=- m=N\nmax=0,-1 map="},
+      {"qubit\u00e9 q[0]", "qubit\u00e9 t=(0) c=() s=() p=- m=N\nmax=0,-1 map="},
+      {"include2 q[1]", "include2 t=(1) c=() s=() p=- m=N\nmax=1,-1 map="},
+      // Within one statement: syntax, then "i", then operands left to right, then arity,
+      // then the control split.
       {"i(1/0) q[9]", "ZeroDivisionError: float division by zero"},
       {"i q[9]", "ValueError: OpenQASM 3.0 identity gate is 'id', not 'i'."},
       {"h q[9], r[0]", "ValueError: Index 9 out of range for qubit register q[3]"},
