@@ -415,18 +415,4 @@ TEST(Locate, LineAndColumnOfAByteOffset) {
   }
 }
 
-// ------------------------------------------------------------------ recursion bound
-
-TEST(DepthGuard, FailsOneLevelPastTheLimit) {
-  int depth = MAX_NESTING_DEPTH - 1;
-  {
-    DepthGuard last(depth);
-    EXPECT_EQ(depth, MAX_NESTING_DEPTH);
-    EXPECT_THROW_MSG(DepthGuard one_more(depth), RecursionError,
-                     "maximum recursion depth exceeded");
-    EXPECT_EQ(depth, MAX_NESTING_DEPTH);
-  }
-  EXPECT_EQ(depth, MAX_NESTING_DEPTH - 1);
-}
-
 }  // namespace
