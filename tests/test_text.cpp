@@ -68,16 +68,6 @@ TEST(NumberFormat, ShortestAndG15MatchTheHost) {
   }
 }
 
-TEST(NumberFormat, AppendsToWhatIsThere) {
-  std::string out = "x=";
-  append_g15(out, 0.5);
-  out += ',';
-  append_shortest(out, 2.0);
-  out += ',';
-  append_int(out, -7);
-  EXPECT_EQ(out, "x=0.5,2.0,-7");
-}
-
 TEST(NumberFormat, IntegerExtremes) {
   EXPECT_EQ(int_text(0), "0");
   EXPECT_EQ(int_text(std::numeric_limits<std::int64_t>::max()), "9223372036854775807");
