@@ -3,6 +3,8 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <functional>
+#include <map>
 #include <optional>
 #include <stdexcept>
 #include <string>
@@ -99,5 +101,17 @@ std::string gate_sequence_to_qasm3(const GateSequence& gs, const ExportOptions& 
 // Reads one OpenQASM 3.0 program (UTF-8) into a new gate sequence, with the declared
 // register layout and the measurement map attached.
 GateSequence qasm3_to_gate_sequence(std::string_view code);
+
+// Options of lower_qasm3: the values of the program's `input` declarations, by name.
+// Designated initializers read well: `lower_qasm3(text, {.inputs = {{"theta", 0.5}}})`.
+struct LowerOptions {
+  std::map<std::string, double, std::less<>> inputs;
+};
+
+// Rewrites an OpenQASM 3 (or 2) program as written in practice into the plain form that
+// qasm3_to_gate_sequence reads: loops unrolled, constants folded, parameterised gates,
+// modifiers, broadcasts and standard-library gates the importer does not know spelled
+// out, barriers and delays dropped. Lowering its result again gives the same text.
+std::string lower_qasm3(std::string_view program, const LowerOptions& options = {});
 
 }  // namespace corvane::qasm3

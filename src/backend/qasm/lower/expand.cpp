@@ -1,0 +1,1314 @@
+#include "lower/expand.hpp"
+
+#include <algorithm>
+#include <array>
+#include <bit>
+#include <cmath>
+#include <cstdint>
+#include <memory>
+#include <numbers>
+#include <optional>
+#include <span>
+#include <string>
+#include <unordered_map>
+#include <utility>
+#include <vector>
+
+#include "lower/gate_library.hpp"
+#include "lower/parser.hpp"
+
+namespace corvane::qasm3::detail::lower {
+namespace {
+
+// The gates the importer reads by name: they stay calls. `angles` and `qubits` are their
+// parameter and qubit counts in the standard library (-1: decided by the call).
+struct NativeGate {
+  std::string_view name;
+  int angles;
+  int qubits;
+};
+constexpr std::array<NativeGate, 31> NATIVE_GATES = {{
+    {"x", 0, 1},         {"y", 0, 1},      {"z", 0, 1},    {"h", 0, 1},   {"s", 0, 1},
+    {"sdg", 0, 1},       {"t", 0, 1},      {"tdg", 0, 1},  {"id", 0, 1},  {"sx", 0, 1},
+    {"rx", 1, 1},        {"ry", 1, 1},     {"rz", 1, 1},   {"p", 1, 1},   {"phase", 1, 1},
+    {"U", 3, 1},         {"gphase", 1, 0}, {"cx", 0, 2},   {"cy", 0, 2},  {"cz", 0, 2},
+    {"ch", 0, 2},        {"swap", 0, 2},   {"cnot", 0, 2}, {"cp", 1, 2},  {"crx", 1, 2},
+    {"cry", 1, 2},       {"crz", 1, 2},    {"cu", 4, 2},   {"ccx", 0, 3}, {"cswap", 0, 3},
+    {"unitary", -1, -1},
+}};
+
+const NativeGate* find_native(std::string_view name) {
+  for (const NativeGate& gate : NATIVE_GATES) {
+    if (same_text(gate.name, name)) return &gate;
+  }
+  return nullptr;
+}
+
+// Natives that are their own inverse, and pairs that invert each other.
+constexpr std::array<std::string_view, 13> SELF_INVERSE = {
+    "x", "y", "z", "h", "id", "cx", "cy", "cz", "ch", "swap", "cnot", "ccx", "cswap"};
+constexpr std::array<std::pair<std::string_view, std::string_view>, 4> INVERSE_PAIRS = {
+    {{"s", "sdg"}, {"sdg", "s"}, {"t", "tdg"}, {"tdg", "t"}}};
+// Rotations and phases: inverted by negating, raised to any power by scaling the angle.
+constexpr std::array<std::string_view, 10> ANGLE_SCALED = {"rx",     "ry", "rz",  "p",   "phase",
+                                                           "gphase", "cp", "crx", "cry", "crz"};
+
+template <std::size_t N>
+bool among(const std::array<std::string_view, N>& names, std::string_view name) {
+  for (const std::string_view candidate : names) {
+    if (same_text(candidate, name)) return true;
+  }
+  return false;
+}
+
+// What a gate name stands for where it is called.
+struct GateRef {
+  enum class Kind : unsigned char { NATIVE, WRITTEN, INLINED } kind = Kind::NATIVE;
+  std::string_view name;
+  const Program* program = nullptr;  // WRITTEN, INLINED: where the definition is
+  NodeId definition = NO_NODE;       // WRITTEN, INLINED: its statement
+  int angles = 0;
+  int qubits = 0;
+};
+
+GateRef native_ref(const NativeGate& native) {
+  return GateRef{GateRef::Kind::NATIVE, native.name,  nullptr, NO_NODE,
+                 native.angles,         native.qubits};
+}
+
+// One gate application, modifiers resolved: controls (states and qubits) first.
+struct Call {
+  GateRef gate;
+  bool has_parameters = false;
+  std::vector<double> parameters;
+  std::vector<std::uint8_t> states;
+  std::vector<PlainOperand> qubits;  // the controls, then the gate's own qubits
+  bool inverse = false;
+  double exponent = 1.0;
+};
+
+enum class SymbolKind : unsigned char { QUBITS, BITS, CLASSICAL, GATE };
+
+struct Symbol {
+  SymbolKind kind = SymbolKind::CLASSICAL;
+  // QUBITS, BITS: a declared register (`size` elements, or one bare name when scalar),
+  // or, with `list` set, the qubits of an alias or a gate argument.
+  std::string_view register_name;
+  std::int64_t size = 0;
+  bool scalar = false;
+  std::shared_ptr<const std::vector<PlainOperand>> list;
+  // CLASSICAL
+  ScalarType type;
+  std::optional<Value> value;
+  bool is_const = false;
+  // GATE
+  GateRef gate;
+};
+
+Symbol register_symbol(SymbolKind kind, std::string_view name, std::int64_t size, bool scalar) {
+  Symbol symbol;
+  symbol.kind = kind;
+  symbol.register_name = name;
+  symbol.size = size;
+  symbol.scalar = scalar;
+  return symbol;
+}
+
+// A name's meaning in one scope. A gate body is a boundary: inside it only the global
+// scope is visible beyond its own names.
+struct Scope {
+  std::unordered_map<std::string_view, Symbol> symbols;
+  bool boundary = false;
+};
+
+enum class Flow : unsigned char { NEXT, BREAK, CONTINUE };
+
+// The state of gate bodies being inlined: the controls their calls get, and where the
+// calls of an inverted body are collected to be applied in reverse.
+struct InlineContext {
+  std::vector<std::uint8_t> states;
+  std::vector<PlainOperand> controls;
+  std::vector<Call>* collected = nullptr;
+};
+
+// A qubit or bit operand resolved: its elements, and whether it names one element (a
+// register or slice broadcasts the statement over its elements).
+struct Resolved {
+  std::vector<PlainOperand> elements;
+  bool single = true;
+};
+
+class Expander {
+ public:
+  Expander(const Program& program, const InputValues& inputs, Writer& writer)
+      : user_(program), program_(&program), inputs_(inputs), writer_(writer) {
+    scopes_.emplace_back();
+  }
+
+  void run() {
+    collect_forward_gates();
+    declare_hardware_register();
+    const Flow flow = statements(user_.top);
+    if (flow != Flow::NEXT) fail_value(user_.text.size(), "'break' or 'continue' outside a loop");
+    check_definition_nesting();
+  }
+
+ private:
+  // ---------------------------------------------------------------- errors
+  void place(Error& error, std::size_t offset) const {
+    if (program_ == &user_) error.set_location_once(locate(user_.text, offset));
+  }
+  template <class Raise>
+  [[noreturn]] void fail(std::size_t offset, Raise raise, const std::string& message) const {
+    try {
+      raise(message);
+    } catch (Error& error) {
+      place(error, offset);
+      throw;
+    }
+    std::abort();  // `raise` never returns
+  }
+  [[noreturn]] void fail_value(std::size_t offset, const std::string& message) const {
+    fail(offset, raise_value_error, message);
+  }
+  [[noreturn]] void fail_unsupported(std::size_t offset, const std::string& message) const {
+    fail(offset, raise_not_implemented, message);
+  }
+
+  [[noreturn]] void fail_too_long(std::size_t offset) const {
+    fail_value(offset, "The lowered program would exceed " +
+                           std::to_string(MAX_LOWERED_STATEMENTS) + " statements");
+  }
+  void count_statement(std::size_t offset) {
+    if (++statement_count_ > MAX_LOWERED_STATEMENTS) fail_too_long(offset);
+  }
+
+  const Expr& expr(NodeId id) const { return program_->exprs[id]; }
+  std::span<const NodeId> list(Range range) const {
+    return {program_->expr_lists.data() + range.begin, range.size};
+  }
+
+  // ---------------------------------------------------------------- scopes
+  Symbol* lookup(std::string_view name) {
+    for (std::size_t k = scopes_.size(); k-- > 0;) {
+      const auto found = scopes_[k].symbols.find(name);
+      if (found != scopes_[k].symbols.end()) return &found->second;
+      if (scopes_[k].boundary && k > 0) {
+        if (program_ != &user_) return nullptr;  // library bodies see nothing of the program
+        k = 1;                                   // jump to the global scope
+      }
+    }
+    return nullptr;
+  }
+
+  void declare(std::string_view name, std::size_t offset, Symbol symbol) {
+    auto& symbols = scopes_.back().symbols;
+    if (!symbols.emplace(name, std::move(symbol)).second) {
+      fail_value(offset, "'" + std::string(name) + "' is already declared");
+    }
+  }
+
+  struct ScopeGuard {
+    explicit ScopeGuard(std::vector<Scope>& scopes, bool boundary = false) : scopes_(scopes) {
+      scopes_.emplace_back();
+      scopes_.back().boundary = boundary;
+    }
+    ScopeGuard(const ScopeGuard&) = delete;
+    ScopeGuard& operator=(const ScopeGuard&) = delete;
+    ~ScopeGuard() { scopes_.pop_back(); }
+    std::vector<Scope>& scopes_;
+  };
+
+  // ---------------------------------------------------------------- statements
+  Flow statements(Range body) {
+    for (std::uint32_t k = 0; k < body.size; ++k) {
+      const Flow flow = statement(program_->stmt_lists[body.begin + k]);
+      if (flow != Flow::NEXT) return flow;
+    }
+    return Flow::NEXT;
+  }
+
+  Flow statement(NodeId id) {
+    const Stmt& stmt = program_->stmts[id];
+    DepthGuard guard(depth_);
+    if (program_ == &user_) outer_offset_ = stmt.offset;
+    count_statement(stmt.offset);
+    try {
+      return dispatch(stmt);
+    } catch (Error& error) {
+      place(error, stmt.offset);
+      throw;
+    }
+  }
+
+  Flow dispatch(const Stmt& stmt) {
+    switch (stmt.kind) {
+      case StmtKind::VERSION:
+        version(stmt);
+        break;
+      case StmtKind::INCLUDE:
+        include(stmt);
+        break;
+      case StmtKind::QUBIT_DECL:
+        qubit_declaration(stmt);
+        break;
+      case StmtKind::BIT_DECL:
+        bit_declaration(stmt);
+        break;
+      case StmtKind::CLASSICAL_DECL:
+        classical_declaration(stmt);
+        break;
+      case StmtKind::ASSIGNMENT:
+        assignment(stmt);
+        break;
+      case StmtKind::GATE_CALL:
+        gate_call(stmt);
+        break;
+      case StmtKind::MEASURE:
+        measure(stmt.value, stmt.target);
+        break;
+      case StmtKind::RESET:
+        reset(stmt);
+        break;
+      case StmtKind::BARRIER:
+      case StmtKind::DELAY:
+      case StmtKind::NOP:
+      case StmtKind::END:
+        break;  // nothing the circuit keeps
+      case StmtKind::GATE_DEF:
+        gate_definition(stmt);
+        break;
+      case StmtKind::SUBROUTINE_DEF:
+        fail_unsupported(stmt.offset, "Subroutines ('def') are not supported yet");
+      case StmtKind::FOR:
+        return for_loop(stmt);
+      case StmtKind::IF:
+        return condition(stmt.value) ? statements_in_scope(stmt.body)
+                                     : statements_in_scope(stmt.else_body);
+      case StmtKind::WHILE:
+        return while_loop(stmt);
+      case StmtKind::BREAK:
+        return Flow::BREAK;
+      case StmtKind::CONTINUE:
+        return Flow::CONTINUE;
+      case StmtKind::RETURN:
+        fail_unsupported(stmt.offset, "'return' outside a subroutine is not supported");
+      case StmtKind::BLOCK:
+        return statements_in_scope(stmt.body);
+      case StmtKind::ALIAS:
+        alias(stmt);
+        break;
+      case StmtKind::EXPRESSION:
+        evaluate(stmt.value);
+        break;
+      case StmtKind::UNSUPPORTED:
+        fail_unsupported(stmt.offset, std::string(stmt.text) + " is not supported");
+    }
+    return Flow::NEXT;
+  }
+
+  Flow statements_in_scope(Range body) {
+    const ScopeGuard scope(scopes_);
+    return statements(body);
+  }
+
+  void version(const Stmt& stmt) {
+    const std::string_view number = stmt.text;
+    if (number == "2.0") {
+      library_name_ = "qelib1.inc";
+    } else if (number != "3" && number != "3.0" && number != "3.1") {
+      fail_unsupported(stmt.offset,
+                       "OpenQASM version " + std::string(number) + " is not supported");
+    }
+  }
+
+  void include(const Stmt& stmt) {
+    if (!library_source(stmt.text)) {
+      fail_unsupported(stmt.offset,
+                       "Including " + quoted(stmt.text) +
+                           " is not supported (only \"stdgates.inc\" and \"qelib1.inc\")");
+    }
+    library_name_ = stmt.text;
+  }
+
+  // ---------------------------------------------------------------- declarations
+  std::optional<std::int64_t> register_size(const Stmt& stmt) {
+    if (stmt.size == NO_NODE) {
+      if (stmt.type.width) return static_cast<std::int64_t>(*stmt.type.width);
+      return std::nullopt;
+    }
+    const std::int64_t size = integer(stmt.size);
+    if (size < 0) fail_value(expr(stmt.size).offset, "A register size must not be negative");
+    return size;
+  }
+
+  // The importer reads register names that start with an ASCII letter or '_'.
+  void check_register_name(const Stmt& stmt) const {
+    if (!is_identifier(stmt.name)) {
+      fail_unsupported(stmt.offset,
+                       "Register name " + quoted(stmt.name) +
+                           " is not supported (names start with an ASCII letter or '_')");
+    }
+  }
+
+  void qubit_declaration(const Stmt& stmt) {
+    check_register_name(stmt);
+    const std::optional<std::int64_t> size = register_size(stmt);
+    Symbol symbol =
+        register_symbol(SymbolKind::QUBITS, stmt.name, size.value_or(1), !size.has_value());
+    declare(stmt.name, stmt.offset, symbol);
+    writer_.qubit_declaration(stmt.name, size);
+  }
+
+  void bit_declaration(const Stmt& stmt) {
+    check_register_name(stmt);
+    const std::optional<std::int64_t> size = register_size(stmt);
+    Symbol symbol =
+        register_symbol(SymbolKind::BITS, stmt.name, size.value_or(1), !size.has_value());
+    declare(stmt.name, stmt.offset, symbol);
+    writer_.bit_declaration(stmt.name, size);
+    if (stmt.value != NO_NODE && expr(stmt.value).kind == ExprKind::MEASURE) {
+      measure(stmt.value, NO_NODE, stmt.name);
+    }
+  }
+
+  void declare_hardware_register() {
+    std::int64_t highest = -1;
+    for (const Expr& node : user_.exprs) {
+      if (node.kind != ExprKind::HARDWARE_QUBIT) continue;
+      const auto number = read_decimal_digits(node.text.substr(1));
+      if (!number)
+        fail_value(node.offset, "Hardware qubit " + std::string(node.text) + " is out of range");
+      highest = std::max(highest, *number);
+    }
+    if (highest < 0) return;
+    hardware_size_ = highest + 1;
+    declare(HARDWARE_REGISTER, 0,
+            register_symbol(SymbolKind::QUBITS, HARDWARE_REGISTER, hardware_size_, false));
+    writer_.qubit_declaration(HARDWARE_REGISTER, hardware_size_);
+  }
+
+  void classical_declaration(const Stmt& stmt) {
+    Symbol symbol;
+    symbol.kind = SymbolKind::CLASSICAL;
+    symbol.type = stmt.type;
+    symbol.is_const = stmt.is_const;
+    if (stmt.is_input) {
+      const auto given = inputs_.find(stmt.name);
+      if (given == inputs_.end()) {
+        fail_value(stmt.offset, "No value given for input '" + std::string(stmt.name) + "'");
+      }
+      symbol.value = convert_for_assignment(stmt.type, input_value(stmt.type, given->second));
+    } else if (stmt.value != NO_NODE) {
+      symbol.value = assigned(stmt.type, stmt.value);
+    }
+    declare(stmt.name, stmt.offset, std::move(symbol));
+  }
+
+  static Value input_value(const ScalarType& type, double value) {
+    const bool whole = std::nearbyint(value) == value && std::fabs(value) < 9.2e18;
+    if ((type.kind == ScalarKind::INT || type.kind == ScalarKind::UINT ||
+         type.kind == ScalarKind::BIT) &&
+        whole) {
+      return Value::integer(static_cast<std::int64_t>(value));
+    }
+    if (type.kind == ScalarKind::BOOL && (value == 0.0 || value == 1.0))
+      return Value::boolean(value != 0.0);
+    return Value::floating(value);
+  }
+
+  Value assigned(const ScalarType& type, NodeId value) {
+    const Value computed = evaluate(value);
+    try {
+      return convert_for_assignment(type, computed);
+    } catch (Error& error) {
+      place(error, expr(value).offset);
+      throw;
+    }
+  }
+
+  void assignment(const Stmt& stmt) {
+    const Expr& target = expr(stmt.target);
+    if (expr(stmt.value).kind == ExprKind::MEASURE) {
+      measure(stmt.value, stmt.target);
+      return;
+    }
+    if (target.kind != ExprKind::NAME) {
+      Symbol* base = target.kind == ExprKind::INDEX ? lookup(expr(target.left).text) : nullptr;
+      if (base != nullptr && base->kind == SymbolKind::BITS)
+        return;  // a bit the circuit does not keep
+      fail_unsupported(target.offset, "Assigning to parts of a value is not supported");
+    }
+    Symbol* symbol = lookup(target.text);
+    if (symbol == nullptr)
+      fail_value(target.offset, "Undeclared name '" + std::string(target.text) + "'");
+    if (symbol->kind == SymbolKind::BITS) return;  // classical bits the circuit does not keep
+    if (symbol->kind != SymbolKind::CLASSICAL) {
+      fail_value(target.offset, "'" + std::string(target.text) + "' cannot be assigned");
+    }
+    if (symbol->is_const)
+      fail_value(target.offset, "'" + std::string(target.text) + "' is constant");
+    Value value = evaluate(stmt.value);
+    if (stmt.text != "=") {
+      if (!symbol->value) {
+        fail_value(target.offset, "'" + std::string(target.text) + "' has no value here");
+      }
+      value = apply(compound_operator(stmt.text), *symbol->value, value);
+    }
+    try {
+      symbol->value = convert_for_assignment(symbol->type, value);
+    } catch (Error& error) {
+      place(error, expr(stmt.value).offset);
+      throw;
+    }
+  }
+
+  static BinaryOp compound_operator(std::string_view op) {
+    static constexpr std::array<std::pair<std::string_view, BinaryOp>, 11> OPERATORS = {{
+        {"+=", BinaryOp::ADD},
+        {"-=", BinaryOp::SUBTRACT},
+        {"*=", BinaryOp::MULTIPLY},
+        {"/=", BinaryOp::DIVIDE},
+        {"%=", BinaryOp::MODULO},
+        {"**=", BinaryOp::POWER},
+        {"&=", BinaryOp::BIT_AND},
+        {"|=", BinaryOp::BIT_OR},
+        {"^=", BinaryOp::BIT_XOR},
+        {"<<=", BinaryOp::SHIFT_LEFT},
+        {">>=", BinaryOp::SHIFT_RIGHT},
+    }};
+    for (const auto& [text, binary] : OPERATORS) {
+      if (same_text(text, op)) return binary;
+    }
+    return BinaryOp::ADD;
+  }
+
+  void alias(const Stmt& stmt) {
+    Resolved resolved;
+    alias_elements(stmt.value, resolved);
+    Symbol symbol = register_symbol(SymbolKind::QUBITS, stmt.name,
+                                    static_cast<std::int64_t>(resolved.elements.size()), false);
+    symbol.list = std::make_shared<const std::vector<PlainOperand>>(std::move(resolved.elements));
+    declare(stmt.name, stmt.offset, std::move(symbol));
+  }
+
+  void alias_elements(NodeId id, Resolved& into) {
+    const Expr& node = expr(id);
+    if (node.kind == ExprKind::CONCAT) {
+      alias_elements(node.left, into);
+      alias_elements(node.right, into);
+      return;
+    }
+    const Resolved part = qubits(id);
+    into.elements.insert(into.elements.end(), part.elements.begin(), part.elements.end());
+  }
+
+  // ---------------------------------------------------------------- control flow
+  bool condition(NodeId id) {
+    const Value value = evaluate(id);
+    return value.as_bool();
+  }
+
+  Flow for_loop(const Stmt& stmt) {
+    const Expr& iterable = expr(stmt.value);
+    const auto body = [&](const Value& element) {
+      const ScopeGuard scope(scopes_);
+      Symbol variable;
+      variable.kind = SymbolKind::CLASSICAL;
+      variable.type = stmt.type;
+      variable.value = convert_for_assignment(stmt.type, element);
+      declare(stmt.name, stmt.offset, std::move(variable));
+      return statements_in_scope(stmt.body);
+    };
+    if (iterable.kind == ExprKind::RANGE) {
+      const std::int64_t start = iterable.left == NO_NODE ? 0 : integer(iterable.left);
+      const std::int64_t step = iterable.step == NO_NODE ? 1 : integer(iterable.step);
+      if (iterable.right == NO_NODE) fail_value(iterable.offset, "A loop range needs an end");
+      const std::int64_t stop = integer(iterable.right);
+      if (step == 0) fail_value(iterable.offset, "A range step must not be zero");
+      for (std::int64_t k = start; step > 0 ? k <= stop : k >= stop; k += step) {
+        count_statement(stmt.offset);
+        if (body(Value::integer(k)) == Flow::BREAK) break;
+        if ((step > 0 && k > INT64_MAX - step) || (step < 0 && k < INT64_MIN - step)) break;
+      }
+      return Flow::NEXT;
+    }
+    if (iterable.kind == ExprKind::SET) {
+      for (const NodeId element : list(iterable.items)) {
+        count_statement(stmt.offset);
+        if (body(evaluate(element)) == Flow::BREAK) break;
+      }
+      return Flow::NEXT;
+    }
+    fail_unsupported(iterable.offset, "A loop over anything but a range or a set is not supported");
+  }
+
+  Flow while_loop(const Stmt& stmt) {
+    while (condition(stmt.value)) {
+      count_statement(stmt.offset);
+      if (statements_in_scope(stmt.body) == Flow::BREAK) break;
+    }
+    return Flow::NEXT;
+  }
+
+  // ---------------------------------------------------------------- expressions
+  std::int64_t integer(NodeId id) {
+    const Value value = evaluate(id);
+    try {
+      return value.as_integer();
+    } catch (Error& error) {
+      place(error, expr(id).offset);
+      throw;
+    }
+  }
+
+  Value evaluate(NodeId id) {
+    const Expr& node = expr(id);
+    try {
+      return evaluate_node(node);
+    } catch (Error& error) {
+      place(error, node.offset);
+      throw;
+    }
+  }
+
+  Value evaluate_node(const Expr& node) {
+    switch (node.kind) {
+      case ExprKind::INTEGER:
+        return read_integer_literal(node.text);
+      case ExprKind::FLOAT:
+        return read_float_literal(node.text);
+      case ExprKind::BOOLEAN:
+        return Value::boolean(node.text == "true");
+      case ExprKind::BIT_STRING:
+        return read_bit_string_literal(node.text);
+      case ExprKind::NAME:
+        return name_value(node);
+      case ExprKind::UNARY:
+        return apply(node.unary_op, evaluate(node.left));
+      case ExprKind::BINARY: {
+        const Value left = evaluate(node.left);
+        return apply(node.binary_op, left, evaluate(node.right));
+      }
+      case ExprKind::CAST:
+        return cast_to(node.type, evaluate(node.left));
+      case ExprKind::CALL:
+        return call(node);
+      case ExprKind::MEASURE:
+        raise_not_implemented("A measurement result is known only when the circuit runs");
+      case ExprKind::IMAGINARY:
+        raise_not_implemented("Complex numbers are not supported");
+      case ExprKind::DURATION:
+        raise_not_implemented("Durations are not supported here");
+      case ExprKind::INDEX: {
+        const Symbol* base =
+            expr(node.left).kind == ExprKind::NAME ? lookup(expr(node.left).text) : nullptr;
+        if (base != nullptr && base->kind == SymbolKind::BITS) {
+          raise_not_implemented("'" + std::string(base->register_name) +
+                                "' is known only when the circuit runs");
+        }
+        raise_not_implemented("Indexing a classical value is not supported");
+      }
+      case ExprKind::HARDWARE_QUBIT:
+      case ExprKind::RANGE:
+      case ExprKind::SET:
+      case ExprKind::CONCAT:
+        break;
+    }
+    raise_value_error("Expected a classical value");
+  }
+
+  Value name_value(const Expr& node) {
+    const Symbol* symbol = lookup(node.text);
+    if (symbol == nullptr) {
+      if (auto constant = builtin_constant(node.text)) return *constant;
+      raise_value_error("Undeclared name '" + std::string(node.text) + "'");
+    }
+    switch (symbol->kind) {
+      case SymbolKind::CLASSICAL:
+        if (!symbol->value) raise_value_error("'" + std::string(node.text) + "' has no value here");
+        return *symbol->value;
+      case SymbolKind::BITS:
+        raise_not_implemented("'" + std::string(node.text) +
+                              "' is known only when the circuit runs");
+      case SymbolKind::QUBITS:
+      case SymbolKind::GATE:
+        break;
+    }
+    raise_value_error("'" + std::string(node.text) + "' is not a classical value");
+  }
+
+  Value call(const Expr& node) {
+    if (!is_builtin_function(node.text) || lookup(node.text) != nullptr) {
+      raise_not_implemented("Calling '" + std::string(node.text) + "' is not supported");
+    }
+    std::vector<Value> arguments;
+    for (const NodeId argument : list(node.items))
+      arguments.push_back(evaluate(argument));
+    return call_builtin(node.text, arguments);
+  }
+
+  double parameter(NodeId id) {
+    const Value value = evaluate(id);
+    try {
+      const double number = value.as_double();
+      if (!std::isfinite(number)) raise_value_error("A gate parameter must be finite");
+      return number;
+    } catch (Error& error) {
+      place(error, expr(id).offset);
+      throw;
+    }
+  }
+
+  // ---------------------------------------------------------------- operands
+  Resolved qubits(NodeId id) {
+    const Expr& node = expr(id);
+    try {
+      return resolve(node, SymbolKind::QUBITS);
+    } catch (Error& error) {
+      place(error, node.offset);
+      throw;
+    }
+  }
+
+  Resolved bits(NodeId id) {
+    const Expr& node = expr(id);
+    try {
+      return resolve(node, SymbolKind::BITS);
+    } catch (Error& error) {
+      place(error, node.offset);
+      throw;
+    }
+  }
+
+  Resolved resolve(const Expr& node, SymbolKind kind) {
+    const std::string_view what = kind == SymbolKind::QUBITS ? "qubit" : "bit";
+    if (node.kind == ExprKind::HARDWARE_QUBIT && kind == SymbolKind::QUBITS) {
+      const auto number = read_decimal_digits(node.text.substr(1));
+      return Resolved{{PlainOperand{HARDWARE_REGISTER, number.value_or(0)}}, true};
+    }
+    if (node.kind == ExprKind::NAME) {
+      const Symbol& symbol = operand_symbol(node, kind, what);
+      if (symbol.list) return Resolved{*symbol.list, symbol.scalar};
+      if (symbol.scalar) return Resolved{{scalar_operand(symbol)}, true};
+      Resolved all{{}, false};
+      all.elements.reserve(static_cast<std::size_t>(symbol.size));
+      for (std::int64_t k = 0; k < symbol.size; ++k)
+        all.elements.push_back(PlainOperand{symbol.register_name, k});
+      return all;
+    }
+    if (node.kind == ExprKind::INDEX) return resolve_index(node, kind, what);
+    raise_value_error("Expected a " + std::string(what) + " operand");
+  }
+
+  // A scalar register is written by its bare name, except in the body of a written
+  // definition, where the importer reads bare names as the definition's arguments only.
+  PlainOperand scalar_operand(const Symbol& symbol) const {
+    const bool in_body = !writing_.empty() && symbol.kind == SymbolKind::QUBITS;
+    return PlainOperand{symbol.register_name, in_body ? 0 : PlainOperand::NO_INDEX};
+  }
+
+  const Symbol& operand_symbol(const Expr& node, SymbolKind kind, std::string_view what) {
+    const Symbol* symbol = lookup(node.text);
+    if (symbol == nullptr) raise_value_error("Undeclared name '" + std::string(node.text) + "'");
+    if (symbol->kind != kind)
+      raise_value_error("'" + std::string(node.text) + "' is not a " + std::string(what));
+    return *symbol;
+  }
+
+  Resolved resolve_index(const Expr& node, SymbolKind kind, std::string_view what) {
+    if (node.items.size != 1)
+      raise_value_error("A " + std::string(what) + " register has one index");
+    const Expr& base = expr(node.left);
+    const Expr& index = expr(list(node.items)[0]);
+    // A declared register is indexed in place, without spelling out its elements.
+    if (base.kind == ExprKind::NAME && index.kind != ExprKind::RANGE &&
+        index.kind != ExprKind::SET) {
+      const Symbol& symbol = operand_symbol(base, kind, what);
+      if (!symbol.list) {
+        const std::int64_t at = element_index(list(node.items)[0], symbol.size, base.text, what);
+        return Resolved{
+            {symbol.scalar ? scalar_operand(symbol) : PlainOperand{symbol.register_name, at}},
+            true};
+      }
+    }
+    const Resolved whole = resolve(base, kind);
+    const auto size = static_cast<std::int64_t>(whole.elements.size());
+    Resolved picked{{}, false};
+    if (index.kind == ExprKind::SET) {
+      for (const NodeId element : list(index.items)) {
+        picked.elements.push_back(
+            whole
+                .elements[static_cast<std::size_t>(element_index(element, size, base.text, what))]);
+      }
+      return picked;
+    }
+    if (index.kind == ExprKind::RANGE) {
+      for (const std::int64_t at : slice(index, size))
+        picked.elements.push_back(whole.elements[static_cast<std::size_t>(at)]);
+      return picked;
+    }
+    const std::int64_t at = element_index(list(node.items)[0], size, base.text, what);
+    return Resolved{{whole.elements[static_cast<std::size_t>(at)]}, true};
+  }
+
+  // An index into `size` elements, negative ones counting from the end.
+  std::int64_t element_index(NodeId id, std::int64_t size, std::string_view name,
+                             std::string_view what) {
+    const std::int64_t index = integer(id);
+    const std::int64_t at = index < 0 ? index + size : index;
+    if (at < 0 || at >= size) {
+      fail_value(expr(id).offset, "Index " + std::to_string(index) + " out of range for " +
+                                      std::string(what) + " register " + std::string(name) + "[" +
+                                      std::to_string(size) + "]");
+    }
+    return at;
+  }
+
+  // The indices `start:step:stop` picks from `size` elements; both ends are included,
+  // omitted ends are the ends of the register, negative ones count from the end.
+  std::vector<std::int64_t> slice(const Expr& range, std::int64_t size) {
+    const std::int64_t step = range.step == NO_NODE ? 1 : integer(range.step);
+    if (step == 0) fail_value(range.offset, "A range step must not be zero");
+    const auto end = [&](NodeId id, std::int64_t omitted) {
+      if (id == NO_NODE) return omitted;
+      const std::int64_t value = integer(id);
+      const std::int64_t at = value < 0 ? value + size : value;
+      if (at < 0 || at >= size) {
+        fail_value(expr(id).offset, "Index " + std::to_string(value) +
+                                        " out of range for a register of size " +
+                                        std::to_string(size));
+      }
+      return at;
+    };
+    const std::int64_t start = end(range.left, step > 0 ? 0 : size - 1);
+    const std::int64_t stop = end(range.right, step > 0 ? size - 1 : 0);
+    std::vector<std::int64_t> indices;
+    for (std::int64_t k = start; step > 0 ? k <= stop : k >= stop; k += step)
+      indices.push_back(k);
+    return indices;
+  }
+
+  // ---------------------------------------------------------------- measurement and reset
+  void measure(NodeId measurement, NodeId target, std::string_view declared_bits = {}) {
+    const Resolved measured = qubits(expr(measurement).left);
+    if (target == NO_NODE && declared_bits.empty()) {
+      for (const PlainOperand& qubit : measured.elements)
+        emit_measure(qubit, std::nullopt, expr(measurement).offset);
+      return;
+    }
+    Resolved result;
+    if (target != NO_NODE) {
+      result = bits(target);
+    } else {
+      Expr name;
+      name.kind = ExprKind::NAME;
+      name.text = declared_bits;
+      result = resolve(name, SymbolKind::BITS);
+    }
+    if (result.elements.size() != measured.elements.size()) {
+      fail_value(expr(measurement).offset,
+                 "Measurement size mismatch: " + std::to_string(measured.elements.size()) +
+                     " qubits, " + std::to_string(result.elements.size()) + " bits");
+    }
+    for (std::size_t k = 0; k < measured.elements.size(); ++k) {
+      emit_measure(measured.elements[k], result.elements[k], expr(measurement).offset);
+    }
+  }
+
+  void emit_measure(const PlainOperand& qubit, const std::optional<PlainOperand>& bit,
+                    std::size_t offset) {
+    if (!contexts_.empty() &&
+        (!contexts_.back().controls.empty() || contexts_.back().collected != nullptr)) {
+      fail_unsupported(offset, "A measurement cannot be controlled or inverted");
+    }
+    count_statement(offset);
+    writer_.measure(qubit, bit);
+  }
+
+  void reset(const Stmt& stmt) {
+    for (const NodeId operand : list(stmt.operands)) {
+      for (const PlainOperand& qubit : qubits(operand).elements) {
+        if (!contexts_.empty() &&
+            (!contexts_.back().controls.empty() || contexts_.back().collected != nullptr)) {
+          fail_unsupported(stmt.offset, "A reset cannot be controlled or inverted");
+        }
+        count_statement(stmt.offset);
+        writer_.reset(qubit);
+      }
+    }
+  }
+
+  // ---------------------------------------------------------------- gate definitions
+  GateRef definition_ref(const Stmt& stmt) const {
+    const int qubits = static_cast<int>(stmt.params.size - stmt.angle_count);
+    return GateRef{stays_definition(stmt, qubits) ? GateRef::Kind::WRITTEN : GateRef::Kind::INLINED,
+                   stmt.name,
+                   program_,
+                   static_cast<NodeId>(&stmt - program_->stmts.data()),
+                   static_cast<int>(stmt.angle_count),
+                   qubits};
+  }
+
+  // A definition without parameters stays a definition, unless the importer would read
+  // its calls differently: a name it reads as an identifier only when it starts with an
+  // ASCII letter, `i` it refuses, and a standard name keeps that gate's operand layout,
+  // which only one-qubit gates share with every definition of one argument.
+  bool stays_definition(const Stmt& stmt, int qubits) const {
+    if (stmt.angle_count != 0 || !is_identifier(stmt.name) || stmt.name == "i") return false;
+    for (std::uint32_t k = 0; k < stmt.params.size; ++k) {
+      if (!is_identifier(program_->params[stmt.params.begin + k].name)) return false;
+    }
+    const NativeGate* native = find_native(stmt.name);
+    return native == nullptr || (native->qubits == 1 && qubits == 1);
+  }
+
+  // A later definition of a gate replaces the earlier one, as the importer reads it.
+  void gate_definition(const Stmt& stmt) {
+    Symbol symbol;
+    symbol.kind = SymbolKind::GATE;
+    symbol.gate = definition_ref(stmt);
+    if (symbol.gate.kind == GateRef::Kind::WRITTEN) write_definition(stmt);
+    auto& symbols = scopes_.back().symbols;
+    const auto existing = symbols.find(stmt.name);
+    if (existing != symbols.end() && existing->second.kind == SymbolKind::GATE) {
+      existing->second = std::move(symbol);
+      return;
+    }
+    declare(stmt.name, stmt.offset, std::move(symbol));
+  }
+
+  // Gates defined further down the program, for bodies that call them before their
+  // definition (which the importer allows: it reads all definitions first).
+  void collect_forward_gates() {
+    for (std::uint32_t k = 0; k < user_.top.size; ++k) {
+      const Stmt& stmt = user_.stmts[user_.stmt_lists[user_.top.begin + k]];
+      if (stmt.kind == StmtKind::GATE_DEF) forward_gates_[stmt.name] = definition_ref(stmt);
+    }
+  }
+
+  // A definition without parameters stays a definition (it imports as a block); its
+  // body is lowered with the arguments as bare names.
+  void write_definition(const Stmt& stmt) {
+    std::vector<std::string_view> arguments;
+    const ScopeGuard scope(scopes_, true);
+    for (std::uint32_t k = 0; k < stmt.params.size; ++k) {
+      const Param& param = program_->params[stmt.params.begin + k];
+      arguments.push_back(param.name);
+      Symbol symbol = register_symbol(SymbolKind::QUBITS, param.name, 1, true);
+      symbol.list = std::make_shared<const std::vector<PlainOperand>>(1, PlainOperand{param.name});
+      declare(param.name, param.offset, std::move(symbol));
+    }
+    contexts_.emplace_back();
+    writing_ = stmt.name;
+    callees_[writing_].clear();  // a redefinition replaces what the name calls
+    writer_.begin_definition(stmt.name, arguments);
+    try {
+      if (statements(stmt.body) != Flow::NEXT)
+        fail_value(stmt.offset, "'break' or 'continue' outside a loop");
+    } catch (...) {
+      contexts_.pop_back();
+      writing_ = {};
+      throw;
+    }
+    contexts_.pop_back();
+    writing_ = {};
+    writer_.end_definition();
+  }
+
+  // ---------------------------------------------------------------- gate calls
+  std::optional<GateRef> find_gate(std::string_view name) {
+    if (const Symbol* symbol = lookup(name)) {
+      if (symbol->kind == SymbolKind::GATE) return symbol->gate;
+    }
+    if (const NativeGate* native = find_native(name)) return native_ref(*native);
+    if (auto library = library_gate(name)) return library;
+    if (program_ == &user_) {
+      const auto forward = forward_gates_.find(name);
+      if (forward != forward_gates_.end()) return forward->second;
+    }
+    return std::nullopt;
+  }
+
+  // A gate of the included standard library that the importer does not know by name:
+  // its definition is inlined.
+  std::optional<GateRef> library_gate(std::string_view name) {
+    if (!library_) {
+      const std::optional<std::string_view> source = library_source(library_name_);
+      if (!source) return std::nullopt;
+      library_ = std::make_unique<Program>(parse(*source));
+      for (std::uint32_t k = 0; k < library_->top.size; ++k) {
+        const NodeId id = library_->stmt_lists[library_->top.begin + k];
+        const Stmt& stmt = library_->stmts[id];
+        if (stmt.kind != StmtKind::GATE_DEF) continue;
+        library_gates_[stmt.name] = GateRef{GateRef::Kind::INLINED,
+                                            stmt.name,
+                                            library_.get(),
+                                            id,
+                                            static_cast<int>(stmt.angle_count),
+                                            static_cast<int>(stmt.params.size - stmt.angle_count)};
+      }
+    }
+    const auto found = library_gates_.find(name);
+    if (found == library_gates_.end()) return std::nullopt;
+    return found->second;
+  }
+
+  void gate_call(const Stmt& stmt) {
+    const std::optional<GateRef> gate = find_gate(stmt.name);
+    if (!gate) fail_value(stmt.offset, "Unknown gate '" + std::string(stmt.name) + "'");
+    Call call;
+    call.gate = *gate;
+    call.has_parameters = stmt.has_args;
+    for (const NodeId argument : list(stmt.args))
+      call.parameters.push_back(parameter(argument));
+    check_parameter_count(call, stmt);
+
+    // The modifiers, read left to right: controls are taken from the front of the operands.
+    std::size_t control_count = 0;
+    for (std::uint32_t k = 0; k < stmt.modifiers.size; ++k) {
+      const Modifier& modifier = program_->modifiers[stmt.modifiers.begin + k];
+      if (modifier.kind == ModifierKind::INV) {
+        call.inverse = !call.inverse;
+      } else if (modifier.kind == ModifierKind::POW) {
+        call.exponent *= parameter(modifier.argument);
+      } else {
+        const std::int64_t count = modifier.argument == NO_NODE ? 1 : integer(modifier.argument);
+        if (count < 1) fail_value(modifier.offset, "A control count must be positive");
+        if (count > static_cast<std::int64_t>(stmt.operands.size)) {
+          fail_value(modifier.offset, "More controls than operands");
+        }
+        call.states.insert(call.states.end(), static_cast<std::size_t>(count),
+                           modifier.kind == ModifierKind::CTRL ? 1 : 0);
+        control_count += static_cast<std::size_t>(count);
+      }
+    }
+
+    if (call.gate.name == "unitary" && call.gate.kind == GateRef::Kind::NATIVE) {
+      call.gate.qubits = unitary_target_count(call.parameters, stmt.offset);
+    }
+    std::vector<Resolved> operands;
+    operands.reserve(stmt.operands.size);
+    for (const NodeId operand : list(stmt.operands))
+      operands.push_back(qubits(operand));
+    const std::size_t expected = call.gate.qubits < 0
+                                     ? operands.size()
+                                     : control_count + static_cast<std::size_t>(call.gate.qubits);
+    if (operands.size() != expected) {
+      fail_value(stmt.offset, "'" + std::string(stmt.name) + "' takes " + std::to_string(expected) +
+                                  " qubit operands, " + std::to_string(operands.size()) + " given");
+    }
+    broadcast(call, operands, stmt.offset);
+  }
+
+  // The qubits a `unitary` matrix acts on, from its entries written row by row as real
+  // and imaginary parts; the importer's messages for entries that are no such matrix.
+  int unitary_target_count(const std::vector<double>& parameters, std::size_t offset) const {
+    if (parameters.empty()) fail_value(offset, "unitary gate requires flattened matrix parameters");
+    if (parameters.size() % 2 != 0)
+      fail_value(offset, "unitary parameters must be real/imaginary pairs");
+    const std::size_t entries = parameters.size() / 2;
+    const auto dimension =
+        static_cast<std::size_t>(std::llround(std::sqrt(static_cast<double>(entries))));
+    if (dimension * dimension != entries) {
+      fail_value(offset, "unitary parameter count " + std::to_string(parameters.size()) +
+                             " does not encode a square matrix");
+    }
+    if ((dimension & (dimension - 1)) != 0) {
+      fail_value(offset, "unitary matrix dimension " + std::to_string(dimension) +
+                             " must be a power of two");
+    }
+    return std::countr_zero(dimension);
+  }
+
+  void check_parameter_count(const Call& call, const Stmt& stmt) const {
+    const auto given = static_cast<int>(call.parameters.size());
+    if (call.gate.angles < 0 || given == call.gate.angles) return;
+    if (call.gate.kind == GateRef::Kind::NATIVE && call.gate.name == "cu" && given == 3)
+      return;  // phase omitted
+    fail_value(stmt.offset, "'" + std::string(stmt.name) + "' takes " +
+                                std::to_string(call.gate.angles) + " parameters, " +
+                                std::to_string(given) + " given");
+  }
+
+  // A register or slice among the operands repeats the call once per element.
+  void broadcast(Call& call, const std::vector<Resolved>& operands, std::size_t offset) {
+    std::size_t width = 1;
+    bool any = false;
+    for (const Resolved& operand : operands) {
+      if (operand.single) continue;
+      if (any && operand.elements.size() != width) {
+        fail_value(offset, "Registers of different sizes in one broadcast");
+      }
+      width = operand.elements.size();
+      any = true;
+    }
+    if (any && width == 0) return;
+    for (std::size_t k = 0; k < width; ++k) {
+      Call one = call;
+      one.qubits.clear();
+      for (const Resolved& operand : operands)
+        one.qubits.push_back(operand.single ? operand.elements[0] : operand.elements[k]);
+      submit(std::move(one), offset);
+    }
+  }
+
+  // A call made by a statement: inside an inlined body it gets the body's controls and,
+  // in an inverted body, waits to be applied in reverse.
+  void submit(Call call, std::size_t offset) {
+    if (!contexts_.empty()) {
+      InlineContext& context = contexts_.back();
+      if (!context.controls.empty()) {
+        call.states.insert(call.states.begin(), context.states.begin(), context.states.end());
+        call.qubits.insert(call.qubits.begin(), context.controls.begin(), context.controls.end());
+      }
+      if (context.collected != nullptr) {
+        context.collected->push_back(std::move(call));
+        return;
+      }
+    }
+    perform(call, offset);
+  }
+
+  void perform(Call& call, std::size_t offset) {
+    if (call.exponent != 1.0) {
+      power(call, offset);
+      return;
+    }
+    if (call.inverse && call.gate.kind == GateRef::Kind::NATIVE) invert_native(call, offset);
+    if (call.inverse || call.gate.kind == GateRef::Kind::INLINED) {
+      inline_body(call, offset);
+      return;
+    }
+    if (!call.states.empty() && (call.gate.name == "ccx" || call.gate.name == "cswap")) {
+      spell_out_compact_controls(call);
+    }
+    count_statement(offset);
+    if (call.gate.kind == GateRef::Kind::WRITTEN) note_written_call(call.gate.name, offset);
+    const PlainCall plain{call.states, call.gate.name, call.has_parameters, call.parameters,
+                          call.qubits};
+    writer_.call(plain);
+  }
+
+  // ---------------------------------------------------------------- nesting of definitions
+  // The importer expands a called definition's body and every definition it calls, and
+  // refuses cycles and nesting deeper than MAX_NESTING_DEPTH. Lowering refuses the same
+  // programs, so that whatever it returns imports.
+  void note_written_call(std::string_view callee, std::size_t offset) {
+    if (writing_.empty()) {
+      top_level_calls_.emplace_back(callee, program_ == &user_ ? offset : outer_offset_);
+    } else {
+      callees_[writing_].push_back(callee);
+    }
+  }
+
+  void check_definition_nesting() {
+    std::unordered_map<std::string_view, int> heights;
+    for (const auto& [name, offset] : top_level_calls_) {
+      try {
+        int depth = 0;
+        nesting_height(name, heights, depth);
+      } catch (Error& error) {
+        place(error, offset);
+        throw;
+      }
+    }
+  }
+
+  // How deep the importer nests to expand `name`; -1 marks a definition being expanded.
+  int nesting_height(std::string_view name, std::unordered_map<std::string_view, int>& heights,
+                     int& depth) {
+    const auto known = heights.find(name);
+    if (known != heights.end()) {
+      if (known->second < 0) {
+        raise_value_error("Circular gate definition detected: '" + std::string(name) +
+                          "' calls itself directly or indirectly.");
+      }
+      if (depth + known->second > MAX_NESTING_DEPTH)
+        raise_recursion_error(std::string(RECURSION_MESSAGE));
+      return known->second;
+    }
+    const DepthGuard guard(depth);
+    heights[name] = -1;
+    int height = 1;
+    const auto callees = callees_.find(name);
+    if (callees != callees_.end()) {
+      for (const std::string_view callee : callees->second) {
+        height = std::max(height, 1 + nesting_height(callee, heights, depth));
+      }
+    }
+    heights[name] = height;
+    return height;
+  }
+
+  // The importer refuses modifiers on ccx and cswap, whose names hold controls of their
+  // own: with more controls they are written as x and swap under modifiers.
+  static void spell_out_compact_controls(Call& call) {
+    const bool toffoli = call.gate.name == "ccx";
+    call.gate = native_ref(*find_native(toffoli ? "x" : "swap"));
+    call.states.insert(call.states.end(), toffoli ? 2 : 1, 1);
+  }
+
+  void power(Call& call, std::size_t offset) {
+    const double exponent = call.exponent;
+    call.exponent = 1.0;
+    if (std::nearbyint(exponent) == exponent) {
+      if (exponent < 0) call.inverse = !call.inverse;
+      if (std::fabs(exponent) > static_cast<double>(MAX_LOWERED_STATEMENTS)) fail_too_long(offset);
+      const auto times = static_cast<std::int64_t>(std::fabs(exponent));
+      for (std::int64_t k = 0; k < times; ++k) {
+        count_statement(offset);
+        Call once = call;
+        perform(once, offset);
+      }
+      return;
+    }
+    if (call.gate.kind == GateRef::Kind::NATIVE && among(ANGLE_SCALED, call.gate.name)) {
+      call.parameters[0] *= exponent;
+      perform(call, offset);
+      return;
+    }
+    fail_unsupported(offset,
+                     "pow(" + shortest(exponent) + ") @ " + std::string(call.gate.name) +
+                         " is not supported (only rotations and phases take a non-integer power)");
+  }
+
+  void invert_native(Call& call, std::size_t offset) {
+    const std::string_view name = call.gate.name;
+    call.inverse = false;
+    if (among(SELF_INVERSE, name)) return;
+    for (const auto& [from, to] : INVERSE_PAIRS) {
+      if (same_text(from, name)) {
+        call.gate.name = to;
+        return;
+      }
+    }
+    if (among(ANGLE_SCALED, name)) {
+      for (double& angle : call.parameters)
+        angle = -angle;
+      return;
+    }
+    if (name == "U" || name == "cu") {  // U(θ, φ, λ)⁻¹ = U(-θ, -λ, -φ)
+      std::swap(call.parameters[1], call.parameters[2]);
+      for (double& angle : call.parameters)
+        angle = -angle;
+      return;
+    }
+    if (name == "unitary") {
+      invert_unitary(call, offset);
+      return;
+    }
+    if (name == "sx") {  // sx⁻¹ = rx(-π/2) with the global phase -π/4
+      call.gate = native_ref(*find_native("rx"));
+      call.has_parameters = true;
+      call.parameters = {-std::numbers::pi / 2};
+      Call phase = call;
+      phase.gate = native_ref(*find_native("gphase"));
+      phase.parameters = {-std::numbers::pi / 4};
+      phase.qubits.resize(phase.states.size());
+      perform(phase, offset);
+      return;
+    }
+    fail_unsupported(offset, "The inverse of '" + std::string(name) + "' is not supported");
+  }
+
+  // The conjugate transpose of the matrix written row by row as real and imaginary parts.
+  void invert_unitary(Call& call, std::size_t offset) {
+    const std::size_t entries = call.parameters.size() / 2;
+    auto dimension =
+        static_cast<std::size_t>(std::llround(std::sqrt(static_cast<double>(entries))));
+    if (call.parameters.size() % 2 != 0 || dimension * dimension != entries) {
+      fail_value(offset, "unitary parameters do not encode a square matrix");
+    }
+    std::vector<double> inverse(call.parameters.size());
+    for (std::size_t row = 0; row < dimension; ++row) {
+      for (std::size_t column = 0; column < dimension; ++column) {
+        const std::size_t from = 2 * (row * dimension + column);
+        const std::size_t to = 2 * (column * dimension + row);
+        inverse[to] = call.parameters[from];
+        inverse[to + 1] = -call.parameters[from + 1];
+      }
+    }
+    call.parameters = std::move(inverse);
+  }
+
+  // The body of a definition, applied to the call's qubits with the call's parameters;
+  // reversed and each statement inverted when the call is inverted.
+  void inline_body(Call& call, std::size_t offset) {
+    DepthGuard guard(depth_);
+    const Program* caller = program_;
+    const Program& home = *call.gate.program;
+    const Stmt& definition = home.stmts[call.gate.definition];
+    const std::size_t control_count = call.states.size();
+    std::vector<Call> collected;
+    {
+      program_ = &home;
+      const ScopeGuard scope(scopes_, true);
+      InlineContext context;
+      context.states = call.states;
+      context.controls.assign(call.qubits.begin(),
+                              call.qubits.begin() + static_cast<std::ptrdiff_t>(control_count));
+      context.collected = call.inverse ? &collected : nullptr;
+      contexts_.push_back(std::move(context));
+      try {
+        bind_arguments(call, definition, control_count);
+        if (statements(definition.body) != Flow::NEXT) {
+          fail_value(definition.offset, "'break' or 'continue' outside a loop");
+        }
+      } catch (...) {
+        contexts_.pop_back();
+        program_ = caller;
+        throw;
+      }
+      contexts_.pop_back();
+      program_ = caller;
+    }
+    for (auto it = collected.rbegin(); it != collected.rend(); ++it) {
+      it->inverse = !it->inverse;
+      perform(*it, offset);
+    }
+  }
+
+  void bind_arguments(const Call& call, const Stmt& definition, std::size_t control_count) {
+    for (std::uint32_t k = 0; k < definition.params.size; ++k) {
+      const Param& param = program_->params[definition.params.begin + k];
+      Symbol symbol;
+      if (k < definition.angle_count) {
+        symbol.kind = SymbolKind::CLASSICAL;
+        symbol.type = ScalarType{ScalarKind::FLOAT, std::nullopt};
+        symbol.value = Value::floating(call.parameters[k]);
+      } else {
+        symbol = register_symbol(SymbolKind::QUBITS, param.name, 1, true);
+        symbol.list = std::make_shared<const std::vector<PlainOperand>>(
+            1, call.qubits[control_count + k - definition.angle_count]);
+      }
+      declare(param.name, param.offset, std::move(symbol));
+    }
+  }
+
+  const Program& user_;
+  const Program* program_;
+  const InputValues& inputs_;
+  Writer& writer_;
+  std::vector<Scope> scopes_;
+  std::vector<InlineContext> contexts_;
+  std::string_view library_name_ = "stdgates.inc";
+  std::unique_ptr<Program> library_;
+  std::unordered_map<std::string_view, GateRef> library_gates_;
+  std::unordered_map<std::string_view, GateRef> forward_gates_;
+  std::string_view writing_;  // the definition being written, if any
+  std::unordered_map<std::string_view, std::vector<std::string_view>> callees_;
+  std::vector<std::pair<std::string_view, std::size_t>> top_level_calls_;
+  std::size_t outer_offset_ = 0;  // the user statement being lowered
+  std::int64_t hardware_size_ = 0;
+  std::size_t statement_count_ = 0;
+  int depth_ = 0;
+};
+
+}  // namespace
+
+void expand(const Program& program, const InputValues& inputs, Writer& writer) {
+  Expander(program, inputs, writer).run();
+}
+
+}  // namespace corvane::qasm3::detail::lower

@@ -1,0 +1,29 @@
+// The lowering front end's expander: a parsed program -> plain statements for the
+// writer. Constants are folded, loops unrolled, parameterised gates inlined, modifiers
+// resolved, broadcasts and slices spelled out.
+#pragma once
+
+#include <cstddef>
+#include <functional>
+#include <map>
+#include <string>
+
+#include "lower/syntax.hpp"
+#include "lower/write.hpp"
+
+namespace corvane::qasm3::detail::lower {
+
+// The most statements one lowering executes or writes; past it, ValueError. It bounds
+// the work that loops and definitions calling definitions can ask for.
+inline constexpr std::size_t MAX_LOWERED_STATEMENTS = 10'000'000;
+
+// Hardware qubits `$0`, `$1`, ... are written as the elements of one register of this
+// name, sized to the highest number used plus one.
+inline constexpr std::string_view HARDWARE_REGISTER = "hw";
+
+using InputValues = std::map<std::string, double, std::less<>>;
+
+// Expands `program` into `writer`. Errors carry their place in `program.text`.
+void expand(const Program& program, const InputValues& inputs, Writer& writer);
+
+}  // namespace corvane::qasm3::detail::lower

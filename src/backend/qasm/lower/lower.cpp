@@ -1,0 +1,18 @@
+// The lowering front end's entry point: text -> tokens -> tree -> plain statements -> text.
+#include "corvane/backend/qasm/qasm3.hpp"
+#include "lower/expand.hpp"
+#include "lower/parser.hpp"
+#include "lower/write.hpp"
+#include "text.hpp"
+
+namespace corvane::qasm3 {
+
+std::string lower_qasm3(std::string_view program, const LowerOptions& options) {
+  detail::validate_utf8(program);
+  const detail::lower::Program tree = detail::lower::parse(program);
+  detail::lower::Writer writer;
+  detail::lower::expand(tree, options.inputs, writer);
+  return writer.take();
+}
+
+}  // namespace corvane::qasm3

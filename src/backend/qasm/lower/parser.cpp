@@ -1,0 +1,822 @@
+#include "lower/parser.hpp"
+
+#include <array>
+#include <optional>
+#include <string>
+#include <utility>
+
+#include "lower/lexer.hpp"
+
+namespace corvane::qasm3::detail::lower {
+namespace {
+
+// Words that start a construct the front end refuses as a whole.
+constexpr std::array<std::string_view, 11> REFUSED_KEYWORDS = {
+    "cal",  "defcal", "defcalgrammar", "extern",   "opaque", "switch",
+    "port", "frame",  "waveform",      "duration", "stretch"};
+constexpr std::array<std::string_view, 2> REFUSED_TYPES = {"complex", "array"};
+
+struct TypeWord {
+  std::string_view word;
+  ScalarKind kind;
+};
+constexpr std::array<TypeWord, 6> SCALAR_TYPE_WORDS = {{{"bit", ScalarKind::BIT},
+                                                        {"int", ScalarKind::INT},
+                                                        {"uint", ScalarKind::UINT},
+                                                        {"float", ScalarKind::FLOAT},
+                                                        {"angle", ScalarKind::ANGLE},
+                                                        {"bool", ScalarKind::BOOL}}};
+
+struct BinaryLevel {
+  std::array<std::string_view, 4> symbols;
+  std::array<BinaryOp, 4> ops;
+  std::size_t count;
+};
+// From the loosest to the tightest binding; `**` and the unary operators come after.
+constexpr std::array<BinaryLevel, 10> BINARY_LEVELS = {{
+    {{"||"}, {BinaryOp::LOGICAL_OR}, 1},
+    {{"&&"}, {BinaryOp::LOGICAL_AND}, 1},
+    {{"|"}, {BinaryOp::BIT_OR}, 1},
+    {{"^"}, {BinaryOp::BIT_XOR}, 1},
+    {{"&"}, {BinaryOp::BIT_AND}, 1},
+    {{"==", "!="}, {BinaryOp::EQUAL, BinaryOp::NOT_EQUAL}, 2},
+    {{"<", ">", "<=", ">="},
+     {BinaryOp::LESS, BinaryOp::GREATER, BinaryOp::LESS_EQUAL, BinaryOp::GREATER_EQUAL},
+     4},
+    {{"<<", ">>"}, {BinaryOp::SHIFT_LEFT, BinaryOp::SHIFT_RIGHT}, 2},
+    {{"+", "-"}, {BinaryOp::ADD, BinaryOp::SUBTRACT}, 2},
+    {{"*", "/", "%"}, {BinaryOp::MULTIPLY, BinaryOp::DIVIDE, BinaryOp::MODULO}, 3},
+}};
+
+class Parser {
+ public:
+  explicit Parser(std::string_view text) : tokens_(tokenize(text)) { program_.text = text; }
+
+  Program run() {
+    program_.exprs.reserve(tokens_.size() / 2 + 1);
+    program_.stmts.reserve(tokens_.size() / 4 + 1);
+    const std::size_t mark = stmt_scratch_.size();
+    while (!at_end())
+      stmt_scratch_.push_back(statement());
+    program_.top = close_stmt_list(mark);
+    return std::move(program_);
+  }
+
+ private:
+  // ---------------------------------------------------------------- tokens
+  const Token& peek(std::size_t ahead = 0) const {
+    const std::size_t at = pos_ + ahead;
+    return at < tokens_.size() ? tokens_[at] : tokens_.back();
+  }
+  bool at_end() const { return peek().kind == TokenKind::END; }
+  const Token& advance() {
+    const Token& token = tokens_[pos_];
+    if (token.kind != TokenKind::END) ++pos_;
+    return token;
+  }
+  bool is_symbol(std::string_view symbol, std::size_t ahead = 0) const {
+    const Token& token = peek(ahead);
+    return token.kind == TokenKind::SYMBOL && same_text(token.text, symbol);
+  }
+  bool is_word(std::string_view word, std::size_t ahead = 0) const {
+    const Token& token = peek(ahead);
+    return token.kind == TokenKind::IDENTIFIER && same_text(token.text, word);
+  }
+  bool accept(std::string_view symbol) {
+    if (!is_symbol(symbol)) return false;
+    ++pos_;
+    return true;
+  }
+
+  [[noreturn]] void fail(std::size_t offset, const std::string& message) const {
+    raise_at(program_.text, offset, raise_value_error, message);
+  }
+  [[noreturn]] void refuse(std::size_t offset, const std::string& message) const {
+    raise_at(program_.text, offset, raise_not_implemented, message);
+  }
+  [[noreturn]] void unexpected(std::string_view wanted) const {
+    const Token& token = peek();
+    const std::string found =
+        token.kind == TokenKind::END ? std::string("end of input") : quoted(token.text);
+    fail(token.offset, "Expected " + std::string(wanted) + ", found " + found);
+  }
+  void expect(std::string_view symbol) {
+    if (!accept(symbol)) unexpected(quoted(symbol));
+  }
+  const Token& expect_identifier() {
+    if (peek().kind != TokenKind::IDENTIFIER) unexpected("a name");
+    return advance();
+  }
+
+  // ---------------------------------------------------------------- node arrays
+  static Expr make(ExprKind kind, std::size_t offset, std::string_view text = {}) {
+    Expr node;
+    node.kind = kind;
+    node.offset = offset;
+    node.text = text;
+    return node;
+  }
+  NodeId add(Expr expr) {
+    program_.exprs.push_back(expr);
+    return static_cast<NodeId>(program_.exprs.size() - 1);
+  }
+  NodeId add(const Stmt& stmt) {
+    program_.stmts.push_back(stmt);
+    return static_cast<NodeId>(program_.stmts.size() - 1);
+  }
+  // Lists are gathered on a scratch stack while their elements are parsed (elements may
+  // hold lists of their own) and moved into the program's list array when complete.
+  Range close_expr_list(std::size_t mark) {
+    const Range range{static_cast<std::uint32_t>(program_.expr_lists.size()),
+                      static_cast<std::uint32_t>(expr_scratch_.size() - mark)};
+    program_.expr_lists.insert(program_.expr_lists.end(),
+                               expr_scratch_.begin() + static_cast<std::ptrdiff_t>(mark),
+                               expr_scratch_.end());
+    expr_scratch_.resize(mark);
+    return range;
+  }
+  Range close_stmt_list(std::size_t mark) {
+    const Range range{static_cast<std::uint32_t>(program_.stmt_lists.size()),
+                      static_cast<std::uint32_t>(stmt_scratch_.size() - mark)};
+    program_.stmt_lists.insert(program_.stmt_lists.end(),
+                               stmt_scratch_.begin() + static_cast<std::ptrdiff_t>(mark),
+                               stmt_scratch_.end());
+    stmt_scratch_.resize(mark);
+    return range;
+  }
+
+  // ---------------------------------------------------------------- statements
+  NodeId statement() {
+    DepthGuard guard(depth_);
+    const Token& first = peek();
+    Stmt stmt;
+    stmt.offset = first.offset;
+    if (is_symbol("{")) {
+      stmt.kind = StmtKind::BLOCK;
+      stmt.body = scope();
+      return add(stmt);
+    }
+    if (is_symbol(";")) {
+      advance();
+      stmt.kind = StmtKind::NOP;
+      return add(stmt);
+    }
+    if (first.kind == TokenKind::IDENTIFIER) {
+      if (const auto keyword = keyword_statement(stmt)) return *keyword;
+    }
+    if (is_symbol("@") || is_word("inv") || is_word("pow") || is_word("ctrl") ||
+        is_word("negctrl")) {
+      return gate_call(stmt);
+    }
+    return simple_statement(stmt);
+  }
+
+  std::optional<NodeId> keyword_statement(Stmt& stmt) {
+    const std::string_view word = peek().text;
+    for (const std::string_view refused : REFUSED_KEYWORDS) {
+      if (same_text(word, refused))
+        refuse(stmt.offset, "'" + std::string(word) + "' is not supported");
+    }
+    if (word == "OPENQASM") return version(stmt);
+    if (word == "include") return include(stmt);
+    if (word == "qubit" || word == "qreg") return qubit_declaration(stmt);
+    if (word == "creg") return old_bit_declaration(stmt);
+    if (word == "const" || word == "input" || word == "output") return qualified_declaration(stmt);
+    if (starts_type()) return classical_declaration(stmt);
+    if (word == "gate") return gate_definition(stmt);
+    if (word == "def") return subroutine_definition(stmt);
+    if (word == "for") return for_loop(stmt);
+    if (word == "if") return if_statement(stmt);
+    if (word == "while") return while_loop(stmt);
+    if (word == "break" || word == "continue" || word == "end") {
+      advance();
+      stmt.kind = word == "break"      ? StmtKind::BREAK
+                  : word == "continue" ? StmtKind::CONTINUE
+                                       : StmtKind::END;
+      expect(";");
+      return add(stmt);
+    }
+    if (word == "return") return return_statement(stmt);
+    if (word == "box") return box(stmt);
+    if (word == "barrier" || word == "nop") {
+      advance();
+      stmt.kind = word == "barrier" ? StmtKind::BARRIER : StmtKind::NOP;
+      stmt.operands = operand_list();
+      expect(";");
+      return add(stmt);
+    }
+    if (word == "delay") {
+      advance();
+      stmt.kind = StmtKind::DELAY;
+      expect("[");
+      stmt.value = expression();
+      expect("]");
+      stmt.operands = operand_list();
+      expect(";");
+      return add(stmt);
+    }
+    if (word == "reset") {
+      advance();
+      stmt.kind = StmtKind::RESET;
+      stmt.operands = operand_list();
+      expect(";");
+      return add(stmt);
+    }
+    if (word == "measure") return measure_statement(stmt);
+    if (word == "let") return alias(stmt);
+    return std::nullopt;
+  }
+
+  NodeId version(Stmt& stmt) {
+    advance();
+    if (peek().kind != TokenKind::INTEGER && peek().kind != TokenKind::FLOAT)
+      unexpected("a version number");
+    stmt.kind = StmtKind::VERSION;
+    stmt.text = advance().text;
+    expect(";");
+    return add(stmt);
+  }
+
+  NodeId include(Stmt& stmt) {
+    advance();
+    if (peek().kind != TokenKind::STRING) unexpected("a file name");
+    const std::string_view quoted_name = advance().text;
+    stmt.kind = StmtKind::INCLUDE;
+    stmt.text = quoted_name.substr(1, quoted_name.size() - 2);
+    expect(";");
+    return add(stmt);
+  }
+
+  NodeId qubit_declaration(Stmt& stmt) {
+    const bool old_style = advance().text == "qreg";
+    stmt.kind = StmtKind::QUBIT_DECL;
+    if (!old_style) stmt.size = optional_designator();
+    stmt.name = expect_identifier().text;
+    if (old_style) stmt.size = optional_designator();
+    expect(";");
+    return add(stmt);
+  }
+
+  NodeId old_bit_declaration(Stmt& stmt) {
+    advance();
+    stmt.kind = StmtKind::BIT_DECL;
+    stmt.name = expect_identifier().text;
+    stmt.size = optional_designator();
+    expect(";");
+    return add(stmt);
+  }
+
+  NodeId optional_designator() {
+    if (!accept("[")) return NO_NODE;
+    const NodeId size = expression();
+    expect("]");
+    return size;
+  }
+
+  bool starts_type() const {
+    for (const std::string_view refused : REFUSED_TYPES) {
+      if (is_word(refused)) return true;
+    }
+    for (const TypeWord& type : SCALAR_TYPE_WORDS) {
+      if (is_word(type.word)) return !is_symbol("(", 1);  // `int(x)` is a cast
+    }
+    return false;
+  }
+
+  ScalarType scalar_type() {
+    const Token& word = expect_identifier();
+    for (const std::string_view refused : REFUSED_TYPES) {
+      if (same_text(word.text, refused))
+        refuse(word.offset, "'" + std::string(word.text) + "' is not supported");
+    }
+    for (const TypeWord& type : SCALAR_TYPE_WORDS) {
+      if (!same_text(word.text, type.word)) continue;
+      ScalarType result{type.kind, std::nullopt};
+      if (type.kind != ScalarKind::BOOL && accept("[")) {
+        const Token& width = peek();
+        if (width.kind != TokenKind::INTEGER) {
+          refuse(width.offset, "A type width must be an integer literal");
+        }
+        result.width = type_width(advance());
+        expect("]");
+      }
+      return result;
+    }
+    fail(word.offset, "Expected a type, found " + quoted(word.text));
+  }
+
+  unsigned type_width(const Token& token) const {
+    const std::int64_t width = read_integer_literal(token.text).as_integer();
+    if (width < 1 || width > 64) {
+      refuse(token.offset, "Type width " + std::string(token.text) + " is not supported (1 to 64)");
+    }
+    return static_cast<unsigned>(width);
+  }
+
+  NodeId classical_declaration(Stmt& stmt) {
+    stmt.type = scalar_type();
+    stmt.name = expect_identifier().text;
+    stmt.kind = stmt.type.kind == ScalarKind::BIT ? StmtKind::BIT_DECL : StmtKind::CLASSICAL_DECL;
+    if (accept("=")) stmt.value = is_word("measure") ? measure_expression() : expression();
+    expect(";");
+    return add(stmt);
+  }
+
+  NodeId qualified_declaration(Stmt& stmt) {
+    const std::string_view qualifier = advance().text;
+    stmt.type = scalar_type();
+    stmt.name = expect_identifier().text;
+    stmt.kind = StmtKind::CLASSICAL_DECL;
+    stmt.is_const = qualifier == "const";
+    stmt.is_input = qualifier == "input";
+    if (stmt.is_const) {
+      expect("=");
+      stmt.value = expression();
+    }
+    expect(";");
+    return add(stmt);
+  }
+
+  Range identifier_params(ParamKind kind) {
+    const std::size_t begin = program_.params.size();
+    do {
+      if (kind == ParamKind::ANGLE && is_symbol(")")) break;
+      const Token& name = expect_identifier();
+      program_.params.push_back(Param{kind, {}, NO_NODE, name.text, name.offset});
+    } while (accept(","));
+    return Range{static_cast<std::uint32_t>(begin),
+                 static_cast<std::uint32_t>(program_.params.size() - begin)};
+  }
+
+  NodeId gate_definition(Stmt& stmt) {
+    advance();
+    stmt.kind = StmtKind::GATE_DEF;
+    stmt.name = expect_identifier().text;
+    Range angles{static_cast<std::uint32_t>(program_.params.size()), 0};
+    if (accept("(")) {
+      angles = identifier_params(ParamKind::ANGLE);
+      expect(")");
+    }
+    Range qubits{static_cast<std::uint32_t>(program_.params.size()), 0};
+    if (!is_symbol("{")) qubits = identifier_params(ParamKind::QUBIT);
+    stmt.params = Range{angles.begin, angles.size + qubits.size};
+    stmt.angle_count = angles.size;
+    stmt.body = scope();
+    return add(stmt);
+  }
+
+  NodeId subroutine_definition(Stmt& stmt) {
+    advance();
+    stmt.kind = StmtKind::SUBROUTINE_DEF;
+    stmt.name = expect_identifier().text;
+    expect("(");
+    const std::size_t begin = program_.params.size();
+    while (!is_symbol(")")) {
+      program_.params.push_back(subroutine_param());
+      if (!accept(",")) break;
+    }
+    expect(")");
+    stmt.params = Range{static_cast<std::uint32_t>(begin),
+                        static_cast<std::uint32_t>(program_.params.size() - begin)};
+    if (accept("->")) {
+      stmt.has_return_type = true;
+      stmt.type = scalar_type();
+    }
+    stmt.body = scope();
+    return add(stmt);
+  }
+
+  Param subroutine_param() {
+    Param param;
+    param.offset = peek().offset;
+    if (is_word("qubit") || is_word("qreg")) {
+      const bool old_style = advance().text == "qreg";
+      param.kind = ParamKind::QUBIT;
+      if (!old_style) param.size = optional_designator();
+      param.name = expect_identifier().text;
+      if (old_style) param.size = optional_designator();
+      return param;
+    }
+    if (is_word("readonly") || is_word("mutable"))
+      refuse(param.offset, "Array arguments are not supported");
+    param.kind = ParamKind::CLASSICAL;
+    param.type = scalar_type();
+    param.name = expect_identifier().text;
+    return param;
+  }
+
+  NodeId for_loop(Stmt& stmt) {
+    advance();
+    stmt.kind = StmtKind::FOR;
+    stmt.type = ScalarType{ScalarKind::INT, std::nullopt};
+    if (!(peek().kind == TokenKind::IDENTIFIER && is_word("in", 1))) stmt.type = scalar_type();
+    stmt.name = expect_identifier().text;
+    if (!is_word("in")) unexpected("'in'");
+    advance();
+    if (is_symbol("[")) {
+      advance();
+      stmt.value = range_or_expression();
+      expect("]");
+    } else if (is_symbol("{")) {
+      stmt.value = set_expression();
+    } else {
+      stmt.value = expression();
+    }
+    stmt.body = body();
+    return add(stmt);
+  }
+
+  NodeId if_statement(Stmt& stmt) {
+    advance();
+    stmt.kind = StmtKind::IF;
+    expect("(");
+    stmt.value = expression();
+    expect(")");
+    stmt.body = body();
+    if (is_word("else")) {
+      advance();
+      stmt.else_body = body();
+    }
+    return add(stmt);
+  }
+
+  NodeId while_loop(Stmt& stmt) {
+    advance();
+    stmt.kind = StmtKind::WHILE;
+    expect("(");
+    stmt.value = expression();
+    expect(")");
+    stmt.body = body();
+    return add(stmt);
+  }
+
+  NodeId return_statement(Stmt& stmt) {
+    advance();
+    stmt.kind = StmtKind::RETURN;
+    if (!is_symbol(";")) stmt.value = is_word("measure") ? measure_expression() : expression();
+    expect(";");
+    return add(stmt);
+  }
+
+  NodeId box(Stmt& stmt) {
+    advance();
+    stmt.kind = StmtKind::BLOCK;
+    if (accept("[")) {
+      expression();
+      expect("]");
+    }
+    stmt.body = scope();
+    return add(stmt);
+  }
+
+  NodeId measure_statement(Stmt& stmt) {
+    const NodeId measured = measure_expression();
+    stmt.kind = StmtKind::MEASURE;
+    stmt.value = measured;
+    if (accept("->")) stmt.target = postfix();
+    expect(";");
+    return add(stmt);
+  }
+
+  NodeId measure_expression() {
+    const Token& word = advance();
+    Expr node = make(ExprKind::MEASURE, word.offset);
+    node.left = operand();
+    return add(node);
+  }
+
+  NodeId alias(Stmt& stmt) {
+    advance();
+    stmt.kind = StmtKind::ALIAS;
+    stmt.name = expect_identifier().text;
+    expect("=");
+    NodeId value = expression();
+    while (is_symbol("++")) {
+      const std::size_t offset = advance().offset;
+      Expr node = make(ExprKind::CONCAT, offset);
+      node.left = value;
+      node.right = expression();
+      value = add(node);
+    }
+    stmt.value = value;
+    expect(";");
+    return add(stmt);
+  }
+
+  // A statement or a braced scope, as the body of a loop or a branch.
+  Range body() {
+    if (is_symbol("{")) return scope();
+    const std::size_t mark = stmt_scratch_.size();
+    stmt_scratch_.push_back(statement());
+    return close_stmt_list(mark);
+  }
+
+  Range scope() {
+    expect("{");
+    const std::size_t mark = stmt_scratch_.size();
+    while (!is_symbol("}")) {
+      if (at_end()) unexpected("'}'");
+      stmt_scratch_.push_back(statement());
+    }
+    advance();
+    return close_stmt_list(mark);
+  }
+
+  // Gate calls, assignments and expression statements, which all start with an
+  // expression-like prefix.
+  NodeId simple_statement(Stmt& stmt) {
+    if (peek().kind == TokenKind::IDENTIFIER && !is_symbol("[", 1) && !is_assignment(1) &&
+        !is_symbol("(", 1)) {
+      return gate_call(stmt);
+    }
+    if (peek().kind == TokenKind::IDENTIFIER && is_symbol("(", 1) && !is_word("gphase")) {
+      const std::size_t close = matching_paren(1);
+      const Token& after = peek(close + 1);
+      if (!(after.kind == TokenKind::SYMBOL && (after.text == ";" || after.text == "->"))) {
+        return gate_call(stmt);
+      }
+    }
+    if (is_word("gphase")) return gate_call(stmt);
+    const NodeId target = expression();
+    if (is_assignment(0)) {
+      stmt.kind = StmtKind::ASSIGNMENT;
+      stmt.target = target;
+      stmt.text = advance().text;
+      stmt.value = is_word("measure") ? measure_expression() : expression();
+    } else {
+      stmt.kind = StmtKind::EXPRESSION;
+      stmt.value = target;
+    }
+    expect(";");
+    return add(stmt);
+  }
+
+  bool is_assignment(std::size_t ahead) const {
+    const Token& token = peek(ahead);
+    if (token.kind != TokenKind::SYMBOL) return false;
+    static constexpr std::array<std::string_view, 12> ASSIGNMENTS = {
+        "=", "+=", "-=", "*=", "/=", "&=", "|=", "^=", "<<=", ">>=", "%=", "**="};
+    for (const std::string_view op : ASSIGNMENTS) {
+      if (same_text(token.text, op)) return true;
+    }
+    return false;
+  }
+
+  // How many tokens ahead the ')' that closes the '(' `open` tokens ahead stands.
+  std::size_t matching_paren(std::size_t open) const {
+    std::size_t depth = 0;
+    for (std::size_t ahead = open;; ++ahead) {
+      const Token& token = peek(ahead);
+      if (token.kind == TokenKind::END) return ahead;
+      if (token.kind != TokenKind::SYMBOL) continue;
+      if (token.text == "(") ++depth;
+      if (token.text == ")" && --depth == 0) return ahead;
+    }
+  }
+
+  NodeId gate_call(Stmt& stmt) {
+    stmt.kind = StmtKind::GATE_CALL;
+    stmt.modifiers = modifiers();
+    const Token& name = expect_identifier();
+    stmt.name = name.text;
+    if (accept("(")) {
+      stmt.args = expression_list(")");
+      stmt.has_args = true;
+    }
+    if (accept("[")) {  // a duration, which the circuit does not keep
+      expression();
+      expect("]");
+    }
+    stmt.operands = operand_list();
+    expect(";");
+    return add(stmt);
+  }
+
+  Range modifiers() {
+    const std::size_t begin = program_.modifiers.size();
+    for (;;) {
+      const Token& word = peek();
+      Modifier modifier{ModifierKind::CTRL, NO_NODE, word.offset};
+      if (is_word("inv")) {
+        modifier.kind = ModifierKind::INV;
+        advance();
+      } else if (is_word("pow")) {
+        modifier.kind = ModifierKind::POW;
+        advance();
+        expect("(");
+        modifier.argument = expression();
+        expect(")");
+      } else if (is_word("ctrl") || is_word("negctrl")) {
+        modifier.kind = word.text == "ctrl" ? ModifierKind::CTRL : ModifierKind::NEGCTRL;
+        advance();
+        if (accept("(")) {
+          modifier.argument = expression();
+          expect(")");
+        }
+      } else {
+        break;
+      }
+      expect("@");
+      program_.modifiers.push_back(modifier);
+    }
+    return Range{static_cast<std::uint32_t>(begin),
+                 static_cast<std::uint32_t>(program_.modifiers.size() - begin)};
+  }
+
+  Range operand_list() {
+    const std::size_t mark = expr_scratch_.size();
+    while (!is_symbol(";")) {
+      expr_scratch_.push_back(operand());
+      if (!accept(",")) break;
+    }
+    return close_expr_list(mark);
+  }
+
+  NodeId operand() {
+    const Token& token = peek();
+    if (token.kind == TokenKind::HARDWARE_QUBIT) {
+      advance();
+      return add(make(ExprKind::HARDWARE_QUBIT, token.offset, token.text));
+    }
+    if (token.kind != TokenKind::IDENTIFIER) unexpected("a qubit");
+    return postfix();
+  }
+
+  // ---------------------------------------------------------------- expressions
+  Range expression_list(std::string_view closing) {
+    const std::size_t mark = expr_scratch_.size();
+    while (!is_symbol(closing)) {
+      expr_scratch_.push_back(expression());
+      if (!accept(",")) break;
+    }
+    expect(closing);
+    return close_expr_list(mark);
+  }
+
+  NodeId expression() { return binary(0); }
+
+  NodeId binary(std::size_t level) {
+    if (level == BINARY_LEVELS.size()) return unary();
+    NodeId left = binary(level + 1);
+    const BinaryLevel& ops = BINARY_LEVELS[level];
+    for (;;) {
+      std::size_t found = ops.count;
+      for (std::size_t k = 0; k < ops.count; ++k) {
+        if (is_symbol(ops.symbols[k])) found = k;
+      }
+      if (found == ops.count) return left;
+      const std::size_t offset = advance().offset;
+      Expr node = make(ExprKind::BINARY, offset);
+      node.binary_op = ops.ops[found];
+      node.left = left;
+      node.right = binary(level + 1);
+      left = add(node);
+    }
+  }
+
+  NodeId unary() {
+    DepthGuard guard(depth_);
+    const Token& token = peek();
+    if (is_symbol("-") || is_symbol("!") || is_symbol("~")) {
+      advance();
+      Expr node = make(ExprKind::UNARY, token.offset);
+      node.unary_op = token.text == "-"   ? UnaryOp::NEGATE
+                      : token.text == "!" ? UnaryOp::LOGICAL_NOT
+                                          : UnaryOp::BIT_NOT;
+      node.left = unary();
+      return add(node);
+    }
+    if (is_symbol("+")) {  // unary plus changes nothing
+      advance();
+      return unary();
+    }
+    return power();
+  }
+
+  NodeId power() {
+    const NodeId base = postfix();
+    if (!is_symbol("**")) return base;
+    const std::size_t offset = advance().offset;
+    Expr node = make(ExprKind::BINARY, offset);
+    node.binary_op = BinaryOp::POWER;
+    node.left = base;
+    node.right = unary();
+    return add(node);
+  }
+
+  NodeId postfix() {
+    NodeId value = primary();
+    while (is_symbol("[")) {
+      advance();
+      Expr node = make(ExprKind::INDEX, program_.exprs[value].offset);
+      node.left = value;
+      const std::size_t mark = expr_scratch_.size();
+      if (is_symbol("{")) {
+        expr_scratch_.push_back(set_expression());
+      } else {
+        do {
+          expr_scratch_.push_back(range_or_expression());
+        } while (accept(",") && !is_symbol("]"));
+      }
+      expect("]");
+      node.items = close_expr_list(mark);
+      value = add(node);
+    }
+    return value;
+  }
+
+  NodeId range_or_expression() {
+    const std::size_t offset = peek().offset;
+    const NodeId start = is_symbol(":") ? NO_NODE : expression();
+    if (!accept(":")) return start;
+    Expr node = make(ExprKind::RANGE, offset);
+    node.left = start;
+    if (!is_symbol("]") && !is_symbol(":")) node.right = expression();
+    if (accept(":")) {
+      // start:step:stop
+      node.step = node.right;
+      node.right = is_symbol("]") ? NO_NODE : expression();
+    }
+    return add(node);
+  }
+
+  NodeId set_expression() {
+    const std::size_t offset = advance().offset;
+    Expr node = make(ExprKind::SET, offset);
+    node.items = expression_list("}");
+    return add(node);
+  }
+
+  NodeId primary() {
+    DepthGuard guard(depth_);
+    const Token& token = peek();
+    switch (token.kind) {
+      case TokenKind::INTEGER:
+        return literal(ExprKind::INTEGER);
+      case TokenKind::FLOAT:
+        return literal(ExprKind::FLOAT);
+      case TokenKind::IMAGINARY:
+        return literal(ExprKind::IMAGINARY);
+      case TokenKind::DURATION:
+        return literal(ExprKind::DURATION);
+      case TokenKind::HARDWARE_QUBIT:
+        return literal(ExprKind::HARDWARE_QUBIT);
+      case TokenKind::STRING:
+        return literal(ExprKind::BIT_STRING);
+      case TokenKind::IDENTIFIER:
+        return named();
+      case TokenKind::SYMBOL:
+        if (is_symbol("(")) {
+          advance();
+          const NodeId inner = expression();
+          expect(")");
+          return inner;
+        }
+        [[fallthrough]];
+      case TokenKind::END:
+        break;
+    }
+    unexpected("an expression");
+  }
+
+  NodeId literal(ExprKind kind) {
+    const Token& token = advance();
+    return add(make(kind, token.offset, token.text));
+  }
+
+  NodeId named() {
+    const Token& token = peek();
+    if (token.text == "true" || token.text == "false") return literal(ExprKind::BOOLEAN);
+    for (const TypeWord& type : SCALAR_TYPE_WORDS) {
+      if (same_text(token.text, type.word)) {
+        Expr node = make(ExprKind::CAST, token.offset);
+        node.type = scalar_type();
+        expect("(");
+        node.left = expression();
+        expect(")");
+        return add(node);
+      }
+    }
+    advance();
+    if (!is_symbol("(")) return add(make(ExprKind::NAME, token.offset, token.text));
+    advance();
+    Expr node = make(ExprKind::CALL, token.offset, token.text);
+    node.items = expression_list(")");
+    return add(node);
+  }
+
+  std::vector<Token> tokens_;
+  std::size_t pos_ = 0;
+  int depth_ = 0;
+  Program program_;
+  std::vector<NodeId> expr_scratch_;
+  std::vector<NodeId> stmt_scratch_;
+};
+
+}  // namespace
+
+Program parse(std::string_view text) {
+  return Parser(text).run();
+}
+
+}  // namespace corvane::qasm3::detail::lower

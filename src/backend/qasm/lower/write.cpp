@@ -1,0 +1,112 @@
+#include "lower/write.hpp"
+
+#include <utility>
+
+#include "text.hpp"
+
+namespace corvane::qasm3::detail::lower {
+
+namespace {
+constexpr std::string_view HEADER = "OPENQASM 3.0;\ninclude \"stdgates.inc\";\n";
+}  // namespace
+
+Writer::Writer() {
+  out_.append(HEADER);
+}
+
+void Writer::qubit_declaration(std::string_view name, std::optional<std::int64_t> size) {
+  out_.append("qubit");
+  if (size) {
+    out_.push_back('[');
+    append_int(out_, *size);
+    out_.push_back(']');
+  }
+  out_.push_back(' ');
+  out_.append(name);
+  out_.append(";\n");
+}
+
+void Writer::bit_declaration(std::string_view name, std::optional<std::int64_t> size) {
+  out_.append("bit");
+  if (size) {
+    out_.push_back('[');
+    append_int(out_, *size);
+    out_.push_back(']');
+  }
+  out_.push_back(' ');
+  out_.append(name);
+  out_.append(";\n");
+}
+
+void Writer::begin_definition(std::string_view name, std::span<const std::string_view> arguments) {
+  out_.append("gate ");
+  out_.append(name);
+  for (std::size_t k = 0; k < arguments.size(); ++k) {
+    out_.append(k == 0 ? " " : ", ");
+    out_.append(arguments[k]);
+  }
+  out_.append(" {\n");
+  in_definition_ = true;
+}
+
+void Writer::end_definition() {
+  out_.append("}\n");
+  in_definition_ = false;
+}
+
+void Writer::indent() {
+  if (in_definition_) out_.append("  ");
+}
+
+void Writer::operand(const PlainOperand& operand) {
+  out_.append(operand.name);
+  if (operand.index != PlainOperand::NO_INDEX) {
+    out_.push_back('[');
+    append_int(out_, operand.index);
+    out_.push_back(']');
+  }
+}
+
+void Writer::call(const PlainCall& call) {
+  indent();
+  for (const std::uint8_t positive : call.controls)
+    out_.append(positive != 0 ? "ctrl @ " : "negctrl @ ");
+  out_.append(call.name);
+  if (call.has_parameters) {
+    out_.push_back('(');
+    for (std::size_t k = 0; k < call.parameters.size(); ++k) {
+      if (k > 0) out_.append(", ");
+      append_shortest(out_, call.parameters[k]);
+    }
+    out_.push_back(')');
+  }
+  for (std::size_t k = 0; k < call.operands.size(); ++k) {
+    out_.append(k == 0 ? " " : ", ");
+    operand(call.operands[k]);
+  }
+  out_.append(";\n");
+}
+
+void Writer::measure(const PlainOperand& qubit, const std::optional<PlainOperand>& bit) {
+  indent();
+  if (bit) {
+    operand(*bit);
+    out_.append(" = ");
+  }
+  out_.append("measure ");
+  operand(qubit);
+  out_.append(";\n");
+}
+
+void Writer::reset(const PlainOperand& qubit) {
+  indent();
+  out_.append("reset ");
+  operand(qubit);
+  out_.append(";\n");
+}
+
+std::string Writer::take() {
+  return std::exchange(out_, std::string());
+}
+
+}  // namespace corvane::qasm3::detail::lower

@@ -1,0 +1,242 @@
+// The lowering front end: programs in, lowered text out, exactly; its errors with their
+// places; and its two properties on every program of the program folder: a program the
+// importer accepts imports the same with or without lowering, and lowering is
+// idempotent with a result the importer accepts.
+#include <algorithm>
+#include <cstdlib>
+#include <filesystem>
+#include <fstream>
+#include <iterator>
+#include <set>
+#include <string>
+#include <vector>
+
+#include "test_support.hpp"
+
+namespace {
+
+namespace fs = std::filesystem;
+namespace qasm3 = corvane::qasm3;
+using corvane::GateSequence;
+
+constexpr std::string_view HEADER = "OPENQASM 3.0;\ninclude \"stdgates.inc\";\n";
+
+struct Row {
+  std::string name;
+  std::string program;
+  std::string lowered;  // without the header
+};
+
+class Lowers : public testing::TestWithParam<Row> {};
+
+TEST_P(Lowers, ToTheImportersForm) {
+  const Row& row = GetParam();
+  EXPECT_EQ(qasm3::lower_qasm3(row.program), std::string(HEADER) + row.lowered);
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    PassThrough, Lowers,
+    testing::Values(
+        Row{"bell",
+            "OPENQASM 3.0;\ninclude \"stdgates.inc\";\nqubit[2] q;\nbit[2] c;\nh q[0];\ncx q[0], "
+            "q[1];\n"
+            "c[0] = measure q[0];\nmeasure q[1] -> c[1];\n",
+            "qubit[2] q;\nbit[2] c;\nh q[0];\ncx q[0], q[1];\nc[0] = measure q[0];\nc[1] = measure "
+            "q[1];\n"},
+        Row{"versions_and_comments", "OPENQASM 3;\n// c\n/* b */ qubit q; x q;",
+            "qubit q;\nx q;\n"},
+        Row{"scalar_registers", "qubit a; bit b; b = measure a; measure a;",
+            "qubit a;\nbit b;\nb = measure a;\nmeasure a;\n"},
+        Row{"parameters_in_shortest_form",
+            "qubit q; rz(pi/2) q; rx(0.1) q; ry(-1e-7) q; p(2) q; U(1, 2, 3) q;",
+            "qubit q;\nrz(1.5707963267948966) q;\nrx(0.1) q;\nry(-1e-07) q;\np(2.0) q;\n"
+            "U(1.0, 2.0, 3.0) q;\n"},
+        Row{"modifiers",
+            "qubit[3] q; ctrl @ negctrl @ x q[0], q[1], q[2]; ctrl(2) @ h q[0], q[1], q[2];",
+            "qubit[3] q;\nctrl @ negctrl @ x q[0], q[1], q[2];\nctrl @ ctrl @ h q[0], q[1], "
+            "q[2];\n"},
+        Row{"gphase_and_unitary",
+            "qubit q; gphase(pi); ctrl @ gphase(1) q; unitary(0, 0, 1, 0, 1, 0, 0, 0) q;",
+            "qubit q;\ngphase(3.141592653589793);\nctrl @ gphase(1.0) q;\n"
+            "unitary(0.0, 0.0, 1.0, 0.0, 1.0, 0.0, 0.0, 0.0) q;\n"},
+        Row{"definition_without_parameters",
+            "qubit[2] q; gate bell a, b { h a; cx a, b; } bell q[1], q[0];",
+            "qubit[2] q;\ngate bell a, b {\n  h a;\n  cx a, b;\n}\nbell q[1], q[0];\n"},
+        Row{"whole_register_measurement", "qubit[2] q; bit[2] c; c = measure q;",
+            "qubit[2] q;\nbit[2] c;\nc[0] = measure q[0];\nc[1] = measure q[1];\n"},
+        Row{"reset_passes", "qubit[2] q; reset q[1];", "qubit[2] q;\nreset q[1];\n"},
+        Row{"old_style_registers", "OPENQASM 2.0; qreg q[2]; creg c[2]; measure q -> c;",
+            "qubit[2] q;\nbit[2] c;\nc[0] = measure q[0];\nc[1] = measure q[1];\n"},
+        Row{"hardware_qubits", "x $3; cx $0, $3;", "qubit[4] hw;\nx hw[3];\ncx hw[0], hw[3];\n"},
+        Row{"forward_and_recursive_definitions",
+            "qubit q; gate a x { b x; } gate b x { h x; } gate c x { c x; } a q;",
+            "qubit q;\ngate a x {\n  b x;\n}\ngate b x {\n  h x;\n}\ngate c x {\n  c x;\n}\na "
+            "q;\n"},
+        Row{"definitions_the_importer_would_misread_are_inlined",
+            "qubit[2] q; gate cx a { x a; } gate i a { y a; } cx q[0]; i q[1];",
+            "qubit[2] q;\nx q[0];\ny q[1];\n"},
+        Row{"dropped",
+            "qubit[2] q; barrier q; #pragma anything\n@ann x\ndelay[10ns] q; nop q; h q[0];",
+            "qubit[2] q;\nh q[0];\n"}),
+    [](const testing::TestParamInfo<Row>& info) { return info.param.name; });
+
+struct ErrorRow {
+  std::string name;
+  std::string program;
+  std::string outcome;  // "<Kind>: <message>"
+  std::size_t line;
+  std::size_t column;
+};
+
+class Refuses : public testing::TestWithParam<ErrorRow> {};
+
+TEST_P(Refuses, WithKindMessageAndPlace) {
+  const ErrorRow& row = GetParam();
+  try {
+    qasm3::lower_qasm3(row.program);
+    ADD_FAILURE() << "nothing was thrown";
+  } catch (const qasm3::Error& e) {
+    EXPECT_EQ(std::string(e.kind()) + ": " + e.what(), row.outcome);
+    ASSERT_TRUE(e.location().has_value());
+    EXPECT_EQ(e.location()->line, row.line);
+    EXPECT_EQ(e.location()->column, row.column);
+  }
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Errors, Refuses,
+    testing::Values(
+        ErrorRow{
+            "unknown_include", "include \"mine.inc\";",
+            "NotImplementedError: Including 'mine.inc' is not supported (only \"stdgates.inc\" and "
+            "\"qelib1.inc\")",
+            1, 1},
+        ErrorRow{"version", "OPENQASM 4.0;",
+                 "NotImplementedError: OpenQASM version 4.0 is not supported", 1, 1},
+        ErrorRow{"undeclared_register", "qubit q;\nh r[0];", "ValueError: Undeclared name 'r'", 2,
+                 3},
+        ErrorRow{"index_out_of_range", "qubit[2] q;\n  cx q[0], q[2];",
+                 "ValueError: Index 2 out of range for qubit register q[2]", 2, 14},
+        ErrorRow{"operand_count", "qubit[2] q;\ncx q[0];",
+                 "ValueError: 'cx' takes 2 qubit operands, 1 given", 2, 1},
+        ErrorRow{"parameter_count", "qubit q;\nrx q;",
+                 "ValueError: 'rx' takes 1 parameters, 0 given", 2, 1},
+        ErrorRow{"unknown_gate", "qubit q;\nfoo q;", "ValueError: Unknown gate 'foo'", 2, 1},
+        ErrorRow{"syntax", "qubit q;\nh q[0;", "ValueError: Expected ']', found ';'", 2, 6},
+        ErrorRow{"stray_character", "qubit q;\nh q ?;", "ValueError: Unexpected character '?'", 2,
+                 5},
+        ErrorRow{"unterminated_comment", "qubit q; /* h q;",
+                 "ValueError: Unterminated block comment", 1, 10},
+        ErrorRow{"pulse_level", "cal { x }", "NotImplementedError: 'cal' is not supported", 1, 1},
+        ErrorRow{"opaque", "qubit q;\nopaque g a;",
+                 "NotImplementedError: 'opaque' is not supported", 2, 1},
+        ErrorRow{"redeclared", "qubit q;\nbit q;", "ValueError: 'q' is already declared", 2, 1},
+        ErrorRow{"cycle", "qubit q;\ngate g a { f a; }\ngate f a { g a; }\ng q;",
+                 "ValueError: Circular gate definition detected: 'g' calls itself directly or "
+                 "indirectly.",
+                 4, 1},
+        ErrorRow{"non_ascii_register", "qubit[1] α;",
+                 "NotImplementedError: Register name 'α' is not supported (names start with an "
+                 "ASCII letter "
+                 "or '_')",
+                 1, 1},
+        ErrorRow{"runtime_condition", "qubit q; bit c;\nc = measure q;\nif (c) x q;",
+                 "NotImplementedError: 'c' is known only when the circuit runs", 3, 5}),
+    [](const testing::TestParamInfo<ErrorRow>& info) { return info.param.name; });
+
+TEST(LowerLimits, DeepNestingIsARecursionError) {
+  const std::string nested =
+      "qubit q; rz(" + std::string(5000, '(') + "1" + std::string(5000, ')') + ") q;";
+  EXPECT_THROW_MSG(qasm3::lower_qasm3(nested), RecursionError, "maximum recursion depth exceeded");
+  std::string blocks = "qubit q; ";
+  for (int k = 0; k < 5000; ++k)
+    blocks += "{ ";
+  EXPECT_THROW_MSG(qasm3::lower_qasm3(blocks), RecursionError, "maximum recursion depth exceeded");
+}
+
+// ------------------------------------------------------------------ the program folder
+
+fs::path programs_dir() {
+  const char* dir = std::getenv("CORVANE_QASM3_PROGRAMS");
+  return dir != nullptr ? fs::path(dir) : fs::path("programs");
+}
+
+std::vector<std::string> program_names() {
+  std::vector<std::string> names;
+  std::error_code ec;
+  for (const auto& entry : fs::directory_iterator(programs_dir(), ec)) {
+    if (entry.path().extension() == ".qasm") names.push_back(entry.path().filename().string());
+  }
+  std::sort(names.begin(), names.end());
+  return names;
+}
+
+std::string read_file(const fs::path& path) {
+  std::ifstream in(path, std::ios::binary);
+  return {std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()};
+}
+
+// Programs the importer accepts although they are not OpenQASM 3: lowering reads them
+// as the language defines them, so it refuses them or reads them differently.
+const std::set<std::string> OUTSIDE_THE_LANGUAGE = {
+    "compact_controls.qasm",         // cx with four operands
+    "expressions.qasm",              // True, a name of the importer's expression language
+    "initialised_bit_skipped.qasm",  // the importer skips a measurement that initialises bits
+    "measure_undeclared_bits.qasm",  // bits of undeclared registers
+    "no_declarations.qasm",          // an undeclared register q
+    "repeated_register_names.qasm",  // a register declared twice
+    "unicode_text.qasm",             // digits of other scripts as indices
+    "unknown_operations.qasm",       // a gate that nobody defines
+    "zero_register.qasm",            // an index beyond a register's size
+};
+
+bool same_import(const GateSequence& a, const GateSequence& b) {
+  return a.num_qubits == b.num_qubits && a.data() == b.data() &&
+         a.qasm_quantum_registers == b.qasm_quantum_registers &&
+         a.qasm_classical_registers == b.qasm_classical_registers &&
+         a.qasm_measure_map == b.qasm_measure_map;
+}
+
+class FolderProgram : public testing::TestWithParam<std::string> {};
+
+TEST_P(FolderProgram, ImportsTheSameWhenLowered) {
+  const std::string text = read_file(programs_dir() / GetParam());
+  std::optional<GateSequence> direct;
+  try {
+    direct = qasm3::qasm3_to_gate_sequence(text);
+  } catch (const qasm3::Error&) {
+    return;  // the properties hold for programs the importer accepts
+  }
+  if (OUTSIDE_THE_LANGUAGE.contains(GetParam())) {
+    EXPECT_NE(
+        outcome_of([&] {
+          if (!same_import(*direct, qasm3::qasm3_to_gate_sequence(qasm3::lower_qasm3(text)))) {
+            throw qasm3::ValueError("differs");
+          }
+        }),
+        "ok")
+        << "listed as outside the language but lowers to the same circuit";
+    return;
+  }
+  const std::string lowered = qasm3::lower_qasm3(text);
+  EXPECT_TRUE(same_import(*direct, qasm3::qasm3_to_gate_sequence(lowered))) << lowered;
+}
+
+TEST_P(FolderProgram, LoweringIsIdempotentAndImports) {
+  const std::string text = read_file(programs_dir() / GetParam());
+  std::string lowered;
+  if (outcome_of([&] { lowered = qasm3::lower_qasm3(text); }) != "ok") return;
+  EXPECT_EQ(outcome_of([&] { qasm3::qasm3_to_gate_sequence(lowered); }), "ok") << lowered;
+  EXPECT_EQ(qasm3::lower_qasm3(lowered), lowered);
+}
+
+INSTANTIATE_TEST_SUITE_P(Folder, FolderProgram, testing::ValuesIn(program_names()),
+                         [](const testing::TestParamInfo<std::string>& info) {
+                           std::string name = fs::path(info.param).stem().string();
+                           std::replace_if(
+                               name.begin(), name.end(), [](char c) { return !std::isalnum(c); },
+                               '_');
+                           return name;
+                         });
+
+}  // namespace
