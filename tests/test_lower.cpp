@@ -80,6 +80,74 @@ INSTANTIATE_TEST_SUITE_P(
             "qubit[2] q;\nh q[0];\n"}),
     [](const testing::TestParamInfo<Row>& info) { return info.param.name; });
 
+INSTANTIATE_TEST_SUITE_P(
+    Classical, Lowers,
+    testing::Values(Row{"constants_and_typing",
+                        "const int n = 2; qubit[n + 1] q; float a = 1.0; a *= 2; rx(a + 7 % 4) "
+                        "q[n]; rx(1 / 2) q[0];"
+                        " rx(float(5) / 2) q[0]; rx(2 ** 3) q[0]; ry(0x1_0 + 0b11 + 0o7) q[0];",
+                        "qubit[3] q;\nrx(5.0) q[2];\nrx(0.0) q[0];\nrx(2.5) q[0];\nrx(8.0) "
+                        "q[0];\nry(26.0) q[0];\n"},
+                    Row{"builtin_constants_and_functions",
+                        "qubit q; rz(tau - 2 * π) q; rz(sqrt(4) + floor(1.5) + (euler - ℇ)) q;",
+                        "qubit q;\nrz(0.0) q;\nrz(3.0) q;\n"},
+                    Row{"control_flow_known_at_compile_time",
+                        "qubit q; int x = 0; while (x < 3) { x += 1; if (x == 2) continue; h q; } "
+                        "if (x != 3) z q; else y q;",
+                        "qubit q;\nh q;\nh q;\ny q;\n"}),
+    [](const testing::TestParamInfo<Row>& info) { return info.param.name; });
+
+INSTANTIATE_TEST_SUITE_P(
+    Circuits, Lowers,
+    testing::Values(
+        Row{"loops_over_ranges_and_sets",
+            "qubit[4] q; for int i in [0:2:3] { h q[i]; } for uint i in {3, 1} x q[i]; for i in "
+            "[3:-1:2] z q[i];",
+            "qubit[4] q;\nh q[0];\nh q[2];\nx q[3];\nx q[1];\nz q[3];\nz q[2];\n"},
+        Row{"broadcasts_slices_sets_aliases",
+            "qubit[4] q; h q; cx q[0:1], q[2:3]; x q[{0, 3}]; z q[-1]; let a = q[0:1] ++ q[3]; y "
+            "a; bit[4] c;"
+            " c = measure q[3:-1:0];",
+            "qubit[4] q;\nh q[0];\nh q[1];\nh q[2];\nh q[3];\ncx q[0], q[2];\ncx q[1], q[3];\nx "
+            "q[0];\n"
+            "x q[3];\nz q[3];\ny q[0];\ny q[1];\ny q[3];\nbit[4] c;\nc[0] = measure q[3];\n"
+            "c[1] = measure q[2];\nc[2] = measure q[1];\nc[3] = measure q[0];\n"},
+        Row{"parameterised_definition_inlined_under_modifiers",
+            "qubit[3] q; gate g(t) a, b { rz(t) a; cx a, b; } ctrl @ g(0.5) q[2], q[0], q[1];"
+            " inv @ g(1) q[0], q[1];",
+            "qubit[3] q;\nctrl @ rz(0.5) q[2], q[0];\nctrl @ cx q[2], q[0], q[1];\ncx q[0], q[1];\n"
+            "rz(-1.0) q[0];\n"},
+        Row{"inverses_and_powers",
+            "qubit[2] q; inv @ s q[0]; inv @ U(1, 2, 3) q[0]; pow(2) @ t q[1]; pow(-1) @ rx(1) "
+            "q[0];"
+            " pow(0.5) @ rz(1) q[0]; inv @ sx q[1]; ctrl @ ccx q[0], q[1], q[0], q[1]; inv @ "
+            "pow(3) @ h q[0];",
+            "qubit[2] q;\nsdg q[0];\nU(-1.0, -3.0, -2.0) q[0];\nt q[1];\nt q[1];\nrx(-1.0) q[0];\n"
+            "rz(0.5) q[0];\ngphase(-0.7853981633974483);\nrx(-1.5707963267948966) q[1];\n"
+            "ctrl @ ctrl @ ctrl @ x q[0], q[1], q[0], q[1];\nh q[0];\nh q[0];\nh q[0];\n"},
+        Row{"library_gates_the_importer_does_not_know",
+            "include \"stdgates.inc\"; qubit[2] q; u3(0.1, 0.2, 0.3) q[0]; cphase(0.5) q[0], q[1]; "
+            "CX q[1], q[0];",
+            "qubit[2] q;\ngphase(-0.3);\nU(0.1, 0.2, 0.3) q[0];\nctrl @ phase(0.5) q[0], q[1];\ncx "
+            "q[1], q[0];\n"},
+        Row{"openqasm_2",
+            "OPENQASM 2.0;\ninclude \"qelib1.inc\";\nqreg q[2];\ncreg c[2];\nu2(0, pi) "
+            "q[0];\nrzz(0.2) q[0], q[1];\n"
+            "barrier q;\nmeasure q -> c;\n",
+            "qubit[2] q;\nbit[2] c;\nU(1.5707963267948966, 0.0, 3.141592653589793) q[0];\ncx q[0], "
+            "q[1];\n"
+            "U(0.0, 0.0, 0.2) q[1];\ncx q[0], q[1];\nc[0] = measure q[0];\nc[1] = measure "
+            "q[1];\n"}),
+    [](const testing::TestParamInfo<Row>& info) { return info.param.name; });
+
+TEST(LowerInputs, ComeFromTheOptions) {
+  const std::string program = "input float theta; input int n; qubit[2] q; rx(theta * n) q[n - 1];";
+  EXPECT_EQ(qasm3::lower_qasm3(program, {.inputs = {{"theta", 0.25}, {"n", 2}}}),
+            std::string(HEADER) + "qubit[2] q;\nrx(0.5) q[1];\n");
+  EXPECT_THROW_MSG(qasm3::lower_qasm3(program, {.inputs = {{"n", 2}}}), ValueError,
+                   "No value given for input 'theta'");
+}
+
 struct ErrorRow {
   std::string name;
   std::string program;
@@ -143,6 +211,19 @@ INSTANTIATE_TEST_SUITE_P(
         ErrorRow{"runtime_condition", "qubit q; bit c;\nc = measure q;\nif (c) x q;",
                  "NotImplementedError: 'c' is known only when the circuit runs", 3, 5}),
     [](const testing::TestParamInfo<ErrorRow>& info) { return info.param.name; });
+
+TEST(LowerLimits, UnrolledOutputIsCapped) {
+  EXPECT_THROW_MSG(qasm3::lower_qasm3("qubit q; for int i in [0:20000000] x q;"), ValueError,
+                   "The lowered program would exceed 10000000 statements");
+  // Definitions calling definitions twice each would double the output at every level.
+  std::string doubling = "qubit q; gate d0(t) a { x a; }";
+  for (int k = 1; k < 40; ++k) {
+    doubling += " gate d" + std::to_string(k) + "(t) a { d" + std::to_string(k - 1) + "(t) a; d" +
+                std::to_string(k - 1) + "(t) a; }";
+  }
+  EXPECT_THROW_MSG(qasm3::lower_qasm3(doubling + " d39(0) q;"), ValueError,
+                   "The lowered program would exceed 10000000 statements");
+}
 
 TEST(LowerLimits, DeepNestingIsARecursionError) {
   const std::string nested =

@@ -930,28 +930,37 @@ class Expander {
     return std::nullopt;
   }
 
-  // A gate of the included standard library that the importer does not know by name:
-  // its definition is inlined.
+  // A gate of the standard libraries that the importer does not know by name: its
+  // definition is inlined. The included library's definition counts; a gate only the
+  // other library defines is taken from there, as programs written for one library often
+  // use a gate or two of the other. OpenQASM 2's built-in CX is the importer's cx.
   std::optional<GateRef> library_gate(std::string_view name) {
-    if (!library_) {
-      const std::optional<std::string_view> source = library_source(library_name_);
-      if (!source) return std::nullopt;
-      library_ = std::make_unique<Program>(parse(*source));
-      for (std::uint32_t k = 0; k < library_->top.size; ++k) {
-        const NodeId id = library_->stmt_lists[library_->top.begin + k];
-        const Stmt& stmt = library_->stmts[id];
-        if (stmt.kind != StmtKind::GATE_DEF) continue;
-        library_gates_[stmt.name] = GateRef{GateRef::Kind::INLINED,
-                                            stmt.name,
-                                            library_.get(),
-                                            id,
-                                            static_cast<int>(stmt.angle_count),
-                                            static_cast<int>(stmt.params.size - stmt.angle_count)};
-      }
+    if (name == "CX") return native_ref(*find_native("cx"));
+    if (libraries_.empty()) {
+      const std::string_view other = library_name_ == "qelib1.inc" ? "stdgates.inc" : "qelib1.inc";
+      load_library(other);
+      load_library(library_name_);
     }
     const auto found = library_gates_.find(name);
     if (found == library_gates_.end()) return std::nullopt;
     return found->second;
+  }
+
+  void load_library(std::string_view include_name) {
+    const std::optional<std::string_view> source = library_source(include_name);
+    if (!source) return;
+    const Program& library = *libraries_.emplace_back(std::make_unique<Program>(parse(*source)));
+    for (std::uint32_t k = 0; k < library.top.size; ++k) {
+      const NodeId id = library.stmt_lists[library.top.begin + k];
+      const Stmt& stmt = library.stmts[id];
+      if (stmt.kind != StmtKind::GATE_DEF) continue;
+      library_gates_[stmt.name] = GateRef{GateRef::Kind::INLINED,
+                                          stmt.name,
+                                          &library,
+                                          id,
+                                          static_cast<int>(stmt.angle_count),
+                                          static_cast<int>(stmt.params.size - stmt.angle_count)};
+    }
   }
 
   void gate_call(const Stmt& stmt) {
@@ -1293,7 +1302,7 @@ class Expander {
   std::vector<Scope> scopes_;
   std::vector<InlineContext> contexts_;
   std::string_view library_name_ = "stdgates.inc";
-  std::unique_ptr<Program> library_;
+  std::vector<std::unique_ptr<Program>> libraries_;
   std::unordered_map<std::string_view, GateRef> library_gates_;
   std::unordered_map<std::string_view, GateRef> forward_gates_;
   std::string_view writing_;  // the definition being written, if any
