@@ -103,6 +103,10 @@ export --cregs c:two
 export --qregs a:1,,b:2
 export --num-clbits 1.5
 import a.qasm b.qasm
+lower --input theta
+lower --input theta=big
+export --lower
+convert --lower=yes
 ROWS
 expect_error "usage line format" 2 \
   "corvane-qasm3: unknown option '--frob' (see 'corvane-qasm3 --help')" import --frob
@@ -436,6 +440,20 @@ expect_error "convert: import errors pass through" 1 \
 printf 'qubit[1] q;\nrx(1/0) q[0];\n' >"$work/bad.qasm"
 expect_error_like "convert: evaluator errors keep their kind" 1 "$work/bad.qasm:2:4: ZeroDivisionError: *" \
   convert "$work/bad.qasm"
+
+# ---------------------------------------------------------------- lowering
+loop_program=$'input float theta;\nqubit[2] q;\nfor int i in [0:1] rx(theta * i) q[i];\nbarrier q;\n'
+input="$work/loop.qasm"
+printf '%s' "$loop_program" >"$input"
+expect_output "lower: standard input with an input value" \
+  "$header"$'qubit[2] q;\nrx(0.0) q[0];\nrx(0.5) q[1];\n' lower --input theta=0.5
+expect_output "convert --lower" "$header"$'\nqubit[2] q;\n\nrx(0) q[0];\nrx(0.5) q[1];\n' \
+  convert --lower --input=theta=0.5 "$work/loop.qasm"
+run import --lower --input theta=0.5 "$work/loop.qasm"
+assert "import --lower" eval '[[ $status -eq 0 ]] && grep -q "\"rx\"" "$work/out"'
+unset input
+expect_error "lower: a missing input is the program's error" 1 "ValueError: No value given for input 'theta'" \
+  lower "$work/loop.qasm"
 
 echo "$passed passed, $failed failed"
 ((failed == 0))

@@ -35,10 +35,12 @@ namespace qasm3 = corvane::qasm3;
 
 constexpr std::string_view PROGRAM = "corvane-qasm3";
 
-constexpr std::string_view HELP = R"(usage: corvane-qasm3 import  [FILE]
+constexpr std::string_view HELP =
+    R"(usage: corvane-qasm3 import  [FILE] [--lower] [--input NAME=VALUE]...
        corvane-qasm3 export  [FILE] [--qreg-name NAME] [--creg-name NAME] [--num-clbits N]
                              [--qregs NAME:SIZE[,NAME:SIZE...]] [--cregs NAME:SIZE[,NAME:SIZE...]]
-       corvane-qasm3 convert [FILE] [--flat]
+       corvane-qasm3 convert [FILE] [--flat] [--lower] [--input NAME=VALUE]...
+       corvane-qasm3 lower   [FILE] [--input NAME=VALUE]...
        corvane-qasm3 --help | --version
 
 Converts between OpenQASM 3.0 programs and gate sequences in JSON form. FILE is read
@@ -50,6 +52,13 @@ commands:
   convert   read a program and write it again, normalised (import, then export);
             the program keeps its registers, or with --flat uses one register "q"
             and one register "c"
+  lower     read an OpenQASM 3 or 2 program as written in practice (loops, constants,
+            parameterised gates, subroutines, inv/pow modifiers, broadcasts, ...) and
+            write it in the plain form that import reads
+
+lowering options:
+  --lower               import and convert lower the program first
+  --input NAME=VALUE    the value of the program's `input` declaration NAME (a number)
 
 export options:
   --qreg-name NAME      name of the quantum register when --qregs is not given (q)
@@ -66,13 +75,15 @@ exit status:
   2  usage error or unreadable input
 )";
 
-enum class Command { Import, Export, Convert };
+enum class Command { Import, Export, Convert, Lower };
 
 struct Invocation {
   Command command = Command::Import;
   std::string file = "-";
   qasm3::ExportOptions export_args;
   bool flat = false;
+  bool lower = false;
+  qasm3::LowerOptions lower_options;
 };
 
 // What the tool answers instead of converting.
@@ -90,6 +101,7 @@ std::optional<Command> command_named(std::string_view name) {
   if (name == "import") return Command::Import;
   if (name == "export") return Command::Export;
   if (name == "convert") return Command::Convert;
+  if (name == "lower") return Command::Lower;
   return std::nullopt;
 }
 
@@ -126,7 +138,26 @@ RegisterList read_registers(std::string_view option, std::string_view text) {
 
 bool option_allowed(Command command, std::string_view option) {
   if (option == "--flat") return command == Command::Convert;
+  if (option == "--lower") return command == Command::Import || command == Command::Convert;
+  if (option == "--input") return command != Command::Export;
   return command == Command::Export;
+}
+
+// NAME=VALUE of --input: a name and a decimal number.
+void add_input(qasm3::LowerOptions& options, std::string_view text) {
+  const std::size_t equals = text.find('=');
+  const std::string_view name = text.substr(0, equals);
+  double value = 0.0;
+  bool read = false;
+  if (equals != std::string_view::npos) {
+    const std::string_view number = text.substr(equals + 1);
+    const auto [end, error] = std::from_chars(number.data(), number.data() + number.size(), value);
+    read = error == std::errc() && end == number.data() + number.size() && !number.empty();
+  }
+  if (name.empty() || !read) {
+    throw UsageError("--input needs NAME=VALUE with a number, got " + qasm3::quoted(text));
+  }
+  options.inputs.insert_or_assign(std::string(name), value);
 }
 
 void apply_option(Invocation& inv, std::string_view option, std::string_view value) {
@@ -144,12 +175,14 @@ void apply_option(Invocation& inv, std::string_view option, std::string_view val
     args.qregs = read_registers(option, value);
   } else if (option == "--cregs") {
     args.cregs = read_registers(option, value);
+  } else if (option == "--input") {
+    add_input(inv.lower_options, value);
   }
 }
 
 bool is_known_option(std::string_view option) {
-  for (const std::string_view known :
-       {"--qreg-name", "--creg-name", "--num-clbits", "--qregs", "--cregs", "--flat"}) {
+  for (const std::string_view known : {"--qreg-name", "--creg-name", "--num-clbits", "--qregs",
+                                       "--cregs", "--flat", "--lower", "--input"}) {
     if (option == known) return true;
   }
   return false;
@@ -166,7 +199,7 @@ Request requested(const std::vector<std::string_view>& args) {
 }
 
 Invocation parse_arguments(const std::vector<std::string_view>& args) {
-  if (args.empty()) throw UsageError("missing command (import, export or convert)");
+  if (args.empty()) throw UsageError("missing command (import, export, convert or lower)");
   const std::optional<Command> command = command_named(args[0]);
   if (!command) throw UsageError("unknown command " + qasm3::quoted(args[0]));
   Invocation inv;
@@ -188,9 +221,10 @@ Invocation parse_arguments(const std::vector<std::string_view>& args) {
       if (!option_allowed(inv.command, option)) {
         throw UsageError(std::string(option) + " is not an option of " + std::string(args[0]));
       }
-      if (option == "--flat") {
-        if (equals != std::string_view::npos) throw UsageError("--flat takes no value");
-        inv.flat = true;
+      if (option == "--flat" || option == "--lower") {
+        if (equals != std::string_view::npos)
+          throw UsageError(std::string(option) + " takes no value");
+        (option == "--flat" ? inv.flat : inv.lower) = true;
         continue;
       }
       std::string_view value;
@@ -257,10 +291,21 @@ void report_usage(std::string_view message) {
 // Reads the input, converts it and writes the result. The input is given back as soon
 // as the records are read from it, and the result is written only once the conversion
 // has succeeded (the JSON form is checked in full before its first piece is written).
+// With lowering, the rest of the command reads the lowered program instead of the input.
 void convert(const Invocation& inv, InputText& input) {
+  std::string lowered;
+  const bool lowers = inv.lower || inv.command == Command::Lower;
+  if (lowers) {
+    lowered = qasm3::lower_qasm3(input.text(), inv.lower_options);
+    input.close();
+  }
+  const std::string_view program = lowers ? std::string_view(lowered) : input.text();
   switch (inv.command) {
+    case Command::Lower:
+      write_output(lowered);
+      return;
     case Command::Import: {
-      const GateSequence gs = qasm3::qasm3_to_gate_sequence(input.text());
+      const GateSequence gs = qasm3::qasm3_to_gate_sequence(program);
       input.close();
       qasm3::cli::write_gate_sequence_json(gs, write_output);
       return;
@@ -273,7 +318,7 @@ void convert(const Invocation& inv, InputText& input) {
       return;
     }
     case Command::Convert: {
-      const GateSequence gs = qasm3::qasm3_to_gate_sequence(input.text());
+      const GateSequence gs = qasm3::qasm3_to_gate_sequence(program);
       input.close();
       write_output(inv.flat
                        ? qasm3::gate_sequence_to_qasm3(gs)
