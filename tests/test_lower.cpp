@@ -130,6 +130,15 @@ INSTANTIATE_TEST_SUITE_P(
             "CX q[1], q[0];",
             "qubit[2] q;\ngphase(-0.3);\nU(0.1, 0.2, 0.3) q[0];\nctrl @ phase(0.5) q[0], q[1];\ncx "
             "q[1], q[0];\n"},
+        Row{"subroutines_inlined",
+            "qubit[3] q; def bell(qubit a, qubit b) { h a; cx a, b; } def part(int k) -> float { "
+            "return pi / k; }"
+            " def layer(qubit[2] r, float t) { for int i in [0:1] { if (i == 1) return; rz(t) "
+            "r[i]; } }"
+            " def fact(int n) -> int { if (n <= 1) return 1; return n * fact(n - 1); }"
+            " bell(q[0], q[1]); rx(part(4)) q[2]; layer(q[1:2], part(2)); rx(fact(5)) q[0];",
+            "qubit[3] q;\nh q[0];\ncx q[0], q[1];\nrx(0.7853981633974483) q[2];\n"
+            "rz(1.5707963267948966) q[1];\nrx(120.0) q[0];\n"},
         Row{"openqasm_2",
             "OPENQASM 2.0;\ninclude \"qelib1.inc\";\nqreg q[2];\ncreg c[2];\nu2(0, pi) "
             "q[0];\nrzz(0.2) q[0], q[1];\n"
@@ -208,6 +217,10 @@ INSTANTIATE_TEST_SUITE_P(
                  "ASCII letter "
                  "or '_')",
                  1, 1},
+        ErrorRow{"subroutine_arguments", "qubit[2] q; def f(qubit a) { h a; }\nf(q);",
+                 "ValueError: Argument 'a' takes 1 qubits", 2, 3},
+        ErrorRow{"endless_recursion", "def f(int n) -> int { return f(n); }\nqubit q; rx(f(1)) q;",
+                 "RecursionError: maximum recursion depth exceeded", 1, 30},
         ErrorRow{"runtime_condition", "qubit q; bit c;\nc = measure q;\nif (c) x q;",
                  "NotImplementedError: 'c' is known only when the circuit runs", 3, 5}),
     [](const testing::TestParamInfo<ErrorRow>& info) { return info.param.name; });

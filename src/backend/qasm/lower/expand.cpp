@@ -87,7 +87,7 @@ struct Call {
   double exponent = 1.0;
 };
 
-enum class SymbolKind : unsigned char { QUBITS, BITS, CLASSICAL, GATE };
+enum class SymbolKind : unsigned char { QUBITS, BITS, CLASSICAL, GATE, SUBROUTINE };
 
 struct Symbol {
   SymbolKind kind = SymbolKind::CLASSICAL;
@@ -103,6 +103,8 @@ struct Symbol {
   bool is_const = false;
   // GATE
   GateRef gate;
+  // SUBROUTINE: its definition
+  NodeId definition = NO_NODE;
 };
 
 Symbol register_symbol(SymbolKind kind, std::string_view name, std::int64_t size, bool scalar) {
@@ -121,7 +123,7 @@ struct Scope {
   bool boundary = false;
 };
 
-enum class Flow : unsigned char { NEXT, BREAK, CONTINUE };
+enum class Flow : unsigned char { NEXT, BREAK, CONTINUE, RETURN };
 
 // The state of gate bodies being inlined: the controls their calls get, and where the
 // calls of an inverted body are collected to be applied in reverse.
@@ -149,7 +151,8 @@ class Expander {
     collect_forward_gates();
     declare_hardware_register();
     const Flow flow = statements(user_.top);
-    if (flow != Flow::NEXT) fail_value(user_.text.size(), "'break' or 'continue' outside a loop");
+    if (flow != Flow::NEXT)
+      fail_value(user_.text.size(), "'break', 'continue' or 'return' outside its place");
     check_definition_nesting();
   }
 
@@ -279,7 +282,8 @@ class Expander {
         gate_definition(stmt);
         break;
       case StmtKind::SUBROUTINE_DEF:
-        fail_unsupported(stmt.offset, "Subroutines ('def') are not supported yet");
+        subroutine_definition(stmt);
+        break;
       case StmtKind::FOR:
         return for_loop(stmt);
       case StmtKind::IF:
@@ -292,14 +296,18 @@ class Expander {
       case StmtKind::CONTINUE:
         return Flow::CONTINUE;
       case StmtKind::RETURN:
-        fail_unsupported(stmt.offset, "'return' outside a subroutine is not supported");
+        return return_statement(stmt);
       case StmtKind::BLOCK:
         return statements_in_scope(stmt.body);
       case StmtKind::ALIAS:
         alias(stmt);
         break;
       case StmtKind::EXPRESSION:
-        evaluate(stmt.value);
+        if (expr(stmt.value).kind == ExprKind::CALL) {
+          call(expr(stmt.value));
+        } else {
+          evaluate(stmt.value);
+        }
         break;
       case StmtKind::UNSUPPORTED:
         fail_unsupported(stmt.offset, std::string(stmt.text) + " is not supported");
@@ -528,7 +536,9 @@ class Expander {
       if (step == 0) fail_value(iterable.offset, "A range step must not be zero");
       for (std::int64_t k = start; step > 0 ? k <= stop : k >= stop; k += step) {
         count_statement(stmt.offset);
-        if (body(Value::integer(k)) == Flow::BREAK) break;
+        const Flow flow = body(Value::integer(k));
+        if (flow == Flow::BREAK) break;
+        if (flow == Flow::RETURN) return flow;
         if ((step > 0 && k > INT64_MAX - step) || (step < 0 && k < INT64_MIN - step)) break;
       }
       return Flow::NEXT;
@@ -536,7 +546,9 @@ class Expander {
     if (iterable.kind == ExprKind::SET) {
       for (const NodeId element : list(iterable.items)) {
         count_statement(stmt.offset);
-        if (body(evaluate(element)) == Flow::BREAK) break;
+        const Flow flow = body(evaluate(element));
+        if (flow == Flow::BREAK) break;
+        if (flow == Flow::RETURN) return flow;
       }
       return Flow::NEXT;
     }
@@ -546,7 +558,9 @@ class Expander {
   Flow while_loop(const Stmt& stmt) {
     while (condition(stmt.value)) {
       count_statement(stmt.offset);
-      if (statements_in_scope(stmt.body) == Flow::BREAK) break;
+      const Flow flow = statements_in_scope(stmt.body);
+      if (flow == Flow::BREAK) break;
+      if (flow == Flow::RETURN) return flow;
     }
     return Flow::NEXT;
   }
@@ -592,8 +606,11 @@ class Expander {
       }
       case ExprKind::CAST:
         return cast_to(node.type, evaluate(node.left));
-      case ExprKind::CALL:
-        return call(node);
+      case ExprKind::CALL: {
+        std::optional<Value> result = call(node);
+        if (!result) raise_value_error("'" + std::string(node.text) + "' returns no value");
+        return *result;
+      }
       case ExprKind::MEASURE:
         raise_not_implemented("A measurement result is known only when the circuit runs");
       case ExprKind::IMAGINARY:
@@ -633,19 +650,93 @@ class Expander {
                               "' is known only when the circuit runs");
       case SymbolKind::QUBITS:
       case SymbolKind::GATE:
+      case SymbolKind::SUBROUTINE:
         break;
     }
     raise_value_error("'" + std::string(node.text) + "' is not a classical value");
   }
 
-  Value call(const Expr& node) {
-    if (!is_builtin_function(node.text) || lookup(node.text) != nullptr) {
-      raise_not_implemented("Calling '" + std::string(node.text) + "' is not supported");
+  std::optional<Value> call(const Expr& node) {
+    const Symbol* symbol = lookup(node.text);
+    if (symbol != nullptr && symbol->kind == SymbolKind::SUBROUTINE)
+      return call_subroutine(node, *symbol);
+    if (!is_builtin_function(node.text) || symbol != nullptr) {
+      raise_value_error("'" + std::string(node.text) + "' is not a subroutine");
     }
     std::vector<Value> arguments;
     for (const NodeId argument : list(node.items))
       arguments.push_back(evaluate(argument));
     return call_builtin(node.text, arguments);
+  }
+
+  // ---------------------------------------------------------------- subroutines
+  void subroutine_definition(const Stmt& stmt) {
+    Symbol symbol;
+    symbol.kind = SymbolKind::SUBROUTINE;
+    symbol.definition = static_cast<NodeId>(&stmt - program_->stmts.data());
+    declare(stmt.name, stmt.offset, std::move(symbol));
+  }
+
+  // A subroutine call is inlined: its body runs with the arguments bound, and the value
+  // of its `return`, if any, is the call's value.
+  std::optional<Value> call_subroutine(const Expr& node, const Symbol& symbol) {
+    const DepthGuard guard(depth_);
+    const Stmt& definition = program_->stmts[symbol.definition];
+    const auto arguments = list(node.items);
+    if (arguments.size() != definition.params.size) {
+      raise_value_error("'" + std::string(node.text) + "' takes " +
+                        std::to_string(definition.params.size) + " arguments, " +
+                        std::to_string(arguments.size()) + " given");
+    }
+    std::vector<Symbol> bound;
+    for (std::uint32_t k = 0; k < definition.params.size; ++k) {
+      bound.push_back(argument_symbol(program_->params[definition.params.begin + k], arguments[k]));
+    }
+    const ScopeGuard scope(scopes_, true);
+    for (std::uint32_t k = 0; k < definition.params.size; ++k) {
+      const Param& param = program_->params[definition.params.begin + k];
+      declare(param.name, param.offset, std::move(bound[k]));
+    }
+    return_value_.reset();
+    statements(definition.body);
+    std::optional<Value> result = std::exchange(return_value_, std::nullopt);
+    if (definition.has_return_type) {
+      if (!result)
+        raise_value_error("'" + std::string(node.text) + "' ended without returning a value");
+      return convert_for_assignment(definition.type, *result);
+    }
+    return std::nullopt;
+  }
+
+  Symbol argument_symbol(const Param& param, NodeId argument) {
+    if (param.kind == ParamKind::QUBIT) {
+      Resolved qubits_given = qubits(argument);
+      const std::int64_t size = param.size == NO_NODE ? 1 : integer(param.size);
+      if (static_cast<std::int64_t>(qubits_given.elements.size()) != size ||
+          (param.size == NO_NODE && !qubits_given.single)) {
+        fail_value(expr(argument).offset, "Argument '" + std::string(param.name) + "' takes " +
+                                              std::to_string(size) + " qubits");
+      }
+      Symbol symbol = register_symbol(SymbolKind::QUBITS, param.name, size, param.size == NO_NODE);
+      symbol.list =
+          std::make_shared<const std::vector<PlainOperand>>(std::move(qubits_given.elements));
+      return symbol;
+    }
+    Symbol symbol;
+    symbol.kind = SymbolKind::CLASSICAL;
+    symbol.type = param.type;
+    symbol.value = assigned(param.type, argument);
+    return symbol;
+  }
+
+  Flow return_statement(const Stmt& stmt) {
+    if (stmt.value != NO_NODE) {
+      if (expr(stmt.value).kind == ExprKind::MEASURE) {
+        fail_unsupported(stmt.offset, "Returning a measurement result is not supported");
+      }
+      return_value_ = evaluate(stmt.value);
+    }
+    return Flow::RETURN;
   }
 
   double parameter(NodeId id) {
@@ -1309,6 +1400,7 @@ class Expander {
   std::unordered_map<std::string_view, std::vector<std::string_view>> callees_;
   std::vector<std::pair<std::string_view, std::size_t>> top_level_calls_;
   std::size_t outer_offset_ = 0;  // the user statement being lowered
+  std::optional<Value> return_value_;
   std::int64_t hardware_size_ = 0;
   std::size_t statement_count_ = 0;
   int depth_ = 0;
