@@ -1,0 +1,67 @@
+// Lowers arbitrary bytes as a program. Lowering may reject its input with one of the
+// converter's errors; anything else (a crash, a hang, a sanitizer report, another
+// exception) is a finding. Whatever lowering returns must import and lower again to
+// itself; and a program that both the importer and lowering read must import the same
+// either way, where the two read the same language.
+#include <cstddef>
+#include <cstdint>
+#include <cstdlib>
+#include <optional>
+#include <string>
+#include <string_view>
+
+#include "corvane/backend/qasm/qasm3.hpp"
+
+namespace {
+
+using corvane::GateSequence;
+namespace qasm3 = corvane::qasm3;
+
+void check(bool ok) {
+  if (!ok) std::abort();
+}
+
+// Where lowering reads a program differently from the importer by design: dropped
+// barriers and delays, standard-library gates replaced by their definitions, integer
+// division (the importer divides every number as a double), and bit declarations with
+// a measurement (the importer skips them).
+bool reads_differently(std::string_view text) {
+  static constexpr std::string_view MARKERS[] = {"barrier", "delay", "/", "u1", "u2", "u3", "u0",
+                                                 "cphase", "cu1", "cu3", "rzz", "rxx", "sxdg", "c3",
+                                                 "c4x", "rccx", "rc3x", "csx", "CX", "bit"};
+  for (const std::string_view marker : MARKERS) {
+    if (text.find(marker) != std::string_view::npos) return true;
+  }
+  return false;
+}
+
+bool same_import(const GateSequence& a, const GateSequence& b) {
+  return a.num_qubits == b.num_qubits && a.data() == b.data() &&
+         a.qasm_quantum_registers == b.qasm_quantum_registers &&
+         a.qasm_classical_registers == b.qasm_classical_registers &&
+         a.qasm_measure_map == b.qasm_measure_map;
+}
+
+}  // namespace
+
+extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
+  const std::string_view text(reinterpret_cast<const char*>(data), size);
+  std::string lowered;
+  try {
+    lowered = qasm3::lower_qasm3(text);
+  } catch (const qasm3::Error&) {
+    return 0;  // a clean rejection
+  }
+  const GateSequence through_lowering = qasm3::qasm3_to_gate_sequence(lowered);  // must not throw
+  check(qasm3::lower_qasm3(lowered) == lowered);
+
+  if (reads_differently(text)) return 0;
+  std::optional<GateSequence> direct;
+  try {
+    direct = qasm3::qasm3_to_gate_sequence(text);
+  } catch (const qasm3::Error&) {
+    return 0;
+  }
+  check(same_import(*direct, through_lowering));
+  return 0;
+}
