@@ -235,7 +235,6 @@ class Expander {
     const Stmt& stmt = program_->stmts[id];
     DepthGuard guard(depth_);
     if (program_ == &user_) outer_offset_ = stmt.offset;
-    count_statement(stmt.offset);
     try {
       return dispatch(stmt);
     } catch (Error& error) {

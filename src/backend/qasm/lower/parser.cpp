@@ -16,6 +16,29 @@ constexpr std::array<std::string_view, 11> REFUSED_KEYWORDS = {
     "port", "frame",  "waveform",      "duration", "stretch"};
 constexpr std::array<std::string_view, 2> REFUSED_TYPES = {"complex", "array"};
 
+constexpr std::array<std::string_view, 62> RESERVED_WORDS = {
+    "OPENQASM",   "include", "defcalgrammar",
+    "def",        "cal",     "defcal",
+    "gate",       "extern",  "box",
+    "let",        "break",   "continue",
+    "if",         "else",    "end",
+    "return",     "for",     "while",
+    "in",         "switch",  "case",
+    "default",    "nop",     "pragma",
+    "input",      "output",  "const",
+    "readonly",   "mutable", "qreg",
+    "qubit",      "creg",    "bool",
+    "bit",        "int",     "uint",
+    "float",      "angle",   "complex",
+    "array",      "void",    "duration",
+    "stretch",    "gphase",  "inv",
+    "pow",        "ctrl",    "negctrl",
+    "durationof", "delay",   "reset",
+    "measure",    "barrier", "true",
+    "false",      "pi",      "π",
+    "tau",        "τ",       "euler",
+    "ℇ",          "opaque"};
+
 struct TypeWord {
   std::string_view word;
   ScalarKind kind;
@@ -103,6 +126,18 @@ class Parser {
   void expect(std::string_view symbol) {
     if (!accept(symbol)) unexpected(quoted(symbol));
   }
+  // A name a declaration introduces: no keyword of the language and no built-in constant,
+  // which the program could not use as the name afterwards.
+  const Token& declared_name() {
+    const Token& name = expect_identifier();
+    for (const std::string_view reserved : RESERVED_WORDS) {
+      if (same_text(name.text, reserved)) {
+        fail(name.offset, quoted(name.text) + " is a reserved word and cannot be declared");
+      }
+    }
+    return name;
+  }
+
   const Token& expect_identifier() {
     if (peek().kind != TokenKind::IDENTIFIER) unexpected("a name");
     return advance();
@@ -251,7 +286,7 @@ class Parser {
     const bool old_style = advance().text == "qreg";
     stmt.kind = StmtKind::QUBIT_DECL;
     if (!old_style) stmt.size = optional_designator();
-    stmt.name = expect_identifier().text;
+    stmt.name = declared_name().text;
     if (old_style) stmt.size = optional_designator();
     expect(";");
     return add(stmt);
@@ -260,7 +295,7 @@ class Parser {
   NodeId old_bit_declaration(Stmt& stmt) {
     advance();
     stmt.kind = StmtKind::BIT_DECL;
-    stmt.name = expect_identifier().text;
+    stmt.name = declared_name().text;
     stmt.size = optional_designator();
     expect(";");
     return add(stmt);
@@ -315,7 +350,7 @@ class Parser {
 
   NodeId classical_declaration(Stmt& stmt) {
     stmt.type = scalar_type();
-    stmt.name = expect_identifier().text;
+    stmt.name = declared_name().text;
     stmt.kind = stmt.type.kind == ScalarKind::BIT ? StmtKind::BIT_DECL : StmtKind::CLASSICAL_DECL;
     if (accept("=")) stmt.value = is_word("measure") ? measure_expression() : expression();
     expect(";");
@@ -325,7 +360,7 @@ class Parser {
   NodeId qualified_declaration(Stmt& stmt) {
     const std::string_view qualifier = advance().text;
     stmt.type = scalar_type();
-    stmt.name = expect_identifier().text;
+    stmt.name = declared_name().text;
     stmt.kind = StmtKind::CLASSICAL_DECL;
     stmt.is_const = qualifier == "const";
     stmt.is_input = qualifier == "input";
@@ -341,7 +376,7 @@ class Parser {
     const std::size_t begin = program_.params.size();
     do {
       if (kind == ParamKind::ANGLE && is_symbol(")")) break;
-      const Token& name = expect_identifier();
+      const Token& name = declared_name();
       program_.params.push_back(Param{kind, {}, NO_NODE, name.text, name.offset});
     } while (accept(","));
     return Range{static_cast<std::uint32_t>(begin),
@@ -351,7 +386,7 @@ class Parser {
   NodeId gate_definition(Stmt& stmt) {
     advance();
     stmt.kind = StmtKind::GATE_DEF;
-    stmt.name = expect_identifier().text;
+    stmt.name = declared_name().text;
     Range angles{static_cast<std::uint32_t>(program_.params.size()), 0};
     if (accept("(")) {
       angles = identifier_params(ParamKind::ANGLE);
@@ -368,7 +403,7 @@ class Parser {
   NodeId subroutine_definition(Stmt& stmt) {
     advance();
     stmt.kind = StmtKind::SUBROUTINE_DEF;
-    stmt.name = expect_identifier().text;
+    stmt.name = declared_name().text;
     expect("(");
     const std::size_t begin = program_.params.size();
     while (!is_symbol(")")) {
@@ -393,7 +428,7 @@ class Parser {
       const bool old_style = advance().text == "qreg";
       param.kind = ParamKind::QUBIT;
       if (!old_style) param.size = optional_designator();
-      param.name = expect_identifier().text;
+      param.name = declared_name().text;
       if (old_style) param.size = optional_designator();
       return param;
     }
@@ -401,7 +436,7 @@ class Parser {
       refuse(param.offset, "Array arguments are not supported");
     param.kind = ParamKind::CLASSICAL;
     param.type = scalar_type();
-    param.name = expect_identifier().text;
+    param.name = declared_name().text;
     return param;
   }
 
@@ -410,7 +445,7 @@ class Parser {
     stmt.kind = StmtKind::FOR;
     stmt.type = ScalarType{ScalarKind::INT, std::nullopt};
     if (!(peek().kind == TokenKind::IDENTIFIER && is_word("in", 1))) stmt.type = scalar_type();
-    stmt.name = expect_identifier().text;
+    stmt.name = declared_name().text;
     if (!is_word("in")) unexpected("'in'");
     advance();
     if (is_symbol("[")) {
@@ -488,7 +523,7 @@ class Parser {
   NodeId alias(Stmt& stmt) {
     advance();
     stmt.kind = StmtKind::ALIAS;
-    stmt.name = expect_identifier().text;
+    stmt.name = declared_name().text;
     expect("=");
     NodeId value = expression();
     while (is_symbol("++")) {
