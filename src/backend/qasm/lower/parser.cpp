@@ -216,6 +216,7 @@ class Parser {
     if (word == "include") return include(stmt);
     if (word == "qubit" || word == "qreg") return qubit_declaration(stmt);
     if (word == "creg") return old_bit_declaration(stmt);
+    if (word == "bit" && !is_symbol("(", 1)) return bit_declaration(stmt);
     if (word == "const" || word == "input" || word == "output") return qualified_declaration(stmt);
     if (starts_type()) return classical_declaration(stmt);
     if (word == "gate") return gate_definition(stmt);
@@ -297,6 +298,17 @@ class Parser {
     stmt.kind = StmtKind::BIT_DECL;
     stmt.name = declared_name().text;
     stmt.size = optional_designator();
+    expect(";");
+    return add(stmt);
+  }
+
+  // `bit[size] name`, the size any constant expression, perhaps initialised.
+  NodeId bit_declaration(Stmt& stmt) {
+    advance();
+    stmt.kind = StmtKind::BIT_DECL;
+    stmt.size = optional_designator();
+    stmt.name = declared_name().text;
+    if (accept("=")) stmt.value = is_word("measure") ? measure_expression() : expression();
     expect(";");
     return add(stmt);
   }
