@@ -4,8 +4,8 @@
 #pragma once
 
 #include <cstddef>
+#include <string>
 #include <string_view>
-#include <vector>
 
 namespace corvane::qasm3::detail::lower {
 
@@ -27,9 +27,35 @@ struct Token {
   std::size_t offset = 0;
 };
 
-// The tokens of `text`, ending with one END token. Raises ValueError with the place of
-// the offending character for text that is not a token (an unterminated comment or
-// string, a stray character). `text` must be valid UTF-8 and outlive the tokens.
-std::vector<Token> tokenize(std::string_view text);
+// Reads the tokens of a text one at a time, ending with END tokens. Raises ValueError with
+// the place of the offending character for text that is not a token (an unterminated
+// comment or string, a stray character). The text must be valid UTF-8 and outlive the
+// lexer and its tokens.
+class Lexer {
+ public:
+  explicit Lexer(std::string_view text) : text_(text) {}
+  Token next();
+
+ private:
+  [[noreturn]] void fail(std::size_t offset, const std::string& message) const;
+  char peek(std::size_t ahead = 0) const noexcept {
+    return pos_ + ahead < text_.size() ? text_[pos_ + ahead] : '\0';
+  }
+  void skip_blanks_and_comments();
+  bool skip_line_directive();
+  std::size_t identifier_length(std::size_t at) const noexcept;
+  Token make(TokenKind kind, std::size_t start) const;
+  Token next_token();
+  bool digits(bool (*is_allowed)(char));
+  Token number(std::size_t start);
+  Token suffixed(std::size_t start, TokenKind kind);
+  Token string_literal(std::size_t start);
+
+  std::string_view text_;
+  std::size_t pos_ = 0;
+  // Pragmas and annotations are recognised where a statement starts: at the beginning
+  // and after ';', '{' or '}'.
+  bool at_statement_start_ = true;
+};
 
 }  // namespace corvane::qasm3::detail::lower

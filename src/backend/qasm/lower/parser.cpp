@@ -1,6 +1,7 @@
 #include "lower/parser.hpp"
 
 #include <array>
+#include <deque>
 #include <optional>
 #include <string>
 #include <utility>
@@ -73,35 +74,48 @@ constexpr std::array<BinaryLevel, 10> BINARY_LEVELS = {{
 
 class Parser {
  public:
-  explicit Parser(std::string_view text) : tokens_(tokenize(text)) { program_.text = text; }
+  explicit Parser(std::string_view text) : lexer_(text) { program_.text = text; }
 
   Program run() {
-    program_.exprs.reserve(tokens_.size() / 2 + 1);
-    program_.stmts.reserve(tokens_.size() / 4 + 1);
+    // About one expression per eight bytes of program and one statement per twenty.
+    reserve_for_filling(program_.exprs, program_.text.size() / 8 + 1);
+    reserve_for_filling(program_.stmts, program_.text.size() / 20 + 1);
     const std::size_t mark = stmt_scratch_.size();
-    while (!at_end())
+    while (!at_end()) {
       stmt_scratch_.push_back(statement());
+      forget_read_tokens();
+    }
     program_.top = close_stmt_list(mark);
     return std::move(program_);
   }
 
  private:
   // ---------------------------------------------------------------- tokens
-  const Token& peek(std::size_t ahead = 0) const {
+  // Tokens are read as the parser looks ahead and forgotten after each top-level
+  // statement, so a program of any length holds a few tokens at a time. A deque keeps
+  // references to its tokens valid while more are read behind them.
+  const Token& peek(std::size_t ahead = 0) {
     const std::size_t at = pos_ + ahead;
+    while (tokens_.size() <= at && (tokens_.empty() || tokens_.back().kind != TokenKind::END)) {
+      tokens_.push_back(lexer_.next());
+    }
     return at < tokens_.size() ? tokens_[at] : tokens_.back();
   }
-  bool at_end() const { return peek().kind == TokenKind::END; }
+  bool at_end() { return peek().kind == TokenKind::END; }
   const Token& advance() {
-    const Token& token = tokens_[pos_];
+    const Token& token = peek();
     if (token.kind != TokenKind::END) ++pos_;
     return token;
   }
-  bool is_symbol(std::string_view symbol, std::size_t ahead = 0) const {
+  void forget_read_tokens() {
+    tokens_.erase(tokens_.begin(), tokens_.begin() + static_cast<std::ptrdiff_t>(pos_));
+    pos_ = 0;
+  }
+  bool is_symbol(std::string_view symbol, std::size_t ahead = 0) {
     const Token& token = peek(ahead);
     return token.kind == TokenKind::SYMBOL && same_text(token.text, symbol);
   }
-  bool is_word(std::string_view word, std::size_t ahead = 0) const {
+  bool is_word(std::string_view word, std::size_t ahead = 0) {
     const Token& token = peek(ahead);
     return token.kind == TokenKind::IDENTIFIER && same_text(token.text, word);
   }
@@ -117,7 +131,7 @@ class Parser {
   [[noreturn]] void refuse(std::size_t offset, const std::string& message) const {
     raise_at(program_.text, offset, raise_not_implemented, message);
   }
-  [[noreturn]] void unexpected(std::string_view wanted) const {
+  [[noreturn]] void unexpected(std::string_view wanted) {
     const Token& token = peek();
     const std::string found =
         token.kind == TokenKind::END ? std::string("end of input") : quoted(token.text);
@@ -320,7 +334,7 @@ class Parser {
     return size;
   }
 
-  bool starts_type() const {
+  bool starts_type() {
     for (const std::string_view refused : REFUSED_TYPES) {
       if (is_word(refused)) return true;
     }
@@ -598,7 +612,7 @@ class Parser {
     return add(stmt);
   }
 
-  bool is_assignment(std::size_t ahead) const {
+  bool is_assignment(std::size_t ahead) {
     const Token& token = peek(ahead);
     if (token.kind != TokenKind::SYMBOL) return false;
     static constexpr std::array<std::string_view, 12> ASSIGNMENTS = {
@@ -610,7 +624,7 @@ class Parser {
   }
 
   // How many tokens ahead the ')' that closes the '(' `open` tokens ahead stands.
-  std::size_t matching_paren(std::size_t open) const {
+  std::size_t matching_paren(std::size_t open) {
     std::size_t depth = 0;
     for (std::size_t ahead = open;; ++ahead) {
       const Token& token = peek(ahead);
@@ -852,7 +866,8 @@ class Parser {
     return add(node);
   }
 
-  std::vector<Token> tokens_;
+  Lexer lexer_;
+  std::deque<Token> tokens_;
   std::size_t pos_ = 0;
   int depth_ = 0;
   Program program_;
