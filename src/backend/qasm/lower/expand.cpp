@@ -15,6 +15,7 @@
 #include <vector>
 
 #include "lower/gate_library.hpp"
+#include "lower/lexer.hpp"
 #include "lower/parser.hpp"
 
 namespace corvane::qasm3::detail::lower {
@@ -142,17 +143,32 @@ struct Resolved {
 
 class Expander {
  public:
-  Expander(const Program& program, const InputValues& inputs, Writer& writer)
-      : user_(program), program_(&program), inputs_(inputs), writer_(writer) {
+  Expander(Parser& parser, const InputValues& inputs, Writer& writer)
+      : parser_(parser),
+        user_(parser.program()),
+        program_(&user_),
+        inputs_(inputs),
+        writer_(writer) {
     scopes_.emplace_back();
   }
 
+  // Each top-level statement is lowered as soon as it is read; its nodes are dropped
+  // afterwards unless a definition keeps them for later calls.
   void run() {
-    collect_forward_gates();
     declare_hardware_register();
-    const Flow flow = statements(user_.top);
-    if (flow != Flow::NEXT)
-      fail_value(user_.text.size(), "'break', 'continue' or 'return' outside its place");
+    for (;;) {
+      const Parser::Marks marks = parser_.marks();
+      const NodeId id = parser_.next_statement();
+      if (id == NO_NODE) break;
+      const Stmt& stmt = user_.stmts[id];
+      const bool keeps_nodes =
+          stmt.kind == StmtKind::GATE_DEF || stmt.kind == StmtKind::SUBROUTINE_DEF;
+      if (statement(id) != Flow::NEXT) {
+        fail_value(user_.stmts[id].offset, "'break', 'continue' or 'return' outside its place");
+      }
+      if (!keeps_nodes) parser_.drop_since(marks);
+    }
+    check_forward_calls();
     check_definition_nesting();
   }
 
@@ -379,13 +395,18 @@ class Expander {
     }
   }
 
+  // The register of the hardware qubits is declared before anything else, sized by the
+  // highest one the program names, which a pass of the lexer finds.
   void declare_hardware_register() {
+    if (user_.text.find('$') == std::string_view::npos) return;
     std::int64_t highest = -1;
-    for (const Expr& node : user_.exprs) {
-      if (node.kind != ExprKind::HARDWARE_QUBIT) continue;
-      const auto number = read_decimal_digits(node.text.substr(1));
-      if (!number)
-        fail_value(node.offset, "Hardware qubit " + std::string(node.text) + " is out of range");
+    Lexer lexer(user_.text);
+    for (Token token = lexer.next(); token.kind != TokenKind::END; token = lexer.next()) {
+      if (token.kind != TokenKind::HARDWARE_QUBIT) continue;
+      const auto number = read_decimal_digits(token.text.substr(1));
+      if (!number) {
+        fail_value(token.offset, "Hardware qubit " + std::string(token.text) + " is out of range");
+      }
       highest = std::max(highest, *number);
     }
     if (highest < 0) return;
@@ -968,12 +989,26 @@ class Expander {
     declare(stmt.name, stmt.offset, std::move(symbol));
   }
 
-  // Gates defined further down the program, for bodies that call them before their
-  // definition (which the importer allows: it reads all definitions first).
-  void collect_forward_gates() {
-    for (std::uint32_t k = 0; k < user_.top.size; ++k) {
-      const Stmt& stmt = user_.stmts[user_.stmt_lists[user_.top.begin + k]];
-      if (stmt.kind == StmtKind::GATE_DEF) forward_gates_[stmt.name] = definition_ref(stmt);
+  // A written definition may call a gate defined further down, as the importer reads
+  // all definitions first: the call is written by name and checked at the end against a
+  // definition without parameters and with as many qubits as the call has operands.
+  std::optional<GateRef> forward_call(std::string_view name) {
+    if (writing_.empty() || program_ != &user_) return std::nullopt;
+    return GateRef{GateRef::Kind::WRITTEN, name, nullptr, NO_NODE, 0, -1};
+  }
+
+  void check_forward_calls() {
+    for (const ForwardCall& call : forward_calls_) {
+      const Symbol* symbol = lookup(call.name);
+      const bool defined = symbol != nullptr && symbol->kind == SymbolKind::GATE &&
+                           symbol->gate.kind == GateRef::Kind::WRITTEN;
+      if (!defined) fail_value(call.offset, "Unknown gate '" + std::string(call.name) + "'");
+      if (static_cast<std::size_t>(symbol->gate.qubits) + call.controls != call.operands) {
+        fail_value(call.offset,
+                   "'" + std::string(call.name) + "' takes " +
+                       std::to_string(symbol->gate.qubits + static_cast<int>(call.controls)) +
+                       " qubit operands, " + std::to_string(call.operands) + " given");
+      }
     }
   }
 
@@ -1013,11 +1048,7 @@ class Expander {
     }
     if (const NativeGate* native = find_native(name)) return native_ref(*native);
     if (auto library = library_gate(name)) return library;
-    if (program_ == &user_) {
-      const auto forward = forward_gates_.find(name);
-      if (forward != forward_gates_.end()) return forward->second;
-    }
-    return std::nullopt;
+    return forward_call(name);
   }
 
   // A gate of the standard libraries that the importer does not know by name: its
@@ -1097,6 +1128,9 @@ class Expander {
       fail_value(stmt.offset, "'" + std::string(stmt.name) + "' takes " + std::to_string(expected) +
                                   " qubit operands, " + std::to_string(operands.size()) + " given");
     }
+    if (call.gate.kind == GateRef::Kind::WRITTEN && call.gate.qubits < 0) {
+      forward_calls_.push_back({stmt.name, operands.size(), control_count, stmt.offset});
+    }
     broadcast(call, operands, stmt.offset);
   }
 
@@ -1175,6 +1209,10 @@ class Expander {
       return;
     }
     if (call.inverse && call.gate.kind == GateRef::Kind::NATIVE) invert_native(call, offset);
+    if (call.inverse && call.gate.program == nullptr && call.gate.kind != GateRef::Kind::NATIVE) {
+      fail_unsupported(offset, "The inverse of '" + std::string(call.gate.name) +
+                                   "', defined further down, is not supported");
+    }
     if (call.inverse || call.gate.kind == GateRef::Kind::INLINED) {
       inline_body(call, offset);
       return;
@@ -1385,6 +1423,7 @@ class Expander {
     }
   }
 
+  Parser& parser_;
   const Program& user_;
   const Program* program_;
   const InputValues& inputs_;
@@ -1394,7 +1433,13 @@ class Expander {
   std::string_view library_name_ = "stdgates.inc";
   std::vector<std::unique_ptr<Program>> libraries_;
   std::unordered_map<std::string_view, GateRef> library_gates_;
-  std::unordered_map<std::string_view, GateRef> forward_gates_;
+  struct ForwardCall {
+    std::string_view name;
+    std::size_t operands;
+    std::size_t controls;
+    std::size_t offset;
+  };
+  std::vector<ForwardCall> forward_calls_;
   std::string_view writing_;  // the definition being written, if any
   std::unordered_map<std::string_view, std::vector<std::string_view>> callees_;
   std::vector<std::pair<std::string_view, std::size_t>> top_level_calls_;
@@ -1407,8 +1452,8 @@ class Expander {
 
 }  // namespace
 
-void expand(const Program& program, const InputValues& inputs, Writer& writer) {
-  Expander(program, inputs, writer).run();
+void expand(Parser& parser, const InputValues& inputs, Writer& writer) {
+  Expander(parser, inputs, writer).run();
 }
 
 }  // namespace corvane::qasm3::detail::lower

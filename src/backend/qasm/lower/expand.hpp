@@ -8,6 +8,7 @@
 #include <map>
 #include <string>
 
+#include "lower/parser.hpp"
 #include "lower/syntax.hpp"
 #include "lower/write.hpp"
 
@@ -24,7 +25,8 @@ inline constexpr std::string_view HARDWARE_REGISTER = "hw";
 
 using InputValues = std::map<std::string, double, std::less<>>;
 
-// Expands `program` into `writer`. Errors carry their place in `program.text`.
-void expand(const Program& program, const InputValues& inputs, Writer& writer);
+// Expands the program that `parser` reads into `writer`, one top-level statement at a
+// time. Errors carry their place in the program text.
+void expand(Parser& parser, const InputValues& inputs, Writer& writer);
 
 }  // namespace corvane::qasm3::detail::lower

@@ -13,6 +13,8 @@ namespace {
 constexpr std::array<std::string_view, 23> MULTI_CHARACTER_SYMBOLS = {
     "**=", "<<=", ">>=", "->", "++", "**", "<<", ">>", "<=", ">=", "==",  "!=",
     "&&",  "||",  "+=",  "-=", "*=", "/=", "&=", "|=", "^=", "%=", "#dim"};
+// The first characters of those, so that brackets and commas skip the search.
+constexpr std::string_view MULTI_CHARACTER_STARTS = "*<>-+=!&|/^%#";
 constexpr std::string_view SINGLE_CHARACTER_SYMBOLS = "[]{}():;.,=+-*/%|&^~!<>@";
 constexpr std::array<std::string_view, 6> TIME_UNITS = {"dt", "ns", "us", "\xC2\xB5s", "ms", "s"};
 
@@ -95,10 +97,12 @@ Token Lexer::next_token() {
       ++pos_;
     return make(TokenKind::HARDWARE_QUBIT, start);
   }
-  for (const std::string_view symbol : MULTI_CHARACTER_SYMBOLS) {
-    if (starts_with_text(text_.substr(pos_), symbol)) {
-      pos_ += symbol.size();
-      return make(TokenKind::SYMBOL, start);
+  if (MULTI_CHARACTER_STARTS.find(c) != std::string_view::npos) {
+    for (const std::string_view symbol : MULTI_CHARACTER_SYMBOLS) {
+      if (starts_with_text(text_.substr(pos_), symbol)) {
+        pos_ += symbol.size();
+        return make(TokenKind::SYMBOL, start);
+      }
     }
   }
   if (SINGLE_CHARACTER_SYMBOLS.find(c) != std::string_view::npos) {

@@ -9,9 +9,9 @@ namespace corvane::qasm3 {
 
 std::string lower_qasm3(std::string_view program, const LowerOptions& options) {
   detail::validate_utf8(program);
-  const detail::lower::Program tree = detail::lower::parse(program);
+  detail::lower::Parser parser(program);
   detail::lower::Writer writer;
-  detail::lower::expand(tree, options.inputs, writer);
+  detail::lower::expand(parser, options.inputs, writer);
   return writer.take();
 }
 

@@ -1,7 +1,7 @@
 #include "lower/parser.hpp"
 
 #include <array>
-#include <deque>
+#include <memory>
 #include <optional>
 #include <string>
 #include <utility>
@@ -72,38 +72,51 @@ constexpr std::array<BinaryLevel, 10> BINARY_LEVELS = {{
     {{"*", "/", "%"}, {BinaryOp::MULTIPLY, BinaryOp::DIVIDE, BinaryOp::MODULO}, 3},
 }};
 
-class Parser {
- public:
-  explicit Parser(std::string_view text) : lexer_(text) { program_.text = text; }
+}  // namespace
 
-  Program run() {
-    // About one expression per eight bytes of program and one statement per twenty.
-    reserve_for_filling(program_.exprs, program_.text.size() / 8 + 1);
-    reserve_for_filling(program_.stmts, program_.text.size() / 20 + 1);
-    const std::size_t mark = stmt_scratch_.size();
-    while (!at_end()) {
-      stmt_scratch_.push_back(statement());
-      forget_read_tokens();
-    }
-    program_.top = close_stmt_list(mark);
-    return std::move(program_);
+class Parser::Impl {
+ public:
+  explicit Impl(std::string_view text) : lexer_(text) { program_.text = text; }
+
+  NodeId next_statement() {
+    if (at_end()) return NO_NODE;
+    const NodeId id = statement();
+    forget_read_tokens();
+    return id;
+  }
+
+  Program& program() { return program_; }
+
+  Parser::Marks marks() const {
+    return {program_.exprs.size(),      program_.expr_lists.size(), program_.stmts.size(),
+            program_.stmt_lists.size(), program_.modifiers.size(),  program_.params.size()};
+  }
+
+  void drop_since(const Parser::Marks& marks) {
+    program_.exprs.resize(marks.exprs);
+    program_.expr_lists.resize(marks.expr_lists);
+    program_.stmts.resize(marks.stmts);
+    program_.stmt_lists.resize(marks.stmt_lists);
+    program_.modifiers.resize(marks.modifiers);
+    program_.params.resize(marks.params);
   }
 
  private:
   // ---------------------------------------------------------------- tokens
   // Tokens are read as the parser looks ahead and forgotten after each top-level
-  // statement, so a program of any length holds a few tokens at a time. A deque keeps
-  // references to its tokens valid while more are read behind them.
-  const Token& peek(std::size_t ahead = 0) {
+  // statement, so a program of any length holds a few tokens at a time. They are handed
+  // out as copies, which stay valid however many more are read.
+  Token peek(std::size_t ahead = 0) {
     const std::size_t at = pos_ + ahead;
+    if (at < tokens_.size()) return tokens_[at];
     while (tokens_.size() <= at && (tokens_.empty() || tokens_.back().kind != TokenKind::END)) {
       tokens_.push_back(lexer_.next());
     }
     return at < tokens_.size() ? tokens_[at] : tokens_.back();
   }
   bool at_end() { return peek().kind == TokenKind::END; }
-  const Token& advance() {
-    const Token& token = peek();
+  Token advance() {
+    const Token token = peek();
     if (token.kind != TokenKind::END) ++pos_;
     return token;
   }
@@ -112,11 +125,11 @@ class Parser {
     pos_ = 0;
   }
   bool is_symbol(std::string_view symbol, std::size_t ahead = 0) {
-    const Token& token = peek(ahead);
+    const Token token = peek(ahead);
     return token.kind == TokenKind::SYMBOL && same_text(token.text, symbol);
   }
   bool is_word(std::string_view word, std::size_t ahead = 0) {
-    const Token& token = peek(ahead);
+    const Token token = peek(ahead);
     return token.kind == TokenKind::IDENTIFIER && same_text(token.text, word);
   }
   bool accept(std::string_view symbol) {
@@ -132,7 +145,7 @@ class Parser {
     raise_at(program_.text, offset, raise_not_implemented, message);
   }
   [[noreturn]] void unexpected(std::string_view wanted) {
-    const Token& token = peek();
+    const Token token = peek();
     const std::string found =
         token.kind == TokenKind::END ? std::string("end of input") : quoted(token.text);
     fail(token.offset, "Expected " + std::string(wanted) + ", found " + found);
@@ -142,8 +155,8 @@ class Parser {
   }
   // A name a declaration introduces: no keyword of the language and no built-in constant,
   // which the program could not use as the name afterwards.
-  const Token& declared_name() {
-    const Token& name = expect_identifier();
+  Token declared_name() {
+    const Token name = expect_identifier();
     for (const std::string_view reserved : RESERVED_WORDS) {
       if (same_text(name.text, reserved)) {
         fail(name.offset, quoted(name.text) + " is a reserved word and cannot be declared");
@@ -152,7 +165,7 @@ class Parser {
     return name;
   }
 
-  const Token& expect_identifier() {
+  Token expect_identifier() {
     if (peek().kind != TokenKind::IDENTIFIER) unexpected("a name");
     return advance();
   }
@@ -197,7 +210,7 @@ class Parser {
   // ---------------------------------------------------------------- statements
   NodeId statement() {
     DepthGuard guard(depth_);
-    const Token& first = peek();
+    const Token first = peek();
     Stmt stmt;
     stmt.offset = first.offset;
     if (is_symbol("{")) {
@@ -345,7 +358,7 @@ class Parser {
   }
 
   ScalarType scalar_type() {
-    const Token& word = expect_identifier();
+    const Token word = expect_identifier();
     for (const std::string_view refused : REFUSED_TYPES) {
       if (same_text(word.text, refused))
         refuse(word.offset, "'" + std::string(word.text) + "' is not supported");
@@ -354,7 +367,7 @@ class Parser {
       if (!same_text(word.text, type.word)) continue;
       ScalarType result{type.kind, std::nullopt};
       if (type.kind != ScalarKind::BOOL && accept("[")) {
-        const Token& width = peek();
+        const Token width = peek();
         if (width.kind != TokenKind::INTEGER) {
           refuse(width.offset, "A type width must be an integer literal");
         }
@@ -402,7 +415,7 @@ class Parser {
     const std::size_t begin = program_.params.size();
     do {
       if (kind == ParamKind::ANGLE && is_symbol(")")) break;
-      const Token& name = declared_name();
+      const Token name = declared_name();
       program_.params.push_back(Param{kind, {}, NO_NODE, name.text, name.offset});
     } while (accept(","));
     return Range{static_cast<std::uint32_t>(begin),
@@ -540,7 +553,7 @@ class Parser {
   }
 
   NodeId measure_expression() {
-    const Token& word = advance();
+    const Token word = advance();
     Expr node = make(ExprKind::MEASURE, word.offset);
     node.left = operand();
     return add(node);
@@ -592,7 +605,7 @@ class Parser {
     }
     if (peek().kind == TokenKind::IDENTIFIER && is_symbol("(", 1) && !is_word("gphase")) {
       const std::size_t close = matching_paren(1);
-      const Token& after = peek(close + 1);
+      const Token after = peek(close + 1);
       if (!(after.kind == TokenKind::SYMBOL && (after.text == ";" || after.text == "->"))) {
         return gate_call(stmt);
       }
@@ -613,7 +626,7 @@ class Parser {
   }
 
   bool is_assignment(std::size_t ahead) {
-    const Token& token = peek(ahead);
+    const Token token = peek(ahead);
     if (token.kind != TokenKind::SYMBOL) return false;
     static constexpr std::array<std::string_view, 12> ASSIGNMENTS = {
         "=", "+=", "-=", "*=", "/=", "&=", "|=", "^=", "<<=", ">>=", "%=", "**="};
@@ -627,7 +640,7 @@ class Parser {
   std::size_t matching_paren(std::size_t open) {
     std::size_t depth = 0;
     for (std::size_t ahead = open;; ++ahead) {
-      const Token& token = peek(ahead);
+      const Token token = peek(ahead);
       if (token.kind == TokenKind::END) return ahead;
       if (token.kind != TokenKind::SYMBOL) continue;
       if (token.text == "(") ++depth;
@@ -638,7 +651,7 @@ class Parser {
   NodeId gate_call(Stmt& stmt) {
     stmt.kind = StmtKind::GATE_CALL;
     stmt.modifiers = modifiers();
-    const Token& name = expect_identifier();
+    const Token name = expect_identifier();
     stmt.name = name.text;
     if (accept("(")) {
       stmt.args = expression_list(")");
@@ -656,7 +669,7 @@ class Parser {
   Range modifiers() {
     const std::size_t begin = program_.modifiers.size();
     for (;;) {
-      const Token& word = peek();
+      const Token word = peek();
       Modifier modifier{ModifierKind::CTRL, NO_NODE, word.offset};
       if (is_word("inv")) {
         modifier.kind = ModifierKind::INV;
@@ -694,7 +707,7 @@ class Parser {
   }
 
   NodeId operand() {
-    const Token& token = peek();
+    const Token token = peek();
     if (token.kind == TokenKind::HARDWARE_QUBIT) {
       advance();
       return add(make(ExprKind::HARDWARE_QUBIT, token.offset, token.text));
@@ -716,28 +729,37 @@ class Parser {
 
   NodeId expression() { return binary(0); }
 
-  NodeId binary(std::size_t level) {
-    if (level == BINARY_LEVELS.size()) return unary();
-    NodeId left = binary(level + 1);
-    const BinaryLevel& ops = BINARY_LEVELS[level];
+  // Binary operators by precedence climbing: one look at the next token decides whether
+  // an operator binds at `min_level` or tighter.
+  NodeId binary(std::size_t min_level) {
+    NodeId left = unary();
     for (;;) {
-      std::size_t found = ops.count;
-      for (std::size_t k = 0; k < ops.count; ++k) {
-        if (is_symbol(ops.symbols[k])) found = k;
-      }
-      if (found == ops.count) return left;
-      const std::size_t offset = advance().offset;
-      Expr node = make(ExprKind::BINARY, offset);
-      node.binary_op = ops.ops[found];
+      const Token token = peek();
+      if (token.kind != TokenKind::SYMBOL) return left;
+      const std::optional<std::pair<std::size_t, BinaryOp>> found = binary_operator(token.text);
+      if (!found || found->first < min_level) return left;
+      advance();
+      Expr node = make(ExprKind::BINARY, token.offset);
+      node.binary_op = found->second;
       node.left = left;
-      node.right = binary(level + 1);
+      node.right = binary(found->first + 1);
       left = add(node);
     }
   }
 
+  static std::optional<std::pair<std::size_t, BinaryOp>> binary_operator(std::string_view symbol) {
+    for (std::size_t level = 0; level < BINARY_LEVELS.size(); ++level) {
+      const BinaryLevel& ops = BINARY_LEVELS[level];
+      for (std::size_t k = 0; k < ops.count; ++k) {
+        if (same_text(ops.symbols[k], symbol)) return std::pair{level, ops.ops[k]};
+      }
+    }
+    return std::nullopt;
+  }
+
   NodeId unary() {
     DepthGuard guard(depth_);
-    const Token& token = peek();
+    const Token token = peek();
     if (is_symbol("-") || is_symbol("!") || is_symbol("~")) {
       advance();
       Expr node = make(ExprKind::UNARY, token.offset);
@@ -810,7 +832,7 @@ class Parser {
 
   NodeId primary() {
     DepthGuard guard(depth_);
-    const Token& token = peek();
+    const Token token = peek();
     switch (token.kind) {
       case TokenKind::INTEGER:
         return literal(ExprKind::INTEGER);
@@ -841,12 +863,12 @@ class Parser {
   }
 
   NodeId literal(ExprKind kind) {
-    const Token& token = advance();
+    const Token token = advance();
     return add(make(kind, token.offset, token.text));
   }
 
   NodeId named() {
-    const Token& token = peek();
+    const Token token = peek();
     if (token.text == "true" || token.text == "false") return literal(ExprKind::BOOLEAN);
     for (const TypeWord& type : SCALAR_TYPE_WORDS) {
       if (same_text(token.text, type.word)) {
@@ -867,7 +889,7 @@ class Parser {
   }
 
   Lexer lexer_;
-  std::deque<Token> tokens_;
+  std::vector<Token> tokens_;
   std::size_t pos_ = 0;
   int depth_ = 0;
   Program program_;
@@ -875,10 +897,31 @@ class Parser {
   std::vector<NodeId> stmt_scratch_;
 };
 
-}  // namespace
+Parser::Parser(std::string_view text) : impl_(std::make_unique<Impl>(text)) {}
+Parser::~Parser() = default;
+NodeId Parser::next_statement() {
+  return impl_->next_statement();
+}
+const Program& Parser::program() const {
+  return impl_->program();
+}
+Parser::Marks Parser::marks() const {
+  return impl_->marks();
+}
+void Parser::drop_since(const Marks& marks) {
+  impl_->drop_since(marks);
+}
 
 Program parse(std::string_view text) {
-  return Parser(text).run();
+  Parser parser(text);
+  std::vector<NodeId> top;
+  for (NodeId id = parser.next_statement(); id != NO_NODE; id = parser.next_statement())
+    top.push_back(id);
+  Program program = std::move(parser.impl_->program());
+  program.top = Range{static_cast<std::uint32_t>(program.stmt_lists.size()),
+                      static_cast<std::uint32_t>(top.size())};
+  program.stmt_lists.insert(program.stmt_lists.end(), top.begin(), top.end());
+  return program;
 }
 
 }  // namespace corvane::qasm3::detail::lower

@@ -4,15 +4,46 @@
 // parse fails with RecursionError.
 #pragma once
 
+#include <cstddef>
+#include <memory>
 #include <string_view>
 
 #include "lower/syntax.hpp"
 
 namespace corvane::qasm3::detail::lower {
 
-// Parses the whole of `text` (valid UTF-8). Raises ValueError for text that is not a
-// program and NotImplementedError for constructs the front end does not lower (pulse-level
-// code, `extern`, `opaque`, `switch`, ...); each error carries its place in `text`.
+// Reads a program one top-level statement at a time, so that a long program need not be
+// held whole: the nodes of a statement that is no longer needed can be dropped. Raises
+// ValueError for text that is not a program and NotImplementedError for constructs the
+// front end does not lower (pulse-level code, `extern`, `opaque`, `switch`, ...); each
+// error carries its place in the text. The text must be valid UTF-8 and outlive the
+// parser and its program.
+class Parser {
+ public:
+  explicit Parser(std::string_view text);
+  Parser(const Parser&) = delete;
+  Parser& operator=(const Parser&) = delete;
+  ~Parser();
+
+  // The next top-level statement, or NO_NODE at the end of the text.
+  NodeId next_statement();
+  // The nodes read so far (`top` stays empty).
+  const Program& program() const;
+
+  // The sizes of the node arrays: the nodes read after marks() are dropped by drop_since.
+  struct Marks {
+    std::size_t exprs, expr_lists, stmts, stmt_lists, modifiers, params;
+  };
+  Marks marks() const;
+  void drop_since(const Marks& marks);
+
+ private:
+  class Impl;
+  std::unique_ptr<Impl> impl_;
+  friend Program parse(std::string_view text);
+};
+
+// Parses the whole of `text`, its top-level statements listed in `top`.
 Program parse(std::string_view text);
 
 }  // namespace corvane::qasm3::detail::lower
