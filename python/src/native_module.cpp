@@ -71,6 +71,35 @@ py::tuple import_program(py::handle code) {
   return result;
 }
 
+// The values of the program's `input` declarations: None, or a dict from names (str) to
+// real numbers (int or float, as Python's float() takes them).
+qasm3::LowerOptions lower_options_arg(py::handle inputs) {
+  qasm3::LowerOptions options;
+  if (inputs.is_none()) return options;
+  if (!PyDict_Check(inputs.ptr())) raise_wrong_kind("lower_qasm3() argument 'inputs'", "a dict", inputs);
+  for (const auto& [name, value] : py::reinterpret_borrow<py::dict>(inputs)) {
+    const std::string_view text = text_arg(name, "lower_qasm3() input names");
+    if (PyFloat_Check(value.ptr()) == 0 && PyLong_Check(value.ptr()) == 0) {
+      raise_wrong_kind("lower_qasm3() input values", "a real number", value);
+    }
+    const double number = PyFloat_AsDouble(value.ptr());
+    if (number == -1.0 && PyErr_Occurred() != nullptr) throw py::error_already_set();
+    options.inputs.insert_or_assign(std::string(text), number);
+  }
+  return options;
+}
+
+py::str lower_program(py::handle code, py::handle inputs) {
+  const std::string_view text = text_arg(code, "lower_qasm3() argument 'text'");
+  const qasm3::LowerOptions options = lower_options_arg(inputs);
+  std::string lowered;
+  {
+    py::gil_scoped_release released;
+    lowered = qasm3::lower_qasm3(text, options);
+  }
+  return py::str(lowered);
+}
+
 double seconds_since(std::chrono::steady_clock::time_point start) {
   return std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
 }
@@ -114,5 +143,6 @@ PYBIND11_MODULE(_native, m) {
   m.def("gate_sequence_to_qasm3", &export_program, py::arg("gs"), py::arg("qreg_name"),
         py::arg("creg_name"), py::arg("num_clbits"), py::arg("qregs"), py::arg("cregs"));
   m.def("qasm3_to_gate_sequence", &import_program, py::arg("code"));
+  m.def("lower_qasm3", &lower_program, py::arg("text"), py::arg("inputs"));
   m.def("_time_cxx_round_trip", &time_cxx_round_trip, py::arg("code"));
 }

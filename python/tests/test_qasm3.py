@@ -191,6 +191,11 @@ def test_wrong_kinds_of_export_arguments_are_type_errors(arguments, message):
     (lambda: qasm3.gate_sequence_to_qasm3(bell_sequence(), "q", "c", None, None, None, "extra"),
      None),
     (lambda: qasm3.qasm3_to_gate_sequence(), None),
+    (lambda: qasm3.lower_qasm3(b"qubit q;"), "lower_qasm3() argument 'text' must be str, not bytes"),
+    (lambda: qasm3.lower_qasm3("", [("t", 1)]), "lower_qasm3() argument 'inputs' must be a dict, not list"),
+    (lambda: qasm3.lower_qasm3("", {1: 1}), "lower_qasm3() input names must be str, not int"),
+    (lambda: qasm3.lower_qasm3("", {"t": "1"}),
+     "lower_qasm3() input values must be a real number, not str"),
 ])
 def test_wrong_kinds_and_numbers_of_arguments_are_type_errors(call, message):
     with pytest.raises(TypeError) as error:
@@ -265,3 +270,29 @@ def test_blocks_nested_deeper_than_the_converter_follows_fail_cleanly():
     with pytest.raises(RecursionError):
         repr(gate)
     del gate  # releasing the nesting must not exhaust the stack either
+
+
+@pytest.mark.parametrize("program, inputs, kind, message", [
+    ("input float t; qubit q; rx(t) q;", {"u": 1}, ValueError, "No value given for input 't'"),
+    ("qubit q; cal { }", None, NotImplementedError, "'cal' is not supported"),
+])
+def test_lowering_error_kinds_and_messages(program, inputs, kind, message):
+    with pytest.raises(Exception) as error:
+        qasm3.lower_qasm3(program, inputs)
+    assert type(error.value) is kind and str(error.value) == message
+
+
+# Lowering rewrites what real programs use into the importer's form, with input values.
+@pytest.mark.parametrize("inputs", [{"theta": 0.5, "n": 2}, {"theta": 0.5, "n": 2.0}])
+def test_lower_with_inputs_then_import(inputs):
+    program = "input float theta;\ninput int n;\nqubit[2] q;\nfor int i in [0:n-1] rx(theta * i) q[i];\n"
+    lowered = qasm3.lower_qasm3(program, inputs=inputs)
+    assert lowered == HEADER + "qubit[2] q;\nrx(0.0) q[0];\nrx(0.5) q[1];\n"
+    assert [g.parameter for g in qasm3.qasm3_to_gate_sequence(lowered).data()] == [(0.0,), (0.5,)]
+
+
+@pytest.mark.parametrize("path", sorted((EXAMPLES_DIR / "lowering").glob("*.qasm")), ids=lambda p: p.name)
+def test_lowering_examples_import(path):
+    lowered = qasm3.lower_qasm3(path.read_text(encoding="utf-8"), {"phase": 0.125})
+    assert qasm3.lower_qasm3(lowered) == lowered
+    assert qasm3.qasm3_to_gate_sequence(lowered).data()

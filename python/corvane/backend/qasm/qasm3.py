@@ -3,7 +3,7 @@
 from corvane import _native
 from corvane.backend.gatesequence.gatesequence import GateSequence
 
-__all__ = ["gate_sequence_to_qasm3", "qasm3_to_gate_sequence"]
+__all__ = ["gate_sequence_to_qasm3", "qasm3_to_gate_sequence", "lower_qasm3"]
 
 
 def gate_sequence_to_qasm3(gs, qreg_name="q", creg_name="c", num_clbits=None, qregs=None,
@@ -34,3 +34,14 @@ def qasm3_to_gate_sequence(code):
     if measure_map is not None:
         gs._qasm_measure_map = measure_map
     return gs
+
+
+def lower_qasm3(text, inputs=None):
+    """Rewrites the OpenQASM 3 (or 2) program ``text`` into the plain form that
+    ``qasm3_to_gate_sequence`` reads: loops unrolled, constants folded, parameterised gates,
+    subroutines, modifiers, broadcasts and standard-library gates the importer does not know
+    spelled out, barriers and delays dropped.
+
+    ``inputs`` maps the names of the program's ``input`` declarations to numbers.
+    """
+    return _native.lower_qasm3(text, inputs)
