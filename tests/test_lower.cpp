@@ -11,6 +11,9 @@
 #include <string>
 #include <vector>
 
+#include "lower/expand.hpp"
+#include "lower/parser.hpp"
+#include "lower/write.hpp"
 #include "test_support.hpp"
 
 namespace {
@@ -227,17 +230,30 @@ INSTANTIATE_TEST_SUITE_P(
                  "NotImplementedError: 'c' is known only when the circuit runs", 3, 5}),
     [](const testing::TestParamInfo<ErrorRow>& info) { return info.param.name; });
 
+// Lowers with a cap of 1000 statements instead of the usual one.
+std::string lower_capped(const std::string& program) {
+  namespace lower = qasm3::detail::lower;
+  lower::Parser parser(program);
+  lower::Writer writer;
+  lower::expand(parser, {}, writer, 1000);
+  return writer.take();
+}
+
 TEST(LowerLimits, UnrolledOutputIsCapped) {
-  EXPECT_THROW_MSG(qasm3::lower_qasm3("qubit q; for int i in [0:5000000] x q;"), ValueError,
-                   "The lowered program would exceed 4000000 statements");
+  EXPECT_THROW_MSG(lower_capped("qubit q; for int i in [0:2000] x q;"), ValueError,
+                   "The lowered program would exceed 1000 statements");
+  EXPECT_THROW_MSG(lower_capped("qubit q; int i = 0; while (true) { i += 1; }"), ValueError,
+                   "The lowered program would exceed 1000 statements");
+  EXPECT_THROW_MSG(lower_capped("qubit q; pow(1e9) @ x q;"), ValueError,
+                   "The lowered program would exceed 1000 statements");
   // Definitions calling definitions twice each would double the output at every level.
   std::string doubling = "qubit q; gate d0(t) a { x a; }";
   for (int k = 1; k < 40; ++k) {
     doubling += " gate d" + std::to_string(k) + "(t) a { d" + std::to_string(k - 1) + "(t) a; d" +
                 std::to_string(k - 1) + "(t) a; }";
   }
-  EXPECT_THROW_MSG(qasm3::lower_qasm3(doubling + " d39(0) q;"), ValueError,
-                   "The lowered program would exceed 4000000 statements");
+  EXPECT_THROW_MSG(lower_capped(doubling + " d39(0) q;"), ValueError,
+                   "The lowered program would exceed 1000 statements");
 }
 
 TEST(LowerLimits, DeepNestingIsARecursionError) {

@@ -143,12 +143,13 @@ struct Resolved {
 
 class Expander {
  public:
-  Expander(Parser& parser, const InputValues& inputs, Writer& writer)
+  Expander(Parser& parser, const InputValues& inputs, Writer& writer, std::size_t max_statements)
       : parser_(parser),
         user_(parser.program()),
         program_(&user_),
         inputs_(inputs),
-        writer_(writer) {
+        writer_(writer),
+        max_statements_(max_statements) {
     scopes_.emplace_back();
   }
 
@@ -195,11 +196,11 @@ class Expander {
   }
 
   [[noreturn]] void fail_too_long(std::size_t offset) const {
-    fail_value(offset, "The lowered program would exceed " +
-                           std::to_string(MAX_LOWERED_STATEMENTS) + " statements");
+    fail_value(offset, "The lowered program would exceed " + std::to_string(max_statements_) +
+                           " statements");
   }
   void count_statement(std::size_t offset) {
-    if (++statement_count_ > MAX_LOWERED_STATEMENTS) fail_too_long(offset);
+    if (++statement_count_ > max_statements_) fail_too_long(offset);
   }
 
   const Expr& expr(NodeId id) const { return program_->exprs[id]; }
@@ -1291,7 +1292,7 @@ class Expander {
     call.exponent = 1.0;
     if (std::nearbyint(exponent) == exponent) {
       if (exponent < 0) call.inverse = !call.inverse;
-      if (std::fabs(exponent) > static_cast<double>(MAX_LOWERED_STATEMENTS)) fail_too_long(offset);
+      if (std::fabs(exponent) > static_cast<double>(max_statements_)) fail_too_long(offset);
       const auto times = static_cast<std::int64_t>(std::fabs(exponent));
       for (std::int64_t k = 0; k < times; ++k) {
         count_statement(offset);
@@ -1447,13 +1448,14 @@ class Expander {
   std::optional<Value> return_value_;
   std::int64_t hardware_size_ = 0;
   std::size_t statement_count_ = 0;
+  std::size_t max_statements_;
   int depth_ = 0;
 };
 
 }  // namespace
 
-void expand(Parser& parser, const InputValues& inputs, Writer& writer) {
-  Expander(parser, inputs, writer).run();
+void expand(Parser& parser, const InputValues& inputs, Writer& writer, std::size_t max_statements) {
+  Expander(parser, inputs, writer, max_statements).run();
 }
 
 }  // namespace corvane::qasm3::detail::lower

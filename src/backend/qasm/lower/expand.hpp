@@ -26,7 +26,9 @@ inline constexpr std::string_view HARDWARE_REGISTER = "hw";
 using InputValues = std::map<std::string, double, std::less<>>;
 
 // Expands the program that `parser` reads into `writer`, one top-level statement at a
-// time. Errors carry their place in the program text.
-void expand(Parser& parser, const InputValues& inputs, Writer& writer);
+// time, writing at most `max_statements` (loop passes counted too). Errors carry their
+// place in the program text.
+void expand(Parser& parser, const InputValues& inputs, Writer& writer,
+            std::size_t max_statements = MAX_LOWERED_STATEMENTS);
 
 }  // namespace corvane::qasm3::detail::lower
