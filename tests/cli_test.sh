@@ -452,8 +452,8 @@ expect_output "convert --lower" "$header"$'\nqubit[2] q;\n\nrx(0) q[0];\nrx(0.5)
 run import --lower --input theta=0.5 "$work/loop.qasm"
 assert "import --lower" eval '[[ $status -eq 0 ]] && grep -q "\"rx\"" "$work/out"'
 unset input
-expect_error "lower: a missing input is the program's error" 1 "ValueError: No value given for input 'theta'" \
-  lower "$work/loop.qasm"
+expect_error "lower: a missing input is the program's error, at its place" 1 \
+  "$work/loop.qasm:1:1: ValueError: No value given for input 'theta'" lower "$work/loop.qasm"
 
 echo "$passed passed, $failed failed"
 ((failed == 0))
