@@ -14,6 +14,7 @@
 #include "lower/expand.hpp"
 #include "lower/parser.hpp"
 #include "lower/write.hpp"
+#include "program_folder.hpp"
 #include "test_support.hpp"
 
 namespace {
@@ -268,26 +269,6 @@ TEST(LowerLimits, DeepNestingIsARecursionError) {
 
 // ------------------------------------------------------------------ the program folder
 
-fs::path programs_dir() {
-  const char* dir = std::getenv("CORVANE_QASM3_PROGRAMS");
-  return dir != nullptr ? fs::path(dir) : fs::path("programs");
-}
-
-std::vector<std::string> program_names() {
-  std::vector<std::string> names;
-  std::error_code ec;
-  for (const auto& entry : fs::directory_iterator(programs_dir(), ec)) {
-    if (entry.path().extension() == ".qasm") names.push_back(entry.path().filename().string());
-  }
-  std::sort(names.begin(), names.end());
-  return names;
-}
-
-std::string read_file(const fs::path& path) {
-  std::ifstream in(path, std::ios::binary);
-  return {std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()};
-}
-
 // Programs the importer accepts although they are not OpenQASM 3: lowering reads them
 // as the language defines them, so it refuses them or reads them differently.
 const std::set<std::string> OUTSIDE_THE_LANGUAGE = {
@@ -312,7 +293,7 @@ bool same_import(const GateSequence& a, const GateSequence& b) {
 class FolderProgram : public testing::TestWithParam<std::string> {};
 
 TEST_P(FolderProgram, ImportsTheSameWhenLowered) {
-  const std::string text = read_file(programs_dir() / GetParam());
+  const std::string text = program_folder::read(GetParam());
   std::optional<GateSequence> direct;
   try {
     direct = qasm3::qasm3_to_gate_sequence(text);
@@ -335,20 +316,14 @@ TEST_P(FolderProgram, ImportsTheSameWhenLowered) {
 }
 
 TEST_P(FolderProgram, LoweringIsIdempotentAndImports) {
-  const std::string text = read_file(programs_dir() / GetParam());
+  const std::string text = program_folder::read(GetParam());
   std::string lowered;
   if (outcome_of([&] { lowered = qasm3::lower_qasm3(text); }) != "ok") return;
   EXPECT_EQ(outcome_of([&] { qasm3::qasm3_to_gate_sequence(lowered); }), "ok") << lowered;
   EXPECT_EQ(qasm3::lower_qasm3(lowered), lowered);
 }
 
-INSTANTIATE_TEST_SUITE_P(Folder, FolderProgram, testing::ValuesIn(program_names()),
-                         [](const testing::TestParamInfo<std::string>& info) {
-                           std::string name = fs::path(info.param).stem().string();
-                           std::replace_if(
-                               name.begin(), name.end(), [](char c) { return !std::isalnum(c); },
-                               '_');
-                           return name;
-                         });
+INSTANTIATE_TEST_SUITE_P(Folder, FolderProgram, testing::ValuesIn(program_folder::names()),
+                         program_folder::test_name);
 
 }  // namespace

@@ -15,6 +15,7 @@
 #include <string>
 #include <vector>
 
+#include "program_folder.hpp"
 #include "test_support.hpp"
 
 namespace {
@@ -22,26 +23,6 @@ namespace {
 namespace fs = std::filesystem;
 using corvane::GateSequence;
 namespace qasm3 = corvane::qasm3;
-
-fs::path programs_dir() {
-  const char* dir = std::getenv("CORVANE_QASM3_PROGRAMS");
-  return dir != nullptr ? fs::path(dir) : fs::path("programs");
-}
-
-std::vector<std::string> program_names() {
-  std::vector<std::string> names;
-  std::error_code ec;
-  for (const auto& entry : fs::directory_iterator(programs_dir(), ec)) {
-    if (entry.path().extension() == ".qasm") names.push_back(entry.path().filename().string());
-  }
-  std::sort(names.begin(), names.end());
-  return names;
-}
-
-std::string read_file(const fs::path& path) {
-  std::ifstream in(path, std::ios::binary);
-  return {std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()};
-}
 
 // The text after `prefix` on line `index` (0-based), without a carriage return; empty
 // when that line does not start with `prefix`.
@@ -67,7 +48,7 @@ std::string export_with_layout(const GateSequence& gs) {
 class Program : public testing::TestWithParam<std::string> {};
 
 TEST_P(Program, ImportsAsStatedAndRoundTrips) {
-  const std::string text = read_file(programs_dir() / GetParam());
+  const std::string text = program_folder::read(GetParam());
   const std::string expected = directive(text, 0, "// expect: ");
   ASSERT_FALSE(expected.empty()) << "the first line must state the expected outcome";
 
@@ -92,16 +73,10 @@ TEST_P(Program, ImportsAsStatedAndRoundTrips) {
 }
 
 TEST(Programs, FolderHoldsThePrograms) {
-  EXPECT_GE(program_names().size(), 30U) << programs_dir();
+  EXPECT_GE(program_folder::names().size(), 30U) << program_folder::directory();
 }
 
-INSTANTIATE_TEST_SUITE_P(Folder, Program, testing::ValuesIn(program_names()),
-                         [](const testing::TestParamInfo<std::string>& info) {
-                           std::string name = fs::path(info.param).stem().string();
-                           std::replace_if(
-                               name.begin(), name.end(), [](char c) { return !std::isalnum(c); },
-                               '_');
-                           return name;
-                         });
+INSTANTIATE_TEST_SUITE_P(Folder, Program, testing::ValuesIn(program_folder::names()),
+                         program_folder::test_name);
 
 }  // namespace

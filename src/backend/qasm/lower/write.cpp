@@ -15,19 +15,16 @@ Writer::Writer() {
 }
 
 void Writer::qubit_declaration(std::string_view name, std::optional<std::int64_t> size) {
-  out_.append("qubit");
-  if (size) {
-    out_.push_back('[');
-    append_int(out_, *size);
-    out_.push_back(']');
-  }
-  out_.push_back(' ');
-  out_.append(name);
-  out_.append(";\n");
+  declaration("qubit", name, size);
 }
 
 void Writer::bit_declaration(std::string_view name, std::optional<std::int64_t> size) {
-  out_.append("bit");
+  declaration("bit", name, size);
+}
+
+void Writer::declaration(std::string_view type, std::string_view name,
+                         std::optional<std::int64_t> size) {
+  out_.append(type);
   if (size) {
     out_.push_back('[');
     append_int(out_, *size);

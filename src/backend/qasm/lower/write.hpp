@@ -46,6 +46,7 @@ class Writer {
   std::string take();
 
  private:
+  void declaration(std::string_view type, std::string_view name, std::optional<std::int64_t> size);
   void indent();
   void operand(const PlainOperand& operand);
 
