@@ -1210,11 +1210,11 @@ class Expander {
       return;
     }
     if (call.inverse && call.gate.kind == GateRef::Kind::NATIVE) invert_native(call, offset);
-    if (call.inverse && call.gate.program == nullptr && call.gate.kind != GateRef::Kind::NATIVE) {
-      fail_unsupported(offset, "The inverse of '" + std::string(call.gate.name) +
-                                   "', defined further down, is not supported");
-    }
     if (call.inverse || call.gate.kind == GateRef::Kind::INLINED) {
+      if (call.gate.program == nullptr) {  // a written definition further down the program
+        fail_unsupported(offset, "The inverse of '" + std::string(call.gate.name) +
+                                     "', defined further down, is not supported");
+      }
       inline_body(call, offset);
       return;
     }
