@@ -828,6 +828,36 @@ class Expander {
     return *symbol;
   }
 
+  // Appends the qubit `id` names when it names one qubit of a declared register (the
+  // common case, read without building a list); false when it may name more.
+  bool single_qubit(NodeId id, std::vector<PlainOperand>& into) {
+    const Expr& node = expr(id);
+    if (node.kind == ExprKind::INDEX && node.items.size == 1 &&
+        expr(node.left).kind == ExprKind::NAME) {
+      const ExprKind index = expr(list(node.items)[0]).kind;
+      if (index == ExprKind::RANGE || index == ExprKind::SET) return false;
+      const Symbol* symbol = lookup(expr(node.left).text);
+      if (symbol == nullptr || symbol->kind != SymbolKind::QUBITS || symbol->list || symbol->scalar)
+        return false;
+      try {
+        const std::int64_t at =
+            element_index(list(node.items)[0], symbol->size, symbol->register_name, "qubit");
+        into.push_back(PlainOperand{symbol->register_name, at});
+      } catch (Error& error) {
+        place(error, node.offset);
+        throw;
+      }
+      return true;
+    }
+    if (node.kind == ExprKind::NAME) {
+      const Symbol* symbol = lookup(node.text);
+      if (symbol == nullptr || symbol->kind != SymbolKind::QUBITS || !symbol->scalar) return false;
+      into.push_back(symbol->list ? (*symbol->list)[0] : scalar_operand(*symbol));
+      return true;
+    }
+    return false;
+  }
+
   Resolved resolve_index(const Expr& node, SymbolKind kind, std::string_view what) {
     if (node.items.size != 1)
       raise_value_error("A " + std::string(what) + " register has one index");
@@ -1118,21 +1148,33 @@ class Expander {
     if (call.gate.name == "unitary" && call.gate.kind == GateRef::Kind::NATIVE) {
       call.gate.qubits = unitary_target_count(call.parameters, stmt.offset);
     }
+    // Most calls name single qubits only: those go straight into the call.
+    call.qubits.reserve(stmt.operands.size);
+    for (const NodeId operand : list(stmt.operands)) {
+      if (!single_qubit(operand, call.qubits)) break;
+    }
     std::vector<Resolved> operands;
-    operands.reserve(stmt.operands.size);
-    for (const NodeId operand : list(stmt.operands))
-      operands.push_back(qubits(operand));
-    const std::size_t expected = call.gate.qubits < 0
-                                     ? operands.size()
-                                     : control_count + static_cast<std::size_t>(call.gate.qubits);
-    if (operands.size() != expected) {
+    if (call.qubits.size() != stmt.operands.size) {
+      call.qubits.clear();
+      operands.reserve(stmt.operands.size);
+      for (const NodeId operand : list(stmt.operands))
+        operands.push_back(qubits(operand));
+    }
+    const std::size_t given = operands.empty() ? call.qubits.size() : operands.size();
+    const std::size_t expected =
+        call.gate.qubits < 0 ? given : control_count + static_cast<std::size_t>(call.gate.qubits);
+    if (given != expected) {
       fail_value(stmt.offset, "'" + std::string(stmt.name) + "' takes " + std::to_string(expected) +
-                                  " qubit operands, " + std::to_string(operands.size()) + " given");
+                                  " qubit operands, " + std::to_string(given) + " given");
     }
     if (call.gate.kind == GateRef::Kind::WRITTEN && call.gate.qubits < 0) {
-      forward_calls_.push_back({stmt.name, operands.size(), control_count, stmt.offset});
+      forward_calls_.push_back({stmt.name, given, control_count, stmt.offset});
     }
-    broadcast(call, operands, stmt.offset);
+    if (operands.empty()) {
+      submit(std::move(call), stmt.offset);
+    } else {
+      broadcast(call, operands, stmt.offset);
+    }
   }
 
   // The qubits a `unitary` matrix acts on, from its entries written row by row as real

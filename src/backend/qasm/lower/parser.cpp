@@ -106,7 +106,9 @@ class Parser::Impl {
   // Tokens are read as the parser looks ahead and forgotten after each top-level
   // statement, so a program of any length holds a few tokens at a time. They are handed
   // out as copies, which stay valid however many more are read.
-  Token peek(std::size_t ahead = 0) {
+  Token peek(std::size_t ahead = 0) { return look(ahead); }
+  // The token `ahead`, valid until more tokens are read.
+  const Token& look(std::size_t ahead) {
     const std::size_t at = pos_ + ahead;
     if (at < tokens_.size()) return tokens_[at];
     while (tokens_.size() <= at && (tokens_.empty() || tokens_.back().kind != TokenKind::END)) {
@@ -114,7 +116,7 @@ class Parser::Impl {
     }
     return at < tokens_.size() ? tokens_[at] : tokens_.back();
   }
-  bool at_end() { return peek().kind == TokenKind::END; }
+  bool at_end() { return look(0).kind == TokenKind::END; }
   Token advance() {
     const Token token = peek();
     if (token.kind != TokenKind::END) ++pos_;
@@ -125,11 +127,11 @@ class Parser::Impl {
     pos_ = 0;
   }
   bool is_symbol(std::string_view symbol, std::size_t ahead = 0) {
-    const Token token = peek(ahead);
+    const Token& token = look(ahead);
     return token.kind == TokenKind::SYMBOL && same_text(token.text, symbol);
   }
   bool is_word(std::string_view word, std::size_t ahead = 0) {
-    const Token token = peek(ahead);
+    const Token& token = look(ahead);
     return token.kind == TokenKind::IDENTIFIER && same_text(token.text, word);
   }
   bool accept(std::string_view symbol) {
