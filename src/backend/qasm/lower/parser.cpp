@@ -1,5 +1,6 @@
 #include "lower/parser.hpp"
 
+#include <algorithm>
 #include <array>
 #include <memory>
 #include <optional>
@@ -39,6 +40,21 @@ constexpr std::array<std::string_view, 62> RESERVED_WORDS = {
     "false",      "pi",      "π",
     "tau",        "τ",       "euler",
     "ℇ",          "opaque"};
+
+// The words that start a statement other than a gate call, an assignment or an
+// expression, or a gate modifier, in byte order: a name that is none of them (every gate
+// call's) goes straight to the statements that start with a name.
+constexpr std::array<std::string_view, 47> STATEMENT_KEYWORDS = {
+    "OPENQASM",      "angle",   "array",    "barrier",  "bit",    "bool",     "box",  "break",
+    "cal",           "complex", "const",    "continue", "creg",   "ctrl",     "def",  "defcal",
+    "defcalgrammar", "delay",   "duration", "end",      "extern", "float",    "for",  "frame",
+    "gate",          "if",      "include",  "input",    "int",    "inv",      "let",  "measure",
+    "negctrl",       "nop",     "opaque",   "output",   "port",   "pow",      "qreg", "qubit",
+    "reset",         "return",  "stretch",  "switch",   "uint",   "waveform", "while"};
+
+bool starts_keyword_statement(std::string_view word) {
+  return std::binary_search(STATEMENT_KEYWORDS.begin(), STATEMENT_KEYWORDS.end(), word);
+}
 
 struct TypeWord {
   std::string_view word;
@@ -224,6 +240,9 @@ class Parser::Impl {
       advance();
       stmt.kind = StmtKind::NOP;
       return add(stmt);
+    }
+    if (first.kind == TokenKind::IDENTIFIER && !starts_keyword_statement(first.text)) {
+      return simple_statement(stmt);
     }
     if (first.kind == TokenKind::IDENTIFIER) {
       if (const auto keyword = keyword_statement(stmt)) return *keyword;
@@ -672,6 +691,7 @@ class Parser::Impl {
     const std::size_t begin = program_.modifiers.size();
     for (;;) {
       const Token word = peek();
+      if (word.kind != TokenKind::IDENTIFIER || !starts_keyword_statement(word.text)) break;
       Modifier modifier{ModifierKind::CTRL, NO_NODE, word.offset};
       if (is_word("inv")) {
         modifier.kind = ModifierKind::INV;
