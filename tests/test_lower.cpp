@@ -212,6 +212,8 @@ INSTANTIATE_TEST_SUITE_P(
         ErrorRow{"opaque", "qubit q;\nopaque g a;",
                  "NotImplementedError: 'opaque' is not supported", 2, 1},
         ErrorRow{"redeclared", "qubit q;\nbit q;", "ValueError: 'q' is already declared", 2, 1},
+        ErrorRow{"huge_broadcast", "qubit[4611686018427387904] q;\nh q;",
+                 "ValueError: The lowered program would exceed 4000000 statements", 2, 3},
         ErrorRow{"reserved_word", "qubit q;\nbit[2] true;",
                  "ValueError: 'true' is a reserved word and cannot be declared", 2, 8},
         ErrorRow{"cycle", "qubit q;\ngate g a { f a; }\ngate f a { g a; }\ng q;",

@@ -5,6 +5,7 @@
 #include <bit>
 #include <cmath>
 #include <cstdint>
+#include <limits>
 #include <memory>
 #include <numbers>
 #include <optional>
@@ -375,9 +376,20 @@ class Expander {
     }
   }
 
+  // The importer numbers all qubits (and all bits) of a program on one line, so their
+  // total must be a number.
+  void add_to_total(std::int64_t& total, std::int64_t size, std::size_t offset) const {
+    if (size > std::numeric_limits<std::int64_t>::max() - total) {
+      fail_value(offset, "Total register size too large: " + std::to_string(total) + " + " +
+                             std::to_string(size));
+    }
+    total += size;
+  }
+
   void qubit_declaration(const Stmt& stmt) {
     check_register_name(stmt);
     const std::optional<std::int64_t> size = register_size(stmt);
+    add_to_total(qubit_total_, size.value_or(1), stmt.offset);
     Symbol symbol =
         register_symbol(SymbolKind::QUBITS, stmt.name, size.value_or(1), !size.has_value());
     declare(stmt.name, stmt.offset, symbol);
@@ -387,6 +399,7 @@ class Expander {
   void bit_declaration(const Stmt& stmt) {
     check_register_name(stmt);
     const std::optional<std::int64_t> size = register_size(stmt);
+    add_to_total(bit_total_, size.value_or(1), stmt.offset);
     Symbol symbol =
         register_symbol(SymbolKind::BITS, stmt.name, size.value_or(1), !size.has_value());
     declare(stmt.name, stmt.offset, symbol);
@@ -411,6 +424,8 @@ class Expander {
       highest = std::max(highest, *number);
     }
     if (highest < 0) return;
+    add_to_total(qubit_total_, highest, 0);
+    add_to_total(qubit_total_, 1, 0);
     hardware_size_ = highest + 1;
     declare(HARDWARE_REGISTER, 0,
             register_symbol(SymbolKind::QUBITS, HARDWARE_REGISTER, hardware_size_, false));
@@ -803,6 +818,8 @@ class Expander {
       const Symbol& symbol = operand_symbol(node, kind, what);
       if (symbol.list) return Resolved{*symbol.list, symbol.scalar};
       if (symbol.scalar) return Resolved{{scalar_operand(symbol)}, true};
+      // Spelling out more elements than the lowered program may hold would only fail later.
+      if (static_cast<std::uint64_t>(symbol.size) > max_statements_) fail_too_long(node.offset);
       Resolved all{{}, false};
       all.elements.reserve(static_cast<std::size_t>(symbol.size));
       for (std::int64_t k = 0; k < symbol.size; ++k)
@@ -926,8 +943,10 @@ class Expander {
     const std::int64_t start = end(range.left, step > 0 ? 0 : size - 1);
     const std::int64_t stop = end(range.right, step > 0 ? size - 1 : 0);
     std::vector<std::int64_t> indices;
-    for (std::int64_t k = start; step > 0 ? k <= stop : k >= stop; k += step)
+    for (std::int64_t k = start; step > 0 ? k <= stop : k >= stop; k += step) {
+      if (indices.size() == max_statements_) fail_too_long(range.offset);
       indices.push_back(k);
+    }
     return indices;
   }
 
@@ -1489,6 +1508,8 @@ class Expander {
   std::size_t outer_offset_ = 0;  // the user statement being lowered
   std::optional<Value> return_value_;
   std::int64_t hardware_size_ = 0;
+  std::int64_t qubit_total_ = 0;
+  std::int64_t bit_total_ = 0;
   std::size_t statement_count_ = 0;
   std::size_t max_statements_;
   int depth_ = 0;
