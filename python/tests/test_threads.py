@@ -3,6 +3,7 @@ conversions in several threads give the same results as one after another."""
 
 import sys
 import threading
+import time
 from concurrent.futures import ThreadPoolExecutor
 
 from corvane.backend.qasm import qasm3
@@ -24,26 +25,31 @@ def program(width, depth):
 
 
 def test_other_threads_run_while_the_importer_works():
-    # With an endless switch interval a thread keeps the GIL until it blocks, and the worker
-    # blocks nowhere but in the importer: the main thread runs again before the worker's
-    # last round only if the importer lets go of the GIL.
-    stop, rounds = threading.Event(), []
+    # With an endless switch interval a thread keeps the GIL until it blocks. Between its
+    # two readings of the count the worker blocks nowhere but in the importer, so the main
+    # thread can move the count in between only while the importer lets go of the GIL.
+    # The deadline only ends the worker's tries when the GIL is never let go.
+    count, moved = [0], []
 
     def work():
-        while not stop.is_set() and len(rounds) < 50:
-            rounds.append(qasm3.qasm3_to_gate_sequence(SLOW_PROGRAM))
+        deadline = time.monotonic() + 60
+        while not moved and time.monotonic() < deadline:
+            before = count[0]
+            qasm3.qasm3_to_gate_sequence(SLOW_PROGRAM)
+            if count[0] != before:
+                moved.append(True)
 
     interval = sys.getswitchinterval()
     sys.setswitchinterval(1e6)
     try:
         worker = threading.Thread(target=work)
-        worker.start()  # returns once the worker lets go of the GIL
-        rounds_before_main_ran = len(rounds)
-        stop.set()
-        worker.join()
+        worker.start()
+        while worker.is_alive():
+            count[0] += 1
+            worker.join(0.001)  # lets go of the GIL for a moment
     finally:
         sys.setswitchinterval(interval)
-    assert rounds_before_main_ran < 50
+    assert moved
 
 
 def outcome(text):
@@ -61,7 +67,7 @@ def test_threads_convert_in_parallel_with_the_same_results_and_errors():
     barrier = threading.Barrier(len(programs))
 
     def convert(text):
-        barrier.wait(timeout=30)
+        barrier.wait()  # every task's first step: reached by all four
         return [outcome(text) for _ in range(3)]
 
     with ThreadPoolExecutor(max_workers=len(programs)) as pool:
