@@ -7,7 +7,7 @@
 #include <cstdint>
 #include <limits>
 #include <optional>
-#include <ranges>
+#include <span>
 #include <string>
 #include <unordered_map>
 #include <vector>
@@ -352,15 +352,13 @@ void SequenceWriter::matrix(const Matrix& m) {
   out_ += '[';
   for (std::size_t r = 0; r < m.rows; ++r) {
     if (r > 0) out_ += ", ";
-    const auto row = m.data.begin() + static_cast<std::ptrdiff_t>(r * m.cols);
-    list(std::ranges::subrange(row, row + static_cast<std::ptrdiff_t>(m.cols)),
-         [this](const std::complex<double>& entry) {
-           out_ += '[';
-           number(entry.real());
-           out_ += ", ";
-           number(entry.imag());
-           out_ += ']';
-         });
+    list(std::span(m.data).subspan(r * m.cols, m.cols), [this](const std::complex<double>& entry) {
+      out_ += '[';
+      number(entry.real());
+      out_ += ", ";
+      number(entry.imag());
+      out_ += ']';
+    });
   }
   out_ += ']';
 }
