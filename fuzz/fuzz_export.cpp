@@ -26,6 +26,7 @@
 
 #include "corvane/backend/qasm/qasm3.hpp"
 #include "json_form.hpp"
+#include "qasm3_vocabulary.hpp"
 #include "read_back.hpp"
 
 namespace {
@@ -127,8 +128,11 @@ GateSequence with_shared_blocks(const GateSequence& gs) {
   return out;
 }
 
-bool has_text(const Parameter& parameter) {
-  if (parameter.kind() == Parameter::Kind::Text) return true;
+// Whether the parameter is written in a printed form rather than as numbers.
+bool is_written_as_text(const Parameter& parameter) {
+  if (parameter.kind() == Parameter::Kind::Text || parameter.kind() == Parameter::Kind::Array) {
+    return true;
+  }
   if (parameter.kind() != Parameter::Kind::List) return false;
   for (const corvane::ParamScalar& entry : parameter.as_list()) {
     if (std::holds_alternative<std::string>(entry)) return true;
@@ -136,16 +140,30 @@ bool has_text(const Parameter& parameter) {
   return false;
 }
 
+// Whether `m` is what a unitary on `targets` qubits reads back from: a finite matrix of
+// 2^targets rows and columns.
+bool is_unitary_of_targets(const corvane::Matrix& m, std::size_t targets) {
+  if (targets >= 31 || m.rows != m.cols || m.rows != std::size_t{1} << targets) return false;
+  for (const std::complex<double>& z : m.data) {
+    if (!std::isfinite(z.real()) || !std::isfinite(z.imag())) return false;
+  }
+  return true;
+}
+
 // Records whose export does not read back as written: text parameters are copied into
-// the program unchecked, a record with more controls than states writes modifiers for
-// the states only, and a stored matrix writes its infinities and NaN as bare words.
+// the program unchecked and arrays written in their printed form, a record with more
+// controls than states writes modifiers for the states only, a one-qubit gate with a
+// definition of its own is called once on all its targets, and a stored matrix is
+// written as it is, whatever its shape, infinities and NaN as bare words.
 bool has_read_back_gap(const std::vector<QuantumGate>& gates) {
   for (const QuantumGate& g : gates) {
-    if (has_text(g.parameter) || g.control_state.size() != g.control.size()) return true;
-    if (const auto& m = g.stored_matrix()) {
-      for (const std::complex<double>& z : m->data) {
-        if (!std::isfinite(z.real()) || !std::isfinite(z.imag())) return true;
-      }
+    if (is_written_as_text(g.parameter) || g.control_state.size() != g.control.size()) return true;
+    if (g.target.size() > 1 &&
+        corvane::qasm3::detail::contains(corvane::qasm3::detail::NON_STANDARD, g.id)) {
+      return true;
+    }
+    if (const auto& m = g.stored_matrix(); m && !is_unitary_of_targets(*m, g.target.size())) {
+      return true;
     }
     if (g.block_gate_sequence() && has_read_back_gap(*g.block_gate_sequence())) return true;
   }
