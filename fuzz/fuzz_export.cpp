@@ -153,12 +153,12 @@ bool is_unitary_of_targets(const corvane::Matrix& m, std::size_t targets) {
 // Records whose export does not read back as written: text parameters are copied into
 // the program unchecked and arrays written in their printed form, a record with more
 // controls than states writes modifiers for the states only, a one-qubit gate with a
-// definition of its own is called once on all its targets, and a stored matrix is
+// definition of its own is called once on all its targets (or none), and a stored matrix is
 // written as it is, whatever its shape, infinities and NaN as bare words.
 bool has_read_back_gap(const std::vector<QuantumGate>& gates) {
   for (const QuantumGate& g : gates) {
     if (is_written_as_text(g.parameter) || g.control_state.size() != g.control.size()) return true;
-    if (g.target.size() > 1 &&
+    if (g.target.size() != 1 &&
         corvane::qasm3::detail::contains(corvane::qasm3::detail::NON_STANDARD, g.id)) {
       return true;
     }
