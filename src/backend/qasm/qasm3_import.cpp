@@ -949,7 +949,6 @@ GateSequence qasm3_to_gate_sequence(std::string_view code) {
   // statement has been interpreted; its qubit count is settled afterwards.
   GateSequence gs(0);
   gs.reserve(stmts.size());
-  advise_huge_pages(gs.data().data(), stmts.size() * sizeof(QuantumGate));
   ExpansionState state;
   state.program = &program;
   Interpreter interpreter(defs.defs, qregs.map, nullptr, &bregs.map, state,

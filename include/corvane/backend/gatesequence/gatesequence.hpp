@@ -33,7 +33,9 @@ class GateSequence {
   QuantumGate& emplace_gate(Args&&... args) {
     return gates_.emplace_back(std::forward<Args>(args)...);
   }
-  void reserve(std::size_t n) { gates_.reserve(n); }
+  // Room for `n` records; a large reservation is backed by huge pages where the system
+  // has them, so that filling it costs few page faults.
+  void reserve(std::size_t n);
   // The records in circuit order; the same list on every call.
   [[nodiscard]] const std::vector<QuantumGate>& data() const noexcept { return gates_; }
 
