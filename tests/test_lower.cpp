@@ -159,6 +159,13 @@ TEST(LowerInputs, ComeFromTheOptions) {
             std::string(HEADER) + "qubit[2] q;\nrx(0.5) q[1];\n");
   EXPECT_THROW_MSG(qasm3::lower_qasm3(program, {.inputs = {{"n", 2}}}), ValueError,
                    "No value given for input 'theta'");
+  const std::string bits = "input bit[4] b; input bool f; qubit q; if (f && b == \"0101\") x q;";
+  EXPECT_EQ(qasm3::lower_qasm3(bits, {.inputs = {{"b", 5}, {"f", 1}}}),
+            std::string(HEADER) + "qubit q;\nx q;\n");
+  EXPECT_THROW_MSG(qasm3::lower_qasm3(bits, {.inputs = {{"b", 16}, {"f", 1}}}), ValueError,
+                   "Input 'b' is 16, not a whole number from 0 to 15 as bit[4] needs");
+  EXPECT_THROW_MSG(qasm3::lower_qasm3(bits, {.inputs = {{"b", 5}, {"f", 2}}}), ValueError,
+                   "Input 'f' is 2, not a whole number from 0 to 1 as bool needs");
 }
 
 struct ErrorRow {

@@ -18,6 +18,7 @@
 #include "lower/gate_library.hpp"
 #include "lower/lexer.hpp"
 #include "lower/parser.hpp"
+#include "text_numbers.hpp"
 
 namespace corvane::qasm3::detail::lower {
 namespace {
@@ -442,23 +443,44 @@ class Expander {
       if (given == inputs_.end()) {
         fail_value(stmt.offset, "No value given for input '" + std::string(stmt.name) + "'");
       }
-      symbol.value = convert_for_assignment(stmt.type, input_value(stmt.type, given->second));
+      try {
+        symbol.value = input_value(stmt.name, stmt.type, given->second);
+      } catch (Error& error) {
+        place(error, stmt.offset);
+        throw;
+      }
     } else if (stmt.value != NO_NODE) {
       symbol.value = assigned(stmt.type, stmt.value);
     }
     declare(stmt.name, stmt.offset, std::move(symbol));
   }
 
-  static Value input_value(const ScalarType& type, double value) {
-    const bool whole = std::nearbyint(value) == value && std::fabs(value) < 9.2e18;
-    if ((type.kind == ScalarKind::INT || type.kind == ScalarKind::UINT ||
-         type.kind == ScalarKind::BIT) &&
-        whole) {
-      return Value::integer(static_cast<std::int64_t>(value));
+  // An input's number is cast to the input's type. float and angle inputs take any
+  // number; bool, bit, bit[n], int and uint inputs take a whole number the type holds
+  // (bool and bit 0 or 1, bit[n] and uint[n] 0 to 2ⁿ-1), so a value that a cast would
+  // truncate or wrap is refused instead.
+  static Value input_value(std::string_view name, const ScalarType& type, double value) {
+    if (type.kind == ScalarKind::FLOAT || type.kind == ScalarKind::ANGLE)
+      return convert_for_assignment(type, Value::floating(value));
+    const auto [low, high] = whole_input_range(type);
+    if (std::nearbyint(value) != value || value < static_cast<double>(low) ||
+        value >= static_cast<double>(high) + 1.0) {
+      raise_value_error("Input '" + std::string(name) + "' is " + g15(value) +
+                        ", not a whole number from " + std::to_string(low) + " to " +
+                        std::to_string(high) + " as " + type_name(type) + " needs");
     }
-    if (type.kind == ScalarKind::BOOL && (value == 0.0 || value == 1.0))
-      return Value::boolean(value != 0.0);
-    return Value::floating(value);
+    return cast_to(type, Value::integer(static_cast<std::int64_t>(value)));
+  }
+
+  // The whole numbers an input of `type` holds, lowest and highest, within those of int64.
+  static std::pair<std::int64_t, std::int64_t> whole_input_range(const ScalarType& type) {
+    const bool is_signed = type.kind == ScalarKind::INT;
+    const unsigned width = type.kind == ScalarKind::BOOL
+                               ? 1U
+                               : type.width.value_or(type.kind == ScalarKind::BIT ? 1U : 64U);
+    const unsigned magnitude_bits = std::min(is_signed ? width - 1 : width, 63U);
+    const auto high = static_cast<std::int64_t>((std::uint64_t{1} << magnitude_bits) - 1);
+    return {is_signed ? -high - 1 : 0, high};
   }
 
   Value assigned(const ScalarType& type, NodeId value) {
