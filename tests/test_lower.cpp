@@ -236,6 +236,9 @@ INSTANTIATE_TEST_SUITE_P(
                  "ValueError: Argument 'a' takes 1 qubits", 2, 3},
         ErrorRow{"endless_recursion", "def f(int n) -> int { return f(n); }\nqubit q; rx(f(1)) q;",
                  "RecursionError: maximum recursion depth exceeded", 1, 30},
+        ErrorRow{"only_needed_sides_evaluated",
+                 "qubit q;\nif (false && 1/0 == 1 || true || 1/0 == 1) x q;\nrx(1/0) q;",
+                 "ZeroDivisionError: integer division by zero", 3, 5},
         ErrorRow{"runtime_condition", "qubit q; bit c;\nc = measure q;\nif (c) x q;",
                  "NotImplementedError: 'c' is known only when the circuit runs", 3, 5}),
     [](const testing::TestParamInfo<ErrorRow>& info) { return info.param.name; });

@@ -658,10 +658,8 @@ class Expander {
         return name_value(node);
       case ExprKind::UNARY:
         return apply(node.unary_op, evaluate(node.left));
-      case ExprKind::BINARY: {
-        const Value left = evaluate(node.left);
-        return apply(node.binary_op, left, evaluate(node.right));
-      }
+      case ExprKind::BINARY:
+        return binary_value(node);
       case ExprKind::CAST:
         return cast_to(node.type, evaluate(node.left));
       case ExprKind::CALL: {
@@ -691,6 +689,15 @@ class Expander {
         break;
     }
     raise_value_error("Expected a classical value");
+  }
+
+  // `&&` and `||` evaluate their right side only when the left one leaves the result
+  // open, so `false && 1/0 == 1` is false rather than a division by zero.
+  Value binary_value(const Expr& node) {
+    const Value left = evaluate(node.left);
+    if (node.binary_op == BinaryOp::LOGICAL_AND && !left.as_bool()) return Value::boolean(false);
+    if (node.binary_op == BinaryOp::LOGICAL_OR && left.as_bool()) return Value::boolean(true);
+    return apply(node.binary_op, left, evaluate(node.right));
   }
 
   Value name_value(const Expr& node) {
