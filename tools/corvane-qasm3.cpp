@@ -1,8 +1,9 @@
 // corvane-qasm3: converts between OpenQASM 3.0 programs and gate sequences in JSON form.
 //
-// Exit status: 0 on success, 1 when the conversion fails (one line "<Kind>: <message>"
-// on standard error), 2 for usage errors and unreadable input. Output is written only
-// once the conversion has succeeded, so a failed run leaves standard output empty.
+// Exit status: 0 on success, 1 when the conversion fails (one line on standard error,
+// "<Kind>: <message>", or "FILE:LINE:COLUMN: <Kind>: <message>" when the error has a
+// place), 2 for usage errors and unreadable input. Output is written only once the
+// conversion has succeeded, so a failed run leaves standard output empty.
 
 #include <algorithm>
 #include <charconv>
@@ -71,7 +72,8 @@ Options take their value as the next argument or after "=" (--qreg-name=qr).
 
 exit status:
   0  success
-  1  the conversion failed: one line "<Kind>: <message>" on standard error
+  1  the conversion failed: one line on standard error, "<Kind>: <message>", or
+     "FILE:LINE:COLUMN: <Kind>: <message>" when the error has a place in the program
   2  usage error or unreadable input
 )";
 
