@@ -41,6 +41,13 @@ inline bool same_text(std::string_view a, std::string_view b) noexcept {
   }
   return true;
 }
+// Whether `c` is one of the few characters of `set`.
+inline bool is_one_of(char c, std::string_view set) noexcept {
+  for (const char member : set) {
+    if (member == c) return true;
+  }
+  return false;
+}
 inline bool text_less(std::string_view a, std::string_view b) noexcept {
   const std::size_t common = a.size() < b.size() ? a.size() : b.size();
   for (std::size_t i = 0; i < common; ++i) {

@@ -97,7 +97,7 @@ Token Lexer::next_token() {
       ++pos_;
     return make(TokenKind::HARDWARE_QUBIT, start);
   }
-  if (MULTI_CHARACTER_STARTS.find(c) != std::string_view::npos) {
+  if (is_one_of(c, MULTI_CHARACTER_STARTS)) {
     for (const std::string_view symbol : MULTI_CHARACTER_SYMBOLS) {
       if (starts_with_text(text_.substr(pos_), symbol)) {
         pos_ += symbol.size();
@@ -105,7 +105,7 @@ Token Lexer::next_token() {
       }
     }
   }
-  if (SINGLE_CHARACTER_SYMBOLS.find(c) != std::string_view::npos) {
+  if (is_one_of(c, SINGLE_CHARACTER_SYMBOLS)) {
     ++pos_;
     return make(TokenKind::SYMBOL, start);
   }
@@ -189,8 +189,8 @@ Token Lexer::next() {
     if (!at_statement_start_ || !skip_line_directive()) break;
   }
   Token token = next_token();
-  at_statement_start_ = token.kind == TokenKind::SYMBOL &&
-                        (token.text == ";" || token.text == "{" || token.text == "}");
+  at_statement_start_ = token.kind == TokenKind::SYMBOL && token.text.size() == 1 &&
+                        (token.text[0] == ';' || token.text[0] == '{' || token.text[0] == '}');
   return token;
 }
 

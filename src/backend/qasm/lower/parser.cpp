@@ -52,8 +52,29 @@ constexpr std::array<std::string_view, 47> STATEMENT_KEYWORDS = {
     "negctrl",       "nop",     "opaque",   "output",   "port",   "pow",      "qreg", "qubit",
     "reset",         "return",  "stretch",  "switch",   "uint",   "waveform", "while"};
 
+// For each first byte, the stretch of STATEMENT_KEYWORDS starting with it: a name is
+// compared with the few keywords of its first letter only, most names with none.
+struct KeywordStretch {
+  unsigned char begin = 0;
+  unsigned char end = 0;
+};
+constexpr std::array<KeywordStretch, 256> KEYWORDS_BY_FIRST_BYTE = [] {
+  std::array<KeywordStretch, 256> stretches{};
+  for (std::size_t k = STATEMENT_KEYWORDS.size(); k-- > 0;) {
+    KeywordStretch& stretch = stretches[static_cast<unsigned char>(STATEMENT_KEYWORDS[k][0])];
+    if (stretch.end == 0) stretch.end = static_cast<unsigned char>(k + 1);
+    stretch.begin = static_cast<unsigned char>(k);
+  }
+  return stretches;
+}();
+
 bool starts_keyword_statement(std::string_view word) {
-  return std::binary_search(STATEMENT_KEYWORDS.begin(), STATEMENT_KEYWORDS.end(), word);
+  if (word.empty()) return false;
+  const KeywordStretch stretch = KEYWORDS_BY_FIRST_BYTE[static_cast<unsigned char>(word[0])];
+  for (std::size_t k = stretch.begin; k < stretch.end; ++k) {
+    if (same_text(word, STATEMENT_KEYWORDS[k])) return true;
+  }
+  return false;
 }
 
 struct TypeWord {
@@ -124,9 +145,13 @@ class Parser::Impl {
   // out as copies, which stay valid however many more are read.
   Token peek(std::size_t ahead = 0) { return look(ahead); }
   // The token `ahead`, valid until more tokens are read.
-  const Token& look(std::size_t ahead) {
+  [[gnu::always_inline]] const Token& look(std::size_t ahead) {
     const std::size_t at = pos_ + ahead;
     if (at < tokens_.size()) return tokens_[at];
+    return read_up_to(at);
+  }
+  // The slow path of look(), kept apart so that look() itself stays small enough to inline.
+  [[gnu::noinline]] const Token& read_up_to(std::size_t at) {
     while (tokens_.size() <= at && (tokens_.empty() || tokens_.back().kind != TokenKind::END)) {
       tokens_.push_back(lexer_.next());
     }
@@ -142,7 +167,7 @@ class Parser::Impl {
     tokens_.erase(tokens_.begin(), tokens_.begin() + static_cast<std::ptrdiff_t>(pos_));
     pos_ = 0;
   }
-  bool is_symbol(std::string_view symbol, std::size_t ahead = 0) {
+  [[gnu::always_inline]] bool is_symbol(std::string_view symbol, std::size_t ahead = 0) {
     const Token& token = look(ahead);
     return token.kind == TokenKind::SYMBOL && same_text(token.text, symbol);
   }
@@ -627,7 +652,8 @@ class Parser::Impl {
     if (peek().kind == TokenKind::IDENTIFIER && is_symbol("(", 1) && !is_word("gphase")) {
       const std::size_t close = matching_paren(1);
       const Token after = peek(close + 1);
-      if (!(after.kind == TokenKind::SYMBOL && (after.text == ";" || after.text == "->"))) {
+      if (!(after.kind == TokenKind::SYMBOL &&
+            (same_text(after.text, ";") || same_text(after.text, "->")))) {
         return gate_call(stmt);
       }
     }
@@ -664,8 +690,8 @@ class Parser::Impl {
       const Token token = peek(ahead);
       if (token.kind == TokenKind::END) return ahead;
       if (token.kind != TokenKind::SYMBOL) continue;
-      if (token.text == "(") ++depth;
-      if (token.text == ")" && --depth == 0) return ahead;
+      if (same_text(token.text, "(")) ++depth;
+      if (same_text(token.text, ")") && --depth == 0) return ahead;
     }
   }
 
@@ -770,6 +796,9 @@ class Parser::Impl {
   }
 
   static std::optional<std::pair<std::size_t, BinaryOp>> binary_operator(std::string_view symbol) {
+    // The symbols that most often follow an operand (`,` `;` `)` `]`) start no operator.
+    static constexpr std::string_view OPERATOR_STARTS = "|&^=!<>+-*/%";
+    if (!is_one_of(symbol[0], OPERATOR_STARTS)) return std::nullopt;
     for (std::size_t level = 0; level < BINARY_LEVELS.size(); ++level) {
       const BinaryLevel& ops = BINARY_LEVELS[level];
       for (std::size_t k = 0; k < ops.count; ++k) {
@@ -891,7 +920,8 @@ class Parser::Impl {
 
   NodeId named() {
     const Token token = peek();
-    if (token.text == "true" || token.text == "false") return literal(ExprKind::BOOLEAN);
+    if (same_text(token.text, "true") || same_text(token.text, "false"))
+      return literal(ExprKind::BOOLEAN);
     for (const TypeWord& type : SCALAR_TYPE_WORDS) {
       if (same_text(token.text, type.word)) {
         Expr node = make(ExprKind::CAST, token.offset);
