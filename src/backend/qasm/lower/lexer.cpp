@@ -78,7 +78,10 @@ std::size_t Lexer::identifier_length(std::size_t at) const noexcept {
   return word_run(text_, at);
 }
 
-Token Lexer::make(TokenKind kind, std::size_t start) const {
+// Every token but END is made here, which also notes whether a statement starts after it.
+Token Lexer::make(TokenKind kind, std::size_t start) {
+  at_statement_start_ = kind == TokenKind::SYMBOL && pos_ - start == 1 &&
+                        (text_[start] == ';' || text_[start] == '{' || text_[start] == '}');
   return Token{kind, text_.substr(start, pos_ - start), start};
 }
 
@@ -188,10 +191,7 @@ Token Lexer::next() {
       return Token{TokenKind::END, text_.substr(text_.size()), text_.size()};
     if (!at_statement_start_ || !skip_line_directive()) break;
   }
-  Token token = next_token();
-  at_statement_start_ = token.kind == TokenKind::SYMBOL && token.text.size() == 1 &&
-                        (token.text[0] == ';' || token.text[0] == '{' || token.text[0] == '}');
-  return token;
+  return next_token();
 }
 
 }  // namespace corvane::qasm3::detail::lower

@@ -44,7 +44,7 @@ class Lexer {
   void skip_blanks_and_comments();
   bool skip_line_directive();
   std::size_t identifier_length(std::size_t at) const noexcept;
-  Token make(TokenKind kind, std::size_t start) const;
+  Token make(TokenKind kind, std::size_t start);
   Token next_token();
   bool digits(bool (*is_allowed)(char));
   Token number(std::size_t start);

@@ -10,7 +10,8 @@ namespace corvane::qasm3 {
 std::string lower_qasm3(std::string_view program, const LowerOptions& options) {
   detail::validate_utf8(program);
   detail::lower::Parser parser(program);
-  detail::lower::Writer writer;
+  // A program that needs little lowering comes out about as long as it went in.
+  detail::lower::Writer writer(program.size() + program.size() / 8);
   detail::lower::expand(parser, options.inputs, writer);
   return writer.take();
 }

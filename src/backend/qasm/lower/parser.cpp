@@ -111,6 +111,14 @@ constexpr std::array<BinaryLevel, 10> BINARY_LEVELS = {{
 
 }  // namespace
 
+// Converts to the lexer's next token, so that emplace_back makes the token in its place
+// in the look-ahead rather than copying it there from the stack, a copy that stalls on
+// the stores that have just made it.
+struct NextToken {
+  Lexer& lexer;
+  operator Token() const { return lexer.next(); }  // NOLINT(google-explicit-constructor)
+};
+
 class Parser::Impl {
  public:
   explicit Impl(std::string_view text) : lexer_(text) { program_.text = text; }
@@ -153,7 +161,7 @@ class Parser::Impl {
   // The slow path of look(), kept apart so that look() itself stays small enough to inline.
   [[gnu::noinline]] const Token& read_up_to(std::size_t at) {
     while (tokens_.size() <= at && (tokens_.empty() || tokens_.back().kind != TokenKind::END)) {
-      tokens_.push_back(lexer_.next());
+      tokens_.emplace_back(NextToken{lexer_});
     }
     return at < tokens_.size() ? tokens_[at] : tokens_.back();
   }
@@ -223,6 +231,14 @@ class Parser::Impl {
   }
   NodeId add(Expr expr) {
     program_.exprs.push_back(expr);
+    return static_cast<NodeId>(program_.exprs.size() - 1);
+  }
+  // A node without children, built in its place rather than copied there.
+  NodeId add_leaf(ExprKind kind, std::size_t offset, std::string_view text) {
+    Expr& node = program_.exprs.emplace_back();
+    node.kind = kind;
+    node.offset = offset;
+    node.text = text;
     return static_cast<NodeId>(program_.exprs.size() - 1);
   }
   NodeId add(const Stmt& stmt) {
@@ -758,7 +774,7 @@ class Parser::Impl {
     const Token token = peek();
     if (token.kind == TokenKind::HARDWARE_QUBIT) {
       advance();
-      return add(make(ExprKind::HARDWARE_QUBIT, token.offset, token.text));
+      return add_leaf(ExprKind::HARDWARE_QUBIT, token.offset, token.text);
     }
     if (token.kind != TokenKind::IDENTIFIER) unexpected("a qubit");
     return postfix();
@@ -914,17 +930,20 @@ class Parser::Impl {
   }
 
   NodeId literal(ExprKind kind) {
-    const Token token = advance();
-    return add(make(kind, token.offset, token.text));
+    const Token& token = look(0);
+    const NodeId id = add_leaf(kind, token.offset, token.text);
+    advance();
+    return id;
   }
 
   NodeId named() {
-    const Token token = peek();
-    if (same_text(token.text, "true") || same_text(token.text, "false"))
-      return literal(ExprKind::BOOLEAN);
+    // Only the name and its place are kept: reading on may move the tokens.
+    const std::string_view name = look(0).text;
+    const std::size_t offset = look(0).offset;
+    if (same_text(name, "true") || same_text(name, "false")) return literal(ExprKind::BOOLEAN);
     for (const TypeWord& type : SCALAR_TYPE_WORDS) {
-      if (same_text(token.text, type.word)) {
-        Expr node = make(ExprKind::CAST, token.offset);
+      if (same_text(name, type.word)) {
+        Expr node = make(ExprKind::CAST, offset);
         node.type = scalar_type();
         expect("(");
         node.left = expression();
@@ -933,9 +952,9 @@ class Parser::Impl {
       }
     }
     advance();
-    if (!is_symbol("(")) return add(make(ExprKind::NAME, token.offset, token.text));
+    if (!is_symbol("(")) return add_leaf(ExprKind::NAME, offset, name);
     advance();
-    Expr node = make(ExprKind::CALL, token.offset, token.text);
+    Expr node = make(ExprKind::CALL, offset, name);
     node.items = expression_list(")");
     return add(node);
   }

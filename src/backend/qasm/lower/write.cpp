@@ -10,7 +10,8 @@ namespace {
 constexpr std::string_view HEADER = "OPENQASM 3.0;\ninclude \"stdgates.inc\";\n";
 }  // namespace
 
-Writer::Writer() {
+Writer::Writer(std::size_t expected_bytes) {
+  reserve_for_filling(out_, HEADER.size() + expected_bytes);
   out_.append(HEADER);
 }
 

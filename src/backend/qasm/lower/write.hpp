@@ -3,6 +3,7 @@
 // double, so nothing is lost between lowering and importing.
 #pragma once
 
+#include <cstddef>
 #include <cstdint>
 #include <optional>
 #include <span>
@@ -31,7 +32,9 @@ struct PlainCall {
 
 class Writer {
  public:
-  Writer();
+  // `expected_bytes`: about how long the program will be, reserved at once so that a long
+  // program is not copied as it grows.
+  explicit Writer(std::size_t expected_bytes = 0);
 
   void qubit_declaration(std::string_view name, std::optional<std::int64_t> size);
   void bit_declaration(std::string_view name, std::optional<std::int64_t> size);
