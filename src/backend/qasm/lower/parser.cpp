@@ -269,7 +269,7 @@ class Parser::Impl {
   // ---------------------------------------------------------------- statements
   NodeId statement() {
     DepthGuard guard(depth_);
-    const Token first = peek();
+    const Token& first = look(0);  // valid until a token past it is read
     Stmt stmt;
     stmt.offset = first.offset;
     if (is_symbol("{")) {
@@ -732,7 +732,7 @@ class Parser::Impl {
   Range modifiers() {
     const std::size_t begin = program_.modifiers.size();
     for (;;) {
-      const Token word = peek();
+      const Token& word = look(0);
       if (word.kind != TokenKind::IDENTIFIER || !starts_keyword_statement(word.text)) break;
       Modifier modifier{ModifierKind::CTRL, NO_NODE, word.offset};
       if (is_word("inv")) {
@@ -745,7 +745,7 @@ class Parser::Impl {
         modifier.argument = expression();
         expect(")");
       } else if (is_word("ctrl") || is_word("negctrl")) {
-        modifier.kind = word.text == "ctrl" ? ModifierKind::CTRL : ModifierKind::NEGCTRL;
+        modifier.kind = same_text(word.text, "ctrl") ? ModifierKind::CTRL : ModifierKind::NEGCTRL;
         advance();
         if (accept("(")) {
           modifier.argument = expression();
@@ -771,7 +771,7 @@ class Parser::Impl {
   }
 
   NodeId operand() {
-    const Token token = peek();
+    const Token& token = look(0);
     if (token.kind == TokenKind::HARDWARE_QUBIT) {
       advance();
       return add_leaf(ExprKind::HARDWARE_QUBIT, token.offset, token.text);
@@ -798,7 +798,7 @@ class Parser::Impl {
   NodeId binary(std::size_t min_level) {
     NodeId left = unary();
     for (;;) {
-      const Token token = peek();
+      const Token& token = look(0);
       if (token.kind != TokenKind::SYMBOL) return left;
       const std::optional<std::pair<std::size_t, BinaryOp>> found = binary_operator(token.text);
       if (!found || found->first < min_level) return left;
@@ -826,13 +826,13 @@ class Parser::Impl {
 
   NodeId unary() {
     DepthGuard guard(depth_);
-    const Token token = peek();
+    const Token& token = look(0);
     if (is_symbol("-") || is_symbol("!") || is_symbol("~")) {
       advance();
       Expr node = make(ExprKind::UNARY, token.offset);
-      node.unary_op = token.text == "-"   ? UnaryOp::NEGATE
-                      : token.text == "!" ? UnaryOp::LOGICAL_NOT
-                                          : UnaryOp::BIT_NOT;
+      node.unary_op = same_text(token.text, "-")   ? UnaryOp::NEGATE
+                      : same_text(token.text, "!") ? UnaryOp::LOGICAL_NOT
+                                                   : UnaryOp::BIT_NOT;
       node.left = unary();
       return add(node);
     }
@@ -899,8 +899,7 @@ class Parser::Impl {
 
   NodeId primary() {
     DepthGuard guard(depth_);
-    const Token token = peek();
-    switch (token.kind) {
+    switch (look(0).kind) {
       case TokenKind::INTEGER:
         return literal(ExprKind::INTEGER);
       case TokenKind::FLOAT:
