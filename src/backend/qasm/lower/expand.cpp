@@ -119,10 +119,22 @@ Symbol register_symbol(SymbolKind kind, std::string_view name, std::int64_t size
   return symbol;
 }
 
+// Hashes the short names of a program inline: looking names up is a large part of
+// lowering a program that needs no lowering, and the library's hash is a call.
+struct NameHash {
+  std::size_t operator()(std::string_view name) const noexcept {
+    std::uint64_t hash = 14695981039346656037ULL;  // FNV-1a
+    for (const char c : name) {
+      hash = (hash ^ static_cast<unsigned char>(c)) * 1099511628211ULL;
+    }
+    return static_cast<std::size_t>(hash);
+  }
+};
+
 // A name's meaning in one scope. A gate body is a boundary: inside it only the global
 // scope is visible beyond its own names.
 struct Scope {
-  std::unordered_map<std::string_view, Symbol> symbols;
+  std::unordered_map<std::string_view, Symbol, NameHash> symbols;
   bool boundary = false;
 };
 
@@ -1523,7 +1535,7 @@ class Expander {
   std::vector<InlineContext> contexts_;
   std::string_view library_name_ = "stdgates.inc";
   std::vector<std::unique_ptr<Program>> libraries_;
-  std::unordered_map<std::string_view, GateRef> library_gates_;
+  std::unordered_map<std::string_view, GateRef, NameHash> library_gates_;
   struct ForwardCall {
     std::string_view name;
     std::size_t operands;
