@@ -117,7 +117,9 @@ Token Lexer::next_token() {
 }
 
 // Digits with single '_' separators; false when there is no digit.
-bool Lexer::digits(bool (*is_allowed)(char)) {
+// A template, so that the test of each digit is inlined rather than called.
+template <class IsAllowed>
+bool Lexer::digits(IsAllowed is_allowed) {
   if (!is_allowed(peek())) return false;
   while (is_allowed(peek()) || (peek() == '_' && is_allowed(peek(1))))
     ++pos_;

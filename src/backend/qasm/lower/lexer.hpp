@@ -46,7 +46,8 @@ class Lexer {
   std::size_t identifier_length(std::size_t at) const noexcept;
   Token make(TokenKind kind, std::size_t start);
   Token next_token();
-  bool digits(bool (*is_allowed)(char));
+  template <class IsAllowed>
+  bool digits(IsAllowed is_allowed);
   Token number(std::size_t start);
   Token suffixed(std::size_t start, TokenKind kind);
   Token string_literal(std::size_t start);
