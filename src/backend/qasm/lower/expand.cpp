@@ -1178,7 +1178,7 @@ class Expander {
   void gate_call(const Stmt& stmt) {
     const std::optional<GateRef> gate = find_gate(stmt.name);
     if (!gate) fail_value(stmt.offset, "Unknown gate '" + std::string(stmt.name) + "'");
-    Call call;
+    Call call = recycled_call();
     call.gate = *gate;
     call.has_parameters = stmt.has_args;
     for (const NodeId argument : list(stmt.args))
@@ -1304,6 +1304,24 @@ class Expander {
       }
     }
     perform(call, offset);
+    keep_buffers(call);
+  }
+
+  // A fresh call with the room of a performed one: most calls then allocate nothing.
+  Call recycled_call() {
+    Call call;
+    call.parameters = std::move(spare_.parameters);
+    call.states = std::move(spare_.states);
+    call.qubits = std::move(spare_.qubits);
+    call.parameters.clear();
+    call.states.clear();
+    call.qubits.clear();
+    return call;
+  }
+  void keep_buffers(Call& call) {
+    spare_.parameters = std::move(call.parameters);
+    spare_.states = std::move(call.states);
+    spare_.qubits = std::move(call.qubits);
   }
 
   void perform(Call& call, std::size_t offset) {
@@ -1543,6 +1561,7 @@ class Expander {
     std::size_t offset;
   };
   std::vector<ForwardCall> forward_calls_;
+  Call spare_;                // the buffers of the last call performed, for the next one
   std::string_view writing_;  // the definition being written, if any
   std::unordered_map<std::string_view, std::vector<std::string_view>> callees_;
   std::vector<std::pair<std::string_view, std::size_t>> top_level_calls_;
