@@ -216,6 +216,8 @@ INSTANTIATE_TEST_SUITE_P(
         ErrorRow{"unterminated_comment", "qubit q; /* h q;",
                  "ValueError: Unterminated block comment", 1, 10},
         ErrorRow{"pulse_level", "cal { x }", "NotImplementedError: 'cal' is not supported", 1, 1},
+        ErrorRow{"pulse_instruction", "qubit q;\nplay(f, w);",
+                 "NotImplementedError: 'play' is not supported", 2, 1},
         ErrorRow{"opaque", "qubit q;\nopaque g a;",
                  "NotImplementedError: 'opaque' is not supported", 2, 1},
         ErrorRow{"redeclared", "qubit q;\nbit q;", "ValueError: 'q' is already declared", 2, 1},

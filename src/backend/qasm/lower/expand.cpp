@@ -23,6 +23,17 @@
 namespace corvane::qasm3::detail::lower {
 namespace {
 
+// The built-in instructions of pulse-level code, which act on frames and waveforms rather
+// than on gates: a program that calls one cannot be written as a circuit.
+constexpr std::array<std::string_view, 9> PULSE_INSTRUCTIONS = {
+    "capture",       "get_frequency", "get_phase",       "newframe",   "play",
+    "set_frequency", "set_phase",     "shift_frequency", "shift_phase"};
+
+bool is_pulse_instruction(std::string_view name) noexcept {
+  return std::find(PULSE_INSTRUCTIONS.begin(), PULSE_INSTRUCTIONS.end(), name) !=
+         PULSE_INSTRUCTIONS.end();
+}
+
 // The gates the importer reads by name: they stay calls. `angles` and `qubits` are their
 // parameter and qubit counts in the standard library (-1: decided by the call).
 struct NativeGate {
@@ -737,6 +748,8 @@ class Expander {
     const Symbol* symbol = lookup(node.text);
     if (symbol != nullptr && symbol->kind == SymbolKind::SUBROUTINE)
       return call_subroutine(node, *symbol);
+    if (symbol == nullptr && is_pulse_instruction(node.text))
+      raise_not_implemented("'" + std::string(node.text) + "' is not supported");
     if (!is_builtin_function(node.text) || symbol != nullptr) {
       raise_value_error("'" + std::string(node.text) + "' is not a subroutine");
     }
