@@ -38,8 +38,9 @@ void run(benchmark::State& state, const std::string& program) {
     statements = count_statements(lowered);
     benchmark::DoNotOptimize(lowered.data());
   }
-  state.counters["statements/s"] = benchmark::Counter(
-      static_cast<double>(statements) * static_cast<double>(state.iterations()), benchmark::Counter::kIsRate);
+  state.counters["statements/s"] =
+      benchmark::Counter(static_cast<double>(statements) * static_cast<double>(state.iterations()),
+                         benchmark::Counter::kIsRate);
 }
 
 void BM_LowerNothingToDo(benchmark::State& state) {
@@ -48,7 +49,9 @@ void BM_LowerNothingToDo(benchmark::State& state) {
   run(state, program);
 }
 
-void BM_LowerUnrolling(benchmark::State& state) { run(state, unrolling_program(state.range(0))); }
+void BM_LowerUnrolling(benchmark::State& state) {
+  run(state, unrolling_program(state.range(0)));
+}
 
 BENCHMARK(BM_LowerNothingToDo)->Arg(1'000'000)->Unit(benchmark::kMillisecond);
 BENCHMARK(BM_LowerUnrolling)->Arg(1'000'000)->Unit(benchmark::kMillisecond);

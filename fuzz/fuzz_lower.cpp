@@ -26,9 +26,9 @@ void check(bool ok) {
 // division (the importer divides every number as a double), and bit declarations with
 // a measurement (the importer skips them).
 bool reads_differently(std::string_view text) {
-  static constexpr std::string_view MARKERS[] = {"barrier", "delay", "/", "u1", "u2", "u3", "u0",
-                                                 "cphase", "cu1", "cu3", "rzz", "rxx", "sxdg", "c3",
-                                                 "c4x", "rccx", "rc3x", "csx", "CX", "bit"};
+  static constexpr std::string_view MARKERS[] = {
+      "barrier", "delay", "/",    "u1", "u2",  "u3",   "u0",   "cphase", "cu1", "cu3",
+      "rzz",     "rxx",   "sxdg", "c3", "c4x", "rccx", "rc3x", "csx",    "CX",  "bit"};
   for (const std::string_view marker : MARKERS) {
     if (text.find(marker) != std::string_view::npos) return true;
   }

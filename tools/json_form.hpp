@@ -41,11 +41,11 @@ using SpareText = std::function<void(std::size_t begin, std::size_t end)>;
 // register keys are read into the sequence's register attributes.
 //
 // Failures: ValueError for text that is not UTF-8 or not JSON ("Invalid JSON: <reason>",
-// with its place in the text as the error's location), unknown or missing keys, a key of the sequence given twice, a
-// negative "num_qubits", an index or size outside 64 bits and a matrix with rows of
-// different lengths; TypeError for a value of the wrong kind; RecursionError for
-// blocks nested more than MAX_NESTING_DEPTH deep. Every message names the place, for
-// example "gates[2].target".
+// with its place in the text as the error's location), unknown or missing keys, a key of the
+// sequence given twice, a negative "num_qubits", an index or size outside 64 bits and a matrix with
+// rows of different lengths; TypeError for a value of the wrong kind; RecursionError for blocks
+// nested more than MAX_NESTING_DEPTH deep. Every message names the place, for example
+// "gates[2].target".
 GateSequence read_gate_sequence_json(std::string_view text, const SpareText& spare = {});
 
 // Told each piece of the text as it is written.

@@ -76,7 +76,8 @@ py::tuple import_program(py::handle code) {
 qasm3::LowerOptions lower_options_arg(py::handle inputs) {
   qasm3::LowerOptions options;
   if (inputs.is_none()) return options;
-  if (!PyDict_Check(inputs.ptr())) raise_wrong_kind("lower_qasm3() argument 'inputs'", "a dict", inputs);
+  if (!PyDict_Check(inputs.ptr()))
+    raise_wrong_kind("lower_qasm3() argument 'inputs'", "a dict", inputs);
   for (const auto& [name, value] : py::reinterpret_borrow<py::dict>(inputs)) {
     const std::string_view text = text_arg(name, "lower_qasm3() input names");
     if (PyFloat_Check(value.ptr()) == 0 && PyLong_Check(value.ptr()) == 0) {
