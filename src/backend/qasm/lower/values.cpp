@@ -223,7 +223,7 @@ double Value::as_double() const {
 std::int64_t Value::as_integer() const {
   const Category category = category_of(type_);
   if (category == Category::FLOAT || category == Category::ANGLE) {
-    raise_type_error("Expected an integer; got " + type_name(type_));
+    raise_value_error("Expected an integer; got " + type_name(type_));
   }
   if (type_.kind != ScalarKind::INT && int_value_ < 0) {
     raise_value_error("Integer out of range: " +
@@ -241,7 +241,7 @@ bool Value::as_bool() const {
 
 std::uint64_t Value::bit_pattern() const {
   if (type_.kind == ScalarKind::FLOAT || (type_.kind == ScalarKind::ANGLE && !type_.width)) {
-    raise_type_error(type_name(type_) + " has no bit representation");
+    raise_value_error(type_name(type_) + " has no bit representation");
   }
   return static_cast<std::uint64_t>(int_value_);
 }
@@ -263,13 +263,13 @@ std::string_view symbol(UnaryOp op) noexcept {
 }
 
 [[noreturn]] void raise_undefined(BinaryOp op, const Value& left, const Value& right) {
-  raise_type_error("Operator " + std::string(symbol(op)) + " is not defined for " +
-                   type_name(left.type()) + " and " + type_name(right.type()));
+  raise_value_error("Operator " + std::string(symbol(op)) + " is not defined for " +
+                    type_name(left.type()) + " and " + type_name(right.type()));
 }
 
 [[noreturn]] void raise_undefined(UnaryOp op, const Value& operand) {
-  raise_type_error("Operator " + std::string(symbol(op)) + " is not defined for " +
-                   type_name(operand.type()));
+  raise_value_error("Operator " + std::string(symbol(op)) + " is not defined for " +
+                    type_name(operand.type()));
 }
 
 // ------------------------------------------------------------------ integer typing
@@ -665,7 +665,7 @@ Value apply(BinaryOp op, const Value& left, const Value& right) {
 namespace {
 
 [[noreturn]] void raise_cast(const ScalarType& to, const Value& value) {
-  raise_type_error("Cannot cast " + type_name(value.type()) + " to " + type_name(to));
+  raise_value_error("Cannot cast " + type_name(value.type()) + " to " + type_name(to));
 }
 
 // int and uint to bit[n] need equal widths; an int without width (a literal) fits any.
@@ -779,8 +779,8 @@ Value cast_to(const ScalarType& type, const Value& value) {
 Value convert_for_assignment(const ScalarType& type, const Value& value) {
   check_type(type);
   if (!converts_implicitly(type, value.type())) {
-    raise_type_error("Cannot implicitly convert " + type_name(value.type()) + " to " +
-                     type_name(type));
+    raise_value_error("Cannot implicitly convert " + type_name(value.type()) + " to " +
+                      type_name(type));
   }
   if (type.kind == ScalarKind::ANGLE && category_of(value.type()) == Category::INTEGRAL) {
     return Value::angle(value.as_double(), type.width);
@@ -806,8 +806,8 @@ using Arguments = std::span<const Value>;
 // A float parameter takes what converts to float implicitly: integers, floats, angles.
 double float_argument(std::string_view function, const Value& value) {
   if (category_of(value.type()) == Category::REGISTER) {
-    raise_type_error(std::string(function) + " needs a float argument; got " +
-                     type_name(value.type()));
+    raise_value_error(std::string(function) + " needs a float argument; got " +
+                      type_name(value.type()));
   }
   return value.as_double();
 }
@@ -867,8 +867,8 @@ Value mod_builtin(std::string_view name, Arguments args) {
 unsigned bits_width(std::string_view function, const Value& value) {
   const ScalarType& type = value.type();
   if (!type.width || type.kind == ScalarKind::FLOAT) {
-    raise_type_error(std::string(function) + " needs a bit[n], uint[n] or angle[n] argument; got " +
-                     type_name(type));
+    raise_value_error(std::string(function) +
+                      " needs a bit[n], uint[n] or angle[n] argument; got " + type_name(type));
   }
   return *type.width;
 }
@@ -885,8 +885,8 @@ Value rotate_builtin(std::string_view name, Arguments args) {
   const Value& distance = args[1];
   const unsigned width = bits_width(name, value);
   if (category_of(distance.type()) != Category::INTEGRAL) {
-    raise_type_error(std::string(name) + " distance must be an integer; got " +
-                     type_name(distance.type()));
+    raise_value_error(std::string(name) + " distance must be an integer; got " +
+                      type_name(distance.type()));
   }
   std::uint64_t steps = distance.bit_pattern() % width;
   if (is_negative(distance)) {

@@ -3,8 +3,8 @@
 // the built-in constants and the built-in functions.
 //
 // Nothing here knows about text positions: a failure raises the converter's error
-// (ValueError for values out of range or of the wrong type, ZeroDivisionError,
-// TypeError where an operand's type does not fit) and the caller attaches the place.
+// (ValueError for a value out of range or an operand whose type does not fit, as for
+// every invalid program; ZeroDivisionError, OverflowError) and the caller attaches the place.
 #pragma once
 
 #include <cstdint>
@@ -56,12 +56,12 @@ class Value {
   // bit[n] as its unsigned number.
   [[nodiscard]] double as_double() const;
   // The value as an index, size, loop bound or shift: integers, bits and bools only
-  // (a float raises TypeError, the language does not convert it implicitly).
+  // (a float raises ValueError, the language does not convert it implicitly).
   [[nodiscard]] std::int64_t as_integer() const;
   // Truth value of a condition: non-zero numbers and bit strings are true.
   [[nodiscard]] bool as_bool() const;
   // The bits of a bool, bit, int, uint or angle[n] value, for bit indexing and slicing
-  // (an int sign-extended to 64 bits); TypeError for a float or an angle without width.
+  // (an int sign-extended to 64 bits); ValueError for a float or an angle without width.
   [[nodiscard]] std::uint64_t bit_pattern() const;
 
   friend bool operator==(const Value&, const Value&) = default;
@@ -108,12 +108,12 @@ enum class BinaryOp {
 Value apply(UnaryOp op, const Value& operand);
 Value apply(BinaryOp op, const Value& left, const Value& right);
 
-// Explicit cast `T(x)` as the language allows it; TypeError where it does not.
+// Explicit cast `T(x)` as the language allows it; ValueError where it does not.
 Value cast_to(const ScalarType& type, const Value& value);
 // Implicit conversion of a value stored in a variable of `type` (declarations,
 // assignments, arguments): what a cast would do, where the language allows it
 // implicitly (between bool, bit, int and uint; integers to float; float to angle; and,
-// beyond the language reference, integers to angle and angle to float); TypeError
+// beyond the language reference, integers to angle and angle to float); ValueError
 // otherwise, e.g. float to int or int to bit[n].
 Value convert_for_assignment(const ScalarType& type, const Value& value);
 
@@ -122,8 +122,8 @@ std::optional<Value> builtin_constant(std::string_view name);
 // Whether `name` is one of sin, cos, tan, arcsin, arccos, arctan, exp, log, sqrt,
 // ceiling, floor, mod, popcount, rotl, rotr.
 bool is_builtin_function(std::string_view name);
-// Calls a built-in function; ValueError for a wrong argument count or a value
-// outside its domain, TypeError for an argument of the wrong type.
+// Calls a built-in function; ValueError for a wrong argument count, an argument of
+// the wrong type or a value outside its domain.
 Value call_builtin(std::string_view name, std::span<const Value> arguments);
 
 // Literals as the grammar spells them (the lexer has checked the form): integers in
