@@ -143,6 +143,14 @@ INSTANTIATE_TEST_SUITE_P(
             " bell(q[0], q[1]); rx(part(4)) q[2]; layer(q[1:2], part(2)); rx(fact(5)) q[0];",
             "qubit[3] q;\nh q[0];\ncx q[0], q[1];\nrx(0.7853981633974483) q[2];\n"
             "rz(1.5707963267948966) q[1];\nrx(120.0) q[0];\n"},
+        Row{"subroutine_results_given_to_bits",
+            "qubit[2] q; bit[2] c; def m(qubit a) -> bit { h a; return measure a; }"
+            " def both(qubit[2] a) -> bit[2] { return measure a; }"
+            " def flip(qubit a) -> bit { x a; return 1; }"
+            " c[0] = m(q[0]); bit d = m(q[1]); m(q[1]); c = both(q); c[1] = flip(q[0]); c[0] = "
+            "c[1];",
+            "qubit[2] q;\nbit[2] c;\nh q[0];\nc[0] = measure q[0];\nbit d;\nh q[1];\nd = measure "
+            "q[1];\nh q[1];\nmeasure q[1];\nc[0] = measure q[0];\nc[1] = measure q[1];\nx q[0];\n"},
         Row{"openqasm_2",
             "OPENQASM 2.0;\ninclude \"qelib1.inc\";\nqreg q[2];\ncreg c[2];\nu2(0, pi) "
             "q[0];\nrzz(0.2) q[0], q[1];\n"
@@ -236,6 +244,13 @@ INSTANTIATE_TEST_SUITE_P(
                  1, 1},
         ErrorRow{"subroutine_arguments", "qubit[2] q; def f(qubit a) { h a; }\nf(q);",
                  "ValueError: Argument 'a' takes 1 qubits", 2, 3},
+        ErrorRow{"measurement_returned_into_a_number",
+                 "qubit q; def m(qubit a) -> bit { return measure a; }\nint k = m(q);",
+                 "NotImplementedError: A returned measurement must be assigned to bits where it "
+                 "is called",
+                 1, 34},
+        ErrorRow{"no_result_given_to_bits", "qubit q; bit c; def g(qubit a) { x a; }\nc = g(q);",
+                 "ValueError: 'g' returns no value", 2, 5},
         ErrorRow{"endless_recursion", "def f(int n) -> int { return f(n); }\nqubit q; rx(f(1)) q;",
                  "RecursionError: maximum recursion depth exceeded", 1, 30},
         ErrorRow{"only_needed_sides_evaluated",

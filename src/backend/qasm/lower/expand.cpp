@@ -345,7 +345,9 @@ class Expander {
         break;
       case StmtKind::EXPRESSION:
         if (expr(stmt.value).kind == ExprKind::CALL) {
+          next_call_return_bits_ = &DROPPED_RESULT;
           call(expr(stmt.value));
+          next_call_return_bits_ = nullptr;
         } else {
           evaluate(stmt.value);
         }
@@ -428,8 +430,11 @@ class Expander {
         register_symbol(SymbolKind::BITS, stmt.name, size.value_or(1), !size.has_value());
     declare(stmt.name, stmt.offset, symbol);
     writer_.bit_declaration(stmt.name, size);
-    if (stmt.value != NO_NODE && expr(stmt.value).kind == ExprKind::MEASURE) {
+    if (stmt.value == NO_NODE) return;
+    if (expr(stmt.value).kind == ExprKind::MEASURE) {
       measure(stmt.value, NO_NODE, stmt.name);
+    } else {
+      evaluate_into_bits(stmt.value, resolve(name_of(stmt.name), SymbolKind::BITS));
     }
   }
 
@@ -524,14 +529,19 @@ class Expander {
     }
     if (target.kind != ExprKind::NAME) {
       Symbol* base = target.kind == ExprKind::INDEX ? lookup(expr(target.left).text) : nullptr;
-      if (base != nullptr && base->kind == SymbolKind::BITS)
-        return;  // a bit the circuit does not keep
+      if (base != nullptr && base->kind == SymbolKind::BITS) {
+        evaluate_into_bits(stmt.value, bits(stmt.target));
+        return;
+      }
       fail_unsupported(target.offset, "Assigning to parts of a value is not supported");
     }
     Symbol* symbol = lookup(target.text);
     if (symbol == nullptr)
       fail_value(target.offset, "Undeclared name '" + std::string(target.text) + "'");
-    if (symbol->kind == SymbolKind::BITS) return;  // classical bits the circuit does not keep
+    if (symbol->kind == SymbolKind::BITS) {
+      evaluate_into_bits(stmt.value, bits(stmt.target));
+      return;
+    }
     if (symbol->kind != SymbolKind::CLASSICAL) {
       fail_value(target.offset, "'" + std::string(target.text) + "' cannot be assigned");
     }
@@ -550,6 +560,28 @@ class Expander {
       place(error, expr(stmt.value).offset);
       throw;
     }
+  }
+
+  // The circuit keeps no classical values, so a value given to bits is dropped, except
+  // that a subroutine called for it is inlined all the same: its body may hold gates,
+  // and a measurement it returns measures into `target`.
+  void evaluate_into_bits(NodeId value, const Resolved& target) {
+    const Expr& node = expr(value);
+    const Symbol* callee = node.kind == ExprKind::CALL ? lookup(node.text) : nullptr;
+    if (callee == nullptr || callee->kind != SymbolKind::SUBROUTINE) return;
+    next_call_return_bits_ = &target;
+    const std::optional<Value> result = call(node);
+    next_call_return_bits_ = nullptr;
+    if (!result && !std::exchange(last_call_measured_, false)) {
+      fail_value(node.offset, "'" + std::string(node.text) + "' returns no value");
+    }
+  }
+
+  static Expr name_of(std::string_view name) {
+    Expr node;
+    node.kind = ExprKind::NAME;
+    node.text = name;
+    return node;
   }
 
   static BinaryOp compound_operator(std::string_view op) {
@@ -771,6 +803,8 @@ class Expander {
   // of its `return`, if any, is the call's value.
   std::optional<Value> call_subroutine(const Expr& node, const Symbol& symbol) {
     const DepthGuard guard(depth_);
+    // Only this call returns into the bits; calls in its arguments do not.
+    const Resolved* const return_bits = std::exchange(next_call_return_bits_, nullptr);
     const Stmt& definition = program_->stmts[symbol.definition];
     const auto arguments = list(node.items);
     if (arguments.size() != definition.params.size) {
@@ -787,9 +821,14 @@ class Expander {
       const Param& param = program_->params[definition.params.begin + k];
       declare(param.name, param.offset, std::move(bound[k]));
     }
+    const Resolved* const outer_return_bits = std::exchange(return_bits_, return_bits);
     return_value_.reset();
+    returned_measurement_ = false;
     statements(definition.body);
+    return_bits_ = outer_return_bits;
     std::optional<Value> result = std::exchange(return_value_, std::nullopt);
+    last_call_measured_ = std::exchange(returned_measurement_, false);
+    if (last_call_measured_) return std::nullopt;
     if (definition.has_return_type) {
       if (!result)
         raise_value_error("'" + std::string(node.text) + "' ended without returning a value");
@@ -822,7 +861,17 @@ class Expander {
   Flow return_statement(const Stmt& stmt) {
     if (stmt.value != NO_NODE) {
       if (expr(stmt.value).kind == ExprKind::MEASURE) {
-        fail_unsupported(stmt.offset, "Returning a measurement result is not supported");
+        if (return_bits_ == nullptr) {
+          fail_unsupported(stmt.offset,
+                           "A returned measurement must be assigned to bits where it is called");
+        }
+        if (return_bits_ == &DROPPED_RESULT) {
+          measure(stmt.value, NO_NODE);
+        } else {
+          measure_into(stmt.value, *return_bits_);
+        }
+        returned_measurement_ = true;
+        return Flow::RETURN;
       }
       return_value_ = evaluate(stmt.value);
     }
@@ -1006,21 +1055,18 @@ class Expander {
 
   // ---------------------------------------------------------------- measurement and reset
   void measure(NodeId measurement, NodeId target, std::string_view declared_bits = {}) {
-    const Resolved measured = qubits(expr(measurement).left);
     if (target == NO_NODE && declared_bits.empty()) {
-      for (const PlainOperand& qubit : measured.elements)
+      for (const PlainOperand& qubit : qubits(expr(measurement).left).elements)
         emit_measure(qubit, std::nullopt, expr(measurement).offset);
       return;
     }
-    Resolved result;
-    if (target != NO_NODE) {
-      result = bits(target);
-    } else {
-      Expr name;
-      name.kind = ExprKind::NAME;
-      name.text = declared_bits;
-      result = resolve(name, SymbolKind::BITS);
-    }
+    measure_into(measurement, target != NO_NODE
+                                  ? bits(target)
+                                  : resolve(name_of(declared_bits), SymbolKind::BITS));
+  }
+
+  void measure_into(NodeId measurement, const Resolved& result) {
+    const Resolved measured = qubits(expr(measurement).left);
     if (result.elements.size() != measured.elements.size()) {
       fail_value(expr(measurement).offset,
                  "Measurement size mismatch: " + std::to_string(measured.elements.size()) +
@@ -1580,6 +1626,15 @@ class Expander {
   std::vector<std::pair<std::string_view, std::size_t>> top_level_calls_;
   std::size_t outer_offset_ = 0;  // the user statement being lowered
   std::optional<Value> return_value_;
+  // A subroutine's `return measure ...;` writes these bits: those of the assignment or
+  // declaration whose value is the call (set for the next call only, then for the call
+  // being inlined); none where the call's value is not given to bits.
+  // DROPPED_RESULT: the call is a statement of its own, its result goes nowhere.
+  static inline const Resolved DROPPED_RESULT;
+  const Resolved* next_call_return_bits_ = nullptr;
+  const Resolved* return_bits_ = nullptr;
+  bool returned_measurement_ = false;  // by the call being inlined
+  bool last_call_measured_ = false;    // the call that ended last returned a measurement
   std::int64_t hardware_size_ = 0;
   std::int64_t qubit_total_ = 0;
   std::int64_t bit_total_ = 0;
