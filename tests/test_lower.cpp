@@ -151,6 +151,8 @@ INSTANTIATE_TEST_SUITE_P(
             "c[1];",
             "qubit[2] q;\nbit[2] c;\nh q[0];\nc[0] = measure q[0];\nbit d;\nh q[1];\nd = measure "
             "q[1];\nh q[1];\nmeasure q[1];\nc[0] = measure q[0];\nc[1] = measure q[1];\nx q[0];\n"},
+        Row{"openqasm_2_expressions", "OPENQASM 2.0;\nqreg q[1];\nU(ln(2), -pi^2, 2^3^2) q[0];\n",
+            "qubit[1] q;\nU(0.6931471805599453, -9.869604401089358, 512.0) q[0];\n"},
         Row{"openqasm_2",
             "OPENQASM 2.0;\ninclude \"qelib1.inc\";\nqreg q[2];\ncreg c[2];\nu2(0, pi) "
             "q[0];\nrzz(0.2) q[0], q[1];\n"

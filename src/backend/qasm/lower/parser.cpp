@@ -358,6 +358,7 @@ class Parser::Impl {
       unexpected("a version number");
     stmt.kind = StmtKind::VERSION;
     stmt.text = advance().text;
+    openqasm_2_ = stmt.text == "2.0";
     expect(";");
     return add(stmt);
   }
@@ -843,9 +844,10 @@ class Parser::Impl {
     return power();
   }
 
+  // OpenQASM 2 writes the power `^`, which OpenQASM 3 made the exclusive or.
   NodeId power() {
     const NodeId base = postfix();
-    if (!is_symbol("**")) return base;
+    if (!is_symbol("**") && !(openqasm_2_ && is_symbol("^"))) return base;
     const std::size_t offset = advance().offset;
     Expr node = make(ExprKind::BINARY, offset);
     node.binary_op = BinaryOp::POWER;
@@ -953,7 +955,8 @@ class Parser::Impl {
     advance();
     if (!is_symbol("(")) return add_leaf(ExprKind::NAME, offset, name);
     advance();
-    Expr node = make(ExprKind::CALL, offset, name);
+    // OpenQASM 2's natural logarithm `ln` is OpenQASM 3's `log`.
+    Expr node = make(ExprKind::CALL, offset, openqasm_2_ && name == "ln" ? "log" : name);
     node.items = expression_list(")");
     return add(node);
   }
@@ -962,6 +965,7 @@ class Parser::Impl {
   std::vector<Token> tokens_;
   std::size_t pos_ = 0;
   int depth_ = 0;
+  bool openqasm_2_ = false;  // the program's header says OPENQASM 2.0
   Program program_;
   std::vector<NodeId> expr_scratch_;
   std::vector<NodeId> stmt_scratch_;
