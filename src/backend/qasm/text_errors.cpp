@@ -48,41 +48,33 @@ namespace {
 
 // The lowest usable address of the calling thread's stack, or 0 when it is unknown.
 std::uintptr_t stack_floor() noexcept {
-  thread_local const std::uintptr_t floor = [] {
-    std::uintptr_t low = 0;
+  std::uintptr_t low = 0;
 #if defined(__linux__)
-    pthread_attr_t attr;
-    if (pthread_getattr_np(pthread_self(), &attr) == 0) {
-      void* addr = nullptr;
-      std::size_t size = 0;
-      if (pthread_attr_getstack(&attr, &addr, &size) == 0) {
-        low = reinterpret_cast<std::uintptr_t>(addr);
-      }
-      pthread_attr_destroy(&attr);
+  pthread_attr_t attr;
+  if (pthread_getattr_np(pthread_self(), &attr) == 0) {
+    void* addr = nullptr;
+    std::size_t size = 0;
+    if (pthread_attr_getstack(&attr, &addr, &size) == 0) {
+      low = reinterpret_cast<std::uintptr_t>(addr);
     }
+    pthread_attr_destroy(&attr);
+  }
 #endif
-    return low;
-  }();
-  return floor;
-}
-
-// Whether the stack below the caller is too short for another level of recursion.
-// Frames differ widely between builds (sanitizers multiply them) and threads may have
-// small stacks, so the level count alone cannot promise that the stack suffices.
-bool stack_nearly_exhausted() noexcept {
-  constexpr std::uintptr_t STACK_RESERVE = std::uintptr_t{256} << 10U;
-  const std::uintptr_t floor = stack_floor();
-  const auto here = reinterpret_cast<std::uintptr_t>(__builtin_frame_address(0));
-  return floor != 0 && here > floor && here - floor < STACK_RESERVE;
+  return low;
 }
 
 }  // namespace
 
-DepthGuard::DepthGuard(int& depth) : depth_(depth) {
-  if (++depth_ > MAX_NESTING_DEPTH || stack_nearly_exhausted()) {
-    --depth_;
-    raise_recursion_error(std::string(RECURSION_MESSAGE));
-  }
+StackReserve read_stack_reserve() noexcept {
+  constexpr std::uintptr_t STACK_RESERVE = std::uintptr_t{256} << 10U;
+  const std::uintptr_t floor = stack_floor();
+  if (floor == 0) return StackReserve{0, 0, true};
+  return StackReserve{floor, floor + STACK_RESERVE, true};
+}
+
+void DepthGuard::refuse() {
+  --depth_;
+  raise_recursion_error(std::string(RECURSION_MESSAGE));
 }
 
 }  // namespace corvane::qasm3::detail
