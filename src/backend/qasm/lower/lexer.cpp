@@ -13,10 +13,42 @@ namespace {
 constexpr std::array<std::string_view, 23> MULTI_CHARACTER_SYMBOLS = {
     "**=", "<<=", ">>=", "->", "++", "**", "<<", ">>", "<=", ">=", "==",  "!=",
     "&&",  "||",  "+=",  "-=", "*=", "/=", "&=", "|=", "^=", "%=", "#dim"};
-// The first characters of those, so that brackets and commas skip the search.
 constexpr std::string_view MULTI_CHARACTER_STARTS = "*<>-+=!&|/^%#";
 constexpr std::string_view SINGLE_CHARACTER_SYMBOLS = "[]{}():;.,=+-*/%|&^~!<>@";
 constexpr std::array<std::string_view, 6> TIME_UNITS = {"dt", "ns", "us", "\xC2\xB5s", "ms", "s"};
+
+// The classes of bytes the lexer asks about for every token, one table look-up each.
+enum ByteClass : unsigned char {
+  BLANK = 1,                 // the ASCII blanks between tokens
+  NAME_START = 2,            // ASCII letters and '_'
+  NAME_PART = 4,             // ASCII letters, digits and '_'
+  SYMBOL = 8,                // a symbol of one character
+  LONGER_SYMBOL_START = 16,  // the first character of a longer symbol
+  OTHER_GAP_START = 32,      // what else may start the gap between tokens: '/', \v, \f, non-ASCII
+};
+constexpr std::array<unsigned char, 256> BYTE_CLASSES = [] {
+  std::array<unsigned char, 256> classes{};
+  for (const char c : std::string_view(" \t\n\r"))
+    classes[static_cast<unsigned char>(c)] |= BLANK;
+  for (int c = 0; c < 128; ++c) {
+    const bool letter = (c >= 'A' && c <= 'Z') || (c >= 'a' && c <= 'z') || c == '_';
+    if (letter) classes[static_cast<std::size_t>(c)] |= NAME_START | NAME_PART;
+    if (c >= '0' && c <= '9') classes[static_cast<std::size_t>(c)] |= NAME_PART;
+  }
+  for (const char c : SINGLE_CHARACTER_SYMBOLS)
+    classes[static_cast<unsigned char>(c)] |= SYMBOL;
+  for (const char c : MULTI_CHARACTER_STARTS)
+    classes[static_cast<unsigned char>(c)] |= LONGER_SYMBOL_START;
+  for (const char c : std::string_view("/\v\f"))
+    classes[static_cast<unsigned char>(c)] |= OTHER_GAP_START;
+  for (std::size_t c = 0x80; c < 256; ++c)
+    classes[c] |= OTHER_GAP_START;
+  return classes;
+}();
+
+bool in_class(char c, unsigned byte_classes) noexcept {
+  return (BYTE_CLASSES[static_cast<unsigned char>(c)] & byte_classes) != 0;
+}
 
 bool is_ascii_digit(char c) noexcept {
   return c >= '0' && c <= '9';
@@ -31,7 +63,7 @@ void Lexer::fail(std::size_t offset, const std::string& message) const {
 void Lexer::skip_blanks_and_comments() {
   while (pos_ < text_.size()) {
     const char c = text_[pos_];
-    if (c == ' ' || c == '\t' || c == '\n' || c == '\r') {
+    if (in_class(c, BLANK)) {
       ++pos_;
     } else if (c == '/' && peek(1) == '/') {
       const std::size_t end = text_.find('\n', pos_);
@@ -53,6 +85,8 @@ void Lexer::skip_blanks_and_comments() {
 // Pragmas and annotations run to the end of their line; they never change the
 // circuit, so they are dropped here whole.
 bool Lexer::skip_line_directive() {
+  const char first = text_[pos_];
+  if (first != '#' && first != 'p' && first != '@') return false;
   const std::string_view rest = text_.substr(pos_);
   const bool pragma = (starts_with_text(rest, "#pragma") || starts_with_text(rest, "pragma")) &&
                       word_run(text_, pos_ + (rest[0] == '#' ? 1 : 0)) == 6;
@@ -70,24 +104,32 @@ std::size_t Lexer::identifier_length(std::size_t at) const noexcept {
   if (at >= text_.size()) return 0;
   const char c = text_[at];
   if (static_cast<unsigned char>(c) < 0x80) {
-    if (!is_ident_start(c)) return 0;
-  } else {
-    const CodePoint cp = decode_at(text_, at);
-    if (!is_word(cp.value) || is_digit(cp.value)) return 0;
+    if (!in_class(c, NAME_START)) return 0;
+    return name_end(at + 1) - at;
   }
+  const CodePoint cp = decode_at(text_, at);
+  if (!is_word(cp.value) || is_digit(cp.value)) return 0;
   return word_run(text_, at);
 }
 
-// Every token but END is made here, which also notes whether a statement starts after it.
-Token Lexer::make(TokenKind kind, std::size_t start) {
-  at_statement_start_ = kind == TokenKind::SYMBOL && pos_ - start == 1 &&
-                        (text_[start] == ';' || text_[start] == '{' || text_[start] == '}');
-  return Token{kind, text_.substr(start, pos_ - start), start};
+// Where the \w run from `at` ends: names are ASCII nearly always, and scanned here; a
+// byte of another script hands over to the Unicode-aware scan.
+std::size_t Lexer::name_end(std::size_t at) const noexcept {
+  while (at < text_.size() && in_class(text_[at], NAME_PART))
+    ++at;
+  if (at < text_.size() && static_cast<unsigned char>(text_[at]) >= 0x80) at += word_run(text_, at);
+  return at;
 }
 
 Token Lexer::next_token() {
   const std::size_t start = pos_;
   const char c = text_[pos_];
+  if (in_class(c, NAME_START)) {
+    pos_ = name_end(pos_ + 1);
+    return make(TokenKind::IDENTIFIER, start);
+  }
+  if (in_class(c, SYMBOL | LONGER_SYMBOL_START) && !(c == '.' && is_ascii_digit(peek(1))))
+    return symbol(start);
   if (const std::size_t name = identifier_length(pos_); name > 0) {
     pos_ += name;
     return make(TokenKind::IDENTIFIER, start);
@@ -100,20 +142,31 @@ Token Lexer::next_token() {
       ++pos_;
     return make(TokenKind::HARDWARE_QUBIT, start);
   }
-  if (is_one_of(c, MULTI_CHARACTER_STARTS)) {
+  fail(start,
+       "Unexpected character " + quoted(text_.substr(start, decode_at(text_, start).length)));
+}
+
+// The longest symbol at `start`, whose first character starts one.
+Token Lexer::symbol(std::size_t start) {
+  const char c = text_[start];
+  if (in_class(c, LONGER_SYMBOL_START)) {
+    const std::string_view rest(text_.data() + pos_, text_.size() - pos_);
     for (const std::string_view symbol : MULTI_CHARACTER_SYMBOLS) {
-      if (starts_with_text(text_.substr(pos_), symbol)) {
+      if (symbol[0] == c && starts_with_text(rest, symbol)) {
         pos_ += symbol.size();
         return make(TokenKind::SYMBOL, start);
       }
     }
   }
-  if (is_one_of(c, SINGLE_CHARACTER_SYMBOLS)) {
-    ++pos_;
-    return make(TokenKind::SYMBOL, start);
+  if (!in_class(c, SYMBOL)) {
+    fail(start,
+         "Unexpected character " + quoted(text_.substr(start, decode_at(text_, start).length)));
   }
-  fail(start,
-       "Unexpected character " + quoted(text_.substr(start, decode_at(text_, start).length)));
+  ++pos_;
+  const Token token = make(TokenKind::SYMBOL, start);
+  // Pragmas and annotations are recognised where a statement starts.
+  at_statement_start_ = c == ';' || c == '{' || c == '}';
+  return token;
 }
 
 // Digits with single '_' separators; false when there is no digit.
@@ -157,6 +210,9 @@ Token Lexer::number(std::size_t start) {
 
 // A time unit or `im` right after a number makes it a duration or an imaginary number.
 Token Lexer::suffixed(std::size_t start, TokenKind kind) {
+  if (pos_ < text_.size() && !in_class(text_[pos_], NAME_START) &&
+      static_cast<unsigned char>(text_[pos_]) < 0x80)
+    return make(kind, start);  // nearly every number: no suffix
   const std::size_t name = identifier_length(pos_);
   const std::string_view suffix = text_.substr(pos_, name);
   if (name == 0) return make(kind, start);
@@ -188,7 +244,10 @@ Token Lexer::string_literal(std::size_t start) {
 
 Token Lexer::next() {
   for (;;) {
-    skip_blanks_and_comments();
+    // Most gaps are a blank or two, skipped here; comments and the rarer blanks there.
+    while (pos_ < text_.size() && in_class(text_[pos_], BLANK))
+      ++pos_;
+    if (pos_ < text_.size() && in_class(text_[pos_], OTHER_GAP_START)) skip_blanks_and_comments();
     if (pos_ >= text_.size())
       return Token{TokenKind::END, text_.substr(text_.size()), text_.size()};
     if (!at_statement_start_ || !skip_line_directive()) break;

@@ -44,8 +44,15 @@ class Lexer {
   void skip_blanks_and_comments();
   bool skip_line_directive();
   std::size_t identifier_length(std::size_t at) const noexcept;
-  Token make(TokenKind kind, std::size_t start);
+  std::size_t name_end(std::size_t at) const noexcept;
+  // Every token but END is made here; a statement starts after none but the symbols
+  // that symbol() notes.
+  Token make(TokenKind kind, std::size_t start) {
+    at_statement_start_ = false;
+    return Token{kind, std::string_view(text_.data() + start, pos_ - start), start};
+  }
   Token next_token();
+  Token symbol(std::size_t start);
   template <class IsAllowed>
   bool digits(IsAllowed is_allowed);
   Token number(std::size_t start);
