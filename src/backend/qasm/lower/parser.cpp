@@ -792,7 +792,62 @@ class Parser::Impl {
     return close_expr_list(mark);
   }
 
-  NodeId expression() { return binary(0); }
+  NodeId expression() {
+    const NodeId number = lone_number();
+    return number != NO_NODE ? number : binary(0);
+  }
+
+  // ---------------------------------------------------------------- shortcuts
+  // Most expressions of a program are a number, perhaps negated, and most operands
+  // `name[number]`. Those are read here straight into the nodes that the descent below
+  // builds for them, in the same order, and only where the descent's depth guards (one
+  // per unary and per primary level it passes) would let it through.
+  bool levels_free(int levels) const {
+    return depth_ + levels <= MAX_NESTING_DEPTH && !stack_nearly_exhausted();
+  }
+  bool is_number(std::size_t ahead) {
+    const TokenKind kind = look(ahead).kind;
+    return kind == TokenKind::INTEGER || kind == TokenKind::FLOAT;
+  }
+  // Whether the token `ahead` ends the expression before it: no operator or index follows.
+  bool ends_expression(std::size_t ahead) {
+    const Token& token = look(ahead);
+    return token.kind == TokenKind::SYMBOL && token.text.size() == 1 &&
+           is_one_of(token.text[0], "]),;:}");
+  }
+  NodeId number_literal() {
+    return literal(look(0).kind == TokenKind::INTEGER ? ExprKind::INTEGER : ExprKind::FLOAT);
+  }
+
+  // A number or a negated number that is the whole expression; NO_NODE for anything else.
+  NodeId lone_number() {
+    if (is_number(0) && ends_expression(1) && levels_free(2)) return number_literal();
+    if (is_symbol("-") && is_number(1) && ends_expression(2) && levels_free(3)) {
+      Expr node = make(ExprKind::UNARY, advance().offset);
+      node.unary_op = UnaryOp::NEGATE;
+      node.left = number_literal();
+      return add(node);
+    }
+    return NO_NODE;
+  }
+
+  // `name[number]` not indexed further; NO_NODE for anything else.
+  NodeId indexed_name() {
+    if (!(look(0).kind == TokenKind::IDENTIFIER && is_symbol("[", 1) && is_number(2) &&
+          is_symbol("]", 3) && !is_symbol("[", 4) && levels_free(2) &&
+          !is_constant_or_type(look(0).text))) {
+      return NO_NODE;
+    }
+    const std::size_t offset = look(0).offset;
+    const NodeId base = add_leaf(ExprKind::NAME, offset, look(0).text);
+    pos_ += 2;
+    Expr node = make(ExprKind::INDEX, offset);
+    node.items = Range{static_cast<std::uint32_t>(program_.expr_lists.size()), 1};
+    program_.expr_lists.push_back(number_literal());
+    node.left = base;
+    ++pos_;
+    return add(node);
+  }
 
   // Binary operators by precedence climbing: one look at the next token decides whether
   // an operator binds at `min_level` or tighter.
@@ -857,6 +912,7 @@ class Parser::Impl {
   }
 
   NodeId postfix() {
+    if (const NodeId indexed = indexed_name(); indexed != NO_NODE) return indexed;
     NodeId value = primary();
     while (is_symbol("[")) {
       advance();
@@ -935,6 +991,13 @@ class Parser::Impl {
     const NodeId id = add_leaf(kind, token.offset, token.text);
     advance();
     return id;
+  }
+
+  // The names that named() reads as something else than a name.
+  static bool is_constant_or_type(std::string_view name) {
+    if (same_text(name, "true") || same_text(name, "false")) return true;
+    return std::any_of(SCALAR_TYPE_WORDS.begin(), SCALAR_TYPE_WORDS.end(),
+                       [&](const TypeWord& type) { return same_text(name, type.word); });
   }
 
   NodeId named() {
