@@ -163,10 +163,7 @@ Token Lexer::symbol(std::size_t start) {
          "Unexpected character " + quoted(text_.substr(start, decode_at(text_, start).length)));
   }
   ++pos_;
-  const Token token = make(TokenKind::SYMBOL, start);
-  // Pragmas and annotations are recognised where a statement starts.
-  at_statement_start_ = c == ';' || c == '{' || c == '}';
-  return token;
+  return make(TokenKind::SYMBOL, start, c == ';' || c == '{' || c == '}');
 }
 
 // Digits with single '_' separators; false when there is no digit.

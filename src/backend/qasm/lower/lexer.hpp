@@ -45,11 +45,17 @@ class Lexer {
   bool skip_line_directive();
   std::size_t identifier_length(std::size_t at) const noexcept;
   std::size_t name_end(std::size_t at) const noexcept;
-  // Every token but END is made here; a statement starts after none but the symbols
-  // that symbol() notes.
-  Token make(TokenKind kind, std::size_t start) {
-    at_statement_start_ = false;
-    return Token{kind, std::string_view(text_.data() + start, pos_ - start), start};
+  // Every token but END is made here, noting whether a statement starts after it. Each
+  // caller returns what it makes, so that the token is built in its final place: one
+  // built on the stack first is copied there with wide loads that stall on the narrow
+  // stores that have just made it.
+  Token make(TokenKind kind, std::size_t start, bool statement_follows = false) {
+    at_statement_start_ = statement_follows;
+    Token token;
+    token.kind = kind;
+    token.text = std::string_view(text_.data() + start, pos_ - start);
+    token.offset = start;
+    return token;
   }
   Token next_token();
   Token symbol(std::size_t start);
