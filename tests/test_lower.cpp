@@ -98,7 +98,16 @@ INSTANTIATE_TEST_SUITE_P(
                     Row{"control_flow_known_at_compile_time",
                         "qubit q; int x = 0; while (x < 3) { x += 1; if (x == 2) continue; h q; } "
                         "if (x != 3) z q; else y q;",
-                        "qubit q;\nh q;\nh q;\ny q;\n"}),
+                        "qubit q;\nh q;\nh q;\ny q;\n"},
+                    Row{"switch_known_at_compile_time",
+                        "qubit q; const int A = 1; int i = 2; switch (i) { case 0 { x q; } case A, "
+                        "A + 1, { y q; } default { z q; } } switch (i + 5) { case 0 { x q; } "
+                        "default { int i = 0; s q; } } switch (i) { case 0 { x q; } } rx(i) q;",
+                        "qubit q;\ny q;\ns q;\nrx(2.0) q;\n"},
+                    Row{"switch_in_a_loop_passes_break_and_continue_to_it",
+                        "qubit[3] q; for int i in [0:3] { switch (i) { case 0 { switch (i + 1) { "
+                        "case 1 { h q[i]; } } } case 1 { continue; } case 2 { break; } } x q[i]; }",
+                        "qubit[3] q;\nh q[0];\nx q[0];\n"}),
     [](const testing::TestParamInfo<Row>& info) { return info.param.name; });
 
 INSTANTIATE_TEST_SUITE_P(
@@ -259,7 +268,20 @@ INSTANTIATE_TEST_SUITE_P(
                  "qubit q;\nif (false && 1/0 == 1 || true || 1/0 == 1) x q;\nrx(1/0) q;",
                  "ZeroDivisionError: integer division by zero", 3, 5},
         ErrorRow{"runtime_condition", "qubit q; bit c;\nc = measure q;\nif (c) x q;",
-                 "NotImplementedError: 'c' is known only when the circuit runs", 3, 5}),
+                 "NotImplementedError: 'c' is known only when the circuit runs", 3, 5},
+        ErrorRow{"runtime_switch",
+                 "qubit q; bit c;\nc = measure q;\nswitch (int(c)) { case 0 { } }",
+                 "NotImplementedError: 'c' is known only when the circuit runs", 3, 13},
+        ErrorRow{"switch_label_not_constant", "qubit q; int j = 1;\nswitch (1) { case j { x q; } }",
+                 "ValueError: A 'case' label must be constant", 2, 19},
+        ErrorRow{"switch_label_twice", "qubit q;\nswitch (1) { case 1, 2 { } case 0b10 { } }",
+                 "ValueError: Duplicate 'case' label 2", 2, 33},
+        ErrorRow{"switch_value_not_integer", "qubit q;\nswitch (1.5) { case 1 { } }",
+                 "ValueError: A 'switch' value must be an integer, not float", 2, 9},
+        ErrorRow{"switch_default_not_last", "qubit q;\nswitch (1) { default { } case 1 { } }",
+                 "ValueError: Nothing may follow 'default' in a 'switch'", 2, 26},
+        ErrorRow{"switch_without_case", "qubit q;\nswitch (1) { default { } }",
+                 "ValueError: A 'switch' needs at least one 'case'", 2, 1}),
     [](const testing::TestParamInfo<ErrorRow>& info) { return info.param.name; });
 
 // Lowers with a cap of 1000 statements instead of the usual one.

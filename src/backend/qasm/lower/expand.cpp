@@ -6,6 +6,7 @@
 #include <cmath>
 #include <cstdint>
 #include <limits>
+#include <map>
 #include <memory>
 #include <numbers>
 #include <optional>
@@ -234,7 +235,9 @@ class Expander {
   }
 
   // ---------------------------------------------------------------- scopes
-  Symbol* lookup(std::string_view name) {
+  // Inlined wherever it is called: most calls are made for gate calls, and the compiler
+  // stops inlining it as callers elsewhere multiply.
+  [[gnu::always_inline]] Symbol* lookup(std::string_view name) {
     for (std::size_t k = scopes_.size(); k-- > 0;) {
       const auto found = scopes_[k].symbols.find(name);
       if (found != scopes_[k].symbols.end()) return &found->second;
@@ -332,6 +335,8 @@ class Expander {
                                      : statements_in_scope(stmt.else_body);
       case StmtKind::WHILE:
         return while_loop(stmt);
+      case StmtKind::SWITCH:
+        return switch_statement(stmt);
       case StmtKind::BREAK:
         return Flow::BREAK;
       case StmtKind::CONTINUE:
@@ -339,6 +344,7 @@ class Expander {
       case StmtKind::RETURN:
         return return_statement(stmt);
       case StmtKind::BLOCK:
+      case StmtKind::SWITCH_CASE:  // reached through its switch only
         return statements_in_scope(stmt.body);
       case StmtKind::ALIAS:
         alias(stmt);
@@ -676,6 +682,69 @@ class Expander {
       if (flow == Flow::RETURN) return flow;
     }
     return Flow::NEXT;
+  }
+
+  // The case whose label is the value, else the default. The labels are checked first,
+  // whatever the value: constant integers, each at most once. A switch is no loop:
+  // `break` and `continue` in a case act on the loop around it. Cold, as in the parser.
+  [[gnu::cold]] Flow switch_statement(const Stmt& stmt) {
+    std::map<std::int64_t, NodeId> cases;
+    NodeId fallback = NO_NODE;
+    for (std::uint32_t k = 0; k < stmt.body.size; ++k) {
+      const NodeId item = program_->stmt_lists[stmt.body.begin + k];
+      if (program_->stmts[item].args.size == 0) fallback = item;
+      for (const NodeId label : list(program_->stmts[item].args)) {
+        if (!is_constant(label)) fail_value(expr(label).offset, "A 'case' label must be constant");
+        const std::int64_t value = switch_integer(label, "A 'case' label");
+        if (!cases.emplace(value, item).second) {
+          fail_value(expr(label).offset, "Duplicate 'case' label " + std::to_string(value));
+        }
+      }
+    }
+    const auto chosen = cases.find(switch_integer(stmt.value, "A 'switch' value"));
+    const NodeId item = chosen != cases.end() ? chosen->second : fallback;
+    return item == NO_NODE ? Flow::NEXT : statements_in_scope(program_->stmts[item].body);
+  }
+
+  // A switch compares integers, and the language converts nothing to them implicitly.
+  std::int64_t switch_integer(NodeId id, std::string_view what) {
+    const Value value = evaluate(id);
+    const ScalarKind kind = value.type().kind;
+    if (kind != ScalarKind::INT && kind != ScalarKind::UINT) {
+      fail_value(expr(id).offset,
+                 std::string(what) + " must be an integer, not " + type_name(value.type()));
+    }
+    return value.as_integer();
+  }
+
+  // Literals and constants, and operators, casts and built-in functions applied to them.
+  bool is_constant(NodeId id) {
+    const Expr& node = expr(id);
+    switch (node.kind) {
+      case ExprKind::INTEGER:
+      case ExprKind::FLOAT:
+      case ExprKind::BOOLEAN:
+      case ExprKind::BIT_STRING:
+        return true;
+      case ExprKind::NAME: {
+        const Symbol* symbol = lookup(node.text);
+        if (symbol == nullptr) return builtin_constant(node.text).has_value();
+        return symbol->kind == SymbolKind::CLASSICAL && symbol->is_const;
+      }
+      case ExprKind::UNARY:
+      case ExprKind::CAST:
+        return is_constant(node.left);
+      case ExprKind::BINARY:
+        return is_constant(node.left) && is_constant(node.right);
+      case ExprKind::CALL: {
+        const auto arguments = list(node.items);
+        return lookup(node.text) == nullptr && is_builtin_function(node.text) &&
+               std::all_of(arguments.begin(), arguments.end(),
+                           [this](NodeId argument) { return is_constant(argument); });
+      }
+      default:
+        return false;
+    }
   }
 
   // ---------------------------------------------------------------- expressions

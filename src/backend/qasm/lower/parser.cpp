@@ -13,8 +13,8 @@ namespace corvane::qasm3::detail::lower {
 namespace {
 
 // Words that start a construct the front end refuses as a whole.
-constexpr std::array<std::string_view, 11> REFUSED_KEYWORDS = {
-    "cal",  "defcal", "defcalgrammar", "extern",   "opaque", "switch",
+constexpr std::array<std::string_view, 10> REFUSED_KEYWORDS = {
+    "cal",  "defcal", "defcalgrammar", "extern",   "opaque",
     "port", "frame",  "waveform",      "duration", "stretch"};
 constexpr std::array<std::string_view, 2> REFUSED_TYPES = {"complex", "array"};
 
@@ -313,6 +313,7 @@ class Parser::Impl {
     if (word == "for") return for_loop(stmt);
     if (word == "if") return if_statement(stmt);
     if (word == "while") return while_loop(stmt);
+    if (word == "switch") return switch_statement(stmt);
     if (word == "break" || word == "continue" || word == "end") {
       advance();
       stmt.kind = word == "break"      ? StmtKind::BREAK
@@ -585,6 +586,55 @@ class Parser::Impl {
     expect(")");
     stmt.body = body();
     return add(stmt);
+  }
+
+  // `switch (value) { case 0, 1 { ... } ... default { ... } }`: at least one case, and the
+  // default, if any, last. Cold, as switches are rare: the compiler then keeps inlining
+  // the hot path's helpers.
+  [[gnu::cold]] NodeId switch_statement(Stmt& stmt) {
+    advance();
+    stmt.kind = StmtKind::SWITCH;
+    expect("(");
+    stmt.value = expression();
+    expect(")");
+    expect("{");
+    const std::size_t mark = stmt_scratch_.size();
+    bool has_default = false;
+    while (!accept("}")) {
+      const bool is_case = is_word("case");
+      if (!is_case && !is_word("default")) unexpected("'case', 'default' or '}'");
+      if (has_default) fail(peek().offset, "Nothing may follow 'default' in a 'switch'");
+      has_default = !is_case;
+      stmt_scratch_.push_back(switch_case());
+    }
+    if (stmt_scratch_.size() == mark + (has_default ? 1 : 0))
+      fail(stmt.offset, "A 'switch' needs at least one 'case'");
+    stmt.body = close_stmt_list(mark);
+    return add(stmt);
+  }
+
+  // A case or the default. Its scope may not declare what would belong to the global
+  // scope.
+  [[gnu::cold]] NodeId switch_case() {
+    Stmt item;
+    item.kind = StmtKind::SWITCH_CASE;
+    item.offset = peek().offset;
+    if (advance().text == "case") {
+      const std::size_t mark = expr_scratch_.size();
+      do {
+        expr_scratch_.push_back(expression());
+      } while (accept(",") && !is_symbol("{"));
+      item.args = close_expr_list(mark);
+    }
+    item.body = scope();
+    for (std::uint32_t k = 0; k < item.body.size; ++k) {
+      const Stmt& inner = program_.stmts[program_.stmt_lists[item.body.begin + k]];
+      if (inner.kind == StmtKind::QUBIT_DECL || inner.kind == StmtKind::GATE_DEF ||
+          inner.kind == StmtKind::SUBROUTINE_DEF) {
+        fail(inner.offset, "Qubits, gates and subroutines cannot be declared in a 'switch'");
+      }
+    }
+    return add(item);
   }
 
   NodeId return_statement(Stmt& stmt) {

@@ -15,9 +15,9 @@ namespace corvane::qasm3::detail::lower {
 // Reads a program one top-level statement at a time, so that a long program need not be
 // held whole: the nodes of a statement that is no longer needed can be dropped. Raises
 // ValueError for text that is not a program and NotImplementedError for constructs the
-// front end does not lower (pulse-level code, `extern`, `opaque`, `switch`, ...); each
-// error carries its place in the text. The text must be valid UTF-8 and outlive the
-// parser and its program.
+// front end does not lower (pulse-level code, `extern`, `opaque`, ...); each error
+// carries its place in the text. The text must be valid UTF-8 and outlive the parser and
+// its program.
 class Parser {
  public:
   explicit Parser(std::string_view text);

@@ -94,6 +94,8 @@ enum class StmtKind : unsigned char {
   FOR,             // name, type, value (the iterable), body
   IF,              // value (the condition), body, else_body
   WHILE,           // value (the condition), body
+  SWITCH,          // value (the controlling value), body (its SWITCH_CASE items)
+  SWITCH_CASE,     // args: the labels (none: `default`), body
   BREAK,
   CONTINUE,
   RETURN,  // value (NO_NODE: none)
