@@ -131,13 +131,13 @@ INSTANTIATE_TEST_SUITE_P(
             "qubit[3] q;\nctrl @ rz(0.5) q[2], q[0];\nctrl @ cx q[2], q[0], q[1];\ncx q[0], q[1];\n"
             "rz(-1.0) q[0];\n"},
         Row{"inverses_and_powers",
-            "qubit[2] q; inv @ s q[0]; inv @ U(1, 2, 3) q[0]; pow(2) @ t q[1]; pow(-1) @ rx(1) "
+            "qubit[4] q; inv @ s q[0]; inv @ U(1, 2, 3) q[0]; pow(2) @ t q[1]; pow(-1) @ rx(1) "
             "q[0];"
-            " pow(0.5) @ rz(1) q[0]; inv @ sx q[1]; ctrl @ ccx q[0], q[1], q[0], q[1]; inv @ "
+            " pow(0.5) @ rz(1) q[0]; inv @ sx q[1]; ctrl @ ccx q[0], q[1], q[2], q[3]; inv @ "
             "pow(3) @ h q[0];",
-            "qubit[2] q;\nsdg q[0];\nU(-1.0, -3.0, -2.0) q[0];\nt q[1];\nt q[1];\nrx(-1.0) q[0];\n"
+            "qubit[4] q;\nsdg q[0];\nU(-1.0, -3.0, -2.0) q[0];\nt q[1];\nt q[1];\nrx(-1.0) q[0];\n"
             "rz(0.5) q[0];\ngphase(-0.7853981633974483);\nrx(-1.5707963267948966) q[1];\n"
-            "ctrl @ ctrl @ ctrl @ x q[0], q[1], q[0], q[1];\nh q[0];\nh q[0];\nh q[0];\n"},
+            "ctrl @ ctrl @ ctrl @ x q[0], q[1], q[2], q[3];\nh q[0];\nh q[0];\nh q[0];\n"},
         Row{"library_gates_the_importer_does_not_know",
             "include \"stdgates.inc\"; qubit[2] q; u3(0.1, 0.2, 0.3) q[0]; cphase(0.5) q[0], q[1]; "
             "CX q[1], q[0];",
@@ -281,8 +281,31 @@ INSTANTIATE_TEST_SUITE_P(
         ErrorRow{"switch_default_not_last", "qubit q;\nswitch (1) { default { } case 1 { } }",
                  "ValueError: Nothing may follow 'default' in a 'switch'", 2, 26},
         ErrorRow{"switch_without_case", "qubit q;\nswitch (1) { default { } }",
-                 "ValueError: A 'switch' needs at least one 'case'", 2, 1}),
+                 "ValueError: A 'switch' needs at least one 'case'", 2, 1},
+        ErrorRow{"qubit_twice", "const int n = 0; qubit[2] q;\ncx q[n], q[0];",
+                 "ValueError: Qubit q[0] is used twice in one call of 'cx'", 2, 1},
+        ErrorRow{"qubit_twice_by_broadcast", "qubit[2] q;\nfor int i in [0:0] cx q, q[1];",
+                 "ValueError: Qubit q[1] is used twice in one call of 'cx'", 2, 20},
+        ErrorRow{"qubit_twice_by_alias", "let a = $1;\nfor int i in [0:0] ctrl @ x a, $1;",
+                 "ValueError: Qubit $1 is used twice in one call of 'x'", 2, 20},
+        ErrorRow{"qubit_twice_in_a_definition",
+                 "qubit[2] q; gate g(t) a, b { cx a, b; }\ng(0) q[1], q[1];",
+                 "ValueError: Qubit q[1] is used twice in one call of 'g'", 2, 1}),
     [](const testing::TestParamInfo<ErrorRow>& info) { return info.param.name; });
+
+TEST(LowerQubitsTwice, AreFoundAmongManyOperands) {
+  std::string operands = "q[0]";
+  std::string controls;
+  for (int k = 1; k < 20; ++k) {
+    operands += ", q[" + std::to_string(k) + "]";
+    controls += "ctrl @ ";
+  }
+  const std::string loop = "qubit[20] q; for int i in [0:0] ";
+  EXPECT_EQ(qasm3::lower_qasm3(loop + "ctrl(19) @ x " + operands + ";"),
+            std::string(HEADER) + "qubit[20] q;\n" + controls + "x " + operands + ";\n");
+  EXPECT_THROW_MSG(qasm3::lower_qasm3(loop + "ctrl(20) @ x " + operands + ", q[7];"), ValueError,
+                   "Qubit q[7] is used twice in one call of 'x'");
+}
 
 // Lowers with a cap of 1000 statements instead of the usual one.
 std::string lower_capped(const std::string& program) {

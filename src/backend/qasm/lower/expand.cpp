@@ -12,6 +12,7 @@
 #include <optional>
 #include <span>
 #include <string>
+#include <tuple>
 #include <unordered_map>
 #include <utility>
 #include <vector>
@@ -74,6 +75,48 @@ bool among(const std::array<std::string_view, N>& names, std::string_view name) 
     if (same_text(candidate, name)) return true;
   }
   return false;
+}
+
+// Indices first: the qubits of one call mostly share their register's name.
+bool same_qubit(const PlainOperand& a, const PlainOperand& b) {
+  return a.index == b.index && a.name == b.name;
+}
+
+// A qubit as the program names it: a hardware qubit as `$3`.
+std::string qubit_text(const PlainOperand& qubit) {
+  const std::string index = std::to_string(qubit.index);
+  if (qubit.name == HARDWARE_REGISTER) return "$" + index;
+  if (qubit.index == PlainOperand::NO_INDEX) return std::string(qubit.name);
+  return std::string(qubit.name) + "[" + index + "]";
+}
+
+// A qubit that a call of many holds twice, or null: sorted rather than compared
+// pairwise, so that no call takes quadratic time.
+[[gnu::noinline]] const PlainOperand* repeated_among_many(std::span<const PlainOperand> qubits) {
+  std::vector<const PlainOperand*> sorted;
+  sorted.reserve(qubits.size());
+  for (const PlainOperand& qubit : qubits)
+    sorted.push_back(&qubit);
+  std::sort(sorted.begin(), sorted.end(), [](const PlainOperand* a, const PlainOperand* b) {
+    return std::tie(a->name, a->index) < std::tie(b->name, b->index);
+  });
+  const auto repeated = std::adjacent_find(
+      sorted.begin(), sorted.end(),
+      [](const PlainOperand* a, const PlainOperand* b) { return same_qubit(*a, *b); });
+  return repeated == sorted.end() ? nullptr : *repeated;
+}
+
+// A qubit that `qubits` holds twice, or null. Most calls have a few qubits, compared
+// pairwise.
+const PlainOperand* repeated_qubit(std::span<const PlainOperand> qubits) {
+  constexpr std::size_t FEW = 16;
+  if (qubits.size() > FEW) return repeated_among_many(qubits);
+  for (std::size_t k = 1; k < qubits.size(); ++k) {
+    for (std::size_t j = 0; j < k; ++j) {
+      if (same_qubit(qubits[j], qubits[k])) return &qubits[k];
+    }
+  }
+  return nullptr;
 }
 
 // What a gate name stands for where it is called.
@@ -1359,9 +1402,9 @@ class Expander {
       forward_calls_.push_back({stmt.name, given, control_count, stmt.offset});
     }
     if (operands.empty()) {
-      submit(std::move(call), stmt.offset);
+      submit(std::move(call), stmt);
     } else {
-      broadcast(call, operands, stmt.offset);
+      broadcast(call, operands, stmt);
     }
   }
 
@@ -1396,13 +1439,13 @@ class Expander {
   }
 
   // A register or slice among the operands repeats the call once per element.
-  void broadcast(Call& call, const std::vector<Resolved>& operands, std::size_t offset) {
+  void broadcast(Call& call, const std::vector<Resolved>& operands, const Stmt& stmt) {
     std::size_t width = 1;
     bool any = false;
     for (const Resolved& operand : operands) {
       if (operand.single) continue;
       if (any && operand.elements.size() != width) {
-        fail_value(offset, "Registers of different sizes in one broadcast");
+        fail_value(stmt.offset, "Registers of different sizes in one broadcast");
       }
       width = operand.elements.size();
       any = true;
@@ -1413,13 +1456,15 @@ class Expander {
       one.qubits.clear();
       for (const Resolved& operand : operands)
         one.qubits.push_back(operand.single ? operand.elements[0] : operand.elements[k]);
-      submit(std::move(one), offset);
+      submit(std::move(one), stmt);
     }
   }
 
   // A call made by a statement: inside an inlined body it gets the body's controls and,
-  // in an inverted body, waits to be applied in reverse.
-  void submit(Call call, std::size_t offset) {
+  // in an inverted body, waits to be applied in reverse. The body's controls are the
+  // qubits of the call that inlines it, which has checked them.
+  void submit(Call call, const Stmt& stmt) {
+    check_distinct_qubits(call.qubits, stmt);
     if (!contexts_.empty()) {
       InlineContext& context = contexts_.back();
       if (!context.controls.empty()) {
@@ -1431,8 +1476,17 @@ class Expander {
         return;
       }
     }
-    perform(call, offset);
+    perform(call, stmt.offset);
     keep_buffers(call);
+  }
+
+  // The language forbids one qubit in two operands of a call.
+  void check_distinct_qubits(std::span<const PlainOperand> qubits, const Stmt& stmt) const {
+    if (const PlainOperand* repeated = repeated_qubit(qubits)) fail_repeated(*repeated, stmt);
+  }
+  [[noreturn, gnu::cold]] void fail_repeated(const PlainOperand& qubit, const Stmt& stmt) const {
+    fail_value(stmt.offset, "Qubit " + qubit_text(qubit) + " is used twice in one call of '" +
+                                std::string(stmt.name) + "'");
   }
 
   // A fresh call with the room of a performed one: most calls then allocate nothing.
