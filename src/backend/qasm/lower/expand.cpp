@@ -185,11 +185,15 @@ struct NameHash {
     return static_cast<std::size_t>(hash);
   }
 };
+// And compares them inline too, where the library's comparison calls memcmp.
+struct NameEqual {
+  bool operator()(std::string_view a, std::string_view b) const noexcept { return same_text(a, b); }
+};
 
 // A name's meaning in one scope. A gate body is a boundary: inside it only the global
 // scope is visible beyond its own names.
 struct Scope {
-  std::unordered_map<std::string_view, Symbol, NameHash> symbols;
+  std::unordered_map<std::string_view, Symbol, NameHash, NameEqual> symbols;
   bool boundary = false;
 };
 
@@ -1735,7 +1739,7 @@ class Expander {
   std::vector<InlineContext> contexts_;
   std::string_view library_name_ = "stdgates.inc";
   std::vector<std::unique_ptr<Program>> libraries_;
-  std::unordered_map<std::string_view, GateRef, NameHash> library_gates_;
+  std::unordered_map<std::string_view, GateRef, NameHash, NameEqual> library_gates_;
   struct ForwardCall {
     std::string_view name;
     std::size_t operands;

@@ -241,6 +241,12 @@ class Parser::Impl {
     node.text = text;
     return static_cast<NodeId>(program_.exprs.size() - 1);
   }
+  // A node over `left`, built in its place after it.
+  NodeId add_over(NodeId left, ExprKind kind, std::size_t offset) {
+    const NodeId id = add_leaf(kind, offset, {});
+    program_.exprs[id].left = left;
+    return id;
+  }
   NodeId add(const Stmt& stmt) {
     program_.stmts.push_back(stmt);
     return static_cast<NodeId>(program_.stmts.size() - 1);
@@ -873,10 +879,11 @@ class Parser::Impl {
   NodeId lone_number() {
     if (is_number(0) && ends_expression(1) && levels_free(2)) return number_literal();
     if (is_symbol("-") && is_number(1) && ends_expression(2) && levels_free(3)) {
-      Expr node = make(ExprKind::UNARY, advance().offset);
-      node.unary_op = UnaryOp::NEGATE;
-      node.left = number_literal();
-      return add(node);
+      const std::size_t offset = advance().offset;
+      const NodeId number = number_literal();
+      const NodeId negated = add_over(number, ExprKind::UNARY, offset);
+      program_.exprs[negated].unary_op = UnaryOp::NEGATE;
+      return negated;
     }
     return NO_NODE;
   }
@@ -891,12 +898,12 @@ class Parser::Impl {
     const std::size_t offset = look(0).offset;
     const NodeId base = add_leaf(ExprKind::NAME, offset, look(0).text);
     pos_ += 2;
-    Expr node = make(ExprKind::INDEX, offset);
-    node.items = Range{static_cast<std::uint32_t>(program_.expr_lists.size()), 1};
+    const Range items{static_cast<std::uint32_t>(program_.expr_lists.size()), 1};
     program_.expr_lists.push_back(number_literal());
-    node.left = base;
     ++pos_;
-    return add(node);
+    const NodeId indexed = add_over(base, ExprKind::INDEX, offset);
+    program_.exprs[indexed].items = items;
+    return indexed;
   }
 
   // Binary operators by precedence climbing: one look at the next token decides whether
