@@ -282,9 +282,20 @@ class Expander {
   }
 
   // ---------------------------------------------------------------- scopes
-  // Inlined wherever it is called: most calls are made for gate calls, and the compiler
-  // stops inlining it as callers elsewhere multiply.
+  // At the top level a program names the same few registers and gates over and over: what
+  // a name means there is kept until the next declaration. Inlined wherever it is called:
+  // most calls are made for gate calls, and the compiler stops inlining it as callers
+  // elsewhere multiply.
   [[gnu::always_inline]] Symbol* lookup(std::string_view name) {
+    if (scopes_.size() != 1 || program_ != &user_) return find_symbol(name);
+    RecentLookup& recent = recent_lookups_[NameHash{}(name) % recent_lookups_.size()];
+    if (recent.declarations != declarations_ || !same_text(recent.name, name)) {
+      recent = RecentLookup{name, find_symbol(name), declarations_};
+    }
+    return recent.symbol;
+  }
+
+  Symbol* find_symbol(std::string_view name) {
     for (std::size_t k = scopes_.size(); k-- > 0;) {
       const auto found = scopes_[k].symbols.find(name);
       if (found != scopes_[k].symbols.end()) return &found->second;
@@ -298,6 +309,7 @@ class Expander {
 
   void declare(std::string_view name, std::size_t offset, Symbol symbol) {
     auto& symbols = scopes_.back().symbols;
+    ++declarations_;
     if (!symbols.emplace(name, std::move(symbol)).second) {
       fail_value(offset, "'" + std::string(name) + "' is already declared");
     }
@@ -1736,6 +1748,13 @@ class Expander {
   const InputValues& inputs_;
   Writer& writer_;
   std::vector<Scope> scopes_;
+  struct RecentLookup {
+    std::string_view name;
+    Symbol* symbol = nullptr;
+    std::uint64_t declarations = UINT64_MAX;  // none: the entry is empty
+  };
+  std::array<RecentLookup, 128> recent_lookups_{};
+  std::uint64_t declarations_ = 0;
   std::vector<InlineContext> contexts_;
   std::string_view library_name_ = "stdgates.inc";
   std::vector<std::unique_ptr<Program>> libraries_;
