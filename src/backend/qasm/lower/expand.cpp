@@ -808,6 +808,10 @@ class Expander {
 
   // ---------------------------------------------------------------- expressions
   std::int64_t integer(NodeId id) {
+    // A number as written, as nearly every index is, needs none of the general evaluation.
+    if (expr(id).kind == ExprKind::INTEGER) {
+      if (const auto number = read_short_decimal(expr(id).text)) return *number;
+    }
     const Value value = evaluate(id);
     try {
       return value.as_integer();

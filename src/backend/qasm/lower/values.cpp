@@ -959,10 +959,6 @@ Value call_builtin(std::string_view name, std::span<const Value> arguments) {
 
 // ------------------------------------------------------------------ literals
 
-namespace {
-
-// A literal of at most 18 ASCII digits, as nearly every one is, read without the general
-// path's search, copy and conversion; nothing for any other literal.
 std::optional<std::int64_t> read_short_decimal(std::string_view text) noexcept {
   if (text.empty() || text.size() > 18) return std::nullopt;
   std::int64_t value = 0;
@@ -972,8 +968,6 @@ std::optional<std::int64_t> read_short_decimal(std::string_view text) noexcept {
   }
   return value;
 }
-
-}  // namespace
 
 Value read_integer_literal(std::string_view text) {
   if (const std::optional<std::int64_t> small = read_short_decimal(text))

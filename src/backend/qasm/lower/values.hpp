@@ -131,6 +131,9 @@ Value call_builtin(std::string_view name, std::span<const Value> arguments);
 // fraction and/or exponent and `_` separators; bit strings "0101" (quotes included).
 // An integer too large for 64 bits raises ValueError.
 Value read_integer_literal(std::string_view text);
+// An integer literal of at most 18 ASCII digits, as nearly every one is, read without the
+// general path's search, copy and conversion; nothing for any other literal.
+std::optional<std::int64_t> read_short_decimal(std::string_view text) noexcept;
 Value read_float_literal(std::string_view text);
 Value read_bit_string_literal(std::string_view text);
 
