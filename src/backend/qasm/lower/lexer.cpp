@@ -128,6 +128,10 @@ Token Lexer::next_token() {
     pos_ = name_end(pos_ + 1);
     return make(TokenKind::IDENTIFIER, start);
   }
+  // Brackets, commas and ';' stand alone whatever follows them.
+  if ((BYTE_CLASSES[static_cast<unsigned char>(c)] & (SYMBOL | LONGER_SYMBOL_START)) == SYMBOL &&
+      c != '.')
+    return one_character_symbol(start);
   if (in_class(c, SYMBOL | LONGER_SYMBOL_START) && !(c == '.' && is_ascii_digit(peek(1))))
     return symbol(start);
   if (const std::size_t name = identifier_length(pos_); name > 0) {
@@ -162,6 +166,11 @@ Token Lexer::symbol(std::size_t start) {
     fail(start,
          "Unexpected character " + quoted(text_.substr(start, decode_at(text_, start).length)));
   }
+  return one_character_symbol(start);
+}
+
+Token Lexer::one_character_symbol(std::size_t start) {
+  const char c = text_[start];
   ++pos_;
   return make(TokenKind::SYMBOL, start, c == ';' || c == '{' || c == '}');
 }

@@ -59,6 +59,7 @@ class Lexer {
   }
   Token next_token();
   Token symbol(std::size_t start);
+  Token one_character_symbol(std::size_t start);
   template <class IsAllowed>
   bool digits(IsAllowed is_allowed);
   Token number(std::size_t start);
