@@ -36,6 +36,17 @@ class Lexer {
   explicit Lexer(std::string_view text) : text_(text) {}
   Token next();
 
+  // Where the lexer stands, to come back to after reading on too far.
+  struct Place {
+    std::size_t pos;
+    bool at_statement_start;
+  };
+  Place place() const noexcept { return {pos_, at_statement_start_}; }
+  void return_to(const Place& place) noexcept {
+    pos_ = place.pos;
+    at_statement_start_ = place.at_statement_start;
+  }
+
  private:
   [[noreturn]] void fail(std::size_t offset, const std::string& message) const;
   char peek(std::size_t ahead = 0) const noexcept {

@@ -160,10 +160,27 @@ class Parser::Impl {
   }
   // The slow path of look(), kept apart so that look() itself stays small enough to inline.
   [[gnu::noinline]] const Token& read_up_to(std::size_t at) {
-    while (tokens_.size() <= at && (tokens_.empty() || tokens_.back().kind != TokenKind::END)) {
+    while (tokens_.size() <= at && !read_to_end()) {
       tokens_.emplace_back(NextToken{lexer_});
     }
+    read_ahead(at + READ_AHEAD);
     return at < tokens_.size() ? tokens_[at] : tokens_.back();
+  }
+  bool read_to_end() const { return !tokens_.empty() && tokens_.back().kind == TokenKind::END; }
+  // Tokens beyond those looked at are read in the same call, which saves a call per
+  // token. Text that is no token is left for its turn: its error is raised when the
+  // parser looks at it, after any error of the tokens before it.
+  static constexpr std::size_t READ_AHEAD = 16;
+  void read_ahead(std::size_t up_to) {
+    while (tokens_.size() <= up_to && !read_to_end()) {
+      const Lexer::Place place = lexer_.place();
+      try {
+        tokens_.emplace_back(NextToken{lexer_});
+      } catch (const Error&) {
+        lexer_.return_to(place);
+        return;
+      }
+    }
   }
   bool at_end() { return look(0).kind == TokenKind::END; }
   Token advance() {
