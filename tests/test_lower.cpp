@@ -72,6 +72,8 @@ INSTANTIATE_TEST_SUITE_P(
         Row{"old_style_registers", "OPENQASM 2.0; qreg q[2]; creg c[2]; measure q -> c;",
             "qubit[2] q;\nbit[2] c;\nc[0] = measure q[0];\nc[1] = measure q[1];\n"},
         Row{"hardware_qubits", "x $3; cx $0, $3;", "qubit[4] hw;\nx hw[3];\ncx hw[0], hw[3];\n"},
+        Row{"hardware_qubits_beside_a_register_named_hw", "qubit hw; qubit hw_1; cx $0, hw;",
+            "qubit[1] hw_2;\nqubit hw;\nqubit hw_1;\ncx hw_2[0], hw;\n"},
         Row{"forward_and_recursive_definitions",
             "qubit q; gate a x { b x; } gate b x { h x; } gate c x { c x; } a q;",
             "qubit q;\ngate a x {\n  b x;\n}\ngate b x {\n  h x;\n}\ngate c x {\n  c x;\n}\na "

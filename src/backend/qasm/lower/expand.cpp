@@ -10,6 +10,7 @@
 #include <memory>
 #include <numbers>
 #include <optional>
+#include <set>
 #include <span>
 #include <string>
 #include <tuple>
@@ -83,9 +84,9 @@ bool same_qubit(const PlainOperand& a, const PlainOperand& b) {
 }
 
 // A qubit as the program names it: a hardware qubit as `$3`.
-std::string qubit_text(const PlainOperand& qubit) {
+std::string qubit_text(const PlainOperand& qubit, std::string_view hardware_register) {
   const std::string index = std::to_string(qubit.index);
-  if (qubit.name == HARDWARE_REGISTER) return "$" + index;
+  if (qubit.name == hardware_register) return "$" + index;
   if (qubit.index == PlainOperand::NO_INDEX) return std::string(qubit.name);
   return std::string(qubit.name) + "[" + index + "]";
 }
@@ -508,8 +509,12 @@ class Expander {
   void declare_hardware_register() {
     if (user_.text.find('$') == std::string_view::npos) return;
     std::int64_t highest = -1;
+    std::set<std::string_view> names_taken;
     Lexer lexer(user_.text);
     for (Token token = lexer.next(); token.kind != TokenKind::END; token = lexer.next()) {
+      if (token.kind == TokenKind::IDENTIFIER && token.text.starts_with(HARDWARE_REGISTER)) {
+        names_taken.insert(token.text);
+      }
       if (token.kind != TokenKind::HARDWARE_QUBIT) continue;
       const auto number = read_decimal_digits(token.text.substr(1));
       if (!number) {
@@ -521,9 +526,12 @@ class Expander {
     add_to_total(qubit_total_, highest, 0);
     add_to_total(qubit_total_, 1, 0);
     hardware_size_ = highest + 1;
-    declare(HARDWARE_REGISTER, 0,
-            register_symbol(SymbolKind::QUBITS, HARDWARE_REGISTER, hardware_size_, false));
-    writer_.qubit_declaration(HARDWARE_REGISTER, hardware_size_);
+    for (int k = 1; names_taken.contains(hardware_register_); ++k) {
+      hardware_register_ = std::string(HARDWARE_REGISTER) + "_" + std::to_string(k);
+    }
+    declare(hardware_register_, 0,
+            register_symbol(SymbolKind::QUBITS, hardware_register_, hardware_size_, false));
+    writer_.qubit_declaration(hardware_register_, hardware_size_);
   }
 
   void classical_declaration(const Stmt& stmt) {
@@ -1047,7 +1055,7 @@ class Expander {
     const std::string_view what = kind == SymbolKind::QUBITS ? "qubit" : "bit";
     if (node.kind == ExprKind::HARDWARE_QUBIT && kind == SymbolKind::QUBITS) {
       const auto number = read_decimal_digits(node.text.substr(1));
-      return Resolved{{PlainOperand{HARDWARE_REGISTER, number.value_or(0)}}, true};
+      return Resolved{{PlainOperand{hardware_register_, number.value_or(0)}}, true};
     }
     if (node.kind == ExprKind::NAME) {
       const Symbol& symbol = operand_symbol(node, kind, what);
@@ -1505,8 +1513,8 @@ class Expander {
     if (const PlainOperand* repeated = repeated_qubit(qubits)) fail_repeated(*repeated, stmt);
   }
   [[noreturn, gnu::cold]] void fail_repeated(const PlainOperand& qubit, const Stmt& stmt) const {
-    fail_value(stmt.offset, "Qubit " + qubit_text(qubit) + " is used twice in one call of '" +
-                                std::string(stmt.name) + "'");
+    fail_value(stmt.offset, "Qubit " + qubit_text(qubit, hardware_register_) +
+                                " is used twice in one call of '" + std::string(stmt.name) + "'");
   }
 
   // A fresh call with the room of a performed one: most calls then allocate nothing.
@@ -1786,6 +1794,7 @@ class Expander {
   bool returned_measurement_ = false;  // by the call being inlined
   bool last_call_measured_ = false;    // the call that ended last returned a measurement
   std::int64_t hardware_size_ = 0;
+  std::string hardware_register_{HARDWARE_REGISTER};
   std::int64_t qubit_total_ = 0;
   std::int64_t bit_total_ = 0;
   std::size_t statement_count_ = 0;

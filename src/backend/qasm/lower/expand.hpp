@@ -20,7 +20,8 @@ namespace corvane::qasm3::detail::lower {
 inline constexpr std::size_t MAX_LOWERED_STATEMENTS = 4'000'000;
 
 // Hardware qubits `$0`, `$1`, ... are written as the elements of one register of this
-// name, sized to the highest number used plus one.
+// name, sized to the highest number used plus one; where the program names something
+// so itself, the first of hw_1, hw_2, ... that it does not name.
 inline constexpr std::string_view HARDWARE_REGISTER = "hw";
 
 using InputValues = std::map<std::string, double, std::less<>>;
