@@ -54,8 +54,22 @@ constexpr std::array<NativeGate, 31> NATIVE_GATES = {{
     {"unitary", -1, -1},
 }};
 
+// For each ASCII first byte, the natives whose names start with it, as the bits of their
+// places in NATIVE_GATES: a name is compared with those few only.
+static_assert(NATIVE_GATES.size() <= 32);
+constexpr std::array<std::uint32_t, 128> NATIVES_BY_FIRST_BYTE = [] {
+  std::array<std::uint32_t, 128> candidates{};
+  for (std::size_t k = 0; k < NATIVE_GATES.size(); ++k)
+    candidates[static_cast<unsigned char>(NATIVE_GATES[k].name[0])] |= std::uint32_t{1} << k;
+  return candidates;
+}();
+
 const NativeGate* find_native(std::string_view name) {
-  for (const NativeGate& gate : NATIVE_GATES) {
+  if (name.empty() || static_cast<unsigned char>(name[0]) >= NATIVES_BY_FIRST_BYTE.size())
+    return nullptr;
+  for (std::uint32_t candidates = NATIVES_BY_FIRST_BYTE[static_cast<unsigned char>(name[0])];
+       candidates != 0; candidates &= candidates - 1) {
+    const NativeGate& gate = NATIVE_GATES[static_cast<std::size_t>(std::countr_zero(candidates))];
     if (same_text(gate.name, name)) return &gate;
   }
   return nullptr;
