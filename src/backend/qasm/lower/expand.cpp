@@ -150,6 +150,7 @@ GateRef native_ref(const NativeGate& native) {
 }
 
 // One gate application, modifiers resolved: controls (states and qubits) first.
+// Expander::recycled_call() sets every field anew, a field added here too.
 struct Call {
   GateRef gate;
   bool has_parameters = false;
@@ -1444,7 +1445,7 @@ class Expander {
       forward_calls_.push_back({stmt.name, given, control_count, stmt.offset});
     }
     if (operands.empty()) {
-      submit(std::move(call), stmt);
+      submit(call, stmt);
     } else {
       broadcast(call, operands, stmt);
     }
@@ -1498,14 +1499,14 @@ class Expander {
       one.qubits.clear();
       for (const Resolved& operand : operands)
         one.qubits.push_back(operand.single ? operand.elements[0] : operand.elements[k]);
-      submit(std::move(one), stmt);
+      submit(one, stmt);
     }
   }
 
   // A call made by a statement: inside an inlined body it gets the body's controls and,
   // in an inverted body, waits to be applied in reverse. The body's controls are the
   // qubits of the call that inlines it, which has checked them.
-  void submit(Call call, const Stmt& stmt) {
+  void submit(Call& call, const Stmt& stmt) {
     check_distinct_qubits(call.qubits, stmt);
     if (!contexts_.empty()) {
       InlineContext& context = contexts_.back();
@@ -1531,15 +1532,17 @@ class Expander {
                                 " is used twice in one call of '" + std::string(stmt.name) + "'");
   }
 
-  // A fresh call with the room of a performed one: most calls then allocate nothing.
+  // A fresh call with the room of a performed one: most calls then allocate nothing. It is
+  // moved from the spare rather than built and filled, which would clear it twice.
   Call recycled_call() {
-    Call call;
-    call.parameters = std::move(spare_.parameters);
-    call.states = std::move(spare_.states);
-    call.qubits = std::move(spare_.qubits);
+    Call call = std::move(spare_);
+    call.gate = GateRef{};
+    call.has_parameters = false;
     call.parameters.clear();
     call.states.clear();
     call.qubits.clear();
+    call.inverse = false;
+    call.exponent = 1.0;
     return call;
   }
   void keep_buffers(Call& call) {
