@@ -959,16 +959,6 @@ Value call_builtin(std::string_view name, std::span<const Value> arguments) {
 
 // ------------------------------------------------------------------ literals
 
-std::optional<std::int64_t> read_short_decimal(std::string_view text) noexcept {
-  if (text.empty() || text.size() > 18) return std::nullopt;
-  std::int64_t value = 0;
-  for (const char c : text) {
-    if (c < '0' || c > '9') return std::nullopt;
-    value = value * 10 + (c - '0');
-  }
-  return value;
-}
-
 Value read_integer_literal(std::string_view text) {
   if (const std::optional<std::int64_t> small = read_short_decimal(text))
     return Value::integer(*small);

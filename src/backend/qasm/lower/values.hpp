@@ -133,7 +133,16 @@ Value call_builtin(std::string_view name, std::span<const Value> arguments);
 Value read_integer_literal(std::string_view text);
 // An integer literal of at most 18 ASCII digits, as nearly every one is, read without the
 // general path's search, copy and conversion; nothing for any other literal.
-std::optional<std::int64_t> read_short_decimal(std::string_view text) noexcept;
+// Inline: it reads nearly every index of a program.
+inline std::optional<std::int64_t> read_short_decimal(std::string_view text) noexcept {
+  if (text.empty() || text.size() > 18) return std::nullopt;
+  std::int64_t value = 0;
+  for (const char c : text) {
+    if (c < '0' || c > '9') return std::nullopt;
+    value = value * 10 + (c - '0');
+  }
+  return value;
+}
 Value read_float_literal(std::string_view text);
 Value read_bit_string_literal(std::string_view text);
 
