@@ -180,9 +180,12 @@ Token Lexer::one_character_symbol(std::size_t start) {
 template <class IsAllowed>
 bool Lexer::digits(IsAllowed is_allowed) {
   if (!is_allowed(peek())) return false;
-  while (is_allowed(peek()) || (peek() == '_' && is_allowed(peek(1))))
+  for (;;) {
+    while (pos_ < text_.size() && is_allowed(text_[pos_]))
+      ++pos_;
+    if (peek() != '_' || !is_allowed(peek(1))) return true;
     ++pos_;
-  return true;
+  }
 }
 
 Token Lexer::number(std::size_t start) {
@@ -211,14 +214,15 @@ Token Lexer::number(std::size_t start) {
     digits(decimal);
     kind = TokenKind::FLOAT;
   }
+  // Nearly every number ends before a bracket, a comma or a blank, not a suffix.
+  if (pos_ < text_.size() && static_cast<unsigned char>(text_[pos_]) < 0x80 &&
+      !in_class(text_[pos_], NAME_START))
+    return make(kind, start);
   return suffixed(start, kind);
 }
 
 // A time unit or `im` right after a number makes it a duration or an imaginary number.
 Token Lexer::suffixed(std::size_t start, TokenKind kind) {
-  if (pos_ < text_.size() && !in_class(text_[pos_], NAME_START) &&
-      static_cast<unsigned char>(text_[pos_]) < 0x80)
-    return make(kind, start);  // nearly every number: no suffix
   const std::size_t name = identifier_length(pos_);
   const std::string_view suffix = text_.substr(pos_, name);
   if (name == 0) return make(kind, start);
