@@ -148,9 +148,9 @@ class Parser::Impl {
 
  private:
   // ---------------------------------------------------------------- tokens
-  // Tokens are read as the parser looks ahead and forgotten after each top-level
-  // statement, so a program of any length holds a few tokens at a time. They are handed
-  // out as copies, which stay valid however many more are read.
+  // Tokens are read as the parser looks ahead and forgotten a batch of top-level
+  // statements later, so a program of any length holds a thousand tokens or so at a
+  // time. They are handed out as copies, which stay valid however many more are read.
   Token peek(std::size_t ahead = 0) { return look(ahead); }
   // The token `ahead`, valid until more tokens are read.
   [[gnu::always_inline]] const Token& look(std::size_t ahead) {
@@ -170,7 +170,7 @@ class Parser::Impl {
   // Tokens beyond those looked at are read in the same call, which saves a call per
   // token. Text that is no token is left for its turn: its error is raised when the
   // parser looks at it, after any error of the tokens before it.
-  static constexpr std::size_t READ_AHEAD = 16;
+  static constexpr std::size_t READ_AHEAD = 128;
   void read_ahead(std::size_t up_to) {
     while (tokens_.size() <= up_to && !read_to_end()) {
       const Lexer::Place place = lexer_.place();
@@ -188,10 +188,14 @@ class Parser::Impl {
     if (token.kind != TokenKind::END) ++pos_;
     return token;
   }
+  // The tokens read past are dropped a thousand or so at a time, so that those read
+  // ahead are not moved after every statement.
   void forget_read_tokens() {
+    if (pos_ < FORGET_AFTER) return;
     tokens_.erase(tokens_.begin(), tokens_.begin() + static_cast<std::ptrdiff_t>(pos_));
     pos_ = 0;
   }
+  static constexpr std::size_t FORGET_AFTER = 1024;
   [[gnu::always_inline]] bool is_symbol(std::string_view symbol, std::size_t ahead = 0) {
     const Token& token = look(ahead);
     return token.kind == TokenKind::SYMBOL && same_text(token.text, symbol);
