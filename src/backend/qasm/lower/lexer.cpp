@@ -121,7 +121,8 @@ std::size_t Lexer::name_end(std::size_t at) const noexcept {
   return at;
 }
 
-Token Lexer::next_token() {
+// Inline, as next() is its one caller: a call per token costs more than its body.
+inline Token Lexer::next_token() {
   const std::size_t start = pos_;
   const char c = text_[pos_];
   if (in_class(c, NAME_START)) {
