@@ -162,6 +162,11 @@ INSTANTIATE_TEST_SUITE_P(
             "c[1];",
             "qubit[2] q;\nbit[2] c;\nh q[0];\nc[0] = measure q[0];\nbit d;\nh q[1];\nd = measure "
             "q[1];\nh q[1];\nmeasure q[1];\nc[0] = measure q[0];\nc[1] = measure q[1];\nx q[0];\n"},
+        Row{"type_widths_given_by_constants",
+            "const int N = 4; qubit q; uint[N] u = 15; u += 1; rz(u) q; rz(uint[N - 1](9)) q;"
+            " def f(int[N] a) -> int[N + 1] { return a * 3; } rz(f(7)) q;"
+            " for uint[N] k in [15:16] { rz(k) q; }",
+            "qubit q;\nrz(0.0) q;\nrz(1.0) q;\nrz(-11.0) q;\nrz(15.0) q;\nrz(0.0) q;\n"},
         Row{"openqasm_2_expressions", "OPENQASM 2.0;\nqreg q[1];\nU(ln(2), -pi^2, 2^3^2) q[0];\n",
             "qubit[1] q;\nU(0.6931471805599453, -9.869604401089358, 512.0) q[0];\n"},
         Row{"openqasm_2",
@@ -264,6 +269,8 @@ INSTANTIATE_TEST_SUITE_P(
                  1, 34},
         ErrorRow{"no_result_given_to_bits", "qubit q; bit c; def g(qubit a) { x a; }\nc = g(q);",
                  "ValueError: 'g' returns no value", 2, 5},
+        ErrorRow{"type_width_too_large", "const int W = 65;\nint[W] x;",
+                 "NotImplementedError: Type width 65 is not supported (1 to 64)", 2, 5},
         ErrorRow{"endless_recursion", "def f(int n) -> int { return f(n); }\nqubit q; rx(f(1)) q;",
                  "RecursionError: maximum recursion depth exceeded", 1, 30},
         ErrorRow{"only_needed_sides_evaluated",

@@ -549,10 +549,24 @@ class Expander {
     writer_.qubit_declaration(hardware_register_, hardware_size_);
   }
 
+  // A type whose width the program wrote as an expression (`int[SIZE]`), with the width
+  // worked out; other types as they stand.
+  ScalarType resolved_type(ScalarType type, NodeId width) {
+    if (width == NO_NODE) return type;
+    const std::int64_t bits = integer(width);
+    if (bits < 1 || bits > 64) {
+      fail_unsupported(expr(width).offset,
+                       "Type width " + std::to_string(bits) + " is not supported (1 to 64)");
+    }
+    type.width = static_cast<unsigned>(bits);
+    return type;
+  }
+
   void classical_declaration(const Stmt& stmt) {
+    const ScalarType type = resolved_type(stmt.type, stmt.size);
     Symbol symbol;
     symbol.kind = SymbolKind::CLASSICAL;
-    symbol.type = stmt.type;
+    symbol.type = type;
     symbol.is_const = stmt.is_const;
     if (stmt.is_input) {
       const auto given = inputs_.find(stmt.name);
@@ -560,13 +574,13 @@ class Expander {
         fail_value(stmt.offset, "No value given for input '" + std::string(stmt.name) + "'");
       }
       try {
-        symbol.value = input_value(stmt.name, stmt.type, given->second);
+        symbol.value = input_value(stmt.name, type, given->second);
       } catch (Error& error) {
         place(error, stmt.offset);
         throw;
       }
     } else if (stmt.value != NO_NODE) {
-      symbol.value = assigned(stmt.type, stmt.value);
+      symbol.value = assigned(type, stmt.value);
     }
     declare(stmt.name, stmt.offset, std::move(symbol));
   }
@@ -720,12 +734,13 @@ class Expander {
 
   Flow for_loop(const Stmt& stmt) {
     const Expr& iterable = expr(stmt.value);
+    const ScalarType type = resolved_type(stmt.type, stmt.size);
     const auto body = [&](const Value& element) {
       const ScopeGuard scope(scopes_);
       Symbol variable;
       variable.kind = SymbolKind::CLASSICAL;
-      variable.type = stmt.type;
-      variable.value = convert_for_assignment(stmt.type, element);
+      variable.type = type;
+      variable.value = convert_for_assignment(type, element);
       declare(stmt.name, stmt.offset, std::move(variable));
       return statements_in_scope(stmt.body);
     };
@@ -871,7 +886,7 @@ class Expander {
       case ExprKind::BINARY:
         return binary_value(node);
       case ExprKind::CAST:
-        return cast_to(node.type, evaluate(node.left));
+        return cast_to(resolved_type(node.type, node.right), evaluate(node.left));
       case ExprKind::CALL: {
         std::optional<Value> result = call(node);
         if (!result) raise_value_error("'" + std::string(node.text) + "' returns no value");
@@ -987,7 +1002,7 @@ class Expander {
     if (definition.has_return_type) {
       if (!result)
         raise_value_error("'" + std::string(node.text) + "' ended without returning a value");
-      return convert_for_assignment(definition.type, *result);
+      return convert_for_assignment(resolved_type(definition.type, definition.size), *result);
     }
     return std::nullopt;
   }
@@ -1008,8 +1023,8 @@ class Expander {
     }
     Symbol symbol;
     symbol.kind = SymbolKind::CLASSICAL;
-    symbol.type = param.type;
-    symbol.value = assigned(param.type, argument);
+    symbol.type = resolved_type(param.type, param.size);
+    symbol.value = assigned(symbol.type, argument);
     return symbol;
   }
 

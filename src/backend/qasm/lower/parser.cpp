@@ -448,7 +448,9 @@ class Parser::Impl {
     return false;
   }
 
-  ScalarType scalar_type() {
+  // A width written as an expression (a constant's name, ...) is worked out by the
+  // expander, which knows the values: its node goes to `width_expression`.
+  ScalarType scalar_type(NodeId& width_expression) {
     const Token word = expect_identifier();
     for (const std::string_view refused : REFUSED_TYPES) {
       if (same_text(word.text, refused))
@@ -458,11 +460,11 @@ class Parser::Impl {
       if (!same_text(word.text, type.word)) continue;
       ScalarType result{type.kind, std::nullopt};
       if (type.kind != ScalarKind::BOOL && accept("[")) {
-        const Token width = peek();
-        if (width.kind != TokenKind::INTEGER) {
-          refuse(width.offset, "A type width must be an integer literal");
+        if (peek().kind == TokenKind::INTEGER && is_symbol("]", 1)) {
+          result.width = type_width(advance());
+        } else {
+          width_expression = expression();
         }
-        result.width = type_width(advance());
         expect("]");
       }
       return result;
@@ -479,7 +481,7 @@ class Parser::Impl {
   }
 
   NodeId classical_declaration(Stmt& stmt) {
-    stmt.type = scalar_type();
+    stmt.type = scalar_type(stmt.size);
     stmt.name = declared_name().text;
     stmt.kind = stmt.type.kind == ScalarKind::BIT ? StmtKind::BIT_DECL : StmtKind::CLASSICAL_DECL;
     if (accept("=")) stmt.value = is_word("measure") ? measure_expression() : expression();
@@ -489,7 +491,7 @@ class Parser::Impl {
 
   NodeId qualified_declaration(Stmt& stmt) {
     const std::string_view qualifier = advance().text;
-    stmt.type = scalar_type();
+    stmt.type = scalar_type(stmt.size);
     stmt.name = declared_name().text;
     stmt.kind = StmtKind::CLASSICAL_DECL;
     stmt.is_const = qualifier == "const";
@@ -545,7 +547,7 @@ class Parser::Impl {
                         static_cast<std::uint32_t>(program_.params.size() - begin)};
     if (accept("->")) {
       stmt.has_return_type = true;
-      stmt.type = scalar_type();
+      stmt.type = scalar_type(stmt.size);
     }
     stmt.body = scope();
     return add(stmt);
@@ -565,7 +567,7 @@ class Parser::Impl {
     if (is_word("readonly") || is_word("mutable"))
       refuse(param.offset, "Array arguments are not supported");
     param.kind = ParamKind::CLASSICAL;
-    param.type = scalar_type();
+    param.type = scalar_type(param.size);
     param.name = declared_name().text;
     return param;
   }
@@ -574,7 +576,8 @@ class Parser::Impl {
     advance();
     stmt.kind = StmtKind::FOR;
     stmt.type = ScalarType{ScalarKind::INT, std::nullopt};
-    if (!(peek().kind == TokenKind::IDENTIFIER && is_word("in", 1))) stmt.type = scalar_type();
+    if (!(peek().kind == TokenKind::IDENTIFIER && is_word("in", 1)))
+      stmt.type = scalar_type(stmt.size);
     stmt.name = declared_name().text;
     if (!is_word("in")) unexpected("'in'");
     advance();
@@ -1086,7 +1089,7 @@ class Parser::Impl {
     for (const TypeWord& type : SCALAR_TYPE_WORDS) {
       if (same_text(name, type.word)) {
         Expr node = make(ExprKind::CAST, offset);
-        node.type = scalar_type();
+        node.type = scalar_type(node.right);
         expect("(");
         node.left = expression();
         expect(")");

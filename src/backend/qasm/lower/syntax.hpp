@@ -36,7 +36,7 @@ enum class ExprKind : unsigned char {
   HARDWARE_QUBIT,  // text: "$3"
   UNARY,           // unary_op, left
   BINARY,          // binary_op, left, right
-  CAST,            // type, left
+  CAST,            // type (right: its width, where not a literal), left
   CALL,            // text: the function name, items: arguments
   INDEX,           // left: what is indexed, items: one index (expression, RANGE or SET)
   RANGE,           // left: start, right: stop, step: step (each NO_NODE when omitted)
@@ -71,7 +71,8 @@ enum class ParamKind : unsigned char { ANGLE, QUBIT, CLASSICAL };
 struct Param {
   ParamKind kind = ParamKind::ANGLE;
   ScalarType type;        // CLASSICAL: the declared type
-  NodeId size = NO_NODE;  // QUBIT: the register size (NO_NODE: one qubit)
+  NodeId size = NO_NODE;  // QUBIT: the register size (NO_NODE: one qubit); CLASSICAL:
+                          // the type's width, where not a literal
   std::string_view name;
   std::size_t offset = 0;
 };
@@ -82,6 +83,8 @@ enum class StmtKind : unsigned char {
   QUBIT_DECL,      // name, size (NO_NODE: scalar)
   BIT_DECL,        // name, size or type.width (neither: scalar), value (NO_NODE: none)
   CLASSICAL_DECL,  // name, type, value (NO_NODE: none), is_const, is_input
+                   // (size: the type's width, where not a literal; so for FOR and
+                   // SUBROUTINE_DEF too)
   ASSIGNMENT,      // target, assign_op ("=" / "+=" / ...), value
   GATE_CALL,       // name, modifiers, args, operands
   MEASURE,         // operands: the measured operand; target (NO_NODE: discarded)
