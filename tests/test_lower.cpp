@@ -82,8 +82,9 @@ INSTANTIATE_TEST_SUITE_P(
             "qubit[2] q; gate cx a { x a; } gate i a { y a; } cx q[0]; i q[1];",
             "qubit[2] q;\nx q[0];\ny q[1];\n"},
         Row{"dropped",
-            "qubit[2] q; barrier q; #pragma anything\n@ann x\ndelay[10ns] q; nop q; h q[0];",
-            "qubit[2] q;\nh q[0];\n"}),
+            "qubit[2] q; barrier q; #pragma anything\n@ann x\ndelay[10ns] q; nop q; h q[0];"
+            " duration d = 5us; const stretch s; box[2 * d] { delay[s] q[1]; x q[1]; }",
+            "qubit[2] q;\nh q[0];\nx q[1];\n"}),
     [](const testing::TestParamInfo<Row>& info) { return info.param.name; });
 
 INSTANTIATE_TEST_SUITE_P(
@@ -269,6 +270,8 @@ INSTANTIATE_TEST_SUITE_P(
                  1, 34},
         ErrorRow{"no_result_given_to_bits", "qubit q; bit c; def g(qubit a) { x a; }\nc = g(q);",
                  "ValueError: 'g' returns no value", 2, 5},
+        ErrorRow{"duration_as_a_parameter", "qubit q; duration d = 10ns;\nrz(d) q;",
+                 "NotImplementedError: Durations are not supported here", 2, 4},
         ErrorRow{"type_width_too_large", "const int W = 65;\nint[W] x;",
                  "NotImplementedError: Type width 65 is not supported (1 to 64)", 2, 5},
         ErrorRow{"endless_recursion", "def f(int n) -> int { return f(n); }\nqubit q; rx(f(1)) q;",

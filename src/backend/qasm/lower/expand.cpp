@@ -161,7 +161,8 @@ struct Call {
   double exponent = 1.0;
 };
 
-enum class SymbolKind : unsigned char { QUBITS, BITS, CLASSICAL, GATE, SUBROUTINE };
+// TIMING: a duration or stretch, which only the dropped delays and boxes use.
+enum class SymbolKind : unsigned char { QUBITS, BITS, CLASSICAL, GATE, SUBROUTINE, TIMING };
 
 struct Symbol {
   SymbolKind kind = SymbolKind::CLASSICAL;
@@ -397,6 +398,12 @@ class Expander {
       case StmtKind::NOP:
       case StmtKind::END:
         break;  // nothing the circuit keeps
+      case StmtKind::TIMING_DECL: {
+        Symbol symbol;
+        symbol.kind = SymbolKind::TIMING;
+        declare(stmt.name, stmt.offset, std::move(symbol));
+        break;
+      }
       case StmtKind::GATE_DEF:
         gate_definition(stmt);
         break;
@@ -938,6 +945,8 @@ class Expander {
       case SymbolKind::BITS:
         raise_not_implemented("'" + std::string(node.text) +
                               "' is known only when the circuit runs");
+      case SymbolKind::TIMING:
+        raise_not_implemented("Durations are not supported here");
       case SymbolKind::QUBITS:
       case SymbolKind::GATE:
       case SymbolKind::SUBROUTINE:

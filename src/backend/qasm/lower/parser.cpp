@@ -13,9 +13,8 @@ namespace corvane::qasm3::detail::lower {
 namespace {
 
 // Words that start a construct the front end refuses as a whole.
-constexpr std::array<std::string_view, 10> REFUSED_KEYWORDS = {
-    "cal",  "defcal", "defcalgrammar", "extern",   "opaque",
-    "port", "frame",  "waveform",      "duration", "stretch"};
+constexpr std::array<std::string_view, 8> REFUSED_KEYWORDS = {
+    "cal", "defcal", "defcalgrammar", "extern", "opaque", "port", "frame", "waveform"};
 constexpr std::array<std::string_view, 2> REFUSED_TYPES = {"complex", "array"};
 
 constexpr std::array<std::string_view, 62> RESERVED_WORDS = {
@@ -333,7 +332,10 @@ class Parser::Impl {
     if (word == "qubit" || word == "qreg") return qubit_declaration(stmt);
     if (word == "creg") return old_bit_declaration(stmt);
     if (word == "bit" && !is_symbol("(", 1)) return bit_declaration(stmt);
-    if (word == "const" || word == "input" || word == "output") return qualified_declaration(stmt);
+    if (is_timing_type(0)) return timing_declaration(stmt);
+    if (word == "const" || word == "input" || word == "output") {
+      return is_timing_type(1) ? timing_declaration(stmt) : qualified_declaration(stmt);
+    }
     if (starts_type()) return classical_declaration(stmt);
     if (word == "gate") return gate_definition(stmt);
     if (word == "def") return subroutine_definition(stmt);
@@ -485,6 +487,22 @@ class Parser::Impl {
     stmt.name = declared_name().text;
     stmt.kind = stmt.type.kind == ScalarKind::BIT ? StmtKind::BIT_DECL : StmtKind::CLASSICAL_DECL;
     if (accept("=")) stmt.value = is_word("measure") ? measure_expression() : expression();
+    expect(";");
+    return add(stmt);
+  }
+
+  bool is_timing_type(std::size_t ahead) {
+    return is_word("duration", ahead) || is_word("stretch", ahead);
+  }
+
+  // `duration d = 100ns;`, `const stretch s;`: durations only time delays and boxes,
+  // which lowering drops, so the value is read but never worked out.
+  NodeId timing_declaration(Stmt& stmt) {
+    if (!is_timing_type(0)) advance();  // the qualifier
+    advance();
+    stmt.kind = StmtKind::TIMING_DECL;
+    stmt.name = declared_name().text;
+    if (accept("=")) stmt.value = expression();
     expect(";");
     return add(stmt);
   }

@@ -92,6 +92,7 @@ enum class StmtKind : unsigned char {
   BARRIER,         // operands (dropped)
   DELAY,           // (dropped)
   NOP,             // (dropped)
+  TIMING_DECL,     // name, value (NO_NODE: none): a duration or stretch, for delays only
   GATE_DEF,        // name, params (angles, then qubits), body
   SUBROUTINE_DEF,  // name, params, body, type (the return type, has_return_type)
   FOR,             // name, type, value (the iterable), body
