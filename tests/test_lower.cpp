@@ -168,6 +168,11 @@ INSTANTIATE_TEST_SUITE_P(
             " def f(int[N] a) -> int[N + 1] { return a * 3; } rz(f(7)) q;"
             " for uint[N] k in [15:16] { rz(k) q; }",
             "qubit q;\nrz(0.0) q;\nrz(1.0) q;\nrz(-11.0) q;\nrz(15.0) q;\nrz(0.0) q;\n"},
+        Row{"bits_declared_in_blocks_declared_once",
+            "qubit[2] q; bit b; for int i in [0:1] { bit b; b = measure q[i]; bit[i + 1] c; }"
+            " def f(qubit a) { bit b; b = measure a; } f(q[0]); f(q[1]); bit b_2;",
+            "qubit[2] q;\nbit b;\nbit b_1;\nb_1 = measure q[0];\nbit[1] c_1;\nb_1 = measure "
+            "q[1];\nbit[2] c_2;\nbit b_3;\nb_3 = measure q[0];\nb_3 = measure q[1];\nbit b_2;\n"},
         Row{"openqasm_2_expressions", "OPENQASM 2.0;\nqreg q[1];\nU(ln(2), -pi^2, 2^3^2) q[0];\n",
             "qubit[1] q;\nU(0.6931471805599453, -9.869604401089358, 512.0) q[0];\n"},
         Row{"openqasm_2",
@@ -270,6 +275,12 @@ INSTANTIATE_TEST_SUITE_P(
                  1, 34},
         ErrorRow{"no_result_given_to_bits", "qubit q; bit c; def g(qubit a) { x a; }\nc = g(q);",
                  "ValueError: 'g' returns no value", 2, 5},
+        ErrorRow{"qubit_declared_in_a_gate", "qubit q; gate g a {\n  qubit r; x a; }",
+                 "ValueError: Qubits can only be declared in the global scope", 2, 3},
+        ErrorRow{"gate_defined_in_a_loop", "for int i in [0:1] {\n  gate g a { x a; } }",
+                 "ValueError: Gates can only be defined in the global scope", 2, 3},
+        ErrorRow{"bits_declared_in_a_gate", "gate g a {\n  bit b; x a; }",
+                 "ValueError: Bits cannot be declared in a gate", 2, 3},
         ErrorRow{"duration_as_a_parameter", "qubit q; duration d = 10ns;\nrz(d) q;",
                  "NotImplementedError: Durations are not supported here", 2, 4},
         ErrorRow{"type_width_too_large", "const int W = 65;\nint[W] x;",

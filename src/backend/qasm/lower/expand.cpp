@@ -97,6 +97,16 @@ bool same_qubit(const PlainOperand& a, const PlainOperand& b) {
   return a.index == b.index && a.name == b.name;
 }
 
+// Every name the program text spells, keywords included.
+std::set<std::string, std::less<>> program_identifiers(std::string_view text) {
+  std::set<std::string, std::less<>> names;
+  Lexer lexer(text);
+  for (Token token = lexer.next(); token.kind != TokenKind::END; token = lexer.next()) {
+    if (token.kind == TokenKind::IDENTIFIER) names.emplace(token.text);
+  }
+  return names;
+}
+
 // A qubit as the program names it: a hardware qubit as `$3`.
 std::string qubit_text(const PlainOperand& qubit, std::string_view hardware_register) {
   const std::string index = std::to_string(qubit.index);
@@ -373,6 +383,7 @@ class Expander {
         include(stmt);
         break;
       case StmtKind::QUBIT_DECL:
+        require_global_scope(stmt, "Qubits can only be declared");
         qubit_declaration(stmt);
         break;
       case StmtKind::BIT_DECL:
@@ -405,9 +416,11 @@ class Expander {
         break;
       }
       case StmtKind::GATE_DEF:
+        require_global_scope(stmt, "Gates can only be defined");
         gate_definition(stmt);
         break;
       case StmtKind::SUBROUTINE_DEF:
+        require_global_scope(stmt, "Subroutines can only be defined");
         subroutine_definition(stmt);
         break;
       case StmtKind::FOR:
@@ -510,20 +523,49 @@ class Expander {
     writer_.qubit_declaration(stmt.name, size);
   }
 
+  void require_global_scope(const Stmt& stmt, std::string_view what) {
+    if (scopes_.size() != 1) fail_value(stmt.offset, std::string(what) + " in the global scope");
+  }
+
   void bit_declaration(const Stmt& stmt) {
     check_register_name(stmt);
+    if (!contexts_.empty()) fail_value(stmt.offset, "Bits cannot be declared in a gate");
     const std::optional<std::int64_t> size = register_size(stmt);
-    add_to_total(bit_total_, size.value_or(1), stmt.offset);
-    Symbol symbol =
-        register_symbol(SymbolKind::BITS, stmt.name, size.value_or(1), !size.has_value());
+    const bool global = scopes_.size() == 1;
+    if (global) add_to_total(bit_total_, size.value_or(1), stmt.offset);
+    const std::string_view written = global ? stmt.name : local_bits(stmt, size);
+    Symbol symbol = register_symbol(SymbolKind::BITS, written, size.value_or(1), !size.has_value());
     declare(stmt.name, stmt.offset, symbol);
-    writer_.bit_declaration(stmt.name, size);
+    if (global) writer_.bit_declaration(stmt.name, size);
     if (stmt.value == NO_NODE) return;
     if (expr(stmt.value).kind == ExprKind::MEASURE) {
       measure(stmt.value, NO_NODE, stmt.name);
     } else {
       evaluate_into_bits(stmt.value, resolve(name_of(stmt.name), SymbolKind::BITS));
     }
+  }
+
+  // The register that bits declared in a block (a loop's body, a subroutine's) stand for:
+  // one per declaration and size, declared in the lowered program when first met, so
+  // that it is declared once however often the block runs. It is named after the bits
+  // with a suffix the program does not use (`b_1`), which keeps it apart from any other
+  // `b` the program declares.
+  std::string_view local_bits(const Stmt& stmt, std::optional<std::int64_t> size) {
+    // Statements are parsed and dropped one top-level statement at a time, so the
+    // declaration is known by its place in the text.
+    const auto key = std::pair{stmt.offset, size.value_or(-1)};
+    const auto found = local_bits_.find(key);
+    if (found != local_bits_.end()) return found->second;
+    if (identifiers_.empty()) identifiers_ = program_identifiers(user_.text);
+    std::string name;
+    for (int k = 1; name.empty() || identifiers_.contains(name); ++k) {
+      name = std::string(stmt.name) + "_" + std::to_string(k);
+    }
+    identifiers_.insert(name);
+    add_to_total(bit_total_, size.value_or(1), stmt.offset);
+    const std::string& written = local_bits_.emplace(key, std::move(name)).first->second;
+    writer_.bit_declaration(written, size);
+    return written;
   }
 
   // The register of the hardware qubits is declared before anything else, sized by the
@@ -1836,6 +1878,8 @@ class Expander {
   bool last_call_measured_ = false;    // the call that ended last returned a measurement
   std::int64_t hardware_size_ = 0;
   std::string hardware_register_{HARDWARE_REGISTER};
+  std::map<std::pair<std::size_t, std::int64_t>, std::string> local_bits_;
+  std::set<std::string, std::less<>> identifiers_;  // of the program, once local bits need them
   std::int64_t qubit_total_ = 0;
   std::int64_t bit_total_ = 0;
   std::size_t statement_count_ = 0;
