@@ -33,13 +33,15 @@ bool initialises_bits(std::string_view text) {
 }
 
 // Where lowering reads a program differently from the importer by design: dropped
-// barriers and delays, standard-library gates replaced by their definitions, integer
+// barriers, delays, nops and pragmas (the importer takes `nop q` and `pragma q` for gate
+// calls), standard-library gates replaced by their definitions, integer
 // division (the importer divides every number as a double), OpenQASM 2 declarations
 // (the importer takes `qreg q[2]` for a call of a gate `qreg`) and initialised bits.
 bool reads_differently(std::string_view text) {
   static constexpr std::string_view MARKERS[] = {
-      "barrier", "delay", "/",  "u1",  "u2",   "u3",   "u0",  "cphase", "cu1",  "cu3", "rzz",
-      "rxx",     "sxdg",  "c3", "c4x", "rccx", "rc3x", "csx", "CX",     "qreg", "creg"};
+      "barrier", "delay", "/",   "u1",   "u2",   "u3",  "u0",    "cphase",
+      "cu1",     "cu3",   "rzz", "rxx",  "sxdg", "c3",  "c4x",   "rccx",
+      "rc3x",    "csx",   "CX",  "qreg", "creg", "nop", "pragma"};
   for (const std::string_view marker : MARKERS) {
     if (text.find(marker) != std::string_view::npos) return true;
   }
