@@ -173,6 +173,9 @@ INSTANTIATE_TEST_SUITE_P(
             " def f(qubit a) { bit b; b = measure a; } f(q[0]); f(q[1]); bit b_2;",
             "qubit[2] q;\nbit b;\nbit b_1;\nb_1 = measure q[0];\nbit[1] c_1;\nb_1 = measure "
             "q[1];\nbit[2] c_2;\nbit b_3;\nb_3 = measure q[0];\nb_3 = measure q[1];\nbit b_2;\n"},
+        Row{"end_stops_the_program",
+            "qubit q; for int i in [0:3] { if (i == 2) end; rx(i) q; } h q; gate g a { x a; }",
+            "qubit q;\nrx(0.0) q;\nrx(1.0) q;\n"},
         Row{"openqasm_2_expressions", "OPENQASM 2.0;\nqreg q[1];\nU(ln(2), -pi^2, 2^3^2) q[0];\n",
             "qubit[1] q;\nU(0.6931471805599453, -9.869604401089358, 512.0) q[0];\n"},
         Row{"openqasm_2",
@@ -281,6 +284,8 @@ INSTANTIATE_TEST_SUITE_P(
                  "ValueError: Gates can only be defined in the global scope", 2, 3},
         ErrorRow{"bits_declared_in_a_gate", "gate g a {\n  bit b; x a; }",
                  "ValueError: Bits cannot be declared in a gate", 2, 3},
+        ErrorRow{"end_in_a_gate", "qubit q;\ngate g a { end; }",
+                 "ValueError: 'break', 'continue', 'return' or 'end' outside its place", 2, 1},
         ErrorRow{"duration_as_a_parameter", "qubit q; duration d = 10ns;\nrz(d) q;",
                  "NotImplementedError: Durations are not supported here", 2, 4},
         ErrorRow{"type_width_too_large", "const int W = 65;\nint[W] x;",

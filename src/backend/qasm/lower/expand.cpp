@@ -224,7 +224,16 @@ struct Scope {
   bool boundary = false;
 };
 
-enum class Flow : unsigned char { NEXT, BREAK, CONTINUE, RETURN };
+// END: the program ends there (`end;`); nothing after it runs.
+enum class Flow : unsigned char { NEXT, BREAK, CONTINUE, RETURN, END };
+
+constexpr std::string_view MISPLACED_FLOW =
+    "'break', 'continue', 'return' or 'end' outside its place";
+
+// Whether a loop that meets `flow` in its body stops and hands it on.
+constexpr bool leaves_loop(Flow flow) {
+  return flow == Flow::RETURN || flow == Flow::END;
+}
 
 // The state of gate bodies being inlined: the controls their calls get, and where the
 // calls of an inverted body are collected to be applied in reverse.
@@ -264,8 +273,12 @@ class Expander {
       const Stmt& stmt = user_.stmts[id];
       const bool keeps_nodes =
           stmt.kind == StmtKind::GATE_DEF || stmt.kind == StmtKind::SUBROUTINE_DEF;
-      if (statement(id) != Flow::NEXT) {
-        fail_value(user_.stmts[id].offset, "'break', 'continue' or 'return' outside its place");
+      // After `end;` the rest of the program is read but never runs.
+      const Flow flow = ended_ ? Flow::NEXT : statement(id);
+      if (flow == Flow::END) {
+        ended_ = true;
+      } else if (flow != Flow::NEXT) {
+        fail_value(user_.stmts[id].offset, std::string(MISPLACED_FLOW));
       }
       if (!keeps_nodes) parser_.drop_since(marks);
     }
@@ -407,8 +420,9 @@ class Expander {
       case StmtKind::BARRIER:
       case StmtKind::DELAY:
       case StmtKind::NOP:
-      case StmtKind::END:
         break;  // nothing the circuit keeps
+      case StmtKind::END:
+        return Flow::END;
       case StmtKind::TIMING_DECL: {
         Symbol symbol;
         symbol.kind = SymbolKind::TIMING;
@@ -803,7 +817,7 @@ class Expander {
         count_statement(stmt.offset);
         const Flow flow = body(Value::integer(k));
         if (flow == Flow::BREAK) break;
-        if (flow == Flow::RETURN) return flow;
+        if (leaves_loop(flow)) return flow;
         if ((step > 0 && k > INT64_MAX - step) || (step < 0 && k < INT64_MIN - step)) break;
       }
       return Flow::NEXT;
@@ -813,7 +827,7 @@ class Expander {
         count_statement(stmt.offset);
         const Flow flow = body(evaluate(element));
         if (flow == Flow::BREAK) break;
-        if (flow == Flow::RETURN) return flow;
+        if (leaves_loop(flow)) return flow;
       }
       return Flow::NEXT;
     }
@@ -825,7 +839,7 @@ class Expander {
       count_statement(stmt.offset);
       const Flow flow = statements_in_scope(stmt.body);
       if (flow == Flow::BREAK) break;
-      if (flow == Flow::RETURN) return flow;
+      if (leaves_loop(flow)) return flow;
     }
     return Flow::NEXT;
   }
@@ -1045,7 +1059,8 @@ class Expander {
     const Resolved* const outer_return_bits = std::exchange(return_bits_, return_bits);
     return_value_.reset();
     returned_measurement_ = false;
-    statements(definition.body);
+    if (statements(definition.body) == Flow::END)
+      raise_not_implemented("'end' in a subroutine is not supported");
     return_bits_ = outer_return_bits;
     std::optional<Value> result = std::exchange(return_value_, std::nullopt);
     last_call_measured_ = std::exchange(returned_measurement_, false);
@@ -1400,8 +1415,7 @@ class Expander {
     callees_[writing_].clear();  // a redefinition replaces what the name calls
     writer_.begin_definition(stmt.name, arguments);
     try {
-      if (statements(stmt.body) != Flow::NEXT)
-        fail_value(stmt.offset, "'break' or 'continue' outside a loop");
+      if (statements(stmt.body) != Flow::NEXT) fail_value(stmt.offset, std::string(MISPLACED_FLOW));
     } catch (...) {
       contexts_.pop_back();
       writing_ = {};
@@ -1804,7 +1818,7 @@ class Expander {
       try {
         bind_arguments(call, definition, control_count);
         if (statements(definition.body) != Flow::NEXT) {
-          fail_value(definition.offset, "'break' or 'continue' outside a loop");
+          fail_value(definition.offset, std::string(MISPLACED_FLOW));
         }
       } catch (...) {
         contexts_.pop_back();
@@ -1878,6 +1892,7 @@ class Expander {
   bool last_call_measured_ = false;    // the call that ended last returned a measurement
   std::int64_t hardware_size_ = 0;
   std::string hardware_register_{HARDWARE_REGISTER};
+  bool ended_ = false;  // the program has met `end;`
   std::map<std::pair<std::size_t, std::int64_t>, std::string> local_bits_;
   std::set<std::string, std::less<>> identifiers_;  // of the program, once local bits need them
   std::int64_t qubit_total_ = 0;
