@@ -84,6 +84,19 @@ constexpr std::array<std::pair<std::string_view, std::string_view>, 4> INVERSE_P
 constexpr std::array<std::string_view, 10> ANGLE_SCALED = {"rx",     "ry", "rz",  "p",   "phase",
                                                            "gphase", "cp", "crx", "cry", "crz"};
 
+// Phase gates of a fixed angle, whose powers are phases too: pow(k) @ s is p(k·π/2).
+struct FixedPhase {
+  std::string_view name;
+  std::string_view as_phase;  // the gate with the angle as its parameter
+  double angle;
+};
+constexpr std::array<FixedPhase, 6> FIXED_PHASES = {{{"z", "p", std::numbers::pi},
+                                                     {"s", "p", std::numbers::pi / 2},
+                                                     {"sdg", "p", -std::numbers::pi / 2},
+                                                     {"t", "p", std::numbers::pi / 4},
+                                                     {"tdg", "p", -std::numbers::pi / 4},
+                                                     {"cz", "cp", std::numbers::pi}}};
+
 template <std::size_t N>
 bool among(const std::array<std::string_view, N>& names, std::string_view name) {
   for (const std::string_view candidate : names) {
@@ -1730,6 +1743,14 @@ class Expander {
     }
     if (call.gate.kind == GateRef::Kind::NATIVE && among(ANGLE_SCALED, call.gate.name)) {
       call.parameters[0] *= exponent;
+      perform(call, offset);
+      return;
+    }
+    for (const FixedPhase& phase : FIXED_PHASES) {
+      if (call.gate.kind != GateRef::Kind::NATIVE || call.gate.name != phase.name) continue;
+      call.gate = native_ref(*find_native(phase.as_phase));
+      call.has_parameters = true;
+      call.parameters.assign(1, phase.angle * exponent);
       perform(call, offset);
       return;
     }
