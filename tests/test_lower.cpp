@@ -180,6 +180,8 @@ INSTANTIATE_TEST_SUITE_P(
             "qubit[2] q; pow(0.5) @ z q[0]; inv @ pow(0.5) @ tdg q[0]; pow(0.25) @ cz q[0], q[1];",
             "qubit[2] q;\np(1.5707963267948966) q[0];\np(0.39269908169872414) q[0];\n"
             "cp(0.7853981633974483) q[0], q[1];\n"},
+        Row{"output_bits", "qubit[2] q; output bit[2] c; c = measure q;",
+            "qubit[2] q;\nbit[2] c;\nc[0] = measure q[0];\nc[1] = measure q[1];\n"},
         Row{"openqasm_2_expressions", "OPENQASM 2.0;\nqreg q[1];\nU(ln(2), -pi^2, 2^3^2) q[0];\n",
             "qubit[1] q;\nU(0.6931471805599453, -9.869604401089358, 512.0) q[0];\n"},
         Row{"openqasm_2",

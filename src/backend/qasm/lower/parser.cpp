@@ -511,7 +511,9 @@ class Parser::Impl {
     const std::string_view qualifier = advance().text;
     stmt.type = scalar_type(stmt.size);
     stmt.name = declared_name().text;
-    stmt.kind = StmtKind::CLASSICAL_DECL;
+    // `output bit[2] c;` declares bits that measurements write, as `bit[2] c;` does.
+    const bool output_bits = qualifier == "output" && stmt.type.kind == ScalarKind::BIT;
+    stmt.kind = output_bits ? StmtKind::BIT_DECL : StmtKind::CLASSICAL_DECL;
     stmt.is_const = qualifier == "const";
     stmt.is_input = qualifier == "input";
     if (stmt.is_const) {
