@@ -32,11 +32,29 @@ bool initialises_bits(std::string_view text) {
   return false;
 }
 
+// A definition named like a standard gate of more than one qubit: the importer keeps that
+// gate's controls (`gate cx a, b { ... }` is called with a control), lowering does not.
+bool redefines_a_controlled_name(std::string_view text) {
+  static constexpr std::string_view NAMES[] = {"cx",  "cy",  "cz",  "ch", "cnot", "cp",
+                                               "crx", "cry", "crz", "cu", "ccx",  "cswap"};
+  for (std::size_t at = text.find("gate"); at != std::string_view::npos;
+       at = text.find("gate", at + 1)) {
+    const std::size_t name = text.find_first_not_of(" \t\r\n", at + 4);
+    if (name == std::string_view::npos) break;
+    const std::string_view rest = text.substr(name);
+    for (const std::string_view standard : NAMES) {
+      if (rest.starts_with(standard)) return true;
+    }
+  }
+  return false;
+}
+
 // Where lowering reads a program differently from the importer by design: dropped
 // barriers, delays, nops and pragmas (the importer takes `nop q` and `pragma q` for gate
 // calls), standard-library gates replaced by their definitions, integer
 // division (the importer divides every number as a double), OpenQASM 2 declarations
-// (the importer takes `qreg q[2]` for a call of a gate `qreg`) and initialised bits.
+// (the importer takes `qreg q[2]` for a call of a gate `qreg`), initialised bits and
+// definitions named like controlled standard gates.
 bool reads_differently(std::string_view text) {
   static constexpr std::string_view MARKERS[] = {
       "barrier", "delay", "/",   "u1",   "u2",   "u3",  "u0",    "cphase",
@@ -45,7 +63,7 @@ bool reads_differently(std::string_view text) {
   for (const std::string_view marker : MARKERS) {
     if (text.find(marker) != std::string_view::npos) return true;
   }
-  return initialises_bits(text);
+  return initialises_bits(text) || redefines_a_controlled_name(text);
 }
 
 bool same_import(const GateSequence& a, const GateSequence& b) {

@@ -78,9 +78,10 @@ INSTANTIATE_TEST_SUITE_P(
             "qubit q; gate a x { b x; } gate b x { h x; } gate c x { c x; } a q;",
             "qubit q;\ngate a x {\n  b x;\n}\ngate b x {\n  h x;\n}\ngate c x {\n  c x;\n}\na "
             "q;\n"},
-        Row{"definitions_the_importer_would_misread_are_inlined",
-            "qubit[2] q; gate cx a { x a; } gate i a { y a; } cx q[0]; i q[1];",
-            "qubit[2] q;\nx q[0];\ny q[1];\n"},
+        Row{"definitions_kept_unless_the_importer_would_misread_them",
+            "qubit[3] q; gate cx a { x a; } gate i a { y a; } gate cz a, b { h a; } cx q[0]; i "
+            "q[1]; cz q[0], q[2];",
+            "qubit[3] q;\ngate cx a {\n  x a;\n}\ncx q[0];\ny q[1];\nh q[0];\n"},
         Row{"dropped",
             "qubit[2] q; barrier q; #pragma anything\n@ann x\ndelay[10ns] q; nop q; h q[0];"
             " duration d = 5us; const stretch s; box[2 * d] { delay[s] q[1]; x q[1]; }",

@@ -1362,15 +1362,20 @@ class Expander {
 
   // A definition without parameters stays a definition, unless the importer would read
   // its calls differently: a name it reads as an identifier only when it starts with an
-  // ASCII letter, `i` it refuses, and a standard name keeps that gate's operand layout,
-  // which only one-qubit gates share with every definition of one argument.
+  // ASCII letter, `i` it refuses, and a standard name keeps that gate's operand layout.
+  // That layout fits a definition with as many arguments as a gate without controls
+  // (one-qubit gates, swap), and one with a single argument for a controlled two-qubit
+  // name (cx, cp, ...), whose one operand is then its target. ccx and cswap hold controls
+  // that modifiers may not add to.
   bool stays_definition(const Stmt& stmt, int qubits) const {
     if (stmt.angle_count != 0 || !is_identifier(stmt.name) || stmt.name == "i") return false;
     for (std::uint32_t k = 0; k < stmt.params.size; ++k) {
       if (!is_identifier(program_->params[stmt.params.begin + k].name)) return false;
     }
     const NativeGate* native = find_native(stmt.name);
-    return native == nullptr || (native->qubits == 1 && qubits == 1);
+    if (native == nullptr) return true;
+    if (native->qubits == 2 && stmt.name != "swap") return qubits == 1;
+    return native->qubits <= 2 && qubits == native->qubits;
   }
 
   // A later definition of a gate replaces the earlier one, as the importer reads it.
