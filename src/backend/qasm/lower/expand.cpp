@@ -304,14 +304,19 @@ class Expander {
   void place(Error& error, std::size_t offset) const {
     if (program_ == &user_) error.set_location_once(locate(user_.text, offset));
   }
-  template <class Raise>
-  [[noreturn]] void fail(std::size_t offset, Raise raise, const std::string& message) const {
+  // Runs `work`; an error it raises leaves with the place `offset` unless it has one.
+  template <class Work>
+  decltype(auto) placed(std::size_t offset, Work&& work) const {
     try {
-      raise(message);
+      return std::forward<Work>(work)();
     } catch (Error& error) {
       place(error, offset);
       throw;
     }
+  }
+  template <class Raise>
+  [[noreturn]] void fail(std::size_t offset, Raise raise, const std::string& message) const {
+    placed(offset, [&] { raise(message); });
     std::abort();  // `raise` never returns
   }
   [[noreturn]] void fail_value(std::size_t offset, const std::string& message) const {
@@ -392,12 +397,7 @@ class Expander {
     const Stmt& stmt = program_->stmts[id];
     DepthGuard guard(depth_);
     if (program_ == &user_) outer_offset_ = stmt.offset;
-    try {
-      return dispatch(stmt);
-    } catch (Error& error) {
-      place(error, stmt.offset);
-      throw;
-    }
+    return placed(stmt.offset, [&] { return dispatch(stmt); });
   }
 
   Flow dispatch(const Stmt& stmt) {
@@ -649,12 +649,8 @@ class Expander {
       if (given == inputs_.end()) {
         fail_value(stmt.offset, "No value given for input '" + std::string(stmt.name) + "'");
       }
-      try {
-        symbol.value = input_value(stmt.name, type, given->second);
-      } catch (Error& error) {
-        place(error, stmt.offset);
-        throw;
-      }
+      symbol.value =
+          placed(stmt.offset, [&] { return input_value(stmt.name, type, given->second); });
     } else if (stmt.value != NO_NODE) {
       symbol.value = assigned(type, stmt.value);
     }
@@ -691,12 +687,7 @@ class Expander {
 
   Value assigned(const ScalarType& type, NodeId value) {
     const Value computed = evaluate(value);
-    try {
-      return convert_for_assignment(type, computed);
-    } catch (Error& error) {
-      place(error, expr(value).offset);
-      throw;
-    }
+    return placed(expr(value).offset, [&] { return convert_for_assignment(type, computed); });
   }
 
   void assignment(const Stmt& stmt) {
@@ -732,12 +723,8 @@ class Expander {
       }
       value = apply(compound_operator(stmt.text), *symbol->value, value);
     }
-    try {
-      symbol->value = convert_for_assignment(symbol->type, value);
-    } catch (Error& error) {
-      place(error, expr(stmt.value).offset);
-      throw;
-    }
+    symbol->value = placed(expr(stmt.value).offset,
+                           [&] { return convert_for_assignment(symbol->type, value); });
   }
 
   // The circuit keeps no classical values, so a value given to bits is dropped, except
@@ -927,22 +914,12 @@ class Expander {
       if (const auto number = read_short_decimal(expr(id).text)) return *number;
     }
     const Value value = evaluate(id);
-    try {
-      return value.as_integer();
-    } catch (Error& error) {
-      place(error, expr(id).offset);
-      throw;
-    }
+    return placed(expr(id).offset, [&] { return value.as_integer(); });
   }
 
   Value evaluate(NodeId id) {
     const Expr& node = expr(id);
-    try {
-      return evaluate_node(node);
-    } catch (Error& error) {
-      place(error, node.offset);
-      throw;
-    }
+    return placed(node.offset, [&] { return evaluate_node(node); });
   }
 
   Value evaluate_node(const Expr& node) {
@@ -1129,35 +1106,22 @@ class Expander {
 
   double parameter(NodeId id) {
     const Value value = evaluate(id);
-    try {
+    return placed(expr(id).offset, [&] {
       const double number = value.as_double();
       if (!std::isfinite(number)) raise_value_error("A gate parameter must be finite");
       return number;
-    } catch (Error& error) {
-      place(error, expr(id).offset);
-      throw;
-    }
+    });
   }
 
   // ---------------------------------------------------------------- operands
   Resolved qubits(NodeId id) {
     const Expr& node = expr(id);
-    try {
-      return resolve(node, SymbolKind::QUBITS);
-    } catch (Error& error) {
-      place(error, node.offset);
-      throw;
-    }
+    return placed(node.offset, [&] { return resolve(node, SymbolKind::QUBITS); });
   }
 
   Resolved bits(NodeId id) {
     const Expr& node = expr(id);
-    try {
-      return resolve(node, SymbolKind::BITS);
-    } catch (Error& error) {
-      place(error, node.offset);
-      throw;
-    }
+    return placed(node.offset, [&] { return resolve(node, SymbolKind::BITS); });
   }
 
   Resolved resolve(const Expr& node, SymbolKind kind) {
@@ -1208,14 +1172,10 @@ class Expander {
       const Symbol* symbol = lookup(expr(node.left).text);
       if (symbol == nullptr || symbol->kind != SymbolKind::QUBITS || symbol->list || symbol->scalar)
         return false;
-      try {
-        const std::int64_t at =
-            element_index(list(node.items)[0], symbol->size, symbol->register_name, "qubit");
-        into.push_back(PlainOperand{symbol->register_name, at});
-      } catch (Error& error) {
-        place(error, node.offset);
-        throw;
-      }
+      const std::int64_t at = placed(node.offset, [&] {
+        return element_index(list(node.items)[0], symbol->size, symbol->register_name, "qubit");
+      });
+      into.push_back(PlainOperand{symbol->register_name, at});
       return true;
     }
     if (node.kind == ExprKind::NAME) {
@@ -1688,13 +1648,8 @@ class Expander {
   void check_definition_nesting() {
     std::unordered_map<std::string_view, int> heights;
     for (const auto& [name, offset] : top_level_calls_) {
-      try {
-        int depth = 0;
-        nesting_height(name, heights, depth);
-      } catch (Error& error) {
-        place(error, offset);
-        throw;
-      }
+      int depth = 0;
+      placed(offset, [&] { nesting_height(name, heights, depth); });
     }
   }
 
