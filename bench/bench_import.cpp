@@ -20,7 +20,7 @@
 
 #include "corvane/backend/qasm/qasm3.hpp"
 #include "gate_mix.hpp"
-#include "qasm3_import.hpp"
+#include "qasm/import/qasm3_import.hpp"
 
 // ------------------------------------------------------------------ heap accounting
 // Every allocation of the program passes through these, so the live and the peak heap

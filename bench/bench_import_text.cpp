@@ -7,7 +7,7 @@
 #include <string_view>
 #include <vector>
 
-#include "qasm3_import.hpp"
+#include "qasm/import/qasm3_import.hpp"
 
 namespace {
 

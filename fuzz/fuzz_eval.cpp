@@ -11,8 +11,8 @@
 #include <string>
 #include <string_view>
 
-#include "qasm3_eval.hpp"
-#include "text.hpp"
+#include "qasm/import/qasm3_eval.hpp"
+#include "qasm/text/text.hpp"
 
 namespace {
 

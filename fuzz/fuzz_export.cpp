@@ -26,7 +26,7 @@
 
 #include "corvane/backend/qasm/qasm3.hpp"
 #include "json_form.hpp"
-#include "qasm3_vocabulary.hpp"
+#include "qasm/records/qasm3_vocabulary.hpp"
 #include "read_back.hpp"
 
 namespace {

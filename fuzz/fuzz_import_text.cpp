@@ -9,8 +9,8 @@
 #include <string_view>
 #include <vector>
 
-#include "qasm3_import.hpp"
-#include "text.hpp"
+#include "qasm/import/qasm3_import.hpp"
+#include "qasm/text/text.hpp"
 
 namespace {
 

@@ -6,7 +6,7 @@
 #include <string>
 #include <vector>
 
-#include "qasm3_eval.hpp"
+#include "qasm/import/qasm3_eval.hpp"
 #include "test_support.hpp"
 
 namespace {

@@ -13,9 +13,9 @@
 #include <utility>
 #include <vector>
 
-#include "qasm3_export.hpp"
+#include "qasm/export/qasm3_export.hpp"
 #include "test_support.hpp"
-#include "text.hpp"
+#include "qasm/text/text.hpp"
 
 namespace corvane::qasm3::detail {
 namespace {

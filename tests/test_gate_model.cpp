@@ -13,7 +13,7 @@
 #include "corvane/backend/gate/gatebase.hpp"
 #include "corvane/backend/gatesequence/gatesequence.hpp"
 #include "corvane/backend/pygates/unitary.hpp"
-#include "qasm3_vocabulary.hpp"
+#include "qasm/records/qasm3_vocabulary.hpp"
 #include "test_support.hpp"
 
 namespace {

@@ -7,7 +7,7 @@
 #include <vector>
 
 #include "corvane/backend/pygates/unitary.hpp"
-#include "qasm3_import.hpp"
+#include "qasm/import/qasm3_import.hpp"
 #include "test_support.hpp"
 
 namespace {

@@ -6,9 +6,9 @@
 #include <string_view>
 #include <vector>
 
-#include "qasm3_import.hpp"
+#include "qasm/import/qasm3_import.hpp"
 #include "test_support.hpp"
-#include "text.hpp"
+#include "qasm/text/text.hpp"
 
 namespace {
 

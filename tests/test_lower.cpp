@@ -11,9 +11,9 @@
 #include <string>
 #include <vector>
 
-#include "lower/expand.hpp"
-#include "lower/parser.hpp"
-#include "lower/write.hpp"
+#include "qasm/lower/expand.hpp"
+#include "qasm/lower/parser.hpp"
+#include "qasm/lower/write.hpp"
 #include "program_folder.hpp"
 #include "test_support.hpp"
 

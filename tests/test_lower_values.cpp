@@ -8,8 +8,8 @@
 #include <string>
 #include <vector>
 
-#include "lower/gate_library.hpp"
-#include "lower/values.hpp"
+#include "qasm/lower/gate_library.hpp"
+#include "qasm/lower/values.hpp"
 #include "test_support.hpp"
 
 namespace corvane::qasm3::detail::lower {

@@ -9,7 +9,7 @@
 #include <vector>
 
 #include "test_support.hpp"
-#include "text.hpp"
+#include "qasm/text/text.hpp"
 
 namespace {
 

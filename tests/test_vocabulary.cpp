@@ -2,7 +2,7 @@
 #include <optional>
 #include <string_view>
 
-#include "qasm3_vocabulary.hpp"
+#include "qasm/records/qasm3_vocabulary.hpp"
 #include "test_support.hpp"
 
 namespace {

@@ -10,7 +10,7 @@
 #include "corvane/backend/pygates/unitary.hpp"
 #include "errors.hpp"
 #include "host_values.hpp"
-#include "text.hpp"
+#include "common/buffers.hpp"
 
 namespace corvane::pyhost {
 

@@ -6,7 +6,7 @@
 #include <unordered_set>
 #include <utility>
 
-#include "text.hpp"
+#include "common/depth_guard.hpp"
 
 namespace corvane {
 

@@ -2,7 +2,7 @@
 
 #include <stdexcept>
 
-#include "text.hpp"
+#include "common/buffers.hpp"
 
 namespace corvane {
 

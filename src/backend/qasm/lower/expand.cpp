@@ -1,4 +1,4 @@
-#include "lower/expand.hpp"
+#include "qasm/lower/expand.hpp"
 
 #include <algorithm>
 #include <array>
@@ -18,10 +18,10 @@
 #include <utility>
 #include <vector>
 
-#include "lower/gate_library.hpp"
-#include "lower/lexer.hpp"
-#include "lower/parser.hpp"
-#include "text_numbers.hpp"
+#include "qasm/lower/gate_library.hpp"
+#include "qasm/lower/lexer.hpp"
+#include "qasm/lower/parser.hpp"
+#include "qasm/text/text_numbers.hpp"
 
 namespace corvane::qasm3::detail::lower {
 namespace {

@@ -8,9 +8,9 @@
 #include <map>
 #include <string>
 
-#include "lower/parser.hpp"
-#include "lower/syntax.hpp"
-#include "lower/write.hpp"
+#include "qasm/lower/parser.hpp"
+#include "qasm/lower/syntax.hpp"
+#include "qasm/lower/write.hpp"
 
 namespace corvane::qasm3::detail::lower {
 

@@ -1,4 +1,4 @@
-#include "gate_library.hpp"
+#include "qasm/lower/gate_library.hpp"
 
 namespace corvane::qasm3::detail::lower {
 

@@ -1,10 +1,10 @@
-#include "lower/lexer.hpp"
+#include "qasm/lower/lexer.hpp"
 
 #include <array>
 #include <string>
 
-#include "lower/syntax.hpp"
-#include "text.hpp"
+#include "qasm/lower/syntax.hpp"
+#include "qasm/text/text.hpp"
 
 namespace corvane::qasm3::detail::lower {
 namespace {

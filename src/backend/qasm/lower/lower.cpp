@@ -1,9 +1,9 @@
 // The lowering front end's entry point: text -> tokens -> tree -> plain statements -> text.
 #include "corvane/backend/qasm/qasm3.hpp"
-#include "lower/expand.hpp"
-#include "lower/parser.hpp"
-#include "lower/write.hpp"
-#include "text.hpp"
+#include "qasm/lower/expand.hpp"
+#include "qasm/lower/parser.hpp"
+#include "qasm/lower/write.hpp"
+#include "qasm/text/text.hpp"
 
 namespace corvane::qasm3 {
 

@@ -1,4 +1,4 @@
-#include "lower/parser.hpp"
+#include "qasm/lower/parser.hpp"
 
 #include <algorithm>
 #include <array>
@@ -7,7 +7,7 @@
 #include <string>
 #include <utility>
 
-#include "lower/lexer.hpp"
+#include "qasm/lower/lexer.hpp"
 
 namespace corvane::qasm3::detail::lower {
 namespace {

@@ -8,7 +8,7 @@
 #include <memory>
 #include <string_view>
 
-#include "lower/syntax.hpp"
+#include "qasm/lower/syntax.hpp"
 
 namespace corvane::qasm3::detail::lower {
 

@@ -11,8 +11,8 @@
 #include <string_view>
 #include <vector>
 
-#include "lower/values.hpp"
-#include "text.hpp"
+#include "qasm/lower/values.hpp"
+#include "qasm/text/text.hpp"
 
 namespace corvane::qasm3::detail::lower {
 

@@ -1,4 +1,4 @@
-#include "values.hpp"
+#include "qasm/lower/values.hpp"
 
 #include <algorithm>
 #include <array>
@@ -10,7 +10,7 @@
 #include <numbers>
 #include <string>
 
-#include "text.hpp"
+#include "qasm/text/text.hpp"
 
 namespace corvane::qasm3::detail::lower {
 

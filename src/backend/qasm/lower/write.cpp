@@ -1,10 +1,10 @@
-#include "lower/write.hpp"
+#include "qasm/lower/write.hpp"
 
 #include <array>
 #include <charconv>
 #include <utility>
 
-#include "text.hpp"
+#include "qasm/text/text.hpp"
 
 namespace corvane::qasm3::detail::lower {
 

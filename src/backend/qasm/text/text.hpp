@@ -1,6 +1,7 @@
 // What every unit of the converter shares: error raising (text_errors.hpp), UTF-8 and
-// Unicode classes (text_unicode.hpp), numbers (text_numbers.hpp), and here large buffers,
-// comparisons of short texts and the quoted forms of values in messages.
+// Unicode classes (text_unicode.hpp), numbers (text_numbers.hpp), large buffers
+// (common/buffers.hpp), and here comparisons of short texts and the quoted forms of values in
+// messages.
 #pragma once
 
 #include <cstddef>
@@ -9,27 +10,14 @@
 #include <string_view>
 #include <vector>
 
-#include "text_errors.hpp"
-#include "text_numbers.hpp"
-#include "text_unicode.hpp"
+#include "common/buffers.hpp"
+#include "qasm/text/text_errors.hpp"
+#include "qasm/text/text_numbers.hpp"
+#include "qasm/text/text_unicode.hpp"
 
 #include "corvane/backend/qasm/text_forms.hpp"
 
 namespace corvane::qasm3::detail {
-
-// ------------------------------------------------------------------ large buffers
-// Asks the kernel to back [buffer, buffer + bytes) with 2 MiB pages where it is large
-// enough. A buffer of tens of megabytes that is about to be filled for the first time
-// then costs a handful of page faults instead of thousands, which on virtual machines
-// is most of the time spent on it. Only a hint: nothing depends on it being followed.
-void advise_huge_pages(const void* buffer, std::size_t bytes) noexcept;
-
-// Reserves room for `count` elements of a buffer about to be filled, with the hint above.
-template <class Buffer>
-void reserve_for_filling(Buffer& buffer, std::size_t count) {
-  buffer.reserve(count);
-  advise_huge_pages(buffer.data(), count * sizeof(*buffer.data()));
-}
 
 // ------------------------------------------------------------------ short texts
 // Equality and order of short texts (names, keywords) without a library call, which

@@ -1,5 +1,5 @@
 // UTF-8, Unicode character classes and trimming.
-#include "text_unicode.hpp"
+#include "qasm/text/text_unicode.hpp"
 
 #include <utf8proc.h>
 
@@ -7,8 +7,8 @@
 #include <bit>
 #include <cstring>
 
-#include "text_errors.hpp"
-#include "text_numbers.hpp"
+#include "qasm/text/text_errors.hpp"
+#include "qasm/text/text_numbers.hpp"
 
 namespace corvane::qasm3 {
 namespace detail {

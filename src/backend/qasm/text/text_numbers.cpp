@@ -1,5 +1,5 @@
 // Reading and writing numbers the way messages and program text show them.
-#include "text_numbers.hpp"
+#include "qasm/text/text_numbers.hpp"
 
 #include <algorithm>
 #include <array>
@@ -11,7 +11,7 @@
 #include <system_error>
 #include <utility>
 
-#include "text_unicode.hpp"
+#include "qasm/text/text_unicode.hpp"
 
 namespace corvane::qasm3 {
 namespace detail {

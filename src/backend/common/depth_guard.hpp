@@ -1,34 +1,15 @@
-// Raising the converter's errors, finding where in a text they are, and bounding the
-// depth of recursive passes.
+// Bounding the depth of recursive passes over nested blocks, definitions and expressions,
+// for the gate model and every converter above it.
 #pragma once
 
-#include <cstddef>
 #include <cstdint>
-#include <string>
-#include <string_view>
 
-#include "corvane/backend/qasm/qasm3.hpp"
+#include "corvane/backend/qasm/qasm3_errors.hpp"
 
 namespace corvane::qasm3::detail {
 
-// ------------------------------------------------------------------ errors
-// One helper per error kind, so messages are built at the call site and thrown here.
-[[noreturn]] void raise_value_error(const std::string& message);
-[[noreturn]] void raise_not_implemented(const std::string& message);
-[[noreturn]] void raise_runtime_error(const std::string& message);
-[[noreturn]] void raise_type_error(const std::string& message);
-[[noreturn]] void raise_syntax_error(const std::string& message);
-[[noreturn]] void raise_zero_division(const std::string& message);
-[[noreturn]] void raise_overflow(const std::string& message);
-[[noreturn]] void raise_recursion_error(const std::string& message);
-
-// The line and column of byte `offset` of `text` (clamped to its size). Lines end at
-// '\n' (so "\r\n" ends one line too); columns count code points, counting any byte
-// that does not continue a UTF-8 sequence as one, so invalid text has places too.
-Location locate(std::string_view text, std::size_t offset) noexcept;
-
 // Deepest nesting of blocks, definition calls and the like that any recursive pass
-// follows (qasm3.hpp); one level deeper fails with RecursionError(RECURSION_MESSAGE).
+// follows (qasm3_errors.hpp); one level deeper fails with RecursionError(RECURSION_MESSAGE).
 using qasm3::MAX_NESTING_DEPTH;
 using qasm3::RECURSION_MESSAGE;
 

@@ -11,9 +11,9 @@
 #include <string>
 #include <utility>
 
-#include "qasm3_eval.hpp"
-#include "qasm3_eval_lex.hpp"
-#include "text.hpp"
+#include "qasm/import/qasm3_eval.hpp"
+#include "qasm/import/qasm3_eval_lex.hpp"
+#include "qasm/text/text.hpp"
 
 namespace corvane::qasm3::detail {
 namespace {

@@ -1,7 +1,7 @@
 // The importer's second half: operand resolution, unitary decoding, recognition of the
 // exporter's generated definitions, statement interpretation with definition expansion,
 // and the import driver.
-#include "qasm3_import.hpp"
+#include "qasm/import/qasm3_import.hpp"
 
 #include <utf8proc.h>
 
@@ -14,7 +14,7 @@
 #include <utility>
 
 #include "corvane/backend/pygates/unitary.hpp"
-#include "text.hpp"
+#include "qasm/text/text.hpp"
 
 namespace corvane::qasm3::detail {
 namespace {

@@ -15,10 +15,10 @@
 #include <span>
 #include <utility>
 
-#include "qasm3_import_text.hpp"
+#include "qasm/import/qasm3_import_text.hpp"
 
-#include "qasm3_eval.hpp"
-#include "text.hpp"
+#include "qasm/import/qasm3_eval.hpp"
+#include "qasm/text/text.hpp"
 
 namespace corvane::qasm3::detail {
 namespace {

@@ -1,5 +1,5 @@
 // The tokenizer of parameter expressions and the values of their literals.
-#include "qasm3_eval_lex.hpp"
+#include "qasm/import/qasm3_eval_lex.hpp"
 
 #include <utf8proc.h>
 
@@ -8,7 +8,7 @@
 #include <cstdlib>
 #include <memory>
 
-#include "text.hpp"
+#include "qasm/text/text.hpp"
 
 namespace corvane::qasm3::detail::expr {
 

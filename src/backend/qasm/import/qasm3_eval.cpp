@@ -1,13 +1,13 @@
 // The evaluator proper: node and operator names, the tree, the visitor and the entry point.
 // The parser that builds trees is in qasm3_eval_parse.cpp.
-#include "qasm3_eval.hpp"
+#include "qasm/import/qasm3_eval.hpp"
 
 #include <algorithm>
 #include <cmath>
 #include <numbers>
 #include <utility>
 
-#include "text.hpp"
+#include "qasm/text/text.hpp"
 
 namespace corvane::qasm3::detail {
 

@@ -1,4 +1,4 @@
-#include "qasm3_export.hpp"
+#include "qasm/export/qasm3_export.hpp"
 
 #include <algorithm>
 #include <array>
@@ -7,8 +7,8 @@
 #include <utility>
 #include <variant>
 
-#include "qasm3_vocabulary.hpp"
-#include "text.hpp"
+#include "qasm/records/qasm3_vocabulary.hpp"
+#include "qasm/text/text.hpp"
 
 namespace corvane::qasm3::detail {
 

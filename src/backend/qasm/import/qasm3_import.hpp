@@ -15,8 +15,8 @@
 
 #include "corvane/backend/gate/gatebase.hpp"
 #include "corvane/backend/gatesequence/gatesequence.hpp"
-#include "qasm3_import_text.hpp"
-#include "qasm3_vocabulary.hpp"
+#include "qasm/import/qasm3_import_text.hpp"
+#include "qasm/records/qasm3_vocabulary.hpp"
 
 namespace corvane::qasm3::detail {
 

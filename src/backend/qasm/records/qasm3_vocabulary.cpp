@@ -1,4 +1,4 @@
-#include "qasm3_vocabulary.hpp"
+#include "qasm/records/qasm3_vocabulary.hpp"
 
 namespace corvane::qasm3::detail {
 
