@@ -450,12 +450,7 @@ class Interpreter {
   // character, or the finer one its cause gave it.
   void interpret(std::string_view stmt, const StatementOrigin& origin) {
     origin_ = &origin;
-    try {
-      interpret(stmt);
-    } catch (Error& e) {
-      origin.attach(e, trim(stmt).data());
-      throw;
-    }
+    origin.at(trim(stmt).data(), [&] { interpret(stmt); });
   }
 
   void interpret(std::string_view stmt) {

@@ -59,15 +59,12 @@ class ProgramText {
 // that `program` reads) unless it has one already. A null `program` attaches nothing.
 template <class Body>
 decltype(auto) with_place(const ProgramText* program, const char* at, Body&& body) {
-  try {
-    return body();
-  } catch (Error& e) {
-    if (program != nullptr) {
-      e.set_location_once(
-          program->locate_read(static_cast<std::size_t>(at - program->read().data())));
-    }
-    throw;
-  }
+  return with_place_of_error(
+      [&]() -> std::optional<Location> {
+        if (program == nullptr) return std::nullopt;
+        return program->locate_read(static_cast<std::size_t>(at - program->read().data()));
+      },
+      std::forward<Body>(body));
 }
 
 // Where the text of one statement came from: a pointer into it becomes a place. The
@@ -81,19 +78,15 @@ struct StatementOrigin {
   const CutMap* gaps = nullptr;
 
   [[nodiscard]] Location place_of(const char* at) const noexcept;
-  // Gives `error` the place of `at` unless it has one.
-  void attach(Error& error, const char* at) const noexcept {
-    if (program != nullptr) error.set_location_once(place_of(at));
+  // The place of `at`; none where the statement has no program to place it in.
+  [[nodiscard]] std::optional<Location> place_if_known(const char* at) const noexcept {
+    if (program == nullptr) return std::nullopt;
+    return place_of(at);
   }
   // Runs `body`, giving an escaping error the place of `at` unless it has one.
   template <class Body>
   decltype(auto) at(const char* where, Body&& body) const {
-    try {
-      return body();
-    } catch (Error& e) {
-      attach(e, where);
-      throw;
-    }
+    return with_place_of_error([&] { return place_if_known(where); }, std::forward<Body>(body));
   }
 };
 

@@ -301,18 +301,16 @@ class Expander {
 
  private:
   // ---------------------------------------------------------------- errors
-  void place(Error& error, std::size_t offset) const {
-    if (program_ == &user_) error.set_location_once(locate(user_.text, offset));
-  }
   // Runs `work`; an error it raises leaves with the place `offset` unless it has one.
+  // Offsets are places only in the user's program, not in the built-in libraries.
   template <class Work>
   decltype(auto) placed(std::size_t offset, Work&& work) const {
-    try {
-      return std::forward<Work>(work)();
-    } catch (Error& error) {
-      place(error, offset);
-      throw;
-    }
+    return with_place_of_error(
+        [&]() -> std::optional<Location> {
+          if (program_ != &user_) return std::nullopt;
+          return locate(user_.text, offset);
+        },
+        std::forward<Work>(work));
   }
   template <class Raise>
   [[noreturn]] void fail(std::size_t offset, Raise raise, const std::string& message) const {
@@ -1647,9 +1645,9 @@ class Expander {
 
   void check_definition_nesting() {
     std::unordered_map<std::string_view, int> heights;
-    for (const auto& [name, offset] : top_level_calls_) {
+    for (const auto& call : top_level_calls_) {
       int depth = 0;
-      placed(offset, [&] { nesting_height(name, heights, depth); });
+      placed(call.second, [&] { nesting_height(call.first, heights, depth); });
     }
   }
 

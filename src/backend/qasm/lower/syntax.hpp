@@ -148,18 +148,4 @@ struct Program {
   const NodeId* list(Range r) const { return expr_lists.data() + r.begin; }
 };
 
-// Raises the error that `raise` makes of `message`, placed at byte `offset` of `text`.
-template <class Raise>
-[[noreturn]] void raise_at(std::string_view text, std::size_t offset, Raise raise,
-                           const std::string& message) {
-  try {
-    raise(message);
-  } catch (Error& error) {
-    error.set_location_once(locate(text, offset));
-    throw;
-  }
-  // `raise` never returns; this line only tells the compiler so.
-  std::abort();
-}
-
 }  // namespace corvane::qasm3::detail::lower

@@ -4,8 +4,11 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <cstdlib>
+#include <optional>
 #include <string>
 #include <string_view>
+#include <utility>
 
 #include "common/depth_guard.hpp"
 #include "corvane/backend/qasm/qasm3.hpp"
@@ -23,9 +26,39 @@ namespace corvane::qasm3::detail {
 [[noreturn]] void raise_overflow(const std::string& message);
 [[noreturn]] void raise_recursion_error(const std::string& message);
 
+// ------------------------------------------------------------------ places
+// Runs `work`; an error it raises leaves with the place `place_of_error()` gives unless it
+// has one already, so the innermost place, attached first, wins. `place_of_error` returns
+// a Location, or an optional one (empty: no place to give), and runs only when an error
+// passes, so that the common path pays for nothing but the try.
+inline void attach_place(Error& error, const Location& where) noexcept {
+  error.set_location_once(where);
+}
+inline void attach_place(Error& error, const std::optional<Location>& where) noexcept {
+  if (where) error.set_location_once(*where);
+}
+template <class PlaceOfError, class Work>
+decltype(auto) with_place_of_error(PlaceOfError&& place_of_error, Work&& work) {
+  try {
+    return std::forward<Work>(work)();
+  } catch (Error& error) {
+    attach_place(error, place_of_error());
+    throw;
+  }
+}
+
 // The line and column of byte `offset` of `text` (clamped to its size). Lines end at
 // '\n' (so "\r\n" ends one line too); columns count code points, counting any byte
 // that does not continue a UTF-8 sequence as one, so invalid text has places too.
 Location locate(std::string_view text, std::size_t offset) noexcept;
+
+// Raises the error that `raise` makes of `message`, placed at byte `offset` of `text`.
+template <class Raise>
+[[noreturn]] void raise_at(std::string_view text, std::size_t offset, Raise raise,
+                           const std::string& message) {
+  with_place_of_error([&] { return locate(text, offset); }, [&] { raise(message); });
+  // `raise` never returns; this line only tells the compiler so.
+  std::abort();
+}
 
 }  // namespace corvane::qasm3::detail

@@ -55,9 +55,7 @@ std::size_t ascii_run(std::string_view text, std::size_t pos) noexcept {
   message += reason;
   message += " at byte ";
   append_int(message, static_cast<std::int64_t>(offset));
-  ValueError error(message);
-  error.set_location_once(locate(text, offset));
-  throw error;
+  raise_at(text, offset, raise_value_error, message);
 }
 
 // The length of the sequence a lead byte announces (0 when it announces none) and the
