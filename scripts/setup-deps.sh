@@ -1,7 +1,7 @@
 #!/usr/bin/env bash
 # Installs the Debian packages the project builds and tests with, when any is missing.
 set -euo pipefail
-packages=(g++ cmake make libgtest-dev libgmock-dev libbenchmark-dev libutf8proc-dev
+packages=(g++ clang libclang-rt-14-dev cmake make libgtest-dev libgmock-dev libbenchmark-dev libutf8proc-dev
           pybind11-dev python3-dev python3-numpy python3-pytest
           python3-pip python3-venv python3-setuptools python3-wheel)
 missing=()

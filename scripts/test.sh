@@ -1,6 +1,7 @@
 #!/usr/bin/env bash
 # Builds everything with AddressSanitizer and UndefinedBehaviorSanitizer and runs every test;
-# then builds the Python package without sanitizers and runs its pytest suite; then installs
+# builds everything again with clang, the libFuzzer targets included, and replays their
+# corpora; then builds the Python package without sanitizers and runs its pytest suite; then installs
 # the package with pip from a clean copy of the tree.
 set -euo pipefail
 cd "$(dirname "$0")/.."
@@ -9,6 +10,20 @@ build=${BUILD_DIR:-build-test}
 cmake -S . -B "$build" -DCMAKE_BUILD_TYPE=RelWithDebInfo -DCORVANE_QASM3_SANITIZE=ON >/dev/null
 cmake --build "$build" -j"$(nproc)"
 ctest --test-dir "$build" --output-on-failure -j"$(nproc)"
+
+# clang builds everything too, the libFuzzer targets with it: each target replays its
+# checked-in corpus, one input after another, under the sanitizers libFuzzer builds in.
+clang_build=${CLANG_BUILD_DIR:-build-clang}
+cmake -S . -B "$clang_build" -DCMAKE_CXX_COMPILER=clang++ -DCMAKE_BUILD_TYPE=RelWithDebInfo \
+  -DCORVANE_QASM3_BUILD_FUZZ=ON -DCORVANE_QASM3_BUILD_BENCH=OFF >/dev/null
+cmake --build "$clang_build" -j"$(nproc)"
+ctest --test-dir "$clang_build" --output-on-failure -j"$(nproc)" -E '^(install_package|fuzz_.*_replay)$'
+for target in fuzz_eval fuzz_import_text fuzz_import fuzz_export fuzz_lower; do
+  find "fuzz/corpus/$target" -type f -print0 |
+    xargs -0 "$clang_build/fuzz/$target" >"$clang_build/$target.log" 2>&1 ||
+    { cat "$clang_build/$target.log" >&2; echo "$target: a corpus input fails" >&2; exit 1; }
+  echo "$target: $(find "fuzz/corpus/$target" -type f | wc -l) corpus inputs replayed"
+done
 
 # A Python extension cannot bring the sanitizer runtime into the interpreter, so the
 # package gets a build of its own: only the library, the extension and the tool it is
