@@ -4,10 +4,13 @@
 #include <pybind11/pybind11.h>
 
 #include <chrono>
+#include <complex>
 #include <optional>
 #include <string>
+#include <string_view>
 #include <utility>
 
+#include "corvane/backend/gatesequence/circuit_unitary.hpp"
 #include "corvane/backend/qasm/qasm3.hpp"
 #include "errors.hpp"
 #include "gate_binding.hpp"
@@ -18,9 +21,10 @@ namespace corvane::pyhost {
 namespace {
 
 // The gate sequence as the exporter reads it: data() and _num_qubits, nothing else.
-ExportedGates gates_arg(py::handle gs) {
+// `what` names the argument in the message for anything else.
+ExportedGates gates_arg(py::handle gs, std::string_view what) {
   if (!py::hasattr(gs, "data") || !py::hasattr(gs, "_num_qubits")) {
-    raise_wrong_kind("gate_sequence_to_qasm3() argument 'gs'", "a GateSequence", gs);
+    raise_wrong_kind(what, "a GateSequence", gs);
   }
   py::object gates = gs.attr("data")();
   if (!is_list_or_tuple(gates)) raise_wrong_kind("GateSequence.data()", "a list", gates);
@@ -36,7 +40,7 @@ py::str export_program(py::handle gs, py::handle qreg_name, py::handle creg_name
       optional_integer_arg(num_clbits, std::string(CALL) + "'num_clbits'");
   std::optional<RegisterList> qlayout = register_list_arg(qregs, std::string(CALL) + "'qregs'");
   std::optional<RegisterList> clayout = register_list_arg(cregs, std::string(CALL) + "'cregs'");
-  ExportedGates gates = gates_arg(gs);
+  ExportedGates gates = gates_arg(gs, std::string(CALL) + "'gs'");
 
   std::string text;
   {
@@ -45,6 +49,17 @@ py::str export_program(py::handle gs, py::handle qreg_name, py::handle creg_name
     gates.drop_copy();  // freed without holding up other threads
   }
   return py::str(text);
+}
+
+py::array_t<std::complex<double>> unitary_of(py::handle gs) {
+  ExportedGates gates = gates_arg(gs, "circuit_unitary() argument 'gs'");
+  Matrix unitary;
+  {
+    py::gil_scoped_release released;
+    unitary = circuit_unitary(gates.sequence());
+    gates.drop_copy();
+  }
+  return matrix_object(unitary);
 }
 
 template <class T, class Convert>
@@ -145,5 +160,6 @@ PYBIND11_MODULE(_native, m) {
         py::arg("creg_name"), py::arg("num_clbits"), py::arg("qregs"), py::arg("cregs"));
   m.def("qasm3_to_gate_sequence", &import_program, py::arg("code"));
   m.def("lower_qasm3", &lower_program, py::arg("text"), py::arg("inputs"));
+  m.def("circuit_unitary", &unitary_of, py::arg("gs"));
   m.def("_time_cxx_round_trip", &time_cxx_round_trip, py::arg("code"));
 }

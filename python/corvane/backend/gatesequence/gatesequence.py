@@ -3,9 +3,10 @@ qubits."""
 
 import operator
 
+from corvane import _native
 from corvane.backend.gate.gatebase import QuantumGate
 
-__all__ = ["GateSequence"]
+__all__ = ["GateSequence", "circuit_unitary"]
 
 
 class GateSequence:
@@ -37,3 +38,16 @@ class GateSequence:
 
     def __repr__(self):
         return f"GateSequence({self._num_qubits}) with {len(self._gates)} gates"
+
+
+def circuit_unitary(gs):
+    """The unitary ``gs`` applies: a complex numpy array of 2**n rows and columns for its n
+    qubits (at most 12), qubit k being bit k of the row and column index.
+
+    Each record means what the gate model says (its ``gate_set`` matrix on each target,
+    under its controls; blocks with local qubit i on their i-th target; "unitary" records
+    with the first target as the high bit of their matrix's index). Measurements may only
+    end the sequence and are left out. Raises ValueError for a record without such a
+    meaning, for example "circuit_unitary: no matrix for gate 'foo'".
+    """
+    return _native.circuit_unitary(gs)
