@@ -1,10 +1,13 @@
 // corvane._native: the converter's two operations over Python values. Python values are
 // checked and turned into C++ values with the GIL held; the conversion itself runs with
 // the GIL released, so Python threads convert in parallel.
+#include <pybind11/numpy.h>
 #include <pybind11/pybind11.h>
 
+#include <array>
 #include <chrono>
 #include <complex>
+#include <memory>
 #include <optional>
 #include <string>
 #include <string_view>
@@ -51,15 +54,21 @@ py::str export_program(py::handle gs, py::handle qreg_name, py::handle creg_name
   return py::str(text);
 }
 
+// The array takes over the matrix's storage: for 8 qubits and more, a copy costs as much
+// as computing the unitary, most of it in page faults.
 py::array_t<std::complex<double>> unitary_of(py::handle gs) {
   ExportedGates gates = gates_arg(gs, "circuit_unitary() argument 'gs'");
-  Matrix unitary;
+  auto unitary = std::make_unique<Matrix>();
   {
     py::gil_scoped_release released;
-    unitary = circuit_unitary(gates.sequence());
+    *unitary = circuit_unitary(gates.sequence());
     gates.drop_copy();
   }
-  return matrix_object(unitary);
+  const std::array<std::size_t, 2> shape{unitary->rows, unitary->cols};
+  std::complex<double>* entries = unitary->data.data();
+  py::capsule owner(unitary.get(), [](void* m) { delete static_cast<Matrix*>(m); });
+  unitary.release();  // NOLINT(bugprone-unused-return-value): the capsule owns it now
+  return py::array_t<std::complex<double>>(shape, entries, owner);
 }
 
 template <class T, class Convert>
