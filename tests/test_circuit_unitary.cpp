@@ -90,14 +90,6 @@ Matrix model_u(double theta, double phi, double lambda) {
       2, {c, -std::exp(I * lambda) * s, std::exp(I * phi) * s, std::exp(I * (phi + lambda)) * c});
 }
 
-double distance(const Matrix& a, const Matrix& b) {
-  if (a.rows != b.rows || a.cols != b.cols) return INFINITY;
-  double worst = 0;
-  for (std::size_t k = 0; k < a.data.size(); ++k)
-    worst = std::max(worst, std::abs(a.data[k] - b.data[k]));
-  return worst;
-}
-
 constexpr double TOLERANCE = 1e-12;
 // Exported parameters keep 15 significant digits.
 constexpr double ROUND_TRIP_TOLERANCE = 1e-9;
@@ -304,9 +296,9 @@ Matrix through_text(const GateSequence& gs) {
 
 // Random sequences of every kind of record circuit_unitary knows, as the exporter takes
 // them (a one-qubit gate written by a definition on one target only, blocks local).
-class UnitaryProgramGenerator {
+class UnitaryProgramGenerator : SeededRandom {
  public:
-  explicit UnitaryProgramGenerator(std::uint64_t seed) : state_(seed) {}
+  explicit UnitaryProgramGenerator(std::uint64_t seed) : SeededRandom(seed) {}
 
   GateSequence program(std::int64_t qubits, std::size_t gates) {
     GateSequence gs(qubits);
@@ -319,17 +311,7 @@ class UnitaryProgramGenerator {
   }
 
  private:
-  std::uint64_t next() {  // splitmix64
-    std::uint64_t z = (state_ += 0x9E3779B97F4A7C15ULL);
-    z = (z ^ (z >> 30U)) * 0xBF58476D1CE4E5B9ULL;
-    z = (z ^ (z >> 27U)) * 0x94D049BB133111EBULL;
-    return z ^ (z >> 31U);
-  }
-  std::int64_t below(std::int64_t n) {
-    return static_cast<std::int64_t>(next() % static_cast<std::uint64_t>(n));
-  }
-  bool chance(int percent) { return below(100) < percent; }
-  double angle() { return (static_cast<double>(next() >> 11U) * 0x1p-53 - 0.5) * 4 * PI; }
+  double angle() { return (unit() - 0.5) * 4 * PI; }
 
   // `count` distinct qubits below `scope`, in random order.
   std::vector<std::int64_t> distinct(std::int64_t scope, std::size_t count) {
@@ -428,8 +410,6 @@ class UnitaryProgramGenerator {
     b.set_block_gate_sequence(corvane::make_block(std::move(body)));
     return b;
   }
-
-  std::uint64_t state_;
 };
 
 TEST(CircuitUnitary, SameAfterExportAndImport) {

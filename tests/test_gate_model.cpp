@@ -59,14 +59,6 @@ Matrix identity(std::size_t n) {
   return out;
 }
 
-double distance(const Matrix& a, const Matrix& b) {
-  if (a.rows != b.rows || a.cols != b.cols) return INFINITY;
-  double worst = 0.0;
-  for (std::size_t i = 0; i < a.data.size(); ++i)
-    worst = std::max(worst, std::abs(a.data[i] - b.data[i]));
-  return worst;
-}
-
 Matrix fixed(std::string_view id) {
   const corvane::GateMatrixEntry* entry = gate_set().get(id);
   if (entry == nullptr || !entry->fixed)

@@ -46,10 +46,10 @@ const std::vector<Family> FAMILIES = {
     {{"-z"}, 1, 0, 30, 0, 2, true},
 };
 
-class SequenceGenerator {
+class SequenceGenerator : SeededRandom {
  public:
   SequenceGenerator(std::uint64_t seed, std::int64_t qubits, std::int64_t bits)
-      : state_(seed), qubits_(qubits), bits_(bits) {}
+      : SeededRandom(seed), qubits_(qubits), bits_(bits) {}
 
   GateSequence sequence(std::size_t gates) {
     GateSequence gs(qubits_);
@@ -63,27 +63,16 @@ class SequenceGenerator {
   bool reads_back_exactly = true;
 
  private:
-  std::uint64_t next() {  // splitmix64
-    std::uint64_t z = (state_ += 0x9E3779B97F4A7C15ULL);
-    z = (z ^ (z >> 30U)) * 0xBF58476D1CE4E5B9ULL;
-    z = (z ^ (z >> 27U)) * 0x94D049BB133111EBULL;
-    return z ^ (z >> 31U);
-  }
-  std::int64_t below(std::int64_t n) {
-    return static_cast<std::int64_t>(next() % static_cast<std::uint64_t>(n));
-  }
-  bool chance(int percent) { return below(100) < percent; }
-
   // Angles with many digits, some small, negative or whole.
   double angle() {
-    const double unit = static_cast<double>(next() >> 11U) * 0x1p-53;
+    const double u = unit();
     switch (below(4)) {
       case 0:
         return static_cast<double>(below(9) - 4);
       case 1:
-        return unit * 1e-6;
+        return u * 1e-6;
       default:
-        return (unit - 0.5) * 12.0;
+        return (u - 0.5) * 12.0;
     }
   }
 
@@ -172,7 +161,6 @@ class SequenceGenerator {
     return b;
   }
 
-  std::uint64_t state_;
   std::int64_t qubits_;
   std::int64_t bits_;
 };

@@ -3,9 +3,13 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
+#include <cmath>
+#include <cstdint>
 #include <string>
 #include <string_view>
 
+#include "corvane/backend/gate/gatebase.hpp"
 #include "corvane/backend/qasm/qasm3.hpp"
 
 // Expects `stmt` to throw exactly `Kind` (a corvane::qasm3 error class) with message `msg`.
@@ -45,3 +49,36 @@ inline std::string repeat(std::string_view piece, std::size_t times) {
     out.append(piece);
   return out;
 }
+
+// The largest distance between corresponding entries; infinite for different shapes.
+inline double distance(const corvane::Matrix& a, const corvane::Matrix& b) {
+  if (a.rows != b.rows || a.cols != b.cols) return INFINITY;
+  double worst = 0.0;
+  for (std::size_t i = 0; i < a.data.size(); ++i)
+    worst = std::max(worst, std::abs(a.data[i] - b.data[i]));
+  return worst;
+}
+
+// Random numbers for the property tests, seeded so that every run checks the same cases:
+// splitmix64, the same sequence on every platform.
+class SeededRandom {
+ public:
+  explicit SeededRandom(std::uint64_t seed) : state_(seed) {}
+
+  std::uint64_t next() {
+    std::uint64_t z = (state_ += 0x9E3779B97F4A7C15ULL);
+    z = (z ^ (z >> 30U)) * 0xBF58476D1CE4E5B9ULL;
+    z = (z ^ (z >> 27U)) * 0x94D049BB133111EBULL;
+    return z ^ (z >> 31U);
+  }
+  // Below `n` (positive).
+  std::int64_t below(std::int64_t n) {
+    return static_cast<std::int64_t>(next() % static_cast<std::uint64_t>(n));
+  }
+  bool chance(int percent) { return below(100) < percent; }
+  // In [0, 1), with 53 random bits.
+  double unit() { return static_cast<double>(next() >> 11U) * 0x1p-53; }
+
+ private:
+  std::uint64_t state_;
+};

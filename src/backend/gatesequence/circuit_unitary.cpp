@@ -19,6 +19,7 @@
 #include "common/depth_guard.hpp"
 #include "corvane/backend/pygates/unitary.hpp"
 #include "corvane/backend/qasm/qasm3_errors.hpp"
+#include "pygates/angles.hpp"
 
 namespace corvane {
 
@@ -169,31 +170,9 @@ Parameter numeric_parameter(const Parameter& parameter, std::string_view id) {
   }
 }
 
-std::optional<double> number_of(const ParamScalar& entry) {
-  if (const auto* b = std::get_if<bool>(&entry)) return *b ? 1.0 : 0.0;
-  if (const auto* i = std::get_if<std::int64_t>(&entry)) return static_cast<double>(*i);
-  if (const auto* d = std::get_if<double>(&entry)) return *d;
-  return std::nullopt;
-}
-
 // The one angle of a phase or an "rzz": a number, or a list of one number.
 double one_angle(const Parameter& raw, std::string_view id) {
-  const Parameter parameter = numeric_parameter(raw, id);
-  switch (parameter.kind()) {
-    case Parameter::Kind::Bool:
-      return parameter.as_bool() ? 1.0 : 0.0;
-    case Parameter::Kind::Integer:
-      return static_cast<double>(parameter.as_integer());
-    case Parameter::Kind::Double:
-      return parameter.as_double();
-    case Parameter::Kind::List:
-      if (parameter.as_list().size() == 1) {
-        if (const auto angle = number_of(parameter.as_list()[0])) return *angle;
-      }
-      break;
-    default:
-      break;
-  }
+  if (const auto angle = detail::one_angle(numeric_parameter(raw, id))) return *angle;
   refuse(gate_named(id) + " needs one angle (a number, or a list of one number)");
 }
 

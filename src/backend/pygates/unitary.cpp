@@ -7,8 +7,8 @@
 #include <numbers>
 #include <stdexcept>
 #include <string>
-#include <type_traits>
-#include <variant>
+
+#include "pygates/angles.hpp"
 
 namespace corvane {
 
@@ -51,55 +51,15 @@ std::string describe(const Parameter& parameter, std::size_t wanted) {
   throw std::invalid_argument(message);
 }
 
-std::optional<double> number_of(const ParamScalar& entry) {
-  return std::visit(
-      [](const auto& value) -> std::optional<double> {
-        if constexpr (std::is_same_v<std::decay_t<decltype(value)>, std::string>) {
-          return std::nullopt;
-        } else {
-          return static_cast<double>(value);
-        }
-      },
-      entry);
-}
-
-std::optional<double> number_of(const Parameter& parameter) {
-  switch (parameter.kind()) {
-    case Parameter::Kind::Bool:
-      return parameter.as_bool() ? 1.0 : 0.0;
-    case Parameter::Kind::Integer:
-      return static_cast<double>(parameter.as_integer());
-    case Parameter::Kind::Double:
-      return parameter.as_double();
-    default:
-      return std::nullopt;
-  }
-}
-
-// The `Count` angles of a list parameter, in order; nothing unless it holds exactly
-// `Count` numbers.
-template <std::size_t Count>
-std::optional<std::array<double, Count>> list_angles(const Parameter& parameter) {
-  if (parameter.kind() != Parameter::Kind::List) return std::nullopt;
-  const ParamListView items = parameter.as_list();
-  if (items.size() != Count) return std::nullopt;
-  std::array<double, Count> angles{};
-  for (std::size_t i = 0; i < Count; ++i) {
-    const std::optional<double> angle = number_of(items[i]);
-    if (!angle) return std::nullopt;
-    angles[i] = *angle;
-  }
-  return angles;
-}
-
 // The `Count` angles a parameterised matrix is a function of: a list of exactly `Count`
 // numbers, or, for a one-angle gate, also a single number.
 template <std::size_t Count>
 std::array<double, Count> angles_of(std::string_view gate_id, const Parameter& parameter) {
   if constexpr (Count == 1) {
-    if (const std::optional<double> angle = number_of(parameter)) return {*angle};
+    if (const std::optional<double> angle = detail::one_angle(parameter)) return {*angle};
+  } else {
+    if (auto angles = detail::list_angles<Count>(parameter)) return *angles;
   }
-  if (auto angles = list_angles<Count>(parameter)) return *angles;
   reject(gate_id, Count, parameter);
 }
 
