@@ -344,6 +344,12 @@ class CircuitWalker {
     const bool on_each = meaning.kind == Kind::OnEachTarget || meaning.kind == Kind::MinusZ ||
                          meaning.kind == Kind::FromGateSet;
     if (on_each && targets.empty()) return;
+    act(meaning, g, targets, when);
+  }
+
+  // Applies the record, its qubits and controls resolved.
+  void act(const Meaning& meaning, const QuantumGate& g, const std::vector<int>& targets,
+           Condition when) {
     switch (meaning.kind) {
       case Kind::OnEachTarget:
         return on_each_target(gate_set_matrix(meaning.base, g), g, targets, when);
