@@ -20,7 +20,7 @@ cmake --build "$clang_build" -j"$(nproc)"
 ctest --test-dir "$clang_build" --output-on-failure -j"$(nproc)" -E '^(install_package|fuzz_.*_replay)$'
 for target in fuzz_eval fuzz_import_text fuzz_import fuzz_export fuzz_lower; do
   find "fuzz/corpus/$target" -type f -print0 |
-    xargs -0 "$clang_build/fuzz/$target" >"$clang_build/$target.log" 2>&1 ||
+    xargs -0 "$clang_build/fuzz/$target" -artifact_prefix="$clang_build/" >"$clang_build/$target.log" 2>&1 ||
     { cat "$clang_build/$target.log" >&2; echo "$target: a corpus input fails" >&2; exit 1; }
   echo "$target: $(find "fuzz/corpus/$target" -type f | wc -l) corpus inputs replayed"
 done
