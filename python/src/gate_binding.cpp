@@ -7,10 +7,10 @@
 #include <utility>
 #include <vector>
 
+#include "common/buffers.hpp"
 #include "corvane/backend/pygates/unitary.hpp"
 #include "errors.hpp"
 #include "host_values.hpp"
-#include "common/buffers.hpp"
 
 namespace corvane::pyhost {
 
@@ -209,6 +209,13 @@ QuantumGate gate_from_keywords(py::handle kwargs) {
   return gate;
 }
 
+// Whether an attribute's value is what a record has when the constructor is not given it.
+bool is_default_value(std::string_view name, const py::object& value) {
+  if (value.is_none()) return true;
+  const bool index_list = name == "target" || name == "control" || name == "control_state";
+  return index_list && py::len(value) == 0;
+}
+
 // Shows the id and target, and every other attribute that differs from its default.
 std::string gate_repr(const QuantumGate& g) {
   std::string out = "QuantumGate(";
@@ -217,8 +224,7 @@ std::string gate_repr(const QuantumGate& g) {
     std::string_view name = a.name;
     if (name == "has_stored_matrix") continue;  // shown by stored_matrix
     py::object value = a.get(g);
-    bool empty_indices = (name == "control" || name == "control_state") && py::len(value) == 0;
-    if (name != "id" && name != "target" && (value.is_none() || empty_indices)) continue;
+    if (name != "id" && name != "target" && is_default_value(name, value)) continue;
     if (!first) out += ", ";
     first = false;
     out += name;
@@ -238,14 +244,18 @@ PyObject* gate_new(PyTypeObject* type, PyObject* /*args*/, PyObject* /*kwargs*/)
   return self;
 }
 
+// Gives `self` a new record of its own, as __init__ and unpickling do.
+void replace_whole_record(PyObject* self, QuantumGate&& gate) {
+  as_gate(self)->record = std::make_shared<QuantumGate>(std::move(gate));
+  as_gate(self)->shared = nullptr;
+}
+
 int gate_init(PyObject* self, PyObject* args, PyObject* kwargs) {
   return guarded(-1, [&] {
     if (PyTuple_GET_SIZE(args) != 0) {
       throw py::type_error("QuantumGate() takes keyword arguments only");
     }
-    QuantumGate gate = gate_from_keywords(kwargs);
-    as_gate(self)->record = std::make_shared<QuantumGate>(std::move(gate));
-    as_gate(self)->shared = nullptr;
+    replace_whole_record(self, gate_from_keywords(kwargs));
     return 0;
   });
 }
@@ -292,9 +302,73 @@ PyObject* gate_copy(PyObject* self, PyObject* /*memo*/) {
   });
 }
 
+// Records are values: equal when every attribute is, kinds of parameters included.
+PyObject* gate_richcompare(PyObject* self, PyObject* other, int op) {
+  if ((op != Py_EQ && op != Py_NE) || !is_gate(other)) Py_RETURN_NOTIMPLEMENTED;
+  return guarded<PyObject*>(nullptr, [&] {
+    const bool equal = self == other || record_of(self) == record_of(other);
+    return py::bool_(equal == (op == Py_EQ)).release().ptr();
+  });
+}
+
+// The attributes that differ from a bare record's, as keyword arguments of the constructor
+// (has_stored_matrix follows from stored_matrix). The names are interned, so that a pickle
+// of many records stores each name once.
+py::dict keyword_state(const QuantumGate& g) {
+  py::dict state;
+  for (const Attribute& a : ATTRIBUTES) {
+    const std::string_view name = a.name;
+    if (name == "has_stored_matrix") continue;
+    py::object value = a.get(g);
+    if (name != "id" && is_default_value(name, value)) continue;
+    auto key = py::reinterpret_steal<py::object>(PyUnicode_InternFromString(a.name));
+    if (!key) throw py::error_already_set();
+    state[key] = std::move(value);
+  }
+  return state;
+}
+
+// Pickles rebuild a record from its keyword state (every protocol: copyreg.__newobj__
+// makes the object without running __init__, __setstate__ fills it).
+PyObject* gate_reduce(PyObject* self, PyObject* /*unused*/) {
+  return guarded<PyObject*>(nullptr, [&] {
+    py::object make = py::module_::import("copyreg").attr("__newobj__");
+    py::handle type = reinterpret_cast<PyObject*>(Py_TYPE(self));
+    return py::make_tuple(make, py::make_tuple(type), keyword_state(record_of(self)))
+        .release()
+        .ptr();
+  });
+}
+
+PyObject* gate_setstate(PyObject* self, PyObject* state) {
+  return guarded<PyObject*>(nullptr, [&] {
+    if (!PyDict_Check(state)) raise_wrong_kind("QuantumGate state", "a dict", state);
+    replace_whole_record(self, gate_from_keywords(state));
+    return py::none().release().ptr();
+  });
+}
+
+// The first lines give inspect.signature() its signature.
 constexpr const char* GATE_DOC =
-    "One operation of a circuit. Construct it with keyword arguments named like its "
-    "attributes; `id` is required.";
+    "QuantumGate(*, id, target=(), control=(), control_state=(), parameter=None, "
+    "classical_target=None, block_gate_sequence=None, name=None, matrix=None, "
+    "stored_matrix=None, has_stored_matrix=False)\n--\n\n"
+    "One operation of a circuit, made with keyword arguments named like its attributes:\n\n"
+    "id: str, the internal gate id (\"h\", \"cnot\", \"rx\", \"measure\", \"block\", ...).\n"
+    "target, control: sequences of int, flat qubit indices (read back as tuples).\n"
+    "control_state: a sequence of numbers, one per control: 1 for a control on one, anything\n"
+    "    else for a control on zero.\n"
+    "parameter: None, a number, str, a list or tuple of numbers and str, or a numpy array;\n"
+    "    reads back with its kind kept.\n"
+    "classical_target: a sequence of int or None, the bits a \"measure\" writes.\n"
+    "block_gate_sequence: an iterable of QuantumGate or None, the nested records of a\n"
+    "    \"block\" (copied; read back as a tuple).\n"
+    "name: str or None, the display name.\n"
+    "matrix, stored_matrix: None or anything numpy turns into a complex 2-d array; the\n"
+    "    explicit matrix of a \"unitary\" record is stored_matrix.\n"
+    "has_stored_matrix: False drops stored_matrix; True needs one.\n\n"
+    "Records are values: == compares every attribute, and copies and pickles are records\n"
+    "of their own.";
 
 void bind_quantum_gate(py::module_& m) {
   static std::array<PyGetSetDef, ATTRIBUTES.size() + 1> getset{};
@@ -303,16 +377,20 @@ void bind_quantum_gate(py::module_& m) {
     getset[i] = {a.name, get_attribute, set_attribute, nullptr,
                  const_cast<Attribute*>(&a)};  // NOLINT: the closure is only read
   }
-  static std::array<PyMethodDef, 3> methods{{
+  static std::array<PyMethodDef, 5> methods{{
       {"__copy__", gate_copy, METH_NOARGS, nullptr},
       {"__deepcopy__", gate_copy, METH_O, nullptr},
+      {"__reduce__", gate_reduce, METH_NOARGS, nullptr},
+      {"__setstate__", gate_setstate, METH_O, nullptr},
       {nullptr, nullptr, 0, nullptr},
   }};
-  static std::array<PyType_Slot, 8> slots{{
+  // A type with tp_richcompare and without tp_hash gets __hash__ = None: records change.
+  static std::array<PyType_Slot, 9> slots{{
       {Py_tp_new, reinterpret_cast<void*>(gate_new)},
       {Py_tp_init, reinterpret_cast<void*>(gate_init)},
       {Py_tp_dealloc, reinterpret_cast<void*>(gate_dealloc)},
       {Py_tp_repr, reinterpret_cast<void*>(gate_repr_slot)},
+      {Py_tp_richcompare, reinterpret_cast<void*>(gate_richcompare)},
       {Py_tp_getset, getset.data()},
       {Py_tp_methods, methods.data()},
       {Py_tp_doc, const_cast<char*>(GATE_DOC)},  // NOLINT: CPython copies it

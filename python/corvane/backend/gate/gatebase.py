@@ -8,6 +8,10 @@ integers), ``parameter`` (None, a number, str, a list or tuple, or a numpy array
 when they are set, so later changes to a list that was passed in do not reach the record,
 and nested records read from ``block_gate_sequence`` are copies.
 
+Records are values: ``==`` compares every attribute, parameters with their kinds (``1``,
+``1.0`` and ``True`` are different parameters, as are a list and a tuple), and records are
+unhashable; ``copy.copy``, ``copy.deepcopy`` and pickling give records of their own.
+
 The records of an imported sequence share the memory the importer filled; it is freed when
 the last of them goes.
 """

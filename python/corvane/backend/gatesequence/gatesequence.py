@@ -8,9 +8,18 @@ from corvane.backend.gate.gatebase import QuantumGate
 
 __all__ = ["GateSequence", "circuit_unitary"]
 
+# How many records repr() shows before it counts the rest.
+_REPR_GATES = 3
+
 
 class GateSequence:
     """An ordered list of ``QuantumGate`` records over ``num_qubits`` qubits.
+
+    ``GateSequence(num_qubits)`` makes an empty sequence; ``num_qubits`` is a non-negative
+    int. It is a sequence of its records: ``len``, iteration, indexing (negative indices and
+    slices, which give lists) and ``in``. Sequences are values: ``==`` compares the qubit
+    count, the records and every other attribute, ``copy.copy`` gives a new list of the same
+    records, ``copy.deepcopy`` and pickling copy the records too.
 
     The importer also sets ``_qasm_quantum_registers``, ``_qasm_classical_registers`` and
     ``_qasm_measure_map`` on the sequences it returns, each only when the program gave it.
@@ -23,8 +32,13 @@ class GateSequence:
         self._num_qubits = count
         self._gates = []
 
+    @property
+    def num_qubits(self):
+        """The declared qubit count (read-only)."""
+        return self._num_qubits
+
     def add_gate(self, gate):
-        """Appends ``gate`` to the sequence."""
+        """Appends the ``QuantumGate`` ``gate`` to the sequence."""
         if not isinstance(gate, QuantumGate):
             raise TypeError(f"add_gate() argument must be QuantumGate, not {type(gate).__name__}")
         self._gates.append(gate)
@@ -36,8 +50,38 @@ class GateSequence:
     def __len__(self):
         return len(self._gates)
 
+    def __iter__(self):
+        return iter(self._gates)
+
+    def __getitem__(self, index):
+        if isinstance(index, slice):
+            return self._gates[index]
+        try:
+            return self._gates[operator.index(index)]
+        except IndexError:
+            raise IndexError("GateSequence index out of range") from None
+
+    # Every attribute, so that the importer's layout attributes (and any a caller adds)
+    # take part; __hash__ is None because sequences change.
+    def __eq__(self, other):
+        if not isinstance(other, GateSequence):
+            return NotImplemented
+        return vars(self) == vars(other)
+
+    __hash__ = None
+
+    def __copy__(self):
+        duplicate = type(self).__new__(type(self))
+        for name, value in vars(self).items():
+            setattr(duplicate, name, value.copy() if isinstance(value, list) else value)
+        return duplicate
+
     def __repr__(self):
-        return f"GateSequence({self._num_qubits}) with {len(self._gates)} gates"
+        shown = ", ".join(repr(gate) for gate in self._gates[:_REPR_GATES])
+        beyond = len(self._gates) - _REPR_GATES
+        if beyond > 0:
+            shown += f", ... {beyond} more"
+        return f"GateSequence({self._num_qubits}, [{shown}])"
 
 
 def circuit_unitary(gs):
