@@ -33,6 +33,15 @@ struct GateObject {
   PyObject ob_base;  // what PyObject_HEAD declares
   std::shared_ptr<QuantumGate> record;
   SharedSequence* shared;  // the sequence `record` lives in (kept alive by it), or null
+  // The tuple that block_gate_sequence returns: made on the first read and returned again
+  // while the record's block is still `members_block`, so that each nested record has one
+  // Python object whose changes can be written back into this record's block.
+  PyObject* members;
+  GateBlock members_block;
+  // For a record of such a tuple: the record whose block it is in, and where. Not a
+  // reference (the owner keeps the tuple): an owner detaches its members when it goes.
+  GateObject* owner;
+  std::size_t position;
 };
 
 PyTypeObject* gate_type = nullptr;
@@ -45,11 +54,20 @@ bool is_gate(py::handle value) {
   return PyObject_TypeCheck(value.ptr(), gate_type) != 0;
 }
 
+void init_gate_object(PyObject* self, std::shared_ptr<QuantumGate> record, SharedSequence* shared) {
+  GateObject* gate = as_gate(self);
+  new (&gate->record) std::shared_ptr<QuantumGate>(std::move(record));
+  gate->shared = shared;
+  gate->members = nullptr;
+  new (&gate->members_block) GateBlock();
+  gate->owner = nullptr;
+  gate->position = 0;
+}
+
 py::object new_gate_object(std::shared_ptr<QuantumGate> record, SharedSequence* shared) {
   PyObject* self = gate_type->tp_alloc(gate_type, 0);
   if (self == nullptr) throw py::error_already_set();
-  new (&as_gate(self)->record) std::shared_ptr<QuantumGate>(std::move(record));
-  as_gate(self)->shared = shared;
+  init_gate_object(self, std::move(record), shared);
   return py::reinterpret_steal<py::object>(self);
 }
 
@@ -75,6 +93,63 @@ void replace_record(PyObject* self, QuantumGate&& updated) {
     return;
   }
   *gate->record = std::move(updated);
+}
+
+// ------------------------------------------------------------------ records inside blocks
+//
+// A block is immutable and may be shared (calls of one imported definition share theirs),
+// yet a Python user changes a nested record in place: blk.block_gate_sequence[0].id = "x".
+// So each nested record read from a block is an object of its own that knows its owner,
+// and a change to it gives the owner a new block with the changed record in its place.
+
+// Leaves the records of `gate`'s members tuple on their own: their later changes no longer
+// reach `gate`.
+void drop_members(GateObject* gate) {
+  PyObject* members = gate->members;
+  if (members == nullptr) return;
+  gate->members = nullptr;
+  gate->members_block.reset();
+  for (Py_ssize_t i = 0; i < PyTuple_GET_SIZE(members); ++i) {
+    GateObject* member = as_gate(PyTuple_GET_ITEM(members, i));
+    if (member->owner == gate) member->owner = nullptr;
+  }
+  Py_DECREF(members);
+}
+
+// Drops the members tuple once the record's block is no longer the one it was made from.
+void drop_stale_members(GateObject* gate) {
+  if (gate->members != nullptr &&
+      (!gate->record || gate->members_block != gate->record->block_gate_sequence())) {
+    drop_members(gate);
+  }
+}
+
+// Whether `member` is still a record of its owner's block.
+bool in_owner_block(const GateObject* member) {
+  const GateObject* owner = member->owner;
+  return owner->members != nullptr && owner->record &&
+         owner->members_block == owner->record->block_gate_sequence() &&
+         PyTuple_GET_ITEM(owner->members, static_cast<Py_ssize_t>(member->position)) ==
+             reinterpret_cast<const PyObject*>(member);
+}
+
+// Carries the record of `member` into its owner's block, and on up through owners that
+// are themselves records of a block.
+void write_back(GateObject* member) {
+  for (GateObject* child = member; child->owner != nullptr; child = child->owner) {
+    if (!in_owner_block(child)) {
+      child->owner = nullptr;
+      return;
+    }
+    GateObject* owner = child->owner;
+    std::vector<QuantumGate> gates(*owner->members_block);
+    gates[child->position] = *child->record;
+    GateBlock block = make_block(std::move(gates));
+    QuantumGate updated = *owner->record;
+    updated.set_block_gate_sequence(block);
+    replace_record(reinterpret_cast<PyObject*>(owner), std::move(updated));
+    owner->members_block = std::move(block);
+  }
 }
 
 using Getter = py::object (*)(const QuantumGate&);
@@ -239,8 +314,7 @@ std::string gate_repr(const QuantumGate& g) {
 PyObject* gate_new(PyTypeObject* type, PyObject* /*args*/, PyObject* /*kwargs*/) {
   PyObject* self = type->tp_alloc(type, 0);
   if (self == nullptr) return nullptr;
-  new (&as_gate(self)->record) std::shared_ptr<QuantumGate>();
-  as_gate(self)->shared = nullptr;
+  init_gate_object(self, nullptr, nullptr);
   return self;
 }
 
@@ -248,6 +322,8 @@ PyObject* gate_new(PyTypeObject* type, PyObject* /*args*/, PyObject* /*kwargs*/)
 void replace_whole_record(PyObject* self, QuantumGate&& gate) {
   as_gate(self)->record = std::make_shared<QuantumGate>(std::move(gate));
   as_gate(self)->shared = nullptr;
+  drop_stale_members(as_gate(self));
+  write_back(as_gate(self));
 }
 
 int gate_init(PyObject* self, PyObject* args, PyObject* kwargs) {
@@ -262,6 +338,8 @@ int gate_init(PyObject* self, PyObject* args, PyObject* kwargs) {
 
 void gate_dealloc(PyObject* self) {
   PyTypeObject* type = Py_TYPE(self);
+  drop_members(as_gate(self));
+  as_gate(self)->members_block.~GateBlock();
   as_gate(self)->record.~shared_ptr();
   type->tp_free(self);
   Py_DECREF(type);  // instances of heap types hold a reference to their type
@@ -290,7 +368,30 @@ int set_attribute(PyObject* self, PyObject* value, void* closure) {
     QuantumGate updated = record_of(self);
     attribute->set(updated, value);
     replace_record(self, std::move(updated));
+    drop_stale_members(as_gate(self));
+    write_back(as_gate(self));
     return 0;
+  });
+}
+
+// The nested records, one object each for as long as the block stays the same.
+PyObject* get_block_members(PyObject* self, void* /*closure*/) {
+  return guarded<PyObject*>(nullptr, [&] {
+    GateObject* gate = as_gate(self);
+    const GateBlock& block = record_of(self).block_gate_sequence();
+    drop_stale_members(gate);
+    if (!block) return py::none().release().ptr();
+    if (gate->members == nullptr) {
+      py::object members = block_object(block);
+      for (Py_ssize_t i = 0; i < PyTuple_GET_SIZE(members.ptr()); ++i) {
+        GateObject* member = as_gate(PyTuple_GET_ITEM(members.ptr(), i));
+        member->owner = gate;
+        member->position = static_cast<std::size_t>(i);
+      }
+      gate->members = members.release().ptr();
+      gate->members_block = block;
+    }
+    return py::reinterpret_borrow<py::object>(gate->members).release().ptr();
   });
 }
 
@@ -362,7 +463,8 @@ constexpr const char* GATE_DOC =
     "    reads back with its kind kept.\n"
     "classical_target: a sequence of int or None, the bits a \"measure\" writes.\n"
     "block_gate_sequence: an iterable of QuantumGate or None, the nested records of a\n"
-    "    \"block\" (copied; read back as a tuple).\n"
+    "    \"block\" (copied). Reads back as a tuple whose records belong to this record:\n"
+    "    a change to one of them changes this record's block.\n"
     "name: str or None, the display name.\n"
     "matrix, stored_matrix: None or anything numpy turns into a complex 2-d array; the\n"
     "    explicit matrix of a \"unitary\" record is stored_matrix.\n"
@@ -374,7 +476,8 @@ void bind_quantum_gate(py::module_& m) {
   static std::array<PyGetSetDef, ATTRIBUTES.size() + 1> getset{};
   for (std::size_t i = 0; i < ATTRIBUTES.size(); ++i) {
     const Attribute& a = ATTRIBUTES[i];
-    getset[i] = {a.name, get_attribute, set_attribute, nullptr,
+    const bool block = std::string_view(a.name) == "block_gate_sequence";
+    getset[i] = {a.name, block ? get_block_members : get_attribute, set_attribute, nullptr,
                  const_cast<Attribute*>(&a)};  // NOLINT: the closure is only read
   }
   static std::array<PyMethodDef, 5> methods{{

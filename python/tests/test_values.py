@@ -234,3 +234,97 @@ def test_num_qubits_is_read_only():
 def test_repr_shows_the_first_records_and_counts_the_rest(count, expected):
     gates = [QuantumGate(id="hx"[i % 2], target=[i % 2]) for i in range(count)]
     assert repr(sequence(2, *gates)) == expected
+
+
+# ------------------------------------------------------------------ records inside blocks
+
+def nested_block():
+    return QuantumGate(id="block", target=[0, 1], name="outer", block_gate_sequence=[
+        QuantumGate(id="h", target=[0]),
+        QuantumGate(id="block", target=[1], name="inner",
+                    block_gate_sequence=[QuantumGate(id="x", target=[1])])])
+
+
+def test_a_block_gives_the_same_records_on_every_read():
+    blk = nested_block()
+    assert blk.block_gate_sequence is blk.block_gate_sequence
+    assert blk.block_gate_sequence[1].block_gate_sequence is \
+        blk.block_gate_sequence[1].block_gate_sequence
+    with pytest.raises(TypeError):
+        blk.block_gate_sequence[0] = QuantumGate(id="x")
+
+
+# Each row changes a nested record in place and gives what the block must hold afterwards.
+@pytest.mark.parametrize("change, expected", [
+    (lambda b: setattr(b.block_gate_sequence[0], "id", "x"),
+     [("x", (0,)), ("block", (1,), [("x", (1,))])]),
+    (lambda b: [setattr(g, "target", [1]) for g in b.block_gate_sequence],
+     [("h", (1,)), ("block", (1,), [("x", (1,))])]),
+    (lambda b: setattr(b.block_gate_sequence[1].block_gate_sequence[0], "parameter", 0.5),
+     [("h", (0,)), ("block", (1,), [("x", (1,), 0.5)])]),
+    (lambda b: setattr(b.block_gate_sequence[1], "block_gate_sequence", []),
+     [("h", (0,)), ("block", (1,), [])]),
+    (lambda b: b.block_gate_sequence[0].__setstate__({"id": "z", "target": (0,)}),
+     [("z", (0,)), ("block", (1,), [("x", (1,))])]),
+])
+def test_a_change_to_a_nested_record_sticks(change, expected):
+    def build(rows):
+        gates = []
+        for row in rows:
+            if len(row) == 3 and isinstance(row[2], list):
+                gates.append(QuantumGate(id=row[0], target=row[1], name="inner",
+                                         block_gate_sequence=build(row[2])))
+            else:
+                gates.append(QuantumGate(id=row[0], target=row[1],
+                                         parameter=row[2] if len(row) == 3 else None))
+        return gates
+
+    blk = nested_block()
+    change(blk)
+    wanted = QuantumGate(id="block", target=[0, 1], name="outer",
+                         block_gate_sequence=build(expected))
+    assert blk == wanted
+    assert pickle.loads(pickle.dumps(blk)) == wanted and copy.copy(blk) == wanted
+
+
+def test_records_read_before_the_block_was_replaced_are_on_their_own():
+    blk = nested_block()
+    old = blk.block_gate_sequence
+    blk.block_gate_sequence = [QuantumGate(id="z", target=[0])]
+    old[0].id = "y"
+    old[1].block_gate_sequence[0].id = "y"
+    assert [g.id for g in blk.block_gate_sequence] == ["z"]
+    assert old[0].id == "y" and old[1].block_gate_sequence[0].id == "y"
+    assert blk.block_gate_sequence is not old
+
+
+def test_records_outlive_their_block():
+    blk = nested_block()
+    inner = blk.block_gate_sequence[1]
+    innermost = inner.block_gate_sequence
+    del blk
+    inner.id = "y"
+    innermost[0].id = "z"
+    assert inner.id == "y" and inner.block_gate_sequence[0].id == "z"
+
+
+def test_copies_of_nested_records_are_on_their_own():
+    blk = nested_block()
+    duplicate = copy.copy(blk.block_gate_sequence[0])
+    duplicate.id = "y"
+    assert blk.block_gate_sequence[0].id == "h"
+    twin = copy.copy(blk)
+    twin.block_gate_sequence[0].id = "y"
+    assert blk.block_gate_sequence[0].id == "h" and twin.block_gate_sequence[0].id == "y"
+
+
+def test_calls_of_one_imported_definition_change_one_at_a_time():
+    gs = qasm3.qasm3_to_gate_sequence(
+        "OPENQASM 3.0;\ninclude \"stdgates.inc\";\ngate pair a, b { h a; cx a, b; }\n"
+        "qubit[2] q;\npair q[0], q[1];\npair q[1], q[0];\n")
+    first, second = gs
+    first.block_gate_sequence[0].id = "x"
+    assert [g.id for g in first.block_gate_sequence] == ["x", "cx"]
+    assert [g.id for g in second.block_gate_sequence] == ["h", "cx"]
+    text = qasm3.gate_sequence_to_qasm3(gs)
+    assert "x a0;" in text and "h a0;" in text

@@ -5,8 +5,13 @@ integers), ``parameter`` (None, a number, str, a list or tuple, or a numpy array
 ``classical_target`` (tuple or None), ``block_gate_sequence`` (tuple of records or None),
 ``name`` (str or None), ``matrix`` and ``stored_matrix`` (complex numpy arrays or None) and
 ``has_stored_matrix`` (whether ``stored_matrix`` is set; setting it false drops the matrix). Values are converted
-when they are set, so later changes to a list that was passed in do not reach the record,
-and nested records read from ``block_gate_sequence`` are copies.
+when they are set, so later changes to a list that was passed in do not reach the record.
+
+``block_gate_sequence`` reads back as the same tuple on every read, and its records belong
+to the block: a change to one of them (``blk.block_gate_sequence[0].id = "x"``) changes
+the block, at any depth, and only that block, even where imported calls of one definition
+share it. Assigning a new sequence takes copies of its records; the records read before
+then are records of their own from that moment.
 
 Records are values: ``==`` compares every attribute, parameters with their kinds (``1``,
 ``1.0`` and ``True`` are different parameters, as are a list and a tuple), and records are
