@@ -2,6 +2,7 @@
 #include <cmath>
 #include <complex>
 #include <functional>
+#include <iterator>
 #include <numbers>
 #include <optional>
 #include <stdexcept>
@@ -99,6 +100,13 @@ TEST(GateSet, EveryEntryIsUnitaryOfItsSize) {
   }
   for (std::string_view id : {"H", "sdg", "mcx", "block", ""})
     EXPECT_EQ(gate_set().get(id), nullptr) << id;
+}
+
+TEST(GateSet, ListsEveryIdOnceFixedOnesFirst) {
+  std::vector<std::string_view> expected(std::begin(FIXED_IDS), std::end(FIXED_IDS));
+  expected.insert(expected.end(), std::begin(FUNCTION_IDS), std::end(FUNCTION_IDS));
+  EXPECT_EQ(gate_set().ids(), expected);
+  EXPECT_EQ(gate_set().size(), expected.size());
 }
 
 // Relations between the gates catch a wrong sign or a swapped entry that unitarity alone

@@ -521,6 +521,13 @@ py::object entry_object(const GateMatrixEntry& entry, py::handle key) {
       py::name(std::string(text_arg(key, "key")).c_str()), py::arg("parameter"));
 }
 
+py::list ids_object(const GateSet& table) {
+  py::list out;
+  for (std::string_view id : table.ids())
+    out.append(py::str(id.data(), id.size()));
+  return out;
+}
+
 const GateMatrixEntry* lookup(const GateSet& table, py::handle key) {
   if (PyUnicode_Check(key.ptr()) == 0) return nullptr;
   return table.get(text_arg(key, "key"));
@@ -546,6 +553,9 @@ void bind_gate_set(py::module_& m) {
   cls.def("__contains__",
           [](const GateSet& table, py::handle key) { return lookup(table, key) != nullptr; });
   cls.def("__len__", &GateSet::size);
+  // Iterates over the ids, as a dict over its keys.
+  cls.def("__iter__", [](const GateSet& table) { return py::iter(ids_object(table)); });
+  cls.def("keys", &ids_object, "The gate ids that have an entry, in the table's order.");
   cls.attr("__module__") = "corvane.backend.pygates.unitary";
   m.attr("gate_set") = py::cast(&gate_set(), py::return_value_policy::reference);
 }

@@ -152,6 +152,15 @@ def test_gate_set_entries():
         gate_set["no_such_gate"]
 
 
+def test_gate_set_iterates_over_its_ids():
+    ids = list(gate_set)
+    assert ids == list(gate_set.keys()) and len(ids) == len(gate_set) == len(set(ids))
+    assert ids[:2] == ["h", "x"] and {"cnot", "rx", "u", "sqrty_dag"} <= set(ids)
+    assert all(i in gate_set and gate_set.get(i) is not None for i in ids)
+    table = dict(zip(gate_set, map(gate_set.__getitem__, gate_set)))
+    np.testing.assert_array_equal(table["swap"], gate_set["swap"])
+
+
 def test_copies_are_records_of_their_own():
     import copy
 

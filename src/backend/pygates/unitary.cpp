@@ -202,6 +202,14 @@ std::size_t GateSet::size() const noexcept {
   return ROWS.size();
 }
 
+std::vector<std::string_view> GateSet::ids() const {
+  std::vector<std::string_view> out;
+  out.reserve(ROWS.size());
+  for (const GateRow& row : ROWS)
+    out.push_back(row.id);
+  return out;
+}
+
 const GateSet& gate_set() {
   static const GateSet table;
   return table;

@@ -3,6 +3,7 @@
 
 #include <functional>
 #include <string_view>
+#include <vector>
 
 #include "corvane/backend/gate/gatebase.hpp"
 
@@ -23,6 +24,8 @@ class GateSet {
   // The entry of `gate_id`, or null when the table has none.
   [[nodiscard]] const GateMatrixEntry* get(std::string_view gate_id) const;
   [[nodiscard]] std::size_t size() const noexcept;
+  // The ids that have an entry, in the table's order.
+  [[nodiscard]] std::vector<std::string_view> ids() const;
 };
 
 const GateSet& gate_set();
