@@ -1,16 +1,23 @@
 """corvane: quantum circuits as sequences of gate records, and their conversion to and
 from OpenQASM 3.0 program text.
 
-The modules:
+The main names are importable from ``corvane`` itself: ``qasm3_to_gate_sequence``,
+``gate_sequence_to_qasm3``, ``lower_qasm3``, ``circuit_unitary``, ``QuantumGate`` and
+``GateSequence``. They live in these modules:
 
-- ``corvane.backend.qasm.qasm3``: ``gate_sequence_to_qasm3`` and ``qasm3_to_gate_sequence``;
+- ``corvane.backend.qasm.qasm3``: ``gate_sequence_to_qasm3``, ``qasm3_to_gate_sequence`` and
+  ``lower_qasm3``;
 - ``corvane.backend.gate.gatebase``: ``QuantumGate``;
 - ``corvane.backend.gatesequence.gatesequence``: ``GateSequence`` and ``circuit_unitary``, the
-  matrix a sequence applies (also ``corvane.circuit_unitary``);
+  matrix a sequence applies;
 - ``corvane.backend.pygates.unitary``: ``gate_set``, the stored gate matrices.
 """
 
 from corvane._native import __version__
-from corvane.backend.gatesequence.gatesequence import circuit_unitary
+from corvane.backend.gate.gatebase import QuantumGate
+from corvane.backend.gatesequence.gatesequence import GateSequence, circuit_unitary
+from corvane.backend.qasm.qasm3 import (gate_sequence_to_qasm3, lower_qasm3,
+                                        qasm3_to_gate_sequence)
 
-__all__ = ["__version__", "circuit_unitary"]
+__all__ = ["__version__", "QuantumGate", "GateSequence", "gate_sequence_to_qasm3",
+           "qasm3_to_gate_sequence", "lower_qasm3", "circuit_unitary"]

@@ -1,10 +1,16 @@
 """Gate sequences: ``GateSequence``, an ordered list of gate records over a fixed number of
 qubits."""
 
+from __future__ import annotations
+
 import operator
+from typing import TYPE_CHECKING, Iterator, List, SupportsIndex, Tuple, Union, overload
 
 from corvane import _native
 from corvane.backend.gate.gatebase import QuantumGate
+
+if TYPE_CHECKING:
+    from corvane._native import ComplexMatrix, ExportableSequence
 
 __all__ = ["GateSequence", "circuit_unitary"]
 
@@ -25,35 +31,47 @@ class GateSequence:
     ``_qasm_measure_map`` on the sequences it returns, each only when the program gave it.
     """
 
-    def __init__(self, num_qubits):
+    # Set only where a program gave them (hasattr tells), so declared without a value.
+    _qasm_quantum_registers: List[Tuple[str, int]]
+    _qasm_classical_registers: List[Tuple[str, int]]
+    _qasm_measure_map: List[Tuple[int, int]]
+
+    def __init__(self, num_qubits: SupportsIndex) -> None:
         count = operator.index(num_qubits)
         if count < 0:
             raise ValueError("GateSequence qubit count must not be negative")
-        self._num_qubits = count
-        self._gates = []
+        self._num_qubits: int = count
+        self._gates: List[QuantumGate] = []
 
     @property
-    def num_qubits(self):
+    def num_qubits(self) -> int:
         """The declared qubit count (read-only)."""
         return self._num_qubits
 
-    def add_gate(self, gate):
+    def add_gate(self, gate: QuantumGate) -> None:
         """Appends the ``QuantumGate`` ``gate`` to the sequence."""
         if not isinstance(gate, QuantumGate):
             raise TypeError(f"add_gate() argument must be QuantumGate, not {type(gate).__name__}")
         self._gates.append(gate)
 
-    def data(self):
+    def data(self) -> List[QuantumGate]:
         """The records in circuit order: the same list object on every call."""
         return self._gates
 
-    def __len__(self):
+    def __len__(self) -> int:
         return len(self._gates)
 
-    def __iter__(self):
+    def __iter__(self) -> Iterator[QuantumGate]:
         return iter(self._gates)
 
-    def __getitem__(self, index):
+    @overload
+    def __getitem__(self, index: SupportsIndex) -> QuantumGate: ...
+
+    @overload
+    def __getitem__(self, index: slice) -> List[QuantumGate]: ...
+
+    def __getitem__(self, index: Union[SupportsIndex, slice]
+                    ) -> Union[QuantumGate, List[QuantumGate]]:
         if isinstance(index, slice):
             return self._gates[index]
         try:
@@ -63,20 +81,20 @@ class GateSequence:
 
     # Every attribute, so that the importer's layout attributes (and any a caller adds)
     # take part; __hash__ is None because sequences change.
-    def __eq__(self, other):
+    def __eq__(self, other: object) -> bool:
         if not isinstance(other, GateSequence):
             return NotImplemented
         return vars(self) == vars(other)
 
-    __hash__ = None
+    __hash__ = None  # type: ignore[assignment]
 
-    def __copy__(self):
+    def __copy__(self) -> GateSequence:
         duplicate = type(self).__new__(type(self))
         for name, value in vars(self).items():
             setattr(duplicate, name, value.copy() if isinstance(value, list) else value)
         return duplicate
 
-    def __repr__(self):
+    def __repr__(self) -> str:
         shown = ", ".join(repr(gate) for gate in self._gates[:_REPR_GATES])
         beyond = len(self._gates) - _REPR_GATES
         if beyond > 0:
@@ -84,7 +102,7 @@ class GateSequence:
         return f"GateSequence({self._num_qubits}, [{shown}])"
 
 
-def circuit_unitary(gs):
+def circuit_unitary(gs: ExportableSequence) -> ComplexMatrix:
     """The unitary ``gs`` applies: a complex numpy array of 2**n rows and columns for its n
     qubits (at most 12), qubit k being bit k of the row and column index.
 

@@ -1,23 +1,35 @@
 """OpenQASM 3.0 ↔ GateSequence bidirectional converter."""
 
+from __future__ import annotations
+
+from typing import TYPE_CHECKING, Mapping, Optional, Sequence, Tuple, Union
+
 from corvane import _native
 from corvane.backend.gatesequence.gatesequence import GateSequence
+
+if TYPE_CHECKING:
+    from corvane._native import ExportableSequence
 
 __all__ = ["gate_sequence_to_qasm3", "qasm3_to_gate_sequence", "lower_qasm3"]
 
 
-def gate_sequence_to_qasm3(gs, qreg_name="q", creg_name="c", num_clbits=None, qregs=None,
-                           cregs=None):
+def gate_sequence_to_qasm3(gs: ExportableSequence, qreg_name: str = "q", creg_name: str = "c",
+                           num_clbits: Optional[int] = None,
+                           qregs: Optional[Sequence[Tuple[str, int]]] = None,
+                           cregs: Optional[Sequence[Tuple[str, int]]] = None) -> str:
     """Returns ``gs`` as one complete OpenQASM 3.0 program.
 
-    ``qreg_name`` and ``creg_name`` name the single registers used when ``qregs`` or
-    ``cregs`` (lists of (name, size) pairs) are None; ``num_clbits`` is the number of
-    classical bits to declare, raised to what the measurements need.
+    ``gs``: a ``GateSequence`` (or any object with ``data()``, a list of ``QuantumGate``,
+    and ``_num_qubits``, an int). ``qreg_name`` and ``creg_name`` (str) name the single
+    registers used when ``qregs`` or ``cregs`` are None. ``num_clbits`` (int or None) is the
+    number of classical bits to declare, raised to what the measurements need. ``qregs`` and
+    ``cregs`` (lists or tuples of ``(name, size)`` pairs, or None) lay the qubits and bits out
+    over named registers, in order; they must cover every index used.
     """
     return _native.gate_sequence_to_qasm3(gs, qreg_name, creg_name, num_clbits, qregs, cregs)
 
 
-def qasm3_to_gate_sequence(code):
+def qasm3_to_gate_sequence(code: str) -> GateSequence:
     """Reads the OpenQASM 3.0 program ``code`` (str) into a new ``GateSequence``.
 
     The sequence carries the declared layout: ``_qasm_quantum_registers`` always, and
@@ -36,12 +48,13 @@ def qasm3_to_gate_sequence(code):
     return gs
 
 
-def lower_qasm3(text, inputs=None):
-    """Rewrites the OpenQASM 3 (or 2) program ``text`` into the plain form that
+def lower_qasm3(text: str, inputs: Optional[Mapping[str, Union[int, float]]] = None) -> str:
+    """Rewrites the OpenQASM 3 (or 2) program ``text`` (str) into the plain form that
     ``qasm3_to_gate_sequence`` reads: loops unrolled, constants folded, parameterised gates,
     subroutines, modifiers, broadcasts and standard-library gates the importer does not know
     spelled out, barriers and delays dropped.
 
-    ``inputs`` maps the names of the program's ``input`` declarations to numbers.
+    ``inputs`` (a dict, or None) maps the names of the program's ``input`` declarations (str)
+    to their values (int or float).
     """
     return _native.lower_qasm3(text, inputs)
