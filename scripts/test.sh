@@ -35,8 +35,9 @@ cmake --build "$py_build" -j"$(nproc)" --target corvane_python corvane-qasm3
 ctest --test-dir "$py_build" --output-on-failure --no-tests=error -R '^python_'
 
 # pip builds the package from the tree's own files (no build directories), into a virtual
-# environment of Debian's interpreter, the one its python3-* packages serve; the package
-# must then import from any directory.
+# environment of Debian's interpreter, the one its python3-* packages serve; the build
+# must leave the tree as it was, and the package must then import from any directory and
+# bring the corvane-qasm3 command, which converts as the tool built above does.
 pip_dir=$(mktemp -d)
 trap 'rm -rf "$pip_dir"' EXIT
 mkdir "$pip_dir/src"
@@ -45,12 +46,18 @@ git ls-files -z --cached --others --exclude-standard |
 if command -v ccache >/dev/null; then
   export CMAKE_CXX_COMPILER_LAUNCHER=ccache CCACHE_BASEDIR="$pip_dir"
 fi
+(cd "$pip_dir/src" && find . | sort) >"$pip_dir/tree-before"
+"$py_build/corvane-qasm3" convert examples/bell.qasm >"$pip_dir/bell-expected"
 if ! (/usr/bin/python3 -m venv --system-site-packages "$pip_dir/v" &&
       "$pip_dir/v/bin/pip" install -q --no-build-isolation "$pip_dir/src" &&
-      cd "$pip_dir" && "$pip_dir/v/bin/python" -c "from corvane.backend.qasm import qasm3") \
+      (cd "$pip_dir/src" && find . | sort) | diff "$pip_dir/tree-before" - &&
+      cd "$pip_dir" && "$pip_dir/v/bin/python" -c "from corvane.backend.qasm import qasm3" &&
+      "$pip_dir/v/bin/corvane-qasm3" --version &&
+      "$pip_dir/v/bin/corvane-qasm3" convert src/examples/bell.qasm >bell-installed &&
+      cmp bell-expected bell-installed) \
     >"$pip_dir/log" 2>&1; then
   cat "$pip_dir/log" >&2
   echo "pip install of the package failed" >&2
   exit 1
 fi
-echo "pip install of the package: ok"
+echo "pip install of the package, with the corvane-qasm3 command: ok"

@@ -5,6 +5,7 @@ from typing import List, Optional, Tuple
 import numpy as np
 
 import corvane
+from corvane import _tool
 from corvane import GateSequence, QuantumGate, gate_sequence_to_qasm3, qasm3_to_gate_sequence
 from corvane.backend.pygates.unitary import gate_set
 
@@ -33,6 +34,7 @@ lowered: str = corvane.lower_qasm3("qubit q; rx(t) q;", {"t": 0.5})
 matrix = gate_set.get("h")
 known: List[str] = list(gate_set)
 version: str = corvane.__version__
+launch = _tool.main
 same: bool = back == gs and first != block
 unitary = corvane.circuit_unitary(gs)
 
