@@ -3,7 +3,7 @@
 set -euo pipefail
 packages=(g++ clang libclang-rt-14-dev cmake make libgtest-dev libgmock-dev libbenchmark-dev libutf8proc-dev
           pybind11-dev python3-dev python3-numpy python3-pytest
-          python3-pip python3-venv python3-setuptools python3-wheel)
+          python3-pip python3-venv python3-setuptools python3-wheel mypy)
 missing=()
 for p in "${packages[@]}"; do
   dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q 'install ok installed' || missing+=("$p")
