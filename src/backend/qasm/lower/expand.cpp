@@ -8,7 +8,6 @@
 #include <limits>
 #include <map>
 #include <memory>
-#include <numbers>
 #include <optional>
 #include <set>
 #include <span>
@@ -18,6 +17,7 @@
 #include <utility>
 #include <vector>
 
+#include "qasm/lower/gate_algebra.hpp"
 #include "qasm/lower/gate_library.hpp"
 #include "qasm/lower/lexer.hpp"
 #include "qasm/lower/parser.hpp"
@@ -35,74 +35,6 @@ constexpr std::array<std::string_view, 9> PULSE_INSTRUCTIONS = {
 bool is_pulse_instruction(std::string_view name) noexcept {
   return std::find(PULSE_INSTRUCTIONS.begin(), PULSE_INSTRUCTIONS.end(), name) !=
          PULSE_INSTRUCTIONS.end();
-}
-
-// The gates the importer reads by name: they stay calls. `angles` and `qubits` are their
-// parameter and qubit counts in the standard library (-1: decided by the call).
-struct NativeGate {
-  std::string_view name;
-  int angles;
-  int qubits;
-};
-constexpr std::array<NativeGate, 31> NATIVE_GATES = {{
-    {"x", 0, 1},         {"y", 0, 1},      {"z", 0, 1},    {"h", 0, 1},   {"s", 0, 1},
-    {"sdg", 0, 1},       {"t", 0, 1},      {"tdg", 0, 1},  {"id", 0, 1},  {"sx", 0, 1},
-    {"rx", 1, 1},        {"ry", 1, 1},     {"rz", 1, 1},   {"p", 1, 1},   {"phase", 1, 1},
-    {"U", 3, 1},         {"gphase", 1, 0}, {"cx", 0, 2},   {"cy", 0, 2},  {"cz", 0, 2},
-    {"ch", 0, 2},        {"swap", 0, 2},   {"cnot", 0, 2}, {"cp", 1, 2},  {"crx", 1, 2},
-    {"cry", 1, 2},       {"crz", 1, 2},    {"cu", 4, 2},   {"ccx", 0, 3}, {"cswap", 0, 3},
-    {"unitary", -1, -1},
-}};
-
-// For each ASCII first byte, the natives whose names start with it, as the bits of their
-// places in NATIVE_GATES: a name is compared with those few only.
-static_assert(NATIVE_GATES.size() <= 32);
-constexpr std::array<std::uint32_t, 128> NATIVES_BY_FIRST_BYTE = [] {
-  std::array<std::uint32_t, 128> candidates{};
-  for (std::size_t k = 0; k < NATIVE_GATES.size(); ++k)
-    candidates[static_cast<unsigned char>(NATIVE_GATES[k].name[0])] |= std::uint32_t{1} << k;
-  return candidates;
-}();
-
-const NativeGate* find_native(std::string_view name) {
-  if (name.empty() || static_cast<unsigned char>(name[0]) >= NATIVES_BY_FIRST_BYTE.size())
-    return nullptr;
-  for (std::uint32_t candidates = NATIVES_BY_FIRST_BYTE[static_cast<unsigned char>(name[0])];
-       candidates != 0; candidates &= candidates - 1) {
-    const NativeGate& gate = NATIVE_GATES[static_cast<std::size_t>(std::countr_zero(candidates))];
-    if (same_text(gate.name, name)) return &gate;
-  }
-  return nullptr;
-}
-
-// Natives that are their own inverse, and pairs that invert each other.
-constexpr std::array<std::string_view, 13> SELF_INVERSE = {
-    "x", "y", "z", "h", "id", "cx", "cy", "cz", "ch", "swap", "cnot", "ccx", "cswap"};
-constexpr std::array<std::pair<std::string_view, std::string_view>, 4> INVERSE_PAIRS = {
-    {{"s", "sdg"}, {"sdg", "s"}, {"t", "tdg"}, {"tdg", "t"}}};
-// Rotations and phases: inverted by negating, raised to any power by scaling the angle.
-constexpr std::array<std::string_view, 10> ANGLE_SCALED = {"rx",     "ry", "rz",  "p",   "phase",
-                                                           "gphase", "cp", "crx", "cry", "crz"};
-
-// Phase gates of a fixed angle, whose powers are phases too: pow(k) @ s is p(k·π/2).
-struct FixedPhase {
-  std::string_view name;
-  std::string_view as_phase;  // the gate with the angle as its parameter
-  double angle;
-};
-constexpr std::array<FixedPhase, 6> FIXED_PHASES = {{{"z", "p", std::numbers::pi},
-                                                     {"s", "p", std::numbers::pi / 2},
-                                                     {"sdg", "p", -std::numbers::pi / 2},
-                                                     {"t", "p", std::numbers::pi / 4},
-                                                     {"tdg", "p", -std::numbers::pi / 4},
-                                                     {"cz", "cp", std::numbers::pi}}};
-
-template <std::size_t N>
-bool among(const std::array<std::string_view, N>& names, std::string_view name) {
-  for (const std::string_view candidate : names) {
-    if (same_text(candidate, name)) return true;
-  }
-  return false;
 }
 
 // Indices first: the qubits of one call mostly share their register's name.
@@ -1621,9 +1553,7 @@ class Expander {
       inline_body(call, offset);
       return;
     }
-    if (!call.states.empty() && (call.gate.name == "ccx" || call.gate.name == "cswap")) {
-      spell_out_compact_controls(call);
-    }
+    if (!call.states.empty()) spell_out_compact_name(call);
     count_statement(offset);
     if (call.gate.kind == GateRef::Kind::WRITTEN) note_written_call(call.gate.name, offset);
     const PlainCall plain{call.states, call.gate.name, call.has_parameters, call.parameters,
@@ -1679,101 +1609,66 @@ class Expander {
 
   // The importer refuses modifiers on ccx and cswap, whose names hold controls of their
   // own: with more controls they are written as x and swap under modifiers.
-  static void spell_out_compact_controls(Call& call) {
-    const bool toffoli = call.gate.name == "ccx";
-    call.gate = native_ref(*find_native(toffoli ? "x" : "swap"));
-    call.states.insert(call.states.end(), toffoli ? 2 : 1, 1);
+  static void spell_out_compact_name(Call& call) {
+    const auto spelled = spell_out_compact_controls(call.gate.name, call.states.size());
+    if (!spelled) return;
+    call.gate = native_ref(*find_native(spelled->name));
+    call.states.insert(call.states.end(), spelled->own_controls, 1);
   }
 
   void power(Call& call, std::size_t offset) {
     const double exponent = call.exponent;
     call.exponent = 1.0;
-    if (std::nearbyint(exponent) == exponent) {
-      if (exponent < 0) call.inverse = !call.inverse;
+    if (const std::optional<Repetition> repetition = repetition_of_power(exponent)) {
+      if (repetition->inverted) call.inverse = !call.inverse;
       if (std::fabs(exponent) > static_cast<double>(max_statements_)) fail_too_long(offset);
-      const auto times = static_cast<std::int64_t>(std::fabs(exponent));
-      for (std::int64_t k = 0; k < times; ++k) {
+      for (std::uint64_t k = 0; k < repetition->times; ++k) {
         count_statement(offset);
         Call once = call;
         perform(once, offset);
       }
       return;
     }
-    if (call.gate.kind == GateRef::Kind::NATIVE && among(ANGLE_SCALED, call.gate.name)) {
-      call.parameters[0] *= exponent;
-      perform(call, offset);
-      return;
-    }
-    for (const FixedPhase& phase : FIXED_PHASES) {
-      if (call.gate.kind != GateRef::Kind::NATIVE || call.gate.name != phase.name) continue;
-      call.gate = native_ref(*find_native(phase.as_phase));
-      call.has_parameters = true;
-      call.parameters.assign(1, phase.angle * exponent);
-      perform(call, offset);
-      return;
+    if (call.gate.kind == GateRef::Kind::NATIVE) {
+      if (std::optional<NativeForm> powered =
+              fractional_power_of_native(native_form(call), exponent)) {
+        take_form(call, std::move(*powered));
+        perform(call, offset);
+        return;
+      }
     }
     fail_unsupported(offset,
                      "pow(" + shortest(exponent) + ") @ " + std::string(call.gate.name) +
                          " is not supported (only rotations and phases take a non-integer power)");
   }
 
+  // The gates of the inverse but the last are performed as calls of their own; the call
+  // becomes the last.
   void invert_native(Call& call, std::size_t offset) {
-    const std::string_view name = call.gate.name;
     call.inverse = false;
-    if (among(SELF_INVERSE, name)) return;
-    for (const auto& [from, to] : INVERSE_PAIRS) {
-      if (same_text(from, name)) {
-        call.gate.name = to;
-        return;
-      }
+    std::optional<std::vector<NativeForm>> inverse =
+        placed(offset, [&] { return inverse_of_native(native_form(call)); });
+    if (!inverse) {
+      fail_unsupported(offset,
+                       "The inverse of '" + std::string(call.gate.name) + "' is not supported");
     }
-    if (among(ANGLE_SCALED, name)) {
-      for (double& angle : call.parameters)
-        angle = -angle;
-      return;
+    for (std::size_t k = 0; k + 1 < inverse->size(); ++k) {
+      Call before = call;
+      take_form(before, std::move((*inverse)[k]));
+      if (before.gate.qubits == 0) before.qubits.resize(before.states.size());  // a phase
+      perform(before, offset);
     }
-    if (name == "U" || name == "cu") {  // U(θ, φ, λ)⁻¹ = U(-θ, -λ, -φ)
-      std::swap(call.parameters[1], call.parameters[2]);
-      for (double& angle : call.parameters)
-        angle = -angle;
-      return;
-    }
-    if (name == "unitary") {
-      invert_unitary(call, offset);
-      return;
-    }
-    if (name == "sx") {  // sx⁻¹ = rx(-π/2) with the global phase -π/4
-      call.gate = native_ref(*find_native("rx"));
-      call.has_parameters = true;
-      call.parameters = {-std::numbers::pi / 2};
-      Call phase = call;
-      phase.gate = native_ref(*find_native("gphase"));
-      phase.parameters = {-std::numbers::pi / 4};
-      phase.qubits.resize(phase.states.size());
-      perform(phase, offset);
-      return;
-    }
-    fail_unsupported(offset, "The inverse of '" + std::string(name) + "' is not supported");
+    take_form(call, std::move(inverse->back()));
   }
 
-  // The conjugate transpose of the matrix written row by row as real and imaginary parts.
-  void invert_unitary(Call& call, std::size_t offset) {
-    const std::size_t entries = call.parameters.size() / 2;
-    auto dimension =
-        static_cast<std::size_t>(std::llround(std::sqrt(static_cast<double>(entries))));
-    if (call.parameters.size() % 2 != 0 || dimension * dimension != entries) {
-      fail_value(offset, "unitary parameters do not encode a square matrix");
-    }
-    std::vector<double> inverse(call.parameters.size());
-    for (std::size_t row = 0; row < dimension; ++row) {
-      for (std::size_t column = 0; column < dimension; ++column) {
-        const std::size_t from = 2 * (row * dimension + column);
-        const std::size_t to = 2 * (column * dimension + row);
-        inverse[to] = call.parameters[from];
-        inverse[to + 1] = -call.parameters[from + 1];
-      }
-    }
-    call.parameters = std::move(inverse);
+  // A native call's gate as the gate algebra takes it, and the gate it gives put back.
+  static NativeForm native_form(const Call& call) {
+    return NativeForm{call.gate.name, call.has_parameters, call.parameters};
+  }
+  static void take_form(Call& call, NativeForm&& form) {
+    if (form.name != call.gate.name) call.gate = native_ref(*find_native(form.name));
+    call.has_parameters = form.has_parameters;
+    call.parameters = std::move(form.parameters);
   }
 
   // The body of a definition, applied to the call's qubits with the call's parameters;

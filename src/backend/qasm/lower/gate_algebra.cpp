@@ -1,0 +1,126 @@
+#include "qasm/lower/gate_algebra.hpp"
+
+#include <cmath>
+#include <numbers>
+#include <utility>
+
+namespace corvane::qasm3::detail::lower {
+namespace {
+
+// Natives that are their own inverse, and pairs that invert each other.
+constexpr std::array<std::string_view, 13> SELF_INVERSE = {
+    "x", "y", "z", "h", "id", "cx", "cy", "cz", "ch", "swap", "cnot", "ccx", "cswap"};
+constexpr std::array<std::pair<std::string_view, std::string_view>, 4> INVERSE_PAIRS = {
+    {{"s", "sdg"}, {"sdg", "s"}, {"t", "tdg"}, {"tdg", "t"}}};
+// Rotations and phases: inverted by negating, raised to any power by scaling the angle.
+constexpr std::array<std::string_view, 10> ANGLE_SCALED = {"rx",     "ry", "rz",  "p",   "phase",
+                                                           "gphase", "cp", "crx", "cry", "crz"};
+
+// Phase gates of a fixed angle, whose powers are phases too: pow(k) @ s is p(k·π/2).
+struct FixedPhase {
+  std::string_view name;
+  std::string_view as_phase;  // the gate with the angle as its parameter
+  double angle;
+};
+constexpr std::array<FixedPhase, 6> FIXED_PHASES = {{{"z", "p", std::numbers::pi},
+                                                     {"s", "p", std::numbers::pi / 2},
+                                                     {"sdg", "p", -std::numbers::pi / 2},
+                                                     {"t", "p", std::numbers::pi / 4},
+                                                     {"tdg", "p", -std::numbers::pi / 4},
+                                                     {"cz", "cp", std::numbers::pi}}};
+
+template <std::size_t N>
+bool among(const std::array<std::string_view, N>& names, std::string_view name) {
+  for (const std::string_view candidate : names) {
+    if (same_text(candidate, name)) return true;
+  }
+  return false;
+}
+
+std::vector<NativeForm> one(NativeForm gate) {
+  std::vector<NativeForm> gates;
+  gates.push_back(std::move(gate));
+  return gates;
+}
+
+// The conjugate transpose of the matrix written row by row as real and imaginary parts.
+std::vector<double> conjugate_transpose(const std::vector<double>& entries) {
+  const std::size_t count = entries.size() / 2;
+  const auto dimension =
+      static_cast<std::size_t>(std::llround(std::sqrt(static_cast<double>(count))));
+  if (entries.size() % 2 != 0 || dimension * dimension != count) {
+    raise_value_error("unitary parameters do not encode a square matrix");
+  }
+  std::vector<double> inverse(entries.size());
+  for (std::size_t row = 0; row < dimension; ++row) {
+    for (std::size_t column = 0; column < dimension; ++column) {
+      const std::size_t from = 2 * (row * dimension + column);
+      const std::size_t to = 2 * (column * dimension + row);
+      inverse[to] = entries[from];
+      inverse[to + 1] = -entries[from + 1];
+    }
+  }
+  return inverse;
+}
+
+}  // namespace
+
+std::optional<std::vector<NativeForm>> inverse_of_native(const NativeForm& gate) {
+  const std::string_view name = gate.name;
+  if (among(SELF_INVERSE, name)) return one(gate);
+  for (const auto& [from, to] : INVERSE_PAIRS) {
+    if (same_text(from, name)) return one(NativeForm{to, gate.has_parameters, gate.parameters});
+  }
+  if (among(ANGLE_SCALED, name)) {
+    NativeForm inverse = gate;
+    for (double& angle : inverse.parameters)
+      angle = -angle;
+    return one(std::move(inverse));
+  }
+  if ((name == "U" || name == "cu") && gate.parameters.size() >= 3) {
+    NativeForm inverse = gate;  // U(θ, φ, λ)⁻¹ = U(-θ, -λ, -φ); cu's phase is negated too
+    std::swap(inverse.parameters[1], inverse.parameters[2]);
+    for (double& angle : inverse.parameters)
+      angle = -angle;
+    return one(std::move(inverse));
+  }
+  if (name == "unitary") {
+    return one(NativeForm{gate.name, gate.has_parameters, conjugate_transpose(gate.parameters)});
+  }
+  if (name == "sx") {  // sx⁻¹ = rx(-π/2) with the global phase -π/4
+    return std::vector<NativeForm>{NativeForm{"gphase", true, {-std::numbers::pi / 4}},
+                                   NativeForm{"rx", true, {-std::numbers::pi / 2}}};
+  }
+  return std::nullopt;
+}
+
+std::optional<Repetition> repetition_of_power(double exponent) noexcept {
+  if (std::nearbyint(exponent) != exponent) return std::nullopt;
+  const double magnitude = std::fabs(exponent);
+  constexpr double BEYOND_COUNTS = 0x1p64;
+  const std::uint64_t times =
+      magnitude >= BEYOND_COUNTS ? UINT64_MAX : static_cast<std::uint64_t>(magnitude);
+  return Repetition{times, exponent < 0};
+}
+
+std::optional<NativeForm> fractional_power_of_native(const NativeForm& gate, double exponent) {
+  if (among(ANGLE_SCALED, gate.name) && !gate.parameters.empty()) {
+    NativeForm powered = gate;
+    powered.parameters[0] *= exponent;
+    return powered;
+  }
+  for (const FixedPhase& phase : FIXED_PHASES) {
+    if (gate.name == phase.name) return NativeForm{phase.as_phase, true, {phase.angle * exponent}};
+  }
+  return std::nullopt;
+}
+
+std::optional<SpelledControls> spell_out_compact_controls(std::string_view name,
+                                                          std::size_t added_controls) {
+  if (added_controls == 0) return std::nullopt;
+  if (name == "ccx") return SpelledControls{"x", 2};
+  if (name == "cswap") return SpelledControls{"swap", 1};
+  return std::nullopt;
+}
+
+}  // namespace corvane::qasm3::detail::lower

@@ -1,0 +1,101 @@
+// The algebra of the gates the importer reads by name (the native gates), apart from any
+// program: their inverses, their powers, and the controls held in compact names spelled out.
+// Pure functions of a gate's name and parameters; the qubits stay with the caller, which
+// applies what these give to the call's controls and operands.
+#pragma once
+
+#include <array>
+#include <bit>
+#include <cstddef>
+#include <cstdint>
+#include <optional>
+#include <string_view>
+#include <vector>
+
+#include "qasm/text/text.hpp"
+
+namespace corvane::qasm3::detail::lower {
+
+// A gate the importer reads by name: calls of it stay calls. `angles` and `qubits` are its
+// parameter and qubit counts in the standard library (-1: decided by the call).
+struct NativeGate {
+  std::string_view name;
+  int angles;
+  int qubits;
+};
+inline constexpr std::array<NativeGate, 31> NATIVE_GATES = {{
+    {"x", 0, 1},         {"y", 0, 1},      {"z", 0, 1},    {"h", 0, 1},   {"s", 0, 1},
+    {"sdg", 0, 1},       {"t", 0, 1},      {"tdg", 0, 1},  {"id", 0, 1},  {"sx", 0, 1},
+    {"rx", 1, 1},        {"ry", 1, 1},     {"rz", 1, 1},   {"p", 1, 1},   {"phase", 1, 1},
+    {"U", 3, 1},         {"gphase", 1, 0}, {"cx", 0, 2},   {"cy", 0, 2},  {"cz", 0, 2},
+    {"ch", 0, 2},        {"swap", 0, 2},   {"cnot", 0, 2}, {"cp", 1, 2},  {"crx", 1, 2},
+    {"cry", 1, 2},       {"crz", 1, 2},    {"cu", 4, 2},   {"ccx", 0, 3}, {"cswap", 0, 3},
+    {"unitary", -1, -1},
+}};
+
+// For each ASCII first byte, the natives whose names start with it, as the bits of their
+// places in NATIVE_GATES: a name is compared with those few only.
+static_assert(NATIVE_GATES.size() <= 32);
+inline constexpr std::array<std::uint32_t, 128> NATIVES_BY_FIRST_BYTE = [] {
+  std::array<std::uint32_t, 128> candidates{};
+  for (std::size_t k = 0; k < NATIVE_GATES.size(); ++k)
+    candidates[static_cast<unsigned char>(NATIVE_GATES[k].name[0])] |= std::uint32_t{1} << k;
+  return candidates;
+}();
+
+// The native gate of that name, or null. Inline: it is asked about nearly every gate call.
+inline const NativeGate* find_native(std::string_view name) noexcept {
+  if (name.empty() || static_cast<unsigned char>(name[0]) >= NATIVES_BY_FIRST_BYTE.size())
+    return nullptr;
+  for (std::uint32_t candidates = NATIVES_BY_FIRST_BYTE[static_cast<unsigned char>(name[0])];
+       candidates != 0; candidates &= candidates - 1) {
+    const NativeGate& gate = NATIVE_GATES[static_cast<std::size_t>(std::countr_zero(candidates))];
+    if (same_text(gate.name, name)) return &gate;
+  }
+  return nullptr;
+}
+
+// A native gate applied, qubits aside: its name and parameters. `has_parameters`: written
+// with parentheses, which an empty pair counts as. A name is the one given or one of
+// NATIVE_GATES, never a view into anything short-lived.
+struct NativeForm {
+  std::string_view name;
+  bool has_parameters = false;
+  std::vector<double> parameters;
+  friend bool operator==(const NativeForm&, const NativeForm&) = default;
+};
+
+// The natives that apply the inverse of native `gate`, in order, or nothing when the inverse
+// cannot be written with them. A gate of no qubits of its own among them (gphase) acts on
+// the call's controls only: a global phase, or a phase on the controls.
+// ValueError: a unitary whose parameters are no square matrix.
+std::optional<std::vector<NativeForm>> inverse_of_native(const NativeForm& gate);
+
+// pow(k) @ g for a whole exponent k, of any gate: g applied |k| times, inverted when k is
+// negative. |k| past the largest count saturates to it; callers bound it first.
+struct Repetition {
+  std::uint64_t times = 0;
+  bool inverted = false;
+  friend bool operator==(const Repetition&, const Repetition&) = default;
+};
+// Nothing when the exponent is not whole.
+std::optional<Repetition> repetition_of_power(double exponent) noexcept;
+
+// pow(exponent) @ gate for a native gate and an exponent that is not whole: the one native
+// that applies it, or nothing when none does. Only rotations and phases take such a power:
+// their angle is scaled; z, s, sdg, t, tdg and cz, phases of a fixed angle, become p and cp.
+std::optional<NativeForm> fractional_power_of_native(const NativeForm& gate, double exponent);
+
+// ccx and cswap hold controls of their own, and the importer takes no modifiers on them:
+// with `added_controls` more, they are spelled as x and swap with their own controls as
+// modifiers after the added ones. `own_controls`: how many controls the name held.
+struct SpelledControls {
+  std::string_view name;
+  std::size_t own_controls = 0;
+  friend bool operator==(const SpelledControls&, const SpelledControls&) = default;
+};
+// Nothing when the name stays: no added controls, or a name that holds none.
+std::optional<SpelledControls> spell_out_compact_controls(std::string_view name,
+                                                          std::size_t added_controls);
+
+}  // namespace corvane::qasm3::detail::lower
