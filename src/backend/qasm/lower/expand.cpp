@@ -1646,7 +1646,7 @@ class Expander {
   // becomes the last.
   void invert_native(Call& call, std::size_t offset) {
     call.inverse = false;
-    std::optional<std::vector<NativeForm>> inverse =
+    std::optional<NativeGates> inverse =
         placed(offset, [&] { return inverse_of_native(native_form(call)); });
     if (!inverse) {
       fail_unsupported(offset,
@@ -1661,9 +1661,10 @@ class Expander {
     take_form(call, std::move(inverse->back()));
   }
 
-  // A native call's gate as the gate algebra takes it, and the gate it gives put back.
-  static NativeForm native_form(const Call& call) {
-    return NativeForm{call.gate.name, call.has_parameters, call.parameters};
+  // A native call's gate as the gate algebra takes it, its parameters moved out rather than
+  // copied; and the gate the algebra gives put back.
+  static NativeForm native_form(Call& call) {
+    return NativeForm{call.gate.name, call.has_parameters, std::move(call.parameters)};
   }
   static void take_form(Call& call, NativeForm&& form) {
     if (form.name != call.gate.name) call.gate = native_ref(*find_native(form.name));

@@ -37,8 +37,17 @@ bool among(const std::array<std::string_view, N>& names, std::string_view name) 
   return false;
 }
 
-std::vector<NativeForm> one(NativeForm gate) {
-  std::vector<NativeForm> gates;
+// `gate` made the native `name` with the one parameter `angle`, in the room its parameters
+// had.
+NativeForm rewritten(NativeForm gate, std::string_view name, double angle) {
+  gate.name = name;
+  gate.has_parameters = true;
+  gate.parameters.assign(1, angle);
+  return gate;
+}
+
+NativeGates one(NativeForm gate) {
+  NativeGates gates;
   gates.push_back(std::move(gate));
   return gates;
 }
@@ -65,31 +74,36 @@ std::vector<double> conjugate_transpose(const std::vector<double>& entries) {
 
 }  // namespace
 
-std::optional<std::vector<NativeForm>> inverse_of_native(const NativeForm& gate) {
+std::optional<NativeGates> inverse_of_native(NativeForm gate) {
   const std::string_view name = gate.name;
-  if (among(SELF_INVERSE, name)) return one(gate);
+  if (among(SELF_INVERSE, name)) return one(std::move(gate));
   for (const auto& [from, to] : INVERSE_PAIRS) {
-    if (same_text(from, name)) return one(NativeForm{to, gate.has_parameters, gate.parameters});
+    if (same_text(from, name)) {
+      gate.name = to;
+      return one(std::move(gate));
+    }
   }
   if (among(ANGLE_SCALED, name)) {
-    NativeForm inverse = gate;
-    for (double& angle : inverse.parameters)
+    for (double& angle : gate.parameters)
       angle = -angle;
-    return one(std::move(inverse));
+    return one(std::move(gate));
   }
   if ((name == "U" || name == "cu") && gate.parameters.size() >= 3) {
-    NativeForm inverse = gate;  // U(θ, φ, λ)⁻¹ = U(-θ, -λ, -φ); cu's phase is negated too
-    std::swap(inverse.parameters[1], inverse.parameters[2]);
-    for (double& angle : inverse.parameters)
+    // U(θ, φ, λ)⁻¹ = U(-θ, -λ, -φ); cu's phase is negated too
+    std::swap(gate.parameters[1], gate.parameters[2]);
+    for (double& angle : gate.parameters)
       angle = -angle;
-    return one(std::move(inverse));
+    return one(std::move(gate));
   }
   if (name == "unitary") {
-    return one(NativeForm{gate.name, gate.has_parameters, conjugate_transpose(gate.parameters)});
+    gate.parameters = conjugate_transpose(gate.parameters);
+    return one(std::move(gate));
   }
   if (name == "sx") {  // sx⁻¹ = rx(-π/2) with the global phase -π/4
-    return std::vector<NativeForm>{NativeForm{"gphase", true, {-std::numbers::pi / 4}},
-                                   NativeForm{"rx", true, {-std::numbers::pi / 2}}};
+    NativeGates gates;
+    gates.push_back(NativeForm{"gphase", true, {-std::numbers::pi / 4}});
+    gates.push_back(rewritten(std::move(gate), "rx", -std::numbers::pi / 2));
+    return gates;
   }
   return std::nullopt;
 }
@@ -103,14 +117,14 @@ std::optional<Repetition> repetition_of_power(double exponent) noexcept {
   return Repetition{times, exponent < 0};
 }
 
-std::optional<NativeForm> fractional_power_of_native(const NativeForm& gate, double exponent) {
+std::optional<NativeForm> fractional_power_of_native(NativeForm gate, double exponent) {
   if (among(ANGLE_SCALED, gate.name) && !gate.parameters.empty()) {
-    NativeForm powered = gate;
-    powered.parameters[0] *= exponent;
-    return powered;
+    gate.parameters[0] *= exponent;
+    return gate;
   }
   for (const FixedPhase& phase : FIXED_PHASES) {
-    if (gate.name == phase.name) return NativeForm{phase.as_phase, true, {phase.angle * exponent}};
+    if (gate.name == phase.name)
+      return rewritten(std::move(gate), phase.as_phase, phase.angle * exponent);
   }
   return std::nullopt;
 }

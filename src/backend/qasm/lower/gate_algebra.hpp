@@ -4,12 +4,15 @@
 // applies what these give to the call's controls and operands.
 #pragma once
 
+#include <algorithm>
 #include <array>
 #include <bit>
 #include <cstddef>
 #include <cstdint>
 #include <optional>
+#include <span>
 #include <string_view>
+#include <utility>
 #include <vector>
 
 #include "qasm/text/text.hpp"
@@ -57,7 +60,9 @@ inline const NativeGate* find_native(std::string_view name) noexcept {
 
 // A native gate applied, qubits aside: its name and parameters. `has_parameters`: written
 // with parentheses, which an empty pair counts as. A name is the one given or one of
-// NATIVE_GATES, never a view into anything short-lived.
+// NATIVE_GATES, never a view into anything short-lived. The functions below take the gate
+// by value and give back its parameters where they can: a caller that moves them in and
+// out allocates nothing.
 struct NativeForm {
   std::string_view name;
   bool has_parameters = false;
@@ -65,11 +70,32 @@ struct NativeForm {
   friend bool operator==(const NativeForm&, const NativeForm&) = default;
 };
 
+// Natives applied one after the other, at most MAX of them: held in place, as the gates of
+// one call, so that inverting a call allocates nothing. A gate of no qubits of its own among
+// them (gphase) acts on the call's controls only: a global phase, or a phase on the controls.
+class NativeGates {
+ public:
+  static constexpr std::size_t MAX = 2;
+
+  void push_back(NativeForm gate) { gates_.at(size_++) = std::move(gate); }
+
+  [[nodiscard]] std::size_t size() const noexcept { return size_; }
+  NativeForm& operator[](std::size_t k) { return gates_[k]; }
+  NativeForm& back() { return gates_[size_ - 1]; }
+  [[nodiscard]] std::span<const NativeForm> view() const noexcept { return {gates_.data(), size_}; }
+
+  friend bool operator==(const NativeGates& a, const NativeGates& b) {
+    return std::equal(a.view().begin(), a.view().end(), b.view().begin(), b.view().end());
+  }
+
+ private:
+  std::array<NativeForm, MAX> gates_;
+  std::size_t size_ = 0;
+};
+
 // The natives that apply the inverse of native `gate`, in order, or nothing when the inverse
-// cannot be written with them. A gate of no qubits of its own among them (gphase) acts on
-// the call's controls only: a global phase, or a phase on the controls.
-// ValueError: a unitary whose parameters are no square matrix.
-std::optional<std::vector<NativeForm>> inverse_of_native(const NativeForm& gate);
+// cannot be written with them. ValueError: a unitary whose parameters are no square matrix.
+std::optional<NativeGates> inverse_of_native(NativeForm gate);
 
 // pow(k) @ g for a whole exponent k, of any gate: g applied |k| times, inverted when k is
 // negative. |k| past the largest count saturates to it; callers bound it first.
@@ -84,7 +110,7 @@ std::optional<Repetition> repetition_of_power(double exponent) noexcept;
 // pow(exponent) @ gate for a native gate and an exponent that is not whole: the one native
 // that applies it, or nothing when none does. Only rotations and phases take such a power:
 // their angle is scaled; z, s, sdg, t, tdg and cz, phases of a fixed angle, become p and cp.
-std::optional<NativeForm> fractional_power_of_native(const NativeForm& gate, double exponent);
+std::optional<NativeForm> fractional_power_of_native(NativeForm gate, double exponent);
 
 // ccx and cswap hold controls of their own, and the importer takes no modifiers on them:
 // with `added_controls` more, they are spelled as x and swap with their own controls as
