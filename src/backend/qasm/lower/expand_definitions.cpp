@@ -1,0 +1,246 @@
+// The expander's gate definitions: written as definitions or inlined at their calls, the
+// standard libraries read when first needed, and their nesting checked as the importer
+// nests them.
+#include "qasm/lower/expander.hpp"
+
+#include <algorithm>
+
+#include "qasm/lower/gate_library.hpp"
+
+namespace corvane::qasm3::detail::lower::expansion {
+
+// ---------------------------------------------------------------- gate definitions
+
+GateRef Expander::definition_ref(const Stmt& stmt) const {
+  const int qubits = static_cast<int>(stmt.params.size - stmt.angle_count);
+  return GateRef{stays_definition(stmt, qubits) ? GateRef::Kind::WRITTEN : GateRef::Kind::INLINED,
+                 stmt.name,
+                 program_,
+                 static_cast<NodeId>(&stmt - program_->stmts.data()),
+                 static_cast<int>(stmt.angle_count),
+                 qubits};
+}
+
+// A definition without parameters stays a definition, unless the importer would read
+// its calls differently: a name it reads as an identifier only when it starts with an
+// ASCII letter, `i` it refuses, and a standard name keeps that gate's operand layout.
+// That layout fits a definition with as many arguments as a gate without controls
+// (one-qubit gates, swap), and one with a single argument for a controlled two-qubit
+// name (cx, cp, ...), whose one operand is then its target. ccx and cswap hold controls
+// that modifiers may not add to.
+bool Expander::stays_definition(const Stmt& stmt, int qubits) const {
+  if (stmt.angle_count != 0 || !is_identifier(stmt.name) || stmt.name == "i") return false;
+  for (std::uint32_t k = 0; k < stmt.params.size; ++k) {
+    if (!is_identifier(program_->params[stmt.params.begin + k].name)) return false;
+  }
+  const NativeGate* native = find_native(stmt.name);
+  if (native == nullptr) return true;
+  if (native->qubits == 2 && stmt.name != "swap") return qubits == 1;
+  return native->qubits <= 2 && qubits == native->qubits;
+}
+
+// A later definition of a gate replaces the earlier one, as the importer reads it.
+void Expander::gate_definition(const Stmt& stmt) {
+  Symbol symbol;
+  symbol.kind = SymbolKind::GATE;
+  symbol.gate = definition_ref(stmt);
+  if (symbol.gate.kind == GateRef::Kind::WRITTEN) write_definition(stmt);
+  auto& symbols = scopes_.back().symbols;
+  const auto existing = symbols.find(stmt.name);
+  if (existing != symbols.end() && existing->second.kind == SymbolKind::GATE) {
+    existing->second = std::move(symbol);
+    return;
+  }
+  declare(stmt.name, stmt.offset, std::move(symbol));
+}
+
+// A written definition may call a gate defined further down, as the importer reads
+// all definitions first: the call is written by name and checked at the end against a
+// definition without parameters and with as many qubits as the call has operands.
+std::optional<GateRef> Expander::forward_call(std::string_view name) {
+  if (writing_.empty() || program_ != &user_) return std::nullopt;
+  return GateRef{GateRef::Kind::WRITTEN, name, nullptr, NO_NODE, 0, -1};
+}
+
+void Expander::check_forward_calls() {
+  for (const ForwardCall& call : forward_calls_) {
+    const Symbol* symbol = lookup(call.name);
+    const bool defined = symbol != nullptr && symbol->kind == SymbolKind::GATE &&
+                         symbol->gate.kind == GateRef::Kind::WRITTEN;
+    if (!defined) fail_value(call.offset, "Unknown gate '" + std::string(call.name) + "'");
+    if (static_cast<std::size_t>(symbol->gate.qubits) + call.controls != call.operands) {
+      fail_value(call.offset,
+                 "'" + std::string(call.name) + "' takes " +
+                     std::to_string(symbol->gate.qubits + static_cast<int>(call.controls)) +
+                     " qubit operands, " + std::to_string(call.operands) + " given");
+    }
+  }
+}
+
+// A definition without parameters stays a definition (it imports as a block); its
+// body is lowered with the arguments as bare names.
+void Expander::write_definition(const Stmt& stmt) {
+  std::vector<std::string_view> arguments;
+  const ScopeGuard scope(scopes_, true);
+  for (std::uint32_t k = 0; k < stmt.params.size; ++k) {
+    const Param& param = program_->params[stmt.params.begin + k];
+    arguments.push_back(param.name);
+    Symbol symbol = register_symbol(SymbolKind::QUBITS, param.name, 1, true);
+    symbol.list = std::make_shared<const std::vector<PlainOperand>>(1, PlainOperand{param.name});
+    declare(param.name, param.offset, std::move(symbol));
+  }
+  contexts_.emplace_back();
+  writing_ = stmt.name;
+  callees_[writing_].clear();  // a redefinition replaces what the name calls
+  writer_.begin_definition(stmt.name, arguments);
+  try {
+    if (statements(stmt.body) != Flow::NEXT) fail_value(stmt.offset, std::string(MISPLACED_FLOW));
+  } catch (...) {
+    contexts_.pop_back();
+    writing_ = {};
+    throw;
+  }
+  contexts_.pop_back();
+  writing_ = {};
+  writer_.end_definition();
+}
+
+// ---------------------------------------------------------------- the standard libraries
+
+// A gate of the standard libraries that the importer does not know by name: its
+// definition is inlined. The included library's definition counts; a gate only the
+// other library defines is taken from there, as programs written for one library often
+// use a gate or two of the other. OpenQASM 2's built-in CX is the importer's cx.
+std::optional<GateRef> Expander::library_gate(std::string_view name) {
+  if (name == "CX") return native_ref(*find_native("cx"));
+  if (libraries_.empty()) {
+    const std::string_view other = library_name_ == "qelib1.inc" ? "stdgates.inc" : "qelib1.inc";
+    load_library(other);
+    load_library(library_name_);
+  }
+  const auto found = library_gates_.find(name);
+  if (found == library_gates_.end()) return std::nullopt;
+  return found->second;
+}
+
+void Expander::load_library(std::string_view include_name) {
+  const std::optional<std::string_view> source = library_source(include_name);
+  if (!source) return;
+  const Program& library = *libraries_.emplace_back(std::make_unique<Program>(parse(*source)));
+  for (std::uint32_t k = 0; k < library.top.size; ++k) {
+    const NodeId id = library.stmt_lists[library.top.begin + k];
+    const Stmt& stmt = library.stmts[id];
+    if (stmt.kind != StmtKind::GATE_DEF) continue;
+    library_gates_[stmt.name] = GateRef{GateRef::Kind::INLINED,
+                                        stmt.name,
+                                        &library,
+                                        id,
+                                        static_cast<int>(stmt.angle_count),
+                                        static_cast<int>(stmt.params.size - stmt.angle_count)};
+  }
+}
+
+// ---------------------------------------------------------------- definitions inlined
+
+// The body of a definition, applied to the call's qubits with the call's parameters;
+// reversed and each statement inverted when the call is inverted.
+void Expander::inline_body(Call& call, std::size_t offset) {
+  DepthGuard guard(depth_);
+  const Program* caller = program_;
+  const Program& home = *call.gate.program;
+  const Stmt& definition = home.stmts[call.gate.definition];
+  const std::size_t control_count = call.states.size();
+  std::vector<Call> collected;
+  {
+    program_ = &home;
+    const ScopeGuard scope(scopes_, true);
+    InlineContext context;
+    context.states = call.states;
+    context.controls.assign(call.qubits.begin(),
+                            call.qubits.begin() + static_cast<std::ptrdiff_t>(control_count));
+    context.collected = call.inverse ? &collected : nullptr;
+    contexts_.push_back(std::move(context));
+    try {
+      bind_arguments(call, definition, control_count);
+      if (statements(definition.body) != Flow::NEXT) {
+        fail_value(definition.offset, std::string(MISPLACED_FLOW));
+      }
+    } catch (...) {
+      contexts_.pop_back();
+      program_ = caller;
+      throw;
+    }
+    contexts_.pop_back();
+    program_ = caller;
+  }
+  for (auto it = collected.rbegin(); it != collected.rend(); ++it) {
+    it->inverse = !it->inverse;
+    perform(*it, offset);
+  }
+}
+
+void Expander::bind_arguments(const Call& call, const Stmt& definition, std::size_t control_count) {
+  for (std::uint32_t k = 0; k < definition.params.size; ++k) {
+    const Param& param = program_->params[definition.params.begin + k];
+    Symbol symbol;
+    if (k < definition.angle_count) {
+      symbol.kind = SymbolKind::CLASSICAL;
+      symbol.type = ScalarType{ScalarKind::FLOAT, std::nullopt};
+      symbol.value = Value::floating(call.parameters[k]);
+    } else {
+      symbol = register_symbol(SymbolKind::QUBITS, param.name, 1, true);
+      symbol.list = std::make_shared<const std::vector<PlainOperand>>(
+          1, call.qubits[control_count + k - definition.angle_count]);
+    }
+    declare(param.name, param.offset, std::move(symbol));
+  }
+}
+
+// ---------------------------------------------------------------- nesting of definitions
+
+// The importer expands a called definition's body and every definition it calls, and
+// refuses cycles and nesting deeper than MAX_NESTING_DEPTH. Lowering refuses the same
+// programs, so that whatever it returns imports.
+void Expander::note_written_call(std::string_view callee, std::size_t offset) {
+  if (writing_.empty()) {
+    top_level_calls_.emplace_back(callee, program_ == &user_ ? offset : outer_offset_);
+  } else {
+    callees_[writing_].push_back(callee);
+  }
+}
+
+void Expander::check_definition_nesting() {
+  std::unordered_map<std::string_view, int> heights;
+  for (const auto& call : top_level_calls_) {
+    int depth = 0;
+    placed(call.second, [&] { nesting_height(call.first, heights, depth); });
+  }
+}
+
+// How deep the importer nests to expand `name`; -1 marks a definition being expanded.
+int Expander::nesting_height(std::string_view name,
+                             std::unordered_map<std::string_view, int>& heights, int& depth) {
+  const auto known = heights.find(name);
+  if (known != heights.end()) {
+    if (known->second < 0) {
+      raise_value_error("Circular gate definition detected: '" + std::string(name) +
+                        "' calls itself directly or indirectly.");
+    }
+    if (depth + known->second > MAX_NESTING_DEPTH)
+      raise_recursion_error(std::string(RECURSION_MESSAGE));
+    return known->second;
+  }
+  const DepthGuard guard(depth);
+  heights[name] = -1;
+  int height = 1;
+  const auto callees = callees_.find(name);
+  if (callees != callees_.end()) {
+    for (const std::string_view callee : callees->second) {
+      height = std::max(height, 1 + nesting_height(callee, heights, depth));
+    }
+  }
+  heights[name] = height;
+  return height;
+}
+
+}  // namespace corvane::qasm3::detail::lower::expansion

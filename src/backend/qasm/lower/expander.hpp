@@ -1,0 +1,392 @@
+// The lowering expander's class, private to its files: one pass over the parsed program
+// that folds constants, unrolls loops, inlines parameterised gates and subroutines,
+// resolves modifiers and spells out broadcasts and slices (expand.hpp says what it
+// gives). Its methods are spread over files by concern:
+//   expand.cpp              the driver: a program statement by statement, their dispatch
+//   expand_scopes.cpp       names, scopes and symbols; errors with their places
+//   expand_classical.cpp    declarations, classical statements and expressions, control
+//                           flow, subroutines
+//   expand_quantum.cpp      operands, broadcasts, measurement, reset, gate calls and the
+//                           gate algebra (gate_algebra.hpp) applied to them
+//   expand_definitions.cpp  gate definitions: written, inlined, from the standard
+//                           libraries; their nesting checked as the importer nests them
+// The few members that nearly every statement calls are defined here, inline. Those
+// declared inline below are defined in the one file that calls them, so that the compiler
+// may still fold them into their callers.
+#pragma once
+
+#include <array>
+#include <cstddef>
+#include <cstdint>
+#include <cstdlib>
+#include <map>
+#include <memory>
+#include <optional>
+#include <set>
+#include <span>
+#include <string>
+#include <string_view>
+#include <unordered_map>
+#include <utility>
+#include <vector>
+
+#include "common/depth_guard.hpp"
+#include "qasm/lower/expand.hpp"
+#include "qasm/lower/gate_algebra.hpp"
+#include "qasm/lower/parser.hpp"
+#include "qasm/lower/syntax.hpp"
+#include "qasm/lower/values.hpp"
+#include "qasm/lower/write.hpp"
+#include "qasm/text/text.hpp"
+
+namespace corvane::qasm3::detail::lower::expansion {
+
+// What a gate name stands for where it is called.
+struct GateRef {
+  enum class Kind : unsigned char { NATIVE, WRITTEN, INLINED } kind = Kind::NATIVE;
+  std::string_view name;
+  const Program* program = nullptr;  // WRITTEN, INLINED: where the definition is
+  NodeId definition = NO_NODE;       // WRITTEN, INLINED: its statement
+  int angles = 0;
+  int qubits = 0;
+};
+
+inline GateRef native_ref(const NativeGate& native) {
+  return GateRef{GateRef::Kind::NATIVE, native.name,  nullptr, NO_NODE,
+                 native.angles,         native.qubits};
+}
+
+// One gate application, modifiers resolved: controls (states and qubits) first.
+// Expander::recycled_call() sets every field anew, a field added here too.
+struct Call {
+  GateRef gate;
+  bool has_parameters = false;
+  std::vector<double> parameters;
+  std::vector<std::uint8_t> states;
+  std::vector<PlainOperand> qubits;  // the controls, then the gate's own qubits
+  bool inverse = false;
+  double exponent = 1.0;
+};
+
+// TIMING: a duration or stretch, which only the dropped delays and boxes use.
+enum class SymbolKind : unsigned char { QUBITS, BITS, CLASSICAL, GATE, SUBROUTINE, TIMING };
+
+struct Symbol {
+  SymbolKind kind = SymbolKind::CLASSICAL;
+  // QUBITS, BITS: a declared register (`size` elements, or one bare name when scalar),
+  // or, with `list` set, the qubits of an alias or a gate argument.
+  std::string_view register_name;
+  std::int64_t size = 0;
+  bool scalar = false;
+  std::shared_ptr<const std::vector<PlainOperand>> list;
+  // CLASSICAL
+  ScalarType type;
+  std::optional<Value> value;
+  bool is_const = false;
+  // GATE
+  GateRef gate;
+  // SUBROUTINE: its definition
+  NodeId definition = NO_NODE;
+};
+
+inline Symbol register_symbol(SymbolKind kind, std::string_view name, std::int64_t size,
+                              bool scalar) {
+  Symbol symbol;
+  symbol.kind = kind;
+  symbol.register_name = name;
+  symbol.size = size;
+  symbol.scalar = scalar;
+  return symbol;
+}
+
+// Hashes the short names of a program inline: looking names up is a large part of
+// lowering a program that needs no lowering, and the library's hash is a call.
+struct NameHash {
+  std::size_t operator()(std::string_view name) const noexcept {
+    std::uint64_t hash = 14695981039346656037ULL;  // FNV-1a
+    for (const char c : name) {
+      hash = (hash ^ static_cast<unsigned char>(c)) * 1099511628211ULL;
+    }
+    return static_cast<std::size_t>(hash);
+  }
+};
+// And compares them inline too, where the library's comparison calls memcmp.
+struct NameEqual {
+  bool operator()(std::string_view a, std::string_view b) const noexcept { return same_text(a, b); }
+};
+
+// A name's meaning in one scope. A gate body is a boundary: inside it only the global
+// scope is visible beyond its own names.
+struct Scope {
+  std::unordered_map<std::string_view, Symbol, NameHash, NameEqual> symbols;
+  bool boundary = false;
+};
+
+// END: the program ends there (`end;`); nothing after it runs.
+enum class Flow : unsigned char { NEXT, BREAK, CONTINUE, RETURN, END };
+
+inline constexpr std::string_view MISPLACED_FLOW =
+    "'break', 'continue', 'return' or 'end' outside its place";
+
+// The state of gate bodies being inlined: the controls their calls get, and where the
+// calls of an inverted body are collected to be applied in reverse.
+struct InlineContext {
+  std::vector<std::uint8_t> states;
+  std::vector<PlainOperand> controls;
+  std::vector<Call>* collected = nullptr;
+};
+
+// A qubit or bit operand resolved: its elements, and whether it names one element (a
+// register or slice broadcasts the statement over its elements).
+struct Resolved {
+  std::vector<PlainOperand> elements;
+  bool single = true;
+};
+
+class Expander {
+ public:
+  Expander(Parser& parser, const InputValues& inputs, Writer& writer, std::size_t max_statements)
+      : parser_(parser),
+        user_(parser.program()),
+        program_(&user_),
+        inputs_(inputs),
+        writer_(writer),
+        max_statements_(max_statements) {
+    scopes_.emplace_back();
+  }
+
+  inline void run();
+
+ private:
+  // ------------------------------------------------------------ the driver (expand.cpp)
+  Flow statements(Range body);
+  inline Flow statement(NodeId id);
+  Flow dispatch(const Stmt& stmt);
+  Flow statements_in_scope(Range body);
+  void version(const Stmt& stmt);
+  void include(const Stmt& stmt);
+
+  // ------------------------------------------------------------ errors (expand_scopes.cpp)
+  // Runs `work`; an error it raises leaves with the place `offset` unless it has one.
+  // Offsets are places only in the user's program, not in the built-in libraries.
+  template <class Work>
+  decltype(auto) placed(std::size_t offset, Work&& work) const {
+    return with_place_of_error(
+        [&]() -> std::optional<Location> {
+          if (program_ != &user_) return std::nullopt;
+          return locate(user_.text, offset);
+        },
+        std::forward<Work>(work));
+  }
+  template <class Raise>
+  [[noreturn]] void fail(std::size_t offset, Raise raise, const std::string& message) const {
+    placed(offset, [&] { raise(message); });
+    std::abort();  // `raise` never returns
+  }
+  [[noreturn]] void fail_value(std::size_t offset, const std::string& message) const;
+  [[noreturn]] void fail_unsupported(std::size_t offset, const std::string& message) const;
+  [[noreturn]] void fail_too_long(std::size_t offset) const;
+  void count_statement(std::size_t offset) {
+    if (++statement_count_ > max_statements_) fail_too_long(offset);
+  }
+
+  const Expr& expr(NodeId id) const { return program_->exprs[id]; }
+  std::span<const NodeId> list(Range range) const {
+    return {program_->expr_lists.data() + range.begin, range.size};
+  }
+
+  // ------------------------------------------------------------ scopes (expand_scopes.cpp)
+  // At the top level a program names the same few registers and gates over and over: what
+  // a name means there is kept until the next declaration. Inlined wherever it is called:
+  // most calls are made for gate calls, and the compiler stops inlining it as callers
+  // elsewhere multiply.
+  [[gnu::always_inline]] Symbol* lookup(std::string_view name) {
+    if (scopes_.size() != 1 || program_ != &user_) return find_symbol(name);
+    RecentLookup& recent = recent_lookups_[NameHash{}(name) % recent_lookups_.size()];
+    if (recent.declarations != declarations_ || !same_text(recent.name, name)) {
+      recent = RecentLookup{name, find_symbol(name), declarations_};
+    }
+    return recent.symbol;
+  }
+  // Inline too: in loops and bodies, where the recent lookups are not kept, every name is
+  // looked up anew.
+  Symbol* find_symbol(std::string_view name) {
+    for (std::size_t k = scopes_.size(); k-- > 0;) {
+      const auto found = scopes_[k].symbols.find(name);
+      if (found != scopes_[k].symbols.end()) return &found->second;
+      if (scopes_[k].boundary && k > 0) {
+        if (program_ != &user_) return nullptr;  // library bodies see nothing of the program
+        k = 1;                                   // jump to the global scope
+      }
+    }
+    return nullptr;
+  }
+  void declare(std::string_view name, std::size_t offset, Symbol symbol);
+  void require_global_scope(const Stmt& stmt, std::string_view what);
+  static Expr name_of(std::string_view name);
+
+  struct ScopeGuard {
+    explicit ScopeGuard(std::vector<Scope>& scopes, bool boundary = false) : scopes_(scopes) {
+      scopes_.emplace_back();
+      scopes_.back().boundary = boundary;
+    }
+    ScopeGuard(const ScopeGuard&) = delete;
+    ScopeGuard& operator=(const ScopeGuard&) = delete;
+    ~ScopeGuard() { scopes_.pop_back(); }
+    std::vector<Scope>& scopes_;
+  };
+
+  // ------------------------------------------------------------ declarations
+  // (expand_classical.cpp, as are the sections down to the subroutines)
+  std::optional<std::int64_t> register_size(const Stmt& stmt);
+  void check_register_name(const Stmt& stmt) const;
+  void add_to_total(std::int64_t& total, std::int64_t size, std::size_t offset) const;
+  void qubit_declaration(const Stmt& stmt);
+  void bit_declaration(const Stmt& stmt);
+  std::string_view local_bits(const Stmt& stmt, std::optional<std::int64_t> size);
+  void declare_hardware_register();
+  ScalarType resolved_type(ScalarType type, NodeId width);
+  void classical_declaration(const Stmt& stmt);
+  Value assigned(const ScalarType& type, NodeId value);
+  void assignment(const Stmt& stmt);
+  void evaluate_into_bits(NodeId value, const Resolved& target);
+  void alias(const Stmt& stmt);
+  void alias_elements(NodeId id, Resolved& into);
+
+  // ------------------------------------------------------------ control flow
+  bool condition(NodeId id);
+  Flow for_loop(const Stmt& stmt);
+  Flow while_loop(const Stmt& stmt);
+  [[gnu::cold]] Flow switch_statement(const Stmt& stmt);
+  std::int64_t switch_integer(NodeId id, std::string_view what);
+  bool is_constant(NodeId id);
+
+  // ------------------------------------------------------------ expressions
+  std::int64_t integer(NodeId id) {
+    // A number as written, as nearly every index is, needs none of the general evaluation.
+    if (expr(id).kind == ExprKind::INTEGER) {
+      if (const auto number = read_short_decimal(expr(id).text)) return *number;
+    }
+    const Value value = evaluate(id);
+    return placed(expr(id).offset, [&] { return value.as_integer(); });
+  }
+  Value evaluate(NodeId id);
+  Value evaluate_node(const Expr& node);
+  Value binary_value(const Expr& node);
+  Value name_value(const Expr& node);
+  std::optional<Value> call(const Expr& node);
+  double parameter(NodeId id);
+
+  // ------------------------------------------------------------ subroutines
+  void subroutine_definition(const Stmt& stmt);
+  std::optional<Value> call_subroutine(const Expr& node, const Symbol& symbol);
+  Symbol argument_symbol(const Param& param, NodeId argument);
+  Flow return_statement(const Stmt& stmt);
+
+  // ------------------------------------------------------------ operands
+  // (expand_quantum.cpp, as are the sections down to the gate calls)
+  Resolved qubits(NodeId id);
+  Resolved bits(NodeId id);
+  Resolved resolve(const Expr& node, SymbolKind kind);
+  PlainOperand scalar_operand(const Symbol& symbol) const;
+  const Symbol& operand_symbol(const Expr& node, SymbolKind kind, std::string_view what);
+  inline bool single_qubit(NodeId id, std::vector<PlainOperand>& into);
+  Resolved resolve_index(const Expr& node, SymbolKind kind, std::string_view what);
+  std::int64_t element_index(NodeId id, std::int64_t size, std::string_view name,
+                             std::string_view what);
+  std::vector<std::int64_t> slice(const Expr& range, std::int64_t size);
+
+  // ------------------------------------------------------------ measurement and reset
+  void measure(NodeId measurement, NodeId target, std::string_view declared_bits = {});
+  void measure_into(NodeId measurement, const Resolved& result);
+  void emit_measure(const PlainOperand& qubit, const std::optional<PlainOperand>& bit,
+                    std::size_t offset);
+  void reset(const Stmt& stmt);
+
+  // ------------------------------------------------------------ gate calls
+  inline std::optional<GateRef> find_gate(std::string_view name);
+  void gate_call(const Stmt& stmt);
+  int unitary_target_count(const std::vector<double>& parameters, std::size_t offset) const;
+  inline void check_parameter_count(const Call& call, const Stmt& stmt) const;
+  void broadcast(Call& call, const std::vector<Resolved>& operands, const Stmt& stmt);
+  void submit(Call& call, const Stmt& stmt);
+  inline void check_distinct_qubits(std::span<const PlainOperand> qubits, const Stmt& stmt) const;
+  [[noreturn, gnu::cold]] void fail_repeated(const PlainOperand& qubit, const Stmt& stmt) const;
+  inline Call recycled_call();
+  inline void keep_buffers(Call& call);
+  void perform(Call& call, std::size_t offset);
+  void power(Call& call, std::size_t offset);
+  void invert_native(Call& call, std::size_t offset);
+
+  // ------------------------------------------------------------ gate definitions
+  // (expand_definitions.cpp, as is the nesting of definitions)
+  GateRef definition_ref(const Stmt& stmt) const;
+  bool stays_definition(const Stmt& stmt, int qubits) const;
+  void gate_definition(const Stmt& stmt);
+  std::optional<GateRef> forward_call(std::string_view name);
+  void check_forward_calls();
+  void write_definition(const Stmt& stmt);
+  std::optional<GateRef> library_gate(std::string_view name);
+  void load_library(std::string_view include_name);
+  void inline_body(Call& call, std::size_t offset);
+  void bind_arguments(const Call& call, const Stmt& definition, std::size_t control_count);
+
+  // ------------------------------------------------------------ nesting of definitions
+  void note_written_call(std::string_view callee, std::size_t offset);
+  void check_definition_nesting();
+  int nesting_height(std::string_view name, std::unordered_map<std::string_view, int>& heights,
+                     int& depth);
+
+  // ------------------------------------------------------------ state
+  Parser& parser_;
+  const Program& user_;
+  const Program* program_;
+  const InputValues& inputs_;
+  Writer& writer_;
+  std::vector<Scope> scopes_;
+  struct RecentLookup {
+    std::string_view name;
+    Symbol* symbol = nullptr;
+    std::uint64_t declarations = UINT64_MAX;  // none: the entry is empty
+  };
+  std::array<RecentLookup, 128> recent_lookups_{};
+  std::uint64_t declarations_ = 0;
+  std::vector<InlineContext> contexts_;
+  std::string_view library_name_ = "stdgates.inc";
+  std::vector<std::unique_ptr<Program>> libraries_;
+  std::unordered_map<std::string_view, GateRef, NameHash, NameEqual> library_gates_;
+  struct ForwardCall {
+    std::string_view name;
+    std::size_t operands;
+    std::size_t controls;
+    std::size_t offset;
+  };
+  std::vector<ForwardCall> forward_calls_;
+  Call spare_;                // the buffers of the last call performed, for the next one
+  std::string_view writing_;  // the definition being written, if any
+  std::unordered_map<std::string_view, std::vector<std::string_view>> callees_;
+  std::vector<std::pair<std::string_view, std::size_t>> top_level_calls_;
+  std::size_t outer_offset_ = 0;  // the user statement being lowered
+  std::optional<Value> return_value_;
+  // A subroutine's `return measure ...;` writes these bits: those of the assignment or
+  // declaration whose value is the call (set for the next call only, then for the call
+  // being inlined); none where the call's value is not given to bits.
+  // DROPPED_RESULT: the call is a statement of its own, its result goes nowhere.
+  static inline const Resolved DROPPED_RESULT;
+  const Resolved* next_call_return_bits_ = nullptr;
+  const Resolved* return_bits_ = nullptr;
+  bool returned_measurement_ = false;  // by the call being inlined
+  bool last_call_measured_ = false;    // the call that ended last returned a measurement
+  std::int64_t hardware_size_ = 0;
+  std::string hardware_register_{HARDWARE_REGISTER};
+  bool ended_ = false;  // the program has met `end;`
+  std::map<std::pair<std::size_t, std::int64_t>, std::string> local_bits_;
+  std::set<std::string, std::less<>> identifiers_;  // of the program, once local bits need them
+  std::int64_t qubit_total_ = 0;
+  std::int64_t bit_total_ = 0;
+  std::size_t statement_count_ = 0;
+  std::size_t max_statements_;
+  int depth_ = 0;
+};
+
+}  // namespace corvane::qasm3::detail::lower::expansion
