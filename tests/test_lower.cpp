@@ -11,10 +11,10 @@
 #include <string>
 #include <vector>
 
+#include "program_folder.hpp"
 #include "qasm/lower/expand.hpp"
 #include "qasm/lower/parser.hpp"
 #include "qasm/lower/write.hpp"
-#include "program_folder.hpp"
 #include "test_support.hpp"
 
 namespace {
@@ -132,7 +132,8 @@ INSTANTIATE_TEST_SUITE_P(
         Row{"parameterised_definition_inlined_under_modifiers",
             "qubit[3] q; gate g(t) a, b { rz(t) a; cx a, b; } ctrl @ g(0.5) q[2], q[0], q[1];"
             " inv @ g(1) q[0], q[1];",
-            "qubit[3] q;\nctrl @ rz(0.5) q[2], q[0];\nctrl @ cx q[2], q[0], q[1];\ncx q[0], q[1];\n"
+            "qubit[3] q;\nctrl @ rz(0.5) q[2], q[0];\nctrl @ ctrl @ x q[2], q[0], q[1];\ncx q[0], "
+            "q[1];\n"
             "rz(-1.0) q[0];\n"},
         Row{"inverses_and_powers",
             "qubit[4] q; inv @ s q[0]; inv @ U(1, 2, 3) q[0]; pow(2) @ t q[1]; pow(-1) @ rx(1) "
@@ -140,12 +141,12 @@ INSTANTIATE_TEST_SUITE_P(
             " pow(0.5) @ rz(1) q[0]; inv @ sx q[1]; ctrl @ ccx q[0], q[1], q[2], q[3]; inv @ "
             "pow(3) @ h q[0];",
             "qubit[4] q;\nsdg q[0];\nU(-1.0, -3.0, -2.0) q[0];\nt q[1];\nt q[1];\nrx(-1.0) q[0];\n"
-            "rz(0.5) q[0];\ngphase(-0.7853981633974483);\nrx(-1.5707963267948966) q[1];\n"
+            "rz(0.5) q[0];\nrx(-1.5707963267948966) q[1];\n"
             "ctrl @ ctrl @ ctrl @ x q[0], q[1], q[2], q[3];\nh q[0];\nh q[0];\nh q[0];\n"},
         Row{"library_gates_the_importer_does_not_know",
             "include \"stdgates.inc\"; qubit[2] q; u3(0.1, 0.2, 0.3) q[0]; cphase(0.5) q[0], q[1]; "
             "CX q[1], q[0];",
-            "qubit[2] q;\ngphase(-0.3);\nU(0.1, 0.2, 0.3) q[0];\nctrl @ phase(0.5) q[0], q[1];\ncx "
+            "qubit[2] q;\nU(0.1, 0.2, 0.3) q[0];\nctrl @ phase(0.5) q[0], q[1];\ncx "
             "q[1], q[0];\n"},
         Row{"subroutines_inlined",
             "qubit[3] q; def bell(qubit a, qubit b) { h a; cx a, b; } def part(int k) -> float { "
@@ -179,7 +180,7 @@ INSTANTIATE_TEST_SUITE_P(
             "qubit q;\nrx(0.0) q;\nrx(1.0) q;\n"},
         Row{"fractional_powers_of_fixed_phases",
             "qubit[2] q; pow(0.5) @ z q[0]; inv @ pow(0.5) @ tdg q[0]; pow(0.25) @ cz q[0], q[1];",
-            "qubit[2] q;\np(1.5707963267948966) q[0];\np(0.39269908169872414) q[0];\n"
+            "qubit[2] q;\ns q[0];\np(0.3926990816987242) q[0];\n"
             "cp(0.7853981633974483) q[0], q[1];\n"},
         Row{"output_bits", "qubit[2] q; output bit[2] c; c = measure q;",
             "qubit[2] q;\nbit[2] c;\nc[0] = measure q[0];\nc[1] = measure q[1];\n"},
@@ -394,6 +395,14 @@ const std::set<std::string> OUTSIDE_THE_LANGUAGE = {
     "zero_register.qasm",            // an index beyond a register's size
 };
 
+// Valid programs that the importer reads otherwise than the language, where lowering
+// follows the language (and the unitary tests prove it).
+const std::set<std::string> READ_OTHERWISE = {
+    "ctrl_modifiers_on_controlled_names.qasm",  // ctrl @ cx: the importer loses a control
+    "modifiers.qasm",           // ctrl @ U: the importer leaves out U's phase e^{iθ/2}
+    "cu_four_parameters.qasm",  // the importer leaves out cu's fourth angle
+};
+
 bool same_import(const GateSequence& a, const GateSequence& b) {
   return a.num_qubits == b.num_qubits && a.data() == b.data() &&
          a.qasm_quantum_registers == b.qasm_quantum_registers &&
@@ -411,7 +420,7 @@ TEST_P(FolderProgram, ImportsTheSameWhenLowered) {
   } catch (const qasm3::Error&) {
     return;  // the properties hold for programs the importer accepts
   }
-  if (OUTSIDE_THE_LANGUAGE.contains(GetParam())) {
+  if (OUTSIDE_THE_LANGUAGE.contains(GetParam()) || READ_OTHERWISE.contains(GetParam())) {
     EXPECT_NE(
         outcome_of([&] {
           if (!same_import(*direct, qasm3::qasm3_to_gate_sequence(qasm3::lower_qasm3(text)))) {

@@ -229,56 +229,23 @@ TEST(GateAlgebraPower, WholePowersOfEveryNativeGate) {
   }
 }
 
-struct FractionalRow {
-  NativeForm of;
-  double exponent;
-  std::optional<NativeForm> power;
-};
-
-TEST(GateAlgebraPower, FractionalPowersOfRotationsAndPhases) {
-  const FractionalRow rows[] = {
-      {gate("rx", {0.4}), 0.5, gate("rx", {0.2})},
-      {gate("ry", {0.4}), -0.25, gate("ry", {0.4 * -0.25})},
-      {gate("rz", {0.4}), 1.5, gate("rz", {0.4 * 1.5})},
-      {gate("p", {0.4}), 0.5, gate("p", {0.2})},
-      {gate("phase", {0.4}), 0.5, gate("phase", {0.2})},
-      {gate("gphase", {0.6}), 0.5, gate("gphase", {0.3})},
-      {gate("cp", {0.4}), 0.5, gate("cp", {0.2})},
-      {gate("crx", {0.4}), 1.5, gate("crx", {0.4 * 1.5})},
-      {gate("cry", {0.4}), 0.5, gate("cry", {0.2})},
-      {gate("crz", {0.4}), 0.25, gate("crz", {0.4 * 0.25})},
-      // Phases of a fixed angle become phases of their angle scaled.
-      {gate("z"), 0.5, gate("p", {PI / 2})},
-      {gate("s"), 0.5, gate("p", {PI / 4})},
-      {gate("sdg"), 0.5, gate("p", {-PI / 4})},
-      {gate("t"), 0.5, gate("p", {PI / 8})},
-      {gate("tdg"), -0.5, gate("p", {PI / 8})},
-      {gate("cz"), 0.25, gate("cp", {PI / 4})},
-      // The rest has no native power of that kind.
-      {gate("x"), 0.5, std::nullopt},
-      {gate("y"), 0.5, std::nullopt},
-      {gate("h"), 0.5, std::nullopt},
-      {gate("id"), 0.5, std::nullopt},
-      {gate("sx"), 0.5, std::nullopt},
-      {gate("U", {1, 2, 3}), 0.5, std::nullopt},
-      {gate("cx"), 0.5, std::nullopt},
-      {gate("cnot"), 0.5, std::nullopt},
-      {gate("cy"), 0.5, std::nullopt},
-      {gate("ch"), 0.5, std::nullopt},
-      {gate("swap"), 0.5, std::nullopt},
-      {gate("cu", {1, 2, 3, 0.5}), 0.5, std::nullopt},
-      {gate("ccx"), 0.5, std::nullopt},
-      {gate("cswap"), 0.5, std::nullopt},
-      {gate("unitary", SAMPLE), 0.5, std::nullopt},
-      {gate("ccz"), 0.5, std::nullopt},
-  };
-  for (const FractionalRow& row : rows) {
-    SCOPED_TRACE(testing::PrintToString(row.of) + " to the " + std::to_string(row.exponent));
-    const auto powered = fractional_power_of_native(row.of, row.exponent);
-    EXPECT_EQ(powered, row.power);
-    if (!powered) continue;
-    EXPECT_TRUE(
-        nearly_equal(matrix_of(*powered), principal_power(matrix_of(row.of), row.exponent)));
+// The rotations and phases scale their angle under any power; the rest takes its
+// principal power, which the expander computes from the gate's matrix.
+TEST(GateAlgebraPower, RotationsAndPhasesScaleTheirAngle) {
+  for (const std::string_view name : {"rx", "ry", "rz", "p", "phase", "gphase", "cp", "crx", "cry",
+                                      "crz", "u1", "cphase", "cu1", "rxx", "ryy", "rzz"}) {
+    EXPECT_TRUE(power_scales_angle(name)) << name;
+  }
+  for (const std::string_view name :
+       {"x", "y",  "z",  "h",  "s",  "sdg",  "t",  "tdg", "sx",      "id",
+        "U", "u2", "u3", "cx", "cz", "swap", "cu", "ccx", "unitary", "rzx"}) {
+    EXPECT_FALSE(power_scales_angle(name)) << name;
+  }
+  // Scaling is the rotation's own power where the angle stays within (-π, π].
+  for (const std::string_view name : {"rx", "ry", "rz", "p", "cp", "crx", "cry", "crz"}) {
+    EXPECT_TRUE(nearly_equal(matrix_of(gate(name, {1.2})),
+                             principal_power(matrix_of(gate(name, {2.4})), 0.5)))
+        << name;
   }
 }
 
@@ -293,20 +260,34 @@ TEST(GateAlgebraControls, CompactNamesSpelledOutUnderMoreControls) {
       {"ccx", 1, SpelledControls{"x", 2}},
       {"ccx", 3, SpelledControls{"x", 2}},
       {"cswap", 2, SpelledControls{"swap", 1}},
+      {"cx", 1, SpelledControls{"x", 1}},
+      {"cnot", 2, SpelledControls{"x", 1}},
+      {"cy", 1, SpelledControls{"y", 1}},
+      {"cz", 1, SpelledControls{"z", 1}},
+      {"ch", 1, SpelledControls{"h", 1}},
+      {"cp", 1, SpelledControls{"p", 1}},
+      {"crx", 1, SpelledControls{"rx", 1}},
+      {"cry", 1, SpelledControls{"ry", 1}},
+      {"crz", 2, SpelledControls{"rz", 1}},
       {"ccx", 0, std::nullopt},
       {"cswap", 0, std::nullopt},
-      {"cx", 1, std::nullopt},
+      {"cx", 0, std::nullopt},
+      {"crz", 0, std::nullopt},
       {"x", 2, std::nullopt},
       {"swap", 1, std::nullopt},
+      {"cu", 1, std::nullopt},
   };
   for (const Row& row : rows) {
     SCOPED_TRACE(std::string(row.name) + " under " + std::to_string(row.added_controls));
     const auto spelled = spell_out_compact_controls(row.name, row.added_controls);
     EXPECT_EQ(spelled, row.spelled);
     if (!spelled) continue;
-    EXPECT_TRUE(nearly_equal(
-        controlled(matrix_of(gate(spelled->name)), row.added_controls + spelled->own_controls),
-        controlled(matrix_of(gate(row.name)), row.added_controls)));
+    const bool rotation = power_scales_angle(row.name);
+    const NativeForm compact = rotation ? gate(row.name, {0.7}) : gate(row.name);
+    const NativeForm base = rotation ? gate(spelled->name, {0.7}) : gate(spelled->name);
+    EXPECT_TRUE(
+        nearly_equal(controlled(matrix_of(base), row.added_controls + spelled->own_controls),
+                     controlled(matrix_of(compact), row.added_controls)));
   }
 }
 

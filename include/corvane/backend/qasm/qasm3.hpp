@@ -45,6 +45,11 @@ GateSequence qasm3_to_gate_sequence(std::string_view code);
 // Designated initializers read well: `lower_qasm3(text, {.inputs = {{"theta", 0.5}}})`.
 struct LowerOptions {
   std::map<std::string, double, std::less<>> inputs;
+  // Every gate of the standard libraries replaced by its definition, down to the built-ins
+  // `U` and `gphase`, and every phase kept: a long, slow and literal reading of the
+  // program, against which the usual one (named gates, exact inverses, powers, compact
+  // controls) is checked.
+  bool expand_library_gates = false;
 };
 
 // Rewrites an OpenQASM 3 (or 2) program as written in practice into the plain form that

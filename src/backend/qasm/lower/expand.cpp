@@ -141,7 +141,7 @@ Flow Expander::statements_in_scope(Range body) {
 void Expander::version(const Stmt& stmt) {
   const std::string_view number = stmt.text;
   if (number == "2.0") {
-    library_name_ = "qelib1.inc";
+    openqasm2_ = true;
   } else if (number != "3" && number != "3.0" && number != "3.1") {
     fail_unsupported(stmt.offset, "OpenQASM version " + std::string(number) + " is not supported");
   }
@@ -153,15 +153,15 @@ void Expander::include(const Stmt& stmt) {
                      "Including " + quoted(stmt.text) +
                          " is not supported (only \"stdgates.inc\" and \"qelib1.inc\")");
   }
-  library_name_ = stmt.text;
 }
 
 }  // namespace corvane::qasm3::detail::lower::expansion
 
 namespace corvane::qasm3::detail::lower {
 
-void expand(Parser& parser, const InputValues& inputs, Writer& writer, std::size_t max_statements) {
-  expansion::Expander(parser, inputs, writer, max_statements).run();
+void expand(Parser& parser, const InputValues& inputs, Writer& writer, std::size_t max_statements,
+            bool expand_library_gates) {
+  expansion::Expander(parser, inputs, writer, max_statements, expand_library_gates).run();
 }
 
 }  // namespace corvane::qasm3::detail::lower

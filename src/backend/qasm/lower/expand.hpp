@@ -28,8 +28,9 @@ using InputValues = std::map<std::string, double, std::less<>>;
 
 // Expands the program that `parser` reads into `writer`, one top-level statement at a
 // time, writing at most `max_statements` (loop passes counted too). Errors carry their
-// place in the program text.
+// place in the program text. With `expand_library_gates`, every gate of the standard
+// libraries is replaced by its definition, down to `U` and `gphase`.
 void expand(Parser& parser, const InputValues& inputs, Writer& writer,
-            std::size_t max_statements = MAX_LOWERED_STATEMENTS);
+            std::size_t max_statements = MAX_LOWERED_STATEMENTS, bool expand_library_gates = false);
 
 }  // namespace corvane::qasm3::detail::lower

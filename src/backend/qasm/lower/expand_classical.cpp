@@ -486,6 +486,10 @@ Value Expander::binary_value(const Expr& node) {
   const Value left = evaluate(node.left);
   if (node.binary_op == BinaryOp::LOGICAL_AND && !left.as_bool()) return Value::boolean(false);
   if (node.binary_op == BinaryOp::LOGICAL_OR && left.as_bool()) return Value::boolean(true);
+  // OpenQASM 2's expressions are real-valued: 1/2 is 0.5 there, where OpenQASM 3 truncates.
+  if (openqasm2_ && node.binary_op == BinaryOp::DIVIDE) {
+    return apply(node.binary_op, Value::floating(left.as_double()), evaluate(node.right));
+  }
   return apply(node.binary_op, left, evaluate(node.right));
 }
 

@@ -68,6 +68,11 @@ void Expander::check_forward_calls() {
     const bool defined = symbol != nullptr && symbol->kind == SymbolKind::GATE &&
                          symbol->gate.kind == GateRef::Kind::WRITTEN;
     if (!defined) fail_value(call.offset, "Unknown gate '" + std::string(call.name) + "'");
+    if (call.controls > 0 && phase_dependent_.contains(call.name)) {
+      fail_unsupported(call.offset, "A controlled call of '" + std::string(call.name) +
+                                        "', defined further down with a phase that the "
+                                        "control observes, is not supported");
+    }
     if (static_cast<std::size_t>(symbol->gate.qubits) + call.controls != call.operands) {
       fail_value(call.offset,
                  "'" + std::string(call.name) + "' takes " +
@@ -92,6 +97,7 @@ void Expander::write_definition(const Stmt& stmt) {
   contexts_.emplace_back();
   writing_ = stmt.name;
   callees_[writing_].clear();  // a redefinition replaces what the name calls
+  phase_dependent_.erase(writing_);
   writer_.begin_definition(stmt.name, arguments);
   try {
     if (statements(stmt.body) != Flow::NEXT) fail_value(stmt.offset, std::string(MISPLACED_FLOW));
@@ -107,16 +113,22 @@ void Expander::write_definition(const Stmt& stmt) {
 
 // ---------------------------------------------------------------- the standard libraries
 
-// A gate of the standard libraries that the importer does not know by name: its
-// definition is inlined. The included library's definition counts; a gate only the
-// other library defines is taken from there, as programs written for one library often
-// use a gate or two of the other. OpenQASM 2's built-in CX is the importer's cx.
+// A gate of the standard libraries that the importer does not know by name (or, spelling
+// every standard gate out, any of them): its definition is inlined. Both libraries are
+// read, whichever the program includes, as programs written for one often use a gate or
+// two of the other. A gate both define means what the language reference says, which is
+// what stdgates.inc defines; qelib1.inc's u1 and p, say, are U(0, 0, λ) with OpenQASM 2's
+// U, a phase away from p. OpenQASM 2's built-in CX is cx, as the reference has it
+// (stdgates.inc writes it as ctrl @ U(π, 0, π), which with U's phase is a controlled iX).
 std::optional<GateRef> Expander::library_gate(std::string_view name) {
-  if (name == "CX") return native_ref(*find_native("cx"));
+  if (name == "CX") {
+    if (!expand_library_gates_) return native_ref(*find_native("cx"));
+    name = "cx";
+  }
   if (libraries_.empty()) {
-    const std::string_view other = library_name_ == "qelib1.inc" ? "stdgates.inc" : "qelib1.inc";
-    load_library(other);
-    load_library(library_name_);
+    load_library("qelib1.inc");
+    qelib1_ = libraries_.back().get();
+    load_library("stdgates.inc");
   }
   const auto found = library_gates_.find(name);
   if (found == library_gates_.end()) return std::nullopt;

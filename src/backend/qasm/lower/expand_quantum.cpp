@@ -275,7 +275,11 @@ std::optional<GateRef> Expander::find_gate(std::string_view name) {
   if (const Symbol* symbol = lookup(name)) {
     if (symbol->kind == SymbolKind::GATE) return symbol->gate;
   }
-  if (const NativeGate* native = find_native(name)) return native_ref(*native);
+  if (const NativeGate* native = find_native(name)) {
+    if (!expand_library_gates_) return native_ref(*native);
+    if (auto library = library_gate(name)) return library;
+    return native_ref(*native);
+  }
   if (auto library = library_gate(name)) return library;
   return forward_call(name);
 }
@@ -290,14 +294,22 @@ void Expander::gate_call(const Stmt& stmt) {
     call.parameters.push_back(parameter(argument));
   check_parameter_count(call, stmt);
 
+  call.u_meaning = u_meaning_here();
+  call.implicit_phase = program_ != &user_;
+
   // The modifiers, read left to right: controls are taken from the front of the operands.
   std::size_t control_count = 0;
+  bool fractional = false;
   for (std::uint32_t k = 0; k < stmt.modifiers.size; ++k) {
     const Modifier& modifier = program_->modifiers[stmt.modifiers.begin + k];
     if (modifier.kind == ModifierKind::INV) {
       call.inverse = !call.inverse;
+      call.powers.push_back(-1.0);
     } else if (modifier.kind == ModifierKind::POW) {
-      call.exponent *= parameter(modifier.argument);
+      const double exponent = parameter(modifier.argument);
+      call.exponent *= exponent;
+      call.powers.push_back(exponent);
+      fractional = fractional || std::nearbyint(exponent) != exponent;
     } else {
       const std::int64_t count = modifier.argument == NO_NODE ? 1 : integer(modifier.argument);
       if (count < 1) fail_value(modifier.offset, "A control count must be positive");
@@ -310,6 +322,15 @@ void Expander::gate_call(const Stmt& stmt) {
     }
   }
 
+  // Whole powers and inverses commute, and the product and the parity say it all; a power
+  // that is not whole needs them in order, innermost first.
+  if (fractional) {
+    std::reverse(call.powers.begin(), call.powers.end());
+    call.inverse = false;
+    call.exponent = 1.0;
+  } else {
+    call.powers.clear();
+  }
   if (call.gate.name == "unitary" && call.gate.kind == GateRef::Kind::NATIVE) {
     call.gate.qubits = unitary_target_count(call.parameters, stmt.offset);
   }
@@ -436,6 +457,9 @@ Call Expander::recycled_call() {
   call.qubits.clear();
   call.inverse = false;
   call.exponent = 1.0;
+  call.powers.clear();
+  call.u_meaning = UMeaning::LANGUAGE;
+  call.implicit_phase = false;
   return call;
 }
 
@@ -446,6 +470,10 @@ void Expander::keep_buffers(Call& call) {
 }
 
 void Expander::perform(Call& call, std::size_t offset) {
+  if (!call.powers.empty()) {
+    fractional_power(call, offset);
+    return;
+  }
   if (call.exponent != 1.0) {
     power(call, offset);
     return;
@@ -459,7 +487,22 @@ void Expander::perform(Call& call, std::size_t offset) {
     inline_body(call, offset);
     return;
   }
+  if (call.gate.kind == GateRef::Kind::NATIVE && write_with_phases(call, offset)) return;
+  if (call.gate.kind == GateRef::Kind::WRITTEN && call.gate.program != nullptr &&
+      phase_dependent_.contains(call.gate.name)) {
+    if (!call.states.empty()) {  // its global phase is observed: its body, controlled
+      inline_body(call, offset);
+      return;
+    }
+    note_phase_left_out();
+  } else if (call.gate.kind == GateRef::Kind::WRITTEN && call.gate.program == nullptr) {
+    note_phase_left_out();  // not known yet: taken as holding a phase
+  }
   if (!call.states.empty()) spell_out_compact_name(call);
+  write_plain(call, offset);
+}
+
+void Expander::write_plain(Call& call, std::size_t offset) {
   count_statement(offset);
   if (call.gate.kind == GateRef::Kind::WRITTEN) note_written_call(call.gate.name, offset);
   const PlainCall plain{call.states, call.gate.name, call.has_parameters, call.parameters,
@@ -467,32 +510,178 @@ void Expander::perform(Call& call, std::size_t offset) {
   writer_.call(plain);
 }
 
+// ---------------------------------------------------------------- phases
+// The importer reads `U` as the gate model's u and `cu` as a controlled u, leaving out
+// phases that the language gives them: written with the phases on their controls, they
+// read as what the program means. Whether it wrote the call itself.
+bool Expander::write_with_phases(Call& call, std::size_t offset) {
+  const std::string_view name = call.gate.name;
+  if (name == "gphase") {
+    // A phase no control observes, where no later control can either: left out, unless
+    // the program wrote it. In a definition that stays one, its calls under a control
+    // must then be inlined.
+    const bool left_out = call.implicit_phase && call.states.empty() && !expand_library_gates_;
+    if (left_out) note_phase_left_out();
+    return left_out;
+  }
+  if (name == "U") {
+    if (call.u_meaning != UMeaning::MODEL) {
+      const std::vector<double>& angles = call.parameters;
+      const double phase =
+          call.u_meaning == UMeaning::OPENQASM2 ? -(angles[1] + angles[2]) / 2 : angles[0] / 2;
+      Call model = call;
+      write_model_u(model, offset);
+      perform_phase(call, phase, offset);
+    } else {
+      write_model_u(call, offset);
+    }
+    return true;
+  }
+  if (name == "cu") {
+    // cu(θ, φ, λ, γ) is p(γ) on the control and the model's controlled u(θ, φ, λ).
+    const double gamma = call.parameters.size() == 4 ? call.parameters[3] : 0.0;
+    call.parameters.resize(3);
+    call.gate = native_ref(*find_native("U"));
+    call.u_meaning = UMeaning::MODEL;
+    call.states.push_back(1);
+    Call model = call;
+    write_model_u(model, offset);
+    perform_phase(call, gamma, offset);
+    return true;
+  }
+  return false;
+}
+
+// The gate model's u(θ, φ, λ) under the call's controls, in a form that the importer and
+// the language read alike: cu(θ, φ, λ, 0) under one control, an explicit unitary under
+// other controls. Alone, `U` differs from u by a global phase only, which no control
+// observes where it is written, and which makes a definition holding it be inlined
+// under controls.
+void Expander::write_model_u(Call& call, std::size_t offset) {
+  if (call.states.empty()) {
+    note_phase_left_out();
+    write_plain(call, offset);
+    return;
+  }
+  if (call.states.size() == 1 && call.states[0] == 1) {
+    call.gate = native_ref(*find_native("cu"));
+    call.parameters.resize(3);
+    call.parameters.push_back(0.0);
+    call.states.clear();
+    write_plain(call, offset);
+    return;
+  }
+  const SquareMatrix u = *standard_gate_matrix(
+      "cu", std::vector<double>{call.parameters[0], call.parameters[1], call.parameters[2], 0.0});
+  SquareMatrix target(2);
+  for (std::size_t row = 0; row < 2; ++row) {
+    for (std::size_t column = 0; column < 2; ++column)
+      target.at(row, column) = u.at(2 * row + 1, 2 * column + 1);
+  }
+  call.gate = native_ref(*find_native("unitary"));
+  call.gate.qubits = 1;
+  call.parameters = written_unitary(target);
+  write_plain(call, offset);
+}
+
+// In a definition that stays one, a phase left out makes the definition differ from the
+// program's by a global phase, which a control would observe.
+void Expander::note_phase_left_out() {
+  if (!writing_.empty()) phase_dependent_.insert(writing_);
+}
+
+// OpenQASM 2's `U` in a program that says `OPENQASM 2.0;` and in qelib1.inc's definitions;
+// the language's everywhere else.
+UMeaning Expander::u_meaning_here() const {
+  const bool openqasm2 = program_ == &user_ ? openqasm2_ : program_ == qelib1_;
+  return openqasm2 ? UMeaning::OPENQASM2 : UMeaning::LANGUAGE;
+}
+
+// A phase e^{i·angle} on the controls of `on_controls_of` (the first of its qubits): p on
+// one control, gphase under modifiers on more, a global phase on none.
+void Expander::perform_phase(const Call& on_controls_of, double angle, std::size_t offset) {
+  if (angle == 0) return;
+  Call phase;
+  phase.implicit_phase = true;
+  phase.has_parameters = true;
+  phase.parameters.push_back(angle);
+  const std::size_t controls = on_controls_of.states.size();
+  phase.qubits.assign(on_controls_of.qubits.begin(),
+                      on_controls_of.qubits.begin() + static_cast<std::ptrdiff_t>(controls));
+  if (controls == 1 && on_controls_of.states[0] == 1) {
+    phase.gate = native_ref(*find_native("p"));
+  } else {
+    phase.gate = native_ref(*find_native("gphase"));
+    phase.states = on_controls_of.states;
+  }
+  perform(phase, offset);
+}
+
 // ---------------------------------------------------------------- powers and inverses
 
 void Expander::power(Call& call, std::size_t offset) {
   const double exponent = call.exponent;
   call.exponent = 1.0;
-  if (const std::optional<Repetition> repetition = repetition_of_power(exponent)) {
-    if (repetition->inverted) call.inverse = !call.inverse;
-    if (std::fabs(exponent) > static_cast<double>(max_statements_)) fail_too_long(offset);
-    for (std::uint64_t k = 0; k < repetition->times; ++k) {
-      count_statement(offset);
-      Call once = call;
-      perform(once, offset);
-    }
+  const std::optional<Repetition> repetition = repetition_of_power(exponent);
+  if (repetition->inverted) call.inverse = !call.inverse;
+  if (std::fabs(exponent) > static_cast<double>(max_statements_)) fail_too_long(offset);
+  for (std::uint64_t k = 0; k < repetition->times; ++k) {
+    count_statement(offset);
+    Call once = call;
+    perform(once, offset);
+  }
+}
+
+// Powers of which one at least is not whole. A rotation or phase of the standard libraries
+// takes them as a scaled angle; any other standard gate takes its principal power, computed
+// from its matrix; a gate the program defines has no matrix here.
+void Expander::fractional_power(Call& call, std::size_t offset) {
+  const std::vector<double> powers = std::move(call.powers);
+  call.powers.clear();
+  const bool standard = call.gate.kind == GateRef::Kind::NATIVE ||
+                        (call.gate.kind == GateRef::Kind::INLINED && call.gate.program != &user_);
+  if (standard && power_scales_angle(call.gate.name) && !call.parameters.empty()) {
+    for (const double exponent : powers)
+      call.parameters[0] *= exponent;
+    perform(call, offset);
     return;
   }
-  if (call.gate.kind == GateRef::Kind::NATIVE) {
-    if (std::optional<NativeForm> powered =
-            fractional_power_of_native(native_form(call), exponent)) {
-      take_form(call, std::move(*powered));
-      perform(call, offset);
+  if (standard) {
+    const bool openqasm2_u = call.gate.name == "U" && call.u_meaning == UMeaning::OPENQASM2;
+    std::optional<SquareMatrix> matrix =
+        standard_gate_matrix(openqasm2_u ? "u3" : call.gate.name, call.parameters);
+    if (matrix) {
+      for (const double exponent : powers)
+        *matrix = principal_power(*matrix, exponent);
+      if (call.inverse) *matrix = adjoint(*matrix);
+      call.inverse = false;
+      perform_matrix(call, *matrix, offset);
       return;
     }
   }
-  fail_unsupported(offset,
-                   "pow(" + shortest(exponent) + ") @ " + std::string(call.gate.name) +
-                       " is not supported (only rotations and phases take a non-integer power)");
+  const double shown =
+      *std::find_if(powers.begin(), powers.end(), [](double k) { return std::nearbyint(k) != k; });
+  fail_unsupported(offset, "pow(" + shortest(shown) + ") @ " + std::string(call.gate.name) +
+                               " is not supported (a non-integer power needs the gate's matrix)");
+}
+
+// The call becomes the gate of that matrix on its own qubits: a gate the importer reads by
+// name where one has the matrix, otherwise an explicit unitary.
+void Expander::perform_matrix(Call& call, const SquareMatrix& matrix, std::size_t offset) {
+  std::optional<NamedGate> named;
+  if (!expand_library_gates_) named = named_gate(matrix);
+  if (named) {
+    call.gate = native_ref(*find_native(named->name));
+    call.has_parameters = named->angle.has_value();
+    call.parameters.clear();
+    if (named->angle) call.parameters.push_back(*named->angle);
+  } else {
+    call.gate = native_ref(*find_native("unitary"));
+    call.gate.qubits = std::countr_zero(matrix.dimension);
+    call.has_parameters = true;
+    call.parameters = written_unitary(matrix);
+  }
+  perform(call, offset);
 }
 
 // The gates of the inverse but the last are performed as calls of their own; the call
@@ -508,7 +697,10 @@ void Expander::invert_native(Call& call, std::size_t offset) {
   for (std::size_t k = 0; k + 1 < inverse->size(); ++k) {
     Call before = call;
     take_form(before, std::move((*inverse)[k]));
-    if (before.gate.qubits == 0) before.qubits.resize(before.states.size());  // a phase
+    if (before.gate.qubits == 0) {  // a phase of the inverse, not one the program wrote
+      before.qubits.resize(before.states.size());
+      before.implicit_phase = true;
+    }
     perform(before, offset);
   }
   take_form(call, std::move(inverse->back()));

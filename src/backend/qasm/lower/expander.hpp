@@ -27,12 +27,14 @@
 #include <string>
 #include <string_view>
 #include <unordered_map>
+#include <unordered_set>
 #include <utility>
 #include <vector>
 
 #include "common/depth_guard.hpp"
 #include "qasm/lower/expand.hpp"
 #include "qasm/lower/gate_algebra.hpp"
+#include "qasm/lower/gate_matrices.hpp"
 #include "qasm/lower/parser.hpp"
 #include "qasm/lower/syntax.hpp"
 #include "qasm/lower/values.hpp"
@@ -56,6 +58,8 @@ inline GateRef native_ref(const NativeGate& native) {
                  native.angles,         native.qubits};
 }
 
+enum class UMeaning : unsigned char { LANGUAGE, OPENQASM2, MODEL };
+
 // One gate application, modifiers resolved: controls (states and qubits) first.
 // Expander::recycled_call() sets every field anew, a field added here too.
 struct Call {
@@ -66,6 +70,16 @@ struct Call {
   std::vector<PlainOperand> qubits;  // the controls, then the gate's own qubits
   bool inverse = false;
   double exponent = 1.0;
+  // Powers not all whole, applied innermost first, an `inv` as -1: such powers of most
+  // gates depend on their order (pow(0.5) @ inv @ x is sx, inv @ pow(0.5) @ x its inverse).
+  // Empty otherwise, when `inverse` and `exponent` say it all.
+  std::vector<double> powers;
+  // What the call's `U` means: the language's, e^{iθ/2}·u; OpenQASM 2's, e^{-i(φ+λ)/2}·u;
+  // or the gate model's u, which the importer reads `U` as.
+  UMeaning u_meaning = UMeaning::LANGUAGE;
+  // A `gphase` that the program did not write itself (the phase of a `U`, a library
+  // definition's phase): where no control can observe it, it is left out.
+  bool implicit_phase = false;
 };
 
 // TIMING: a duration or stretch, which only the dropped delays and boxes use.
@@ -145,13 +159,15 @@ struct Resolved {
 
 class Expander {
  public:
-  Expander(Parser& parser, const InputValues& inputs, Writer& writer, std::size_t max_statements)
+  Expander(Parser& parser, const InputValues& inputs, Writer& writer, std::size_t max_statements,
+           bool expand_library_gates)
       : parser_(parser),
         user_(parser.program()),
         program_(&user_),
         inputs_(inputs),
         writer_(writer),
-        max_statements_(max_statements) {
+        max_statements_(max_statements),
+        expand_library_gates_(expand_library_gates) {
     scopes_.emplace_back();
   }
 
@@ -316,7 +332,15 @@ class Expander {
   inline void keep_buffers(Call& call);
   void perform(Call& call, std::size_t offset);
   void power(Call& call, std::size_t offset);
+  void fractional_power(Call& call, std::size_t offset);
+  void perform_matrix(Call& call, const SquareMatrix& matrix, std::size_t offset);
   void invert_native(Call& call, std::size_t offset);
+  bool write_with_phases(Call& call, std::size_t offset);
+  void perform_phase(const Call& on_controls_of, double angle, std::size_t offset);
+  void write_plain(Call& call, std::size_t offset);
+  void write_model_u(Call& call, std::size_t offset);
+  void note_phase_left_out();
+  UMeaning u_meaning_here() const;
 
   // ------------------------------------------------------------ gate definitions
   // (expand_definitions.cpp, as is the nesting of definitions)
@@ -352,7 +376,6 @@ class Expander {
   std::array<RecentLookup, 128> recent_lookups_{};
   std::uint64_t declarations_ = 0;
   std::vector<InlineContext> contexts_;
-  std::string_view library_name_ = "stdgates.inc";
   std::vector<std::unique_ptr<Program>> libraries_;
   std::unordered_map<std::string_view, GateRef, NameHash, NameEqual> library_gates_;
   struct ForwardCall {
@@ -387,6 +410,14 @@ class Expander {
   std::size_t statement_count_ = 0;
   std::size_t max_statements_;
   int depth_ = 0;
+  // Every standard gate spelled out by its definition (LowerOptions::expand_library_gates).
+  bool expand_library_gates_ = false;
+  bool openqasm2_ = false;  // the program says `OPENQASM 2.0;`
+  // The written definitions that differ from what the program means by a global phase
+  // (phases left out, `U`, calls of such definitions or of ones further down): under a
+  // control, their bodies are inlined.
+  std::unordered_set<std::string_view> phase_dependent_;
+  const Program* qelib1_ = nullptr;  // qelib1.inc's definitions, once read
 };
 
 }  // namespace corvane::qasm3::detail::lower::expansion

@@ -16,18 +16,22 @@ constexpr std::array<std::pair<std::string_view, std::string_view>, 4> INVERSE_P
 constexpr std::array<std::string_view, 10> ANGLE_SCALED = {"rx",     "ry", "rz",  "p",   "phase",
                                                            "gphase", "cp", "crx", "cry", "crz"};
 
-// Phase gates of a fixed angle, whose powers are phases too: pow(k) @ s is p(k·π/2).
-struct FixedPhase {
-  std::string_view name;
-  std::string_view as_phase;  // the gate with the angle as its parameter
-  double angle;
-};
-constexpr std::array<FixedPhase, 6> FIXED_PHASES = {{{"z", "p", std::numbers::pi},
-                                                     {"s", "p", std::numbers::pi / 2},
-                                                     {"sdg", "p", -std::numbers::pi / 2},
-                                                     {"t", "p", std::numbers::pi / 4},
-                                                     {"tdg", "p", -std::numbers::pi / 4},
-                                                     {"cz", "cp", std::numbers::pi}}};
+// The one-angle rotations and phases of both standard libraries that the importer does not
+// read by name: a power of them scales the angle too, as it does for the natives above.
+constexpr std::array<std::string_view, 6> LIBRARY_ANGLE_SCALED = {"u1",  "cphase", "cu1",
+                                                                  "rxx", "ryy",    "rzz"};
+
+// The names that hold one control of their own over a one-qubit base gate.
+constexpr std::array<std::pair<std::string_view, std::string_view>, 9> SINGLY_CONTROLLED = {
+    {{"cx", "x"},
+     {"cnot", "x"},
+     {"cy", "y"},
+     {"cz", "z"},
+     {"ch", "h"},
+     {"cp", "p"},
+     {"crx", "rx"},
+     {"cry", "ry"},
+     {"crz", "rz"}}};
 
 template <std::size_t N>
 bool among(const std::array<std::string_view, N>& names, std::string_view name) {
@@ -117,16 +121,8 @@ std::optional<Repetition> repetition_of_power(double exponent) noexcept {
   return Repetition{times, exponent < 0};
 }
 
-std::optional<NativeForm> fractional_power_of_native(NativeForm gate, double exponent) {
-  if (among(ANGLE_SCALED, gate.name) && !gate.parameters.empty()) {
-    gate.parameters[0] *= exponent;
-    return gate;
-  }
-  for (const FixedPhase& phase : FIXED_PHASES) {
-    if (gate.name == phase.name)
-      return rewritten(std::move(gate), phase.as_phase, phase.angle * exponent);
-  }
-  return std::nullopt;
+bool power_scales_angle(std::string_view name) {
+  return among(ANGLE_SCALED, name) || among(LIBRARY_ANGLE_SCALED, name);
 }
 
 std::optional<SpelledControls> spell_out_compact_controls(std::string_view name,
@@ -134,6 +130,9 @@ std::optional<SpelledControls> spell_out_compact_controls(std::string_view name,
   if (added_controls == 0) return std::nullopt;
   if (name == "ccx") return SpelledControls{"x", 2};
   if (name == "cswap") return SpelledControls{"swap", 1};
+  for (const auto& [compact, base] : SINGLY_CONTROLLED) {
+    if (same_text(compact, name)) return SpelledControls{base, 1};
+  }
   return std::nullopt;
 }
 

@@ -107,14 +107,18 @@ struct Repetition {
 // Nothing when the exponent is not whole.
 std::optional<Repetition> repetition_of_power(double exponent) noexcept;
 
-// pow(exponent) @ gate for a native gate and an exponent that is not whole: the one native
-// that applies it, or nothing when none does. Only rotations and phases take such a power:
-// their angle is scaled; z, s, sdg, t, tdg and cz, phases of a fixed angle, become p and cp.
-std::optional<NativeForm> fractional_power_of_native(NativeForm gate, double exponent);
+// Whether pow(k) @ g scales g's one angle by k, whatever k: the one-angle rotations and
+// phases of both standard libraries (rx, ry, rz, p, phase, u1, cp, cphase, cu1, crx, cry,
+// crz, rxx, ryy, rzz) and gphase, so that pow(0.5) @ p(5) is p(2.5). Every other gate
+// takes its principal power (gate_matrices.hpp).
+bool power_scales_angle(std::string_view name);
 
-// ccx and cswap hold controls of their own, and the importer takes no modifiers on them:
-// with `added_controls` more, they are spelled as x and swap with their own controls as
-// modifiers after the added ones. `own_controls`: how many controls the name held.
+// A name that holds controls of its own (cx, cnot, cy, cz, ch, cp, crx, cry, crz; ccx,
+// cswap), with `added_controls` more, is spelled as its base gate with its own controls as
+// modifiers after the added ones: the importer reads `ctrl @ cx a, b, c` as one gate of
+// two controls but one control state, and takes no modifiers on ccx and cswap at all.
+// `own_controls`: how many controls the name held. (cu, which holds a phase too, is the
+// caller's.)
 struct SpelledControls {
   std::string_view name;
   std::size_t own_controls = 0;

@@ -2,8 +2,10 @@
 
 #include <algorithm>
 #include <array>
+#include <bit>
 #include <cmath>
 #include <numbers>
+#include <utility>
 
 namespace corvane::qasm3::detail::lower {
 namespace {
@@ -276,6 +278,55 @@ std::optional<NamedGate> named_one_qubit_gate(const SquareMatrix& m) {
                               std::abs(std::abs(m.at(1, 1)) - 1) <= 1e-12;
   if (diagonal_phase) return NamedGate{"p", std::arg(m.at(1, 1))};
   return std::nullopt;
+}
+
+std::optional<NamedGate> named_gate(const SquareMatrix& m) {
+  if (m.dimension == 2) return named_one_qubit_gate(m);
+  if (m.dimension != 4) return std::nullopt;
+  // The control is operand 0, bit 0: where it is 0 nothing happens.
+  SquareMatrix target(2);
+  for (std::size_t row = 0; row < 4; ++row) {
+    for (std::size_t column = 0; column < 4; ++column) {
+      const Complex entry = m.at(row, column);
+      if ((row & 1U) == 1 && (column & 1U) == 1) {
+        target.at(row >> 1U, column >> 1U) = entry;
+      } else if (std::abs(entry - (row == column ? 1.0 : 0.0)) > 1e-12) {
+        return std::nullopt;
+      }
+    }
+  }
+  const bool diagonal_phase = std::abs(target.at(0, 0) - 1.0) <= 1e-12 &&
+                              std::abs(target.at(0, 1)) <= 1e-12 &&
+                              std::abs(target.at(1, 0)) <= 1e-12;
+  if (diagonal_phase) return NamedGate{"cp", std::arg(target.at(1, 1))};
+  const std::optional<NamedGate> base = named_one_qubit_gate(target);
+  if (!base) return std::nullopt;
+  constexpr std::array<std::pair<std::string_view, std::string_view>, 5> CONTROLLED = {
+      {{"x", "cx"}, {"y", "cy"}, {"z", "cz"}, {"h", "ch"}, {"p", "cp"}}};
+  for (const auto& [name, controlled_name] : CONTROLLED) {
+    if (base->name == name) return NamedGate{controlled_name, base->angle};
+  }
+  return std::nullopt;
+}
+
+std::vector<double> written_unitary(const SquareMatrix& m) {
+  const auto qubits = static_cast<std::size_t>(std::countr_zero(m.dimension));
+  auto first_operand_high = [qubits](std::size_t index) {
+    std::size_t reversed = 0;
+    for (std::size_t bit = 0; bit < qubits; ++bit)
+      reversed |= ((index >> bit) & 1U) << (qubits - 1 - bit);
+    return reversed;
+  };
+  std::vector<double> parameters(2 * m.entries.size());
+  for (std::size_t row = 0; row < m.dimension; ++row) {
+    for (std::size_t column = 0; column < m.dimension; ++column) {
+      const Complex entry = m.at(first_operand_high(row), first_operand_high(column));
+      const std::size_t at = 2 * (row * m.dimension + column);
+      parameters[at] = entry.real();
+      parameters[at + 1] = entry.imag();
+    }
+  }
+  return parameters;
 }
 
 }  // namespace corvane::qasm3::detail::lower

@@ -55,5 +55,13 @@ struct NamedGate {
   std::optional<double> angle;
 };
 std::optional<NamedGate> named_one_qubit_gate(const SquareMatrix& m);
+// As above, and on two qubits a control on the first over one of x, y, z, h or p: cx, cy,
+// cz, ch, cp(λ).
+std::optional<NamedGate> named_gate(const SquareMatrix& m);
+
+// The parameters of the importer's `unitary` for `m`: its entries row by row as real and
+// imaginary parts, the first operand the most significant bit of the index, as the gate
+// model stores its matrices.
+std::vector<double> written_unitary(const SquareMatrix& m);
 
 }  // namespace corvane::qasm3::detail::lower
