@@ -49,6 +49,7 @@ INSTANTIATE_TEST_SUITE_P(
             "q[1];\n"},
         Row{"versions_and_comments", "OPENQASM 3;\n// c\n/* b */ qubit q; x q;",
             "qubit q;\nx q;\n"},
+        Row{"byte_order_mark", "\xEF\xBB\xBFOPENQASM 3.0;\nqubit q;\nx q;\n", "qubit q;\nx q;\n"},
         Row{"scalar_registers", "qubit a; bit b; b = measure a; measure a;",
             "qubit a;\nbit b;\nb = measure a;\nmeasure a;\n"},
         Row{"parameters_in_shortest_form",

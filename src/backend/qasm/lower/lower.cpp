@@ -9,6 +9,10 @@ namespace corvane::qasm3 {
 
 std::string lower_qasm3(std::string_view program, const LowerOptions& options) {
   detail::validate_utf8(program);
+  // Editors on some systems start a UTF-8 file with a byte-order mark; it is no part of
+  // the program.
+  constexpr std::string_view BYTE_ORDER_MARK = "\xEF\xBB\xBF";
+  if (program.starts_with(BYTE_ORDER_MARK)) program.remove_prefix(BYTE_ORDER_MARK.size());
   detail::lower::Parser parser(program);
   // A program that needs little lowering comes out about as long as it went in.
   detail::lower::Writer writer(program.size() + program.size() / 8);
