@@ -490,6 +490,11 @@ TEST(LowerValues, LiteralForms) {
        "ValueError: Integer literal too large for 64 bits"},
       {[] { bits("\"\""); }, "ValueError: Invalid bit string literal"},
       {[] { bits("\"012\""); }, "ValueError: Invalid bit string literal"},
+      // A separator stands between two digits, as the grammar's bit string has it.
+      {[] { bits("\"01__1\""); }, "ValueError: Invalid bit string literal"},
+      {[] { bits("\"_01\""); }, "ValueError: Invalid bit string literal"},
+      {[] { bits("\"01_\""); }, "ValueError: Invalid bit string literal"},
+      {[] { bits("\"_\""); }, "ValueError: Invalid bit string literal"},
   };
   for (const ErrorCase& c : errors)
     EXPECT_EQ(outcome_of(c.call), c.outcome);

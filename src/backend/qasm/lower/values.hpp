@@ -126,9 +126,10 @@ bool is_builtin_function(std::string_view name);
 // the wrong type or a value outside its domain.
 Value call_builtin(std::string_view name, std::span<const Value> arguments);
 
-// Literals as the grammar spells them (the lexer has checked the form): integers in
-// binary (0b), octal (0o), hex (0x) or decimal with `_` separators; floats with
-// fraction and/or exponent and `_` separators; bit strings "0101" (quotes included).
+// Literals as the grammar spells them: integers in binary (0b), octal (0o), hex (0x) or
+// decimal with `_` separators and floats with fraction and/or exponent and `_` separators,
+// whose form the lexer has checked; bit strings "0101" (quotes included), whose form is
+// checked here: digits 0 and 1, a `_` only between two of them.
 // An integer too large for 64 bits raises ValueError.
 Value read_integer_literal(std::string_view text);
 // An integer literal of at most 18 ASCII digits, as nearly every one is, read without the

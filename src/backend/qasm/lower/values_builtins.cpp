@@ -231,13 +231,18 @@ Value read_bit_string_literal(std::string_view text) {
   }
   std::uint64_t value = 0;
   unsigned width = 0;
+  char previous = '_';  // a separator may follow a digit only
   for (const char c : text) {
-    if (c == '_') continue;
-    if (c != '0' && c != '1') raise_value_error("Invalid bit string literal");
+    const bool separator = c == '_';
+    if ((c != '0' && c != '1' && !separator) || (separator && previous == '_')) {
+      raise_value_error("Invalid bit string literal");
+    }
+    previous = c;
+    if (separator) continue;
     if (++width > MAX_WIDTH) raise_value_error("Bit string literal longer than 64 bits");
     value = (value << 1) | static_cast<std::uint64_t>(c - '0');
   }
-  if (width == 0) raise_value_error("Invalid bit string literal");
+  if (width == 0 || previous == '_') raise_value_error("Invalid bit string literal");
   return Value::bits(value, width);
 }
 
