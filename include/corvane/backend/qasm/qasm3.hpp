@@ -9,6 +9,7 @@
 #include <stdexcept>
 #include <string>
 #include <string_view>
+#include <vector>
 
 #include "corvane/backend/gatesequence/gatesequence.hpp"
 #include "corvane/backend/qasm/qasm3_errors.hpp"
@@ -44,7 +45,14 @@ GateSequence qasm3_to_gate_sequence(std::string_view code);
 // Options of lower_qasm3: the values of the program's `input` declarations, by name.
 // Designated initializers read well: `lower_qasm3(text, {.inputs = {{"theta", 0.5}}})`.
 struct LowerOptions {
-  std::map<std::string, double, std::less<>> inputs;
+  std::map<std::string, double, std::less<>> inputs = {};
+  // Where `include "name";` finds a file other than the two standard libraries: in the
+  // folder of the file that includes it (for the program itself, that of `source_path`;
+  // none when it is empty), then in each folder of `include_paths`, in order. Paths are
+  // used as written, relative to the working folder or absolute. With neither, no file is
+  // read at all. An error in an included file is placed in it (Location::file).
+  std::string source_path = {};
+  std::vector<std::string> include_paths = {};
   // Every gate of the standard libraries replaced by its definition, down to the built-ins
   // `U` and `gphase`, and every phase kept: a long, slow and literal reading of the
   // program, against which the usual one (named gates, exact inverses, powers, compact

@@ -5,16 +5,22 @@
 #include <cstddef>
 #include <optional>
 #include <stdexcept>
+#include <string>
 #include <string_view>
+#include <utility>
 
 namespace corvane::qasm3 {
 
 // A place in a program text: line and column count from 1 (columns in Unicode code
-// points, a tab being one), offset is the 0-based byte offset.
+// points, a tab being one), offset is the 0-based byte offset. `file` is the path of the
+// file the place is in when that is a file the program includes (as it was found: the
+// including file's folder or a search folder joined with the name the program wrote),
+// empty for the program itself.
 struct Location {
   std::size_t line = 0;
   std::size_t column = 0;
   std::size_t offset = 0;
+  std::string file = {};
   friend bool operator==(const Location&, const Location&) = default;
 };
 
@@ -29,8 +35,14 @@ class Error : public std::runtime_error {
   [[nodiscard]] const std::optional<Location>& location() const noexcept { return location_; }
   // Readers attach the place where they catch an error on its way out of a statement
   // or an expression; the innermost place, attached first, is the one that stays.
-  void set_location_once(const Location& where) noexcept {
-    if (!location_) location_ = where;
+  // Taken by value, so that a copy that cannot be made fails where it is made.
+  void set_location_once(Location where) noexcept {
+    if (!location_) location_ = std::move(where);
+  }
+  // The reader of an included file names it in the place of an error found in its text,
+  // where the place names no file yet.
+  void set_file_once(const std::string& file) {
+    if (location_ && location_->file.empty()) location_->file = file;
   }
 
  private:

@@ -2,6 +2,7 @@
 // statement dispatched to the files of its concern (expander.hpp).
 #include "qasm/lower/expander.hpp"
 
+#include <memory>
 #include <string>
 
 #include "qasm/lower/gate_library.hpp"
@@ -11,6 +12,7 @@ namespace corvane::qasm3::detail::lower::expansion {
 // Each top-level statement is lowered as soon as it is read; its nodes are dropped
 // afterwards unless a definition keeps them for later calls.
 void Expander::run() {
+  includes_.read_all(user_.text);
   declare_hardware_register();
   for (;;) {
     const Parser::Marks marks = parser_.marks();
@@ -43,7 +45,7 @@ Flow Expander::statements(Range body) {
 Flow Expander::statement(NodeId id) {
   const Stmt& stmt = program_->stmts[id];
   DepthGuard guard(depth_);
-  if (program_ == &user_) outer_offset_ = stmt.offset;
+  if (!in_library()) outer_ = Place{program_, stmt.offset};
   return placed(stmt.offset, [&] { return dispatch(stmt); });
 }
 
@@ -53,8 +55,7 @@ Flow Expander::dispatch(const Stmt& stmt) {
       version(stmt);
       break;
     case StmtKind::INCLUDE:
-      include(stmt);
-      break;
+      return include(stmt);
     case StmtKind::QUBIT_DECL:
       require_global_scope(stmt, "Qubits can only be declared");
       qubit_declaration(stmt);
@@ -147,12 +148,54 @@ void Expander::version(const Stmt& stmt) {
   }
 }
 
-void Expander::include(const Stmt& stmt) {
-  if (!library_source(stmt.text)) {
-    fail_unsupported(stmt.offset,
-                     "Including " + quoted(stmt.text) +
-                         " is not supported (only \"stdgates.inc\" and \"qelib1.inc\")");
+// A file the program includes is read as if its text stood in place of the `include`: in
+// the global scope, with every name declared so far, its declarations kept afterwards.
+// Errors in it are placed in it. The standard libraries are read where a gate needs them.
+Flow Expander::include(const Stmt& stmt) {
+  if (library_source(stmt.text)) return Flow::NEXT;
+  require_global_scope(stmt, "Files can only be included");
+  IncludedFile& file = includes_.find(program_->origin == Origin::INCLUDED
+                                          ? program_->file
+                                          : std::string_view(includes_.program_path()),
+                                      stmt.text);
+  if (file.open || file.is_program) {
+    fail_value(stmt.offset, "Include cycle: " + quoted(stmt.text) + " is already being included");
   }
+  const Program& included = included_program(file);
+  file.open = true;
+  struct Close {
+    IncludedFile& file;
+    ~Close() { file.open = false; }
+  } close{file};
+  return in_program(included, [&] { return included_statements(included); });
+}
+
+// Parsed when first included, in the language of the program at that point: OpenQASM 2
+// files are included by OpenQASM 2 programs.
+const Program& Expander::included_program(IncludedFile& file) {
+  if (!file.program) {
+    try {
+      validate_utf8(file.text);
+      file.program = std::make_unique<Program>(parse(file.text, openqasm2_));
+    } catch (Error& error) {
+      error.set_file_once(file.path);
+      throw;
+    }
+    file.program->origin = Origin::INCLUDED;
+    file.program->file = file.path;
+  }
+  return *file.program;
+}
+
+// As the program's own top-level statements: `end;` ends the whole program.
+Flow Expander::included_statements(const Program& file) {
+  for (std::uint32_t k = 0; k < file.top.size; ++k) {
+    const NodeId id = file.stmt_lists[file.top.begin + k];
+    const Flow flow = statement(id);
+    if (flow == Flow::END) return flow;
+    if (flow != Flow::NEXT) fail_value(file.stmts[id].offset, std::string(MISPLACED_FLOW));
+  }
+  return Flow::NEXT;
 }
 
 }  // namespace corvane::qasm3::detail::lower::expansion
@@ -160,8 +203,9 @@ void Expander::include(const Stmt& stmt) {
 namespace corvane::qasm3::detail::lower {
 
 void expand(Parser& parser, const InputValues& inputs, Writer& writer, std::size_t max_statements,
-            bool expand_library_gates) {
-  expansion::Expander(parser, inputs, writer, max_statements, expand_library_gates).run();
+            bool expand_library_gates, IncludeSearch includes) {
+  IncludeFiles files(includes);
+  expansion::Expander(parser, inputs, writer, max_statements, expand_library_gates, files).run();
 }
 
 }  // namespace corvane::qasm3::detail::lower

@@ -8,6 +8,7 @@
 #include <map>
 #include <string>
 
+#include "qasm/lower/include_files.hpp"
 #include "qasm/lower/parser.hpp"
 #include "qasm/lower/syntax.hpp"
 #include "qasm/lower/write.hpp"
@@ -29,8 +30,10 @@ using InputValues = std::map<std::string, double, std::less<>>;
 // Expands the program that `parser` reads into `writer`, one top-level statement at a
 // time, writing at most `max_statements` (loop passes counted too). Errors carry their
 // place in the program text. With `expand_library_gates`, every gate of the standard
-// libraries is replaced by its definition, down to `U` and `gphase`.
+// libraries is replaced by its definition, down to `U` and `gphase`. Files the program
+// includes are looked for as `includes` says; with no place to look, none is read.
 void expand(Parser& parser, const InputValues& inputs, Writer& writer,
-            std::size_t max_statements = MAX_LOWERED_STATEMENTS, bool expand_library_gates = false);
+            std::size_t max_statements = MAX_LOWERED_STATEMENTS, bool expand_library_gates = false,
+            IncludeSearch includes = {});
 
 }  // namespace corvane::qasm3::detail::lower

@@ -155,10 +155,19 @@ void Expander::bit_declaration(const Stmt& stmt) {
 std::string_view Expander::local_bits(const Stmt& stmt, std::optional<std::int64_t> size) {
   // Statements are parsed and dropped one top-level statement at a time, so the
   // declaration is known by its place in the text.
-  const auto key = std::pair{stmt.offset, size.value_or(-1)};
+  const auto key = std::tuple{program_, stmt.offset, size.value_or(-1)};
   const auto found = local_bits_.find(key);
   if (found != local_bits_.end()) return found->second;
-  if (identifiers_.empty()) identifiers_ = program_identifiers(user_.text);
+  if (identifiers_.empty()) {
+    identifiers_ = program_identifiers(user_.text);
+    // A file that cannot be read as tokens is refused where it is included.
+    for (const auto& file : includes_.files()) {
+      try {
+        if (file->valid_utf8) identifiers_.merge(program_identifiers(file->text));
+      } catch (const Error&) {
+      }
+    }
+  }
   std::string name;
   for (int k = 1; name.empty() || identifiers_.contains(name); ++k) {
     name = std::string(stmt.name) + "_" + std::to_string(k);
@@ -171,22 +180,22 @@ std::string_view Expander::local_bits(const Stmt& stmt, std::optional<std::int64
 }
 
 // The register of the hardware qubits is declared before anything else, sized by the
-// highest one the program names, which a pass of the lexer finds.
+// highest one the program and the files it includes name, which a pass of the lexer finds.
 void Expander::declare_hardware_register() {
-  if (user_.text.find('$') == std::string_view::npos) return;
+  const auto& files = includes_.files();
+  const auto names_hardware = [](std::string_view text) {
+    return text.find('$') != std::string_view::npos;
+  };
+  if (!names_hardware(user_.text) &&
+      std::none_of(files.begin(), files.end(),
+                   [&](const auto& file) { return names_hardware(file->text); })) {
+    return;
+  }
   std::int64_t highest = -1;
   std::set<std::string_view> names_taken;
-  Lexer lexer(user_.text);
-  for (Token token = lexer.next(); token.kind != TokenKind::END; token = lexer.next()) {
-    if (token.kind == TokenKind::IDENTIFIER && token.text.starts_with(HARDWARE_REGISTER)) {
-      names_taken.insert(token.text);
-    }
-    if (token.kind != TokenKind::HARDWARE_QUBIT) continue;
-    const auto number = read_decimal_digits(token.text.substr(1));
-    if (!number) {
-      fail_value(token.offset, "Hardware qubit " + std::string(token.text) + " is out of range");
-    }
-    highest = std::max(highest, *number);
+  find_hardware_qubits(user_.text, {}, highest, names_taken);
+  for (const auto& file : files) {
+    if (file->valid_utf8) find_hardware_qubits(file->text, file->path, highest, names_taken);
   }
   if (highest < 0) return;
   add_to_total(qubit_total_, highest, 0);
@@ -198,6 +207,42 @@ void Expander::declare_hardware_register() {
   declare(hardware_register_, 0,
           register_symbol(SymbolKind::QUBITS, hardware_register_, hardware_size_, false));
   writer_.qubit_declaration(hardware_register_, hardware_size_);
+}
+
+// The hardware qubits of `text` (from the file `file`; empty: the program), and the
+// names there that the register's name must avoid. Text of an included file that the
+// lexer refuses is searched up to there: including it refuses it.
+void Expander::find_hardware_qubits(std::string_view text, std::string_view file,
+                                    std::int64_t& highest,
+                                    std::set<std::string_view>& names_taken) const {
+  Lexer lexer(text);
+  for (;;) {
+    Token token;
+    try {
+      token = lexer.next();
+    } catch (const Error&) {
+      if (file.empty()) throw;
+      return;
+    }
+    if (token.kind == TokenKind::END) return;
+    if (token.kind == TokenKind::IDENTIFIER && token.text.starts_with(HARDWARE_REGISTER)) {
+      names_taken.insert(token.text);
+    }
+    if (token.kind != TokenKind::HARDWARE_QUBIT) continue;
+    const auto number = read_decimal_digits(token.text.substr(1));
+    if (!number) {
+      with_place_of_error(
+          [&] {
+            Location where = locate(text, token.offset);
+            where.file = file;
+            return where;
+          },
+          [&] {
+            raise_value_error("Hardware qubit " + std::string(token.text) + " is out of range");
+          });
+    }
+    highest = std::max(highest, *number);
+  }
 }
 
 // A type whose width the program wrote as an expression (`int[SIZE]`), with the width
@@ -545,16 +590,20 @@ void Expander::subroutine_definition(const Stmt& stmt) {
   Symbol symbol;
   symbol.kind = SymbolKind::SUBROUTINE;
   symbol.definition = static_cast<NodeId>(&stmt - program_->stmts.data());
+  symbol.home = program_;
   declare(stmt.name, stmt.offset, std::move(symbol));
 }
 
 // A subroutine call is inlined: its body runs with the arguments bound, and the value
-// of its `return`, if any, is the call's value.
+// of its `return`, if any, is the call's value. The definition may be in another text
+// than the call (a file the program includes): the arguments are read in the caller's,
+// the parameters' types and the body in the definition's.
 std::optional<Value> Expander::call_subroutine(const Expr& node, const Symbol& symbol) {
   const DepthGuard guard(depth_);
   // Only this call returns into the bits; calls in its arguments do not.
   const Resolved* const return_bits = std::exchange(next_call_return_bits_, nullptr);
-  const Stmt& definition = program_->stmts[symbol.definition];
+  const Program& home = *symbol.home;
+  const Stmt& definition = home.stmts[symbol.definition];
   const auto arguments = list(node.items);
   if (arguments.size() != definition.params.size) {
     raise_value_error("'" + std::string(node.text) + "' takes " +
@@ -563,8 +612,9 @@ std::optional<Value> Expander::call_subroutine(const Expr& node, const Symbol& s
   }
   std::vector<Symbol> bound;
   for (std::uint32_t k = 0; k < definition.params.size; ++k) {
-    bound.push_back(argument_symbol(program_->params[definition.params.begin + k], arguments[k]));
+    bound.push_back(argument_symbol(home.params[definition.params.begin + k], home, arguments[k]));
   }
+  const ProgramGuard in_home(program_, home);
   const ScopeGuard scope(scopes_, true);
   for (std::uint32_t k = 0; k < definition.params.size; ++k) {
     const Param& param = program_->params[definition.params.begin + k];
@@ -587,10 +637,11 @@ std::optional<Value> Expander::call_subroutine(const Expr& node, const Symbol& s
   return std::nullopt;
 }
 
-Symbol Expander::argument_symbol(const Param& param, NodeId argument) {
+Symbol Expander::argument_symbol(const Param& param, const Program& home, NodeId argument) {
   if (param.kind == ParamKind::QUBIT) {
     Resolved qubits_given = qubits(argument);
-    const std::int64_t size = param.size == NO_NODE ? 1 : integer(param.size);
+    const std::int64_t size =
+        param.size == NO_NODE ? 1 : in_program(home, [&] { return integer(param.size); });
     if (static_cast<std::int64_t>(qubits_given.elements.size()) != size ||
         (param.size == NO_NODE && !qubits_given.single)) {
       fail_value(expr(argument).offset, "Argument '" + std::string(param.name) + "' takes " +
@@ -603,7 +654,7 @@ Symbol Expander::argument_symbol(const Param& param, NodeId argument) {
   }
   Symbol symbol;
   symbol.kind = SymbolKind::CLASSICAL;
-  symbol.type = resolved_type(param.type, param.size);
+  symbol.type = in_program(home, [&] { return resolved_type(param.type, param.size); });
   symbol.value = assigned(symbol.type, argument);
   return symbol;
 }

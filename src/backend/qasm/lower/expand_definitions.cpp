@@ -58,23 +58,24 @@ void Expander::gate_definition(const Stmt& stmt) {
 // all definitions first: the call is written by name and checked at the end against a
 // definition without parameters and with as many qubits as the call has operands.
 std::optional<GateRef> Expander::forward_call(std::string_view name) {
-  if (writing_.empty() || program_ != &user_) return std::nullopt;
+  if (writing_.empty() || in_library()) return std::nullopt;
   return GateRef{GateRef::Kind::WRITTEN, name, nullptr, NO_NODE, 0, -1};
 }
 
 void Expander::check_forward_calls() {
   for (const ForwardCall& call : forward_calls_) {
+    const ProgramGuard in_caller(program_, *call.place.program);  // where errors are placed
     const Symbol* symbol = lookup(call.name);
     const bool defined = symbol != nullptr && symbol->kind == SymbolKind::GATE &&
                          symbol->gate.kind == GateRef::Kind::WRITTEN;
-    if (!defined) fail_value(call.offset, "Unknown gate '" + std::string(call.name) + "'");
+    if (!defined) fail_value(call.place.offset, "Unknown gate '" + std::string(call.name) + "'");
     if (call.controls > 0 && phase_dependent_.contains(call.name)) {
-      fail_unsupported(call.offset, "A controlled call of '" + std::string(call.name) +
-                                        "', defined further down with a phase that the "
-                                        "control observes, is not supported");
+      fail_unsupported(call.place.offset, "A controlled call of '" + std::string(call.name) +
+                                              "', defined further down with a phase that the "
+                                              "control observes, is not supported");
     }
     if (static_cast<std::size_t>(symbol->gate.qubits) + call.controls != call.operands) {
-      fail_value(call.offset,
+      fail_value(call.place.offset,
                  "'" + std::string(call.name) + "' takes " +
                      std::to_string(symbol->gate.qubits + static_cast<int>(call.controls)) +
                      " qubit operands, " + std::to_string(call.operands) + " given");
@@ -138,7 +139,8 @@ std::optional<GateRef> Expander::library_gate(std::string_view name) {
 void Expander::load_library(std::string_view include_name) {
   const std::optional<std::string_view> source = library_source(include_name);
   if (!source) return;
-  const Program& library = *libraries_.emplace_back(std::make_unique<Program>(parse(*source)));
+  Program& library = *libraries_.emplace_back(std::make_unique<Program>(parse(*source)));
+  library.origin = Origin::LIBRARY;
   for (std::uint32_t k = 0; k < library.top.size; ++k) {
     const NodeId id = library.stmt_lists[library.top.begin + k];
     const Stmt& stmt = library.stmts[id];
@@ -215,7 +217,7 @@ void Expander::bind_arguments(const Call& call, const Stmt& definition, std::siz
 // programs, so that whatever it returns imports.
 void Expander::note_written_call(std::string_view callee, std::size_t offset) {
   if (writing_.empty()) {
-    top_level_calls_.emplace_back(callee, program_ == &user_ ? offset : outer_offset_);
+    top_level_calls_.emplace_back(callee, in_library() ? outer_ : Place{program_, offset});
   } else {
     callees_[writing_].push_back(callee);
   }
@@ -225,7 +227,7 @@ void Expander::check_definition_nesting() {
   std::unordered_map<std::string_view, int> heights;
   for (const auto& call : top_level_calls_) {
     int depth = 0;
-    placed(call.second, [&] { nesting_height(call.first, heights, depth); });
+    placed_at(call.second, [&] { nesting_height(call.first, heights, depth); });
   }
 }
 

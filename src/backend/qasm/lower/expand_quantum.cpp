@@ -295,7 +295,7 @@ void Expander::gate_call(const Stmt& stmt) {
   check_parameter_count(call, stmt);
 
   call.u_meaning = u_meaning_here();
-  call.implicit_phase = program_ != &user_;
+  call.implicit_phase = in_library();
 
   // The modifiers, read left to right: controls are taken from the front of the operands.
   std::size_t control_count = 0;
@@ -354,7 +354,7 @@ void Expander::gate_call(const Stmt& stmt) {
                                 " qubit operands, " + std::to_string(given) + " given");
   }
   if (call.gate.kind == GateRef::Kind::WRITTEN && call.gate.qubits < 0) {
-    forward_calls_.push_back({stmt.name, given, control_count, stmt.offset});
+    forward_calls_.push_back({stmt.name, given, control_count, Place{program_, stmt.offset}});
   }
   if (operands.empty()) {
     submit(call, stmt);
@@ -593,7 +593,7 @@ void Expander::note_phase_left_out() {
 // OpenQASM 2's `U` in a program that says `OPENQASM 2.0;` and in qelib1.inc's definitions;
 // the language's everywhere else.
 UMeaning Expander::u_meaning_here() const {
-  const bool openqasm2 = program_ == &user_ ? openqasm2_ : program_ == qelib1_;
+  const bool openqasm2 = in_library() ? program_ == qelib1_ : openqasm2_;
   return openqasm2 ? UMeaning::OPENQASM2 : UMeaning::LANGUAGE;
 }
 
@@ -638,8 +638,9 @@ void Expander::power(Call& call, std::size_t offset) {
 void Expander::fractional_power(Call& call, std::size_t offset) {
   const std::vector<double> powers = std::move(call.powers);
   call.powers.clear();
-  const bool standard = call.gate.kind == GateRef::Kind::NATIVE ||
-                        (call.gate.kind == GateRef::Kind::INLINED && call.gate.program != &user_);
+  const bool standard =
+      call.gate.kind == GateRef::Kind::NATIVE ||
+      (call.gate.kind == GateRef::Kind::INLINED && call.gate.program->origin == Origin::LIBRARY);
   if (standard && power_scales_angle(call.gate.name) && !call.parameters.empty()) {
     for (const double exponent : powers)
       call.parameters[0] *= exponent;

@@ -7,6 +7,13 @@ namespace corvane::qasm3::detail::lower::expansion {
 
 // ---------------------------------------------------------------- errors
 
+std::optional<Location> Expander::location_of(const Place& place) {
+  if (place.program->origin == Origin::LIBRARY) return std::nullopt;
+  Location where = locate(place.program->text, place.offset);
+  where.file = place.program->file;
+  return where;
+}
+
 void Expander::fail_value(std::size_t offset, const std::string& message) const {
   fail(offset, raise_value_error, message);
 }

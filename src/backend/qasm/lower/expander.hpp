@@ -2,7 +2,8 @@
 // that folds constants, unrolls loops, inlines parameterised gates and subroutines,
 // resolves modifiers and spells out broadcasts and slices (expand.hpp says what it
 // gives). Its methods are spread over files by concern:
-//   expand.cpp              the driver: a program statement by statement, their dispatch
+//   expand.cpp              the driver: a program statement by statement, their dispatch,
+//                           the files it includes
 //   expand_scopes.cpp       names, scopes and symbols; errors with their places
 //   expand_classical.cpp    declarations, classical statements and expressions, control
 //                           flow, subroutines
@@ -26,6 +27,7 @@
 #include <span>
 #include <string>
 #include <string_view>
+#include <tuple>
 #include <unordered_map>
 #include <unordered_set>
 #include <utility>
@@ -35,6 +37,7 @@
 #include "qasm/lower/expand.hpp"
 #include "qasm/lower/gate_algebra.hpp"
 #include "qasm/lower/gate_matrices.hpp"
+#include "qasm/lower/include_files.hpp"
 #include "qasm/lower/parser.hpp"
 #include "qasm/lower/syntax.hpp"
 #include "qasm/lower/values.hpp"
@@ -99,8 +102,9 @@ struct Symbol {
   bool is_const = false;
   // GATE
   GateRef gate;
-  // SUBROUTINE: its definition
+  // SUBROUTINE: its definition, in the program `home`
   NodeId definition = NO_NODE;
+  const Program* home = nullptr;
 };
 
 inline Symbol register_symbol(SymbolKind kind, std::string_view name, std::int64_t size,
@@ -136,6 +140,13 @@ struct Scope {
   bool boundary = false;
 };
 
+// A place in a text the program wrote: an offset in the program itself or in a file it
+// includes.
+struct Place {
+  const Program* program = nullptr;
+  std::size_t offset = 0;
+};
+
 // END: the program ends there (`end;`); nothing after it runs.
 enum class Flow : unsigned char { NEXT, BREAK, CONTINUE, RETURN, END };
 
@@ -160,12 +171,13 @@ struct Resolved {
 class Expander {
  public:
   Expander(Parser& parser, const InputValues& inputs, Writer& writer, std::size_t max_statements,
-           bool expand_library_gates)
+           bool expand_library_gates, IncludeFiles& includes)
       : parser_(parser),
         user_(parser.program()),
         program_(&user_),
         inputs_(inputs),
         writer_(writer),
+        includes_(includes),
         max_statements_(max_statements),
         expand_library_gates_(expand_library_gates) {
     scopes_.emplace_back();
@@ -180,20 +192,23 @@ class Expander {
   Flow dispatch(const Stmt& stmt);
   Flow statements_in_scope(Range body);
   void version(const Stmt& stmt);
-  void include(const Stmt& stmt);
+  Flow include(const Stmt& stmt);
+  const Program& included_program(IncludedFile& file);
+  Flow included_statements(const Program& file);
 
   // ------------------------------------------------------------ errors (expand_scopes.cpp)
   // Runs `work`; an error it raises leaves with the place `offset` unless it has one.
-  // Offsets are places only in the user's program, not in the built-in libraries.
+  // Offsets are places only in the texts the program wrote (itself and the files it
+  // includes), not in the built-in libraries.
   template <class Work>
   decltype(auto) placed(std::size_t offset, Work&& work) const {
-    return with_place_of_error(
-        [&]() -> std::optional<Location> {
-          if (program_ != &user_) return std::nullopt;
-          return locate(user_.text, offset);
-        },
-        std::forward<Work>(work));
+    return placed_at(Place{program_, offset}, std::forward<Work>(work));
   }
+  template <class Work>
+  static decltype(auto) placed_at(const Place& place, Work&& work) {
+    return with_place_of_error([&] { return location_of(place); }, std::forward<Work>(work));
+  }
+  static std::optional<Location> location_of(const Place& place);
   template <class Raise>
   [[noreturn]] void fail(std::size_t offset, Raise raise, const std::string& message) const {
     placed(offset, [&] { raise(message); });
@@ -206,6 +221,24 @@ class Expander {
     if (++statement_count_ > max_statements_) fail_too_long(offset);
   }
 
+  // The nodes of `next` are read until the guard goes, those of the program before again
+  // afterwards (when an error leaves, before the places of outer statements are attached).
+  struct ProgramGuard {
+    ProgramGuard(const Program*& current, const Program& next)
+        : current_(current), saved_(std::exchange(current, &next)) {}
+    ProgramGuard(const ProgramGuard&) = delete;
+    ProgramGuard& operator=(const ProgramGuard&) = delete;
+    ~ProgramGuard() { current_ = saved_; }
+    const Program*& current_;
+    const Program* saved_;
+  };
+  template <class Work>
+  decltype(auto) in_program(const Program& program, Work&& work) {
+    const ProgramGuard guard(program_, program);
+    return std::forward<Work>(work)();
+  }
+  bool in_library() const { return program_->origin == Origin::LIBRARY; }
+
   const Expr& expr(NodeId id) const { return program_->exprs[id]; }
   std::span<const NodeId> list(Range range) const {
     return {program_->expr_lists.data() + range.begin, range.size};
@@ -217,7 +250,7 @@ class Expander {
   // most calls are made for gate calls, and the compiler stops inlining it as callers
   // elsewhere multiply.
   [[gnu::always_inline]] Symbol* lookup(std::string_view name) {
-    if (scopes_.size() != 1 || program_ != &user_) return find_symbol(name);
+    if (scopes_.size() != 1) return find_symbol(name);
     RecentLookup& recent = recent_lookups_[NameHash{}(name) % recent_lookups_.size()];
     if (recent.declarations != declarations_ || !same_text(recent.name, name)) {
       recent = RecentLookup{name, find_symbol(name), declarations_};
@@ -231,8 +264,8 @@ class Expander {
       const auto found = scopes_[k].symbols.find(name);
       if (found != scopes_[k].symbols.end()) return &found->second;
       if (scopes_[k].boundary && k > 0) {
-        if (program_ != &user_) return nullptr;  // library bodies see nothing of the program
-        k = 1;                                   // jump to the global scope
+        if (in_library()) return nullptr;  // library bodies see nothing of the program
+        k = 1;                             // jump to the global scope
       }
     }
     return nullptr;
@@ -261,6 +294,8 @@ class Expander {
   void bit_declaration(const Stmt& stmt);
   std::string_view local_bits(const Stmt& stmt, std::optional<std::int64_t> size);
   void declare_hardware_register();
+  void find_hardware_qubits(std::string_view text, std::string_view file, std::int64_t& highest,
+                            std::set<std::string_view>& names_taken) const;
   ScalarType resolved_type(ScalarType type, NodeId width);
   void classical_declaration(const Stmt& stmt);
   Value assigned(const ScalarType& type, NodeId value);
@@ -296,7 +331,7 @@ class Expander {
   // ------------------------------------------------------------ subroutines
   void subroutine_definition(const Stmt& stmt);
   std::optional<Value> call_subroutine(const Expr& node, const Symbol& symbol);
-  Symbol argument_symbol(const Param& param, NodeId argument);
+  Symbol argument_symbol(const Param& param, const Program& home, NodeId argument);
   Flow return_statement(const Stmt& stmt);
 
   // ------------------------------------------------------------ operands
@@ -367,6 +402,7 @@ class Expander {
   const Program* program_;
   const InputValues& inputs_;
   Writer& writer_;
+  IncludeFiles& includes_;
   std::vector<Scope> scopes_;
   struct RecentLookup {
     std::string_view name;
@@ -382,14 +418,14 @@ class Expander {
     std::string_view name;
     std::size_t operands;
     std::size_t controls;
-    std::size_t offset;
+    Place place;
   };
   std::vector<ForwardCall> forward_calls_;
   Call spare_;                // the buffers of the last call performed, for the next one
   std::string_view writing_;  // the definition being written, if any
   std::unordered_map<std::string_view, std::vector<std::string_view>> callees_;
-  std::vector<std::pair<std::string_view, std::size_t>> top_level_calls_;
-  std::size_t outer_offset_ = 0;  // the user statement being lowered
+  std::vector<std::pair<std::string_view, Place>> top_level_calls_;
+  Place outer_;  // the statement the program wrote that is being lowered
   std::optional<Value> return_value_;
   // A subroutine's `return measure ...;` writes these bits: those of the assignment or
   // declaration whose value is the call (set for the next call only, then for the call
@@ -403,7 +439,8 @@ class Expander {
   std::int64_t hardware_size_ = 0;
   std::string hardware_register_{HARDWARE_REGISTER};
   bool ended_ = false;  // the program has met `end;`
-  std::map<std::pair<std::size_t, std::int64_t>, std::string> local_bits_;
+  // By the declaration's place and size.
+  std::map<std::tuple<const Program*, std::size_t, std::int64_t>, std::string> local_bits_;
   std::set<std::string, std::less<>> identifiers_;  // of the program, once local bits need them
   std::int64_t qubit_total_ = 0;
   std::int64_t bit_total_ = 0;

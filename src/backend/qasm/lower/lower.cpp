@@ -17,7 +17,8 @@ std::string lower_qasm3(std::string_view program, const LowerOptions& options) {
   // A program that needs little lowering comes out about as long as it went in.
   detail::lower::Writer writer(program.size() + program.size() / 8);
   detail::lower::expand(parser, options.inputs, writer, detail::lower::MAX_LOWERED_STATEMENTS,
-                        options.expand_library_gates);
+                        options.expand_library_gates,
+                        {.program_path = options.source_path, .folders = options.include_paths});
   return writer.take();
 }
 

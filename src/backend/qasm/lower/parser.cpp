@@ -639,8 +639,9 @@ void Parser::drop_since(const Marks& marks) {
   impl_->drop_since(marks);
 }
 
-Program parse(std::string_view text) {
+Program parse(std::string_view text, bool openqasm2) {
   Parser parser(text);
+  if (openqasm2) parser.impl_->read_as_openqasm2();
   std::vector<NodeId> top;
   for (NodeId id = parser.next_statement(); id != NO_NODE; id = parser.next_statement())
     top.push_back(id);

@@ -40,10 +40,11 @@ class Parser {
  private:
   class Impl;
   std::unique_ptr<Impl> impl_;
-  friend Program parse(std::string_view text);
+  friend Program parse(std::string_view text, bool openqasm2);
 };
 
-// Parses the whole of `text`, its top-level statements listed in `top`.
-Program parse(std::string_view text);
+// Parses the whole of `text`, its top-level statements listed in `top`. With `openqasm2`,
+// the text is read as OpenQASM 2 from its start, as a file included by such a program is.
+Program parse(std::string_view text, bool openqasm2 = false);
 
 }  // namespace corvane::qasm3::detail::lower

@@ -43,6 +43,7 @@ struct NextToken {
 class Parser::Impl {
  public:
   explicit Impl(std::string_view text) : lexer_(text) { program_.text = text; }
+  void read_as_openqasm2() { openqasm_2_ = true; }
 
   NodeId next_statement() {
     if (at_end()) return NO_NODE;

@@ -132,9 +132,15 @@ struct Stmt {
   std::uint32_t angle_count = 0;  // GATE_DEF: how many of params are angles
 };
 
+// Where a parsed text comes from: the program being lowered, a file that it includes, or
+// a standard library compiled in.
+enum class Origin : unsigned char { PROGRAM, INCLUDED, LIBRARY };
+
 // A parsed program. The strings it refers to are those of `text`, which must outlive it.
 struct Program {
   std::string_view text;
+  Origin origin = Origin::PROGRAM;
+  std::string_view file;  // INCLUDED: the path it was read from
   std::vector<Expr> exprs;
   std::vector<NodeId> expr_lists;
   std::vector<Stmt> stmts;

@@ -31,11 +31,11 @@ namespace corvane::qasm3::detail {
 // has one already, so the innermost place, attached first, wins. `place_of_error` returns
 // a Location, or an optional one (empty: no place to give), and runs only when an error
 // passes, so that the common path pays for nothing but the try.
-inline void attach_place(Error& error, const Location& where) noexcept {
-  error.set_location_once(where);
+inline void attach_place(Error& error, Location where) noexcept {
+  error.set_location_once(std::move(where));
 }
-inline void attach_place(Error& error, const std::optional<Location>& where) noexcept {
-  if (where) error.set_location_once(*where);
+inline void attach_place(Error& error, std::optional<Location> where) noexcept {
+  if (where) error.set_location_once(std::move(*where));
 }
 template <class PlaceOfError, class Work>
 decltype(auto) with_place_of_error(PlaceOfError&& place_of_error, Work&& work) {
