@@ -107,6 +107,9 @@ lower --input theta
 lower --input theta=big
 export --lower
 convert --lower=yes
+export -I lib
+lower -I
+lower --include-path
 ROWS
 expect_error "usage line format" 2 \
   "corvane-qasm3: unknown option '--frob' (see 'corvane-qasm3 --help')" import --frob
@@ -454,6 +457,44 @@ assert "import --lower" eval '[[ $status -eq 0 ]] && grep -q "\"rx\"" "$work/out
 unset input
 expect_error "lower: a missing input is the program's error, at its place" 1 \
   "$work/loop.qasm:1:1: ValueError: No value given for input 'theta'" lower "$work/loop.qasm"
+
+# ---------------------------------------------------------------- included files
+# Beside the including file first (FILE's folder, then each file's own), then the folders
+# of -I / --include-path in the order given.
+mkdir -p "$work/inc/lib" "$work/inc/first" "$work/inc/second"
+printf 'include "inner.inc";\ngate twist(t) a { rz(t) a; inner a; }\n' >"$work/inc/lib/gates.inc"
+printf 'gate inner a { h a; }\n' >"$work/inc/lib/inner.inc"
+printf 'gate shared a { x a; }\n' >"$work/inc/first/shared.inc"
+printf 'gate shared a { y a; }\n' >"$work/inc/second/shared.inc"
+printf 'gate g a {\n  h a;\n  nosuch a;\n}\n' >"$work/inc/lib/bad.inc"
+printf 'include "lib/gates.inc";\ninclude "shared.inc";\nqubit q;\ntwist(0.5) q;\nshared q;\n' \
+  >"$work/inc/main.qasm"
+printf 'include "lib/bad.inc";\nqubit q;\ng q;\n' >"$work/inc/main_bad.qasm"
+included=$'gate inner a {\n  h a;\n}\ngate shared a {\n  x a;\n}\nqubit q;\nrz(0.5) q;\ninner q;\nshared q;\n'
+expect_output "lower: -I after the file's own folder" "$header$included" \
+  lower "$work/inc/main.qasm" -I "$work/inc/first" -I "$work/inc/second"
+expect_output "lower: --include-path in the order given" "${header}${included/x a/y a}" \
+  lower --include-path "$work/inc/second" --include-path="$work/inc/first" "$work/inc/main.qasm"
+expect_output "lower: -IDIR" "$header$included" lower "-I$work/inc/first" "$work/inc/main.qasm"
+run import --lower -I "$work/inc/first" "$work/inc/main.qasm"
+assert "import --lower with -I" eval '[[ $status -eq 0 ]] && grep -q "\"inner\"" "$work/out"'
+expect_error "lower: an included file not found, at its include" 1 \
+  "$work/inc/main.qasm:2:1: ValueError: Include file 'shared.inc' not found" \
+  lower "$work/inc/main.qasm"
+expect_error "lower: an error in an included file, placed in that file" 1 \
+  "$work/inc/lib/bad.inc:3:3: ValueError: Unknown gate 'nosuch'" lower "$work/inc/main_bad.qasm"
+# Paths as written: relative to the working folder, joined as the program named them.
+cd "$work/inc" || exit 1
+expect_error "lower: the included file's path as found" 1 \
+  "lib/bad.inc:3:3: ValueError: Unknown gate 'nosuch'" lower main_bad.qasm
+cd - >/dev/null || exit 1
+# Standard input has no folder: only the search path is looked in.
+input="$work/inc/main.qasm"
+expect_error "lower: standard input without a search path" 1 \
+  "<stdin>:1:1: ValueError: Include file 'lib/gates.inc' not found" lower
+expect_output "lower: standard input through the search path" "$header$included" \
+  lower -I "$work/inc" -I "$work/inc/first"
+unset input
 
 echo "$passed passed, $failed failed"
 ((failed == 0))

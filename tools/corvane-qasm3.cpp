@@ -35,13 +35,14 @@ using corvane::qasm3::cli::write_output;
 namespace qasm3 = corvane::qasm3;
 
 constexpr std::string_view PROGRAM = "corvane-qasm3";
+constexpr std::string_view INCLUDE_PATH = "--include-path";
 
 constexpr std::string_view HELP =
-    R"(usage: corvane-qasm3 import  [FILE] [--lower] [--input NAME=VALUE]...
+    R"(usage: corvane-qasm3 import  [FILE] [--lower] [--input NAME=VALUE]... [-I DIR]...
        corvane-qasm3 export  [FILE] [--qreg-name NAME] [--creg-name NAME] [--num-clbits N]
                              [--qregs NAME:SIZE[,NAME:SIZE...]] [--cregs NAME:SIZE[,NAME:SIZE...]]
-       corvane-qasm3 convert [FILE] [--flat] [--lower] [--input NAME=VALUE]...
-       corvane-qasm3 lower   [FILE] [--input NAME=VALUE]...
+       corvane-qasm3 convert [FILE] [--flat] [--lower] [--input NAME=VALUE]... [-I DIR]...
+       corvane-qasm3 lower   [FILE] [--input NAME=VALUE]... [-I DIR]...
        corvane-qasm3 --help | --version
 
 Converts between OpenQASM 3.0 programs and gate sequences in JSON form. FILE is read
@@ -60,6 +61,10 @@ commands:
 lowering options:
   --lower               import and convert lower the program first
   --input NAME=VALUE    the value of the program's `input` declaration NAME (a number)
+  -I DIR, --include-path DIR
+                        a folder to look for files the program includes in, after the
+                        folder of the including file (FILE's; none for standard input);
+                        repeatable, searched in the order given
 
 export options:
   --qreg-name NAME      name of the quantum register when --qregs is not given (q)
@@ -74,6 +79,7 @@ exit status:
   0  success
   1  the conversion failed: one line on standard error, "<Kind>: <message>", or
      "FILE:LINE:COLUMN: <Kind>: <message>" when the error has a place in the program
+     (FILE being the included file's path for a place in a file the program includes)
   2  usage error or unreadable input
 )";
 
@@ -141,7 +147,7 @@ RegisterList read_registers(std::string_view option, std::string_view text) {
 bool option_allowed(Command command, std::string_view option) {
   if (option == "--flat") return command == Command::Convert;
   if (option == "--lower") return command == Command::Import || command == Command::Convert;
-  if (option == "--input") return command != Command::Export;
+  if (option == "--input" || option == INCLUDE_PATH) return command != Command::Export;
   return command == Command::Export;
 }
 
@@ -179,12 +185,15 @@ void apply_option(Invocation& inv, std::string_view option, std::string_view val
     args.cregs = read_registers(option, value);
   } else if (option == "--input") {
     add_input(inv.lower_options, value);
+  } else if (option == INCLUDE_PATH) {
+    inv.lower_options.include_paths.emplace_back(value);
   }
 }
 
 bool is_known_option(std::string_view option) {
-  for (const std::string_view known : {"--qreg-name", "--creg-name", "--num-clbits", "--qregs",
-                                       "--cregs", "--flat", "--lower", "--input"}) {
+  for (const std::string_view known :
+       {"--qreg-name", "--creg-name", "--num-clbits", "--qregs", "--cregs", "--flat", "--lower",
+        "--input", "--include-path"}) {
     if (option == known) return true;
   }
   return false;
@@ -215,8 +224,10 @@ Invocation parse_arguments(const std::vector<std::string_view>& args) {
       continue;
     }
     if (!options_ended && arg.size() > 1 && arg[0] == '-') {
-      const std::size_t equals = arg.find('=');
-      const std::string_view option = arg.substr(0, equals);
+      // -I DIR and -IDIR, as compilers take them: the folder may hold '='.
+      const bool short_include = arg.starts_with("-I");
+      const std::size_t equals = short_include ? 2 : arg.find('=');
+      const std::string_view option = short_include ? INCLUDE_PATH : arg.substr(0, equals);
       if (!is_known_option(option)) {
         throw UsageError("unknown option " + qasm3::quoted(option));
       }
@@ -230,7 +241,9 @@ Invocation parse_arguments(const std::vector<std::string_view>& args) {
         continue;
       }
       std::string_view value;
-      if (equals != std::string_view::npos) {
+      if (short_include && arg.size() > 2) {
+        value = arg.substr(2);
+      } else if (!short_include && equals != std::string_view::npos) {
         value = arg.substr(equals + 1);
       } else if (i + 1 < args.size()) {
         value = args[++i];
@@ -244,6 +257,8 @@ Invocation parse_arguments(const std::vector<std::string_view>& args) {
     inv.file = arg;
     file_given = true;
   }
+  // Files the program includes are looked for beside it first.
+  if (inv.file != "-") inv.lower_options.source_path = inv.file;
   return inv;
 }
 
@@ -272,12 +287,16 @@ void report(std::string_view kind, std::string_view message) {
 }
 
 // An error with a place in the input shows it in front, "FILE:LINE:COLUMN: ", the form
-// compilers use and editors jump to.
+// compilers use and editors jump to; a place in a file the program includes names that
+// file.
 void report(const std::string& file, const qasm3::Error& e) {
   const auto& where = e.location();
   if (!where) return report(e.kind(), e.what());
-  const std::string place = (file == "-" ? std::string("<stdin>") : file) + ":" +
-                            std::to_string(where->line) + ":" + std::to_string(where->column);
+  const std::string shown_file = !where->file.empty() ? where->file
+                                 : file == "-"        ? std::string("<stdin>")
+                                                      : file;
+  const std::string place =
+      shown_file + ":" + std::to_string(where->line) + ":" + std::to_string(where->column);
   std::fprintf(stderr, "%s: %s: %s\n", one_line(place).c_str(), e.kind(),
                one_line(e.what()).c_str());
 }
