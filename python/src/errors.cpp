@@ -37,9 +37,11 @@ py::object coordinate(const std::optional<qasm3::Location>& where,
 }
 
 // Raises the Python exception of the error's kind with its message as the only argument
-// (so that str() is the message), its place as the attributes `line` and `column`, and on
-// Python 3.11 and later the note "line L, column C" that tracebacks show. SyntaxError's
-// own lineno and offset stay unset: they would change its str().
+// (so that str() is the message), its place as the attributes `line` and `column` and
+// `file` (the path of a file the program includes, None for the program itself), and on
+// Python 3.11 and later the note "line L, column C" (behind "FILE, " in an included file)
+// that tracebacks show. SyntaxError's own lineno and offset stay unset: they would change
+// its str().
 void set_converter_error(const qasm3::Error& e) {
   PyObject* const type = python_exception(e.kind());
   try {
@@ -49,8 +51,11 @@ void set_converter_error(const qasm3::Error& e) {
     const auto& where = e.location();
     error.attr("line") = coordinate(where, &qasm3::Location::line);
     error.attr("column") = coordinate(where, &qasm3::Location::column);
+    error.attr("file") = where && !where->file.empty() ? py::object(py::str(where->file))
+                                                       : py::object(py::none());
     if (where && py::hasattr(error, "add_note")) {
-      error.attr("add_note")("line " + std::to_string(where->line) + ", column " +
+      const std::string in_file = where->file.empty() ? "" : where->file + ", ";
+      error.attr("add_note")(in_file + "line " + std::to_string(where->line) + ", column " +
                              std::to_string(where->column));
     }
     PyErr_SetObject(type, error.ptr());

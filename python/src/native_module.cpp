@@ -114,9 +114,27 @@ qasm3::LowerOptions lower_options_arg(py::handle inputs) {
   return options;
 }
 
-py::str lower_program(py::handle code, py::handle inputs) {
+// Where included files are found: the program's own path (a str, or None) and the folders
+// of the search path (a list or tuple of str, or None).
+void add_include_search(qasm3::LowerOptions& options, py::handle include_paths,
+                        py::handle source_path) {
+  if (!source_path.is_none()) {
+    options.source_path = text_arg(source_path, "lower_qasm3() argument 'source_path'");
+  }
+  if (include_paths.is_none()) return;
+  if (!is_list_or_tuple(include_paths)) {
+    raise_wrong_kind("lower_qasm3() argument 'include_paths'", "a list", include_paths);
+  }
+  for (const py::handle folder : include_paths) {
+    options.include_paths.emplace_back(text_arg(folder, "lower_qasm3() include paths"));
+  }
+}
+
+py::str lower_program(py::handle code, py::handle inputs, py::handle include_paths,
+                      py::handle source_path) {
   const std::string_view text = text_arg(code, "lower_qasm3() argument 'text'");
-  const qasm3::LowerOptions options = lower_options_arg(inputs);
+  qasm3::LowerOptions options = lower_options_arg(inputs);
+  add_include_search(options, include_paths, source_path);
   std::string lowered;
   {
     py::gil_scoped_release released;
@@ -168,7 +186,8 @@ PYBIND11_MODULE(_native, m) {
   m.def("gate_sequence_to_qasm3", &export_program, py::arg("gs"), py::arg("qreg_name"),
         py::arg("creg_name"), py::arg("num_clbits"), py::arg("qregs"), py::arg("cregs"));
   m.def("qasm3_to_gate_sequence", &import_program, py::arg("code"));
-  m.def("lower_qasm3", &lower_program, py::arg("text"), py::arg("inputs"));
+  m.def("lower_qasm3", &lower_program, py::arg("text"), py::arg("inputs"), py::arg("include_paths"),
+        py::arg("source_path"));
   m.def("circuit_unitary", &unitary_of, py::arg("gs"));
   m.def("_time_cxx_round_trip", &time_cxx_round_trip, py::arg("code"));
 }

@@ -1,5 +1,7 @@
 """The two operations with host values: results, layout attributes, errors and type errors."""
 
+from pathlib import Path
+
 import numpy as np
 import pytest
 
@@ -196,6 +198,11 @@ def test_wrong_kinds_of_export_arguments_are_type_errors(arguments, message):
     (lambda: qasm3.lower_qasm3("", {1: 1}), "lower_qasm3() input names must be str, not int"),
     (lambda: qasm3.lower_qasm3("", {"t": "1"}),
      "lower_qasm3() input values must be a real number, not str"),
+    (lambda: qasm3.lower_qasm3("", include_paths="lib"),
+     "lower_qasm3() argument 'include_paths' must be a list, not str"),
+    (lambda: qasm3.lower_qasm3("", include_paths=[1]), "lower_qasm3() include paths must be str, not int"),
+    (lambda: qasm3.lower_qasm3("", source_path=b"a.qasm"),
+     "lower_qasm3() argument 'source_path' must be str, not bytes"),
 ])
 def test_wrong_kinds_and_numbers_of_arguments_are_type_errors(call, message):
     with pytest.raises(TypeError) as error:
@@ -291,8 +298,35 @@ def test_lower_with_inputs_then_import(inputs):
     assert [g.parameter for g in qasm3.qasm3_to_gate_sequence(lowered).data()] == [(0.0,), (0.5,)]
 
 
+# Files of the program's own: found beside it (source_path) or in the search path, read as if
+# written at the include; an error in one carries its path beside line and column.
+@pytest.mark.parametrize("program, where, folders, outcome", [
+    ('include "gates.inc"; qubit q; flip q;', "main.qasm", [], "gate flip a {\n  x a;\n}\nqubit q;\nflip q;\n"),
+    ('include "gates.inc"; qubit q; flip q;', None, ["lib"], "gate flip a {\n  y a;\n}\nqubit q;\nflip q;\n"),
+    ('include "gates.inc"; qubit q; flip q;', None, [], (ValueError, "Include file 'gates.inc' not found", None, 1, 1)),
+    ('include "bad.inc";', "main.qasm", ["lib"], (ValueError, "Unknown gate 'nosuch'", "lib/bad.inc", 2, 3)),
+    ('qubit q;\nnosuch q;', "main.qasm", [], (ValueError, "Unknown gate 'nosuch'", None, 2, 1)),
+])
+def test_lowering_includes(tmp_path, program, where, folders, outcome):
+    (tmp_path / "gates.inc").write_text("gate flip a { x a; }\n")
+    (tmp_path / "lib").mkdir()
+    (tmp_path / "lib" / "gates.inc").write_text("gate flip a { y a; }\n")
+    (tmp_path / "lib" / "bad.inc").write_text("qubit q;\n  nosuch q;\n")
+    options = {"include_paths": [tmp_path / folder for folder in folders],
+               "source_path": None if where is None else str(tmp_path / where)}
+    if isinstance(outcome, str):
+        assert qasm3.lower_qasm3(program, **options) == HEADER + outcome
+        return
+    kind, message, file, line, column = outcome
+    with pytest.raises(kind) as error:
+        qasm3.lower_qasm3(program, **options)
+    assert str(error.value) == message
+    shown = None if error.value.file is None else str(Path(error.value.file).relative_to(tmp_path))
+    assert (shown, error.value.line, error.value.column) == (file, line, column)
+
+
 @pytest.mark.parametrize("path", sorted((EXAMPLES_DIR / "lowering").glob("*.qasm")), ids=lambda p: p.name)
 def test_lowering_examples_import(path):
-    lowered = qasm3.lower_qasm3(path.read_text(encoding="utf-8"), {"phase": 0.125})
+    lowered = qasm3.lower_qasm3(path.read_text(encoding="utf-8"), {"phase": 0.125}, source_path=path)
     assert qasm3.lower_qasm3(lowered) == lowered
     assert qasm3.qasm3_to_gate_sequence(lowered).data()

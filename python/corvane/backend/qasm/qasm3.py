@@ -2,7 +2,8 @@
 
 from __future__ import annotations
 
-from typing import TYPE_CHECKING, Mapping, Optional, Sequence, Tuple, Union
+import os
+from typing import TYPE_CHECKING, Any, Mapping, Optional, Sequence, Tuple, Union
 
 from corvane import _native
 from corvane.backend.gatesequence.gatesequence import GateSequence
@@ -48,7 +49,17 @@ def qasm3_to_gate_sequence(code: str) -> GateSequence:
     return gs
 
 
-def lower_qasm3(text: str, inputs: Optional[Mapping[str, Union[int, float]]] = None) -> str:
+PathText = Union[str, "os.PathLike[str]"]
+
+
+# A path as text; anything else is passed on as it is, for the core to name what it takes.
+def _path_text(path: Any) -> Any:
+    return os.fspath(path) if isinstance(path, os.PathLike) else path
+
+
+def lower_qasm3(text: str, inputs: Optional[Mapping[str, Union[int, float]]] = None, *,
+                include_paths: Optional[Sequence[PathText]] = None,
+                source_path: Optional[PathText] = None) -> str:
     """Rewrites the OpenQASM 3 (or 2) program ``text`` (str) into the plain form that
     ``qasm3_to_gate_sequence`` reads: loops unrolled, constants folded, parameterised gates,
     subroutines, modifiers, broadcasts and standard-library gates the importer does not know
@@ -56,5 +67,15 @@ def lower_qasm3(text: str, inputs: Optional[Mapping[str, Union[int, float]]] = N
 
     ``inputs`` (a dict, or None) maps the names of the program's ``input`` declarations (str)
     to their values (int or float).
+
+    ``include "name";`` of a file other than the standard libraries reads that file as if
+    its text stood there. It is looked for in the folder of the including file (for the
+    program itself, that of ``source_path``, a str or path, or none when None), then in each
+    folder of ``include_paths`` (a list or tuple of str or paths), in order. Paths are used as
+    written. An error in an included file has the file's path as its ``file`` attribute
+    (None for the program itself), beside ``line`` and ``column``.
     """
-    return _native.lower_qasm3(text, inputs)
+    folders: Any = include_paths
+    if isinstance(include_paths, (list, tuple)):
+        folders = [_path_text(folder) for folder in include_paths]
+    return _native.lower_qasm3(text, inputs, folders, _path_text(source_path))
