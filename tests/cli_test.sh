@@ -495,6 +495,15 @@ expect_error "lower: standard input without a search path" 1 \
 expect_output "lower: standard input through the search path" "$header$included" \
   lower -I "$work/inc" -I "$work/inc/first"
 unset input
+# The README's example of a program with a gate library of its own, output as shown there.
+readme_lowered=$(awk '
+  $0 == "./build/corvane-qasm3 lower examples/lowering/with_library.qasm" { found = 1; next }
+  found && /^```/ { fences++; if (fences == 3) exit; next }
+  found && fences == 2 { print }' "$src/README.md")
+cd "$src" || exit 1
+expect_output "lower: the README's example with a gate library" "$readme_lowered"$'\n' \
+  lower examples/lowering/with_library.qasm
+cd - >/dev/null || exit 1
 
 echo "$passed passed, $failed failed"
 ((failed == 0))
