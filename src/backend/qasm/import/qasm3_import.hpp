@@ -1,7 +1,7 @@
-// The importer's statement interpretation: operand resolution, unitary decoding,
-// recognition of the exporter's generated definitions, and the interpretation of
-// statements into gate records with definition expansion. The text passes it reads from
-// are declared in qasm3_import_text.hpp.
+// The importer's statement interpretation: operand resolution, recognition of the
+// exporter's generated definitions, and the interpretation of statements into gate
+// records with definition expansion, through the record rules of ../records/. The text
+// passes it reads from are declared in qasm3_import_text.hpp.
 #pragma once
 
 #include <bitset>
@@ -16,6 +16,7 @@
 #include "corvane/backend/gate/gatebase.hpp"
 #include "corvane/backend/gatesequence/gatesequence.hpp"
 #include "qasm/import/qasm3_import_text.hpp"
+#include "qasm/records/explicit_matrix.hpp"
 #include "qasm/records/qasm3_vocabulary.hpp"
 
 namespace corvane::qasm3::detail {
@@ -43,16 +44,6 @@ IndexRange resolve_qubit_operands(std::string_view tok, const RegisterMap& qreg_
 std::int64_t resolve_bit_operand(std::string_view tok, const RegisterMap* bit_reg_map = nullptr);
 // All bits of a whole bit register, else the one bit.
 IndexRange resolve_bit_operands(std::string_view tok, const RegisterMap* bit_reg_map = nullptr);
-
-// ------------------------------------------------------------------ unitary decoding
-// Params: the evaluated parameter list of a statement, absent without "(...)".
-std::int64_t unitary_dim_from_params(const std::optional<std::vector<double>>& params);
-int unitary_target_count(const std::optional<std::vector<double>>& params);
-// The row-major d x d matrix of real/imaginary pairs; d need not be a power of two.
-Matrix decode_unitary_matrix(const std::vector<double>& params);
-// The stored matrix of `gate_id` (looked up lower-cased); absent for "block", for ids
-// without an entry, and for matrix functions when `parameter` is absent.
-std::optional<Matrix> resolve_matrix_q3(std::string_view gate_id, const Parameter& parameter);
 
 // ------------------------------------------------------------------ generated definitions
 // Trimmed, trailing ';'s dropped, whitespace runs collapsed to one blank, trimmed again.
