@@ -9,6 +9,8 @@
 
 #include "corvane/backend/qasm/qasm3.hpp"
 #include "qasm/records/explicit_matrix.hpp"
+#include "qasm/records/measure_map.hpp"
+#include "qasm/records/register_layout.hpp"
 #include "test_support.hpp"
 
 namespace {
@@ -22,6 +24,8 @@ using corvane::Parameter;
 using corvane::QuantumGate;
 using corvane::RegisterDecl;
 using corvane::RegisterList;
+
+constexpr std::int64_t INT64_MAX_VALUE = std::numeric_limits<std::int64_t>::max();
 
 // ================================================================== explicit matrices
 
@@ -66,6 +70,138 @@ TEST(ExplicitMatrix, DimensionAndQubitsFromTheValueCount) {
   }
   EXPECT_EQ(outcome_of([] { unitary_target_count(std::optional<std::vector<double>>{}); }),
             requires_values);
+}
+
+// ================================================================== register layout
+
+std::string layout_text(const Registers& regs) {
+  std::string out;
+  for (const RegisterDecl& decl : regs.list) {
+    const RegisterSpan* span = regs.map.find(decl.name);
+    out += decl.name + "[" + std::to_string(decl.size) + "]@" + std::to_string(span->offset) + " ";
+  }
+  return out;
+}
+
+TEST(RegisterLayout, OffsetsFollowTheOrderOfLayout) {
+  RegisterLayout layout;
+  layout.add_array("q", 3);
+  layout.add_array("empty", 0);
+  layout.add_scalar("anc");
+  layout.add_array("r", 2);
+  layout.add_scalar("q");    // already laid out: adds nothing
+  layout.add_scalar("anc");  // likewise
+  const Registers regs = std::move(layout).take();
+  EXPECT_EQ(layout_text(regs), "q[3]@0 empty[0]@3 anc[1]@3 r[2]@4 ");
+  EXPECT_EQ(regs.map.size(), 4U);
+  EXPECT_EQ(qubit_total(regs.list), 6);
+}
+
+TEST(RegisterLayout, ARepeatedArrayTakesANewRun) {
+  RegisterLayout layout;
+  layout.add_array("a", 2);
+  layout.add_array("a", 3);
+  const Registers regs = std::move(layout).take();
+  ASSERT_EQ(regs.list.size(), 2U);
+  EXPECT_EQ(regs.map.find("a")->offset, 2);
+  EXPECT_EQ(regs.map.find("a")->size, 3);
+  EXPECT_EQ(qubit_total(regs.list), 5);
+}
+
+TEST(RegisterLayout, TotalsPastTheLargestIndexAreRefused) {
+  RegisterLayout layout;
+  layout.add_array("big", INT64_MAX_VALUE - 1);
+  layout.add_scalar("one");
+  EXPECT_THROW_MSG(layout.add_scalar("two"), ValueError,
+                   "Total register size too large: 9223372036854775807 + 1");
+  EXPECT_THROW_MSG(layout.add_array("more", INT64_MAX_VALUE), ValueError,
+                   "Total register size too large: 9223372036854775807 + 9223372036854775807");
+  layout.add_array("nothing", 0);
+
+  const RegisterList declared = {{"a", INT64_MAX_VALUE}, {"b", 0}, {"c", 1}};
+  EXPECT_THROW_MSG(qubit_total(declared), ValueError,
+                   "Qubit registers declare more than 9223372036854775807 qubits");
+  EXPECT_EQ(qubit_total({}), 0);
+}
+
+TEST(RegisterLayout, FlatIndices) {
+  const RegisterSpan span{5, 3};
+  struct Row {
+    std::optional<std::int64_t> element;
+    std::optional<std::int64_t> flat;
+  };
+  for (const Row& row : std::vector<Row>{{0, 5},
+                                         {2, 7},
+                                         {3, std::nullopt},
+                                         {INT64_MAX_VALUE, std::nullopt},
+                                         {std::nullopt, std::nullopt}}) {
+    EXPECT_EQ(span.flat_index(row.element), row.flat) << row.element.value_or(-1);
+  }
+  EXPECT_EQ((RegisterSpan{0, 0}.flat_index(0)), std::nullopt);
+  EXPECT_EQ(undeclared_bit_index(7), 7);
+  EXPECT_EQ(undeclared_bit_index(INT64_MAX_VALUE - 1), INT64_MAX_VALUE - 1);
+  EXPECT_EQ(undeclared_bit_index(INT64_MAX_VALUE), std::nullopt);
+  EXPECT_EQ(undeclared_bit_index(std::nullopt), std::nullopt);
+
+  const Registers implicit = implicit_qubit_register(4);
+  EXPECT_EQ(layout_text(implicit), "q[4]@0 ");
+}
+
+// ================================================================== measure map
+
+TEST(MeasureMap, WholeRegisterRecordsAreCountedAgainstOneCap) {
+  std::int64_t counted = MAX_MEASUREMENT_RECORDS - 5;
+  count_measurement_records(counted, 2);
+  count_measurement_records(counted, 3);
+  EXPECT_EQ(counted, MAX_MEASUREMENT_RECORDS);
+  EXPECT_THROW_MSG(count_measurement_records(counted, 1), ValueError,
+                   "Whole-register measurements would create more than 4194304 gate records");
+  std::int64_t none = 0;
+  EXPECT_THROW_MSG(count_measurement_records(none, INT64_MAX_VALUE), ValueError,
+                   "Whole-register measurements would create more than 4194304 gate records");
+}
+
+TEST(MeasureMap, LayoutOfTheFinishedSequence) {
+  using Map = std::vector<MeasurePair>;
+  struct Row {
+    ReadLayout read;
+    std::int64_t qubits;
+    std::optional<RegisterList> bits;
+    std::optional<Map> map;
+  };
+  const RegisterList q3 = {{"q", 3}};
+  const std::vector<Row> rows = {
+      // Qubits past the declared ones count; bits without declarations make "c".
+      {{q3, 3, {}, {{5, 1}, {0, 0}}, 5, 1}, 6, RegisterList{{"c", 2}}, Map{{5, 1}, {0, 0}}},
+      {{q3, 3, {}, {{0, 0}}, 0, 0}, 3, RegisterList{{"c", 1}}, Map{{0, 0}}},
+      // Declared bits without measurements: registers and an empty map.
+      {{q3, 3, {{"b", 2}}, {}, 1, -1}, 3, RegisterList{{"b", 2}}, Map{}},
+      // Neither: both absent.
+      {{q3, 3, {}, {}, 2, -1}, 3, std::nullopt, std::nullopt},
+      // Measurements into declared bits keep their order and the declared registers.
+      {{q3, 3, {{"b", 4}}, {{2, 3}, {1, 0}, {2, 1}}, 2, 3},
+       3,
+       RegisterList{{"b", 4}},
+       Map{{2, 3}, {1, 0}, {2, 1}}},
+      // A bit used past the declared ones does not add a register.
+      {{q3, 3, {{"b", 1}}, {{0, 7}}, 0, 7}, 3, RegisterList{{"b", 1}}, Map{{0, 7}}},
+  };
+  for (const Row& row : rows) {
+    GateSequence gs(0);
+    set_read_layout(gs, row.read);
+    EXPECT_EQ(gs.num_qubits, row.qubits);
+    EXPECT_EQ(gs.qasm_quantum_registers, q3);
+    EXPECT_EQ(gs.qasm_classical_registers, row.bits);
+    EXPECT_EQ(gs.qasm_measure_map, row.map);
+  }
+}
+
+// The importer keeps its measure map in the order of the statements.
+TEST(MeasureMap, ImportKeepsStatementOrder) {
+  const GateSequence gs = corvane::qasm3::qasm3_to_gate_sequence(
+      "qubit[3] q;\nbit[3] c;\nmeasure q[2] -> c[0];\nc[2] = measure q[0];\nmeasure q -> c;\n");
+  const std::vector<MeasurePair> expected = {{2, 0}, {0, 2}, {0, 0}, {1, 1}, {2, 2}};
+  EXPECT_EQ(gs.qasm_measure_map, expected);
 }
 
 }  // namespace

@@ -5,7 +5,6 @@
 
 #include <algorithm>
 #include <bitset>
-#include <limits>
 #include <memory>
 #include <utility>
 
@@ -13,8 +12,6 @@
 
 namespace corvane::qasm3::detail {
 namespace {
-
-constexpr std::int64_t INT64_LIMIT = std::numeric_limits<std::int64_t>::max();
 
 // ------------------------------------------------------------------ messages
 
@@ -167,11 +164,9 @@ std::int64_t qubit_index(std::string_view tok, RegisterLookup& qregs,
   tok = trim(tok);
   if (const auto indexed = match_indexed_operand(tok)) {
     if (const RegisterSpan* span = qregs.find(indexed->reg)) {
-      const auto idx = element_number(indexed->digits);
-      if (!idx || *idx >= span->size) {
-        raise_index_out_of_range(indexed->digits, "qubit", indexed->reg, span->size);
-      }
-      return span->offset + *idx;
+      const auto index = span->flat_index(element_number(indexed->digits));
+      if (!index) raise_index_out_of_range(indexed->digits, "qubit", indexed->reg, span->size);
+      return *index;
     }
     if (local_map != nullptr && local_map->contains(indexed->reg)) {
       raise_quoted("Local gate argument ", indexed->reg, " is not indexable");
@@ -202,17 +197,15 @@ IndexRange qubit_range(std::string_view tok, RegisterLookup& qregs, const LocalA
 std::int64_t bit_index(std::string_view tok, RegisterLookup& bits) {
   tok = trim(tok);
   if (const auto indexed = match_indexed_operand(tok)) {
-    const auto idx = element_number(indexed->digits);
+    const auto element = element_number(indexed->digits);
     if (const RegisterSpan* span = bits.find(indexed->reg)) {
-      if (!idx || *idx >= span->size) {
-        raise_index_out_of_range(indexed->digits, "bit", indexed->reg, span->size);
-      }
-      return span->offset + *idx;
+      const auto index = span->flat_index(element);
+      if (!index) raise_index_out_of_range(indexed->digits, "bit", indexed->reg, span->size);
+      return *index;
     }
-    // An undeclared bit register stands for the element number itself; one more than
-    // it must still count the bits.
-    if (!idx || *idx == INT64_LIMIT) raise_bit_index_too_large(decimal_text(indexed->digits));
-    return *idx;
+    const auto index = undeclared_bit_index(element);
+    if (!index) raise_bit_index_too_large(decimal_text(indexed->digits));
+    return *index;
   }
   if (const RegisterSpan* span = bits.find(tok)) {
     if (span->size != 1) raise_scalar_register("bit", tok, span->size);
@@ -441,7 +434,7 @@ class Interpreter {
     const IndexRange qubits = qubit_range(parts.qubits, qregs_, local_map_);
     const IndexRange bits = bit_range(parts.bits, bits_);
     if (qubits.count != bits.count) raise_size_mismatch(parts, qubits.count, bits.count);
-    if (qubits.count > 1) count_measurement_records(qubits.count);
+    if (qubits.count > 1) count_measurement_records(state_.measurement_records, qubits.count);
     for (std::int64_t k = 0; k < qubits.count; ++k) {
       const std::int64_t q = qubits.first + k;
       const std::int64_t c = bits.first + k;
@@ -466,16 +459,6 @@ class Interpreter {
     append_int(msg, bits);
     msg += " bits";
     raise_value_error(msg);
-  }
-
-  void count_measurement_records(std::int64_t count) {
-    if (count > MAX_MEASUREMENT_RECORDS - state_.measurement_records) {
-      std::string msg = "Whole-register measurements would create more than ";
-      append_int(msg, MAX_MEASUREMENT_RECORDS);
-      msg += " gate records";
-      raise_value_error(msg);
-    }
-    state_.measurement_records += count;
   }
 
   // What the record of a gate call is built from, once its operands are split: the
@@ -687,19 +670,6 @@ class Interpreter {
   const StatementOrigin* origin_ = nullptr;  // the current statement's, for places
 };
 
-std::int64_t total_size(const RegisterList& registers) {
-  std::int64_t total = 0;
-  for (const RegisterDecl& reg : registers) {
-    if (__builtin_add_overflow(total, reg.size, &total)) {
-      std::string msg = "Qubit registers declare more than ";
-      append_int(msg, INT64_LIMIT);
-      msg += " qubits";
-      raise_value_error(msg);
-    }
-  }
-  return total;
-}
-
 }  // namespace
 
 // ------------------------------------------------------------------ operand resolution
@@ -848,12 +818,10 @@ GateSequence qasm3_to_gate_sequence(std::string_view code) {
   const std::string_view text = program.read();
 
   Registers qregs = extract_qubit_registers(text, &program);
-  std::int64_t n_qubits = total_size(qregs.list);
+  std::int64_t n_qubits = qubit_total(qregs.list);
   if (n_qubits == 0) {
-    n_qubits = compute_n_qubits_from_body(text, "q", &program);
-    qregs.list = {RegisterDecl{"q", n_qubits}};
-    qregs.map = RegisterMap{};
-    qregs.map.set("q", RegisterSpan{0, n_qubits});
+    n_qubits = compute_n_qubits_from_body(text, IMPLICIT_QUBIT_REGISTER, &program);
+    qregs = implicit_qubit_register(n_qubits);
   }
   Registers bregs = extract_bit_registers(text, &program);
   // The main text is read in place: its pieces are views into `text`.
@@ -871,16 +839,9 @@ GateSequence qasm3_to_gate_sequence(std::string_view code) {
   for (std::size_t k = 0; k < stmts.size(); ++k)
     interpreter.interpret(stmts[k], stmts.origin(k));
 
-  if (interpreter.max_idx + 1 > n_qubits) n_qubits = interpreter.max_idx + 1;
-  if (bregs.list.empty() && interpreter.max_cidx >= 0) {
-    bregs.list = {RegisterDecl{"c", interpreter.max_cidx + 1}};
-  }
-  gs.num_qubits = n_qubits;
-  gs.qasm_quantum_registers = std::move(qregs.list);
-  if (!bregs.list.empty() || !interpreter.measure_map.empty()) {
-    gs.qasm_classical_registers = std::move(bregs.list);
-    gs.qasm_measure_map = std::move(interpreter.measure_map);
-  }
+  set_read_layout(gs, ReadLayout{std::move(qregs.list), n_qubits, std::move(bregs.list),
+                                 std::move(interpreter.measure_map), interpreter.max_idx,
+                                 interpreter.max_cidx});
   return gs;
 }
 

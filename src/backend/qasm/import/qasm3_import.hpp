@@ -17,6 +17,7 @@
 #include "corvane/backend/gatesequence/gatesequence.hpp"
 #include "qasm/import/qasm3_import_text.hpp"
 #include "qasm/records/explicit_matrix.hpp"
+#include "qasm/records/measure_map.hpp"
 #include "qasm/records/qasm3_vocabulary.hpp"
 
 namespace corvane::qasm3::detail {
@@ -52,10 +53,6 @@ std::string normalize_stmt_for_match(std::string_view stmt);
 std::optional<std::string_view> generated_non_standard_gate_id(const GateDef& gd);
 
 // ------------------------------------------------------------------ interpretation
-// Most gate records that whole-register measurements of one import may create; the
-// declared register sizes could otherwise demand more records than memory holds.
-inline constexpr std::int64_t MAX_MEASUREMENT_RECORDS = std::int64_t{1} << 22;
-
 // What all nested interpretations of one import share: the definitions being expanded
 // (for cycle detection), the nesting depth, and every finished expansion. A body's
 // records depend only on the definition, so each definition is expanded once per

@@ -318,32 +318,18 @@ std::int64_t declared_size(std::string_view digits) {
   return *size;
 }
 
-void lay_out(Registers& regs, std::int64_t& offset, std::string_view name, std::int64_t size) {
-  if (size > INT64_LIMIT - offset) {
-    raise_value_error("Total register size too large: " + int_text(offset) + " + " +
-                      int_text(size));
-  }
-  regs.list.push_back(RegisterDecl{std::string(name), size});
-  regs.map.set(name, RegisterSpan{offset, size});
-  offset += size;
-}
-
 Registers extract_registers(std::string_view code, const Keyword& keyword,
                             const ProgramText* program) {
   const DeclarationMatches found = find_declarations(code, keyword);
-  Registers regs;
-  regs.list.reserve(found.arrays.size() + found.scalars.size());
-  std::int64_t offset = 0;
+  RegisterLayout layout;
+  layout.reserve(found.arrays.size() + found.scalars.size());
   for (const Declaration& decl : found.arrays) {
     with_place(program, decl.place,
-               [&] { lay_out(regs, offset, decl.name, declared_size(decl.digits)); });
+               [&] { layout.add_array(decl.name, declared_size(decl.digits)); });
   }
-  for (const Declaration& decl : found.scalars) {
-    if (regs.map.find(decl.name) == nullptr) {
-      with_place(program, decl.place, [&] { lay_out(regs, offset, decl.name, 1); });
-    }
-  }
-  return regs;
+  for (const Declaration& decl : found.scalars)
+    with_place(program, decl.place, [&] { layout.add_scalar(decl.name); });
+  return std::move(layout).take();
 }
 
 // "<name>\s*\[\s*(\d+)\s*\]" tried at increasing positions. The outcome after the name
@@ -649,19 +635,6 @@ StatementOrigin StatementList::joined_or_view_origin(std::size_t k) const noexce
 }
 
 // ------------------------------------------------------------------ register declarations
-
-void RegisterMap::set(std::string_view name, RegisterSpan span) {
-  if (auto it = entries_.find(name); it != entries_.end()) {
-    it->second = span;
-  } else {
-    entries_.emplace(std::string(name), span);
-  }
-}
-
-const RegisterSpan* RegisterMap::find(std::string_view name) const {
-  const auto it = entries_.find(name);
-  return it == entries_.end() ? nullptr : &it->second;
-}
 
 Registers extract_qubit_registers(std::string_view code, const ProgramText* program) {
   return extract_registers(code, QUBIT_KEYWORD, program);

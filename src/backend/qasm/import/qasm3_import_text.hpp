@@ -16,6 +16,7 @@
 
 #include "corvane/backend/gatesequence/gatesequence.hpp"
 #include "corvane/backend/qasm/qasm3.hpp"
+#include "qasm/records/register_layout.hpp"
 
 namespace corvane::qasm3::detail {
 
@@ -102,41 +103,8 @@ std::vector<std::string_view> split_statements(std::string_view body,
                                                const ProgramText* program = nullptr);
 
 // ------------------------------------------------------------------ register declarations
-// Hashes text keys so maps keyed by std::string can be searched with a string_view.
-struct TextHash {
-  using is_transparent = void;
-  std::size_t operator()(std::string_view s) const noexcept {
-    return std::hash<std::string_view>{}(s);
-  }
-};
-
-// Where a register's indices lie in the flat numbering: the first and how many.
-struct RegisterSpan {
-  std::int64_t offset = 0;
-  std::int64_t size = 0;
-};
-
-// Register name -> (offset, size). Setting a name again replaces its entry. Hashed, so a
-// program with many registers is laid out and resolved in linear time.
-class RegisterMap {
- public:
-  void set(std::string_view name, RegisterSpan span);
-  [[nodiscard]] const RegisterSpan* find(std::string_view name) const;
-  [[nodiscard]] bool empty() const noexcept { return entries_.empty(); }
-  [[nodiscard]] std::size_t size() const noexcept { return entries_.size(); }
-
- private:
-  std::unordered_map<std::string, RegisterSpan, TextHash, std::equal_to<>> entries_;
-};
-
-// The declared registers in layout order, and the same by name.
-struct Registers {
-  RegisterList list;
-  RegisterMap map;
-};
-
-// Array declarations first, then scalar ones, each in text order. ValueError when a size
-// or the running offset does not fit std::int64_t.
+// Laid out (register_layout.hpp) with the array declarations first, then the scalar ones,
+// each in text order. ValueError when a size or the running offset does not fit std::int64_t.
 Registers extract_qubit_registers(std::string_view code, const ProgramText* program = nullptr);
 Registers extract_bit_registers(std::string_view code, const ProgramText* program = nullptr);
 // One more than the largest index used as `qreg_name[...]`; 1 when there is none.
