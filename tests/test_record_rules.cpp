@@ -10,6 +10,7 @@
 #include "corvane/backend/qasm/qasm3.hpp"
 #include "qasm/records/explicit_matrix.hpp"
 #include "qasm/records/measure_map.hpp"
+#include "qasm/records/native_gates.hpp"
 #include "qasm/records/register_layout.hpp"
 #include "test_support.hpp"
 
@@ -26,6 +27,211 @@ using corvane::RegisterDecl;
 using corvane::RegisterList;
 
 constexpr std::int64_t INT64_MAX_VALUE = std::numeric_limits<std::int64_t>::max();
+
+// A parameter list as a statement's "(...)" gives it.
+using Values = std::optional<std::vector<double>>;
+Values given(std::vector<double> values) {
+  return values;
+}
+
+// ================================================================== native gates
+
+TEST(NativeGates, EveryRowOfTheTable) {
+  struct Row {
+    std::string_view name;
+    int arity;
+    bool ctrl_then_targ;
+    int compact_targets;
+    std::string_view id;
+  };
+  const std::vector<Row> rows = {
+      {"x", 1, false, -1, "x"},
+      {"y", 1, false, -1, "y"},
+      {"z", 1, false, -1, "z"},
+      {"h", 1, false, -1, "h"},
+      {"s", 1, false, -1, "s"},
+      {"sdg", 1, false, -1, "s_dag"},
+      {"t", 1, false, -1, "t"},
+      {"tdg", 1, false, -1, "t_dag"},
+      {"id", 1, false, -1, "i"},
+      {"sx", 1, false, -1, "sqrtx"},
+      {"rx", 1, false, -1, "rx"},
+      {"ry", 1, false, -1, "ry"},
+      {"rz", 1, false, -1, "rz"},
+      {"p", 1, false, -1, "p"},
+      {"phase", 1, false, -1, "p"},
+      {"U", 1, false, -1, "u"},
+      {"cx", 2, true, -1, "cx"},
+      {"cy", 2, true, -1, "cy"},
+      {"cz", 2, true, -1, "cz"},
+      {"ch", 2, true, -1, "ch"},
+      {"swap", 2, false, -1, "swap"},
+      {"cnot", 2, true, -1, "cx"},
+      {"cp", 2, true, -1, "cp"},
+      {"crx", 2, true, -1, "crx"},
+      {"cry", 2, true, -1, "cry"},
+      {"crz", 2, true, -1, "crz"},
+      {"cu", 2, true, -1, "u"},
+      {"ccx", 1, false, 1, "mcx"},
+      {"cswap", 2, false, 2, "swap"},
+      {"gphase", 0, false, -1, "gp"},
+      {"block", -1, false, -1, "block"},
+      {"-z", -1, false, -1, "-z"},
+      {"sqrtx_dag", -1, false, -1, "sqrtx_dag"},
+      {"sqrty", -1, false, -1, "sqrty"},
+      {"sqrty_dag", -1, false, -1, "sqrty_dag"},
+  };
+  EXPECT_EQ(NATIVE_GATES.size(), rows.size());
+  for (const Row& row : rows) {
+    const NativeGate* gate = native_gate(row.name);
+    ASSERT_NE(gate, nullptr) << row.name;
+    EXPECT_EQ(gate->name, row.name);
+    EXPECT_EQ(gate->arity, row.arity) << row.name;
+    EXPECT_EQ(gate->ctrl_then_targ, row.ctrl_then_targ) << row.name;
+    EXPECT_EQ(gate->compact_targets, row.compact_targets) << row.name;
+    EXPECT_EQ(record_id(gate, row.name), row.id) << row.name;
+  }
+}
+
+TEST(NativeGates, OtherNamesAreUnknownAndKeepTheirName) {
+  for (const std::string_view name : {"", "c", "CX", "u", "i", "unitary", "cxx", "ccz", "rzz"}) {
+    EXPECT_EQ(native_gate(name), nullptr) << name;
+    EXPECT_EQ(record_id(nullptr, name), name);
+  }
+  EXPECT_THROW_MSG(check_gate_name("i"), ValueError,
+                   "OpenQASM 3.0 identity gate is 'id', not 'i'.");
+  check_gate_name("id");
+}
+
+TEST(NativeGates, CallArity) {
+  struct Row {
+    std::string_view op;
+    Values params;
+    std::int64_t defined_args;
+    std::string expected;  // the arity, or the error
+  };
+  const std::vector<Row> rows = {
+      {"h", std::nullopt, -1, "1"},
+      {"h", std::nullopt, 3, "1"},  // a gate read natively is not replaced by a definition
+      {"ccx", std::nullopt, -1, "1"},
+      {"gphase", given({0.5}), -1, "0"},
+      {"unitary", given(std::vector<double>(8, 0.0)), -1, "1"},
+      {"unitary", given(std::vector<double>(32, 0.0)), 5, "2"},
+      {"unitary", std::nullopt, -1,
+       "ValueError: unitary gate requires flattened matrix parameters"},
+      {"unitary", given(std::vector<double>(18, 0.0)), -1,
+       "ValueError: unitary matrix dimension 3 must be a power of two"},
+      {"pair", std::nullopt, 2, "2"},
+      {"empty", std::nullopt, 0, "0"},
+      {"unknown", std::nullopt, -1, "1"},
+      {"block", std::nullopt, -1, "1"},
+      {"sqrty", std::nullopt, 1, "1"},
+  };
+  for (const Row& row : rows) {
+    std::string got;
+    const std::string outcome = outcome_of([&] {
+      got = std::to_string(call_arity(row.op, native_gate(row.op), row.params, row.defined_args));
+    });
+    EXPECT_EQ(outcome == "ok" ? got : outcome, row.expected) << row.op;
+  }
+}
+
+TEST(NativeGates, ControlSplits) {
+  using P = ControlProblem;
+  struct Row {
+    std::string_view op;
+    std::int64_t arity;  // as call_arity gives it
+    std::int64_t operands;
+    std::int64_t modifiers;
+    std::int64_t controls;
+    ControlProblem problem;
+  };
+  const std::vector<Row> rows = {
+      {"cx", 2, 2, 0, 1, P::None},
+      {"cx", 2, 4, 2, 3, P::None},  // modifiers add to the gate's own control
+      {"cx", 2, 1, 0, 0, P::None},
+      {"cx", 2, 0, 0, 0, P::NotEnoughOperands},
+      {"ccx", 1, 3, 0, 2, P::None},
+      {"ccx", 1, 5, 0, 4, P::None},
+      {"ccx", 1, 0, 0, -1, P::NotEnoughOperands},
+      {"ccx", 1, 4, 1, 3, P::CompactWithModifiers},
+      {"cswap", 2, 3, 0, 1, P::None},
+      {"cswap", 2, 1, 0, -1, P::NotEnoughOperands},
+      {"gphase", 0, 0, 0, 0, P::None},
+      {"gphase", 0, 2, 2, 2, P::None},
+      {"gphase", 0, 1, 0, 1, P::GphaseMismatch},
+      {"h", 1, 1, 0, 0, P::None},
+      {"h", 1, 3, 2, 2, P::None},
+      {"h", 1, 2, 0, 1, P::CountMismatch},
+      {"h", 1, 1, 1, 0, P::CountMismatch},
+      {"h", 1, 0, 0, -1, P::NotEnoughOperands},
+      {"swap", 2, 3, 1, 1, P::None},
+      {"swap", 2, 3, 0, 1, P::CountMismatch},
+      {"mine", 3, 3, 0, 0, P::None},
+      {"mine", 0, 1, 1, 1, P::None},  // a definition without arguments, called controlled
+      {"mine", 0, 1, 0, 1, P::GphaseMismatch},
+  };
+  for (const Row& row : rows) {
+    const ControlSplit split =
+        split_controls(native_gate(row.op), row.arity, row.operands, row.modifiers);
+    EXPECT_EQ(split.problem, row.problem)
+        << row.op << " " << row.operands << " operands, " << row.modifiers << " modifiers";
+    if (split.problem != P::NotEnoughOperands) {
+      EXPECT_EQ(split.controls, row.controls) << row.op << " " << row.operands;
+    }
+  }
+}
+
+TEST(NativeGates, ControlStates) {
+  using M = Modifier;
+  struct Row {
+    std::string_view op;
+    std::vector<Modifier> mods;
+    std::int64_t controls;
+    IndexList states;
+  };
+  const std::vector<Row> rows = {
+      {"cx", {}, 1, {1}},
+      {"ccx", {}, 2, {1, 1}},
+      {"ccx", {}, 5, {1, 1, 1, 1, 1}},
+      {"cswap", {}, 1, {1}},
+      {"h", {M::Ctrl, M::Negctrl, M::Negctrl}, 3, {1, 0, 0}},
+      {"mine", {M::Negctrl}, 1, {0}},
+      // With modifiers, the states are the modifiers' only, also where the gate adds a
+      // control of its own.
+      {"cx", {M::Negctrl}, 2, {0}},
+  };
+  for (const Row& row : rows) {
+    EXPECT_EQ(control_states(native_gate(row.op), row.mods, row.controls), row.states) << row.op;
+  }
+}
+
+TEST(NativeGates, CallParameters) {
+  const auto tuple = [](std::vector<double> values) {
+    std::vector<corvane::ParamScalar> items(values.begin(), values.end());
+    return Parameter::list(std::move(items), true);
+  };
+  struct Row {
+    std::string_view op;
+    Values params;
+    Parameter expected;
+  };
+  const std::vector<Row> rows = {
+      {"h", std::nullopt, Parameter{}},
+      {"h", given({}), tuple({})},
+      {"rz", given({0.5}), Parameter::one_number_tuple(0.5)},
+      {"U", given({1, 2, 3}), tuple({1, 2, 3})},
+      {"cu", given({1, 2, 3, 4}), tuple({1, 2, 3})},
+      {"cu", given({1, 2, 3}), tuple({1, 2, 3})},
+      {"cu", given({1, 2, 3, 4, 5}), tuple({1, 2, 3, 4, 5})},
+      {"U", given({1, 2, 3, 4}), tuple({1, 2, 3, 4})},
+  };
+  for (const Row& row : rows) {
+    EXPECT_EQ(call_parameter(row.op, row.params), row.expected) << row.op;
+  }
+  // The one value stays a one-element tuple, not a bare number.
+  EXPECT_NE(call_parameter("rz", given({0.5})), Parameter(0.5));
+}
 
 // ================================================================== explicit matrices
 

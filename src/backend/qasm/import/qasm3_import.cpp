@@ -29,14 +29,6 @@ std::string decimal_text(std::string_view digits) {
   return out;
 }
 
-std::vector<std::string_view> modifier_words(const std::vector<Modifier>& mods) {
-  std::vector<std::string_view> words;
-  words.reserve(mods.size());
-  for (Modifier m : mods)
-    words.push_back(modifier_word(m));
-  return words;
-}
-
 [[noreturn]] void raise_index_out_of_range(std::string_view digits, std::string_view kind,
                                            std::string_view reg, std::int64_t size) {
   std::string msg = "Index " + decimal_text(digits) + " out of range for ";
@@ -67,15 +59,6 @@ std::vector<std::string_view> modifier_words(const std::vector<Modifier>& mods) 
 
 [[noreturn]] void raise_bit_index_too_large(std::string_view decimal) {
   raise_value_error("Bit index " + std::string(decimal) + " is too large");
-}
-
-[[noreturn]] void raise_identity_misnamed() {
-  raise_value_error("OpenQASM 3.0 identity gate is 'id', not 'i'.");
-}
-
-[[noreturn]] void raise_not_enough_operands(std::string_view op,
-                                            const std::vector<std::string_view>& operands) {
-  raise_value_error("Not enough operands for " + std::string(op) + ": " + bracketed(operands));
 }
 
 // ------------------------------------------------------------------ operands
@@ -322,58 +305,6 @@ bool is_skipped_statement(std::string_view st) noexcept {
   return false;
 }
 
-// ------------------------------------------------------------------ operation names
-
-// What the vocabulary tables say about one operation name, gathered into one lookup.
-struct OpTraits {
-  int arity = -1;                // fixed target count, -1 when the name has none
-  bool ctrl_then_targ = false;   // operands are the control, then the target
-  int compact_targets = -1;      // target count of ccx / cswap, -1 otherwise
-  std::string_view internal_id;  // QASM3_TO_INT row, empty without one
-};
-
-using OpTraitsRow = std::pair<std::string_view, OpTraits>;
-
-// The traits of every name the tables know, sorted by name for a binary search: with
-// about forty short names that beats hashing the name of every statement.
-std::vector<OpTraitsRow> build_op_traits() {
-  std::vector<OpTraitsRow> rows;
-  const auto row = [&rows](std::string_view name) -> OpTraits& {
-    for (OpTraitsRow& r : rows) {
-      if (r.first == name) return r.second;
-    }
-    return rows.emplace_back(name, OpTraits{}).second;
-  };
-  // Earlier tables decide the arity, as the arity rules are tried in this order.
-  for (std::string_view name : SINGLE_QUBIT_OPS)
-    row(name).arity = 1;
-  for (std::string_view name : TWO_QUBIT_GATES) {
-    if (row(name).arity < 0) row(name).arity = 2;
-  }
-  for (const auto& [name, targets] : COMPACT_CONTROL_TARGET_ARITY) {
-    OpTraits& traits = row(name);
-    if (traits.arity < 0) traits.arity = targets;
-    traits.compact_targets = targets;
-  }
-  if (row("gphase").arity < 0) row("gphase").arity = 0;
-  for (std::string_view name : CTRL_THEN_TARG_GATES)
-    row(name).ctrl_then_targ = true;
-  for (const auto& [name, id] : QASM3_TO_INT)
-    row(name).internal_id = id;
-  std::sort(rows.begin(), rows.end(),
-            [](const OpTraitsRow& a, const OpTraitsRow& b) { return a.first < b.first; });
-  return rows;
-}
-
-const OpTraits* op_traits(std::string_view op) {
-  static const std::vector<OpTraitsRow> table = build_op_traits();
-  // Names are a few letters long: compared inline, not through a library call.
-  const auto it = std::lower_bound(
-      table.begin(), table.end(), op,
-      [](const OpTraitsRow& r, std::string_view name) { return text_less(r.first, name); });
-  return it != table.end() && same_text(it->first, op) ? &it->second : nullptr;
-}
-
 // ------------------------------------------------------------------ interpretation
 
 // Where finished records go: a vector for definition bodies, the result sequence
@@ -465,7 +396,7 @@ class Interpreter {
   // operand indices in indices_, the first ctrl_cnt of them the controls.
   struct CallShape {
     std::string_view op;
-    const OpTraits* traits = nullptr;
+    const NativeGate* native = nullptr;
     std::int64_t ctrl_cnt = 0;
     IndexList states;  // one per control when there are controls, else empty
   };
@@ -478,21 +409,27 @@ class Interpreter {
     const ModifierPrefix& prefix = prefix_;
     const OpCall& call = call_;
     const std::string_view op = call.op;
-    if (same_text(op, "i")) raise_identity_misnamed();
+    check_gate_name(op);
 
     indices_.clear();
     for (std::string_view operand : call.operands) {
       indices_.push_back(qubit_index(operand, qregs_, local_map_));
     }
 
-    const OpTraits* traits = op_traits(op);
+    const NativeGate* native = native_gate(op);
     const GateDef* def = find_def(op);
-    const std::int64_t arity = arity_of(op, traits, call.params, def);
+    const std::int64_t arity = call_arity(
+        op, native, call.params, def != nullptr ? static_cast<std::int64_t>(def->args.size()) : -1);
+    const ControlSplit split =
+        split_controls(native, arity, static_cast<std::int64_t>(call.operands.size()),
+                       static_cast<std::int64_t>(prefix.mods.size()));
+    if (split.problem != ControlProblem::None) [[unlikely]]
+      raise_control_problem(split, st, op, prefix.mods, call.operands);
     shape_.op = op;
-    shape_.traits = traits;
-    shape_.ctrl_cnt = control_count(st, op, traits, arity, prefix.mods, call.operands);
+    shape_.native = native;
+    shape_.ctrl_cnt = split.controls;
     shape_.states =
-        shape_.ctrl_cnt > 0 ? control_states(traits, prefix.mods, shape_.ctrl_cnt) : IndexList{};
+        shape_.ctrl_cnt > 0 ? control_states(native, prefix.mods, shape_.ctrl_cnt) : IndexList{};
     for (std::int64_t index : indices_)
       max_idx = std::max(max_idx, index);
 
@@ -503,15 +440,13 @@ class Interpreter {
   }
 
   [[gnu::noinline]] void add_ordinary_gate(const std::optional<std::vector<double>>& params) {
-    const std::string_view id = shape_.traits != nullptr && !shape_.traits->internal_id.empty()
-                                    ? shape_.traits->internal_id
-                                    : shape_.op;
+    const std::string_view id = record_id(shape_.native, shape_.op);
     if (shape_.op == "unitary") {
       // The matrix replaces the parameter.
       std::optional<Matrix> matrix = decode_unitary_matrix(*params);
       add_record(id).set_matrix(std::move(matrix));
     } else {
-      add_record(id, parameter_of(shape_.op, params));
+      add_record(id, call_parameter(shape_.op, params));
     }
   }
 
@@ -560,84 +495,6 @@ class Interpreter {
       state.initials_for = &gate_defs;
     }
     return state.defined_initials;
-  }
-
-  [[gnu::noinline]] static std::int64_t arity_of(std::string_view op, const OpTraits* traits,
-                                                 const std::optional<std::vector<double>>& params,
-                                                 const GateDef* def) {
-    if (traits != nullptr && traits->arity >= 0) return traits->arity;
-    if (op == "unitary") return unitary_target_count(params);
-    if (def != nullptr) return static_cast<std::int64_t>(def->args.size());
-    return 1;  // unknown names pass through as one-qubit operations
-  }
-
-  // Splits the operands into controls and targets; returns the control count.
-  [[gnu::noinline]] static std::int64_t control_count(
-      std::string_view st, std::string_view op, const OpTraits* traits, std::int64_t arity,
-      const std::vector<Modifier>& mods, const std::vector<std::string_view>& operands) {
-    const auto n = static_cast<std::int64_t>(operands.size());
-    const auto n_mods = static_cast<std::int64_t>(mods.size());
-    if (traits != nullptr && traits->ctrl_then_targ) {
-      if (n - 1 < 0) raise_not_enough_operands(op, operands);
-      return n - 1;  // modifiers add to the gate's own control
-    }
-    if (traits != nullptr && traits->compact_targets >= 0) {
-      const std::int64_t ctrl_cnt = n - traits->compact_targets;
-      if (ctrl_cnt < 0) raise_not_enough_operands(op, operands);
-      if (!mods.empty()) {
-        raise_value_error(std::string(op) +
-                          " already encodes controls and cannot use ctrl modifiers");
-      }
-      return ctrl_cnt;
-    }
-    if (arity == 0) {
-      if (n != n_mods) {
-        raise_value_error("gphase controls mismatch: mods=" + bracketed(modifier_words(mods)) +
-                          ", operands=" + bracketed(operands));
-      }
-      return n;
-    }
-    const std::int64_t ctrl_cnt = n - arity;
-    if (ctrl_cnt < 0) raise_not_enough_operands(op, operands);
-    if (ctrl_cnt != n_mods) {
-      std::string msg = "Control count mismatch for ";
-      append_quoted(msg, st);
-      msg += ": ctrl_cnt=";
-      append_int(msg, ctrl_cnt);
-      msg += ", mods=" + bracketed(modifier_words(mods));
-      raise_value_error(msg);
-    }
-    return ctrl_cnt;
-  }
-
-  static IndexList control_states(const OpTraits* traits, const std::vector<Modifier>& mods,
-                                  std::int64_t ctrl_cnt) {
-    IndexList states;
-    const bool own_controls =
-        traits != nullptr && (traits->ctrl_then_targ || traits->compact_targets >= 0);
-    if (own_controls && mods.empty()) {
-      states.reserve(static_cast<std::size_t>(ctrl_cnt));
-      for (std::int64_t k = 0; k < ctrl_cnt; ++k)
-        states.push_back(1);
-      return states;
-    }
-    states.reserve(mods.size());
-    for (Modifier m : mods)
-      states.push_back(m == Modifier::Ctrl ? 1 : 0);
-    return states;
-  }
-
-  static Parameter parameter_of(std::string_view op,
-                                const std::optional<std::vector<double>>& params) {
-    if (!params) return Parameter{};
-    std::size_t kept = params->size();
-    if (op == "cu" && kept == 4) kept = 3;  // the global-phase angle has no place in "u"
-    if (kept == 1) return Parameter::one_number_tuple(params->front());
-    std::vector<ParamScalar> items;
-    items.reserve(kept);
-    for (std::size_t k = 0; k < kept; ++k)
-      items.emplace_back(std::in_place_type<double>, (*params)[k]);
-    return Parameter::list(std::move(items), /*as_tuple=*/true);
   }
 
   // Recognition and the stored matrix depend only on the definition and the id, so

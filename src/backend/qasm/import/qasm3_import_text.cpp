@@ -670,10 +670,6 @@ std::int64_t compute_n_qubits_from_body(std::string_view code, std::string_view 
 
 // ------------------------------------------------------------------ statement syntax
 
-std::string_view modifier_word(Modifier m) noexcept {
-  return m == Modifier::Ctrl ? "ctrl" : "negctrl";
-}
-
 // "^(ctrl|negctrl)\s*@\s*(.*)$" with DOTALL, repeated: `(.*)$` takes the whole rest, so
 // each round only needs the word, optional whitespace, '@' and the whitespace after it.
 ModifierPrefix parse_modifiers_prefix(std::string_view s) {

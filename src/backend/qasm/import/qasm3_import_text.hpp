@@ -16,6 +16,7 @@
 
 #include "corvane/backend/gatesequence/gatesequence.hpp"
 #include "corvane/backend/qasm/qasm3.hpp"
+#include "qasm/records/native_gates.hpp"
 #include "qasm/records/register_layout.hpp"
 
 namespace corvane::qasm3::detail {
@@ -113,9 +114,6 @@ std::int64_t compute_n_qubits_from_body(std::string_view code, std::string_view 
                                         const ProgramText* program = nullptr);
 
 // ------------------------------------------------------------------ statement syntax
-enum class Modifier : std::uint8_t { Ctrl, Negctrl };
-std::string_view modifier_word(Modifier m) noexcept;
-
 // The "ctrl @" / "negctrl @" modifiers in front of a gate call, and the call after them.
 struct ModifierPrefix {
   std::vector<Modifier> mods;
