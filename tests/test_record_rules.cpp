@@ -8,7 +8,9 @@
 #include <vector>
 
 #include "corvane/backend/qasm/qasm3.hpp"
+#include "qasm/records/definition_blocks.hpp"
 #include "qasm/records/explicit_matrix.hpp"
+#include "qasm/records/gate_records.hpp"
 #include "qasm/records/measure_map.hpp"
 #include "qasm/records/native_gates.hpp"
 #include "qasm/records/register_layout.hpp"
@@ -278,6 +280,108 @@ TEST(ExplicitMatrix, DimensionAndQubitsFromTheValueCount) {
             requires_values);
 }
 
+// ================================================================== definition blocks
+
+// Definitions given as a call graph: each body calls the listed definitions in order.
+using CallGraph = std::map<std::string, std::vector<std::string>>;
+
+class GraphReader {
+ public:
+  explicit GraphReader(const CallGraph& graph) : graph_(graph) {}
+
+  GateBlock block(std::string_view name) {
+    const auto entry = graph_.find(std::string(name));
+    const std::string& key = entry->first;
+    const std::vector<std::string>& callees = entry->second;
+    return blocks_.block_of(key, [&](std::vector<QuantumGate>& children) {
+      ++expansions[key];
+      for (const std::string& callee : callees) {
+        QuantumGate& call = children.emplace_back("block", IndexList{0});
+        call.set_block_gate_sequence(block(callee));
+        call.set_name(callee);
+      }
+    });
+  }
+
+  std::map<std::string, int> expansions;
+
+ private:
+  const CallGraph& graph_;
+  DefinitionBlocks blocks_;
+};
+
+// c1 calls nothing; c<k> calls c<k-1>.
+CallGraph chain(int length) {
+  CallGraph graph;
+  graph["c1"] = {};
+  for (int k = 2; k <= length; ++k)
+    graph["c" + std::to_string(k)] = {"c" + std::to_string(k - 1)};
+  return graph;
+}
+
+TEST(DefinitionBlocks, EachDefinitionIsExpandedOnceAndShared) {
+  const CallGraph diamond = {{"top", {"left", "right", "left"}},
+                             {"left", {"leaf"}},
+                             {"right", {"leaf", "leaf"}},
+                             {"leaf", {}}};
+  GraphReader reader(diamond);
+  const GateBlock top = reader.block("top");
+  EXPECT_EQ(reader.expansions,
+            (std::map<std::string, int>{{"top", 1}, {"left", 1}, {"right", 1}, {"leaf", 1}}));
+  ASSERT_EQ(top->size(), 3U);
+  EXPECT_EQ((*top)[0].block_gate_sequence(), (*top)[2].block_gate_sequence());
+  const GateBlock& right = (*top)[1].block_gate_sequence();
+  EXPECT_EQ((*right)[0].block_gate_sequence(), (*right)[1].block_gate_sequence());
+  EXPECT_EQ(reader.block("left"), (*top)[0].block_gate_sequence());
+  EXPECT_TRUE(reader.block("leaf")->empty());
+}
+
+TEST(DefinitionBlocks, CyclesNameTheDefinitionReachedAgain) {
+  const auto circular = [](std::string_view name) {
+    return "ValueError: Circular gate definition detected: '" + std::string(name) +
+           "' calls itself directly or indirectly.";
+  };
+  struct Row {
+    CallGraph graph;
+    std::string start;
+    std::string expected;
+  };
+  const std::vector<Row> rows = {
+      {{{"a", {"a"}}}, "a", circular("a")},
+      {{{"a", {"b"}}, {"b", {"c"}}, {"c", {"a"}}}, "a", circular("a")},
+      {{{"a", {"b"}}, {"b", {"c"}}, {"c", {"b"}}}, "a", circular("b")},
+      {{{"a", {"leaf", "b"}}, {"b", {"leaf", "a"}}, {"leaf", {}}}, "b", circular("b")},
+      {{{"a", {"b", "b"}}, {"b", {}}}, "a", "ok"},
+  };
+  for (const Row& row : rows) {
+    GraphReader reader(row.graph);
+    EXPECT_EQ(outcome_of([&] { reader.block(row.start); }), row.expected) << row.start;
+  }
+}
+
+TEST(DefinitionBlocks, NestingIsBoundedWhenShared) {
+  const std::string too_deep = "RecursionError: maximum recursion depth exceeded";
+  CallGraph graph = chain(MAX_NESTING_DEPTH + 1);
+  {
+    GraphReader reader(graph);
+    EXPECT_EQ(outcome_of([&] { reader.block("c" + std::to_string(MAX_NESTING_DEPTH)); }), "ok");
+    EXPECT_EQ(outcome_of([&] { reader.block("c" + std::to_string(MAX_NESTING_DEPTH + 1)); }),
+              too_deep);
+  }
+  // A finished block nests as deep as its expansion did wherever it is used again.
+  const std::string deepest = "c" + std::to_string(MAX_NESTING_DEPTH);
+  const std::string below = "c" + std::to_string(MAX_NESTING_DEPTH - 1);
+  graph["over"] = {deepest};
+  graph["at_limit"] = {below};
+  graph["over_through_at_limit"] = {"at_limit"};
+  GraphReader reader(graph);
+  EXPECT_EQ(outcome_of([&] { reader.block(deepest); }), "ok");
+  EXPECT_EQ(outcome_of([&] { reader.block("over"); }), too_deep);
+  EXPECT_EQ(outcome_of([&] { reader.block("at_limit"); }), "ok");
+  EXPECT_EQ(outcome_of([&] { reader.block("over_through_at_limit"); }), too_deep);
+  EXPECT_EQ(reader.expansions[below], 1);
+}
+
 // ================================================================== register layout
 
 std::string layout_text(const Registers& regs) {
@@ -408,6 +512,36 @@ TEST(MeasureMap, ImportKeepsStatementOrder) {
       "qubit[3] q;\nbit[3] c;\nmeasure q[2] -> c[0];\nc[2] = measure q[0];\nmeasure q -> c;\n");
   const std::vector<MeasurePair> expected = {{2, 0}, {0, 2}, {0, 0}, {1, 1}, {2, 2}};
   EXPECT_EQ(gs.qasm_measure_map, expected);
+}
+
+// ================================================================== record shapes
+
+TEST(GateRecords, ShapesOfCallBlockAndMeasurementRecords) {
+  std::vector<QuantumGate> gates;
+  const GateOutput out{&gates, nullptr};
+  const std::vector<std::int64_t> qubits = {4, 0, 2};
+  add_call_record(out, "rz", qubits, 2, IndexList{1, 0}, Parameter::one_number_tuple(0.5));
+  add_call_record(out, "h", qubits, 0, IndexList{});
+  const GateBlock children = corvane::make_block({QuantumGate("x", {0})});
+  add_block_record(out, "mine", qubits, 1, IndexList{1}, children);
+  add_measurement_record(out, 3, 1);
+
+  ASSERT_EQ(gates.size(), 4U);
+  EXPECT_EQ(gates[0], QuantumGate("rz", {2}, {4, 0}, {1, 0}, Parameter::one_number_tuple(0.5)));
+  EXPECT_EQ(gates[1], QuantumGate("h", {4, 0, 2}));
+  QuantumGate block("block", {0, 2}, {4}, {1});
+  block.set_block_gate_sequence(children);
+  block.set_name("mine");
+  EXPECT_EQ(gates[2], block);
+  EXPECT_EQ(gates[2].block_gate_sequence(), children);  // shared, not copied
+  QuantumGate measurement("measure", {3});
+  measurement.set_classical_target(IndexList{1});
+  measurement.set_name("measure");
+  EXPECT_EQ(gates[3], measurement);
+
+  GateSequence gs(0);
+  add_measurement_record(GateOutput{nullptr, &gs}, 0, 0);
+  EXPECT_EQ(gs.data().size(), 1U);
 }
 
 }  // namespace

@@ -8,6 +8,7 @@
 #include <memory>
 #include <utility>
 
+#include "qasm/records/gate_records.hpp"
 #include "qasm/text/text.hpp"
 
 namespace corvane::qasm3::detail {
@@ -307,21 +308,6 @@ bool is_skipped_statement(std::string_view st) noexcept {
 
 // ------------------------------------------------------------------ interpretation
 
-// Where finished records go: a vector for definition bodies, the result sequence
-// itself at top level, so the records of a large program are never held twice.
-struct GateOutput {
-  std::vector<QuantumGate>* gates = nullptr;
-  GateSequence* sequence = nullptr;
-
-  // Constructs the next record in place and returns it for the attributes that the
-  // constructor does not take.
-  template <class... Args>
-  QuantumGate& add(Args&&... args) const {
-    if (sequence != nullptr) return sequence->emplace_gate(std::forward<Args>(args)...);
-    return gates->emplace_back(std::forward<Args>(args)...);
-  }
-};
-
 class Interpreter {
  public:
   Interpreter(const GateDefMap& gate_defs, const RegisterMap& qreg_map,
@@ -349,11 +335,18 @@ class Interpreter {
     if (st.empty() || is_skipped_statement(st)) return;
     if (const auto parts = match_measurement(st)) {
       measure(*parts);
-    } else if (const GateDef* def = gate_call(st)) {
+    } else if (const GateDefMap::value_type* def = gate_call(st)) {
       // Finished here, once gate_call has returned: expanding a definition nests another
       // interpretation, and each level of nesting then keeps only small frames.
       add_defined_gate(*def);
     }
+  }
+
+  // The records of the definition `def`, its body interpreted on local indices.
+  GateBlock block_of(const GateDefMap::value_type& def) {
+    return state_.blocks.block_of(def.first, [&](std::vector<QuantumGate>& children) {
+      interpret_body(def.second, children);
+    });
   }
 
   std::int64_t max_idx = -1;
@@ -372,9 +365,7 @@ class Interpreter {
       max_idx = std::max(max_idx, q);
       max_cidx = std::max(max_cidx, c);
       measure_map.emplace_back(q, c);
-      QuantumGate& gate = out_.add("measure", IndexList{q});
-      gate.set_classical_target(IndexList{c});
-      gate.set_name("measure");
+      add_measurement_record(out_, q, c);
     }
   }
 
@@ -403,7 +394,7 @@ class Interpreter {
 
   // Interprets a gate call up to its record; for a call of a defined gate, returns the
   // definition and leaves the record to add_defined_gate.
-  const GateDef* gate_call(std::string_view st) {
+  const GateDefMap::value_type* gate_call(std::string_view st) {
     parse_modifiers_prefix(st, prefix_);
     parse_op_and_args(prefix_.rest, call_, origin_);
     const ModifierPrefix& prefix = prefix_;
@@ -417,9 +408,10 @@ class Interpreter {
     }
 
     const NativeGate* native = native_gate(op);
-    const GateDef* def = find_def(op);
-    const std::int64_t arity = call_arity(
-        op, native, call.params, def != nullptr ? static_cast<std::int64_t>(def->args.size()) : -1);
+    const GateDefMap::value_type* def = find_def(op);
+    const std::int64_t arity =
+        call_arity(op, native, call.params,
+                   def != nullptr ? static_cast<std::int64_t>(def->second.args.size()) : -1);
     const ControlSplit split =
         split_controls(native, arity, static_cast<std::int64_t>(call.operands.size()),
                        static_cast<std::int64_t>(prefix.mods.size()));
@@ -451,11 +443,11 @@ class Interpreter {
   }
 
   // On the path of nested expansions: keeps no record of its own on the stack.
-  [[gnu::noinline]] void add_defined_gate(const GateDef& def) {
-    if (const auto generated = generated_id(def)) {
+  [[gnu::noinline]] void add_defined_gate(const GateDefMap::value_type& def) {
+    if (const auto generated = generated_id(def.second)) {
       add_generated_gate(*generated);
     } else {
-      add_block(expand_def(shape_.op, gate_defs_, qreg_map_, bit_reg_map_, state_));
+      add_block(block_of(def));
     }
   }
 
@@ -465,23 +457,40 @@ class Interpreter {
   }
 
   [[gnu::noinline]] void add_block(GateBlock children) {
-    QuantumGate& gate = add_record("block");
-    gate.set_block_gate_sequence(std::move(children));
-    gate.set_name(std::string(shape_.op));
+    add_block_record(out_, shape_.op, indices_, shape_.ctrl_cnt, shape_.states,
+                     std::move(children));
   }
 
   // Adds a record with `id`, the current call's targets, controls and control states,
   // and `parameter`.
   QuantumGate& add_record(std::string_view id, Parameter parameter = {}) {
-    const auto split = indices_.begin() + shape_.ctrl_cnt;
-    return out_.add(std::string(id), IndexList(split, indices_.end()),
-                    IndexList(indices_.begin(), split), shape_.states, std::move(parameter));
+    return add_call_record(out_, id, indices_, shape_.ctrl_cnt, shape_.states,
+                           std::move(parameter));
   }
 
-  [[nodiscard]] const GateDef* find_def(std::string_view op) const {
+  // The body's interpreter lives on the heap: the frames of an expansion stay small on
+  // the stack for every level of nesting below it.
+  void interpret_body(const GateDef& gd, std::vector<QuantumGate>& children) {
+    auto local_map = std::make_unique<LocalArgMap>();
+    for (std::size_t k = 0; k < gd.args.size(); ++k) {
+      local_map->insert_or_assign(std::string_view(gd.args[k]), static_cast<std::int64_t>(k));
+    }
+    const auto body =
+        std::make_unique<Interpreter>(gate_defs_, qreg_map_, local_map.get(), bit_reg_map_, state_,
+                                      GateOutput{&children, nullptr});
+    const ProgramText* places =
+        gd.body_offsets.size() == gd.body_stmts.size() ? state_.program : nullptr;
+    for (std::size_t k = 0; k < gd.body_stmts.size(); ++k) {
+      const std::string& st = gd.body_stmts[k];
+      const std::size_t offset = places != nullptr ? gd.body_offsets[k] : 0;
+      body->interpret(st, StatementOrigin{places, st.data(), offset, nullptr});
+    }
+  }
+
+  [[nodiscard]] const GateDefMap::value_type* find_def(std::string_view op) const {
     if (!defined_initials_[static_cast<unsigned char>(op.front())]) return nullptr;
     const auto it = gate_defs_.find(op);
-    return it == gate_defs_.end() ? nullptr : &it->second;
+    return it == gate_defs_.end() ? nullptr : &*it;
   }
 
   // Which bytes begin a defined name: most statements call standard gates, whose names
@@ -555,48 +564,8 @@ IndexRange resolve_bit_operands(std::string_view tok, const RegisterMap* bit_reg
 
 // ------------------------------------------------------------------ generated definitions
 
-std::string normalize_stmt_for_match(std::string_view stmt) {
-  std::string_view s = trim(stmt);
-  while (!s.empty() && s.back() == ';')
-    s.remove_suffix(1);
-  std::string out;
-  out.reserve(s.size());
-  for (std::size_t pos = 0; pos < s.size();) {
-    if (const std::size_t blanks = space_run(s, pos); blanks > 0) {
-      out += ' ';
-      pos += blanks;
-      continue;
-    }
-    const auto length = static_cast<std::size_t>(decode_at(s, pos).length);
-    out.append(s.substr(pos, length));
-    pos += length;
-  }
-  return std::string(trim(out));
-}
-
-namespace {
-// "^" + id + "_\d+$": the name the exporter gives a generated definition.
-bool is_generated_name(std::string_view name, std::string_view id) {
-  if (!name.starts_with(id) || name.size() <= id.size() || name[id.size()] != '_') return false;
-  const std::size_t digits_at = id.size() + 1;
-  const std::size_t digits = digit_run(name, digits_at);
-  const std::size_t end = digits_at + digits;
-  return digits > 0 && (end == name.size() || (end + 1 == name.size() && name[end] == '\n'));
-}
-}  // namespace
-
 std::optional<std::string_view> generated_non_standard_gate_id(const GateDef& gd) {
-  if (gd.args.size() != 1) return std::nullopt;
-  for (const NonStandardBody& row : NON_STANDARD_BODIES) {
-    if (!is_generated_name(gd.name, row.id)) continue;
-    if (gd.body_stmts.size() != row.line_count) continue;
-    bool same = true;
-    for (std::size_t k = 0; k < row.line_count && same; ++k) {
-      same = normalize_stmt_for_match(gd.body_stmts[k]) == normalize_stmt_for_match(row.lines[k]);
-    }
-    if (same) return row.id;
-  }
-  return std::nullopt;
+  return generated_non_standard_gate_id(gd.name, gd.args.size(), gd.body_stmts);
 }
 
 // ------------------------------------------------------------------ interpretation
@@ -619,49 +588,8 @@ StmtsResult stmts_to_gates(const std::vector<std::string_view>& stmts, const Gat
 GateBlock expand_def(std::string_view name, const GateDefMap& gate_defs,
                      const RegisterMap& qreg_map, const RegisterMap* bit_reg_map,
                      ExpansionState& state) {
-  if (const auto done = state.expanded.find(name); done != state.expanded.end()) {
-    // Expanding it again here would nest this much deeper.
-    const int reached = state.depth + done->second.height;
-    if (reached > MAX_NESTING_DEPTH) raise_recursion_error(std::string(RECURSION_MESSAGE));
-    state.deepest = std::max(state.deepest, reached);
-    return done->second.children;
-  }
-  if (state.expanding.contains(name)) {
-    raise_value_error("Circular gate definition detected: '" + std::string(name) +
-                      "' calls itself directly or indirectly.");
-  }
-  const auto def = gate_defs.find(name);
-  const std::string_view key = def->first;  // outlives the expansion, unlike `name`
-  const GateDef& gd = def->second;
-
-  const int outer_depth = state.depth;
-  const DepthGuard guard(state.depth);
-  const int outer_deepest = std::exchange(state.deepest, state.depth);
-  state.expanding.insert(key);
-
-  // The body's interpreter lives on the heap: this frame stays on the stack for every
-  // level of nesting below it.
-  auto local_map = std::make_unique<LocalArgMap>();
-  for (std::size_t k = 0; k < gd.args.size(); ++k) {
-    local_map->insert_or_assign(std::string_view(gd.args[k]), static_cast<std::int64_t>(k));
-  }
-  std::vector<QuantumGate> children;
-  const auto body = std::make_unique<Interpreter>(gate_defs, qreg_map, local_map.get(), bit_reg_map,
-                                                  state, GateOutput{&children, nullptr});
-  const ProgramText* places =
-      gd.body_offsets.size() == gd.body_stmts.size() ? state.program : nullptr;
-  for (std::size_t k = 0; k < gd.body_stmts.size(); ++k) {
-    const std::string& st = gd.body_stmts[k];
-    const std::size_t offset = places != nullptr ? gd.body_offsets[k] : 0;
-    body->interpret(st, StatementOrigin{places, st.data(), offset, nullptr});
-  }
-
-  state.expanding.erase(key);
-  const int height = state.deepest - outer_depth;
-  state.deepest = std::max(outer_deepest, state.deepest);
-  GateBlock block = make_block(std::move(children));
-  state.expanded.emplace(key, ExpansionState::Expansion{block, height});
-  return block;
+  Interpreter expander(gate_defs, qreg_map, nullptr, bit_reg_map, state, GateOutput{});
+  return expander.block_of(*gate_defs.find(name));
 }
 
 }  // namespace corvane::qasm3::detail

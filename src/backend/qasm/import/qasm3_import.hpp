@@ -10,12 +10,12 @@
 #include <string>
 #include <string_view>
 #include <unordered_map>
-#include <unordered_set>
 #include <vector>
 
 #include "corvane/backend/gate/gatebase.hpp"
 #include "corvane/backend/gatesequence/gatesequence.hpp"
 #include "qasm/import/qasm3_import_text.hpp"
+#include "qasm/records/definition_blocks.hpp"
 #include "qasm/records/explicit_matrix.hpp"
 #include "qasm/records/measure_map.hpp"
 #include "qasm/records/qasm3_vocabulary.hpp"
@@ -47,31 +47,22 @@ std::int64_t resolve_bit_operand(std::string_view tok, const RegisterMap* bit_re
 IndexRange resolve_bit_operands(std::string_view tok, const RegisterMap* bit_reg_map = nullptr);
 
 // ------------------------------------------------------------------ generated definitions
-// Trimmed, trailing ';'s dropped, whitespace runs collapsed to one blank, trimmed again.
-std::string normalize_stmt_for_match(std::string_view stmt);
-// The internal id whose exporter-written definition `gd` is, or nothing.
+// The internal id whose exporter-written definition `gd` is, or nothing
+// (definition_blocks.hpp).
 std::optional<std::string_view> generated_non_standard_gate_id(const GateDef& gd);
 
 // ------------------------------------------------------------------ interpretation
-// What all nested interpretations of one import share: the definitions being expanded
-// (for cycle detection), the nesting depth, and every finished expansion. A body's
-// records depend only on the definition, so each definition is expanded once per
-// import and all its calls share one child sequence.
+// What all nested interpretations of one import share: the definitions as shared blocks
+// (definition_blocks.hpp), the recognition of generated definitions, and the count of
+// whole-register measurement records.
 struct ExpansionState {
-  struct Expansion {
-    GateBlock children;
-    int height = 0;  // nesting levels the expansion used, itself included
-  };
-  std::unordered_set<std::string_view, TextHash, std::equal_to<>> expanding;
-  std::unordered_map<std::string_view, Expansion, TextHash, std::equal_to<>> expanded;
+  DefinitionBlocks blocks;
   std::unordered_map<const GateDef*, std::optional<std::string_view>> generated_ids;
   std::unordered_map<std::string_view, std::optional<Matrix>> generated_matrices;
   std::bitset<256> defined_initials;  // first bytes of the defined names
   const GateDefMap* initials_for = nullptr;
   const ProgramText* program = nullptr;  // places of the definitions' body statements
   std::int64_t measurement_records = 0;
-  int depth = 0;
-  int deepest = 0;
 };
 
 // The records that statements interpret to, with the highest indices they use.
