@@ -4,6 +4,7 @@
 
 #include <cmath>
 #include <numbers>
+#include <optional>
 #include <random>
 #include <string>
 #include <vector>
@@ -16,6 +17,7 @@ namespace {
 using corvane::qasm3::detail::lower::adjoint;
 using corvane::qasm3::detail::lower::Complex;
 using corvane::qasm3::detail::lower::multiply;
+using corvane::qasm3::detail::lower::named_gate;
 using corvane::qasm3::detail::lower::named_one_qubit_gate;
 using corvane::qasm3::detail::lower::nearly_equal;
 using corvane::qasm3::detail::lower::principal_power;
@@ -208,6 +210,40 @@ TEST(NamedGates, AreFoundByTheirMatrix) {
   EXPECT_NEAR(*phase->angle, 0.7, 1e-15);
   EXPECT_FALSE(named_one_qubit_gate(gate("rx", {0.7})));
   EXPECT_FALSE(named_one_qubit_gate(gate("cx")));
+}
+
+// Two-qubit matrices are named with the control as the first operand (bit 0), as the
+// importer reads cx a, b; the same gates controlled by the second operand have no name.
+TEST(NamedGates, TwoQubitGatesHaveTheirControlFirst) {
+  struct Row {
+    const char* gate;
+    std::vector<double> parameters;
+    const char* name;
+    std::optional<double> angle;
+  };
+  const Row rows[] = {{"cx", {}, "cx", std::nullopt},
+                      {"cy", {}, "cy", std::nullopt},
+                      {"ch", {}, "ch", std::nullopt},
+                      {"cz", {}, "cp", PI},  // a diagonal one is a controlled phase
+                      {"cp", {-2.9}, "cp", -2.9}};
+  for (const Row& row : rows) {
+    const auto named = named_gate(gate(row.gate, row.parameters));
+    ASSERT_TRUE(named) << row.gate;
+    EXPECT_EQ(named->name, row.name);
+    ASSERT_EQ(named->angle.has_value(), row.angle.has_value()) << row.gate;
+    if (row.angle) {
+      EXPECT_NEAR(*named->angle, *row.angle, 1e-15) << row.gate;
+    }
+  }
+  const SquareMatrix swap = gate("swap");
+  for (const char* name : {"cx", "cy", "ch"}) {
+    EXPECT_FALSE(named_gate(multiply(swap, multiply(gate(name), swap))))
+        << name << " controlled by its second operand";
+  }
+  EXPECT_FALSE(named_gate(swap));
+  EXPECT_FALSE(named_gate(gate("crz", {0.7})));
+  EXPECT_FALSE(named_gate(gate("cu", {0.3, 0.5, 0.7, 0.9})));
+  EXPECT_FALSE(named_gate(gate("ccx")));
 }
 
 }  // namespace
