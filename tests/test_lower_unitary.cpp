@@ -8,8 +8,10 @@
 #include <complex>
 #include <cstdio>
 #include <numbers>
+#include <optional>
 #include <random>
 #include <string>
+#include <string_view>
 #include <vector>
 
 #include "corvane/backend/gatesequence/circuit_unitary.hpp"
@@ -424,13 +426,19 @@ TEST(IntegerDivision, StaysIntegerInOpenQasm3) {
 // ------------------------------------------------------------------ generated programs
 // Random programs of the standard gates of both libraries under random modifiers, with
 // definitions calling each other: the optimised path (named gates, exact inverses, powers,
-// compact controls) against the reference, which spells every standard gate out.
+// compact controls) against the reference, which spells every standard gate out. The two
+// share how modifiers are read, bodies inverted and calls repeated, which comparing them
+// cannot check: where a program calls standard gates only, what it means is also computed
+// here, from the gates' matrices and the modifiers' definitions.
 struct GateShape {
   const char* name;
   int angles;
   int qubits;
   bool scales;  // a rotation or phase: any power scales its angle
   bool matrix;  // its matrix is known: any power is a principal power
+  // The gate of the same matrix for standard_gate_matrix; null: its own name, or none
+  // where `matrix` is false.
+  const char* same_as = nullptr;
 };
 
 constexpr GateShape OPENQASM3_GATES[] = {
@@ -447,32 +455,79 @@ constexpr GateShape OPENQASM3_GATES[] = {
     {"cu", 4, 2, false, true},    {"ccx", 0, 3, false, true}, {"cswap", 0, 3, false, true},
     {"gphase", 1, 0, true, true},
 };
+// Their powers that are not whole are refused, as no matrix is known for them; u and cu1
+// have the matrices of others. (cu3 is the gate model's controlled u3 only up to a phase,
+// which its body's u3 calls give it and a control observes.)
 constexpr GateShape OPENQASM2_ONLY_GATES[] = {
-    {"u", 3, 1, false, false},       {"sxdg", 0, 1, false, false}, {"csx", 0, 2, false, false},
-    {"cu1", 1, 2, true, false},      {"cu3", 3, 2, false, false},  {"rxx", 1, 2, true, false},
-    {"rzz", 1, 2, true, false},      {"rccx", 0, 3, false, false}, {"c3x", 0, 4, false, false},
+    {"u", 3, 1, false, false, "u3"}, {"cu1", 1, 2, true, false, "cp"}, {"cu3", 3, 2, false, false},
+    {"sxdg", 0, 1, false, false},    {"csx", 0, 2, false, false},      {"rxx", 1, 2, true, false},
+    {"rzz", 1, 2, true, false},      {"rccx", 0, 3, false, false},     {"c3x", 0, 4, false, false},
     {"c3sqrtx", 0, 4, false, false},
 };
+
+// A modifier as the language defines it: a control on the next operand, or a power (an
+// inverse is the power -1).
+struct ModifierMeaning {
+  bool control = false;
+  bool on_one = true;
+  double exponent = 1;
+};
+
+std::size_t control_count(const std::vector<ModifierMeaning>& modifiers) {
+  return static_cast<std::size_t>(std::count_if(
+      modifiers.begin(), modifiers.end(), [](const ModifierMeaning& m) { return m.control; }));
+}
+
+// What a call of a standard gate means: the gate's matrix under its modifiers, the
+// innermost first. A rotation's or phase's powers scale its angle; any other gate takes
+// principal powers; each control takes the next operand from the front.
+SquareMatrix call_meaning(const char* matrix_name, bool scales, std::vector<double> parameters,
+                          const std::vector<ModifierMeaning>& modifiers) {
+  if (scales) {
+    for (const ModifierMeaning& modifier : modifiers)
+      parameters[0] *= modifier.control ? 1 : modifier.exponent;
+  }
+  SquareMatrix m = standard(matrix_name, std::move(parameters));
+  for (auto it = modifiers.rbegin(); it != modifiers.rend(); ++it) {
+    if (it->control) {
+      m = with_control(m, it->on_one);
+    } else if (!scales) {
+      m = it->exponent == -1 ? lower::adjoint(m) : lower::principal_power(m, it->exponent);
+    }
+  }
+  return m;
+}
 
 class ProgramGenerator {
  public:
   explicit ProgramGenerator(unsigned seed) : random_(seed) {}
 
-  std::string program(bool version2) {
+  // `known_gates_only`: no definitions, and only gates whose matrix is known, so that
+  // what the program means is always known.
+  std::string program(bool version2, bool known_gates_only = false) {
     version2_ = version2;
+    known_gates_only_ = known_gates_only;
     qubits_ = 1 + below(version2 ? 5 : 6);
     std::string text = version2 ? "OPENQASM 2.0;\ninclude \"qelib1.inc\";\nqreg q[" +
                                       std::to_string(qubits_) + "];\n"
                                 : "OPENQASM 3.0;\ninclude \"stdgates.inc\";\nqubit[" +
                                       std::to_string(qubits_) + "] q;\n";
     definitions_.clear();
-    const int definition_count = static_cast<int>(below(3));
+    meaning_.clear();
+    meaning_known_ = true;
+    const int definition_count = known_gates_only ? 0 : static_cast<int>(below(3));
     for (int k = 0; k < definition_count; ++k)
       text += definition(k);
     const int statements = 1 + static_cast<int>(below(8));
     for (int k = 0; k < statements; ++k)
       text += call(qubits_, {}, {});
     return text;
+  }
+
+  // What the last program means, where it calls standard gates only.
+  [[nodiscard]] std::optional<Matrix> meaning() const {
+    if (!meaning_known_) return std::nullopt;
+    return circuit(qubits_, meaning_);
   }
 
  private:
@@ -486,14 +541,15 @@ class ProgramGenerator {
     return std::uniform_int_distribution<std::size_t>(0, bound - 1)(random_);
   }
   double angle() { return std::uniform_real_distribution<double>(-4, 4)(random_); }
-  std::string number(double value) {
+  static std::string number(double value) {
     char text[40];
     std::snprintf(text, sizeof text, "%.17g", value);
     return text;
   }
 
-  // A parameter expression: a number, or one over the definition's angles.
-  std::string parameter(const std::vector<std::string>& angles) {
+  // A parameter expression over the definition's angles, or a number; in `value` when it
+  // is one.
+  std::string parameter(const std::vector<std::string>& angles, double& value) {
     if (!angles.empty() && below(2) == 0) {
       const std::string& name = angles[below(angles.size())];
       switch (below(3)) {
@@ -505,7 +561,8 @@ class ProgramGenerator {
           return "2*" + name;
       }
     }
-    return number(angle());
+    value = angle();
+    return number(value);
   }
 
   std::string definition(int index) {
@@ -535,84 +592,90 @@ class ProgramGenerator {
     return text;
   }
 
+  // Modifiers for a gate of `shape` (null: a definition): their text, and their meaning.
+  std::string modifiers(const GateShape* shape, std::vector<ModifierMeaning>& meaning) {
+    std::string text;
+    const bool scales = shape != nullptr && shape->scales;
+    const bool matrix = shape != nullptr && shape->matrix;
+    const int gate_qubits = shape != nullptr ? shape->qubits : 0;
+    const int count = static_cast<int>(below(4));
+    for (int k = 0; k < count; ++k) {
+      switch (below(4)) {
+        case 0: {
+          const bool on_one = below(2) == 0;
+          text += on_one ? "ctrl @ " : "negctrl @ ";
+          meaning.push_back({true, on_one});
+          break;
+        }
+        case 1:
+          text += "ctrl(2) @ ";
+          meaning.insert(meaning.end(), 2, {true, true});
+          break;
+        case 2:
+          text += "inv @ ";
+          meaning.push_back({false, true, -1});
+          break;
+        default: {
+          const auto controls = static_cast<int>(control_count(meaning));
+          const char* exponent = nullptr;
+          if (scales || (matrix && gate_qubits + controls <= 3)) {
+            const char* exponents[] = {"0.5", "-0.5", "0.25", "1.5", "2", "-1", "0"};
+            exponent = exponents[below(7)];
+          } else {
+            const char* exponents[] = {"2", "-1", "0", "3", "-2"};
+            exponent = exponents[below(5)];
+          }
+          text += std::string("pow(") + exponent + ") @ ";
+          meaning.push_back({false, true, std::stod(exponent)});
+        }
+      }
+    }
+    return text;
+  }
+
   // One gate call on `available` qubits (named by `arguments`, or q[k] when empty).
   std::string call(std::size_t available, const std::vector<std::string>& angles,
                    const std::vector<std::string>& arguments) {
     for (;;) {
-      std::string name;
-      int gate_angles = 0;
-      int gate_qubits = 0;
-      bool scales = false;
-      bool matrix = false;
       const std::size_t standard_count = std::size(OPENQASM3_GATES);
       const std::size_t choices =
           standard_count + std::size(OPENQASM2_ONLY_GATES) + definitions_.size();
       const std::size_t choice = below(choices);
+      const GateShape* shape = nullptr;
       if (choice < standard_count) {
-        const GateShape& g = OPENQASM3_GATES[choice];
-        name = g.name;
-        gate_angles = g.angles;
-        gate_qubits = g.qubits;
-        scales = g.scales;
-        matrix = g.matrix;
-        if (version2_ && (name == "U" || name == "gphase" || name == "CX" || name == "cphase" ||
-                          name == "phase")) {
+        shape = &OPENQASM3_GATES[choice];
+        const std::string_view name = shape->name;
+        if (version2_ &&
+            (name == "gphase" || name == "CX" || name == "cphase" || name == "phase")) {
           continue;
         }
       } else if (choice < standard_count + std::size(OPENQASM2_ONLY_GATES)) {
-        const GateShape& g = OPENQASM2_ONLY_GATES[choice - standard_count];
-        name = g.name;
-        gate_angles = g.angles;
-        gate_qubits = g.qubits;
-        scales = g.scales;
-      } else {
-        const Definition& d =
-            definitions_[choice - standard_count - std::size(OPENQASM2_ONLY_GATES)];
-        name = d.name;
-        gate_angles = d.angles;
-        gate_qubits = d.qubits;
+        shape = &OPENQASM2_ONLY_GATES[choice - standard_count];
+        if (known_gates_only_ && matrix_name(*shape) == nullptr) continue;
       }
-      std::string modifiers;
-      std::size_t controls = 0;
-      if (!version2_) {
-        const int count = static_cast<int>(below(4));
-        for (int k = 0; k < count; ++k) {
-          switch (below(4)) {
-            case 0:
-              modifiers += below(2) == 0 ? "ctrl @ " : "negctrl @ ";
-              ++controls;
-              break;
-            case 1:
-              modifiers += "ctrl(2) @ ";
-              controls += 2;
-              break;
-            case 2:
-              modifiers += "inv @ ";
-              break;
-            default: {
-              if (scales || (matrix && gate_qubits + static_cast<int>(controls) <= 3)) {
-                const char* exponents[] = {"0.5", "-0.5", "0.25", "1.5", "2", "-1", "0"};
-                modifiers += std::string("pow(") + exponents[below(7)] + ") @ ";
-              } else {
-                const char* exponents[] = {"2", "-1", "0", "3", "-2"};
-                modifiers += std::string("pow(") + exponents[below(5)] + ") @ ";
-              }
-            }
-          }
-        }
-      }
+      const Definition* defined =
+          shape == nullptr
+              ? &definitions_[choice - standard_count - std::size(OPENQASM2_ONLY_GATES)]
+              : nullptr;
+      const std::string name = shape != nullptr ? shape->name : defined->name;
+      const int gate_angles = shape != nullptr ? shape->angles : defined->angles;
+      const int gate_qubits = shape != nullptr ? shape->qubits : defined->qubits;
+      std::vector<ModifierMeaning> meaning;
+      const std::string modifier_text = version2_ ? "" : modifiers(shape, meaning);
+      const std::size_t controls = control_count(meaning);
       const std::size_t needed = controls + static_cast<std::size_t>(gate_qubits);
-      if (needed > available || (needed == 0 && gate_qubits == 0 && false)) continue;
+      if (needed > available) continue;
       std::vector<std::size_t> order(available);
       for (std::size_t k = 0; k < available; ++k)
         order[k] = k;
       std::shuffle(order.begin(), order.end(), random_);
-      std::string text = modifiers + name;
+      std::string text = modifier_text + name;
+      std::vector<double> values(static_cast<std::size_t>(gate_angles));
       if (gate_angles > 0) {
-        std::vector<std::string> values;
-        for (int k = 0; k < gate_angles; ++k)
-          values.push_back(parameter(angles));
-        text += "(" + join(values) + ")";
+        std::vector<std::string> written;
+        for (double& value : values)
+          written.push_back(parameter(angles, value));
+        text += "(" + join(written) + ")";
       }
       std::vector<std::string> operands;
       for (std::size_t k = 0; k < needed; ++k) {
@@ -620,17 +683,44 @@ class ProgramGenerator {
                                              : arguments[order[k]]);
       }
       if (!operands.empty()) text += " " + join(operands);
+      if (arguments.empty()) note_meaning(shape, values, meaning, order, needed);
       return text + ";\n";
     }
   }
 
+  // The gate whose matrix standard_gate_matrix gives for the gate `shape`, or null.
+  [[nodiscard]] const char* matrix_name(const GateShape& shape) const {
+    if (shape.same_as != nullptr) return shape.same_as;
+    if (!shape.matrix) return nullptr;
+    // OpenQASM 2's U is the gate model's u3.
+    return version2_ && std::string_view(shape.name) == "U" ? "u3" : shape.name;
+  }
+
+  // A call of the program itself: what it means, when it calls a gate whose matrix is known.
+  void note_meaning(const GateShape* shape, const std::vector<double>& values,
+                    const std::vector<ModifierMeaning>& meaning,
+                    const std::vector<std::size_t>& order, std::size_t operands) {
+    const char* name = shape == nullptr ? nullptr : matrix_name(*shape);
+    if (name == nullptr) {
+      meaning_known_ = false;
+      return;
+    }
+    meaning_.push_back(
+        Applied{call_meaning(name, shape->scales, values, meaning),
+                {order.begin(), order.begin() + static_cast<std::ptrdiff_t>(operands)}});
+  }
+
   std::mt19937 random_;
   bool version2_ = false;
+  bool known_gates_only_ = false;
   std::size_t qubits_ = 1;
   std::vector<Definition> definitions_;
+  std::vector<Applied> meaning_;
+  bool meaning_known_ = true;
 };
 
-void expect_same_circuit(const std::string& program) {
+void expect_same_circuit(const std::string& program,
+                         const std::optional<Matrix>& meaning = std::nullopt) {
   Matrix optimised;
   Matrix reference;
   try {
@@ -644,18 +734,37 @@ void expect_same_circuit(const std::string& program) {
       << program << "\noptimised:\n"
       << qasm3::lower_qasm3(program) << "\nreference:\n"
       << qasm3::lower_qasm3(program, reference_options());
+  if (meaning) {
+    EXPECT_EQ(difference_up_to_phase(optimised, *meaning), "") << program << "\noptimised:\n"
+                                                               << qasm3::lower_qasm3(program);
+  }
 }
 
 TEST(GeneratedPrograms, OpenQasm3CircuitsMatchTheirDefinitions) {
   ProgramGenerator generator(2026);
-  for (int k = 0; k < 400 && !HasFailure(); ++k)
-    expect_same_circuit(generator.program(false));
+  for (int k = 0; k < 400 && !HasFailure(); ++k) {
+    const std::string program = generator.program(false);
+    expect_same_circuit(program, generator.meaning());
+  }
 }
 
 TEST(GeneratedPrograms, OpenQasm2CircuitsMatchTheirDefinitions) {
   ProgramGenerator generator(1712);
-  for (int k = 0; k < 200 && !HasFailure(); ++k)
-    expect_same_circuit(generator.program(true));
+  for (int k = 0; k < 200 && !HasFailure(); ++k) {
+    const std::string program = generator.program(true);
+    expect_same_circuit(program, generator.meaning());
+  }
+}
+
+// Gates of known matrices only, so that every program's meaning is computed here too.
+TEST(GeneratedPrograms, StandardGateCallsMeanWhatTheirModifiersSay) {
+  ProgramGenerator generator(31);
+  for (int k = 0; k < 400 && !HasFailure(); ++k) {
+    const std::string program = generator.program(k % 4 == 3, true);
+    const std::optional<Matrix> meaning = generator.meaning();
+    ASSERT_TRUE(meaning) << program;
+    expect_same_circuit(program, meaning);
+  }
 }
 
 // ------------------------------------------------------------------ the program folder
