@@ -1,69 +1,58 @@
 // Lowers arbitrary bytes as a program. Lowering may reject its input with one of the
 // converter's errors; anything else (a crash, a hang, a sanitizer report, another
 // exception) is a finding. Whatever lowering returns must import and lower again to
-// itself; and a program that both the importer and lowering read must import the same
-// either way, where the two read the same language.
+// itself; a small program must do what the reference lowering (every standard gate spelled
+// out from its definition) says it does; and a program that both the importer and lowering
+// read must import the same either way, where the two read the same language.
+#include <algorithm>
+#include <charconv>
+#include <cmath>
+#include <complex>
 #include <cstddef>
 #include <cstdint>
-#include <cstdlib>
+#include <cstdio>
 #include <optional>
 #include <string>
 #include <string_view>
+#include <vector>
 
+#include "corvane/backend/gatesequence/circuit_unitary.hpp"
 #include "corvane/backend/qasm/qasm3.hpp"
+#include "corvane/backend/qasm/text_forms.hpp"
+#include "importer_reads_otherwise.hpp"
+#include "qasm/lower/expand.hpp"
+#include "qasm/lower/parser.hpp"
+#include "qasm/lower/write.hpp"
 
 namespace {
 
 using corvane::GateSequence;
+using corvane::Matrix;
+using corvane::QuantumGate;
 namespace qasm3 = corvane::qasm3;
 
-void check(bool ok) {
-  if (!ok) std::abort();
+// Stops the run with what failed and the program that made it fail.
+void check(bool ok, const char* what, std::string_view program) {
+  if (ok) return;
+  std::fprintf(stderr, "fuzz_lower: %s\n---- program\n%.*s\n----\n", what,
+               static_cast<int>(program.size()), program.data());
+  __builtin_trap();
 }
 
-// A bit declaration with an initialiser (`bit[2] c = measure q;`): the importer skips
-// the whole statement, lowering declares and measures.
-bool initialises_bits(std::string_view text) {
-  for (std::size_t at = text.find("bit"); at != std::string_view::npos;
-       at = text.find("bit", at + 1)) {
-    const std::string_view rest = text.substr(at, text.find(';', at) - at);
-    if (rest.find('=') != std::string_view::npos) return true;
-  }
-  return false;
-}
+// ------------------------------------------------------------------ lowering
+// Lowering as lower_qasm3 does it, with fewer statements allowed: a program that loops
+// forever then stops after 100,000 passes instead of 4,000,000, so that no input takes
+// seconds under the sanitizers. The bound itself is reached the same way.
+constexpr std::size_t MOST_STATEMENTS_LOWERED = 100'000;
 
-// A definition named like a standard gate of more than one qubit: the importer keeps that
-// gate's controls (`gate cx a, b { ... }` is called with a control), lowering does not.
-bool redefines_a_controlled_name(std::string_view text) {
-  static constexpr std::string_view NAMES[] = {"cx",  "cy",  "cz",  "ch", "cnot", "cp",
-                                               "crx", "cry", "crz", "cu", "ccx",  "cswap"};
-  for (std::size_t at = text.find("gate"); at != std::string_view::npos;
-       at = text.find("gate", at + 1)) {
-    const std::size_t name = text.find_first_not_of(" \t\r\n", at + 4);
-    if (name == std::string_view::npos) break;
-    const std::string_view rest = text.substr(name);
-    for (const std::string_view standard : NAMES) {
-      if (rest.starts_with(standard)) return true;
-    }
-  }
-  return false;
-}
-
-// Where lowering reads a program differently from the importer by design: dropped
-// barriers, delays, nops and pragmas (the importer takes `nop q` and `pragma q` for gate
-// calls), standard-library gates replaced by their definitions, integer
-// division (the importer divides every number as a double), OpenQASM 2 declarations
-// (the importer takes `qreg q[2]` for a call of a gate `qreg`), initialised bits and
-// definitions named like controlled standard gates.
-bool reads_differently(std::string_view text) {
-  static constexpr std::string_view MARKERS[] = {
-      "barrier", "delay", "/",   "u1",   "u2",   "u3",  "u0",    "cphase",
-      "cu1",     "cu3",   "rzz", "rxx",  "sxdg", "c3",  "c4x",   "rccx",
-      "rc3x",    "csx",   "CX",  "qreg", "creg", "nop", "pragma"};
-  for (const std::string_view marker : MARKERS) {
-    if (text.find(marker) != std::string_view::npos) return true;
-  }
-  return initialises_bits(text) || redefines_a_controlled_name(text);
+std::string lower_bounded(std::string_view text, std::size_t most_statements,
+                          bool expand_library_gates = false) {
+  namespace lower = qasm3::detail::lower;
+  qasm3::validate_utf8(text);
+  lower::Parser parser(text);
+  lower::Writer writer(text.size());
+  lower::expand(parser, {}, writer, most_statements, expand_library_gates);
+  return writer.take();
 }
 
 bool same_import(const GateSequence& a, const GateSequence& b) {
@@ -73,26 +62,114 @@ bool same_import(const GateSequence& a, const GateSequence& b) {
          a.qasm_measure_map == b.qasm_measure_map;
 }
 
+// ------------------------------------------------------------------ what a circuit does
+// Small circuits only: a unitary of 6 qubits is 4096 entries, and every gate applied
+// touches all of them.
+constexpr std::int64_t MOST_QUBITS_SIMULATED = 6;
+constexpr std::size_t MOST_GATES_SIMULATED = 20'000;
+// Past this size an angle's rounding (about 1e-16 of it) is no longer small next to the
+// tolerance, and two correct ways of computing one circuit may differ.
+constexpr double LARGEST_ANGLE = 1e6;
+constexpr double TOLERANCE = 1e-8;
+
+// The gates that computing the unitary applies, blocks counted at every call; stops
+// counting past `limit`.
+std::size_t gates_applied(const std::vector<QuantumGate>& gates, std::size_t limit) {
+  std::size_t count = 0;
+  for (const QuantumGate& g : gates) {
+    if (++count > limit) break;
+    if (g.block_gate_sequence()) count += gates_applied(*g.block_gate_sequence(), limit - count);
+  }
+  return count;
+}
+
+// Whether every number the lowered text writes is at most LARGEST_ANGLE in size.
+bool writes_moderate_numbers(std::string_view lowered) {
+  for (const corvane::fuzz::Token& token : corvane::fuzz::tokens_of(lowered)) {
+    if (!token.word || token.text[0] < '0' || token.text[0] > '9') continue;
+    double value = 0;
+    std::from_chars(token.text.data(), token.text.data() + token.text.size(), value);
+    if (!(std::abs(value) <= LARGEST_ANGLE)) return false;
+  }
+  return true;
+}
+
+// The unitary of a lowered program, where it is small and has one (no measurement in the
+// middle, no reset, no matrix the simulator refuses).
+std::optional<Matrix> small_unitary(const GateSequence& gs, std::string_view lowered) {
+  if (gs.num_qubits > MOST_QUBITS_SIMULATED ||
+      gates_applied(gs.data(), MOST_GATES_SIMULATED) > MOST_GATES_SIMULATED ||
+      !writes_moderate_numbers(lowered)) {
+    return std::nullopt;
+  }
+  try {
+    return corvane::circuit_unitary(gs);
+  } catch (const qasm3::Error&) {
+    return std::nullopt;
+  }
+}
+
+// Whether `actual` is `expected` times one phase, to TOLERANCE of the matrices' scale.
+bool equal_up_to_a_phase(const Matrix& actual, const Matrix& expected) {
+  if (actual.rows != expected.rows || actual.cols != expected.cols) return false;
+  double scale = 1;
+  std::size_t largest = 0;
+  for (std::size_t k = 0; k < expected.data.size(); ++k) {
+    if (!std::isfinite(std::abs(expected.data[k])) || !std::isfinite(std::abs(actual.data[k]))) {
+      return true;  // overflowed: nothing to compare
+    }
+    if (std::abs(expected.data[k]) > std::abs(expected.data[largest])) largest = k;
+    scale = std::max({scale, std::abs(expected.data[k]), std::abs(actual.data[k])});
+  }
+  const std::complex<double> phase = expected.data[largest] == 0.0
+                                         ? std::complex<double>(1)
+                                         : actual.data[largest] / expected.data[largest];
+  if (std::abs(std::abs(phase) - 1) > TOLERANCE) return false;
+  for (std::size_t k = 0; k < expected.data.size(); ++k) {
+    if (std::abs(actual.data[k] - phase * expected.data[k]) > TOLERANCE * scale) return false;
+  }
+  return true;
+}
+
+// A small program's lowered circuit against the one the reference lowering gives.
+void check_against_the_reference(std::string_view text, const GateSequence& through_lowering,
+                                 std::string_view lowered) {
+  const std::optional<Matrix> optimised = small_unitary(through_lowering, lowered);
+  if (!optimised) return;
+  std::string reference_text;
+  try {
+    // Bounded so that a gate spelled out many times stays cheap.
+    reference_text = lower_bounded(text, MOST_GATES_SIMULATED, /*expand_library_gates=*/true);
+  } catch (const qasm3::Error&) {
+    return;  // refused, or longer than is worth simulating
+  }
+  const GateSequence reference = qasm3::qasm3_to_gate_sequence(reference_text);  // must not throw
+  const std::optional<Matrix> expected = small_unitary(reference, reference_text);
+  if (!expected) return;
+  check(equal_up_to_a_phase(*optimised, *expected), "another circuit than the reference's", text);
+}
+
 }  // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
   const std::string_view text(reinterpret_cast<const char*>(data), size);
-  std::string lowered;
+  std::string once;
   try {
-    lowered = qasm3::lower_qasm3(text);
+    once = lower_bounded(text, MOST_STATEMENTS_LOWERED);
   } catch (const qasm3::Error&) {
     return 0;  // a clean rejection
   }
-  const GateSequence through_lowering = qasm3::qasm3_to_gate_sequence(lowered);  // must not throw
-  check(qasm3::lower_qasm3(lowered) == lowered);
+  const GateSequence through_lowering = qasm3::qasm3_to_gate_sequence(once);  // must not throw
+  check(qasm3::lower_qasm3(once) == once, "lowering its result changes it", text);
+  check_against_the_reference(text, through_lowering, once);
 
-  if (reads_differently(text)) return 0;
+  if (corvane::fuzz::importer_reads_otherwise(text)) return 0;
   std::optional<GateSequence> direct;
   try {
     direct = qasm3::qasm3_to_gate_sequence(text);
   } catch (const qasm3::Error&) {
     return 0;
   }
-  check(same_import(*direct, through_lowering));
+  check(same_import(*direct, through_lowering), "imports otherwise than lowered", text);
   return 0;
 }
