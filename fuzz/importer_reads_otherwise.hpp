@@ -125,16 +125,18 @@ inline bool initialises_bits(const Tokens& tokens) {
   return false;
 }
 
-// A register size written with `_` (`qubit[3_01] q;`): the importer skips the declaration,
-// lowering reads the number as the language does.
-inline bool sizes_a_register_with_underscores(const Tokens& tokens) {
+// A register size written otherwise than in decimal digits (`qubit[3_01] q;`,
+// `bit[0x2] c;`, `qubit[1+1] q;`): the importer skips the declaration, lowering reads the
+// size as the language does.
+inline bool sizes_a_register_otherwise_than_in_digits(const Tokens& tokens) {
   for (std::size_t k = 0; k + 1 < tokens.size(); ++k) {
     if ((tokens[k].text != "qubit" && tokens[k].text != "bit") || tokens[k + 1].text != "[") {
       continue;
     }
     const std::size_t end = after_group(tokens, k + 1);
-    for (std::size_t inside = k + 2; inside < end; ++inside) {
-      if (tokens[inside].text.find('_') != std::string_view::npos) return true;
+    const std::string_view size = k + 2 < tokens.size() ? tokens[k + 2].text : "";
+    if (end != k + 4 || size.find_first_not_of("0123456789") != std::string_view::npos) {
+      return true;
     }
   }
   return false;
@@ -244,7 +246,7 @@ inline bool calls_cu_with_a_phase(const Tokens& tokens) {
 inline bool importer_reads_otherwise(std::string_view text) {
   const Tokens tokens = tokens_of(text);
   return names_a_construct_read_otherwise(tokens) || divides(tokens) || initialises_bits(tokens) ||
-         sizes_a_register_with_underscores(tokens) || declares_an_empty_register(tokens) ||
+         sizes_a_register_otherwise_than_in_digits(tokens) || declares_an_empty_register(tokens) ||
          redefines_a_controlled_name(tokens) || controls_what_the_importer_cannot(tokens) ||
          calls_cu_with_a_phase(tokens);
 }
