@@ -18,11 +18,8 @@
 
 #include "corvane/backend/gatesequence/circuit_unitary.hpp"
 #include "corvane/backend/qasm/qasm3.hpp"
-#include "corvane/backend/qasm/text_forms.hpp"
 #include "importer_reads_otherwise.hpp"
-#include "qasm/lower/expand.hpp"
-#include "qasm/lower/parser.hpp"
-#include "qasm/lower/write.hpp"
+#include "qasm/lower/lower.hpp"
 
 namespace {
 
@@ -30,6 +27,7 @@ using corvane::GateSequence;
 using corvane::Matrix;
 using corvane::QuantumGate;
 namespace qasm3 = corvane::qasm3;
+namespace lower = corvane::qasm3::detail::lower;
 
 // Stops the run with what failed and the program that made it fail.
 void check(bool ok, const char* what, std::string_view program) {
@@ -40,20 +38,10 @@ void check(bool ok, const char* what, std::string_view program) {
 }
 
 // ------------------------------------------------------------------ lowering
-// Lowering as lower_qasm3 does it, with fewer statements allowed: a program that loops
-// forever then stops after 100,000 passes instead of 4,000,000, so that no input takes
-// seconds under the sanitizers. The bound itself is reached the same way.
+// Lowering bounded to 100,000 statements instead of 4,000,000: a program that loops forever
+// then stops in a fraction of a second under the sanitizers, not in seconds. The bound
+// itself is reached the same way.
 constexpr std::size_t MOST_STATEMENTS_LOWERED = 100'000;
-
-std::string lower_bounded(std::string_view text, std::size_t most_statements,
-                          bool expand_library_gates = false) {
-  namespace lower = qasm3::detail::lower;
-  qasm3::validate_utf8(text);
-  lower::Parser parser(text);
-  lower::Writer writer(text.size());
-  lower::expand(parser, {}, writer, most_statements, expand_library_gates);
-  return writer.take();
-}
 
 bool same_import(const GateSequence& a, const GateSequence& b) {
   return a.num_qubits == b.num_qubits && a.data() == b.data() &&
@@ -139,7 +127,8 @@ void check_against_the_reference(std::string_view text, const GateSequence& thro
   std::string reference_text;
   try {
     // Bounded so that a gate spelled out many times stays cheap.
-    reference_text = lower_bounded(text, MOST_GATES_SIMULATED, /*expand_library_gates=*/true);
+    reference_text =
+        lower::lower_program(text, {.expand_library_gates = true}, MOST_GATES_SIMULATED);
   } catch (const qasm3::Error&) {
     return;  // refused, or longer than is worth simulating
   }
@@ -155,7 +144,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   const std::string_view text(reinterpret_cast<const char*>(data), size);
   std::string once;
   try {
-    once = lower_bounded(text, MOST_STATEMENTS_LOWERED);
+    once = lower::lower_program(text, {}, MOST_STATEMENTS_LOWERED);
   } catch (const qasm3::Error&) {
     return 0;  // a clean rejection
   }
