@@ -1,5 +1,5 @@
 // Builds a small circuit, writes it as OpenQASM 3.0, reads the text back and prints
-// what came back. The README shows this program.
+// what came back. docs/cpp.md shows this program.
 #include <corvane/backend/gatesequence/gatesequence.hpp>
 #include <corvane/backend/qasm/qasm3.hpp>
 

@@ -1,6 +1,6 @@
 // Where the fixed importer reads a program otherwise than lowering does: the constructs
 // lowering drops or spells out, and the valid programs the importer reads otherwise than
-// the language (the README's list). fuzz_lower compares the two imports everywhere else.
+// the language (the list in docs/lowering.md). fuzz_lower compares the two imports everywhere else.
 // The program is looked at as tokens, so that a name inside another name, or in a
 // comment, does not count.
 #pragma once
@@ -240,7 +240,7 @@ inline bool calls_cu_with_a_phase(const Tokens& tokens) {
   return false;
 }
 
-// Where lowering reads a program differently from the importer by design (the README's
+// Where lowering reads a program differently from the importer by design (docs/lowering.md's
 // list): the importer then imports another circuit, or nothing, where lowering follows
 // the language.
 inline bool importer_reads_otherwise(std::string_view text) {

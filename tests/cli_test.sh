@@ -495,14 +495,23 @@ expect_error "lower: standard input without a search path" 1 \
 expect_output "lower: standard input through the search path" "$header$included" \
   lower -I "$work/inc" -I "$work/inc/first"
 unset input
-# The README's example of a program with a gate library of its own, output as shown there.
-readme_lowered=$(awk '
-  $0 == "./build/corvane-qasm3 lower examples/lowering/with_library.qasm" { found = 1; next }
-  found && /^```/ { fences++; if (fences == 3) exit; next }
-  found && fences == 2 { print }' "$src/README.md")
+# The output a document shows for COMMAND: the lines of the fenced block after the one
+# that holds COMMAND.
+shown_output() {
+  awk -v command="$1" '
+    $0 == command { found = 1; next }
+    found && /^```/ { fences++; if (fences == 3) exit; next }
+    found && fences == 2 { print }' "$2"
+}
 cd "$src" || exit 1
-expect_output "lower: the README's example with a gate library" "$readme_lowered"$'\n' \
-  lower examples/lowering/with_library.qasm
+# The lowering guide's example of a program with a gate library of its own, as shown there.
+command="./build/corvane-qasm3 lower examples/lowering/with_library.qasm"
+expect_output "lower: the documented example with a gate library" \
+  "$(shown_output "$command" docs/lowering.md)"$'\n' lower examples/lowering/with_library.qasm
+# The README's quick start: its error example gives the line shown there.
+command="./build/corvane-qasm3 convert --lower examples/lowering/off_by_one.qasm"
+expect_error "convert: the README's error example" 1 "$(shown_output "$command" README.md)" \
+  convert --lower examples/lowering/off_by_one.qasm
 cd - >/dev/null || exit 1
 
 echo "$passed passed, $failed failed"
