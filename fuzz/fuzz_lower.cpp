@@ -1,7 +1,8 @@
 // Lowers arbitrary bytes as a program. Lowering may reject its input with one of the
 // converter's errors; anything else (a crash, a hang, a sanitizer report, another
 // exception) is a finding. Whatever lowering returns must import and lower again to
-// itself; a small program must do what the reference lowering (every standard gate spelled
+// itself, and lowering straight to records must give the records it imports as; a small
+// program must do what the reference lowering (every standard gate spelled
 // out from its definition) says it does; and a program that both the importer and lowering
 // read must import the same either way, where the two read the same language.
 #include <algorithm>
@@ -20,6 +21,7 @@
 #include "corvane/backend/qasm/qasm3.hpp"
 #include "importer_reads_otherwise.hpp"
 #include "qasm/lower/lower.hpp"
+#include "same_records.hpp"
 
 namespace {
 
@@ -150,6 +152,10 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   }
   const GateSequence through_lowering = qasm3::qasm3_to_gate_sequence(once);  // must not throw
   check(qasm3::lower_qasm3(once) == once, "lowering its result changes it", text);
+  const GateSequence direct_records =
+      qasm3::lower_to_gate_sequence(text, {.max_statements = MOST_STATEMENTS_LOWERED});
+  check(corvane::fuzz::first_record_difference(direct_records, through_lowering).empty(),
+        "lowers to other records than its lowered text imports as", text);
   check_against_the_reference(text, through_lowering, once);
 
   if (corvane::fuzz::importer_reads_otherwise(text)) return 0;

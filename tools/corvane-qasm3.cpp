@@ -312,22 +312,23 @@ void report_usage(std::string_view message) {
 // Reads the input, converts it and writes the result. The input is given back as soon
 // as the records are read from it, and the result is written only once the conversion
 // has succeeded (the JSON form is checked in full before its first piece is written).
-// With lowering, the rest of the command reads the lowered program instead of the input.
+// With lowering, the records are read through it.
 void convert(const Invocation& inv, InputText& input) {
-  std::string lowered;
-  const bool lowers = inv.lower || inv.command == Command::Lower;
-  if (lowers) {
-    lowered = qasm3::lower_qasm3(input.text(), inv.lower_options);
+  const auto read_records = [&inv, &input] {
+    GateSequence gs = inv.lower ? qasm3::lower_to_gate_sequence(input.text(), inv.lower_options)
+                                : qasm3::qasm3_to_gate_sequence(input.text());
     input.close();
-  }
-  const std::string_view program = lowers ? std::string_view(lowered) : input.text();
+    return gs;
+  };
   switch (inv.command) {
-    case Command::Lower:
+    case Command::Lower: {
+      std::string lowered = qasm3::lower_qasm3(input.text(), inv.lower_options);
+      input.close();
       write_output(lowered);
       return;
+    }
     case Command::Import: {
-      const GateSequence gs = qasm3::qasm3_to_gate_sequence(program);
-      input.close();
+      const GateSequence gs = read_records();
       qasm3::cli::write_gate_sequence_json(gs, write_output);
       return;
     }
@@ -339,8 +340,7 @@ void convert(const Invocation& inv, InputText& input) {
       return;
     }
     case Command::Convert: {
-      const GateSequence gs = qasm3::qasm3_to_gate_sequence(program);
-      input.close();
+      const GateSequence gs = read_records();
       write_output(inv.flat
                        ? qasm3::gate_sequence_to_qasm3(gs)
                        : qasm3::gate_sequence_to_qasm3(gs, {.qregs = gs.qasm_quantum_registers,

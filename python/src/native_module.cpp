@@ -79,6 +79,15 @@ py::object optional_object(const std::optional<T>& value, Convert convert) {
 
 // (num_qubits, gates, quantum registers, classical registers, measure map); the last
 // three are None where the importer left them unset.
+py::tuple sequence_tuple(GateSequence&& seq) {
+  py::tuple result = py::make_tuple(
+      seq.num_qubits, py::none(), optional_object(seq.qasm_quantum_registers, register_list_object),
+      optional_object(seq.qasm_classical_registers, register_list_object),
+      optional_object(seq.qasm_measure_map, measure_map_object));
+  PyTuple_SetItem(result.ptr(), 1, gate_objects(std::move(seq)).release().ptr());
+  return result;
+}
+
 py::tuple import_program(py::handle code) {
   std::string_view text = text_arg(code, "qasm3_to_gate_sequence() argument 'code'");
   std::optional<GateSequence> seq;
@@ -86,61 +95,69 @@ py::tuple import_program(py::handle code) {
     py::gil_scoped_release released;
     seq.emplace(qasm3::qasm3_to_gate_sequence(text));
   }
-  py::tuple result =
-      py::make_tuple(seq->num_qubits, py::none(),
-                     optional_object(seq->qasm_quantum_registers, register_list_object),
-                     optional_object(seq->qasm_classical_registers, register_list_object),
-                     optional_object(seq->qasm_measure_map, measure_map_object));
-  PyTuple_SetItem(result.ptr(), 1, gate_objects(std::move(*seq)).release().ptr());
-  return result;
+  return sequence_tuple(std::move(*seq));
 }
 
-// The values of the program's `input` declarations: None, or a dict from names (str) to
-// real numbers (int or float, as Python's float() takes them).
-qasm3::LowerOptions lower_options_arg(py::handle inputs) {
+// The options of a lowering function named `function` (its name starts the messages about
+// arguments of the wrong kind): the values of the program's `input` declarations (None, or
+// a dict from names, str, to real numbers, int or float as Python's float() takes them),
+// the program's own path (a str, or None) and the folders of the search path (a list or
+// tuple of str, or None).
+qasm3::LowerOptions lower_options_arg(std::string_view function, py::handle inputs,
+                                      py::handle include_paths, py::handle source_path) {
+  const std::string call(function);
   qasm3::LowerOptions options;
-  if (inputs.is_none()) return options;
-  if (!PyDict_Check(inputs.ptr()))
-    raise_wrong_kind("lower_qasm3() argument 'inputs'", "a dict", inputs);
-  for (const auto& [name, value] : py::reinterpret_borrow<py::dict>(inputs)) {
-    const std::string_view text = text_arg(name, "lower_qasm3() input names");
-    if (PyFloat_Check(value.ptr()) == 0 && PyLong_Check(value.ptr()) == 0) {
-      raise_wrong_kind("lower_qasm3() input values", "a real number", value);
+  if (!inputs.is_none()) {
+    if (!PyDict_Check(inputs.ptr()))
+      raise_wrong_kind(call + " argument 'inputs'", "a dict", inputs);
+    for (const auto& [name, value] : py::reinterpret_borrow<py::dict>(inputs)) {
+      const std::string_view text = text_arg(name, call + " input names");
+      if (PyFloat_Check(value.ptr()) == 0 && PyLong_Check(value.ptr()) == 0) {
+        raise_wrong_kind(call + " input values", "a real number", value);
+      }
+      const double number = PyFloat_AsDouble(value.ptr());
+      if (number == -1.0 && PyErr_Occurred() != nullptr) throw py::error_already_set();
+      options.inputs.insert_or_assign(std::string(text), number);
     }
-    const double number = PyFloat_AsDouble(value.ptr());
-    if (number == -1.0 && PyErr_Occurred() != nullptr) throw py::error_already_set();
-    options.inputs.insert_or_assign(std::string(text), number);
   }
-  return options;
-}
-
-// Where included files are found: the program's own path (a str, or None) and the folders
-// of the search path (a list or tuple of str, or None).
-void add_include_search(qasm3::LowerOptions& options, py::handle include_paths,
-                        py::handle source_path) {
   if (!source_path.is_none()) {
-    options.source_path = text_arg(source_path, "lower_qasm3() argument 'source_path'");
+    options.source_path = text_arg(source_path, call + " argument 'source_path'");
   }
-  if (include_paths.is_none()) return;
+  if (include_paths.is_none()) return options;
   if (!is_list_or_tuple(include_paths)) {
-    raise_wrong_kind("lower_qasm3() argument 'include_paths'", "a list", include_paths);
+    raise_wrong_kind(call + " argument 'include_paths'", "a list", include_paths);
   }
   for (const py::handle folder : include_paths) {
-    options.include_paths.emplace_back(text_arg(folder, "lower_qasm3() include paths"));
+    options.include_paths.emplace_back(text_arg(folder, call + " include paths"));
   }
+  return options;
 }
 
 py::str lower_program(py::handle code, py::handle inputs, py::handle include_paths,
                       py::handle source_path) {
   const std::string_view text = text_arg(code, "lower_qasm3() argument 'text'");
-  qasm3::LowerOptions options = lower_options_arg(inputs);
-  add_include_search(options, include_paths, source_path);
+  const qasm3::LowerOptions options =
+      lower_options_arg("lower_qasm3()", inputs, include_paths, source_path);
   std::string lowered;
   {
     py::gil_scoped_release released;
     lowered = qasm3::lower_qasm3(text, options);
   }
   return py::str(lowered);
+}
+
+// What import_program returns, for the program lowered.
+py::tuple lower_program_to_sequence(py::handle code, py::handle inputs, py::handle include_paths,
+                                    py::handle source_path) {
+  const std::string_view text = text_arg(code, "lower_to_gate_sequence() argument 'text'");
+  const qasm3::LowerOptions options =
+      lower_options_arg("lower_to_gate_sequence()", inputs, include_paths, source_path);
+  std::optional<GateSequence> seq;
+  {
+    py::gil_scoped_release released;
+    seq.emplace(qasm3::lower_to_gate_sequence(text, options));
+  }
+  return sequence_tuple(std::move(*seq));
 }
 
 double seconds_since(std::chrono::steady_clock::time_point start) {
@@ -188,6 +205,8 @@ PYBIND11_MODULE(_native, m) {
   m.def("qasm3_to_gate_sequence", &import_program, py::arg("code"));
   m.def("lower_qasm3", &lower_program, py::arg("text"), py::arg("inputs"), py::arg("include_paths"),
         py::arg("source_path"));
+  m.def("lower_to_gate_sequence", &lower_program_to_sequence, py::arg("text"), py::arg("inputs"),
+        py::arg("include_paths"), py::arg("source_path"));
   m.def("circuit_unitary", &unitary_of, py::arg("gs"));
   m.def("_time_cxx_round_trip", &time_cxx_round_trip, py::arg("code"));
 }

@@ -8,7 +8,7 @@ import pytest
 from corvane.backend.gate.gatebase import QuantumGate
 from corvane.backend.gatesequence.gatesequence import GateSequence
 from corvane.backend.qasm import qasm3
-from helpers import EXAMPLES_DIR, sequence_value
+from helpers import EXAMPLES_DIR, PROGRAMS_DIR, sequence_value
 
 HEADER = 'OPENQASM 3.0;\ninclude "stdgates.inc";\n'
 
@@ -203,6 +203,17 @@ def test_wrong_kinds_of_export_arguments_are_type_errors(arguments, message):
     (lambda: qasm3.lower_qasm3("", include_paths=[1]), "lower_qasm3() include paths must be str, not int"),
     (lambda: qasm3.lower_qasm3("", source_path=b"a.qasm"),
      "lower_qasm3() argument 'source_path' must be str, not bytes"),
+    (lambda: qasm3.lower_to_gate_sequence(b"qubit q;"),
+     "lower_to_gate_sequence() argument 'text' must be str, not bytes"),
+    (lambda: qasm3.lower_to_gate_sequence("", (("t", 1),)),
+     "lower_to_gate_sequence() argument 'inputs' must be a dict, not tuple"),
+    (lambda: qasm3.lower_to_gate_sequence("", {"t": None}),
+     "lower_to_gate_sequence() input values must be a real number, not NoneType"),
+    (lambda: qasm3.lower_to_gate_sequence("", include_paths=[b"lib"]),
+     "lower_to_gate_sequence() include paths must be str, not bytes"),
+    (lambda: qasm3.lower_to_gate_sequence("", source_path=3),
+     "lower_to_gate_sequence() argument 'source_path' must be str, not int"),
+    (lambda: qasm3.lower_to_gate_sequence("qubit q;", None, ["lib"]), None),
 ])
 def test_wrong_kinds_and_numbers_of_arguments_are_type_errors(call, message):
     with pytest.raises(TypeError) as error:
@@ -330,3 +341,47 @@ def test_lowering_examples_import(path):
     lowered = qasm3.lower_qasm3(path.read_text(encoding="utf-8"), {"phase": 0.125}, source_path=path)
     assert qasm3.lower_qasm3(lowered) == lowered
     assert qasm3.qasm3_to_gate_sequence(lowered).data()
+
+
+def read_with_layout(gs):
+    return (sequence_value(gs), getattr(gs, "_qasm_quantum_registers", None),
+            getattr(gs, "_qasm_classical_registers", None), getattr(gs, "_qasm_measure_map", None))
+
+
+def outcome(call):
+    try:
+        return read_with_layout(call())
+    except Exception as error:  # the converter's errors, whichever kind
+        return (type(error), str(error), getattr(error, "line", None))
+
+
+# Reading a program through lowering gives the sequence, layout and measure map that the
+# importer reads from the lowered text, and fails where either of the two steps fails.
+def is_text(path):
+    try:
+        path.read_text(encoding="utf-8")
+        return True
+    except UnicodeDecodeError:
+        return False
+
+
+@pytest.mark.parametrize("path", [path for path in sorted(PROGRAMS_DIR.glob("*.qasm")) if is_text(path)] +
+                         sorted((EXAMPLES_DIR / "lowering").glob("*.qasm")), ids=lambda p: p.name)
+def test_lower_to_gate_sequence_reads_what_the_lowered_text_imports_as(path):
+    text = path.read_text(encoding="utf-8")
+    options = {"inputs": {"phase": 0.125}, "source_path": path}
+    direct = outcome(lambda: qasm3.lower_to_gate_sequence(text, **options))
+    assert direct == outcome(lambda: qasm3.qasm3_to_gate_sequence(qasm3.lower_qasm3(text, **options)))
+
+
+@pytest.mark.parametrize("program, inputs, expected", [
+    ("input float t; qubit[2] q; bit[2] c; for int i in [0:1] rx(t * i) q[i]; c = measure q;",
+     {"t": 0.5}, [("rx", (0,), (0.0,)), ("rx", (1,), (0.5,)), ("measure", (0,), None),
+                  ("measure", (1,), None)]),
+    ("OPENQASM 2.0; include \"qelib1.inc\"; qreg q[2]; u3(0.1, 0.2, 0.3) q[1]; CX q[1], q[0];", None,
+     [("u", (1,), (0.1, 0.2, 0.3)), ("cx", (0,), None)]),
+])
+def test_lower_to_gate_sequence_records(program, inputs, expected):
+    gs = qasm3.lower_to_gate_sequence(program, inputs)
+    assert [(g.id, g.target, g.parameter) for g in gs.data()] == expected
+    assert gs._qasm_quantum_registers == [("q", 2)]

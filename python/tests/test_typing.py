@@ -24,7 +24,7 @@ USAGE = pathlib.Path(__file__).resolve().parent / "typing" / "usage.py"
 
 @pytest.mark.parametrize("name, home", [
     ("qasm3_to_gate_sequence", qasm3), ("gate_sequence_to_qasm3", qasm3),
-    ("lower_qasm3", qasm3), ("QuantumGate", "corvane.backend.gate.gatebase"),
+    ("lower_qasm3", qasm3), ("lower_to_gate_sequence", qasm3), ("QuantumGate", "corvane.backend.gate.gatebase"),
     ("GateSequence", "corvane.backend.gatesequence.gatesequence"),
     ("circuit_unitary", "corvane.backend.gatesequence.gatesequence"),
 ])
@@ -73,6 +73,7 @@ def test_the_stub_has_every_attribute_of_a_record():
 
 @pytest.mark.parametrize("function", [
     qasm3.gate_sequence_to_qasm3, qasm3.qasm3_to_gate_sequence, qasm3.lower_qasm3,
+    qasm3.lower_to_gate_sequence,
     corvane.circuit_unitary, GateSequence.__init__, GateSequence.add_gate, QuantumGate,
 ], ids=lambda f: f.__qualname__)
 def test_docstrings_say_what_each_argument_takes(function):

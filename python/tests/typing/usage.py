@@ -31,6 +31,8 @@ first.target = (1,)
 first.parameter = [0.5, "theta"]
 first.stored_matrix = np.eye(2, dtype=np.complex128)
 lowered: str = corvane.lower_qasm3("qubit q; rx(t) q;", {"t": 0.5})
+read: GateSequence = corvane.lower_to_gate_sequence("qubit q; rx(t) q;", {"t": 0.5},
+                                                  include_paths=["lib"])
 matrix = gate_set.get("h")
 known: List[str] = list(gate_set)
 version: str = corvane.__version__

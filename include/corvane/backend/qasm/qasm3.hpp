@@ -42,7 +42,8 @@ std::string gate_sequence_to_qasm3(const GateSequence& gs, const ExportOptions& 
 // register layout and the measurement map attached.
 GateSequence qasm3_to_gate_sequence(std::string_view code);
 
-// Options of lower_qasm3: the values of the program's `input` declarations, by name.
+// Options of lower_qasm3 and lower_to_gate_sequence: the values of the program's `input`
+// declarations, by name.
 // Designated initializers read well: `lower_qasm3(text, {.inputs = {{"theta", 0.5}}})`.
 struct LowerOptions {
   std::map<std::string, double, std::less<>> inputs = {};
@@ -58,6 +59,11 @@ struct LowerOptions {
   // program, against which the usual one (named gates, exact inverses, powers, compact
   // controls) is checked.
   bool expand_library_gates = false;
+  // The most statements lowering writes, loop passes and repetitions counted too; past it,
+  // ValueError. 0 is the default bound: 4,000,000, or 16 statements for each of the
+  // program's own where that is more, so that a program of any real size lowers while an
+  // expansion that asks for ever more stays bounded.
+  std::size_t max_statements = 0;
 };
 
 // Rewrites an OpenQASM 3 (or 2) program as written in practice into the plain form that
@@ -65,5 +71,10 @@ struct LowerOptions {
 // modifiers, broadcasts and standard-library gates the importer does not know spelled
 // out, barriers and delays dropped. Lowering its result again gives the same text.
 std::string lower_qasm3(std::string_view program, const LowerOptions& options = {});
+
+// Reads an OpenQASM 3 (or 2) program as written in practice into a new gate sequence:
+// record for record what qasm3_to_gate_sequence makes of lower_qasm3's text, with the
+// register layout and measurement map set as the importer sets them.
+GateSequence lower_to_gate_sequence(std::string_view program, const LowerOptions& options = {});
 
 }  // namespace corvane::qasm3

@@ -11,7 +11,8 @@ from corvane.backend.gatesequence.gatesequence import GateSequence
 if TYPE_CHECKING:
     from corvane._native import ExportableSequence
 
-__all__ = ["gate_sequence_to_qasm3", "qasm3_to_gate_sequence", "lower_qasm3"]
+__all__ = ["gate_sequence_to_qasm3", "qasm3_to_gate_sequence", "lower_qasm3",
+           "lower_to_gate_sequence"]
 
 
 def gate_sequence_to_qasm3(gs: ExportableSequence, qreg_name: str = "q", creg_name: str = "c",
@@ -37,9 +38,15 @@ def qasm3_to_gate_sequence(code: str) -> GateSequence:
     ``_qasm_classical_registers`` with ``_qasm_measure_map`` when the program declares bits
     or measures.
     """
-    num_qubits, gates, qregs, cregs, measure_map = _native.qasm3_to_gate_sequence(code)
+    return _sequence_of(_native.qasm3_to_gate_sequence(code))
+
+
+# The GateSequence of what the core read: (num_qubits, gates, quantum registers, classical
+# registers, measure map), the last three None where the program left them unset.
+def _sequence_of(read: Tuple[int, Any, Any, Any, Any]) -> GateSequence:
+    num_qubits, gates, qregs, cregs, measure_map = read
     gs = GateSequence(num_qubits)
-    gs._gates = gates  # the importer's own new list: adopted rather than copied
+    gs._gates = gates  # the core's own new list: adopted rather than copied
     if qregs is not None:
         gs._qasm_quantum_registers = qregs
     if cregs is not None:
@@ -75,7 +82,27 @@ def lower_qasm3(text: str, inputs: Optional[Mapping[str, Union[int, float]]] = N
     written. An error in an included file has the file's path as its ``file`` attribute
     (None for the program itself), beside ``line`` and ``column``.
     """
-    folders: Any = include_paths
+    return _native.lower_qasm3(text, inputs, _folders_text(include_paths), _path_text(source_path))
+
+
+# The folders of a search path as text; anything else is passed on as it is.
+def _folders_text(include_paths: Any) -> Any:
     if isinstance(include_paths, (list, tuple)):
-        folders = [_path_text(folder) for folder in include_paths]
-    return _native.lower_qasm3(text, inputs, folders, _path_text(source_path))
+        return [_path_text(folder) for folder in include_paths]
+    return include_paths
+
+
+def lower_to_gate_sequence(text: str, inputs: Optional[Mapping[str, Union[int, float]]] = None, *,
+                           include_paths: Optional[Sequence[PathText]] = None,
+                           source_path: Optional[PathText] = None) -> GateSequence:
+    """Reads the OpenQASM 3 (or 2) program ``text`` (str), as written in practice, into a new
+    ``GateSequence``: record for record what ``qasm3_to_gate_sequence`` reads from
+    ``lower_qasm3(text, ...)``, with the same register layout and measure map.
+
+    ``inputs`` (a dict, or None) maps the names of the program's ``input`` declarations (str)
+    to their values (int or float). ``include_paths`` (a list or tuple of str or paths) and
+    ``source_path`` (a str or path, or None) say where included files are found, as for
+    ``lower_qasm3``.
+    """
+    return _sequence_of(_native.lower_to_gate_sequence(text, inputs, _folders_text(include_paths),
+                                                       _path_text(source_path)))

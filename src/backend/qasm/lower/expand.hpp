@@ -15,9 +15,10 @@
 
 namespace corvane::qasm3::detail::lower {
 
-// The most statements one lowering writes, loop passes and repetitions counted as
-// statements too; past it, ValueError. It bounds the work that loops and definitions
-// calling definitions can ask for.
+// The default bound on the statements one lowering writes, loop passes and repetitions
+// counted as statements too; past it, ValueError. It bounds the work that loops and
+// definitions calling definitions can ask for; a long program has a higher bound
+// (statement_bound in lower.hpp).
 inline constexpr std::size_t MAX_LOWERED_STATEMENTS = 4'000'000;
 
 // Hardware qubits `$0`, `$1`, ... are written as the elements of one register of this

@@ -1,12 +1,48 @@
 // The lowering front end's entry point: text -> tokens -> tree -> plain statements -> text.
 #include "qasm/lower/lower.hpp"
 
+#include <algorithm>
+
 #include "qasm/lower/expand.hpp"
 #include "qasm/lower/parser.hpp"
 #include "qasm/lower/write.hpp"
 #include "qasm/text/text.hpp"
 
 namespace corvane::qasm3::detail::lower {
+
+namespace {
+
+// Lowered statements allowed for each statement of the program: room for every gate of a
+// program to be spelled out several times over, while a loop or power that asks for
+// millions per statement still stops.
+constexpr std::size_t LOWERED_PER_STATEMENT = 16;
+
+}  // namespace
+
+std::size_t count_statements(std::string_view program) {
+  std::size_t count = 0;
+  const std::size_t size = program.size();
+  for (std::size_t k = 0; k < size; ++k) {
+    const char c = program[k];
+    if (c == ';') {
+      ++count;
+    } else if (c == '/' && k + 1 < size && program[k + 1] == '/') {
+      const std::size_t end = program.find('\n', k + 2);
+      if (end == std::string_view::npos) break;
+      k = end;
+    } else if (c == '/' && k + 1 < size && program[k + 1] == '*') {
+      const std::size_t end = program.find("*/", k + 2);
+      if (end == std::string_view::npos) break;
+      k = end + 1;
+    }
+  }
+  return count;
+}
+
+std::size_t statement_bound(std::string_view program, const LowerOptions& options) {
+  if (options.max_statements != 0) return options.max_statements;
+  return std::max(MAX_LOWERED_STATEMENTS, LOWERED_PER_STATEMENT * count_statements(program));
+}
 
 std::string lower_program(std::string_view program, const LowerOptions& options,
                           std::size_t max_statements) {
@@ -28,7 +64,12 @@ std::string lower_program(std::string_view program, const LowerOptions& options,
 namespace corvane::qasm3 {
 
 std::string lower_qasm3(std::string_view program, const LowerOptions& options) {
-  return detail::lower::lower_program(program, options, detail::lower::MAX_LOWERED_STATEMENTS);
+  return detail::lower::lower_program(program, options,
+                                      detail::lower::statement_bound(program, options));
+}
+
+GateSequence lower_to_gate_sequence(std::string_view program, const LowerOptions& options) {
+  return qasm3_to_gate_sequence(lower_qasm3(program, options));
 }
 
 }  // namespace corvane::qasm3

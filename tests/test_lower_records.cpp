@@ -1,0 +1,232 @@
+// Lowering straight to records: lower_to_gate_sequence(p) is record for record what the
+// importer reads from lower_qasm3(p) (every attribute, blocks and their sharing, layouts,
+// measure map), on the program folder, the lowering examples and hand-picked combinations;
+// a program lowering refuses is refused alike. And the bound on lowered statements, from
+// the options or from the program's own length.
+#include <filesystem>
+#include <fstream>
+#include <iterator>
+#include <optional>
+#include <string>
+#include <vector>
+
+#include "program_folder.hpp"
+#include "qasm/lower/expand.hpp"
+#include "qasm/lower/lower.hpp"
+#include "same_records.hpp"
+#include "test_support.hpp"
+
+namespace {
+
+namespace fs = std::filesystem;
+namespace qasm3 = corvane::qasm3;
+namespace lower = corvane::qasm3::detail::lower;
+using corvane::GateSequence;
+
+// Lowers `program` both ways and expects the same outcome: the same records, or the same
+// error with the same place.
+void expect_same_reading(const std::string& program, const qasm3::LowerOptions& options = {}) {
+  std::optional<GateSequence> through_text;
+  const std::string text_outcome = outcome_of(
+      [&] { through_text = qasm3::qasm3_to_gate_sequence(qasm3::lower_qasm3(program, options)); },
+      true);
+  std::optional<GateSequence> direct;
+  const std::string direct_outcome =
+      outcome_of([&] { direct = qasm3::lower_to_gate_sequence(program, options); }, true);
+  ASSERT_EQ(direct_outcome, text_outcome) << program;
+  if (direct) {
+    EXPECT_EQ(corvane::fuzz::first_record_difference(*direct, *through_text), "") << program;
+  }
+}
+
+// ------------------------------------------------------------------ the folders
+
+class FolderProgram : public testing::TestWithParam<std::string> {};
+
+TEST_P(FolderProgram, ReadsAsItsLoweredText) {
+  expect_same_reading(program_folder::read(GetParam()));
+}
+
+INSTANTIATE_TEST_SUITE_P(Folder, FolderProgram, testing::ValuesIn(program_folder::names()),
+                         program_folder::test_name);
+
+fs::path examples_folder() {
+  const char* dir = std::getenv("CORVANE_QASM3_LOWERING_EXAMPLES");
+  return dir != nullptr ? fs::path(dir) : fs::path("examples/lowering");
+}
+
+std::vector<std::string> example_names() {
+  std::vector<std::string> found;
+  std::error_code ec;
+  for (const auto& entry : fs::directory_iterator(examples_folder(), ec)) {
+    if (entry.path().extension() == ".qasm") found.push_back(entry.path().filename().string());
+  }
+  std::sort(found.begin(), found.end());
+  return found;
+}
+
+class Example : public testing::TestWithParam<std::string> {};
+
+TEST_P(Example, ReadsAsItsLoweredText) {
+  const fs::path path = examples_folder() / GetParam();
+  std::ifstream in(path, std::ios::binary);
+  const std::string text{std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()};
+  ASSERT_FALSE(text.empty()) << path;
+  const qasm3::LowerOptions options{.inputs = {{"phase", 0.125}}, .source_path = path.string()};
+  ASSERT_EQ(outcome_of([&] { qasm3::lower_to_gate_sequence(text, options); }), "ok");
+  expect_same_reading(text, options);
+}
+
+TEST(Examples, FolderHoldsThem) {
+  EXPECT_GE(example_names().size(), 3U) << examples_folder();
+}
+
+INSTANTIATE_TEST_SUITE_P(Lowering, Example, testing::ValuesIn(example_names()),
+                         program_folder::test_name);
+
+// ------------------------------------------------------------------ combinations
+
+struct Row {
+  std::string name;
+  std::string program;
+};
+
+void PrintTo(const Row& row, std::ostream* out) {
+  *out << row.name;
+}
+
+class Combination : public testing::TestWithParam<Row> {};
+
+TEST_P(Combination, ReadsAsItsLoweredText) {
+  expect_same_reading(GetParam().program);
+}
+
+std::string row_name(const testing::TestParamInfo<Row>& info) {
+  return info.param.name;
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Records, Combination,
+    testing::Values(
+        Row{"registers_arrays_and_scalars",
+            "qubit a; qubit[3] b; qubit c; bit d; bit[2] e; x a; cx b[2], c; e[1] = measure b[0]; "
+            "d = measure c;"},
+        Row{"old_registers",
+            "OPENQASM 2.0; include \"qelib1.inc\"; qreg q[2]; creg c[2]; "
+            "u3(0.1,0.2,0.3) q[0]; cu1(pi/4) q[0], q[1]; measure q -> c;"},
+        Row{"whole_register_measures", "qubit[4] q; bit[4] c; c = measure q; measure q[1];"},
+        Row{"definition_called_twice_shares_its_block",
+            "qubit[3] q; gate g a, b { h a; cx a, b; } g q[0], q[1]; g q[1], q[2]; g q[0], q[2];"},
+        Row{"definitions_calling_definitions",
+            "qubit[2] q; gate f a { x a; s a; } gate g a, b { f a; f b; cx a, b; } gate k a, b { g "
+            "b, a; f a; } k q[0], q[1]; g q[1], q[0]; f q[0];"},
+        Row{"parameterised_definitions_inlined",
+            "qubit[2] q; gate r(t) a { rx(t) a; rz(2*t) a; } r(0.5) q[0]; r(pi) q[1];"},
+        Row{"modifiers_on_definitions",
+            "qubit[3] q; gate g a { h a; t a; } ctrl @ g q[0], q[1]; negctrl(2) @ g q[0], q[1], "
+            "q[2]; inv @ g q[2]; pow(2) @ g q[1];"},
+        Row{"controls_and_states",
+            "qubit[4] q; ctrl(2) @ x q[0], q[1], q[2]; negctrl @ rz(0.3) "
+            "q[3], q[0]; ctrl @ negctrl @ swap q[0], q[1], q[2], q[3];"},
+        Row{"loops_broadcasts_and_slices",
+            "qubit[4] q; bit[4] c; for int i in [0:2] cx q[i], q[i+1]; h q; x q[1:2]; c[0:1] = "
+            "measure q[2:3];"},
+        Row{"library_gates_spelled_out",
+            "qubit[3] q; ccx q[0], q[1], q[2]; cswap q[0], q[1], q[2]; cu(0.1, 0.2, 0.3, 0.4) "
+            "q[0], q[1]; crx(0.5) q[1], q[2]; sxdg q[0]; u2(0.1, 0.2) q[1];"},
+        Row{"hardware_qubits_and_resets", "x $3; reset $0; measure $1; h $0;"},
+        Row{"gphase_and_U", "qubit q; gphase(0.25); U(0.1, 0.2, 0.3) q; ctrl @ gphase(0.5) q;"},
+        Row{"empty_and_barrier_only", "qubit[2] q; barrier q; delay[10ns] q[0];"},
+        Row{"nothing", ""}, Row{"unknown_gate", "qubit q; nosuch q;"},
+        Row{"qubit_twice", "qubit[2] q; cx q[0], q[0];"},
+        Row{"index_past_the_end", "qubit[2] q; x q[2];"},
+        Row{"invalid_utf8", "qubit q; x q; // \xff\n"}),
+    row_name);
+
+// ------------------------------------------------------------------ the statement bound
+
+TEST(StatementCount, CountsSemicolonsOutsideComments) {
+  const std::vector<std::pair<std::string, std::size_t>> rows = {
+      {"", 0},
+      {"qubit q; x q;", 2},
+      {"x q; // a; b;\ny q;", 2},
+      {"x q; /* ; ; */ y q;", 2},
+      {"x q; /* ; ; ", 1},          // a comment left open runs to the end
+      {"x q; // ;", 1},             // a line comment at the end
+      {"/* a */; /**/; //\n;", 3},  // comments that end at once
+      {"a / b; c /; d */ e;", 3},   // slashes that start no comment
+      {"include \"a;b\";", 2},      // strings are not looked into: an upper estimate
+  };
+  for (const auto& [program, count] : rows) {
+    EXPECT_EQ(lower::count_statements(program), count) << program;
+  }
+}
+
+TEST(StatementBound, IsTheOptionOrGrowsWithTheProgram) {
+  EXPECT_EQ(lower::statement_bound("x q;", {}), lower::MAX_LOWERED_STATEMENTS);
+  EXPECT_EQ(lower::statement_bound("x q;", {.max_statements = 7}), 7U);
+  const std::string long_program = repeat("x q;", 250'000);
+  EXPECT_EQ(lower::statement_bound(long_program, {}), lower::MAX_LOWERED_STATEMENTS);
+  EXPECT_EQ(lower::statement_bound(long_program + "y q;", {}), 4'000'016U);
+  EXPECT_EQ(lower::statement_bound(long_program + "y q;", {.max_statements = 100}), 100U);
+}
+
+struct CapRow {
+  std::string name;
+  std::string program;
+  std::size_t cap;
+  std::string outcome;
+};
+
+void PrintTo(const CapRow& row, std::ostream* out) {
+  *out << row.name;
+}
+
+class Cap : public testing::TestWithParam<CapRow> {};
+
+// Both public functions stop at the bound with the same message and place.
+TEST_P(Cap, StopsBothPublicFunctions) {
+  const CapRow& row = GetParam();
+  const qasm3::LowerOptions options{.max_statements = row.cap};
+  EXPECT_EQ(outcome_of([&] { qasm3::lower_qasm3(row.program, options); }, true), row.outcome);
+  EXPECT_EQ(outcome_of([&] { qasm3::lower_to_gate_sequence(row.program, options); }, true),
+            row.outcome);
+}
+
+std::string cap_name(const testing::TestParamInfo<CapRow>& info) {
+  return info.param.name;
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Options, Cap,
+    testing::Values(
+        CapRow{"declarations_do_not_count", "qubit q; qubit r; bit c; x q; y q; z q;", 3, "ok"},
+        CapRow{"one_past_the_bound", "qubit q; x q; y q; z q; s q;", 3,
+               "1:25: ValueError: The lowered program would exceed 3 statements"},
+        CapRow{"passes_and_gates", "qubit q; x q;\nfor int i in [1:2] { x q; }", 4,
+               "2:22: ValueError: The lowered program would exceed 4 statements"},
+        CapRow{"loop_passes", "qubit q;\nfor int i in [1:10] { }", 5,
+               "2:1: ValueError: The lowered program would exceed 5 statements"},
+        CapRow{"broadcast", "qubit[50] q;\nh q;", 10,
+               "2:3: ValueError: The lowered program would exceed 10 statements"},
+        CapRow{"power", "qubit q;\npow(100) @ x q;", 20,
+               "2:1: ValueError: The lowered program would exceed 20 statements"},
+        CapRow{"zero_is_the_default", "qubit q; for int i in [1:1000] x q;", 0, "ok"},
+        CapRow{"default_bound_reached", "qubit q; int n = 0; while (true) { n += 1; }", 0,
+               "1:21: ValueError: The lowered program would exceed 4000000 statements"}),
+    cap_name);
+
+// A program longer than a sixteenth of the default bound may expand each statement up to
+// sixteen times: its gates and loop passes up to that many lower, one more does not.
+TEST(DefaultBound, GrowsWithTheProgramsStatements) {
+  const std::string gates = "qubit q;" + repeat("x q;", 300'000);
+  const std::size_t bound = 16 * (1 + 300'000);
+  const std::string passes = std::to_string(bound - 300'000);
+  EXPECT_EQ(outcome_of([&] { qasm3::lower_qasm3(gates + "for int i in [1:" + passes + "] { }"); }),
+            "ok");
+  EXPECT_EQ(
+      outcome_of([&] { qasm3::lower_qasm3(gates + "for int i in [0:" + passes + "] { }"); }),
+      "ValueError: The lowered program would exceed " + std::to_string(bound) + " statements");
+}
+
+}  // namespace
