@@ -73,7 +73,6 @@ TEST_P(Example, ReadsAsItsLoweredText) {
   const std::string text{std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()};
   ASSERT_FALSE(text.empty()) << path;
   const qasm3::LowerOptions options{.inputs = {{"phase", 0.125}}, .source_path = path.string()};
-  ASSERT_EQ(outcome_of([&] { qasm3::lower_to_gate_sequence(text, options); }), "ok");
   expect_same_reading(text, options);
 }
 
