@@ -219,6 +219,9 @@ TEST(CircuitUnitary, RefusesWhatHasNoMatrix) {
   std::vector<QuantumGate> deep{gate("x", {0})};
   for (int level = 0; level < 1001; ++level)
     deep = {block({0}, std::move(deep))};
+  const QuantumGate conditioned =
+      corvane::make_conditioned("while", corvane::Condition({0}, corvane::Comparison::Equal, 0),
+                                corvane::make_block({gate("x", {0})}));
 
   const struct {
     GateSequence gs;
@@ -282,6 +285,10 @@ TEST(CircuitUnitary, RefusesWhatHasNoMatrix) {
        "ValueError: circuit_unitary: the matrix of gate 'rz' needs one angle (a number, or a list "
        "of one number), got no parameter"},
       {sequence(1, std::move(deep)), "RecursionError: maximum recursion depth exceeded"},
+      {sequence(1, {conditioned}),
+       "ValueError: circuit_unitary: gate 'while' is conditioned on measured bits: no unitary"},
+      {sequence(2, {gate("h", {1}), block({1}, {conditioned})}),
+       "ValueError: circuit_unitary: gate 'while' is conditioned on measured bits: no unitary"},
   };
   for (const auto& c : cases) {
     EXPECT_EQ(outcome_of([&] { circuit_unitary(c.gs); }), c.outcome);

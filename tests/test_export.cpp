@@ -14,8 +14,8 @@
 #include <vector>
 
 #include "qasm/export/qasm3_export.hpp"
-#include "test_support.hpp"
 #include "qasm/text/text.hpp"
+#include "test_support.hpp"
 
 namespace corvane::qasm3::detail {
 namespace {
@@ -93,6 +93,14 @@ TEST(RegisterLayout, MaxQubitIndexLooksIntoBlocks) {
   EXPECT_EQ(max_qubit_index({not_a_block}), 1);
 }
 
+// An "if" on `bits` == 1 with the given bodies.
+QuantumGate if_record(IndexList bits, std::vector<QuantumGate> body,
+                      std::optional<std::vector<QuantumGate>> otherwise = std::nullopt) {
+  return make_conditioned("if", Condition(std::move(bits), Comparison::Equal, 1),
+                          make_block(std::move(body)),
+                          otherwise ? make_block(std::move(*otherwise)) : nullptr);
+}
+
 TEST(RegisterLayout, NumClbits) {
   QuantumGate x_with_bits = gate("x", {0});  // only measurements' bits count
   x_with_bits.set_classical_target(IndexList{6});
@@ -112,6 +120,20 @@ TEST(RegisterLayout, NumClbits) {
       {{measure({0}, std::nullopt)}, {}, 0},
       {{x_with_bits}, {}, 0},
       {{measure({0}, IndexList{INT64_MAX})}, {}, std::uint64_t{1} << 63U},
+      // Conditioned records: the bits read, and the measurements of both bodies.
+      {{if_record({6, 2}, {gate("x", {0})})}, {}, 7},
+      {{if_record({0}, {measure({0}, IndexList{3})})}, 2, 4},
+      {{if_record({0}, {}, {{gate("h", {0}), measure({1}, IndexList{9})}})}, {}, 10},
+      {{if_record({0}, {if_record({1}, {}, {{measure({1}, IndexList{5})}})})}, {}, 6},
+      // Measurements in an else-body of a record without a condition are not the
+      // sequence's.
+      {{[] {
+         QuantumGate g = gate("if", {0});
+         g.set_else_gate_sequence(make_block({measure({0}, IndexList{8})}));
+         return g;
+       }()},
+       {},
+       0},
   };
   for (std::size_t i = 0; i < rows.size(); ++i)
     EXPECT_EQ(num_clbits(rows[i].gates, rows[i].declared), rows[i].expected) << "row " << i;
@@ -534,6 +556,7 @@ TEST(Emission, Failures) {
   const std::string unsupported = "NotImplementedError: QASM 3.0 export does not support ";
   const std::string outside = "ValueError: Index ";
   expect_emits({
+      {"a conditioned record", {if_record({0}, {gate("x", {0})})}, unsupported + "gate id 'if'"},
       {"block without targets",
        {block({}, {gate("h", {0})})},
        "ValueError: block gate requires target qubits"},

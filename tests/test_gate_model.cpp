@@ -362,6 +362,237 @@ TEST(QuantumGate, ReleasingDeeplyNestedBlocksDoesNotRecurse) {
   EXPECT_EQ(top.block_gate_sequence(), nullptr);
 }
 
+// ------------------------------------------------------------------ conditioned records
+
+using corvane::Comparison;
+using corvane::Condition;
+
+Condition on_bits(IndexList bits, std::uint64_t value = 0, Comparison compare = Comparison::Equal) {
+  return {std::move(bits), compare, value};
+}
+
+IndexList first_bits(std::size_t count) {
+  IndexList bits;
+  for (std::size_t i = 0; i < count; ++i)
+    bits.push_back(static_cast<std::int64_t>(i));
+  return bits;
+}
+
+TEST(Condition, ChecksItsBitsAndValue) {
+  struct Row {
+    std::function<IndexList()> bits;
+    std::uint64_t value;
+    std::string_view outcome;
+  };
+  const std::vector<Row> rows = {
+      {[] { return IndexList{0}; }, 1, "ok"},
+      {[] { return IndexList{0}; }, 2, "ValueError: condition value 2 does not fit in 1 bit"},
+      {[] {
+         return IndexList{7, 2};
+       },
+       3, "ok"},
+      {[] {
+         return IndexList{7, 2};
+       },
+       4, "ValueError: condition value 4 does not fit in 2 bits"},
+      {[] { return IndexList{}; }, 0, "ValueError: a condition needs at least one bit"},
+      {[] {
+         return IndexList{0, -1};
+       },
+       0, "ValueError: condition bits must not be negative, got -1"},
+      {[] {
+         return IndexList{3, 1, 3};
+       },
+       0, "ValueError: condition bit 3 appears twice"},
+      {[] { return first_bits(63); }, (std::uint64_t{1} << 63U) - 1, "ok"},
+      {[] { return first_bits(63); }, std::uint64_t{1} << 63U,
+       "ValueError: condition value 9223372036854775808 does not fit in 63 bits"},
+      {[] { return first_bits(64); }, UINT64_MAX, "ok"},
+      {[] { return first_bits(65); }, 0,
+       "NotImplementedError: a condition reads at most 64 bits, got 65"},
+  };
+  for (const Row& row : rows) {
+    EXPECT_EQ(outcome_of([&] { (void)on_bits(row.bits(), row.value); }), row.outcome)
+        << row.outcome;
+  }
+}
+
+TEST(Condition, ComparisonsReadBackFromTheirText) {
+  for (const Comparison compare :
+       {Comparison::Equal, Comparison::NotEqual, Comparison::Less, Comparison::LessEqual,
+        Comparison::Greater, Comparison::GreaterEqual}) {
+    EXPECT_EQ(corvane::comparison_from_text(corvane::comparison_text(compare)), compare);
+  }
+  EXPECT_EQ(corvane::comparison_text(Comparison::LessEqual), "<=");
+  for (const std::string_view text : {"=", "=<", "<>", "== ", "", "eq"})
+    EXPECT_EQ(corvane::comparison_from_text(text), std::nullopt) << text;
+}
+
+GateBlock gates_of(std::vector<QuantumGate> gates) {
+  return corvane::make_block(std::move(gates));
+}
+
+QuantumGate measure(std::int64_t qubit, std::int64_t bit) {
+  QuantumGate m("measure", {qubit});
+  m.set_classical_target(IndexList{bit});
+  m.set_name("measure");
+  return m;
+}
+
+// An "if" on bit 0 == 1 with a body and an else-body.
+QuantumGate if_else() {
+  return corvane::make_conditioned("if", on_bits({0}, 1),
+                                   gates_of({QuantumGate("x", {4}, {1}, {1}), measure(2, 1)}),
+                                   gates_of({QuantumGate("z", {2})}));
+}
+
+TEST(ConditionedRecord, TargetListsTheQubitsOfItsBodies) {
+  const QuantumGate record = if_else();
+  EXPECT_EQ(record.target, (IndexList{1, 2, 4}));
+  EXPECT_EQ(corvane::qubits_of_bodies(nullptr), IndexList{});
+  EXPECT_EQ(corvane::qubits_of_bodies(gates_of({}), gates_of({})), IndexList{});
+  // A nested conditioned record counts with its own target; a definition block with the
+  // qubits it is called on, not those of its body.
+  QuantumGate call("block", {9, 8}, {7});
+  call.set_block_gate_sequence(gates_of({QuantumGate("h", {0}), QuantumGate("cx", {1}, {0})}));
+  EXPECT_EQ(corvane::qubits_of_bodies(gates_of({record, call}), gates_of({QuantumGate("y", {3})})),
+            (IndexList{1, 2, 3, 4, 7, 8, 9}));
+}
+
+TEST(ConditionedRecord, BreakingARuleIsAValueError) {
+  struct Row {
+    std::string_view what;
+    std::function<void(QuantumGate&)> change;
+    std::string_view outcome;
+  };
+  const std::vector<Row> rows = {
+      {"as made", [](QuantumGate&) {}, "ok"},
+      {"no else", [](QuantumGate& g) { g.set_else_gate_sequence(nullptr); }, "ok"},
+      {"a while",
+       [](QuantumGate& g) {
+         g.id = "while";
+         g.set_else_gate_sequence(nullptr);
+       },
+       "ok"},
+      {"while with else", [](QuantumGate& g) { g.id = "while"; },
+       "ValueError: 'while' records have no else_gate_sequence"},
+      {"other id", [](QuantumGate& g) { g.id = "block"; },
+       "ValueError: a condition belongs to 'if' and 'while' records, not to 'block' records"},
+      {"control", [](QuantumGate& g) { g.control = {5}; },
+       "ValueError: 'if' records cannot be controlled"},
+      {"control state alone", [](QuantumGate& g) { g.control_state = {1}; },
+       "ValueError: 'if' records cannot be controlled"},
+      {"no block", [](QuantumGate& g) { g.set_block_gate_sequence(nullptr); },
+       "ValueError: 'if' records need a block_gate_sequence"},
+      {"empty bodies",
+       [](QuantumGate& g) {
+         g.set_block_gate_sequence(gates_of({}));
+         g.set_else_gate_sequence(gates_of({}));
+         g.target = {};
+       },
+       "ok"},
+      {"target missing a qubit",
+       [](QuantumGate& g) {
+         g.target = {1, 4};
+       },
+       "ValueError: the target of a conditioned record lists the qubits its bodies act on, "
+       "[1, 2, 4], not [1, 4]"},
+      {"target out of order",
+       [](QuantumGate& g) {
+         g.target = {4, 2, 1};
+       },
+       "ValueError: the target of a conditioned record lists the qubits its bodies act on, "
+       "[1, 2, 4], not [4, 2, 1]"},
+      {"else without a condition", [](QuantumGate& g) { g.set_condition(std::nullopt); },
+       "ValueError: an else_gate_sequence needs an 'if' record with a condition"},
+      {"an ordinary record named if",
+       [](QuantumGate& g) {
+         g.set_condition(std::nullopt);
+         g.set_else_gate_sequence(nullptr);
+         g.control = {5};
+       },
+       "ok"},
+  };
+  for (const Row& row : rows) {
+    QuantumGate record = if_else();
+    row.change(record);
+    EXPECT_EQ(outcome_of([&] { corvane::check_conditioned(record); }), row.outcome) << row.what;
+  }
+  EXPECT_EQ(
+      outcome_of([] { (void)corvane::make_conditioned("measure", on_bits({0}), gates_of({})); }),
+      "ValueError: a condition belongs to 'if' and 'while' records, not to 'measure' "
+      "records");
+}
+
+TEST(ConditionedRecord, CopiesDeeplyAndComparesConditionsAndBothBodies) {
+  const QuantumGate original = if_else();
+  const std::vector<std::function<void(QuantumGate&)>> changes = {
+      [](QuantumGate& g) { g.set_condition(on_bits({0}, 0)); },
+      [](QuantumGate& g) { g.set_condition(on_bits({0}, 1, Comparison::NotEqual)); },
+      [](QuantumGate& g) { g.set_condition(on_bits({1}, 1)); },
+      [](QuantumGate& g) {
+        g.set_condition(on_bits({0, 1}, 1));
+      },
+      [](QuantumGate& g) { g.set_condition(std::nullopt); },
+      [](QuantumGate& g) { g.set_else_gate_sequence(nullptr); },
+      [](QuantumGate& g) { g.set_else_gate_sequence(gates_of({})); },
+      [](QuantumGate& g) { g.set_else_gate_sequence(gates_of({QuantumGate("z", {3})})); },
+      // The same records, the body and the else-body exchanged.
+      [](QuantumGate& g) {
+        GateBlock body = g.block_gate_sequence();
+        g.set_block_gate_sequence(g.else_gate_sequence());
+        g.set_else_gate_sequence(std::move(body));
+      },
+  };
+  for (std::size_t k = 0; k < changes.size(); ++k) {
+    QuantumGate copy(original);
+    EXPECT_EQ(copy, original);
+    changes[k](copy);
+    EXPECT_NE(copy, original) << k;
+    EXPECT_EQ(original, if_else()) << k;  // built apart: compared by content
+  }
+  // A plain gate keeps no trace of a condition set and cleared.
+  QuantumGate plain("h", {0});
+  plain.set_condition(on_bits({0}));
+  plain.set_condition(std::nullopt);
+  EXPECT_EQ(plain, QuantumGate("h", {0}));
+}
+
+// `depth` "if" records, each the only record of its parent's else-body (or, with
+// `in_block`, of its block), around one `innermost` gate.
+QuantumGate if_chain(int depth, bool in_block = false, std::string_view innermost = "x") {
+  QuantumGate level = corvane::make_conditioned(
+      "if", on_bits({0}, 1), gates_of({QuantumGate(std::string(innermost), {0})}));
+  for (int i = 1; i < depth; ++i) {
+    const bool into_block = in_block && i % 2 == 0;
+    GateBlock inner = gates_of({std::move(level)});
+    level = into_block
+                ? corvane::make_conditioned("if", on_bits({0}, 1), std::move(inner))
+                : corvane::make_conditioned("if", on_bits({0}, 1),
+                                            gates_of({QuantumGate("h", {0})}), std::move(inner));
+  }
+  return level;
+}
+
+TEST(ConditionedRecord, NestedBodiesCompareWithinTheNestingBound) {
+  EXPECT_EQ(if_chain(900), if_chain(900));
+  EXPECT_EQ(if_chain(900, true), if_chain(900, true));
+  EXPECT_NE(if_chain(900), if_chain(900, true));
+  EXPECT_NE(if_chain(900, true), if_chain(900, true, "y"));
+  EXPECT_THROW_MSG((void)(if_chain(1100) == if_chain(1100)), RecursionError,
+                   "maximum recursion depth exceeded");
+}
+
+TEST(ConditionedRecord, ReleasingDeeplyNestedBodiesDoesNotRecurse) {
+  for (const bool in_block : {false, true}) {
+    QuantumGate top = if_chain(200'000, in_block);
+    { const QuantumGate sharing(top); }  // NOLINT(performance-unnecessary-copy-initialization)
+    EXPECT_NE(top.else_gate_sequence(), nullptr);
+    top = QuantumGate("h", {0});  // frees the whole chain
+    EXPECT_EQ(top.else_gate_sequence(), nullptr);
+  }
+}
+
 TEST(GateSequence, QubitCountIsNotNegative) {
   EXPECT_EQ(corvane::GateSequence(0).num_qubits, 0);
   EXPECT_THROW(corvane::GateSequence(-1), std::invalid_argument);

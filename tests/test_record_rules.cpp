@@ -514,6 +514,48 @@ TEST(MeasureMap, ImportKeepsStatementOrder) {
   EXPECT_EQ(gs.qasm_measure_map, expected);
 }
 
+// Measurements inside conditioned bodies enter the map where their record stands, the
+// block's before the else-block's, at any depth; definition blocks keep theirs.
+TEST(MeasureMap, ConditionedBodiesInProgramOrder) {
+  using corvane::make_block;
+  const auto m = [](std::int64_t q, std::int64_t c) {
+    QuantumGate g("measure", {q});
+    g.set_classical_target(IndexList{c});
+    return g;
+  };
+  const auto when = [](std::string id, std::vector<QuantumGate> body,
+                       std::vector<QuantumGate> otherwise = {}) {
+    GateBlock else_body = otherwise.empty() ? nullptr : make_block(std::move(otherwise));
+    return corvane::make_conditioned(std::move(id),
+                                     corvane::Condition({0}, corvane::Comparison::Equal, 1),
+                                     make_block(std::move(body)), std::move(else_body));
+  };
+  QuantumGate definition("block", {0});
+  definition.set_block_gate_sequence(make_block({m(0, 7)}));
+  QuantumGate two_bits("measure", {1, 2});
+  two_bits.set_classical_target(IndexList{4, 5});
+  QuantumGate no_condition("if", {0});
+  no_condition.set_block_gate_sequence(make_block({m(0, 8)}));
+
+  const std::vector<QuantumGate> gates = {
+      m(0, 0),    when("if", {m(1, 1), when("while", {m(2, 2)})}, {m(3, 3), two_bits}),
+      definition, no_condition,
+      m(4, 6),
+  };
+  const std::vector<MeasurePair> expected = {{0, 0}, {1, 1}, {2, 2}, {3, 3},
+                                             {1, 4}, {2, 5}, {4, 6}};
+  EXPECT_EQ(measure_map_of(gates), expected);
+  EXPECT_EQ(measure_map_of({}), std::vector<MeasurePair>{});
+
+  // As deep as memory allows, without recursion.
+  QuantumGate deep = when("if", {m(0, 1)});
+  for (int i = 0; i < 100'000; ++i)
+    deep = when("if", {m(0, 0)}, {std::move(deep)});
+  const std::vector<MeasurePair> deep_map = measure_map_of({deep});
+  ASSERT_EQ(deep_map.size(), 100'001U);
+  EXPECT_EQ(deep_map.back(), MeasurePair(0, 1));
+}
+
 // ================================================================== record shapes
 
 TEST(GateRecords, ShapesOfCallBlockAndMeasurementRecords) {

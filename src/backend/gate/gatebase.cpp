@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <functional>
 #include <stdexcept>
+#include <string>
 #include <unordered_set>
 #include <utility>
 
@@ -95,12 +96,71 @@ bool operator==(const Parameter& a, const Parameter& b) {
 
 // ---------------------------------------------------------------- QuantumGate
 
-// The matrices, apart from the rest: measurements and blocks, the records that need an
-// Extra most often, never have one, and keep their Extra half the size without them.
+// ---------------------------------------------------------------- Condition
+
 namespace {
-struct ExtraMatrices {
+
+constexpr std::pair<Comparison, std::string_view> COMPARISON_TEXTS[] = {
+    {Comparison::Equal, "=="},     {Comparison::NotEqual, "!="}, {Comparison::Less, "<"},
+    {Comparison::LessEqual, "<="}, {Comparison::Greater, ">"},   {Comparison::GreaterEqual, ">="},
+};
+
+[[noreturn]] void refuse_condition(const std::string& message) {
+  throw qasm3::ValueError(message);
+}
+
+void check_condition_bits(const IndexList& bits) {
+  if (bits.empty()) refuse_condition("a condition needs at least one bit");
+  if (bits.size() > MAX_CONDITION_BITS) {
+    throw qasm3::NotImplementedError("a condition reads at most " +
+                                     std::to_string(MAX_CONDITION_BITS) + " bits, got " +
+                                     std::to_string(bits.size()));
+  }
+  for (std::size_t i = 0; i < bits.size(); ++i) {
+    if (bits[i] < 0) {
+      refuse_condition("condition bits must not be negative, got " + std::to_string(bits[i]));
+    }
+    if (std::find(bits.begin(), bits.begin() + i, bits[i]) != bits.begin() + i) {
+      refuse_condition("condition bit " + std::to_string(bits[i]) + " appears twice");
+    }
+  }
+}
+
+}  // namespace
+
+std::string_view comparison_text(Comparison compare) noexcept {
+  for (const auto& [comparison, text] : COMPARISON_TEXTS) {
+    if (comparison == compare) return text;
+  }
+  return {};
+}
+
+std::optional<Comparison> comparison_from_text(std::string_view text) noexcept {
+  for (const auto& [comparison, written] : COMPARISON_TEXTS) {
+    if (written == text) return comparison;
+  }
+  return std::nullopt;
+}
+
+Condition::Condition(IndexList bits, Comparison compare, std::uint64_t value)
+    : bits_(std::move(bits)), compare_(compare), value_(value) {
+  check_condition_bits(bits_);
+  if (bits_.size() < MAX_CONDITION_BITS && (value_ >> bits_.size()) != 0) {
+    refuse_condition("condition value " + std::to_string(value_) + " does not fit in " +
+                     std::to_string(bits_.size()) + (bits_.size() == 1 ? " bit" : " bits"));
+  }
+}
+
+// ---------------------------------------------------------------- QuantumGate
+
+// The attributes few records have, apart from the rest: measurements and blocks, the
+// records that need an Extra most often, never have them, and keep their Extra small.
+namespace {
+struct ExtraRare {
   std::optional<Matrix> matrix;
   std::optional<Matrix> stored_matrix;
+  std::optional<Condition> condition;
+  GateBlock else_gate_sequence;
 };
 }  // namespace
 
@@ -108,29 +168,38 @@ struct QuantumGate::Extra {
   std::optional<IndexList> classical_target;
   GateBlock block_gate_sequence;
   std::optional<std::string> name;
-  std::unique_ptr<ExtraMatrices> matrices;
+  std::unique_ptr<ExtraRare> rare;
 
   Extra() = default;
   Extra(const Extra& other)
       : classical_target(other.classical_target),
         block_gate_sequence(other.block_gate_sequence),
         name(other.name),
-        matrices(other.matrices ? std::make_unique<ExtraMatrices>(*other.matrices) : nullptr) {}
+        rare(other.rare ? std::make_unique<ExtraRare>(*other.rare) : nullptr) {}
   Extra& operator=(const Extra&) = delete;
   ~Extra();
 
-  ExtraMatrices& ensure_matrices() {
-    if (!matrices) matrices = std::make_unique<ExtraMatrices>();
-    return *matrices;
+  ExtraRare& ensure_rare() {
+    if (!rare) rare = std::make_unique<ExtraRare>();
+    return *rare;
+  }
+
+  [[nodiscard]] bool holds_blocks() const noexcept {
+    return block_gate_sequence || (rare && rare->else_gate_sequence);
+  }
+  // Moves this record's nested blocks, its else-block too, onto `pending`.
+  void move_blocks_to(std::vector<GateBlock>& pending) noexcept {
+    if (block_gate_sequence) pending.push_back(std::move(block_gate_sequence));
+    if (rare && rare->else_gate_sequence) pending.push_back(std::move(rare->else_gate_sequence));
   }
 };
 
 // Blocks may nest arbitrarily deep; releasing them recursively could exhaust the stack.
 // Nested blocks that this record alone keeps alive are detached level by level instead.
 QuantumGate::Extra::~Extra() {
-  if (!block_gate_sequence) return;
+  if (!holds_blocks()) return;
   std::vector<GateBlock> pending;
-  pending.push_back(std::move(block_gate_sequence));
+  move_blocks_to(pending);
   while (!pending.empty()) {
     GateBlock block = std::move(pending.back());
     pending.pop_back();
@@ -139,9 +208,7 @@ QuantumGate::Extra::~Extra() {
     // make_block), so its records may be taken apart.
     auto& gates = const_cast<std::vector<QuantumGate>&>(*block);  // NOLINT
     for (QuantumGate& g : gates) {
-      if (g.extra_ && g.extra_->block_gate_sequence) {
-        pending.push_back(std::move(g.extra_->block_gate_sequence));
-      }
+      if (g.extra_ && g.extra_->holds_blocks()) g.extra_->move_blocks_to(pending);
     }
   }
 }
@@ -151,6 +218,7 @@ const std::optional<IndexList> NO_BITS;
 const GateBlock NO_BLOCK;
 const std::optional<std::string> NO_NAME;
 const std::optional<Matrix> NO_MATRIX;
+const std::optional<Condition> NO_CONDITION;
 }  // namespace
 
 QuantumGate::QuantumGate(const QuantumGate& other)
@@ -201,17 +269,32 @@ void QuantumGate::set_name(std::optional<std::string> display_name) {
 }
 
 const std::optional<Matrix>& QuantumGate::matrix() const noexcept {
-  return extra_ && extra_->matrices ? extra_->matrices->matrix : NO_MATRIX;
+  return extra_ && extra_->rare ? extra_->rare->matrix : NO_MATRIX;
 }
 void QuantumGate::set_matrix(std::optional<Matrix> m) {
-  if (m || (extra_ && extra_->matrices)) extra().ensure_matrices().matrix = std::move(m);
+  if (m || (extra_ && extra_->rare)) extra().ensure_rare().matrix = std::move(m);
 }
 
 const std::optional<Matrix>& QuantumGate::stored_matrix() const noexcept {
-  return extra_ && extra_->matrices ? extra_->matrices->stored_matrix : NO_MATRIX;
+  return extra_ && extra_->rare ? extra_->rare->stored_matrix : NO_MATRIX;
 }
 void QuantumGate::set_stored_matrix(std::optional<Matrix> m) {
-  if (m || (extra_ && extra_->matrices)) extra().ensure_matrices().stored_matrix = std::move(m);
+  if (m || (extra_ && extra_->rare)) extra().ensure_rare().stored_matrix = std::move(m);
+}
+
+const std::optional<Condition>& QuantumGate::condition() const noexcept {
+  return extra_ && extra_->rare ? extra_->rare->condition : NO_CONDITION;
+}
+void QuantumGate::set_condition(std::optional<Condition> tested) {
+  if (tested || (extra_ && extra_->rare)) extra().ensure_rare().condition = std::move(tested);
+}
+
+const GateBlock& QuantumGate::else_gate_sequence() const noexcept {
+  return extra_ && extra_->rare ? extra_->rare->else_gate_sequence : NO_BLOCK;
+}
+void QuantumGate::set_else_gate_sequence(GateBlock gates) {
+  if (gates || (extra_ && extra_->rare))
+    extra().ensure_rare().else_gate_sequence = std::move(gates);
 }
 
 namespace {
@@ -221,7 +304,8 @@ bool same_own_attributes(const QuantumGate& a, const QuantumGate& b) {
   return a.id == b.id && a.target == b.target && a.control == b.control &&
          a.control_state == b.control_state && a.parameter == b.parameter &&
          a.classical_target() == b.classical_target() && a.name() == b.name() &&
-         a.matrix() == b.matrix() && a.stored_matrix() == b.stored_matrix();
+         a.matrix() == b.matrix() && a.stored_matrix() == b.stored_matrix() &&
+         a.condition() == b.condition();
 }
 
 // Compares nested blocks the way the conversions walk them: as deep as the nesting bound
@@ -234,6 +318,11 @@ class BlockComparison {
     if (a == b) return true;
     if (!a || !b) return false;
     return same_gates(*a, *b);
+  }
+
+  bool same_bodies(const QuantumGate& a, const QuantumGate& b) {
+    return same(a.block_gate_sequence(), b.block_gate_sequence()) &&
+           same(a.else_gate_sequence(), b.else_gate_sequence());
   }
 
  private:
@@ -250,8 +339,7 @@ class BlockComparison {
     if (found_equal_.contains(pair)) return true;
     const qasm3::detail::DepthGuard guard(depth_);
     for (std::size_t i = 0; i < a.size(); ++i) {
-      if (!same_own_attributes(a[i], b[i]) ||
-          !same(a[i].block_gate_sequence(), b[i].block_gate_sequence())) {
+      if (!same_own_attributes(a[i], b[i]) || !same_bodies(a[i], b[i])) {
         return false;
       }
     }
@@ -267,10 +355,73 @@ class BlockComparison {
 
 bool operator==(const QuantumGate& a, const QuantumGate& b) {
   if (!same_own_attributes(a, b)) return false;
-  const GateBlock& a_block = a.block_gate_sequence();
-  const GateBlock& b_block = b.block_gate_sequence();
-  if (a_block == b_block) return true;  // also where neither has one
-  return BlockComparison().same(a_block, b_block);
+  // Copies share their blocks, and most records have none: equal without a walk.
+  if (a.block_gate_sequence() == b.block_gate_sequence() &&
+      a.else_gate_sequence() == b.else_gate_sequence()) {
+    return true;
+  }
+  return BlockComparison().same_bodies(a, b);
+}
+
+// ---------------------------------------------------------------- conditioned records
+
+IndexList qubits_of_bodies(const GateBlock& body, const GateBlock& else_body) {
+  std::vector<std::int64_t> qubits;
+  for (const GateBlock* block : {&body, &else_body}) {
+    if (!*block) continue;
+    for (const QuantumGate& g : **block) {
+      qubits.insert(qubits.end(), g.target.begin(), g.target.end());
+      qubits.insert(qubits.end(), g.control.begin(), g.control.end());
+    }
+  }
+  std::sort(qubits.begin(), qubits.end());
+  qubits.erase(std::unique(qubits.begin(), qubits.end()), qubits.end());
+  return IndexList(qubits.begin(), qubits.end());
+}
+
+QuantumGate make_conditioned(std::string id, Condition tested, GateBlock body,
+                             GateBlock else_body) {
+  QuantumGate gate(std::move(id), qubits_of_bodies(body, else_body));
+  gate.set_condition(std::move(tested));
+  gate.set_block_gate_sequence(std::move(body));
+  gate.set_else_gate_sequence(std::move(else_body));
+  check_conditioned(gate);
+  return gate;
+}
+
+namespace {
+
+std::string index_list_text(const IndexList& indices) {
+  std::string out = "[";
+  for (const std::int64_t index : indices) {
+    if (out.size() > 1) out += ", ";
+    out += std::to_string(index);
+  }
+  return out + "]";
+}
+
+}  // namespace
+
+void check_conditioned(const QuantumGate& gate) {
+  const bool has_else = gate.else_gate_sequence() != nullptr;
+  if (!gate.condition()) {
+    if (has_else) refuse_condition("an else_gate_sequence needs an 'if' record with a condition");
+    return;
+  }
+  const std::string records = "'" + gate.id + "' records";
+  if (gate.id != "if" && gate.id != "while") {
+    refuse_condition("a condition belongs to 'if' and 'while' records, not to " + records);
+  }
+  if (has_else && gate.id != "if") refuse_condition(records + " have no else_gate_sequence");
+  if (!gate.control.empty() || !gate.control_state.empty()) {
+    refuse_condition(records + " cannot be controlled");
+  }
+  if (!gate.block_gate_sequence()) refuse_condition(records + " need a block_gate_sequence");
+  const IndexList touched = qubits_of_bodies(gate.block_gate_sequence(), gate.else_gate_sequence());
+  if (gate.target != touched) {
+    refuse_condition("the target of a conditioned record lists the qubits its bodies act on, " +
+                     index_list_text(touched) + ", not " + index_list_text(gate.target));
+  }
 }
 
 }  // namespace corvane

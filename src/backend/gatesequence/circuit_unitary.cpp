@@ -203,7 +203,7 @@ Matrix rzz_matrix(double theta) {
 // ------------------------------------------------------------------ the matrix
 
 // The rows an operation acts on: those whose control bits equal the control states.
-struct Condition {
+struct RowCondition {
   std::uint64_t mask = 0;
   std::uint64_t value = 0;
 };
@@ -226,7 +226,7 @@ class UnitaryBuilder {
 
   // `m` (2^k x 2^k) on the k `targets`, the first target the most significant bit of
   // m's index, on the rows where `when` holds.
-  void apply(const Matrix& m, std::span<const int> targets, Condition when) {
+  void apply(const Matrix& m, std::span<const int> targets, RowCondition when) {
     if (targets.size() == 1) return apply_one(m, targets[0], when);
     const std::size_t size = std::size_t{1} << targets.size();
     std::vector<std::uint64_t> offsets(size, 0);
@@ -262,7 +262,7 @@ class UnitaryBuilder {
   }
 
   // A one-qubit `m` mixes the pairs of rows that differ in the target bit.
-  void apply_one(const Matrix& m, int target, Condition when) {
+  void apply_one(const Matrix& m, int target, RowCondition when) {
     const std::uint64_t bit = std::uint64_t{1} << target;
     const Complex a = m(0, 0);
     const Complex b = m(0, 1);
@@ -280,7 +280,7 @@ class UnitaryBuilder {
     });
   }
 
-  void phase(Complex factor, Condition when) {
+  void phase(Complex factor, RowCondition when) {
     for_each_group(when, 0, [&](std::uint64_t i) {
       Complex* r = row(i);
       for (std::size_t col = 0; col < dim_; ++col)
@@ -297,7 +297,7 @@ class UnitaryBuilder {
 
   // Calls f with every row index that meets `when` and has the target bits clear.
   template <class F>
-  void for_each_group(Condition when, std::uint64_t target_mask, F&& f) {
+  void for_each_group(RowCondition when, std::uint64_t target_mask, F&& f) {
     const std::uint64_t fixed = when.mask | target_mask;
     for (std::uint64_t i = 0; i < dim_; ++i) {
       if ((i & fixed) == when.value) f(i);
@@ -314,7 +314,7 @@ class UnitaryBuilder {
 // local qubit i is the block's i-th target, and the block's controls hold for every record.
 struct Scope {
   const std::vector<int>* block_qubits = nullptr;  // null at the top level
-  Condition inherited;
+  RowCondition inherited;
 };
 
 class CircuitWalker {
@@ -328,12 +328,14 @@ class CircuitWalker {
 
  private:
   void record(const QuantumGate& g, const Scope& scope) {
+    // What such a record does depends on bits measured when the circuit runs.
+    if (g.condition()) refuse(gate_named(g.id) + " is conditioned on measured bits: no unitary");
     const Meaning meaning = meaning_of(g.id);
     if (meaning.kind == Kind::Measure) return measurement(g, scope);
     if (measured_ && meaning.kind != Kind::Block) {
       refuse(gate_named(g.id) + " follows a measurement; only measurements may come after one");
     }
-    const Condition when = controls_of(g, scope);
+    const RowCondition when = controls_of(g, scope);
     std::vector<int> targets;
     targets.reserve(g.target.size());
     for (const std::int64_t t : g.target)
@@ -349,7 +351,7 @@ class CircuitWalker {
 
   // Applies the record, its qubits and controls resolved.
   void act(const Meaning& meaning, const QuantumGate& g, const std::vector<int>& targets,
-           Condition when) {
+           RowCondition when) {
     switch (meaning.kind) {
       case Kind::OnEachTarget:
         return on_each_target(gate_set_matrix(meaning.base, g), g, targets, when);
@@ -413,13 +415,13 @@ class CircuitWalker {
   }
 
   // The inherited controls and the record's own, as one condition on the rows.
-  Condition controls_of(const QuantumGate& g, const Scope& scope) const {
+  RowCondition controls_of(const QuantumGate& g, const Scope& scope) const {
     if (g.control_state.size() != g.control.size()) {
       refuse(gate_named(g.id) + " has " +
              count_of(static_cast<std::int64_t>(g.control.size()), "control") + " but " +
              count_of(static_cast<std::int64_t>(g.control_state.size()), "control state"));
     }
-    Condition when = scope.inherited;
+    RowCondition when = scope.inherited;
     for (std::size_t k = 0; k < g.control.size(); ++k) {
       const int q = qubit_of(g.control[k], g, scope);
       const std::uint64_t bit = std::uint64_t{1} << q;
@@ -435,7 +437,7 @@ class CircuitWalker {
   }
 
   // An operation's qubits must differ from each other and from its controls.
-  static void require_apart(const QuantumGate& g, std::span<const int> qubits, Condition when) {
+  static void require_apart(const QuantumGate& g, std::span<const int> qubits, RowCondition when) {
     std::uint64_t used = when.mask;
     for (const int q : qubits) {
       const std::uint64_t bit = std::uint64_t{1} << q;
@@ -445,7 +447,7 @@ class CircuitWalker {
   }
 
   void on_each_target(const Matrix& m, const QuantumGate& g, std::span<const int> targets,
-                      Condition when) {
+                      RowCondition when) {
     for (const int t : targets) {
       require_apart(g, {&t, 1}, when);
       builder_.apply_one(m, t, when);
@@ -453,7 +455,7 @@ class CircuitWalker {
   }
 
   void on_targets(const Matrix& m, const QuantumGate& g, std::span<const int> targets,
-                  Condition when) {
+                  RowCondition when) {
     require_apart(g, targets, when);  // so there are at most as many as qubits
     const std::size_t dim = std::size_t{1} << targets.size();
     if (m.rows != dim || m.cols != dim) {
@@ -465,12 +467,12 @@ class CircuitWalker {
 
   // A one-qubit matrix acts on each target, a larger one on all of them together.
   void from_gate_set(const Matrix& m, const QuantumGate& g, std::span<const int> targets,
-                     Condition when) {
+                     RowCondition when) {
     if (m.rows == 2 && m.cols == 2) return on_each_target(m, g, targets, when);
     on_targets(m, g, targets, when);
   }
 
-  void swap_pairs(const QuantumGate& g, std::span<const int> targets, Condition when) {
+  void swap_pairs(const QuantumGate& g, std::span<const int> targets, RowCondition when) {
     if (targets.size() % 2 != 0) {
       refuse(gate_named(g.id) + " needs an even number of targets, got " +
              std::to_string(targets.size()));
@@ -480,7 +482,7 @@ class CircuitWalker {
       on_targets(m, g, targets.subspan(k, 2), when);
   }
 
-  void explicit_matrix(const QuantumGate& g, std::span<const int> targets, Condition when) {
+  void explicit_matrix(const QuantumGate& g, std::span<const int> targets, RowCondition when) {
     // The stored matrix is what the exporter writes; the importer gives its decoded
     // matrix as the record's matrix.
     const std::optional<Matrix>& m = g.has_stored_matrix() ? g.stored_matrix() : g.matrix();
@@ -488,7 +490,7 @@ class CircuitWalker {
     on_targets(*m, g, targets, when);
   }
 
-  void block(const QuantumGate& g, const std::vector<int>& targets, Condition when) {
+  void block(const QuantumGate& g, const std::vector<int>& targets, RowCondition when) {
     const GateBlock& children = g.block_gate_sequence();
     if (!children) return;  // a block without its gates does nothing
     const qasm3::detail::DepthGuard guard(depth_);

@@ -11,6 +11,7 @@
 #include <memory>
 #include <optional>
 #include <string>
+#include <string_view>
 #include <type_traits>
 #include <utility>
 #include <variant>
@@ -244,8 +245,46 @@ using GateBlock = std::shared_ptr<const std::vector<QuantumGate>>;
 // releasing deeply nested blocks can take them apart without recursion.
 GateBlock make_block(std::vector<QuantumGate> gates);
 
+// How a condition compares the value its bits hold with its own value.
+enum class Comparison : std::uint8_t { Equal, NotEqual, Less, LessEqual, Greater, GreaterEqual };
+
+// "==", "!=", "<", "<=", ">" or ">=".
+std::string_view comparison_text(Comparison compare) noexcept;
+// The comparison written `text`; nothing for any other text.
+std::optional<Comparison> comparison_from_text(std::string_view text) noexcept;
+
+// The most bits one condition reads: the value they hold is an unsigned 64-bit integer.
+inline constexpr std::size_t MAX_CONDITION_BITS = 64;
+
+// What an "if" or "while" record tests: the unsigned integer its classical bits hold
+// (numbered as classical_target numbers bits, the first the least significant) compared
+// with a value.
+class Condition {
+ public:
+  // Raises corvane::qasm3::ValueError for no bits, a negative or repeated bit, or a value
+  // the bits cannot hold, and NotImplementedError for more than MAX_CONDITION_BITS bits.
+  Condition(IndexList bits, Comparison compare, std::uint64_t value);
+
+  [[nodiscard]] const IndexList& bits() const noexcept { return bits_; }
+  [[nodiscard]] Comparison compare() const noexcept { return compare_; }
+  [[nodiscard]] std::uint64_t value() const noexcept { return value_; }
+
+  friend bool operator==(const Condition&, const Condition&) = default;
+
+ private:
+  IndexList bits_;
+  Comparison compare_;
+  std::uint64_t value_;
+};
+
 // One operation of a circuit. The attributes every gate has are plain members; the
 // rarely used ones live in one out-of-line record so that a simple gate stays small.
+//
+// A record with id "if" and a condition runs its block when the condition holds and its
+// else-block otherwise; one with id "while" and a condition runs its block while the
+// condition holds. Their bodies use the sequence's own qubit and bit indices, and their
+// target lists the qubits the bodies act on (qubits_of_bodies). A record without a
+// condition is an ordinary record, whatever its id.
 class QuantumGate {
  public:
   std::string id;
@@ -285,13 +324,21 @@ class QuantumGate {
   [[nodiscard]] const std::optional<Matrix>& matrix() const noexcept;
   void set_matrix(std::optional<Matrix> m);
 
+  // What an "if" or "while" record tests; absent for every other record.
+  [[nodiscard]] const std::optional<Condition>& condition() const noexcept;
+  void set_condition(std::optional<Condition> tested);
+
+  // The records an "if" record runs when its condition fails; null when absent.
+  [[nodiscard]] const GateBlock& else_gate_sequence() const noexcept;
+  void set_else_gate_sequence(GateBlock gates);
+
   // The explicit matrix of a "unitary" record.
   [[nodiscard]] bool has_stored_matrix() const noexcept { return stored_matrix().has_value(); }
   [[nodiscard]] const std::optional<Matrix>& stored_matrix() const noexcept;
   void set_stored_matrix(std::optional<Matrix> m);
 
-  // Equal attributes, nested blocks compared by content. Blocks nested deeper than
-  // 1000 levels raise corvane::qasm3::RecursionError, as in the conversions.
+  // Equal attributes, nested blocks (else-blocks too) compared by content. Blocks nested deeper
+  // than 1000 levels raise corvane::qasm3::RecursionError, as in the conversions.
   friend bool operator==(const QuantumGate& a, const QuantumGate& b);
 
  private:
@@ -303,5 +350,20 @@ class QuantumGate {
   Extra& extra();
   std::unique_ptr<Extra, ExtraDeleter> extra_;
 };
+
+// The qubits the records of `body` and `else_body` (either may be null) act on, targets
+// and controls, ascending and each once: the target of a conditioned record.
+IndexList qubits_of_bodies(const GateBlock& body, const GateBlock& else_body = nullptr);
+
+// The record `id` ("if" or "while") testing `tested`, its target the qubits its bodies act
+// on. Raises what check_conditioned raises.
+QuantumGate make_conditioned(std::string id, Condition tested, GateBlock body,
+                             GateBlock else_body = nullptr);
+
+// Checks a record that has a condition or an else-block (any other passes): only "if" and
+// "while" records have a condition and only "if" records with one an else-block; they
+// have a block and no controls, and their target is qubits_of_bodies of their bodies.
+// Raises corvane::qasm3::ValueError naming the rule broken.
+void check_conditioned(const QuantumGate& gate);
 
 }  // namespace corvane

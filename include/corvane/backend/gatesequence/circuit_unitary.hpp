@@ -21,9 +21,9 @@ inline constexpr std::int64_t CIRCUIT_UNITARY_MAX_QUBITS = 12;
 // stored matrix (else its matrix) on its targets, the first target the most significant
 // bit of the matrix index, as in gate_set()'s two-qubit matrices; "block" its records with
 // local qubit i on its i-th target, under its controls. Measurements may only end the
-// circuit and are left out. Raises corvane::qasm3::ValueError for more than 12 qubits, a
-// gate without a matrix and every record that has no such meaning, and RecursionError for
-// blocks nested deeper than 1000 levels.
+// circuit and are left out; a conditioned record ("if", "while") has no unitary. Raises
+// corvane::qasm3::ValueError for more than 12 qubits, a gate without a matrix and every record that
+// has no such meaning, and RecursionError for blocks nested deeper than 1000 levels.
 Matrix circuit_unitary(const GateSequence& gs);
 
 }  // namespace corvane

@@ -87,17 +87,27 @@ BlockSummary& BlockSummaries::of(const std::vector<QuantumGate>& gates) {
         s.max_clbit = std::max(s.max_clbit, bit);
     }
     s.takes_fresh_names = s.takes_fresh_names || is_non_standard(id);
-    if (id != "block") continue;
-    if (const GateBlock& nested = g.block_gate_sequence(); nested && !nested->empty()) {
-      const BlockSummary& child = of(*nested);
-      s.min_qubit = std::min(s.min_qubit, child.min_qubit);
-      s.max_qubit = std::max(s.max_qubit, child.max_qubit);
-      s.max_clbit = std::max(s.max_clbit, child.max_clbit);
-      s.height = std::max(s.height, child.height + 1);
-      s.takes_fresh_names = s.takes_fresh_names || child.takes_fresh_names;
+    const std::optional<Condition>& tested = g.condition();
+    if (tested) {
+      // The bits a condition reads are declared as those measurements write are, and
+      // the measurements in its bodies count as the sequence's own.
+      for (const std::int64_t bit : tested->bits())
+        s.max_clbit = std::max(s.max_clbit, bit);
+      absorb_nested(s, g.else_gate_sequence());
     }
+    if (tested || id == "block") absorb_nested(s, g.block_gate_sequence());
   }
   return insert(&gates, s);
+}
+
+void BlockSummaries::absorb_nested(BlockSummary& s, const GateBlock& nested) {
+  if (!nested || nested->empty()) return;
+  const BlockSummary& child = of(*nested);
+  s.min_qubit = std::min(s.min_qubit, child.min_qubit);
+  s.max_qubit = std::max(s.max_qubit, child.max_qubit);
+  s.max_clbit = std::max(s.max_clbit, child.max_clbit);
+  s.height = std::max(s.height, child.height + 1);
+  s.takes_fresh_names = s.takes_fresh_names || child.takes_fresh_names;
 }
 
 // ------------------------------------------------------------------ register layout

@@ -29,7 +29,8 @@ namespace corvane::qasm3::detail {
 struct BlockSummary {
   std::int64_t min_qubit = INT64_MAX;  // INT64_MAX when no index is used
   std::int64_t max_qubit = -1;         // -1 when no index is used (or all are negative)
-  std::int64_t max_clbit = -1;         // largest bit a measurement writes, -1 when none
+  std::int64_t max_clbit = -1;         // largest bit a measurement writes or a condition
+                                       // reads, -1 when none
   int height = 1;                      // nesting levels, the list itself counting one
   bool takes_fresh_names = false;      // holds a gate that consumes a new name per use
   // The definition emission wrote for this very list, and the arity it was written for.
@@ -47,6 +48,8 @@ class BlockSummaries {
   BlockSummary& of(const std::vector<QuantumGate>& gates);
 
  private:
+  // Adds what a nested list (a block or a conditioned record's body) uses to `s`.
+  void absorb_nested(BlockSummary& s, const GateBlock& nested);
   using Key = const std::vector<QuantumGate>*;
   // Open addressing over a power-of-two table kept at most half full: one probe or two
   // into one array, where every block record of a large circuit asks once.

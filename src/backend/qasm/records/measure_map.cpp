@@ -18,6 +18,34 @@ void count_measurement_records(std::int64_t& counted, std::int64_t count) {
   counted += count;
 }
 
+// Walks the bodies with a stack of its own: they may nest as deep as memory allows.
+std::vector<MeasurePair> measure_map_of(const std::vector<QuantumGate>& gates) {
+  struct Place {
+    const std::vector<QuantumGate>* list;
+    std::size_t next;
+  };
+  std::vector<MeasurePair> pairs;
+  std::vector<Place> stack{{&gates, 0}};
+  while (!stack.empty()) {
+    Place& place = stack.back();
+    if (place.next == place.list->size()) {
+      stack.pop_back();
+      continue;
+    }
+    const QuantumGate& g = (*place.list)[place.next++];
+    if (g.id == "measure" && g.classical_target()) {
+      const IndexList& bits = *g.classical_target();
+      for (std::size_t k = 0; k < std::min(g.target.size(), bits.size()); ++k)
+        pairs.emplace_back(g.target[k], bits[k]);
+    }
+    if (!g.condition()) continue;
+    // Pushed last, visited first.
+    if (const GateBlock& otherwise = g.else_gate_sequence()) stack.push_back({otherwise.get(), 0});
+    if (const GateBlock& body = g.block_gate_sequence()) stack.push_back({body.get(), 0});
+  }
+  return pairs;
+}
+
 void set_read_layout(GateSequence& gs, ReadLayout layout) {
   gs.num_qubits = std::max(layout.declared_qubits, layout.highest_qubit + 1);
   if (layout.bit_registers.empty() && layout.highest_bit >= 0) {

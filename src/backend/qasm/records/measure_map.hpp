@@ -18,6 +18,13 @@ inline constexpr std::int64_t MAX_MEASUREMENT_RECORDS = std::int64_t{1} << 22;
 // so far; ValueError when they would pass MAX_MEASUREMENT_RECORDS.
 void count_measurement_records(std::int64_t& counted, std::int64_t count);
 
+// The (qubit, bit) pairs of the measurement records among `gates` in program order: a
+// conditioned record's measurements where the record stands, its block's before its
+// else-block's. Definition blocks, whose indices are their own, are not entered. The
+// reader of a program builds the same pairs as it reads; this gives them for records
+// built otherwise.
+std::vector<MeasurePair> measure_map_of(const std::vector<QuantumGate>& gates);
+
 // A program without bit declarations measures into one register of this name, as large
 // as its highest bit needs.
 inline constexpr std::string_view IMPLICIT_BIT_REGISTER = "c";
