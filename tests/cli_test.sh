@@ -148,6 +148,9 @@ TypeError: gates[0].parameter must be a number, boolean, string, list or {"array
 TypeError: gates[0].stored_matrix must be a list of rows of [real, imaginary] pairs|{"gates": [{"id": "unitary", "target": [0], "stored_matrix": [[1, 0], [0, 1]]}]}
 ValueError: gates[0].matrix has rows of different lengths|{"gates": [{"id": "h", "target": [0], "matrix": [[[1, 0], [0, 0]], [[0, 0]]]}]}
 TypeError: qasm_quantum_registers must be a list of [name, size] pairs|{"qasm_quantum_registers": [["q"]]}
+ValueError: gates[0].condition.compare must be one of "==", "!=", "<", "<=", ">", ">="|{"gates": [{"id": "if", "target": [0], "condition": {"bits": [0], "compare": "=<", "value": 1}, "block_gate_sequence": [{"id": "x", "target": [0]}]}]}
+ValueError: gates[0].condition: condition value 2 does not fit in 1 bit|{"gates": [{"id": "if", "target": [0], "condition": {"bits": [0], "compare": "==", "value": 2}, "block_gate_sequence": [{"id": "x", "target": [0]}]}]}
+ValueError: gates[0]: 'if' records cannot be controlled|{"gates": [{"id": "if", "target": [0], "control": [1], "condition": {"bits": [0], "compare": "==", "value": 1}, "block_gate_sequence": [{"id": "x", "target": [0]}]}]}
 TypeError: gates[0] must be an object|{"gates": [[[[[[[[[[[[[[[[[[[[[[[[[[[[[[[[[[[[[[[[[[[[[[[[[[[[[[[[[[[[[[[[[[[[
 @FILE@:2:3: ValueError: Invalid JSON: unexpected end of input|{"gates": [\n  
 @FILE@:1:1: ValueError: Invalid JSON: unexpected end of input|
@@ -264,6 +267,7 @@ while IFS='|' read -r line json args; do
   expect_error "export: $json $args" 1 "$line" export "$work/in.json" $args
 done <<'ROWS'
 NotImplementedError: QASM 3.0 export does not support gate id 'toffoli'|{"gates": [{"id": "toffoli", "target": [0]}]}
+NotImplementedError: QASM 3.0 export does not support gate id 'if'|{"gates": [{"id": "if", "target": [0], "condition": {"bits": [0], "compare": "==", "value": 1}, "block_gate_sequence": [{"id": "x", "target": [0]}], "else_gate_sequence": [{"id": "measure", "target": [0], "classical_target": [3]}]}]}
 ValueError: cx requires at least one control qubit|{"gates": [{"id": "cx", "target": [1]}]}
 ValueError: Index -1 is outside declared registers|{"gates": [{"id": "h", "target": [-1]}]}
 ValueError: Register declarations cover 1 indices, but 2 are required|{"gates": [{"id": "h", "target": [1]}]}|--qregs=a:1

@@ -7,7 +7,10 @@
 //   gate     = {"id": str, "target": [int, ...], "control": [int, ...],
 //               "control_state": [int, ...], "parameter": param,
 //               "classical_target": [int, ...], "block_gate_sequence": [gate, ...],
-//               "name": str, "matrix": matrix, "stored_matrix": matrix}
+//               "name": str, "matrix": matrix, "stored_matrix": matrix,
+//               "condition": condition, "else_gate_sequence": [gate, ...]}
+//   condition = {"bits": [int, ...], "compare": "==" | "!=" | "<" | "<=" | ">" | ">=",
+//                "value": int}
 //   param    = number | true | false | string | [number | bool | string, ...]
 //              | {"array": matrix}
 //   matrix   = [[[re, im], ...], ...]
@@ -33,8 +36,10 @@ using SpareText = std::function<void(std::size_t begin, std::size_t end)>;
 // Every key is optional except a gate's "id" and "target"; a key whose value is null
 // counts as missing. Missing "num_qubits" is 0, missing "gates", "control" and
 // "control_state" are empty lists, missing "parameter", "classical_target",
-// "block_gate_sequence", "name", "matrix" and "stored_matrix" are absent (an empty
-// list is present). Integers stay integers and numbers written with a fraction or an
+// "block_gate_sequence", "name", "matrix", "stored_matrix", "condition" and
+// "else_gate_sequence" are absent (an empty list is present). A condition needs all three
+// of its keys; its value is an integer from 0 to 2^64 - 1. Each record read must keep the
+// gate model's rules for conditioned records (check_conditioned). Integers stay integers and numbers written with a fraction or an
 // exponent are doubles; a parameter integer beyond 64 bits is a double too. A
 // "control_state" entry may also be a boolean or a double: true and 1.0 read as 1, any
 // other value as 0, which is how the exporter treats every state other than 1. The
@@ -43,9 +48,11 @@ using SpareText = std::function<void(std::size_t begin, std::size_t end)>;
 // Failures: ValueError for text that is not UTF-8 or not JSON ("Invalid JSON: <reason>",
 // with its place in the text as the error's location), unknown or missing keys, a key of the
 // sequence given twice, a negative "num_qubits", an index or size outside 64 bits and a matrix with
-// rows of different lengths; TypeError for a value of the wrong kind; RecursionError for blocks
-// nested more than MAX_NESTING_DEPTH deep. Every message names the place, for example
-// "gates[2].target".
+// rows of different lengths, a malformed condition or a record breaking the rules of
+// conditioned records (NotImplementedError for a condition on more than 64 bits); TypeError
+// for a value of the wrong kind; RecursionError for blocks or else-blocks nested more than
+// MAX_NESTING_DEPTH deep. Every message names the place, for example "gates[2].target" or
+// "gates[2].condition.compare".
 GateSequence read_gate_sequence_json(std::string_view text, const SpareText& spare = {});
 
 // Told each piece of the text as it is written.
@@ -55,6 +62,8 @@ using JsonSink = std::function<void(std::string_view piece)>;
 // Each record is written with the keys of the shape the importer builds it in, absent
 // values as null:
 //   measurement (id "measure" with a classical target): id, target, classical_target, name
+//   conditioned ("if" or "while" with a condition): id, target, condition,
+//       block_gate_sequence, and for "if" else_gate_sequence
 //   block (a block gate sequence is present): id, target, control, control_state,
 //       block_gate_sequence, name, matrix
 //   recognised generated gate (a matrix, no parameter and an id other than "unitary",
@@ -66,6 +75,9 @@ using JsonSink = std::function<void(std::string_view piece)>;
 // Doubles take their shortest round-trip form ("0.5", "1.0", "1e-05"); infinities and
 // NaN, which JSON lacks, are written Infinity, -Infinity and NaN. The key order is
 // fixed, so equal sequences give equal text.
+//
+// Keys that a record of an earlier shape never has are not written for it, so sequences
+// without conditions are written as they were before conditions existed.
 //
 // Nested blocks are written out in full at every use, so shared blocks can multiply the
 // text without end. Every failure comes before the first piece: RecursionError for

@@ -332,7 +332,9 @@ enum class GateKey {
   BlockGateSequence,
   Name,
   Matrix,
-  StoredMatrix
+  StoredMatrix,
+  Condition,
+  ElseGateSequence
 };
 
 // The value of `key`'s row of `keys`, or nothing.
@@ -356,6 +358,8 @@ std::optional<GateKey> gate_key(std::string_view key) {
       {"name", GateKey::Name},
       {"matrix", GateKey::Matrix},
       {"stored_matrix", GateKey::StoredMatrix},
+      {"condition", GateKey::Condition},
+      {"else_gate_sequence", GateKey::ElseGateSequence},
   };
   return lookup(KEYS, key);
 }
@@ -372,6 +376,20 @@ std::optional<SequenceKey> sequence_key(std::string_view key) {
   };
   return lookup(KEYS, key);
 }
+
+enum class ConditionKey { Bits, Compare, Value };
+
+std::optional<ConditionKey> condition_key(std::string_view key) {
+  static constexpr std::pair<std::string_view, ConditionKey> KEYS[] = {
+      {"bits", ConditionKey::Bits},
+      {"compare", ConditionKey::Compare},
+      {"value", ConditionKey::Value},
+  };
+  return lookup(KEYS, key);
+}
+
+constexpr std::string_view COMPARISONS_EXPECTED =
+    "one of \"==\", \"!=\", \"<\", \"<=\", \">\", \">=\"";
 
 constexpr std::string_view MATRIX_EXPECTED = "a list of rows of [real, imaginary] pairs";
 
@@ -398,6 +416,12 @@ class SequenceReader {
   void gate_list(std::string_view key, NewRecord&& new_record);
   void gate(QuantumGate& gate);
   void gate_member(QuantumGate& gate, GateKey key, std::string_view name);
+  GateBlock nested_gates(std::string_view key);
+  Condition condition(std::string_view key);
+  Comparison comparison(std::string_view key);
+  std::uint64_t unsigned_integer(std::string_view key);
+  template <class Rule>
+  void model_rule(std::string_view key, Rule&& rule) const;
   void spare_text_behind();
 
   [[nodiscard]] std::string where(std::string_view key) const;
@@ -495,6 +519,7 @@ void SequenceReader::gate(QuantumGate& gate) {
   });
   if (!has_id) throw ValueError(where({}) + " has no key 'id'");
   if (!has_target) throw ValueError(where({}) + " has no key 'target'");
+  model_rule({}, [&] { check_conditioned(gate); });
 }
 
 void SequenceReader::gate_member(QuantumGate& gate, GateKey key, std::string_view name) {
@@ -521,12 +546,15 @@ void SequenceReader::gate_member(QuantumGate& gate, GateKey key, std::string_vie
       gate.set_classical_target(std::move(bits));
       break;
     }
-    case GateKey::BlockGateSequence: {
-      std::vector<QuantumGate> children;
-      gate_list("block_gate_sequence", [&]() -> QuantumGate& { return children.emplace_back(); });
-      gate.set_block_gate_sequence(make_block(std::move(children)));
+    case GateKey::BlockGateSequence:
+      gate.set_block_gate_sequence(nested_gates("block_gate_sequence"));
       break;
-    }
+    case GateKey::ElseGateSequence:
+      gate.set_else_gate_sequence(nested_gates("else_gate_sequence"));
+      break;
+    case GateKey::Condition:
+      gate.set_condition(condition(name));
+      break;
     case GateKey::Name: {
       if (json_.kind() != ValueKind::String) wrong_kind(name, "a string");
       std::string text;
@@ -540,6 +568,83 @@ void SequenceReader::gate_member(QuantumGate& gate, GateKey key, std::string_vie
     case GateKey::StoredMatrix:
       gate.set_stored_matrix(matrix(name));
       break;
+  }
+}
+
+GateBlock SequenceReader::nested_gates(std::string_view key) {
+  std::vector<QuantumGate> children;
+  gate_list(key, [&]() -> QuantumGate& { return children.emplace_back(); });
+  return make_block(std::move(children));
+}
+
+// {"bits": [int, ...], "compare": "==", "value": int}, every key required.
+Condition SequenceReader::condition(std::string_view key) {
+  if (json_.kind() != ValueKind::Object) wrong_kind(key, "an object");
+  const std::string prefix = std::string(key) + '.';
+  std::optional<IndexList> bits;
+  std::optional<Comparison> compare;
+  std::optional<std::uint64_t> value;
+  json_.each_member([&](std::string_view name) {
+    const std::optional<ConditionKey> member = condition_key(name);
+    if (!member) throw ValueError(where(key) + " has an unknown key " + quoted(name));
+    if (json_.take_null()) return;
+    const std::string path = prefix + std::string(name);
+    switch (*member) {
+      case ConditionKey::Bits:
+        index_list(path, bits.emplace());
+        break;
+      case ConditionKey::Compare:
+        compare = comparison(path);
+        break;
+      case ConditionKey::Value:
+        value = unsigned_integer(path);
+        break;
+    }
+  });
+  const auto require = [&](bool present, std::string_view name) {
+    if (!present) throw ValueError(where(key) + " has no key " + quoted(name));
+  };
+  require(bits.has_value(), "bits");
+  require(compare.has_value(), "compare");
+  require(value.has_value(), "value");
+  std::optional<Condition> tested;
+  model_rule(key, [&] { tested.emplace(std::move(*bits), *compare, *value); });
+  return std::move(*tested);
+}
+
+Comparison SequenceReader::comparison(std::string_view key) {
+  if (json_.kind() != ValueKind::String) wrong_kind(key, COMPARISONS_EXPECTED);
+  std::string text;
+  json_.string(text);
+  const std::optional<Comparison> compare = comparison_from_text(text);
+  if (!compare) throw ValueError(where(key) + " must be " + std::string(COMPARISONS_EXPECTED));
+  return *compare;
+}
+
+std::uint64_t SequenceReader::unsigned_integer(std::string_view key) {
+  constexpr std::string_view EXPECTED = "an integer";
+  if (json_.kind() != ValueKind::Number) wrong_kind(key, EXPECTED);
+  const NumberText number = json_.number();
+  if (!number.integral) wrong_kind(key, EXPECTED);
+  std::uint64_t value = 0;
+  const std::string_view text = number.text;
+  const auto [stop, error] = std::from_chars(text.data(), text.data() + text.size(), value);
+  if (error != std::errc() || stop != text.data() + text.size()) {
+    throw ValueError(where(key) + " holds an integer out of range: " + std::string(text));
+  }
+  return value;
+}
+
+// Runs `rule`, a rule of the gate model, with its error placed at `key` (the gate itself
+// when empty), keeping the error's kind.
+template <class Rule>
+void SequenceReader::model_rule(std::string_view key, Rule&& rule) const {
+  try {
+    rule();
+  } catch (const NotImplementedError& e) {
+    throw NotImplementedError(where(key) + ": " + e.what());
+  } catch (const ValueError& e) {
+    throw ValueError(where(key) + ": " + e.what());
   }
 }
 

@@ -19,13 +19,14 @@
 namespace corvane::qasm3::cli {
 namespace {
 
-enum class Shape { Measurement, Block, Generated, Ordinary };
+enum class Shape { Measurement, Conditioned, Block, Generated, Ordinary };
 
 // The constructor shape the importer would have used for a record like `gate`. The
 // importer gives a matrix without a parameter to two kinds of record: "unitary" calls,
 // which are ordinary records, and recognised generated definitions.
 Shape shape_of(const QuantumGate& gate) {
   if (gate.id == "measure" && gate.classical_target()) return Shape::Measurement;
+  if (gate.condition()) return Shape::Conditioned;
   if (gate.block_gate_sequence()) return Shape::Block;
   if (gate.matrix() && gate.parameter.is_absent() && gate.id != "unitary") return Shape::Generated;
   return Shape::Ordinary;
@@ -60,6 +61,7 @@ std::size_t shortest_record_bytes(const QuantumGate& gate) {
   if (shape == Shape::Measurement) {
     return bytes + gate.classical_target()->size() + gate.name().value_or("").size();
   }
+  if (shape == Shape::Conditioned) return bytes + gate.condition()->bits().size();
   bytes += gate.control.size() + gate.control_state.size();
   bytes = saturating_add(bytes, matrix_bytes(gate.matrix()));
   if (shape == Shape::Block) bytes += gate.name().value_or("").size();
@@ -90,20 +92,27 @@ class ExtentMeter {
     ListExtent extent;
     for (const QuantumGate& g : gates) {
       std::size_t bytes = shortest_record_bytes(g);
-      if (const GateBlock& block = g.block_gate_sequence()) {
-        const ListExtent& inner = block_extent(*block, depth + 1);
-        if (depth + 1 + inner.block_depth > MAX_NESTING_DEPTH) {
-          throw RecursionError(std::string(RECURSION_MESSAGE));
-        }
-        bytes = saturating_add(bytes, inner.shortest_bytes);
-        extent.block_depth = std::max(extent.block_depth, 1 + inner.block_depth);
-      }
+      add_nested(g.block_gate_sequence(), depth, bytes, extent);
+      if (shape_of(g) == Shape::Conditioned)
+        add_nested(g.else_gate_sequence(), depth, bytes, extent);
       extent.shortest_bytes = saturating_add(extent.shortest_bytes, bytes);
     }
     return extent;
   }
 
  private:
+  // Adds what a nested list of a record written at `depth` takes to the record's `bytes`
+  // and its levels to `extent`.
+  void add_nested(const GateBlock& nested, int depth, std::size_t& bytes, ListExtent& extent) {
+    if (!nested) return;
+    const ListExtent& inner = block_extent(*nested, depth + 1);
+    if (depth + 1 + inner.block_depth > MAX_NESTING_DEPTH) {
+      throw RecursionError(std::string(RECURSION_MESSAGE));
+    }
+    bytes = saturating_add(bytes, inner.shortest_bytes);
+    extent.block_depth = std::max(extent.block_depth, 1 + inner.block_depth);
+  }
+
   const ListExtent& block_extent(const std::vector<QuantumGate>& block, int depth) {
     if (depth > MAX_NESTING_DEPTH) throw RecursionError(std::string(RECURSION_MESSAGE));
     const auto known = extents_.find(&block);
@@ -125,6 +134,7 @@ class SequenceWriter {
 
  private:
   void gate_list(const std::vector<QuantumGate>& gates, int indent);
+  void optional_gate_list(const GateBlock& gates, int indent);
   void gate(const QuantumGate& gate, int indent);
   void json_string(std::string_view value);
   void integer(std::int64_t value);
@@ -132,6 +142,7 @@ class SequenceWriter {
   template <class Items, class Item>
   void list(const Items& items, Item&& item);
   void index_list(const IndexList& indices);
+  void condition(const Condition& tested);
   void optional_index_list(const std::optional<IndexList>& indices);
   void optional_string(const std::optional<std::string>& value);
   void parameter(const Parameter& param);
@@ -193,6 +204,14 @@ void SequenceWriter::gate_list(const std::vector<QuantumGate>& gates, int indent
   out_ += ']';
 }
 
+void SequenceWriter::optional_gate_list(const GateBlock& gates, int indent) {
+  if (gates) {
+    gate_list(*gates, indent);
+  } else {
+    out_ += "null";
+  }
+}
+
 void SequenceWriter::gate(const QuantumGate& g, int indent) {
   const Shape shape = shape_of(g);
   out_ += "{\"id\": ";
@@ -204,6 +223,18 @@ void SequenceWriter::gate(const QuantumGate& g, int indent) {
     optional_index_list(g.classical_target());
     out_ += ", \"name\": ";
     optional_string(g.name());
+    out_ += '}';
+    return;
+  }
+  if (shape == Shape::Conditioned) {
+    out_ += ", \"condition\": ";
+    condition(*g.condition());
+    out_ += ", \"block_gate_sequence\": ";
+    optional_gate_list(g.block_gate_sequence(), indent);
+    if (g.id == "if") {
+      out_ += ", \"else_gate_sequence\": ";
+      optional_gate_list(g.else_gate_sequence(), indent);
+    }
     out_ += '}';
     return;
   }
@@ -290,6 +321,19 @@ void SequenceWriter::list(const Items& items, Item&& item) {
 
 void SequenceWriter::index_list(const IndexList& indices) {
   list(indices, [this](std::int64_t index) { integer(index); });
+}
+
+// {"bits": [...], "compare": "==", "value": n}
+void SequenceWriter::condition(const Condition& tested) {
+  out_ += "{\"bits\": ";
+  index_list(tested.bits());
+  out_ += ", \"compare\": ";
+  json_string(comparison_text(tested.compare()));
+  out_ += ", \"value\": ";
+  char digits[24];
+  const auto result = std::to_chars(digits, digits + sizeof digits, tested.value());
+  out_.append(digits, result.ptr);
+  out_ += '}';
 }
 
 void SequenceWriter::optional_index_list(const std::optional<IndexList>& indices) {
