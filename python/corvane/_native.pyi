@@ -16,6 +16,10 @@ ParameterEntry = Union[bool, int, float, str, np.bool_, np.integer[Any], np.floa
 ParameterValue = Union[None, ParameterEntry, List[ParameterEntry], Tuple[ParameterEntry, ...],
                        npt.NDArray[Any]]
 Register = Tuple[str, int]
+# What an "if" or "while" record tests: its bits (least significant first), a comparison
+# ("==", "!=", "<", "<=", ">", ">=") and an unsigned value.
+Condition = Tuple[Tuple[int, ...], str, int]
+ConditionValue = Tuple[Iterable[SupportsIndex], str, SupportsIndex]
 
 _T = TypeVar("_T")
 
@@ -29,7 +33,9 @@ class QuantumGate:
                  block_gate_sequence: Optional[Iterable["QuantumGate"]] = ...,
                  name: Optional[str] = ..., matrix: Optional[npt.ArrayLike] = ...,
                  stored_matrix: Optional[npt.ArrayLike] = ...,
-                 has_stored_matrix: bool = ...) -> None: ...
+                 has_stored_matrix: bool = ...,
+                 condition: Optional[ConditionValue] = ...,
+                 else_gate_sequence: Optional[Iterable["QuantumGate"]] = ...) -> None: ...
 
     @property
     def id(self) -> str: ...
@@ -60,6 +66,15 @@ class QuantumGate:
     def block_gate_sequence(self) -> Optional[Tuple["QuantumGate", ...]]: ...
     @block_gate_sequence.setter
     def block_gate_sequence(self, value: Optional[Iterable["QuantumGate"]]) -> None: ...
+    @property
+    def condition(self) -> Optional[Condition]: ...
+    @condition.setter
+    def condition(self, value: Optional[ConditionValue]) -> None: ...
+    # As block_gate_sequence: the same tuple on every read, its records this record's.
+    @property
+    def else_gate_sequence(self) -> Optional[Tuple["QuantumGate", ...]]: ...
+    @else_gate_sequence.setter
+    def else_gate_sequence(self, value: Optional[Iterable["QuantumGate"]]) -> None: ...
     @property
     def name(self) -> Optional[str]: ...
     @name.setter

@@ -28,19 +28,41 @@ struct SharedSequence {
 
 namespace {
 
+// The nested lists of a record: its block, and the else-block of an "if" record.
+enum Body : std::size_t { BLOCK_BODY = 0, ELSE_BODY = 1, BODY_COUNT = 2 };
+
+const GateBlock& body_of(const QuantumGate& g, std::size_t body) {
+  return body == ELSE_BODY ? g.else_gate_sequence() : g.block_gate_sequence();
+}
+
+// The target of a conditioned record follows its bodies.
+void follow_bodies(QuantumGate& g) {
+  if (g.condition()) g.target = qubits_of_bodies(g.block_gate_sequence(), g.else_gate_sequence());
+}
+
+void set_body(QuantumGate& g, std::size_t body, GateBlock block) {
+  if (body == ELSE_BODY) {
+    g.set_else_gate_sequence(std::move(block));
+  } else {
+    g.set_block_gate_sequence(std::move(block));
+  }
+  follow_bodies(g);
+}
+
 // The Python object: a record, either its own or one inside an imported sequence.
 struct GateObject {
   PyObject ob_base;  // what PyObject_HEAD declares
   std::shared_ptr<QuantumGate> record;
   SharedSequence* shared;  // the sequence `record` lives in (kept alive by it), or null
-  // The tuple that block_gate_sequence returns: made on the first read and returned again
-  // while the record's block is still `members_block`, so that each nested record has one
-  // Python object whose changes can be written back into this record's block.
-  PyObject* members;
-  GateBlock members_block;
-  // For a record of such a tuple: the record whose block it is in, and where. Not a
-  // reference (the owner keeps the tuple): an owner detaches its members when it goes.
+  // Per body, the tuple that its attribute returns: made on the first read and returned
+  // again while the record's body is still `members_block`, so that each nested record
+  // has one Python object whose changes can be written back into this record's body.
+  PyObject* members[BODY_COUNT];
+  GateBlock members_block[BODY_COUNT];
+  // For a record of such a tuple: the record whose body it is in, which body, and where.
+  // Not a reference (the owner keeps the tuple): an owner detaches its members when it goes.
   GateObject* owner;
+  std::size_t body;
   std::size_t position;
 };
 
@@ -58,9 +80,12 @@ void init_gate_object(PyObject* self, std::shared_ptr<QuantumGate> record, Share
   GateObject* gate = as_gate(self);
   new (&gate->record) std::shared_ptr<QuantumGate>(std::move(record));
   gate->shared = shared;
-  gate->members = nullptr;
-  new (&gate->members_block) GateBlock();
+  for (std::size_t body = 0; body < BODY_COUNT; ++body) {
+    gate->members[body] = nullptr;
+    new (&gate->members_block[body]) GateBlock();
+  }
   gate->owner = nullptr;
+  gate->body = BLOCK_BODY;
   gate->position = 0;
 }
 
@@ -102,13 +127,13 @@ void replace_record(PyObject* self, QuantumGate&& updated) {
 // So each nested record read from a block is an object of its own that knows its owner,
 // and a change to it gives the owner a new block with the changed record in its place.
 
-// Leaves the records of `gate`'s members tuple on their own: their later changes no longer
-// reach `gate`.
-void drop_members(GateObject* gate) {
-  PyObject* members = gate->members;
+// Leaves the records of `gate`'s members tuple of `body` on their own: their later changes
+// no longer reach `gate`.
+void drop_members(GateObject* gate, std::size_t body) {
+  PyObject* members = gate->members[body];
   if (members == nullptr) return;
-  gate->members = nullptr;
-  gate->members_block.reset();
+  gate->members[body] = nullptr;
+  gate->members_block[body].reset();
   for (Py_ssize_t i = 0; i < PyTuple_GET_SIZE(members); ++i) {
     GateObject* member = as_gate(PyTuple_GET_ITEM(members, i));
     if (member->owner == gate) member->owner = nullptr;
@@ -116,20 +141,23 @@ void drop_members(GateObject* gate) {
   Py_DECREF(members);
 }
 
-// Drops the members tuple once the record's block is no longer the one it was made from.
+// Drops a members tuple once the record's body is no longer the one it was made from.
 void drop_stale_members(GateObject* gate) {
-  if (gate->members != nullptr &&
-      (!gate->record || gate->members_block != gate->record->block_gate_sequence())) {
-    drop_members(gate);
+  for (std::size_t body = 0; body < BODY_COUNT; ++body) {
+    if (gate->members[body] != nullptr &&
+        (!gate->record || gate->members_block[body] != body_of(*gate->record, body))) {
+      drop_members(gate, body);
+    }
   }
 }
 
-// Whether `member` is still a record of its owner's block.
+// Whether `member` is still a record of its owner's body.
 bool in_owner_block(const GateObject* member) {
   const GateObject* owner = member->owner;
-  return owner->members != nullptr && owner->record &&
-         owner->members_block == owner->record->block_gate_sequence() &&
-         PyTuple_GET_ITEM(owner->members, static_cast<Py_ssize_t>(member->position)) ==
+  PyObject* members = owner->members[member->body];
+  return members != nullptr && owner->record &&
+         owner->members_block[member->body] == body_of(*owner->record, member->body) &&
+         PyTuple_GET_ITEM(members, static_cast<Py_ssize_t>(member->position)) ==
              reinterpret_cast<const PyObject*>(member);
 }
 
@@ -142,13 +170,14 @@ void write_back(GateObject* member) {
       return;
     }
     GateObject* owner = child->owner;
-    std::vector<QuantumGate> gates(*owner->members_block);
+    const std::size_t body = child->body;
+    std::vector<QuantumGate> gates(*owner->members_block[body]);
     gates[child->position] = *child->record;
     GateBlock block = make_block(std::move(gates));
     QuantumGate updated = *owner->record;
-    updated.set_block_gate_sequence(block);
+    set_body(updated, body, block);
     replace_record(reinterpret_cast<PyObject*>(owner), std::move(updated));
-    owner->members_block = std::move(block);
+    owner->members_block[body] = std::move(block);
   }
 }
 
@@ -173,19 +202,64 @@ py::object optional_index_tuple(const std::optional<IndexList>& indices) {
   return index_tuple(*indices);
 }
 
-GateBlock block_arg(py::handle value) {
+// `what` names the attribute in messages.
+GateBlock block_arg(py::handle value, std::string_view what) {
   if (value.is_none()) return nullptr;
   std::vector<QuantumGate> gates;
   if (is_list_or_tuple(value)) gates.reserve(static_cast<std::size_t>(py::len(value)));
   PyObject* iterator = PyObject_GetIter(value.ptr());
   if (iterator == nullptr) {
     PyErr_Clear();
-    raise_wrong_kind("QuantumGate block_gate_sequence", "a sequence of QuantumGate", value);
+    raise_wrong_kind(what, "a sequence of QuantumGate", value);
   }
+  const std::string entries = std::string(what) + " entries";
   for (py::handle item : py::reinterpret_steal<py::iterator>(iterator)) {
-    gates.push_back(gate_record(item, "QuantumGate block_gate_sequence entries"));
+    gates.push_back(gate_record(item, entries));
   }
   return make_block(std::move(gates));
+}
+
+constexpr std::string_view COMPARISONS = "'==', '!=', '<', '<=', '>', '>='";
+
+// (bits, comparison, value): an iterable of bit indices, a comparison's text and an
+// integer from 0 to 2**64 - 1; or None.
+std::optional<Condition> condition_arg(py::handle value) {
+  if (value.is_none()) return std::nullopt;
+  if (!is_list_or_tuple(value) || py::len(value) != 3) {
+    raise_wrong_kind("QuantumGate condition", "a (bits, comparison, value) tuple or None", value);
+  }
+  const py::sequence parts = py::reinterpret_borrow<py::sequence>(value);
+  const py::object bits_object = parts[0];
+  IndexList bits = index_list_arg(bits_object, "QuantumGate condition bits");
+  const py::object compare_object = parts[1];
+  const std::string_view compare_text =
+      text_arg(compare_object, "QuantumGate condition comparison");
+  const std::optional<Comparison> compare = comparison_from_text(compare_text);
+  if (!compare) {
+    throw py::value_error("QuantumGate condition comparison must be one of " +
+                          std::string(COMPARISONS) + ", not " +
+                          py::repr(compare_object).cast<std::string>());
+  }
+  const py::object given = parts[2];
+  PyObject* number = PyNumber_Index(given.ptr());
+  if (number == nullptr) {
+    PyErr_Clear();
+    raise_wrong_kind("QuantumGate condition value", "an integer", given);
+  }
+  const auto integer = py::reinterpret_steal<py::object>(number);
+  const unsigned long long unsigned_value = PyLong_AsUnsignedLongLong(integer.ptr());
+  if (PyErr_Occurred() != nullptr) {
+    PyErr_Clear();
+    throw py::value_error("QuantumGate condition value must be from 0 to 2**64 - 1, got " +
+                          py::repr(integer).cast<std::string>());
+  }
+  return Condition(std::move(bits), *compare, unsigned_value);
+}
+
+py::object condition_object(const std::optional<Condition>& tested) {
+  if (!tested) return py::none();
+  return py::make_tuple(index_tuple(tested->bits()), py::str(comparison_text(tested->compare())),
+                        py::int_(tested->value()));
 }
 
 // Nested records come back as copies: a block is shared between records and immutable.
@@ -203,7 +277,7 @@ py::object optional_text_object(const std::optional<std::string>& text) {
   return py::str(*text);
 }
 
-const std::array<Attribute, 11> ATTRIBUTES{{
+const std::array<Attribute, 13> ATTRIBUTES{{
     {"id", [](const QuantumGate& g) -> py::object { return py::str(g.id); },
      [](QuantumGate& g, py::handle v) { g.id = text_arg(v, "QuantumGate id"); }},
     {"target", [](const QuantumGate& g) -> py::object { return index_tuple(g.target); },
@@ -222,9 +296,18 @@ const std::array<Attribute, 11> ATTRIBUTES{{
      [](QuantumGate& g, py::handle v) {
        g.set_classical_target(optional_index_list(v, "QuantumGate classical_target"));
      }},
+    {"condition", [](const QuantumGate& g) { return condition_object(g.condition()); },
+     [](QuantumGate& g, py::handle v) { g.set_condition(condition_arg(v)); }},
     {"block_gate_sequence",
      [](const QuantumGate& g) { return block_object(g.block_gate_sequence()); },
-     [](QuantumGate& g, py::handle v) { g.set_block_gate_sequence(block_arg(v)); }},
+     [](QuantumGate& g, py::handle v) {
+       g.set_block_gate_sequence(block_arg(v, "QuantumGate block_gate_sequence"));
+     }},
+    {"else_gate_sequence",
+     [](const QuantumGate& g) { return block_object(g.else_gate_sequence()); },
+     [](QuantumGate& g, py::handle v) {
+       g.set_else_gate_sequence(block_arg(v, "QuantumGate else_gate_sequence"));
+     }},
     {"name", [](const QuantumGate& g) { return optional_text_object(g.name()); },
      [](QuantumGate& g, py::handle v) {
        if (v.is_none()) {
@@ -258,10 +341,13 @@ const Attribute* find_attribute(std::string_view name) {
 }
 
 // Keyword arguments have no order: has_stored_matrix is applied once all the others are,
-// so it is checked against the stored_matrix of the whole record.
+// so it is checked against the stored_matrix of the whole record, and a conditioned
+// record made without a target gets the qubits of its bodies. The record must keep the
+// rules of conditioned records.
 QuantumGate gate_from_keywords(py::handle kwargs) {
   QuantumGate gate;
   bool has_id = false;
+  bool has_target = false;
   py::handle stored_flag;
   if (kwargs) {
     for (auto [key, value] : py::reinterpret_borrow<py::dict>(kwargs)) {
@@ -272,6 +358,7 @@ QuantumGate gate_from_keywords(py::handle kwargs) {
                              std::string(name) + "'");
       }
       has_id = has_id || name == "id";
+      has_target = has_target || name == "target";
       if (name == "has_stored_matrix") {
         stored_flag = value;
       } else {
@@ -281,6 +368,8 @@ QuantumGate gate_from_keywords(py::handle kwargs) {
   }
   if (!has_id) throw py::type_error("QuantumGate() missing required keyword argument: 'id'");
   if (stored_flag) find_attribute("has_stored_matrix")->set(gate, stored_flag);
+  if (!has_target) follow_bodies(gate);
+  check_conditioned(gate);
   return gate;
 }
 
@@ -338,8 +427,10 @@ int gate_init(PyObject* self, PyObject* args, PyObject* kwargs) {
 
 void gate_dealloc(PyObject* self) {
   PyTypeObject* type = Py_TYPE(self);
-  drop_members(as_gate(self));
-  as_gate(self)->members_block.~GateBlock();
+  for (std::size_t body = 0; body < BODY_COUNT; ++body) {
+    drop_members(as_gate(self), body);
+    as_gate(self)->members_block[body].~GateBlock();
+  }
   as_gate(self)->record.~shared_ptr();
   type->tp_free(self);
   Py_DECREF(type);  // instances of heap types hold a reference to their type
@@ -367,6 +458,8 @@ int set_attribute(PyObject* self, PyObject* value, void* closure) {
     }
     QuantumGate updated = record_of(self);
     attribute->set(updated, value);
+    if (std::string_view(attribute->name) != "target") follow_bodies(updated);
+    check_conditioned(updated);
     replace_record(self, std::move(updated));
     drop_stale_members(as_gate(self));
     write_back(as_gate(self));
@@ -374,24 +467,29 @@ int set_attribute(PyObject* self, PyObject* value, void* closure) {
   });
 }
 
-// The nested records, one object each for as long as the block stays the same.
-PyObject* get_block_members(PyObject* self, void* /*closure*/) {
+// The nested records of a body (the closure's attribute names which), one object each
+// for as long as the body stays the same.
+PyObject* get_body_members(PyObject* self, void* closure) {
+  const auto* attribute = static_cast<const Attribute*>(closure);
+  const std::size_t body =
+      std::string_view(attribute->name) == "else_gate_sequence" ? ELSE_BODY : BLOCK_BODY;
   return guarded<PyObject*>(nullptr, [&] {
     GateObject* gate = as_gate(self);
-    const GateBlock& block = record_of(self).block_gate_sequence();
+    const GateBlock& block = body_of(record_of(self), body);
     drop_stale_members(gate);
     if (!block) return py::none().release().ptr();
-    if (gate->members == nullptr) {
+    if (gate->members[body] == nullptr) {
       py::object members = block_object(block);
       for (Py_ssize_t i = 0; i < PyTuple_GET_SIZE(members.ptr()); ++i) {
         GateObject* member = as_gate(PyTuple_GET_ITEM(members.ptr(), i));
         member->owner = gate;
+        member->body = body;
         member->position = static_cast<std::size_t>(i);
       }
-      gate->members = members.release().ptr();
-      gate->members_block = block;
+      gate->members[body] = members.release().ptr();
+      gate->members_block[body] = block;
     }
-    return py::reinterpret_borrow<py::object>(gate->members).release().ptr();
+    return py::reinterpret_borrow<py::object>(gate->members[body]).release().ptr();
   });
 }
 
@@ -453,7 +551,8 @@ PyObject* gate_setstate(PyObject* self, PyObject* state) {
 constexpr const char* GATE_DOC =
     "QuantumGate(*, id, target=(), control=(), control_state=(), parameter=None, "
     "classical_target=None, block_gate_sequence=None, name=None, matrix=None, "
-    "stored_matrix=None, has_stored_matrix=False)\n--\n\n"
+    "stored_matrix=None, has_stored_matrix=False, condition=None, else_gate_sequence=None)"
+    "\n--\n\n"
     "One operation of a circuit, made with keyword arguments named like its attributes:\n\n"
     "id: str, the internal gate id (\"h\", \"cnot\", \"rx\", \"measure\", \"block\", ...).\n"
     "target, control: sequences of int, flat qubit indices (read back as tuples).\n"
@@ -465,10 +564,20 @@ constexpr const char* GATE_DOC =
     "block_gate_sequence: an iterable of QuantumGate or None, the nested records of a\n"
     "    \"block\" (copied). Reads back as a tuple whose records belong to this record:\n"
     "    a change to one of them changes this record's block.\n"
+    "condition: None, or (bits, comparison, value) for an \"if\" or \"while\" record: the\n"
+    "    bits it reads (least significant first), one of '==', '!=', '<', '<=', '>', '>=',\n"
+    "    and an integer from 0 to 2**64 - 1 that fits the bits (at most 64 of them).\n"
+    "    An \"if\" runs its block when the condition holds, a \"while\" while it holds.\n"
+    "else_gate_sequence: an iterable of QuantumGate or None, what an \"if\" record runs\n"
+    "    when its condition fails; reads back as block_gate_sequence does.\n"
     "name: str or None, the display name.\n"
     "matrix, stored_matrix: None or anything numpy turns into a complex 2-d array; the\n"
     "    explicit matrix of a \"unitary\" record is stored_matrix.\n"
     "has_stored_matrix: False drops stored_matrix; True needs one.\n\n"
+    "The bodies of a conditioned record use the sequence's own qubit and bit indices; its\n"
+    "target is the qubits they act on, ascending, computed when it is not given and\n"
+    "whenever a body changes. Such a record takes no controls; breaking its rules is a\n"
+    "ValueError (NotImplementedError for a condition on more than 64 bits).\n\n"
     "Records are values: == compares every attribute, and copies and pickles are records\n"
     "of their own.";
 
@@ -476,8 +585,9 @@ void bind_quantum_gate(py::module_& m) {
   static std::array<PyGetSetDef, ATTRIBUTES.size() + 1> getset{};
   for (std::size_t i = 0; i < ATTRIBUTES.size(); ++i) {
     const Attribute& a = ATTRIBUTES[i];
-    const bool block = std::string_view(a.name) == "block_gate_sequence";
-    getset[i] = {a.name, block ? get_block_members : get_attribute, set_attribute, nullptr,
+    const std::string_view name = a.name;
+    const bool body = name == "block_gate_sequence" || name == "else_gate_sequence";
+    getset[i] = {a.name, body ? get_body_members : get_attribute, set_attribute, nullptr,
                  const_cast<Attribute*>(&a)};  // NOLINT: the closure is only read
   }
   static std::array<PyMethodDef, 5> methods{{

@@ -29,14 +29,17 @@ def tool_path():
 
 def record_value(gate):
     """A gate record and its nested records as nested tuples, for comparing whole sequences."""
-    block = gate.block_gate_sequence
     matrix = gate.matrix
     return (
         gate.id, gate.target, gate.control, gate.control_state, _plain(gate.parameter),
-        gate.classical_target, gate.name,
-        None if block is None else tuple(record_value(g) for g in block),
+        gate.classical_target, gate.name, _records(gate.block_gate_sequence),
         None if matrix is None else (matrix.shape, tuple(matrix.ravel())),
+        gate.condition, _records(gate.else_gate_sequence),
     )
+
+
+def _records(block):
+    return None if block is None else tuple(record_value(g) for g in block)
 
 
 def _plain(value):

@@ -25,6 +25,12 @@ block = QuantumGate(id="block", target=[0], block_gate_sequence=[first])
 members = block.block_gate_sequence
 if members is not None:
     members[0].id = "x"
+branch = QuantumGate(id="if", condition=((0,), "==", 1), block_gate_sequence=[first],
+                     else_gate_sequence=[])
+tested = branch.condition
+if tested is not None and branch.else_gate_sequence is not None:
+    tested_bits: Tuple[int, ...] = tested[0]
+    branch.else_gate_sequence  # noqa: B018
 # Setters take more than getters give (any iterable, anything numpy reads); a checker
 # without asymmetric properties (mypy before 1.14) holds them to the getter's type.
 first.target = (1,)
@@ -42,6 +48,7 @@ unitary = corvane.circuit_unitary(gs)
 
 QuantumGate("h")  # error
 QuantumGate(id=5)  # error
+QuantumGate(id="if", condition=(0, "==", 1))  # error
 gs.num_qubits = 3  # error
 gate_sequence_to_qasm3(gs, qregs=5)  # error
 qasm3_to_gate_sequence(b"qubit q;")  # error
