@@ -1,8 +1,8 @@
 // Whether two readings of a program made the same gate sequence, record for record: every
-// attribute of every record, nested blocks by content and by how they are shared (calls of
-// one definition hold one block), the qubit count, the register layouts and the measure
-// map. Used where lowering's own records are compared with the importer's reading of the
-// lowered text.
+// attribute of every record (conditions too), nested blocks and else-blocks by content and
+// by how they are shared (calls of one definition hold one block), the qubit count, the
+// register layouts and the measure map. Used where lowering's own records are compared
+// with the importer's reading of the lowered text.
 #pragma once
 
 #include <cstddef>
@@ -37,6 +37,8 @@ class RecordComparison {
     if (a.matrix() != b.matrix()) return "matrix";
     if (a.stored_matrix() != b.stored_matrix()) return "stored matrix";
     if (!a.block_gate_sequence() != !b.block_gate_sequence()) return "block present";
+    if (a.condition() != b.condition()) return "condition";
+    if (!a.else_gate_sequence() != !b.else_gate_sequence()) return "else-block present";
     return {};
   }
 
@@ -48,24 +50,28 @@ class RecordComparison {
     for (std::size_t k = 0; k < a.size(); ++k) {
       const std::string here = where + "record " + std::to_string(k) + ": ";
       std::string difference = attribute_difference(a[k], b[k]);
-      if (difference.empty()) difference = block_difference(a[k], b[k], here);
+      if (difference.empty()) {
+        difference = body_difference(a[k].block_gate_sequence(), b[k].block_gate_sequence(),
+                                     here + "block ");
+      }
+      if (difference.empty()) {
+        difference =
+            body_difference(a[k].else_gate_sequence(), b[k].else_gate_sequence(), here + "else ");
+      }
       if (!difference.empty()) return difference.starts_with(here) ? difference : here + difference;
     }
     return {};
   }
 
-  // Blocks are compared once per pair; a block of `a` met again must meet the same block
-  // of `b` again, and the other way round.
-  std::string block_difference(const QuantumGate& a, const QuantumGate& b,
-                               const std::string& where) {
-    const GateBlock& x = a.block_gate_sequence();
-    const GateBlock& y = b.block_gate_sequence();
+  // Bodies (blocks and else-blocks) are compared once per pair; a body of `a` met again
+  // must meet the same body of `b` again, and the other way round.
+  std::string body_difference(const GateBlock& x, const GateBlock& y, const std::string& where) {
     if (!x) return {};
     const auto [a_seen, a_new] = partner_in_b_.try_emplace(x.get(), y.get());
     const auto [b_seen, b_new] = partner_in_a_.try_emplace(y.get(), x.get());
-    if (a_seen->second != y.get() || b_seen->second != x.get()) return "block sharing";
+    if (a_seen->second != y.get() || b_seen->second != x.get()) return where + "sharing";
     if (!a_new) return {};
-    return gates_difference(*x, *y, where + "block ");
+    return gates_difference(*x, *y, where);
   }
 
   std::map<const void*, const void*> partner_in_b_;

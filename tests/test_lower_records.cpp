@@ -39,6 +39,40 @@ void expect_same_reading(const std::string& program, const qasm3::LowerOptions& 
   }
 }
 
+// The comparison itself sees conditions, else-bodies and their records.
+TEST(RecordComparison, NamesConditionsAndElseBodies) {
+  using corvane::Comparison;
+  using corvane::Condition;
+  using corvane::make_block;
+  using corvane::QuantumGate;
+  const auto sequence = [](Condition tested, std::vector<QuantumGate> otherwise) {
+    GateSequence gs(2);
+    gs.add_gate(corvane::make_conditioned("if", std::move(tested),
+                                          make_block({QuantumGate("x", {0})}),
+                                          make_block(std::move(otherwise))));
+    return gs;
+  };
+  const GateSequence base = sequence(Condition({0}, Comparison::Equal, 1), {QuantumGate("z", {0})});
+  const struct {
+    GateSequence other;
+    std::string difference;
+  } rows[] = {
+      {sequence(Condition({0}, Comparison::Equal, 1), {QuantumGate("z", {0})}), ""},
+      {sequence(Condition({0}, Comparison::Less, 1), {QuantumGate("z", {0})}),
+       "record 0: condition"},
+      {sequence(Condition({0}, Comparison::Equal, 1), {QuantumGate("y", {0})}),
+       "record 0: else record 0: id z vs y"},
+      {sequence(Condition({0}, Comparison::Equal, 1), {}), "record 0: else record count 1 vs 0"},
+  };
+  for (const auto& row : rows)
+    EXPECT_EQ(corvane::fuzz::first_record_difference(base, row.other), row.difference);
+  QuantumGate plain = base.data()[0];
+  plain.set_else_gate_sequence(nullptr);
+  GateSequence without(2);
+  without.add_gate(plain);
+  EXPECT_EQ(corvane::fuzz::first_record_difference(base, without), "record 0: else-block present");
+}
+
 // ------------------------------------------------------------------ the folders
 
 class FolderProgram : public testing::TestWithParam<std::string> {};
