@@ -426,7 +426,8 @@ class SequenceReader {
 
   [[nodiscard]] std::string where(std::string_view key) const;
   [[noreturn]] void wrong_kind(std::string_view key, std::string_view expected) const;
-  [[noreturn]] void unknown_key(std::string_view key) const;
+  [[noreturn]] void unknown_key(std::string_view key, std::string_view member_of = {}) const;
+  [[noreturn]] void out_of_range(std::string_view key, std::string_view number) const;
 
   std::int64_t integer(std::string_view key, std::string_view expected);
   void index_list(std::string_view key, IndexList& out);
@@ -586,7 +587,7 @@ Condition SequenceReader::condition(std::string_view key) {
   std::optional<std::uint64_t> value;
   json_.each_member([&](std::string_view name) {
     const std::optional<ConditionKey> member = condition_key(name);
-    if (!member) throw ValueError(where(key) + " has an unknown key " + quoted(name));
+    if (!member) unknown_key(name, key);
     if (json_.take_null()) return;
     const std::string path = prefix + std::string(name);
     switch (*member) {
@@ -630,7 +631,7 @@ std::uint64_t SequenceReader::unsigned_integer(std::string_view key) {
   const std::string_view text = number.text;
   const auto [stop, error] = std::from_chars(text.data(), text.data() + text.size(), value);
   if (error != std::errc() || stop != text.data() + text.size()) {
-    throw ValueError(where(key) + " holds an integer out of range: " + std::string(text));
+    out_of_range(key, text);
   }
   return value;
 }
@@ -677,9 +678,15 @@ void SequenceReader::wrong_kind(std::string_view key, std::string_view expected)
   throw TypeError(where(key) + " must be " + std::string(expected));
 }
 
-void SequenceReader::unknown_key(std::string_view key) const {
-  const std::string owner = frames_.empty() ? std::string("the gate sequence") : where({});
+// `key` in the object at `member_of`: the gate's own keys when empty, the sequence's outside
+// the gates.
+void SequenceReader::unknown_key(std::string_view key, std::string_view member_of) const {
+  const std::string owner = frames_.empty() ? std::string("the gate sequence") : where(member_of);
   throw ValueError(owner + " has an unknown key " + quoted(key));
+}
+
+void SequenceReader::out_of_range(std::string_view key, std::string_view number) const {
+  throw ValueError(where(key) + " holds an integer out of range: " + std::string(number));
 }
 
 std::int64_t SequenceReader::integer(std::string_view key, std::string_view expected) {
@@ -687,9 +694,7 @@ std::int64_t SequenceReader::integer(std::string_view key, std::string_view expe
   const NumberText number = json_.number();
   if (!number.integral) wrong_kind(key, expected);
   const std::optional<std::int64_t> value = to_integer(number);
-  if (!value) {
-    throw ValueError(where(key) + " holds an integer out of range: " + std::string(number.text));
-  }
+  if (!value) out_of_range(key, number.text);
   return *value;
 }
 
