@@ -57,10 +57,11 @@ Flow Expander::dispatch(const Stmt& stmt) {
     case StmtKind::INCLUDE:
       return include(stmt);
     case StmtKind::QUBIT_DECL:
-      require_global_scope(stmt, "Qubits can only be declared");
+      check_placement(stmt, in_gate());
       qubit_declaration(stmt);
       break;
     case StmtKind::BIT_DECL:
+      check_placement(stmt, in_gate());
       bit_declaration(stmt);
       break;
     case StmtKind::CLASSICAL_DECL:
@@ -91,11 +92,11 @@ Flow Expander::dispatch(const Stmt& stmt) {
       break;
     }
     case StmtKind::GATE_DEF:
-      require_global_scope(stmt, "Gates can only be defined");
+      check_placement(stmt, in_gate());
       gate_definition(stmt);
       break;
     case StmtKind::SUBROUTINE_DEF:
-      require_global_scope(stmt, "Subroutines can only be defined");
+      check_placement(stmt, in_gate());
       subroutine_definition(stmt);
       break;
     case StmtKind::FOR:
@@ -134,6 +135,32 @@ Flow Expander::dispatch(const Stmt& stmt) {
   return Flow::NEXT;
 }
 
+// Where a statement may stand, whatever the values it meets: qubits are declared, gates and
+// subroutines defined and files included in the global scope only, and bits are declared
+// nowhere in a gate. The one place these rules are kept: a statement is checked when it is
+// lowered, and a gate's body also when the gate is defined (check_gate_body).
+void Expander::check_placement(const Stmt& stmt, bool in_gate) {
+  switch (stmt.kind) {
+    case StmtKind::QUBIT_DECL:
+      require_global_scope(stmt, "Qubits can only be declared");
+      break;
+    case StmtKind::BIT_DECL:
+      if (in_gate) fail_value(stmt.offset, "Bits cannot be declared in a gate");
+      break;
+    case StmtKind::GATE_DEF:
+      require_global_scope(stmt, "Gates can only be defined");
+      break;
+    case StmtKind::SUBROUTINE_DEF:
+      require_global_scope(stmt, "Subroutines can only be defined");
+      break;
+    case StmtKind::INCLUDE:
+      if (!library_source(stmt.text)) require_global_scope(stmt, "Files can only be included");
+      break;
+    default:
+      break;
+  }
+}
+
 Flow Expander::statements_in_scope(Range body) {
   const ScopeGuard scope(scopes_);
   return statements(body);
@@ -153,7 +180,7 @@ void Expander::version(const Stmt& stmt) {
 // Errors in it are placed in it. The standard libraries are read where a gate needs them.
 Flow Expander::include(const Stmt& stmt) {
   if (library_source(stmt.text)) return Flow::NEXT;
-  require_global_scope(stmt, "Files can only be included");
+  check_placement(stmt, in_gate());
   IncludedFile& file = includes_.find(program_->origin == Origin::INCLUDED
                                           ? program_->file
                                           : std::string_view(includes_.program_path()),

@@ -131,7 +131,6 @@ void Expander::qubit_declaration(const Stmt& stmt) {
 
 void Expander::bit_declaration(const Stmt& stmt) {
   check_register_name(stmt);
-  if (!contexts_.empty()) fail_value(stmt.offset, "Bits cannot be declared in a gate");
   const std::optional<std::int64_t> size = register_size(stmt);
   const bool global = scopes_.size() == 1;
   if (global) add_to_total(bit_total_, size.value_or(1), stmt.offset);

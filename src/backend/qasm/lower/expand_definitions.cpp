@@ -41,6 +41,7 @@ bool Expander::stays_definition(const Stmt& stmt, int qubits) const {
 
 // A later definition of a gate replaces the earlier one, as the importer reads it.
 void Expander::gate_definition(const Stmt& stmt) {
+  check_gate_body(stmt.body);
   Symbol symbol;
   symbol.kind = SymbolKind::GATE;
   symbol.gate = definition_ref(stmt);
@@ -52,6 +53,24 @@ void Expander::gate_definition(const Stmt& stmt) {
     return;
   }
   declare(stmt.name, stmt.offset, std::move(symbol));
+}
+
+// A body is checked where it is defined, whether the definition is written or inlined at
+// its calls: a body the language refuses is refused whether or not it is ever called, and
+// with the messages and places it gets when it is lowered. Every statement counts, in any
+// branch and loop: what it may hold does not depend on values.
+void Expander::check_gate_body(Range body) {
+  const ScopeGuard scope(scopes_, true);
+  const auto check = [this](const auto& self, Range statements) -> void {
+    const DepthGuard guard(depth_);
+    for (std::uint32_t k = 0; k < statements.size; ++k) {
+      const Stmt& stmt = program_->stmts[program_->stmt_lists[statements.begin + k]];
+      check_placement(stmt, true);
+      self(self, stmt.body);
+      self(self, stmt.else_body);
+    }
+  };
+  check(check, body);
 }
 
 // A written definition may call a gate defined further down, as the importer reads

@@ -191,6 +191,9 @@ class Expander {
   inline Flow statement(NodeId id);
   Flow dispatch(const Stmt& stmt);
   Flow statements_in_scope(Range body);
+  void check_placement(const Stmt& stmt, bool in_gate);
+  // In a gate's body, written or inlined (or a subroutine it calls).
+  bool in_gate() const { return !contexts_.empty(); }
   void version(const Stmt& stmt);
   Flow include(const Stmt& stmt);
   const Program& included_program(IncludedFile& file);
@@ -382,6 +385,7 @@ class Expander {
   GateRef definition_ref(const Stmt& stmt) const;
   bool stays_definition(const Stmt& stmt, int qubits) const;
   void gate_definition(const Stmt& stmt);
+  void check_gate_body(Range body);
   std::optional<GateRef> forward_call(std::string_view name);
   void check_forward_calls();
   void write_definition(const Stmt& stmt);
