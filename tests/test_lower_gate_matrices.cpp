@@ -134,11 +134,64 @@ TEST(LibraryDefinitions, AgreeWithTheReference) {
   (void)i;
 }
 
+// A one-qubit gate on operand `operand` (bit `operand` of the index) of two.
+SquareMatrix on_operand(const SquareMatrix& one, std::size_t operand) {
+  SquareMatrix m(4);
+  for (std::size_t row = 0; row < 4; ++row) {
+    for (std::size_t column = 0; column < 4; ++column) {
+      const std::size_t other = 1 - operand;
+      if (((row >> other) & 1U) != ((column >> other) & 1U)) continue;
+      m.at(row, column) = one.at((row >> operand) & 1U, (column >> operand) & 1U);
+    }
+  }
+  return m;
+}
+
+// The gates applied in order, the first applied rightmost in the product.
+SquareMatrix applied(const std::vector<SquareMatrix>& gates) {
+  SquareMatrix total = SquareMatrix::identity(gates.front().dimension);
+  for (const SquareMatrix& g : gates)
+    total = multiply(g, total);
+  return total;
+}
+
+// The gates only qelib1.inc defines mean what its bodies say, multiplied out here from the
+// gates they call (u1 and u3 as both libraries share them, cx on operands 0 then 1).
+TEST(LibraryDefinitions, QelibOnlyGatesAreTheirBodies) {
+  const double theta = 0.83;
+  const double phi = -1.7;
+  const double lambda = 2.4;
+  // u(θ, φ, λ) is U(θ, φ, λ) with OpenQASM 2's U: u3.
+  EXPECT_MATRIX(gate("u", {theta, phi, lambda}), gate("u3", {theta, phi, lambda}));
+  // sxdg: s, h, s, which is sx's inverse only up to a phase.
+  EXPECT_MATRIX(gate("sxdg"), applied({gate("s"), gate("h"), gate("s")}));
+  EXPECT_MATRIX(gate("sxdg"), times(adjoint(gate("sx")), std::polar(1.0, PI / 4)));
+  // csx a, b: h b; cu1(π/2) a, b; h b.
+  const SquareMatrix h_b = on_operand(gate("h"), 1);
+  EXPECT_MATRIX(gate("csx"), applied({h_b, gate("cp", {PI / 2}), h_b}));
+  // cu3 c, t: u1((λ+φ)/2) c; u1((λ-φ)/2) t; cx c, t; u3(-θ/2, 0, -(φ+λ)/2) t; cx c, t;
+  // u3(θ/2, φ, 0) t.
+  const SquareMatrix body =
+      applied({on_operand(gate("u1", {(lambda + phi) / 2}), 0),
+               on_operand(gate("u1", {(lambda - phi) / 2}), 1), gate("cx"),
+               on_operand(gate("u3", {-theta / 2, 0, -(phi + lambda) / 2}), 1), gate("cx"),
+               on_operand(gate("u3", {theta / 2, phi, 0}), 1)});
+  EXPECT_MATRIX(gate("cu3", {theta, phi, lambda}), body);
+  // Which is the gate model's controlled u times the phase e^{i(λ-φ)/4}, which a control
+  // on it observes.
+  EXPECT_MATRIX(gate("cu3", {theta, phi, lambda}),
+                times(gate("cu", {theta, phi, lambda, 0}), std::polar(1.0, (lambda - phi) / 4)));
+}
+
 TEST(LibraryDefinitions, RefuseWhatTheyDoNotDefine) {
   EXPECT_FALSE(standard_gate_matrix("rx", std::vector<double>{}));
   EXPECT_FALSE(standard_gate_matrix("x", std::vector<double>{0.5}));
   EXPECT_FALSE(standard_gate_matrix("mygate", std::vector<double>{}));
   EXPECT_FALSE(standard_gate_matrix("cu", std::vector<double>{1, 2}));
+  EXPECT_FALSE(standard_gate_matrix("cu3", std::vector<double>{1, 2, 3, 4}));
+  EXPECT_FALSE(standard_gate_matrix("u", std::vector<double>{1, 2}));
+  EXPECT_FALSE(standard_gate_matrix("sxdg", std::vector<double>{1}));
+  EXPECT_FALSE(standard_gate_matrix("c3x", std::vector<double>{}));
 }
 
 struct PowerRow {

@@ -77,6 +77,12 @@ SquareMatrix with_control(const SquareMatrix& base, bool on_one = true) {
   return m;
 }
 
+SquareMatrix times(SquareMatrix m, Complex factor) {
+  for (Complex& entry : m.entries)
+    entry *= factor;
+  return m;
+}
+
 // Empty when `actual` is `expected` times one phase; otherwise where they first differ.
 std::string difference_up_to_phase(const Matrix& actual, const Matrix& expected) {
   if (actual.rows != expected.rows || actual.cols != expected.cols) return "different sizes";
@@ -343,8 +349,67 @@ INSTANTIATE_TEST_SUITE_P(
         Row{"sqrt_U",
             "qubit q; pow(0.5) @ U(0.3, 0.5, 0.7) q;",
             1,
-            {Applied{lower::principal_power(standard("U", {0.3, 0.5, 0.7}), 0.5), {0}}}}),
+            {Applied{lower::principal_power(standard("U", {0.3, 0.5, 0.7}), 0.5), {0}}}},
+        // The gates only qelib1.inc defines take principal powers of their bodies' matrices,
+        // under controls that observe their phases.
+        Row{"ctrl_sqrt_qelib1_u",
+            "qubit[2] q; ctrl @ pow(0.5) @ u(0.3, 0.5, 0.7) q[1], q[0];",
+            2,
+            {Applied{with_control(lower::principal_power(standard("u3", {0.3, 0.5, 0.7}), 0.5)),
+                     {1, 0}}}},
+        Row{"ctrl_quarter_sxdg",
+            "qubit[2] q; ctrl @ pow(0.25) @ sxdg q[0], q[1];",
+            2,
+            {Applied{
+                with_control(lower::principal_power(
+                    lower::multiply(standard("s"), lower::multiply(standard("h"), standard("s"))),
+                    0.25)),
+                {0, 1}}}},
+        Row{"negctrl_sqrt_csx",
+            "qubit[3] q; negctrl @ pow(0.5) @ csx q[2], q[1], q[0];",
+            3,
+            {Applied{with_control(lower::principal_power(with_control(standard("sx")), 0.5), false),
+                     {2, 1, 0}}}},
+        Row{"ctrl_inverse_sqrt_cu3",
+            "qubit[3] q; ctrl @ inv @ pow(0.5) @ cu3(0.3, 0.5, 0.7) q[1], q[2], q[0];",
+            3,
+            {Applied{with_control(lower::adjoint(lower::principal_power(
+                         times(standard("cu", {0.3, 0.5, 0.7, 0}), std::polar(1.0, 0.05)), 0.5))),
+                     {1, 2, 0}}}}),
     row_name);
+
+// A principal root of a library gate, applied as often as the root's order, under a control
+// that observes its phase, is the gate's body: the root's matrix against the definition the
+// reference spells out, which share no code. So are roots of its inverse.
+struct RootRow {
+  std::string gate;      // with its parameters
+  std::string operands;  // after the control q[3]
+};
+
+class RootOfALibraryGate : public testing::TestWithParam<RootRow> {};
+
+TEST_P(RootOfALibraryGate, RepeatedIsItsBody) {
+  const RootRow& row = GetParam();
+  const std::string header = "OPENQASM 3.0;\ninclude \"stdgates.inc\";\nqubit[4] q;\n";
+  for (const std::string inverse : {"", "inv @ "}) {
+    const std::string call = row.gate + " q[3], " + row.operands + ";\n";
+    const Matrix whole = unitary_of(header + "ctrl @ " + inverse + call, reference_options());
+    for (const auto& [exponent, order] : {std::pair{"0.5", 2}, std::pair{"1.0/3", 3}}) {
+      std::string roots = header;
+      for (int k = 0; k < order; ++k)
+        roots += "ctrl @ pow(" + std::string(exponent) + ") @ " + inverse + call;
+      EXPECT_EQ(difference_up_to_phase(unitary_of(roots), whole), "") << roots;
+    }
+  }
+}
+
+INSTANTIATE_TEST_SUITE_P(QelibOnly, RootOfALibraryGate,
+                         testing::Values(RootRow{"u(0.3, -1.5, 0.7)", "q[1]"},
+                                         RootRow{"sxdg", "q[0]"}, RootRow{"csx", "q[1], q[0]"},
+                                         RootRow{"cu3(2.3, 0.5, -0.7)", "q[0], q[2]"}),
+                         [](const testing::TestParamInfo<RootRow>& info) {
+                           return info.param.gate.substr(0, info.param.gate.find('('));
+                         });
 
 const std::string OPENQASM2_HEADER = "OPENQASM 2.0;\ninclude \"qelib1.inc\";\n";
 
@@ -455,12 +520,12 @@ constexpr GateShape OPENQASM3_GATES[] = {
     {"cu", 4, 2, false, true},    {"ccx", 0, 3, false, true}, {"cswap", 0, 3, false, true},
     {"gphase", 1, 0, true, true},
 };
-// Their powers that are not whole are refused, as no matrix is known for them; u and cu1
-// have the matrices of others. (cu3 is the gate model's controlled u3 only up to a phase,
-// which its body's u3 calls give it and a control observes.)
+// Those without a matrix here have their powers that are not whole refused; u and cu1 have
+// the matrices of others. (cu3 is the gate model's controlled u3 only up to a phase, which
+// its body's u3 calls give it and a control observes.)
 constexpr GateShape OPENQASM2_ONLY_GATES[] = {
-    {"u", 3, 1, false, false, "u3"}, {"cu1", 1, 2, true, false, "cp"}, {"cu3", 3, 2, false, false},
-    {"sxdg", 0, 1, false, false},    {"csx", 0, 2, false, false},      {"rxx", 1, 2, true, false},
+    {"u", 3, 1, false, true, "u3"},  {"cu1", 1, 2, true, false, "cp"}, {"cu3", 3, 2, false, true},
+    {"sxdg", 0, 1, false, true},     {"csx", 0, 2, false, true},       {"rxx", 1, 2, true, false},
     {"rzz", 1, 2, true, false},      {"rccx", 0, 3, false, false},     {"c3x", 0, 4, false, false},
     {"c3sqrtx", 0, 4, false, false},
 };

@@ -67,6 +67,7 @@ std::optional<SquareMatrix> fixed_one_qubit(std::string_view name) {
   if (name == "t") return one_qubit(1, 0, 0, phase(PI / 4));
   if (name == "tdg") return one_qubit(1, 0, 0, phase(-PI / 4));
   if (name == "id") return one_qubit(1, 0, 0, 1);
+  if (name == "sxdg") return one_qubit(r, I * r, I * r, r);  // qelib1.inc's s, h, s
   if (name == "sx") {
     const Complex plus{0.5, 0.5};
     const Complex minus{0.5, -0.5};
@@ -91,7 +92,7 @@ struct ControlledName {
   std::string_view name;
   std::string_view base;
 };
-constexpr std::array<ControlledName, 11> CONTROLLED_NAMES = {{{"cx", "x"},
+constexpr std::array<ControlledName, 12> CONTROLLED_NAMES = {{{"cx", "x"},
                                                               {"cnot", "x"},
                                                               {"CX", "x"},
                                                               {"cy", "y"},
@@ -101,7 +102,8 @@ constexpr std::array<ControlledName, 11> CONTROLLED_NAMES = {{{"cx", "x"},
                                                               {"cphase", "p"},
                                                               {"crx", "rx"},
                                                               {"cry", "ry"},
-                                                              {"crz", "rz"}}};
+                                                              {"crz", "rz"},
+                                                              {"csx", "sx"}}};
 
 std::optional<SquareMatrix> uncontrolled_gate(std::string_view name,
                                               std::span<const double> parameters) {
@@ -121,7 +123,8 @@ std::optional<SquareMatrix> uncontrolled_gate(std::string_view name,
   if (parameters.size() == 3 && name == "U") {
     return scaled(model_u(parameters[0], parameters[1], parameters[2]), phase(parameters[0] / 2));
   }
-  if (parameters.size() == 3 && name == "u3") {  // e^{-i(θ+φ+λ)/2}·U(θ, φ, λ)
+  // u3 is e^{-i(θ+φ+λ)/2}·U(θ, φ, λ); qelib1.inc's u is OpenQASM 2's U, the same.
+  if (parameters.size() == 3 && (name == "u3" || name == "u")) {
     return scaled(model_u(parameters[0], parameters[1], parameters[2]),
                   phase(-(parameters[1] + parameters[2]) / 2));
   }
@@ -237,6 +240,12 @@ std::optional<SquareMatrix> standard_gate_matrix(std::string_view name,
     const double gamma = parameters.size() == 4 ? parameters[3] : 0.0;
     return controlled(scaled(model_u(parameters[0], parameters[1], parameters[2]), phase(gamma)),
                       1);
+  }
+  if (name == "cu3" && parameters.size() == 3) {
+    // qelib1.inc's body, multiplied out: the model's controlled u times e^{i(λ-φ)/4}, the
+    // phases of the u3 calls on its target, which a control on cu3 observes.
+    return scaled(controlled(model_u(parameters[0], parameters[1], parameters[2]), 1),
+                  phase((parameters[2] - parameters[1]) / 4));
   }
   if (!parameters.empty()) return std::nullopt;
   if (name == "swap") return swap_matrix();

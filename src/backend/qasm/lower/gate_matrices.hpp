@@ -38,7 +38,8 @@ bool nearly_equal(const SquareMatrix& a, const SquareMatrix& b, double tolerance
 
 // The matrix of a standard gate without modifiers, as the language reference defines it,
 // for the gates both standard libraries share with it and the built-ins `U` and
-// `gphase`. `U` is the OpenQASM 3 built-in, which carries the phase e^{iθ/2} beside the
+// `gphase`; and, as their bodies in qelib1.inc make them, for its `u`, `sxdg`, `csx` and
+// `cu3`. `U` is the OpenQASM 3 built-in, which carries the phase e^{iθ/2} beside the
 // gate model's u: U(θ, φ, λ) = e^{iθ/2}·u(θ, φ, λ). Nothing for any other name or a
 // parameter count the gate does not take.
 std::optional<SquareMatrix> standard_gate_matrix(std::string_view name,
