@@ -378,6 +378,54 @@ INSTANTIATE_TEST_SUITE_P(
                      {1, 2, 0}}}}),
     row_name);
 
+// qelib1.inc's cu3 is what its body makes it: the gate model's controlled u times the phase
+// e^{i(λ-φ)/4}, which a control on it observes; not a controlled u3 (a phase away on the
+// control). (0.3, 0.5, 0.7): the phase is e^{0.05i}.
+SquareMatrix qelib1_cu3(double theta, double phi, double lambda) {
+  return times(standard("cu", {theta, phi, lambda, 0}), std::polar(1.0, (lambda - phi) / 4));
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Cu3, MeansWhatTheLanguageSays,
+    testing::Values(
+        Row{"alone",
+            "qubit[2] q; cu3(0.3, 0.5, 0.7) q[1], q[0];",
+            2,
+            {Applied{qelib1_cu3(0.3, 0.5, 0.7), {1, 0}}}},
+        Row{"ctrl",
+            "qubit[3] q; ctrl @ cu3(0.3, -0.5, 1.7) q[2], q[0], q[1];",
+            3,
+            {Applied{with_control(qelib1_cu3(0.3, -0.5, 1.7)), {2, 0, 1}}}},
+        Row{"negctrl",
+            "qubit[3] q; negctrl @ cu3(-2.3, 0.5, 0.7) q[0], q[2], q[1];",
+            3,
+            {Applied{with_control(qelib1_cu3(-2.3, 0.5, 0.7), false), {0, 2, 1}}}},
+        Row{"ctrl_inv",
+            "qubit[3] q; ctrl @ inv @ cu3(0.3, 0.5, -0.7) q[1], q[0], q[2];",
+            3,
+            {Applied{with_control(lower::adjoint(qelib1_cu3(0.3, 0.5, -0.7))), {1, 0, 2}}}},
+        Row{"ctrl_square",
+            "qubit[3] q; ctrl @ pow(2) @ cu3(0.3, 0.5, 0.7) q[0], q[1], q[2];",
+            3,
+            {Applied{
+                with_control(lower::multiply(qelib1_cu3(0.3, 0.5, 0.7), qelib1_cu3(0.3, 0.5, 0.7))),
+                {0, 1, 2}}}},
+        Row{"ctrl_sqrt",
+            "qubit[3] q; ctrl @ pow(0.5) @ cu3(0.3, 0.5, 0.7) q[0], q[1], q[2];",
+            3,
+            {Applied{with_control(lower::principal_power(qelib1_cu3(0.3, 0.5, 0.7), 0.5)),
+                     {0, 1, 2}}}},
+        Row{"in_a_controlled_definition",
+            "qubit[3] q; gate g(a) c, t { cu3(a, 0.5, 0.7) c, t; } ctrl @ g(0.3) q[2], q[1], q[0];",
+            3,
+            {Applied{with_control(qelib1_cu3(0.3, 0.5, 0.7)), {2, 1, 0}}}},
+        Row{"ctrl_in_openqasm2",
+            "qreg q[3]; ctrl @ cu3(0.3,0.5,0.7) q[0],q[1],q[2];",
+            3,
+            {Applied{with_control(qelib1_cu3(0.3, 0.5, 0.7)), {0, 1, 2}}},
+            "OPENQASM 2.0;\ninclude \"qelib1.inc\";\n"}),
+    row_name);
+
 // A principal root of a library gate, applied as often as the root's order, under a control
 // that observes its phase, is the gate's body: the root's matrix against the definition the
 // reference spells out, which share no code. So are roots of its inverse.
