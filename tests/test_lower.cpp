@@ -112,7 +112,23 @@ INSTANTIATE_TEST_SUITE_P(
                     Row{"switch_in_a_loop_passes_break_and_continue_to_it",
                         "qubit[3] q; for int i in [0:3] { switch (i) { case 0 { switch (i + 1) { "
                         "case 1 { h q[i]; } } } case 1 { continue; } case 2 { break; } } x q[i]; }",
-                        "qubit[3] q;\nh q[0];\nx q[0];\n"}),
+                        "qubit[3] q;\nh q[0];\nx q[0];\n"},
+                    // Bit k of a value's two's complement, bit 0 the least significant.
+                    Row{"bits_of_known_integers",
+                        "qubit[4] q; uint[4] a = 5; for int i in [0:3] { if (bool(a[i])) x q[i]; }"
+                        " const int[8] m = -2; if (bool(m[0])) y q[0]; if (bool(m[-1])) z q[1];"
+                        " if (m[7] == 1 && !bool(m[-8])) h q[2];",
+                        "qubit[4] q;\nx q[0];\nx q[2];\nz q[1];\nh q[2];\n"},
+                    Row{"slices_and_sets_of_bits",
+                        "qubit q; int[32] v = 15; rx(uint(v[0:2:31])) q; rx(uint(v[{4, 0, 3}])) "
+                        "q; rx(uint(v[-16:-1])) q; int[8] n = -3; rx(uint(n[1:7])) q;"
+                        " rx(uint(n[:-1:])) q; rx(uint(n[7:-1:0][0])) q; rx(uint(n[::6])) q;",
+                        "qubit q;\nrx(3.0) q;\nrx(6.0) q;\nrx(0.0) q;\nrx(126.0) q;\nrx(191.0) "
+                        "q;\nrx(1.0) q;\nrx(125.0) q;\n"},
+                    Row{"bits_of_angles_and_bit_values",
+                        "qubit q; angle[4] t = pi; rx(uint(t[3])) q; rx(uint(t[0:2])) q;"
+                        " const bit[4] b = \"0110\"; rx(uint(b[1:2])) q; rx(uint(b[0])) q;",
+                        "qubit q;\nrx(1.0) q;\nrx(0.0) q;\nrx(3.0) q;\nrx(0.0) q;\n"}),
     [](const testing::TestParamInfo<Row>& info) { return info.param.name; });
 
 INSTANTIATE_TEST_SUITE_P(
@@ -206,6 +222,10 @@ TEST(LowerInputs, ComeFromTheOptions) {
   const std::string bits = "input bit[4] b; input bool f; qubit q; if (f && b == \"0101\") x q;";
   EXPECT_EQ(qasm3::lower_qasm3(bits, {.inputs = {{"b", 5}, {"f", 1}}}),
             std::string(HEADER) + "qubit q;\nx q;\n");
+  const std::string bit_of_input =
+      "input uint[4] v; qubit q; if (bool(v[3])) s q; if (v[1] == 1) z q;";
+  EXPECT_EQ(qasm3::lower_qasm3(bit_of_input, {.inputs = {{"v", 10}}}),
+            std::string(HEADER) + "qubit q;\ns q;\nz q;\n");
   EXPECT_THROW_MSG(qasm3::lower_qasm3(bits, {.inputs = {{"b", 16}, {"f", 1}}}), ValueError,
                    "Input 'b' is 16, not a whole number from 0 to 15 as bit[4] needs");
   EXPECT_THROW_MSG(qasm3::lower_qasm3(bits, {.inputs = {{"b", 5}, {"f", 2}}}), ValueError,
@@ -354,7 +374,45 @@ INSTANTIATE_TEST_SUITE_P(
                  "ValueError: Qubit $1 is used twice in one call of 'x'", 2, 20},
         ErrorRow{"qubit_twice_in_a_definition",
                  "qubit[2] q; gate g(t) a, b { cx a, b; }\ng(0) q[1], q[1];",
-                 "ValueError: Qubit q[1] is used twice in one call of 'g'", 2, 1}),
+                 "ValueError: Qubit q[1] is used twice in one call of 'g'", 2, 1},
+        // Bits of classical values: indices within the width, counted from either end.
+        ErrorRow{"bit_index_past_the_width", "uint[4] a = 1;\nbool b = bool(a[4]);",
+                 "ValueError: Index 4 out of range for a uint[4] value of size 4", 2, 17},
+        ErrorRow{"bit_index_past_the_start", "uint[4] a = 1;\nbool b = bool(a[-5]);",
+                 "ValueError: Index -5 out of range for a uint[4] value of size 4", 2, 17},
+        ErrorRow{"bit_index_huge", "int[64] a = 1;\nbool b = a[9223372036854775807];",
+                 "ValueError: Index 9223372036854775807 out of range for a int[64] value of size "
+                 "64",
+                 2, 12},
+        ErrorRow{"bit_index_most_negative", "int[64] a = 1;\nbool b = a[-9223372036854775807 - 1];",
+                 "ValueError: Index -9223372036854775808 out of range for a int[64] value of "
+                 "size 64",
+                 2, 33},
+        ErrorRow{"bit_index_not_an_integer", "uint[4] a = 1;\nbool b = bool(a[1.0]);",
+                 "ValueError: Expected an integer; got float", 2, 17},
+        ErrorRow{"bit_range_end_past_the_width", "angle[8] a = 1;\nbool b = bool(a[2:8]);",
+                 "ValueError: Index 8 out of range for a angle[8] value of size 8", 2, 19},
+        ErrorRow{"bits_of_a_value_without_width", "int n = 5;\nbool b = bool(n[0]);",
+                 "ValueError: A value of type int has no bits to index", 2, 15},
+        ErrorRow{"bits_of_a_float", "float[64] f = 5;\nbool b = bool(f[0]);",
+                 "ValueError: A value of type float[64] has no bits to index", 2, 15},
+        ErrorRow{"bits_of_a_bool", "bool f = true;\nbool b = bool(f[0]);",
+                 "ValueError: A value of type bool has no bits to index", 2, 15},
+        ErrorRow{"empty_bit_range", "uint[4] a = 1;\nbool b = bool(a[3:0]);",
+                 "ValueError: An index set must not be empty", 2, 17},
+        ErrorRow{"too_many_bits_in_a_set",
+                 "uint[2] a = 1;\nbool b = bool(a[{0, 1, 0, 1, 0, 1, 0, 1, 0, 1, 0, 1, 0, 1, 0, "
+                 "1, 0, 1, 0, 1, 0, 1, 0, 1, 0, 1, 0, 1, 0, 1, 0, 1, 0, 1, 0, 1, 0, 1, 0, 1, 0, "
+                 "1, 0, 1, 0, 1, 0, 1, 0, 1, 0, 1, 0, 1, 0, 1, 0, 1, 0, 1, 0, 1, 0, 1, 0}]);",
+                 "ValueError: An index set of 65 bits is wider than a value (64 bits at most)", 2,
+                 17},
+        ErrorRow{"bits_of_a_value_without_one", "uint[4] a;\nbool b = bool(a[0]);",
+                 "ValueError: 'a' has no value here", 2, 15},
+        ErrorRow{"bits_of_a_qubit", "qubit[2] q;\nbool b = bool(q[0]);",
+                 "ValueError: 'q' is not a classical value", 2, 15},
+        ErrorRow{"bits_of_measured_bits",
+                 "qubit q; bit[2] c;\nc[0] = measure q; bool b = bool(c[0]);",
+                 "NotImplementedError: 'c' is known only when the circuit runs", 2, 33}),
     [](const testing::TestParamInfo<ErrorRow>& info) { return info.param.name; });
 
 TEST(LowerQubitsTwice, AreFoundAmongManyOperands) {

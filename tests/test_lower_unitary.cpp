@@ -7,6 +7,7 @@
 #include <cmath>
 #include <complex>
 #include <cstdio>
+#include <map>
 #include <numbers>
 #include <optional>
 #include <random>
@@ -530,6 +531,45 @@ INSTANTIATE_TEST_SUITE_P(
             2,
             {on("cx", {1, 0})}}),
     row_name);
+
+// A ripple-carry adder whose inputs are classical integers known when lowering: their bits
+// choose which qubits start at 1 (`if (bool(a_in[i])) x a[i];`). The circuit takes the basis
+// state |0...0> to cin = 0, a = A, b = A + B mod 16 and cout the carry.
+TEST(AdderOfKnownInputs, AddsThem) {
+  const std::string adder =
+      "OPENQASM 3.0;\ninclude \"stdgates.inc\";\n"
+      "gate majority a, b, c { cx c, b; cx c, a; ccx a, b, c; }\n"
+      "gate unmaj a, b, c { ccx a, b, c; cx c, a; cx a, b; }\n"
+      "qubit cin; qubit[4] a; qubit[4] b; qubit cout;\n"
+      "input uint[4] a_in; input uint[4] b_in;\n"
+      "for int i in [0:3] { if (bool(a_in[i])) x a[i]; if (bool(b_in[i])) x b[i]; }\n"
+      "majority cin, b[0], a[0];\n"
+      "for int i in [0:2] { majority a[i], b[i + 1], a[i + 1]; }\n"
+      "cx a[3], cout;\n"
+      "for int i in [2:-1:0] { unmaj a[i], b[i + 1], a[i + 1]; }\n"
+      "unmaj cin, b[0], a[0];\n";
+  for (const auto& [a_in, b_in] :
+       {std::pair{1, 15}, std::pair{5, 6}, std::pair{0, 0}, std::pair{15, 15}, std::pair{9, 3}}) {
+    qasm3::LowerOptions options;
+    options.inputs = {{"a_in", a_in}, {"b_in", b_in}};
+    const std::string lowered = qasm3::lower_qasm3(adder, options);
+    const corvane::GateSequence gs = qasm3::qasm3_to_gate_sequence(lowered);
+    // Where each register's qubits start, in the importer's layout.
+    std::map<std::string, std::size_t> first;
+    std::size_t next = 0;
+    for (const corvane::RegisterDecl& r : *gs.qasm_quantum_registers) {
+      first[r.name] = next;
+      next += static_cast<std::size_t>(r.size);
+    }
+    const auto sum = static_cast<std::size_t>(a_in + b_in);
+    const std::size_t expected = (static_cast<std::size_t>(a_in) << first["a"]) |
+                                 ((sum & 15U) << first["b"]) | ((sum >> 4U) << first["cout"]);
+    const Matrix u = corvane::circuit_unitary(gs);
+    ASSERT_EQ(u.rows, std::size_t{1024});
+    EXPECT_NEAR(std::abs(u.data[expected * u.cols]), 1.0, 1e-12) << a_in << " + " << b_in << "\n"
+                                                                 << lowered;
+  }
+}
 
 TEST(IntegerDivision, StaysIntegerInOpenQasm3) {
   const Matrix expected = circuit(1, {on("rx", {0}, {0.0})});

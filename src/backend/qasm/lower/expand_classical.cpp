@@ -513,7 +513,7 @@ Value Expander::evaluate_node(const Expr& node) {
         raise_not_implemented("'" + std::string(base->register_name) +
                               "' is known only when the circuit runs");
       }
-      raise_not_implemented("Indexing a classical value is not supported");
+      return bits_of_value(node);
     }
     case ExprKind::HARDWARE_QUBIT:
     case ExprKind::RANGE:
@@ -522,6 +522,41 @@ Value Expander::evaluate_node(const Expr& node) {
       break;
   }
   raise_value_error("Expected a classical value");
+}
+
+// Bits of a value known here, as the language reads `v[k]`, `v[{j, k}]` and `v[a:b]`: bit k
+// of the value's two's complement, bit 0 the least significant, negative indices counting
+// from the end. Values of a given width have bits to index (int, uint, angle, bit); one index
+// picks a bit, an index set or range a bit[n] of the bits it names, in its order.
+Value Expander::bits_of_value(const Expr& node) {
+  const Value value = evaluate(node.left);
+  const ScalarType& type = value.type();
+  if (type.kind == ScalarKind::FLOAT || type.kind == ScalarKind::BOOL || !type.width) {
+    raise_value_error("A value of type " + type_name(type) + " has no bits to index");
+  }
+  if (node.items.size != 1) raise_value_error("A classical value has one index");
+  const auto width = static_cast<std::int64_t>(*type.width);
+  const std::string indexed = "a " + type_name(type) + " value";
+  const std::uint64_t pattern = value.bit_pattern();
+  const NodeId index = list(node.items)[0];
+  std::vector<std::int64_t> picked;
+  if (expr(index).kind == ExprKind::RANGE) {
+    picked = slice(expr(index), width, indexed);
+  } else if (expr(index).kind == ExprKind::SET) {
+    for (const NodeId element : list(expr(index).items))
+      picked.push_back(index_within(element, width, indexed));
+  } else {
+    return Value::bit(((pattern >> index_within(index, width, indexed)) & 1U) != 0);
+  }
+  if (picked.empty()) fail_value(expr(index).offset, "An index set must not be empty");
+  if (picked.size() > 64) {
+    fail_value(expr(index).offset, "An index set of " + std::to_string(picked.size()) +
+                                       " bits is wider than a value (64 bits at most)");
+  }
+  std::uint64_t bits = 0;
+  for (std::size_t k = 0; k < picked.size(); ++k)
+    bits |= ((pattern >> picked[k]) & 1U) << k;
+  return Value::bits(bits, static_cast<unsigned>(picked.size()));
 }
 
 // `&&` and `||` evaluate their right side only when the left one leaves the result

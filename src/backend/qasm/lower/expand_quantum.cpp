@@ -187,30 +187,34 @@ Resolved Expander::resolve_index(const Expr& node, SymbolKind kind, std::string_
 std::int64_t Expander::element_index(NodeId id, std::int64_t size, std::string_view name,
                                      std::string_view what) {
   const std::int64_t index = integer(id);
-  const std::int64_t at = index < 0 ? index + size : index;
-  if (at < 0 || at >= size) {
+  const std::optional<std::int64_t> at = counted_from_start(index, size);
+  if (!at) {
     fail_value(expr(id).offset, "Index " + std::to_string(index) + " out of range for " +
                                     std::string(what) + " register " + std::string(name) + "[" +
                                     std::to_string(size) + "]");
   }
-  return at;
+  return *at;
 }
 
-// The indices `start:step:stop` picks from `size` elements; both ends are included,
-// omitted ends are the ends of the register, negative ones count from the end.
-std::vector<std::int64_t> Expander::slice(const Expr& range, std::int64_t size) {
+// As element_index, for `indexed` ("a register") of `size` elements.
+std::int64_t Expander::index_within(NodeId id, std::int64_t size, std::string_view indexed) {
+  const std::int64_t index = integer(id);
+  const std::optional<std::int64_t> at = counted_from_start(index, size);
+  if (!at) {
+    fail_value(expr(id).offset, "Index " + std::to_string(index) + " out of range for " +
+                                    std::string(indexed) + " of size " + std::to_string(size));
+  }
+  return *at;
+}
+
+// The indices `start:step:stop` picks from `size` elements of `indexed`; both ends are
+// included, omitted ends are the ends of the register, negative ones count from the end.
+std::vector<std::int64_t> Expander::slice(const Expr& range, std::int64_t size,
+                                          std::string_view indexed) {
   const std::int64_t step = range.step == NO_NODE ? 1 : integer(range.step);
   if (step == 0) fail_value(range.offset, "A range step must not be zero");
   const auto end = [&](NodeId id, std::int64_t omitted) {
-    if (id == NO_NODE) return omitted;
-    const std::int64_t value = integer(id);
-    const std::int64_t at = value < 0 ? value + size : value;
-    if (at < 0 || at >= size) {
-      fail_value(expr(id).offset, "Index " + std::to_string(value) +
-                                      " out of range for a register of size " +
-                                      std::to_string(size));
-    }
-    return at;
+    return id == NO_NODE ? omitted : index_within(id, size, indexed);
   };
   const std::int64_t start = end(range.left, step > 0 ? 0 : size - 1);
   const std::int64_t stop = end(range.right, step > 0 ? size - 1 : 0);

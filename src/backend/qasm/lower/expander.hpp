@@ -328,6 +328,7 @@ class Expander {
   Value evaluate_node(const Expr& node);
   Value binary_value(const Expr& node);
   Value name_value(const Expr& node);
+  Value bits_of_value(const Expr& node);
   std::optional<Value> call(const Expr& node);
   double parameter(NodeId id);
 
@@ -348,7 +349,15 @@ class Expander {
   Resolved resolve_index(const Expr& node, SymbolKind kind, std::string_view what);
   std::int64_t element_index(NodeId id, std::int64_t size, std::string_view name,
                              std::string_view what);
-  std::vector<std::int64_t> slice(const Expr& range, std::int64_t size);
+  std::int64_t index_within(NodeId id, std::int64_t size, std::string_view indexed);
+  // An index in [-size, size) as one from the start; nothing for any other.
+  static std::optional<std::int64_t> counted_from_start(std::int64_t index, std::int64_t size) {
+    const std::int64_t at = index < 0 ? index + size : index;
+    if (at < 0 || at >= size) return std::nullopt;
+    return at;
+  }
+  std::vector<std::int64_t> slice(const Expr& range, std::int64_t size,
+                                  std::string_view indexed = "a register");
 
   // ------------------------------------------------------------ measurement and reset
   void measure(NodeId measurement, NodeId target, std::string_view declared_bits = {});
