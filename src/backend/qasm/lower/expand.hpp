@@ -33,7 +33,7 @@ using InputValues = std::map<std::string, double, std::less<>>;
 // place in the program text. With `expand_library_gates`, every gate of the standard
 // libraries is replaced by its definition, down to `U` and `gphase`. Files the program
 // includes are looked for as `includes` says; with no place to look, none is read.
-void expand(Parser& parser, const InputValues& inputs, Writer& writer,
+void expand(Parser& parser, const InputValues& inputs, StatementSink& writer,
             std::size_t max_statements = MAX_LOWERED_STATEMENTS, bool expand_library_gates = false,
             IncludeSearch includes = {});
 

@@ -509,8 +509,8 @@ void Expander::perform(Call& call, std::size_t offset) {
 void Expander::write_plain(Call& call, std::size_t offset) {
   count_statement(offset);
   if (call.gate.kind == GateRef::Kind::WRITTEN) note_written_call(call.gate.name, offset);
-  const PlainCall plain{call.states, call.gate.name, call.has_parameters, call.parameters,
-                        call.qubits};
+  const PlainCall plain{call.states,     call.gate.name, call.has_parameters,
+                        call.parameters, call.qubits,    call.gate.kind == GateRef::Kind::WRITTEN};
   writer_.call(plain);
 }
 

@@ -170,7 +170,7 @@ struct Resolved {
 
 class Expander {
  public:
-  Expander(Parser& parser, const InputValues& inputs, Writer& writer, std::size_t max_statements,
+  Expander(Parser& parser, const InputValues& inputs, StatementSink& writer, std::size_t max_statements,
            bool expand_library_gates, IncludeFiles& includes)
       : parser_(parser),
         user_(parser.program()),
@@ -414,7 +414,7 @@ class Expander {
   const Program& user_;
   const Program* program_;
   const InputValues& inputs_;
-  Writer& writer_;
+  StatementSink& writer_;
   IncludeFiles& includes_;
   std::vector<Scope> scopes_;
   struct RecentLookup {

@@ -1,8 +1,10 @@
-// The lowering front end's entry point: text -> tokens -> tree -> plain statements -> text.
+// The lowering front end's entry points: text -> tokens -> tree -> plain statements -> text
+// (lower_qasm3) or records (lower_to_gate_sequence).
 #include "qasm/lower/lower.hpp"
 
 #include <algorithm>
 
+#include "qasm/lower/build.hpp"
 #include "qasm/lower/expand.hpp"
 #include "qasm/lower/parser.hpp"
 #include "qasm/lower/write.hpp"
@@ -16,6 +18,11 @@ namespace {
 // program to be spelled out several times over, while a loop or power that asks for
 // millions per statement still stops.
 constexpr std::size_t LOWERED_PER_STATEMENT = 16;
+
+std::size_t bound_for(std::size_t statements, const LowerOptions& options) {
+  if (options.max_statements != 0) return options.max_statements;
+  return std::max(MAX_LOWERED_STATEMENTS, LOWERED_PER_STATEMENT * statements);
+}
 
 }  // namespace
 
@@ -40,22 +47,35 @@ std::size_t count_statements(std::string_view program) {
 }
 
 std::size_t statement_bound(std::string_view program, const LowerOptions& options) {
-  if (options.max_statements != 0) return options.max_statements;
-  return std::max(MAX_LOWERED_STATEMENTS, LOWERED_PER_STATEMENT * count_statements(program));
+  return bound_for(count_statements(program), options);
 }
+
+namespace {
+
+// The program without what is no part of it; ValueError for text that is not UTF-8.
+std::string_view program_text(std::string_view program) {
+  validate_utf8(program);
+  // Editors on some systems start a UTF-8 file with a byte-order mark.
+  constexpr std::string_view BYTE_ORDER_MARK = "\xEF\xBB\xBF";
+  if (program.starts_with(BYTE_ORDER_MARK)) program.remove_prefix(BYTE_ORDER_MARK.size());
+  return program;
+}
+
+void lower_into(std::string_view program, const LowerOptions& options, std::size_t max_statements,
+                StatementSink& sink) {
+  Parser parser(program);
+  expand(parser, options.inputs, sink, max_statements, options.expand_library_gates,
+         {.program_path = options.source_path, .folders = options.include_paths});
+}
+
+}  // namespace
 
 std::string lower_program(std::string_view program, const LowerOptions& options,
                           std::size_t max_statements) {
-  validate_utf8(program);
-  // Editors on some systems start a UTF-8 file with a byte-order mark; it is no part of
-  // the program.
-  constexpr std::string_view BYTE_ORDER_MARK = "\xEF\xBB\xBF";
-  if (program.starts_with(BYTE_ORDER_MARK)) program.remove_prefix(BYTE_ORDER_MARK.size());
-  Parser parser(program);
+  program = program_text(program);
   // A program that needs little lowering comes out about as long as it went in.
   Writer writer(program.size() + program.size() / 8);
-  expand(parser, options.inputs, writer, max_statements, options.expand_library_gates,
-         {.program_path = options.source_path, .folders = options.include_paths});
+  lower_into(program, options, max_statements, writer);
   return writer.take();
 }
 
@@ -69,7 +89,13 @@ std::string lower_qasm3(std::string_view program, const LowerOptions& options) {
 }
 
 GateSequence lower_to_gate_sequence(std::string_view program, const LowerOptions& options) {
-  return qasm3_to_gate_sequence(lower_qasm3(program, options));
+  using namespace detail::lower;
+  program = program_text(program);
+  const std::size_t statements = count_statements(program);
+  // A program that needs little lowering has about one record per statement.
+  RecordBuilder builder(statements);
+  lower_into(program, options, bound_for(statements, options), builder);
+  return std::move(builder).take();
 }
 
 }  // namespace corvane::qasm3

@@ -58,52 +58,56 @@ void Writer::indent() {
   if (in_definition_) out_.append("  ");
 }
 
-void Writer::operand(const PlainOperand& operand) {
-  out_.append(operand.name);
+void append_operand_text(std::string& out, const PlainOperand& operand) {
+  out.append(operand.name);
   if (operand.index == PlainOperand::NO_INDEX) return;
   // `[index]` is made on the stack and appended at once: one call instead of three.
   std::array<char, 24> index{};
   index[0] = '[';
   char* end = std::to_chars(index.data() + 1, index.data() + index.size() - 1, operand.index).ptr;
   *end++ = ']';
-  out_.append(index.data(), end);
+  out.append(index.data(), end);
+}
+
+void append_call_text(std::string& out, const PlainCall& call) {
+  for (const std::uint8_t positive : call.controls)
+    out.append(positive != 0 ? "ctrl @ " : "negctrl @ ");
+  out.append(call.name);
+  if (call.has_parameters) {
+    out.push_back('(');
+    for (std::size_t k = 0; k < call.parameters.size(); ++k) {
+      if (k > 0) out.append(", ");
+      append_shortest(out, call.parameters[k]);
+    }
+    out.push_back(')');
+  }
+  for (std::size_t k = 0; k < call.operands.size(); ++k) {
+    out.append(k == 0 ? " " : ", ");
+    append_operand_text(out, call.operands[k]);
+  }
 }
 
 void Writer::call(const PlainCall& call) {
   indent();
-  for (const std::uint8_t positive : call.controls)
-    out_.append(positive != 0 ? "ctrl @ " : "negctrl @ ");
-  out_.append(call.name);
-  if (call.has_parameters) {
-    out_.push_back('(');
-    for (std::size_t k = 0; k < call.parameters.size(); ++k) {
-      if (k > 0) out_.append(", ");
-      append_shortest(out_, call.parameters[k]);
-    }
-    out_.push_back(')');
-  }
-  for (std::size_t k = 0; k < call.operands.size(); ++k) {
-    out_.append(k == 0 ? " " : ", ");
-    operand(call.operands[k]);
-  }
+  append_call_text(out_, call);
   out_.append(";\n");
 }
 
 void Writer::measure(const PlainOperand& qubit, const std::optional<PlainOperand>& bit) {
   indent();
   if (bit) {
-    operand(*bit);
+    append_operand_text(out_, *bit);
     out_.append(" = ");
   }
   out_.append("measure ");
-  operand(qubit);
+  append_operand_text(out_, qubit);
   out_.append(";\n");
 }
 
 void Writer::reset(const PlainOperand& qubit) {
   indent();
   out_.append("reset ");
-  operand(qubit);
+  append_operand_text(out_, qubit);
   out_.append(";\n");
 }
 

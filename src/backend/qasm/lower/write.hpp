@@ -1,6 +1,6 @@
 // The lowering front end's writer: plain statements -> program text in the form the
-// importer reads. Numbers are written in the shortest form that reads back to the same
-// double, so nothing is lost between lowering and importing.
+// importer reads, behind the interface the expander writes to. Numbers are written in the shortest
+// form that reads back to the same double, so nothing is lost between lowering and importing.
 #pragma once
 
 #include <cstddef>
@@ -21,29 +21,57 @@ struct PlainOperand {
 };
 
 // A gate call with its controls resolved: one modifier per control (1: `ctrl @`,
-// 0: `negctrl @`), controls first among the operands.
+// 0: `negctrl @`), controls first among the operands. `definition`: the name is one of
+// the program's own definitions that lowering writes out (a readback takes its last
+// definition, wherever it stands).
 struct PlainCall {
-  std::span<const std::uint8_t> controls;
-  std::string_view name;
+  std::span<const std::uint8_t> controls = {};
+  std::string_view name = {};
   bool has_parameters = false;
-  std::span<const double> parameters;
-  std::span<const PlainOperand> operands;
+  std::span<const double> parameters = {};
+  std::span<const PlainOperand> operands = {};
+  bool definition = false;
 };
 
-class Writer {
+// Where the expander puts the plain statements: text (Writer) or records (RecordBuilder).
+// One call per statement written.
+class StatementSink {
+ public:
+  StatementSink() = default;
+  StatementSink(const StatementSink&) = delete;
+  StatementSink& operator=(const StatementSink&) = delete;
+  virtual ~StatementSink() = default;
+
+  virtual void qubit_declaration(std::string_view name, std::optional<std::int64_t> size) = 0;
+  virtual void bit_declaration(std::string_view name, std::optional<std::int64_t> size) = 0;
+  virtual void begin_definition(std::string_view name,
+                                std::span<const std::string_view> arguments) = 0;
+  virtual void end_definition() = 0;
+  virtual void call(const PlainCall& call) = 0;
+  // `bit = measure qubit;`, or `measure qubit;` when the result is discarded.
+  virtual void measure(const PlainOperand& qubit, const std::optional<PlainOperand>& bit) = 0;
+  virtual void reset(const PlainOperand& qubit) = 0;
+};
+
+// Appends the call as the writer writes it, without indent, `;` or line end.
+void append_call_text(std::string& out, const PlainCall& call);
+// Appends `name[index]`, or the bare name.
+void append_operand_text(std::string& out, const PlainOperand& operand);
+
+class Writer final : public StatementSink {
  public:
   // `expected_bytes`: about how long the program will be, reserved at once so that a long
   // program is not copied as it grows.
   explicit Writer(std::size_t expected_bytes = 0);
 
-  void qubit_declaration(std::string_view name, std::optional<std::int64_t> size);
-  void bit_declaration(std::string_view name, std::optional<std::int64_t> size);
-  void begin_definition(std::string_view name, std::span<const std::string_view> arguments);
-  void end_definition();
-  void call(const PlainCall& call);
-  // `bit = measure qubit;`, or `measure qubit;` when the result is discarded.
-  void measure(const PlainOperand& qubit, const std::optional<PlainOperand>& bit);
-  void reset(const PlainOperand& qubit);
+  void qubit_declaration(std::string_view name, std::optional<std::int64_t> size) override;
+  void bit_declaration(std::string_view name, std::optional<std::int64_t> size) override;
+  void begin_definition(std::string_view name,
+                        std::span<const std::string_view> arguments) override;
+  void end_definition() override;
+  void call(const PlainCall& call) override;
+  void measure(const PlainOperand& qubit, const std::optional<PlainOperand>& bit) override;
+  void reset(const PlainOperand& qubit) override;
 
   // The program written so far; the writer is empty afterwards.
   std::string take();
@@ -51,7 +79,6 @@ class Writer {
  private:
   void declaration(std::string_view type, std::string_view name, std::optional<std::int64_t> size);
   void indent();
-  void operand(const PlainOperand& operand);
 
   std::string out_;
   bool in_definition_ = false;

@@ -1,0 +1,123 @@
+// The lowering front end's record builder: plain statements -> the gate sequence that the
+// fixed importer reads from the text the writer would write for them, record for record,
+// built with the record rules both readers share (native gates, control splits,
+// parameters, explicit matrices, definitions as shared blocks, register layout, measure
+// map) and no text in between.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <optional>
+#include <span>
+#include <string>
+#include <string_view>
+#include <unordered_map>
+#include <vector>
+
+#include "corvane/backend/gatesequence/gatesequence.hpp"
+#include "qasm/lower/write.hpp"
+#include "qasm/records/definition_blocks.hpp"
+#include "qasm/records/gate_records.hpp"
+#include "qasm/records/native_gates.hpp"
+#include "qasm/records/register_layout.hpp"
+
+namespace corvane::qasm3::detail::lower {
+
+// Registers numbered as the importer numbers them, every array before every scalar, while
+// declarations still arrive: an array declared after scalars moves them up, and the
+// indices already given out move with them once the reading ends (`shifts`).
+class GrowingLayout {
+ public:
+  struct Shift {
+    std::size_t records = 0;   // top-level records made before the move
+    std::size_t measures = 0;  // measure map entries made before it
+    std::int64_t from = 0;     // indices from here on move
+    std::int64_t by = 0;
+  };
+
+  // Declares a register after `records` top-level records and `measures` measure map
+  // entries; returns the move of the scalars' indices it makes, if any.
+  std::optional<Shift> add(std::string_view name, std::optional<std::int64_t> size,
+                           std::size_t records, std::size_t measures);
+  // The flat index of `operand`; ValueError for a register never declared.
+  std::int64_t index_of(const PlainOperand& operand, std::string_view what);
+  [[nodiscard]] const std::vector<Shift>& shifts() const noexcept { return shifts_; }
+  // The registers in the importer's order, laid out by its rule.
+  [[nodiscard]] Registers registers() const;
+
+ private:
+  struct Entry {
+    std::int64_t offset = 0;
+    std::int64_t size = 0;
+    bool scalar = false;
+  };
+  std::unordered_map<std::string, Entry, TextHash, std::equal_to<>> entries_;
+  std::vector<std::pair<std::string, std::int64_t>> arrays_;
+  std::vector<std::string> scalars_;
+  std::int64_t arrays_total_ = 0;
+  std::vector<Shift> shifts_;
+  std::string_view last_name_;  // the register looked up last, as most operands name it
+  const Entry* last_entry_ = nullptr;
+};
+
+class RecordBuilder final : public StatementSink {
+ public:
+  // `expected_records`: about how many top-level records there will be, reserved at once.
+  explicit RecordBuilder(std::size_t expected_records = 0);
+
+  void qubit_declaration(std::string_view name, std::optional<std::int64_t> size) override;
+  void bit_declaration(std::string_view name, std::optional<std::int64_t> size) override;
+  void begin_definition(std::string_view name,
+                        std::span<const std::string_view> arguments) override;
+  void end_definition() override;
+  void call(const PlainCall& call) override;
+  void measure(const PlainOperand& qubit, const std::optional<PlainOperand>& bit) override;
+  void reset(const PlainOperand& qubit) override;
+
+  // The sequence with its layout and measure map; calls of definitions get their blocks
+  // here, from each name's last definition, as the importer finds them.
+  GateSequence take() &&;
+
+ private:
+  // A definition as written: its body's records on the argument numbers, the calls of
+  // definitions among them still to be resolved (the name in the record's name).
+  struct Definition {
+    std::vector<std::string> arguments;
+    std::vector<QuantumGate> body;
+    std::vector<bool> calls_definition;
+    // The body's statements as written, kept where the definition may be one the exporter
+    // generates for a gate of its own (those have one argument).
+    std::vector<std::string> statements;
+    std::optional<std::optional<std::string_view>> generated;  // worked out once
+  };
+
+  GateOutput output() {
+    return current_ != nullptr ? GateOutput{&current_->body, nullptr} : GateOutput{nullptr, &gs_};
+  }
+  void resolve_qubits(std::span<const PlainOperand> operands);
+  void add_gate(const PlainCall& call);
+  void add_definition_call(const PlainCall& call);
+  [[noreturn]] void raise_control_problem_of(const PlainCall& call, const ControlSplit& split);
+  void resolve_definition_call(QuantumGate& record);
+  GateBlock block_of(const std::string& name);
+  std::optional<std::string_view> generated_id(Definition& definition, std::string_view name);
+  void apply_shifts();
+
+  GateSequence gs_{0};
+  GrowingLayout qubits_;
+  GrowingLayout bits_;
+  std::vector<MeasurePair> measure_map_;
+  std::int64_t highest_qubit_ = -1;
+  std::int64_t highest_bit_ = -1;
+  std::unordered_map<std::string, Definition, TextHash, std::equal_to<>> definitions_;
+  Definition* current_ = nullptr;     // the definition being written, if any
+  std::vector<std::size_t> pending_;  // top-level records that call definitions
+  DefinitionBlocks blocks_;
+  std::unordered_map<std::string_view, std::optional<Matrix>> generated_matrices_;
+  // The current call's parts, reused from one call to the next.
+  std::vector<std::int64_t> indices_;
+  std::vector<Modifier> modifiers_;
+  std::optional<std::vector<double>> parameters_;
+};
+
+}  // namespace corvane::qasm3::detail::lower
