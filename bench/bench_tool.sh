@@ -1,7 +1,8 @@
 #!/usr/bin/env bash
 # The tool's speed and memory as a user meets them, whole process from start to exit, on
 # the mixed program of gate_mix.hpp (10^6 records by default): convert, import to JSON,
-# and export from that JSON. Each is run ROUNDS times, interleaved with the others so
+# and export from that JSON; and convert --lower, of the same program and of an OpenQASM 2
+# program of as many qelib1.inc gate calls. Each is run ROUNDS times, interleaved with the others so
 # that a busy machine slows all alike; the median run is shown, with the peak memory
 # beside the in-library import's (one read of the file into a presized buffer).
 #
@@ -19,6 +20,7 @@ work=$(mktemp -d)
 trap 'rm -rf "$work"' EXIT
 
 "$program" write "$records" >"$work/mix.qasm"
+"$program" write-qasm2 "$records" >"$work/qelib1.qasm"
 "$tool" import "$work/mix.qasm" >"$work/mix.json"
 echo "program: $records records, $(stat -c %s "$work/mix.qasm") bytes; JSON form: $(stat -c %s "$work/mix.json") bytes"
 
@@ -35,12 +37,15 @@ for ((round = 0; round < rounds; ++round)); do
   run convert "$tool" convert "$work/mix.qasm"
   run import "$tool" import "$work/mix.qasm"
   run export "$tool" export "$work/mix.json"
+  # The language path: the mix needs no lowering, the OpenQASM 2 program is all rewritten.
+  run convert-lower "$tool" convert --lower "$work/mix.qasm"
+  run convert-lower-oq2 "$tool" convert --lower "$work/qelib1.qasm"
 done
 
 median() { sort -n -k1,1 "$work/$1" | awk -v n="$rounds" 'NR == int((n + 1) / 2)'; }
 base_kb=$(median library-import | awk '{ print $3 }')
 printf '%-15s %9s %9s %13s %9s %8s\n' command elapsed_s cpu_s records/s peak_MB x_import
-for name in library-import convert import export; do
+for name in library-import convert import export convert-lower convert-lower-oq2; do
   median "$name" | awk -v name="$name" -v records="$records" -v base="$base_kb" '{
     printf "%-15s %9.2f %9.2f %12.2fM %9.0f %8.2f\n", name, $1, $2, records / $1 / 1e6,
            $3 / 1024, $3 / base }'

@@ -5,6 +5,7 @@
 #pragma once
 
 #include <array>
+#include <charconv>
 #include <cstddef>
 #include <cstdint>
 #include <string>
@@ -142,6 +143,70 @@ inline GateSequence make_gate_mix(std::size_t gate_count, std::int64_t num_qubit
   for (std::size_t i = 0; i < gate_count; ++i)
     gs.add_gate(mix.next());
   return gs;
+}
+
+// An OpenQASM 2 program of `gate_count` calls of qelib1.inc's u3, u1, cx, h, t and rz
+// over `num_qubits` qubits, as circuit tools write them: the language path's benchmark,
+// whose every statement lowering reads and rewrites. Angles have full double precision.
+inline std::string qelib1_mix_program(std::size_t gate_count, std::int64_t num_qubits = 64,
+                                      std::uint64_t seed = 20261206) {
+  std::uint64_t state = seed;
+  const auto random = [&state] {  // splitmix64, as GateMix
+    std::uint64_t z = (state += 0x9E3779B97F4A7C15ULL);
+    z = (z ^ (z >> 30U)) * 0xBF58476D1CE4E5B9ULL;
+    z = (z ^ (z >> 27U)) * 0x94D049BB133111EBULL;
+    return z ^ (z >> 31U);
+  };
+  const auto qubits = static_cast<std::uint64_t>(num_qubits);
+  const auto qubit = [&](std::string& out) {
+    out += "q[" + std::to_string(random() % qubits) + "]";
+  };
+  const auto angle = [&](std::string& out) {
+    std::array<char, 32> text{};
+    const double value =
+        static_cast<double>(random() >> 11U) * 0x1p-53 * 6.283185307179586 - 3.14159;
+    out.append(text.data(), std::to_chars(text.data(), text.data() + text.size(), value).ptr);
+  };
+  std::string out = "OPENQASM 2.0;\ninclude \"qelib1.inc\";\nqreg q[" + std::to_string(num_qubits) +
+                    "];\ncreg c[" + std::to_string(num_qubits) + "];\n";
+  out.reserve(out.size() + gate_count * 24);
+  for (std::size_t k = 0; k < gate_count; ++k) {
+    switch (random() % 6) {
+      case 0:
+        out += "u3(";
+        angle(out);
+        out += ",";
+        angle(out);
+        out += ",";
+        angle(out);
+        out += ") ";
+        break;
+      case 1:
+        out += "u1(";
+        angle(out);
+        out += ") ";
+        break;
+      case 2: {
+        const std::uint64_t control = random() % qubits;
+        const std::uint64_t target = (control + 1 + random() % (qubits - 1)) % qubits;
+        out += "cx q[" + std::to_string(control) + "],q[" + std::to_string(target) + "];\n";
+        continue;
+      }
+      case 3:
+        out += "h ";
+        break;
+      case 4:
+        out += "t ";
+        break;
+      default:
+        out += "rz(";
+        angle(out);
+        out += ") ";
+    }
+    qubit(out);
+    out += ";\n";
+  }
+  return out;
 }
 
 }  // namespace corvane::bench

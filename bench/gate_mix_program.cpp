@@ -2,6 +2,7 @@
 // the tool's memory against.
 //
 //   gate_mix_program write N     the exporter's text of N records of the gate mix, on stdout
+//   gate_mix_program write-qasm2 N  an OpenQASM 2 program of N qelib1.inc gate calls, on stdout
 //   gate_mix_program import FILE imports FILE with one read into one presized buffer and
 //                                prints the number of records
 #include <cstdio>
@@ -34,11 +35,17 @@ int main(int argc, char** argv) {
     std::fwrite(text.data(), 1, text.size(), stdout);
     return 0;
   }
+  if (command == "write-qasm2") {
+    const std::string text =
+        corvane::bench::qelib1_mix_program(std::strtoull(argv[2], nullptr, 10));
+    std::fwrite(text.data(), 1, text.size(), stdout);
+    return 0;
+  }
   if (command == "import") {
     const corvane::GateSequence gs = corvane::qasm3::qasm3_to_gate_sequence(read_file(argv[2]));
     std::printf("%zu\n", gs.data().size());
     return 0;
   }
-  std::fputs("usage: gate_mix_program write N | import FILE\n", stderr);
+  std::fputs("usage: gate_mix_program write N | write-qasm2 N | import FILE\n", stderr);
   return 2;
 }
