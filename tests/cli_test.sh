@@ -513,9 +513,9 @@ command="./build/corvane-qasm3 lower examples/lowering/with_library.qasm"
 expect_output "lower: the documented example with a gate library" \
   "$(shown_output "$command" docs/lowering.md)"$'\n' lower examples/lowering/with_library.qasm
 # The README's quick start: its error example gives the line shown there.
-command="./build/corvane-qasm3 convert --lower examples/lowering/off_by_one.qasm"
+command="./build/corvane-qasm3 convert --lower examples/errors/off_by_one.qasm"
 expect_error "convert: the README's error example" 1 "$(shown_output "$command" README.md)" \
-  convert --lower examples/lowering/off_by_one.qasm
+  convert --lower examples/errors/off_by_one.qasm
 cd - >/dev/null || exit 1
 
 echo "$passed passed, $failed failed"
