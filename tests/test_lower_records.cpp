@@ -195,6 +195,24 @@ INSTANTIATE_TEST_SUITE_P(
         Row{"invalid_utf8", "qubit q; x q; // \xff\n"}),
     row_name);
 
+// Explicit matrices are checked by the rule the importer checks them with: the same
+// messages, at the call, on both public paths.
+TEST(ExplicitMatrices, AreRefusedWithTheImportersMessages) {
+  const std::vector<std::pair<std::string, std::string>> rows = {
+      {"unitary() q;", "ValueError: unitary gate requires flattened matrix parameters"},
+      {"unitary(1, 0, 0) q;", "ValueError: unitary parameters must be real/imaginary pairs"},
+      {"unitary(1, 0, 0, 0, 0, 0) q;",
+       "ValueError: unitary parameter count 6 does not encode a square matrix"},
+      {"unitary(" + repeat("0, ", 17) + "0) q;",
+       "ValueError: unitary matrix dimension 3 must be a power of two"},
+  };
+  for (const auto& [call, message] : rows) {
+    const std::string program = "qubit q;\n  " + call;
+    EXPECT_EQ(outcome_of([&] { qasm3::lower_qasm3(program); }, true), "2:3: " + message);
+    EXPECT_EQ(outcome_of([&] { qasm3::lower_to_gate_sequence(program); }, true), "2:3: " + message);
+  }
+}
+
 // ------------------------------------------------------------------ generated programs
 // Programs that mix what the records depend on: scalar and array registers declared in any
 // order (an array declared after scalars moves them in the importer's numbering), hardware
@@ -211,15 +229,15 @@ class RecordProgramGenerator {
     std::string text = random_.chance(20) ? "OPENQASM 2.0;\ninclude \"qelib1.inc\";\n"
                                           : "OPENQASM 3.0;\ninclude \"stdgates.inc\";\n";
     const bool version2 = text.starts_with("OPENQASM 2");
-    declare_qubits(text, version2);
+    declare(text, version2, true);
     const int statements = 1 + static_cast<int>(random_.below(14));
     for (int k = 0; k < statements; ++k) {
       switch (random_.below(10)) {
         case 0:
-          declare_qubits(text, version2);
+          declare(text, version2, true);
           break;
         case 1:
-          declare_bits(text, version2);
+          declare(text, version2, false);
           break;
         case 2:
           if (!version2) define(text);
@@ -243,22 +261,17 @@ class RecordProgramGenerator {
     std::int64_t size;  // 0: a scalar
   };
 
-  void declare_qubits(std::string& text, bool version2) {
-    const std::string name = "q" + std::to_string(qubits_.size());
-    const std::int64_t size = version2 || random_.chance(60) ? 1 + random_.below(3) : 0;
-    qubits_.push_back({name, size});
-    text += version2    ? "qreg " + name + "[" + std::to_string(size) + "];\n"
-            : size == 0 ? "qubit " + name + ";\n"
-                        : "qubit[" + std::to_string(size) + "] " + name + ";\n";
-  }
-
-  void declare_bits(std::string& text, bool version2) {
-    const std::string name = "c" + std::to_string(bits_.size());
-    const std::int64_t size = version2 || random_.chance(50) ? 1 + random_.below(3) : 0;
-    bits_.push_back({name, size});
-    text += version2    ? "creg " + name + "[" + std::to_string(size) + "];\n"
-            : size == 0 ? "bit " + name + ";\n"
-                        : "bit[" + std::to_string(size) + "] " + name + ";\n";
+  // A qubit (`quantum`) or bit register, an array or (in OpenQASM 3) sometimes a scalar.
+  void declare(std::string& text, bool version2, bool quantum) {
+    std::vector<Register>& registers = quantum ? qubits_ : bits_;
+    const std::string name = (quantum ? "q" : "c") + std::to_string(registers.size());
+    const std::int64_t size = version2 || random_.chance(55) ? 1 + random_.below(3) : 0;
+    registers.push_back({name, size});
+    const std::string keyword =
+        version2 ? (quantum ? "qreg " : "creg ") : (quantum ? "qubit" : "bit");
+    text += version2    ? keyword + name + "[" + std::to_string(size) + "];\n"
+            : size == 0 ? keyword + " " + name + ";\n"
+                        : keyword + "[" + std::to_string(size) + "] " + name + ";\n";
   }
 
   static std::string element(const Register& reg, SeededRandom& random) {

@@ -7,6 +7,8 @@
 #include <cmath>
 #include <tuple>
 
+#include "qasm/records/explicit_matrix.hpp"
+
 namespace corvane::qasm3::detail::lower::expansion {
 
 namespace {
@@ -367,25 +369,11 @@ void Expander::gate_call(const Stmt& stmt) {
   }
 }
 
-// The qubits a `unitary` matrix acts on, from its entries written row by row as real
-// and imaginary parts; the importer's messages for entries that are no such matrix.
+// The qubits a `unitary` matrix acts on, by the importer's rule and with its messages for
+// entries that are no such matrix.
 int Expander::unitary_target_count(const std::vector<double>& parameters,
                                    std::size_t offset) const {
-  if (parameters.empty()) fail_value(offset, "unitary gate requires flattened matrix parameters");
-  if (parameters.size() % 2 != 0)
-    fail_value(offset, "unitary parameters must be real/imaginary pairs");
-  const std::size_t entries = parameters.size() / 2;
-  const auto dimension =
-      static_cast<std::size_t>(std::llround(std::sqrt(static_cast<double>(entries))));
-  if (dimension * dimension != entries) {
-    fail_value(offset, "unitary parameter count " + std::to_string(parameters.size()) +
-                           " does not encode a square matrix");
-  }
-  if ((dimension & (dimension - 1)) != 0) {
-    fail_value(offset,
-               "unitary matrix dimension " + std::to_string(dimension) + " must be a power of two");
-  }
-  return std::countr_zero(dimension);
+  return placed(offset, [&] { return detail::unitary_target_count(parameters); });
 }
 
 void Expander::check_parameter_count(const Call& call, const Stmt& stmt) const {
