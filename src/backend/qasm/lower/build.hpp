@@ -25,7 +25,9 @@ namespace corvane::qasm3::detail::lower {
 
 // Registers numbered as the importer numbers them, every array before every scalar, while
 // declarations still arrive: an array declared after scalars moves them up, and the
-// indices already given out move with them once the reading ends (`shifts`).
+// indices already given out move with them once the reading ends (`shifts`). Lowering
+// declares no name twice and writes bodies on their arguments only, so a scalar that a
+// later array of its name would hide, and register elements inside bodies, do not occur.
 class GrowingLayout {
  public:
   struct Shift {
