@@ -104,7 +104,8 @@ export --qregs a:1,,b:2
 export --num-clbits 1.5
 import a.qasm b.qasm
 lower --input theta
-lower --input theta=big
+lower --input =1
+lower --input theta=
 export --lower
 convert --lower=yes
 export -I lib
@@ -461,6 +462,43 @@ assert "import --lower" eval '[[ $status -eq 0 ]] && grep -q "\"rx\"" "$work/out
 unset input
 expect_error "lower: a missing input is the program's error, at its place" 1 \
   "$work/loop.qasm:1:1: ValueError: No value given for input 'theta'" lower "$work/loop.qasm"
+
+# --input NAME=VALUE: VALUE a constant expression, read where NAME is declared (line 2) and
+# typed by its declaration. Each row: type|VALUE|the rx line it makes, or the error line
+# (@FILE@ the program's file).
+while IFS='|' read -r type value outcome; do
+  printf 'qubit q;\ninput %s v;\nrx(v) q;\n' "$type" >"$work/input.qasm"
+  if [[ $outcome == rx* ]]; then
+    expect_output "--input $type v=$value" "${header}qubit q;"$'\n'"$outcome"$'\n' \
+      lower --input "v=$value" "$work/input.qasm"
+  else
+    expect_error "--input $type v=$value" 1 "${outcome//@FILE@/$work/input.qasm}" \
+      lower --input "v=$value" "$work/input.qasm"
+  fi
+done <<'ROWS'
+bool|true|rx(1.0) q;
+bool|false|rx(0.0) q;
+bool|1|rx(1.0) q;
+bool|2 > 1|rx(1.0) q;
+float|pi/2|rx(1.5707963267948966) q;
+float|-1.5e-3|rx(-0.0015) q;
+float|0.5|rx(0.5) q;
+int|2*3|rx(6.0) q;
+int|7/2|rx(3.0) q;
+int|0x10|rx(16.0) q;
+bit[2]|"10"|rx(2.0) q;
+angle|-pi/2|rx(4.71238898038469) q;
+bool|yes|@FILE@:2:1: ValueError: Input 'v': Undeclared name 'yes'
+bool|2|@FILE@:2:1: ValueError: Input 'v' is 2, not a whole number from 0 to 1 as bool needs
+int|1.5|@FILE@:2:1: ValueError: Input 'v' is 1.5, not a whole number from -9223372036854775808 to 9223372036854775807 as int needs
+float|big|@FILE@:2:1: ValueError: Input 'v': Undeclared name 'big'
+float|pi/|@FILE@:2:1: ValueError: Input 'v': Expected an expression, found end of input
+float|1/0.0|@FILE@:2:1: ZeroDivisionError: Input 'v': float division by zero
+float|1 2|@FILE@:2:1: ValueError: Input 'v': Expected the end of the value, found '2'
+ROWS
+expect_error "--input the last value of a name counts" 1 \
+  "$work/input.qasm:2:1: ValueError: Input 'v': Undeclared name 'x'" \
+  lower --input v=1 --input v=x "$work/input.qasm"
 
 # ---------------------------------------------------------------- included files
 # Beside the including file first (FILE's folder, then each file's own), then the folders

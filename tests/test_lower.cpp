@@ -232,6 +232,97 @@ TEST(LowerInputs, ComeFromTheOptions) {
                    "Input 'f' is 2, not a whole number from 0 to 1 as bool needs");
 }
 
+// An input's value given as text: a constant expression that lowering reads with its own
+// parser and evaluator where the input is declared (line 2), typed by the declaration, and
+// seeing nothing of the program.
+struct InputRow {
+  std::string name;
+  std::string type;
+  std::string value;
+  std::string outcome;  // the gate the value makes, or "<line>:<column>: <Kind>: <message>"
+};
+
+class InputExpression : public testing::TestWithParam<InputRow> {};
+
+TEST_P(InputExpression, IsReadAsTheDeclarationTypesIt) {
+  const InputRow& row = GetParam();
+  const std::string program = "qubit q; const float c = 1; def f() -> int { return 1; }\ninput " +
+                              row.type + " v;\nrx(v) q;";
+  std::string lowered;
+  const std::string outcome = outcome_of(
+      [&] {
+        lowered = qasm3::lower_qasm3(program,
+                                     {.inputs = {{"v", qasm3::InputValue::expression(row.value)}}});
+      },
+      /*placed=*/true);
+  if (outcome != "ok") {
+    EXPECT_EQ(outcome, row.outcome);
+    return;
+  }
+  EXPECT_EQ(lowered, std::string(HEADER) + "qubit q;\n" + row.outcome + "\n");
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Lowering, InputExpression,
+    testing::Values(
+        InputRow{"float_of_pi", "float", "pi/2", "rx(1.5707963267948966) q;"},
+        InputRow{"float_negative_exponent", "float", "-1.5e-3", "rx(-0.0015) q;"},
+        InputRow{"float_of_an_integer", "float", "2*3", "rx(6.0) q;"},
+        InputRow{"float_of_a_function", "float", "sqrt(2) * cos(0)", "rx(1.4142135623730951) q;"},
+        InputRow{"float32_rounded", "float[32]", "0.1", "rx(0.10000000149011612) q;"},
+        InputRow{"angle_wraps", "angle", "3 * pi", "rx(3.141592653589793) q;"},
+        InputRow{"int_product", "int", "2*3", "rx(6.0) q;"},
+        InputRow{"int_division_truncates", "int", "-7/2", "rx(-3.0) q;"},
+        InputRow{"int_of_a_whole_float", "int", "6.0", "rx(6.0) q;"},
+        InputRow{"int_literal_forms", "int", "0x1F + 0b1 + 0o7 + 1_000", "rx(1039.0) q;"},
+        InputRow{"int_at_its_width", "int[8]", "-128", "rx(-128.0) q;"},
+        InputRow{"int_largest", "int", "9223372036854775807", "rx(9.223372036854776e+18) q;"},
+        InputRow{"bool_true", "bool", "true", "rx(1.0) q;"},
+        InputRow{"bool_false", "bool", "false", "rx(0.0) q;"},
+        InputRow{"bool_of_a_comparison", "bool", "1 < 2 && !false", "rx(1.0) q;"},
+        InputRow{"bool_of_a_number", "bool", "0", "rx(0.0) q;"},
+        InputRow{"bits_of_a_bit_string", "bit[4]", "\"0101\"", "rx(5.0) q;"},
+        InputRow{"bits_of_a_number", "bit[4]", "15", "rx(15.0) q;"},
+        InputRow{"spaces_and_comments", "float", "  /* half */ 0.5 // turn\n", "rx(0.5) q;"},
+        // Errors name the input and are placed at its declaration.
+        InputRow{"int_beyond_its_width", "int[8]", "128",
+                 "2:1: ValueError: Input 'v' is 128, not a whole number from -128 to 127 as "
+                 "int[8] needs"},
+        InputRow{"uint_negative", "uint[4]", "-1",
+                 "2:1: ValueError: Input 'v' is -1, not a whole number from 0 to 15 as uint[4] "
+                 "needs"},
+        InputRow{"int_of_a_fraction", "int", "7/2.0",
+                 "2:1: ValueError: Input 'v' is 3.5, not a whole number from "
+                 "-9223372036854775808 to 9223372036854775807 as int needs"},
+        InputRow{"bool_of_two", "bool", "1 + 1",
+                 "2:1: ValueError: Input 'v' is 2, not a whole number from 0 to 1 as bool needs"},
+        InputRow{"misspelt_constant", "float", "pj/2",
+                 "2:1: ValueError: Input 'v': Undeclared name 'pj'"},
+        InputRow{"program_names_unseen", "float", "c",
+                 "2:1: ValueError: Input 'v': Undeclared name 'c'"},
+        InputRow{"program_qubits_unseen", "float", "q",
+                 "2:1: ValueError: Input 'v': Undeclared name 'q'"},
+        InputRow{"program_subroutines_unseen", "int", "f()",
+                 "2:1: ValueError: Input 'v': 'f' is not a subroutine"},
+        InputRow{"division_by_zero", "int", "1/0",
+                 "2:1: ZeroDivisionError: Input 'v': integer division by zero"},
+        InputRow{"unfinished", "float", "pi/",
+                 "2:1: ValueError: Input 'v': Expected an expression, found end of input"},
+        InputRow{"empty", "float", "",
+                 "2:1: ValueError: Input 'v': Expected an expression, found end of input"},
+        InputRow{"two_values", "float", "1 2",
+                 "2:1: ValueError: Input 'v': Expected the end of the value, found '2'"},
+        InputRow{"a_statement_after_it", "float", "1; x q",
+                 "2:1: ValueError: Input 'v': Expected the end of the value, found ';'"},
+        InputRow{"a_measurement", "bool", "measure q",
+                 "2:1: ValueError: Input 'v': Expected the end of the value, found 'q'"},
+        InputRow{
+            "not_utf8_safe_text", "float", "\"\xce\"",
+            "2:1: ValueError: Input 'v': Input is not valid UTF-8: truncated sequence at byte 1"},
+        InputRow{"nesting_beyond_the_bound", "float", repeat("(", 5000) + "1" + repeat(")", 5000),
+                 "2:1: RecursionError: Input 'v': maximum recursion depth exceeded"}),
+    [](const testing::TestParamInfo<InputRow>& info) { return info.param.name; });
+
 struct ErrorRow {
   std::string name;
   std::string program;

@@ -60,7 +60,8 @@ commands:
 
 lowering options:
   --lower               import and convert lower the program first
-  --input NAME=VALUE    the value of the program's `input` declaration NAME (a number)
+  --input NAME=VALUE    the value of the program's `input` declaration NAME: a constant
+                        expression (0.5, pi/2, 2*3, true), typed as the declaration says
   -I DIR, --include-path DIR
                         a folder to look for files the program includes in, after the
                         folder of the including file (FILE's; none for standard input);
@@ -151,21 +152,16 @@ bool option_allowed(Command command, std::string_view option) {
   return command == Command::Export;
 }
 
-// NAME=VALUE of --input: a name and a decimal number.
+// NAME=VALUE of --input: a name and a constant expression, which lowering reads where
+// the program declares the input, so that it is typed as the declaration says.
 void add_input(qasm3::LowerOptions& options, std::string_view text) {
   const std::size_t equals = text.find('=');
   const std::string_view name = text.substr(0, equals);
-  double value = 0.0;
-  bool read = false;
-  if (equals != std::string_view::npos) {
-    const std::string_view number = text.substr(equals + 1);
-    const auto [end, error] = std::from_chars(number.data(), number.data() + number.size(), value);
-    read = error == std::errc() && end == number.data() + number.size() && !number.empty();
+  if (name.empty() || equals == std::string_view::npos || equals + 1 == text.size()) {
+    throw UsageError("--input needs NAME=VALUE, got " + qasm3::quoted(text));
   }
-  if (name.empty() || !read) {
-    throw UsageError("--input needs NAME=VALUE with a number, got " + qasm3::quoted(text));
-  }
-  options.inputs.insert_or_assign(std::string(name), value);
+  options.inputs.insert_or_assign(
+      std::string(name), qasm3::InputValue::expression(std::string(text.substr(equals + 1))));
 }
 
 void apply_option(Invocation& inv, std::string_view option, std::string_view value) {

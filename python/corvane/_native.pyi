@@ -128,9 +128,9 @@ def gate_sequence_to_qasm3(gs: ExportableSequence, qreg_name: str, creg_name: st
 def qasm3_to_gate_sequence(code: str) -> Tuple[int, List[QuantumGate], Optional[List[Register]],
                                               Optional[List[Register]],
                                               Optional[List[Tuple[int, int]]]]: ...
-def lower_qasm3(text: str, inputs: Optional[Mapping[str, Union[int, float]]],
+def lower_qasm3(text: str, inputs: Optional[Mapping[str, Union[int, float, str]]],
                 include_paths: Optional[Sequence[str]], source_path: Optional[str]) -> str: ...
-def lower_to_gate_sequence(text: str, inputs: Optional[Mapping[str, Union[int, float]]],
+def lower_to_gate_sequence(text: str, inputs: Optional[Mapping[str, Union[int, float, str]]],
                            include_paths: Optional[Sequence[str]], source_path: Optional[str]
                            ) -> Tuple[int, List[QuantumGate], Optional[List[Register]],
                                       Optional[List[Register]], Optional[List[Tuple[int, int]]]]: ...

@@ -98,11 +98,24 @@ py::tuple import_program(py::handle code) {
   return sequence_tuple(std::move(*seq));
 }
 
+// One input's value for `call`: a real number (int or float, as Python's float() takes
+// them), or a str holding a constant expression that lowering reads.
+qasm3::InputValue input_value_arg(const std::string& call, py::handle value) {
+  if (PyUnicode_Check(value.ptr()) != 0) {
+    return qasm3::InputValue::expression(std::string(text_arg(value, call + " input values")));
+  }
+  if (PyFloat_Check(value.ptr()) == 0 && PyLong_Check(value.ptr()) == 0) {
+    raise_wrong_kind(call + " input values", "a real number or a str", value);
+  }
+  const double number = PyFloat_AsDouble(value.ptr());
+  if (number == -1.0 && PyErr_Occurred() != nullptr) throw py::error_already_set();
+  return number;
+}
+
 // The options of a lowering function named `function` (its name starts the messages about
 // arguments of the wrong kind): the values of the program's `input` declarations (None, or
-// a dict from names, str, to real numbers, int or float as Python's float() takes them),
-// the program's own path (a str, or None) and the folders of the search path (a list or
-// tuple of str, or None).
+// a dict from names, str, to values as above), the program's own path (a str, or None) and
+// the folders of the search path (a list or tuple of str, or None).
 qasm3::LowerOptions lower_options_arg(std::string_view function, py::handle inputs,
                                       py::handle include_paths, py::handle source_path) {
   const std::string call(function);
@@ -112,12 +125,7 @@ qasm3::LowerOptions lower_options_arg(std::string_view function, py::handle inpu
       raise_wrong_kind(call + " argument 'inputs'", "a dict", inputs);
     for (const auto& [name, value] : py::reinterpret_borrow<py::dict>(inputs)) {
       const std::string_view text = text_arg(name, call + " input names");
-      if (PyFloat_Check(value.ptr()) == 0 && PyLong_Check(value.ptr()) == 0) {
-        raise_wrong_kind(call + " input values", "a real number", value);
-      }
-      const double number = PyFloat_AsDouble(value.ptr());
-      if (number == -1.0 && PyErr_Occurred() != nullptr) throw py::error_already_set();
-      options.inputs.insert_or_assign(std::string(text), number);
+      options.inputs.insert_or_assign(std::string(text), input_value_arg(call, value));
     }
   }
   if (!source_path.is_none()) {

@@ -196,8 +196,10 @@ def test_wrong_kinds_of_export_arguments_are_type_errors(arguments, message):
     (lambda: qasm3.lower_qasm3(b"qubit q;"), "lower_qasm3() argument 'text' must be str, not bytes"),
     (lambda: qasm3.lower_qasm3("", [("t", 1)]), "lower_qasm3() argument 'inputs' must be a dict, not list"),
     (lambda: qasm3.lower_qasm3("", {1: 1}), "lower_qasm3() input names must be str, not int"),
-    (lambda: qasm3.lower_qasm3("", {"t": "1"}),
-     "lower_qasm3() input values must be a real number, not str"),
+    (lambda: qasm3.lower_qasm3("", {"t": b"1"}),
+     "lower_qasm3() input values must be a real number or a str, not bytes"),
+    (lambda: qasm3.lower_qasm3("", {"t": None}),
+     "lower_qasm3() input values must be a real number or a str, not NoneType"),
     (lambda: qasm3.lower_qasm3("", include_paths="lib"),
      "lower_qasm3() argument 'include_paths' must be a list, not str"),
     (lambda: qasm3.lower_qasm3("", include_paths=[1]), "lower_qasm3() include paths must be str, not int"),
@@ -292,12 +294,33 @@ def test_blocks_nested_deeper_than_the_converter_follows_fail_cleanly():
 
 @pytest.mark.parametrize("program, inputs, kind, message", [
     ("input float t; qubit q; rx(t) q;", {"u": 1}, ValueError, "No value given for input 't'"),
+    ("input float t; qubit q; rx(t) q;", {"t": "pi/"}, ValueError,
+     "Input 't': Expected an expression, found end of input"),
+    ("input int n; qubit q; rx(n) q;", {"n": "1/0"}, ZeroDivisionError,
+     "Input 'n': integer division by zero"),
+    ("input bool b; qubit q; rx(b) q;", {"b": "2"}, ValueError,
+     "Input 'b' is 2, not a whole number from 0 to 1 as bool needs"),
     ("qubit q; cal { }", None, NotImplementedError, "'cal' is not supported"),
 ])
 def test_lowering_error_kinds_and_messages(program, inputs, kind, message):
     with pytest.raises(Exception) as error:
         qasm3.lower_qasm3(program, inputs)
     assert type(error.value) is kind and str(error.value) == message
+
+
+# An input's value may be the text of a constant expression, typed by the declaration.
+@pytest.mark.parametrize("declaration, value, angle", [
+    ("float", "pi/2", "1.5707963267948966"),
+    ("float", 0.25, "0.25"),
+    ("int", "7/2", "3.0"),
+    ("int", "2*3", "6.0"),
+    ("bool", "true", "1.0"),
+    ("bool", True, "1.0"),
+    ("bit[3]", '"110"', "6.0"),
+])
+def test_input_values_as_expressions(declaration, value, angle):
+    program = f"input {declaration} v;\nqubit q;\nrx(v) q;\n"
+    assert qasm3.lower_qasm3(program, {"v": value}) == HEADER + f"qubit q;\nrx({angle}) q;\n"
 
 
 # Lowering rewrites what real programs use into the importer's form, with input values.

@@ -9,6 +9,7 @@
 #include <stdexcept>
 #include <string>
 #include <string_view>
+#include <utility>
 #include <vector>
 
 #include "corvane/backend/gatesequence/gatesequence.hpp"
@@ -42,11 +43,37 @@ std::string gate_sequence_to_qasm3(const GateSequence& gs, const ExportOptions& 
 // register layout and the measurement map attached.
 GateSequence qasm3_to_gate_sequence(std::string_view code);
 
+// The value given for one of the program's `input` declarations: a number, or the text
+// of a constant expression (`pi / 2`, `2 * 3`, `-1.5e-3`, `true`, `"0101"`) that lowering
+// reads and evaluates as the language does, with the built-in constants and functions
+// and nothing the program declares.
+class InputValue {
+ public:
+  // Implicit, so that numbers stand for themselves: {.inputs = {{"theta", 0.5}}}.
+  InputValue(double number) noexcept : number_(number) {}  // NOLINT(google-explicit-constructor)
+  static InputValue expression(std::string text) {
+    InputValue value(0.0);
+    value.expression_ = std::move(text);
+    return value;
+  }
+
+  [[nodiscard]] bool is_expression() const noexcept { return expression_.has_value(); }
+  [[nodiscard]] double number() const noexcept { return number_; }
+  // The expression's text; empty for a number.
+  [[nodiscard]] std::string_view expression_text() const noexcept {
+    return expression_ ? std::string_view(*expression_) : std::string_view();
+  }
+
+ private:
+  double number_;
+  std::optional<std::string> expression_;
+};
+
 // Options of lower_qasm3 and lower_to_gate_sequence: the values of the program's `input`
 // declarations, by name.
 // Designated initializers read well: `lower_qasm3(text, {.inputs = {{"theta", 0.5}}})`.
 struct LowerOptions {
-  std::map<std::string, double, std::less<>> inputs = {};
+  std::map<std::string, InputValue, std::less<>> inputs = {};
   // Where `include "name";` finds a file other than the two standard libraries: in the
   // folder of the file that includes it (for the program itself, that of `source_path`;
   // none when it is empty), then in each folder of `include_paths`, in order. Paths are
@@ -70,6 +97,10 @@ struct LowerOptions {
 // qasm3_to_gate_sequence reads: loops unrolled, constants folded, parameterised gates,
 // modifiers, broadcasts and standard-library gates the importer does not know spelled
 // out, barriers and delays dropped. Lowering its result again gives the same text.
+//
+// Each `input` declaration takes its value from `options.inputs`: a float or angle input
+// any number, a bool, bit, bit[n], int or uint input a whole number its type holds (bool
+// also true and false); ValueError names the input otherwise.
 std::string lower_qasm3(std::string_view program, const LowerOptions& options = {});
 
 // Reads an OpenQASM 3 (or 2) program as written in practice into a new gate sequence:

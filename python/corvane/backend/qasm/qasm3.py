@@ -64,7 +64,7 @@ def _path_text(path: Any) -> Any:
     return os.fspath(path) if isinstance(path, os.PathLike) else path
 
 
-def lower_qasm3(text: str, inputs: Optional[Mapping[str, Union[int, float]]] = None, *,
+def lower_qasm3(text: str, inputs: Optional[Mapping[str, Union[int, float, str]]] = None, *,
                 include_paths: Optional[Sequence[PathText]] = None,
                 source_path: Optional[PathText] = None) -> str:
     """Rewrites the OpenQASM 3 (or 2) program ``text`` (str) into the plain form that
@@ -73,7 +73,8 @@ def lower_qasm3(text: str, inputs: Optional[Mapping[str, Union[int, float]]] = N
     spelled out, barriers and delays dropped.
 
     ``inputs`` (a dict, or None) maps the names of the program's ``input`` declarations (str)
-    to their values (int or float).
+    to their values: int or float, or a str holding a constant expression (``"pi/2"``,
+    ``"2*3"``, ``"true"``) read as the declared type reads it.
 
     ``include "name";`` of a file other than the standard libraries reads that file as if
     its text stood there. It is looked for in the folder of the including file (for the
@@ -92,7 +93,8 @@ def _folders_text(include_paths: Any) -> Any:
     return include_paths
 
 
-def lower_to_gate_sequence(text: str, inputs: Optional[Mapping[str, Union[int, float]]] = None, *,
+def lower_to_gate_sequence(text: str,
+                           inputs: Optional[Mapping[str, Union[int, float, str]]] = None, *,
                            include_paths: Optional[Sequence[PathText]] = None,
                            source_path: Optional[PathText] = None) -> GateSequence:
     """Reads the OpenQASM 3 (or 2) program ``text`` (str), as written in practice, into a new
@@ -100,7 +102,7 @@ def lower_to_gate_sequence(text: str, inputs: Optional[Mapping[str, Union[int, f
     ``lower_qasm3(text, ...)``, with the same register layout and measure map.
 
     ``inputs`` (a dict, or None) maps the names of the program's ``input`` declarations (str)
-    to their values (int or float). ``include_paths`` (a list or tuple of str or paths) and
+    to their values, as for ``lower_qasm3``. ``include_paths`` (a list or tuple of str or paths) and
     ``source_path`` (a str or path, or None) say where included files are found, as for
     ``lower_qasm3``.
     """

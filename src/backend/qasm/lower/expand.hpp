@@ -8,6 +8,7 @@
 #include <map>
 #include <string>
 
+#include "corvane/backend/qasm/qasm3.hpp"
 #include "qasm/lower/include_files.hpp"
 #include "qasm/lower/parser.hpp"
 #include "qasm/lower/syntax.hpp"
@@ -26,7 +27,7 @@ inline constexpr std::size_t MAX_LOWERED_STATEMENTS = 4'000'000;
 // so itself, the first of hw_1, hw_2, ... that it does not name.
 inline constexpr std::string_view HARDWARE_REGISTER = "hw";
 
-using InputValues = std::map<std::string, double, std::less<>>;
+using InputValues = decltype(LowerOptions::inputs);
 
 // Expands the program that `parser` reads into `writer`, one top-level statement at a
 // time, writing at most `max_statements` (loop passes counted too). Errors carry their

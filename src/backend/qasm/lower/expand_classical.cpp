@@ -49,21 +49,49 @@ std::pair<std::int64_t, std::int64_t> whole_input_range(const ScalarType& type) 
   return {is_signed ? -high - 1 : 0, high};
 }
 
+bool takes_any_number(const ScalarType& type) {
+  return type.kind == ScalarKind::FLOAT || type.kind == ScalarKind::ANGLE;
+}
+
+[[noreturn]] void raise_not_whole(std::string_view name, const ScalarType& type,
+                                  const std::string& value) {
+  const auto [low, high] = whole_input_range(type);
+  raise_value_error("Input '" + std::string(name) + "' is " + value + ", not a whole number from " +
+                    std::to_string(low) + " to " + std::to_string(high) + " as " + type_name(type) +
+                    " needs");
+}
+
 // An input's number is cast to the input's type. float and angle inputs take any
 // number; bool, bit, bit[n], int and uint inputs take a whole number the type holds
 // (bool and bit 0 or 1, bit[n] and uint[n] 0 to 2ⁿ-1), so a value that a cast would
 // truncate or wrap is refused instead.
 Value input_value(std::string_view name, const ScalarType& type, double value) {
-  if (type.kind == ScalarKind::FLOAT || type.kind == ScalarKind::ANGLE)
-    return convert_for_assignment(type, Value::floating(value));
+  if (takes_any_number(type)) return convert_for_assignment(type, Value::floating(value));
   const auto [low, high] = whole_input_range(type);
   if (std::nearbyint(value) != value || value < static_cast<double>(low) ||
       value >= static_cast<double>(high) + 1.0) {
-    raise_value_error("Input '" + std::string(name) + "' is " + g15(value) +
-                      ", not a whole number from " + std::to_string(low) + " to " +
-                      std::to_string(high) + " as " + type_name(type) + " needs");
+    raise_not_whole(name, type, g15(value));
   }
   return cast_to(type, Value::integer(static_cast<std::int64_t>(value)));
+}
+
+// The value of an input's expression, taken as a number is (above), except that whole
+// values are compared exactly and a bool input also takes true and false.
+Value input_value(std::string_view name, const ScalarType& type, const Value& value) {
+  if (takes_any_number(type)) return convert_for_assignment(type, value);
+  const ScalarKind kind = value.type().kind;
+  if (kind == ScalarKind::FLOAT || kind == ScalarKind::ANGLE) {
+    return input_value(name, type, value.as_double());
+  }
+  const std::int64_t whole = value.as_integer();
+  const auto [low, high] = whole_input_range(type);
+  const bool beyond_int64 = kind == ScalarKind::UINT && whole < 0;
+  if (beyond_int64 || whole < low || whole > high) {
+    raise_not_whole(
+        name, type,
+        beyond_int64 ? std::to_string(static_cast<std::uint64_t>(whole)) : std::to_string(whole));
+  }
+  return cast_to(type, Value::integer(whole));
 }
 
 BinaryOp compound_operator(std::string_view op) {
@@ -268,11 +296,35 @@ void Expander::classical_declaration(const Stmt& stmt) {
     if (given == inputs_.end()) {
       fail_value(stmt.offset, "No value given for input '" + std::string(stmt.name) + "'");
     }
-    symbol.value = placed(stmt.offset, [&] { return input_value(stmt.name, type, given->second); });
+    symbol.value = placed(stmt.offset, [&] {
+      const InputValue& input = given->second;
+      if (!input.is_expression()) return input_value(stmt.name, type, input.number());
+      return input_value(stmt.name, type, input_expression(stmt.name, input.expression_text()));
+    });
   } else if (stmt.value != NO_NODE) {
     symbol.value = assigned(type, stmt.value);
   }
   declare(stmt.name, stmt.offset, std::move(symbol));
+}
+
+// An input's value given as text is read and evaluated as a constant expression of the
+// program's language that sees nothing of the program: the built-in constants and
+// functions only. Its errors name the input; a place in the text of the value would be
+// no place in the program, so the input's declaration is given as theirs.
+Value Expander::input_expression(std::string_view name, std::string_view text) {
+  try {
+    validate_utf8(text);
+    ParsedExpression value = parse_expression(text, openqasm2_);
+    value.program.origin = Origin::LIBRARY;  // seeing no name of the program, placed nowhere
+    const ScopeGuard isolated(scopes_, /*boundary=*/true);
+    return in_program(value.program, [&] {
+      const Value result = evaluate(value.root);
+      if (!is_constant(value.root)) raise_value_error("the value is not a constant expression");
+      return result;
+    });
+  } catch (const Error& error) {
+    raise_like(error, "Input '" + std::string(name) + "': " + error.what());
+  }
 }
 
 Value Expander::assigned(const ScalarType& type, NodeId value) {

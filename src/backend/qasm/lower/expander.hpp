@@ -301,6 +301,7 @@ class Expander {
                             std::set<std::string_view>& names_taken) const;
   ScalarType resolved_type(ScalarType type, NodeId width);
   void classical_declaration(const Stmt& stmt);
+  Value input_expression(std::string_view name, std::string_view text);
   Value assigned(const ScalarType& type, NodeId value);
   void assignment(const Stmt& stmt);
   void evaluate_into_bits(NodeId value, const Resolved& target);
@@ -451,7 +452,7 @@ class Expander {
   bool last_call_measured_ = false;    // the call that ended last returned a measurement
   std::int64_t hardware_size_ = 0;
   std::string hardware_register_{HARDWARE_REGISTER};
-  bool ended_ = false;  // the program has met `end;`
+  bool ended_ = false;                                  // the program has met `end;`
   // By the declaration's place and size.
   std::map<std::tuple<const Program*, std::size_t, std::int64_t>, std::string> local_bits_;
   std::set<std::string, std::less<>> identifiers_;  // of the program, once local bits need them

@@ -652,4 +652,11 @@ Program parse(std::string_view text, bool openqasm2) {
   return program;
 }
 
+ParsedExpression parse_expression(std::string_view text, bool openqasm2) {
+  Parser parser(text);
+  if (openqasm2) parser.impl_->read_as_openqasm2();
+  const NodeId root = parser.impl_->whole_expression();
+  return {std::move(parser.impl_->program()), root};
+}
+
 }  // namespace corvane::qasm3::detail::lower

@@ -12,6 +12,13 @@
 
 namespace corvane::qasm3::detail::lower {
 
+// One expression read from a text of its own, a value given from outside the program:
+// the nodes in `program` (`top` empty), the expression's own node `root`.
+struct ParsedExpression {
+  Program program;
+  NodeId root = NO_NODE;
+};
+
 // Reads a program one top-level statement at a time, so that a long program need not be
 // held whole: the nodes of a statement that is no longer needed can be dropped. Raises
 // ValueError for text that is not a program and NotImplementedError for constructs the
@@ -41,10 +48,15 @@ class Parser {
   class Impl;
   std::unique_ptr<Impl> impl_;
   friend Program parse(std::string_view text, bool openqasm2);
+  friend ParsedExpression parse_expression(std::string_view text, bool openqasm2);
 };
 
 // Parses the whole of `text`, its top-level statements listed in `top`. With `openqasm2`,
 // the text is read as OpenQASM 2 from its start, as a file included by such a program is.
 Program parse(std::string_view text, bool openqasm2 = false);
+
+// Parses the whole of `text` as one expression; ValueError with its place in `text` for
+// anything else, an empty text or more after the expression included.
+ParsedExpression parse_expression(std::string_view text, bool openqasm2 = false);
 
 }  // namespace corvane::qasm3::detail::lower

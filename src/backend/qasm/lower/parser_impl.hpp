@@ -52,6 +52,13 @@ class Parser::Impl {
     return id;
   }
 
+  // The whole text as one expression, for values given from outside the program.
+  NodeId whole_expression() {
+    const NodeId root = expression();
+    if (!at_end()) unexpected("the end of the value");
+    return root;
+  }
+
   Program& program() { return program_; }
 
   Parser::Marks marks() const {

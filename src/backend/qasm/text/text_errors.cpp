@@ -3,6 +3,8 @@
 
 #include <algorithm>
 #include <cstdint>
+#include <string_view>
+#include <utility>
 
 #include "qasm/text/text_unicode.hpp"
 
@@ -31,6 +33,22 @@ void raise_overflow(const std::string& message) {
 }
 void raise_recursion_error(const std::string& message) {
   throw RecursionError(message);
+}
+
+void raise_like(const Error& error, const std::string& message) {
+  static constexpr std::pair<std::string_view, void (*)(const std::string&)> RAISERS[] = {
+      {"NotImplementedError", raise_not_implemented},
+      {"RuntimeError", raise_runtime_error},
+      {"TypeError", raise_type_error},
+      {"SyntaxError", raise_syntax_error},
+      {"ZeroDivisionError", raise_zero_division},
+      {"OverflowError", raise_overflow},
+      {"RecursionError", raise_recursion_error},
+  };
+  for (const auto& [kind, raise] : RAISERS) {
+    if (kind == error.kind()) raise(message);
+  }
+  raise_value_error(message);
 }
 
 Location locate(std::string_view text, std::size_t offset) noexcept {

@@ -25,6 +25,8 @@ namespace corvane::qasm3::detail {
 [[noreturn]] void raise_zero_division(const std::string& message);
 [[noreturn]] void raise_overflow(const std::string& message);
 [[noreturn]] void raise_recursion_error(const std::string& message);
+// Raises an error of the kind of `error` with another message.
+[[noreturn]] void raise_like(const Error& error, const std::string& message);
 
 // ------------------------------------------------------------------ places
 // Runs `work`; an error it raises leaves with the place `place_of_error()` gives unless it
