@@ -496,9 +496,15 @@ float|pi/|@FILE@:2:1: ValueError: Input 'v': Expected an expression, found end o
 float|1/0.0|@FILE@:2:1: ZeroDivisionError: Input 'v': float division by zero
 float|1 2|@FILE@:2:1: ValueError: Input 'v': Expected the end of the value, found '2'
 ROWS
+expect_error "--input a name the program does not declare" 1 \
+  "ValueError: No input 'phi' is declared in the program" \
+  lower --input v=1 --input phi=0.5 "$work/input.qasm"
 expect_error "--input the last value of a name counts" 1 \
   "$work/input.qasm:2:1: ValueError: Input 'v': Undeclared name 'x'" \
   lower --input v=1 --input v=x "$work/input.qasm"
+expect_error "convert --lower --input a name the program does not declare" 1 \
+  "ValueError: No input 'theta' is declared in the program" \
+  convert --lower --input theta=1 "$src/examples/bell.qasm"
 
 # ---------------------------------------------------------------- included files
 # Beside the including file first (FILE's folder, then each file's own), then the folders

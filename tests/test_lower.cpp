@@ -323,6 +323,30 @@ INSTANTIATE_TEST_SUITE_P(
                  "2:1: RecursionError: Input 'v': maximum recursion depth exceeded"}),
     [](const testing::TestParamInfo<InputRow>& info) { return info.param.name; });
 
+// A value given for an input the program does not declare is refused, naming the first
+// such name; an input declared and not given is reported first, at its declaration.
+TEST(LowerInputs, ThatTheProgramDoesNotDeclareAreRefused) {
+  const auto lowered = [](const std::string& program, qasm3::LowerOptions options) {
+    return outcome_of([&] { qasm3::lower_qasm3(program, options); }, /*placed=*/true);
+  };
+  const std::string theta = "input float theta; qubit q; rx(theta) q;";
+  EXPECT_EQ(lowered("qubit q;", {.inputs = {{"theta", 0.5}}}),
+            "ValueError: No input 'theta' is declared in the program");
+  EXPECT_EQ(lowered(theta, {.inputs = {{"theta", 0.5}, {"phi", 1}, {"alpha", 2}}}),
+            "ValueError: No input 'alpha' is declared in the program");
+  EXPECT_EQ(lowered(theta, {.inputs = {{"thetaa", 0.5}}}),
+            "1:1: ValueError: No value given for input 'theta'");
+  // Not evaluated: the name is the mistake.
+  EXPECT_EQ(lowered("qubit q;", {.inputs = {{"x", qasm3::InputValue::expression("1/0")}}}),
+            "ValueError: No input 'x' is declared in the program");
+  // Declared after `end;`: still the program's input, though it never runs.
+  EXPECT_EQ(
+      lowered("qubit q; x q; end; input float theta; rx(theta) q;", {.inputs = {{"theta", 0.5}}}),
+      "ok");
+  EXPECT_EQ(lowered(theta, {.inputs = {{"theta", qasm3::InputValue::expression("theta")}}}),
+            "1:1: ValueError: Input 'theta': Undeclared name 'theta'");
+}
+
 struct ErrorRow {
   std::string name;
   std::string program;

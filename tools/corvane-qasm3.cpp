@@ -61,7 +61,8 @@ commands:
 lowering options:
   --lower               import and convert lower the program first
   --input NAME=VALUE    the value of the program's `input` declaration NAME: a constant
-                        expression (0.5, pi/2, 2*3, true), typed as the declaration says
+                        expression (0.5, pi/2, 2*3, true), typed as the declaration says;
+                        a NAME the program does not declare is an error
   -I DIR, --include-path DIR
                         a folder to look for files the program includes in, after the
                         folder of the including file (FILE's; none for standard input);

@@ -100,7 +100,8 @@ struct LowerOptions {
 //
 // Each `input` declaration takes its value from `options.inputs`: a float or angle input
 // any number, a bool, bit, bit[n], int or uint input a whole number its type holds (bool
-// also true and false); ValueError names the input otherwise.
+// also true and false); ValueError names the input otherwise, and names a value given
+// for an input the program does not declare.
 std::string lower_qasm3(std::string_view program, const LowerOptions& options = {});
 
 // Reads an OpenQASM 3 (or 2) program as written in practice into a new gate sequence:

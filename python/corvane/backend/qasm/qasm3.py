@@ -74,7 +74,8 @@ def lower_qasm3(text: str, inputs: Optional[Mapping[str, Union[int, float, str]]
 
     ``inputs`` (a dict, or None) maps the names of the program's ``input`` declarations (str)
     to their values: int or float, or a str holding a constant expression (``"pi/2"``,
-    ``"2*3"``, ``"true"``) read as the declared type reads it.
+    ``"2*3"``, ``"true"``) read as the declared type reads it. A name the program does not
+    declare is a ValueError.
 
     ``include "name";`` of a file other than the standard libraries reads that file as if
     its text stood there. It is looked for in the folder of the including file (for the

@@ -21,7 +21,11 @@ void Expander::run() {
     const Stmt& stmt = user_.stmts[id];
     const bool keeps_nodes =
         stmt.kind == StmtKind::GATE_DEF || stmt.kind == StmtKind::SUBROUTINE_DEF;
-    // After `end;` the rest of the program is read but never runs.
+    // After `end;` the rest of the program is read but never runs; its inputs are still
+    // the program's.
+    if (ended_ && stmt.kind == StmtKind::CLASSICAL_DECL && stmt.is_input) {
+      declared_inputs_.emplace(stmt.name);
+    }
     const Flow flow = ended_ ? Flow::NEXT : statement(id);
     if (flow == Flow::END) {
       ended_ = true;
@@ -32,6 +36,7 @@ void Expander::run() {
   }
   check_forward_calls();
   check_definition_nesting();
+  check_inputs_declared();
 }
 
 Flow Expander::statements(Range body) {

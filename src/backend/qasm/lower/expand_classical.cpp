@@ -292,6 +292,7 @@ void Expander::classical_declaration(const Stmt& stmt) {
   symbol.type = type;
   symbol.is_const = stmt.is_const;
   if (stmt.is_input) {
+    declared_inputs_.emplace(stmt.name);
     const auto given = inputs_.find(stmt.name);
     if (given == inputs_.end()) {
       fail_value(stmt.offset, "No value given for input '" + std::string(stmt.name) + "'");
@@ -324,6 +325,16 @@ Value Expander::input_expression(std::string_view name, std::string_view text) {
     });
   } catch (const Error& error) {
     raise_like(error, "Input '" + std::string(name) + "': " + error.what());
+  }
+}
+
+// A value given for an input the program never declares is a mistake of the caller's
+// (a misspelt name, the wrong program), not a value to ignore.
+void Expander::check_inputs_declared() const {
+  for (const auto& [name, value] : inputs_) {
+    if (!declared_inputs_.contains(name)) {
+      raise_value_error("No input '" + name + "' is declared in the program");
+    }
   }
 }
 

@@ -302,6 +302,7 @@ class Expander {
   ScalarType resolved_type(ScalarType type, NodeId width);
   void classical_declaration(const Stmt& stmt);
   Value input_expression(std::string_view name, std::string_view text);
+  void check_inputs_declared() const;
   Value assigned(const ScalarType& type, NodeId value);
   void assignment(const Stmt& stmt);
   void evaluate_into_bits(NodeId value, const Resolved& target);
@@ -453,6 +454,7 @@ class Expander {
   std::int64_t hardware_size_ = 0;
   std::string hardware_register_{HARDWARE_REGISTER};
   bool ended_ = false;                                  // the program has met `end;`
+  std::set<std::string, std::less<>> declared_inputs_;  // names of the `input` declarations
   // By the declaration's place and size.
   std::map<std::tuple<const Program*, std::size_t, std::int64_t>, std::string> local_bits_;
   std::set<std::string, std::less<>> identifiers_;  // of the program, once local bits need them
