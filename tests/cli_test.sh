@@ -162,6 +162,23 @@ TypeError: gates[0] must be an object|{"gates": [[[[[[[[[[[[[[[[[[[[[[[[[[[[[[[[
 @FILE@:1:19: ValueError: Invalid JSON: unexpected text after the gate sequence|{"num_qubits": 1} []
 ROWS
 
+# A message quotes at most 40 characters of a key or a number, "..." where it is cut.
+a40=$(printf 'a%.0s' {1..40})
+e40=$(printf 'é%.0s' {1..40})
+zeros=$(printf '0%.0s' {1..5000})
+while IFS='|' read -r line json; do
+  printf '%s' "$json" >"$work/bad.json"
+  expect_error "json excerpt: ${json:0:60}" 1 "$line" export "$work/bad.json"
+done <<ROWS
+ValueError: the gate sequence has an unknown key '$a40'|{"$a40": 1}
+ValueError: the gate sequence has an unknown key '$a40...'|{"${a40}b": 1}
+ValueError: gates[0] has an unknown key '$e40...'|{"gates": [{"id": "h", "${e40}${e40}": 1}]}
+ValueError: num_qubits holds an integer out of range: 1${zeros:0:39}...|{"num_qubits": 1$zeros}
+ValueError: gates[0].target holds an integer out of range: -1${zeros:0:38}...|{"gates": [{"id": "h", "target": [-1$zeros]}]}
+ValueError: gates[0].condition has an unknown key '$a40...'|{"gates": [{"id": "if", "target": [0], "condition": {"${a40}${a40}": 1}}]}
+ValueError: gates[0].condition.value holds an integer out of range: 1${zeros:0:39}...|{"gates": [{"id": "if", "target": [0], "condition": {"value": 1$zeros}}]}
+ROWS
+
 nested_blocks() {
   python3 -c "
 n = $1

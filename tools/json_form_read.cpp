@@ -393,6 +393,35 @@ constexpr std::string_view COMPARISONS_EXPECTED =
 
 constexpr std::string_view MATRIX_EXPECTED = "a list of rows of [real, imaginary] pairs";
 
+// The most characters of the input that a message quotes: a key or a number of any length
+// must not make the one line of an error unreadable.
+constexpr std::size_t EXCERPT_CHARACTERS = 40;
+
+// How many bytes of `piece` (valid UTF-8) a message quotes: at most EXCERPT_CHARACTERS
+// code points.
+std::size_t excerpt_bytes(std::string_view piece) {
+  std::size_t characters = 0;
+  for (std::size_t i = 0; i < piece.size(); ++i) {
+    const bool starts_character = (piece[i] & 0xC0) != 0x80;
+    if (starts_character && characters++ == EXCERPT_CHARACTERS) return i;
+  }
+  return piece.size();
+}
+
+// `piece` as a message shows it, "..." where it is cut.
+std::string excerpt(std::string_view piece) {
+  const std::size_t kept = excerpt_bytes(piece);
+  return std::string(piece.substr(0, kept)) + (kept < piece.size() ? "..." : "");
+}
+
+// The same in quotes, the "..." inside them.
+std::string quoted_excerpt(std::string_view piece) {
+  const std::size_t kept = excerpt_bytes(piece);
+  std::string shown = quoted(piece.substr(0, kept));
+  if (kept < piece.size()) shown.insert(shown.size() - 1, "...");
+  return shown;
+}
+
 // Turns JSON text into a gate sequence, checking every value on the way. It keeps the
 // chain of gate lists it is in, so that a message can say where the fault is.
 class SequenceReader {
@@ -682,11 +711,11 @@ void SequenceReader::wrong_kind(std::string_view key, std::string_view expected)
 // the gates.
 void SequenceReader::unknown_key(std::string_view key, std::string_view member_of) const {
   const std::string owner = frames_.empty() ? std::string("the gate sequence") : where(member_of);
-  throw ValueError(owner + " has an unknown key " + quoted(key));
+  throw ValueError(owner + " has an unknown key " + quoted_excerpt(key));
 }
 
 void SequenceReader::out_of_range(std::string_view key, std::string_view number) const {
-  throw ValueError(where(key) + " holds an integer out of range: " + std::string(number));
+  throw ValueError(where(key) + " holds an integer out of range: " + excerpt(number));
 }
 
 std::int64_t SequenceReader::integer(std::string_view key, std::string_view expected) {
