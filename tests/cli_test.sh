@@ -192,6 +192,40 @@ nested_blocks 1001 >"$work/deep.json"
 expect_error "json: blocks one level too deep" 1 "RecursionError: maximum recursion depth exceeded" \
   export "$work/deep.json"
 
+# ---------------------------------------------------------------- export: the failing record
+# An export error about one record is placed where that record's object starts in the
+# JSON text, the innermost one inside blocks; other errors have no place. Each row: the
+# error line (@FILE@ the file's name), then the JSON (printf-escaped), then export's options.
+while IFS='|' read -r line json options; do
+  # shellcheck disable=SC2059
+  printf "$json" >"$work/fails.json"
+  # shellcheck disable=SC2086
+  expect_error "export places: $json" 1 "${line//@FILE@/$work/fails.json}" \
+    export "$work/fails.json" $options
+done <<'ROWS'
+@FILE@:3:3: NotImplementedError: QASM 3.0 export does not support gate id 'nosuch'|{"num_qubits": 1, "gates": [\n  {"id": "h", "target": [0]},\n  {"id": "nosuch", "target": [0]}\n]}|
+@FILE@:1:55: NotImplementedError: QASM 3.0 export does not support gate id 'nosuch'|{"gates": [{"id": "h", "target": [0], "name": "ééé"}, {"id": "nosuch", "target": [0]}]}|
+@FILE@:5:88: ValueError: cx requires at least one control qubit|{"gates": [\n  {"id": "block", "target": [0, 1], "block_gate_sequence": [{"id": "h", "target": [0]}]},\n  {"id": "block", "target": [0, 1], "block_gate_sequence": [\n    {"id": "x", "target": [1]},\n    {"id": "block", "target": [0], "block_gate_sequence": [{"id": "h", "target": [0]}, {"id": "cx", "target": [0]}]}]}\n]}|
+@FILE@:2:84: ValueError: cx requires at least one control qubit|{"gates": [{"id": "block", "target": [0], "block_gate_sequence": [{"id": "h", "target": [0]}]},\n{"id": "block", "target": [0], "block_gate_sequence": [{"id": "x", "target": [0]}, {"id": "cx", "target": [0]}]}]}|--qregs q:1
+@FILE@:2:2: ValueError: block gate requires target qubits|{"gates": [\n {"id": "block", "target": [], "block_gate_sequence": [{"id": "h", "target": [0]}]}]}|
+@FILE@:1:12: ValueError: measure requires matching quantum and classical targets|{"gates": [{"id": "measure", "target": [0], "classical_target": [0, 1]}]}|--qregs q:1 --cregs c:2
+ValueError: Register declarations cover 2 indices, but 6 are required|{"gates": [{"id": "h", "target": [5]}]}|--qregs q:2
+ROWS
+printf '{"gates": [\n\n    {"id": "nosuch", "target": [0]}]}' >"$work/fails.json"
+input=$work/fails.json
+expect_error "export places: standard input" 1 \
+  "<stdin>:3:5: NotImplementedError: QASM 3.0 export does not support gate id 'nosuch'" export
+unset input
+# The record of a large file, far past the pages given back while reading.
+python3 -c "
+import sys
+n = 300000
+sys.stdout.write('{\"gates\": [\n' + '  {\"id\": \"h\", \"target\": [0]},\n' * n
+                 + '  {\"id\": \"nosuch\", \"target\": [0]}]}\n')" >"$work/large.json"
+expect_error "export places: a record of a large file" 1 \
+  "$work/large.json:300002:3: NotImplementedError: QASM 3.0 export does not support gate id 'nosuch'" \
+  export "$work/large.json"
+
 # ---------------------------------------------------------------- export: exact text
 export_json() {
   local name=$1 expected=$2 json=$3
@@ -277,27 +311,28 @@ expect_output "export: standard input" "$ghz_text" export
 expect_output "export: standard input as -" "$ghz_text" export -
 input=
 
-# Each row: the error line export writes, the JSON it reads, then its arguments. The
-# converter's own errors pass through, non-finite numbers among them.
+# Each row: the error line export writes (@FILE@ the file's name), the JSON it reads, then
+# its arguments. The converter's own errors pass through, non-finite numbers among them,
+# placed at the record they are about.
 while IFS='|' read -r line json args; do
   printf '%s' "$json" >"$work/in.json"
   # shellcheck disable=SC2086
-  expect_error "export: $json $args" 1 "$line" export "$work/in.json" $args
+  expect_error "export: $json $args" 1 "${line//@FILE@/$work/in.json}" export "$work/in.json" $args
 done <<'ROWS'
-NotImplementedError: QASM 3.0 export does not support gate id 'toffoli'|{"gates": [{"id": "toffoli", "target": [0]}]}
-NotImplementedError: QASM 3.0 export does not support gate id 'if'|{"gates": [{"id": "if", "target": [0], "condition": {"bits": [0], "compare": "==", "value": 1}, "block_gate_sequence": [{"id": "x", "target": [0]}], "else_gate_sequence": [{"id": "measure", "target": [0], "classical_target": [3]}]}]}
-ValueError: cx requires at least one control qubit|{"gates": [{"id": "cx", "target": [1]}]}
-ValueError: Index -1 is outside declared registers|{"gates": [{"id": "h", "target": [-1]}]}
+@FILE@:1:12: NotImplementedError: QASM 3.0 export does not support gate id 'toffoli'|{"gates": [{"id": "toffoli", "target": [0]}]}
+@FILE@:1:12: NotImplementedError: QASM 3.0 export does not support gate id 'if'|{"gates": [{"id": "if", "target": [0], "condition": {"bits": [0], "compare": "==", "value": 1}, "block_gate_sequence": [{"id": "x", "target": [0]}], "else_gate_sequence": [{"id": "measure", "target": [0], "classical_target": [3]}]}]}
+@FILE@:1:12: ValueError: cx requires at least one control qubit|{"gates": [{"id": "cx", "target": [1]}]}
+@FILE@:1:12: ValueError: Index -1 is outside declared registers|{"gates": [{"id": "h", "target": [-1]}]}
 ValueError: Register declarations cover 1 indices, but 2 are required|{"gates": [{"id": "h", "target": [1]}]}|--qregs=a:1
 ValueError: Register 'anc' must have positive size|{"gates": [{"id": "h", "target": [1]}]}|--qregs data:2,anc:0
-ValueError: Missing parameters|{"gates": [{"id": "u", "target": [1], "control": [0], "control_state": [1]}]}
-NotImplementedError: QASM 3.0 export does not support arbitrary 'unitary' gates. Transpile the circuit before exporting.|{"gates": [{"id": "unitary", "target": [0], "matrix": [[[1, 0]]]}]}
-ValueError: QASM gate parameter must be finite; got inf|{"gates": [{"id": "rx", "target": [0], "parameter": Infinity}]}
-ValueError: QASM gate parameter must be finite; got -inf|{"gates": [{"id": "rx", "target": [0], "parameter": [-Infinity]}]}
-ValueError: QASM gate parameter must be finite; got nan|{"gates": [{"id": "u", "target": [0], "parameter": [0.5, NaN, 0]}]}
-ValueError: QASM gate parameter must be finite; got inf|{"gates": [{"id": "rz", "target": [0], "parameter": 1e999}]}
-ValueError: QASM gate parameter must be finite; got -inf|{"gates": [{"id": "rz", "target": [0], "parameter": -1E+400}]}
-ValueError: QASM gate parameter must be finite; got [[inf+0.0j]]|{"gates": [{"id": "rz", "target": [0], "parameter": {"array": [[[Infinity, 0]]]}}]}
+@FILE@:1:12: ValueError: Missing parameters|{"gates": [{"id": "u", "target": [1], "control": [0], "control_state": [1]}]}
+@FILE@:1:12: NotImplementedError: QASM 3.0 export does not support arbitrary 'unitary' gates. Transpile the circuit before exporting.|{"gates": [{"id": "unitary", "target": [0], "matrix": [[[1, 0]]]}]}
+@FILE@:1:12: ValueError: QASM gate parameter must be finite; got inf|{"gates": [{"id": "rx", "target": [0], "parameter": Infinity}]}
+@FILE@:1:12: ValueError: QASM gate parameter must be finite; got -inf|{"gates": [{"id": "rx", "target": [0], "parameter": [-Infinity]}]}
+@FILE@:1:12: ValueError: QASM gate parameter must be finite; got nan|{"gates": [{"id": "u", "target": [0], "parameter": [0.5, NaN, 0]}]}
+@FILE@:1:12: ValueError: QASM gate parameter must be finite; got inf|{"gates": [{"id": "rz", "target": [0], "parameter": 1e999}]}
+@FILE@:1:12: ValueError: QASM gate parameter must be finite; got -inf|{"gates": [{"id": "rz", "target": [0], "parameter": -1E+400}]}
+@FILE@:1:12: ValueError: QASM gate parameter must be finite; got [[inf+0.0j]]|{"gates": [{"id": "rz", "target": [0], "parameter": {"array": [[[Infinity, 0]]]}}]}
 ROWS
 
 # ---------------------------------------------------------------- import: the JSON form

@@ -702,6 +702,45 @@ TEST(Driver, Failures) {
       ValueError, "Register declarations cover 2 indices, but 3 are required");
 }
 
+// An error about one record names it, down to the innermost record inside blocks, in
+// either layout and whether a block is written as a definition or inline; errors of the
+// sequence as a whole name none.
+TEST(Driver, FailuresNameTheirRecord) {
+  struct Row {
+    GateSequence gs;
+    ExportOptions options;
+    std::vector<std::size_t> path;
+  };
+  const QuantumGate bad = gate("toffoli", {0});
+  const std::vector<Row> rows = {
+      {sequence(2, {gate("h", {0}), gate("x", {1}), bad}), {}, {2}},
+      {sequence(2, {gate("h", {0}), gate("h", {-1})}), {}, {1}},
+      {sequence(2, {gate("h", {0}), bad}), {.qregs = RegisterList{{"q", 2}}}, {1}},
+      {sequence(2, {block({0, 1}, {gate("h", {0})}), block({0, 1}, {gate("x", {1}), bad})}),
+       {},
+       {1, 1}},
+      // Uses a qubit beyond its targets: written inline.
+      {sequence(3, {block({0}, {gate("h", {0}), gate("cx", {2})})}), {}, {0, 1}},
+      {sequence(2,
+                {gate("h", {0}), block({0}, {gate("x", {0}), block({0}, {gate("h", {0}), bad})})}),
+       {.qregs = RegisterList{{"q", 2}}},
+       {1, 1, 1}},
+      {sequence(1, {block({}, {gate("h", {0})})}), {}, {0}},
+      {sequence(1, {measure({0}, IndexList{0, 1})}), {}, {0}},
+      {sequence(3, {gate("h", {0})}), {.qregs = RegisterList{{"a", 2}}}, {}},
+      {sequence(1, {bad, nested_blocks(MAX_NESTING_DEPTH + 5, {0})}), {}, {}},
+  };
+  for (std::size_t i = 0; i < rows.size(); ++i) {
+    try {
+      export_of(rows[i].gs, rows[i].options);
+      ADD_FAILURE() << "row " << i << ": nothing was thrown";
+    } catch (const Error& e) {
+      EXPECT_EQ(e.record_path(), rows[i].path) << "row " << i << ": " << e.what();
+      EXPECT_FALSE(e.location().has_value()) << "row " << i;
+    }
+  }
+}
+
 // ------------------------------------------------------------------ nesting
 
 TEST(Nesting, TooDeepIsReportedFirst) {

@@ -254,4 +254,72 @@ TEST(JsonForm, ElseBodiesNestWithinTheBound) {
             "RecursionError: maximum recursion depth exceeded");
 }
 
+// Every path through blocks to a record of a generated sequence is found at that record's
+// own object in the text it was read from, past blocks and else-bodies before it.
+void expect_starts_found(const std::string& text, const GateSequence& gs,
+                         const corvane::qasm3::cli::RecordStarts& starts,
+                         const std::vector<QuantumGate>& gates, std::vector<std::size_t>& path,
+                         int& checked) {
+  for (std::size_t k = 0; k < gates.size(); ++k) {
+    path.push_back(k);
+    const std::optional<std::size_t> start = corvane::qasm3::cli::record_start(gs, starts, path);
+    ASSERT_TRUE(start.has_value());
+    EXPECT_EQ(text.substr(*start, 9 + gates[k].id.size()), "{\"id\": \"" + gates[k].id + "\"")
+        << "record " << checked;
+    ++checked;
+    if (gates[k].block_gate_sequence()) {
+      expect_starts_found(text, gs, starts, *gates[k].block_gate_sequence(), path, checked);
+    }
+    path.pop_back();
+  }
+}
+
+TEST(JsonForm, RecordStartsPlaceEveryRecordThroughBlocks) {
+  int checked = 0;
+  for (std::uint64_t seed = 1; seed <= 100; ++seed) {
+    const GateSequence gs = SequenceGenerator(seed).sequence();
+    const std::string text = json_of(gs);
+    corvane::qasm3::cli::RecordStarts starts;
+    const GateSequence back = read_gate_sequence_json(text, {}, &starts);
+    std::vector<std::size_t> path;
+    expect_starts_found(text, back, starts, back.data(), path, checked);
+  }
+  EXPECT_GT(checked, 500);
+}
+
+// Keys in any order: an else-body written before the body, a block before the record's id.
+TEST(JsonForm, RecordStartsFollowTheTextsOrder) {
+  const std::string text =
+      R"({"gates": [{"else_gate_sequence": [{"id": "z", "target": [0]}], "id": "if", )"
+      R"("target": [0], "condition": {"bits": [0], "compare": "==", "value": 1}, )"
+      R"("block_gate_sequence": [{"id": "x", "target": [0]}]},)"
+      "\n"
+      R"({"block_gate_sequence": [{"id": "h", "target": [0]}, {"id": "block", "target": [0], )"
+      R"("block_gate_sequence": [{"id": "s", "target": [0]}]}], "id": "block", "target": [0]},)"
+      "\n"
+      R"({"id": "y", "target": [0]}]})";
+  corvane::qasm3::cli::RecordStarts starts;
+  const GateSequence gs = read_gate_sequence_json(text, {}, &starts);
+  const std::vector<std::pair<std::vector<std::size_t>, std::string_view>> rows = {
+      {{0}, R"({"else_gate_sequence")"},
+      {{0, 0}, R"({"id": "x")"},
+      {{1}, R"({"block_gate_sequence")"},
+      {{1, 0}, R"({"id": "h")"},
+      {{1, 1}, R"({"id": "block")"},
+      {{1, 1, 0}, R"({"id": "s")"},
+      {{2}, R"({"id": "y")"},
+  };
+  for (const auto& [path, expected] : rows) {
+    const std::optional<std::size_t> start = corvane::qasm3::cli::record_start(gs, starts, path);
+    ASSERT_TRUE(start.has_value()) << expected;
+    EXPECT_EQ(text.substr(*start, expected.size()), expected);
+  }
+  for (const std::vector<std::size_t>& outside :
+       std::vector<std::vector<std::size_t>>{{}, {3}, {2, 0}, {1, 2}, {1, 0, 0}}) {
+    EXPECT_FALSE(corvane::qasm3::cli::record_start(gs, starts, outside).has_value());
+  }
+  EXPECT_EQ(corvane::qasm3::cli::place_in_text(text, text.rfind("{\"id\": \"y\"")),
+            (corvane::qasm3::Location{3, 1, text.rfind("{\"id\": \"y\"")}));
+}
+
 }  // namespace

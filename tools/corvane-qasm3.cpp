@@ -81,7 +81,8 @@ exit status:
   0  success
   1  the conversion failed: one line on standard error, "<Kind>: <message>", or
      "FILE:LINE:COLUMN: <Kind>: <message>" when the error has a place in the program
-     (FILE being the included file's path for a place in a file the program includes)
+     (FILE being the included file's path for a place in a file the program includes;
+     for export, where the record it fails on starts in the JSON input)
   2  usage error or unreadable input
 )";
 
@@ -306,6 +307,15 @@ void report_usage(std::string_view message) {
 
 // ------------------------------------------------------------------ commands
 
+// An export error about one record is placed where that record's object starts in the
+// JSON text (the innermost record, for one inside blocks).
+void place_failed_record(qasm3::Error& error, std::string_view text, const GateSequence& gs,
+                         const qasm3::cli::RecordStarts& record_starts) {
+  const std::optional<std::size_t> start =
+      qasm3::cli::record_start(gs, record_starts, error.record_path());
+  if (start) error.set_location_once(qasm3::cli::place_in_text(text, *start));
+}
+
 // Reads the input, converts it and writes the result. The input is given back as soon
 // as the records are read from it, and the result is written only once the conversion
 // has succeeded (the JSON form is checked in full before its first piece is written).
@@ -330,10 +340,22 @@ void convert(const Invocation& inv, InputText& input) {
       return;
     }
     case Command::Export: {
+      qasm3::cli::RecordStarts record_starts;
       const GateSequence gs = qasm3::cli::read_gate_sequence_json(
-          input.text(), [&input](std::size_t begin, std::size_t end) { input.evict(begin, end); });
+          input.text(), [&input](std::size_t begin, std::size_t end) { input.evict(begin, end); },
+          &record_starts);
+      // The text is kept until the export succeeds, to place a record it fails on; a
+      // mapped file's pages are given back meanwhile, to be read again only for that.
+      input.evict(0, input.text().size());
+      std::string program;
+      try {
+        program = qasm3::gate_sequence_to_qasm3(gs, inv.export_args);
+      } catch (qasm3::Error& error) {
+        place_failed_record(error, input.text(), gs, record_starts);
+        throw;
+      }
       input.close();
-      write_output(qasm3::gate_sequence_to_qasm3(gs, inv.export_args));
+      write_output(program);
       return;
     }
     case Command::Convert: {

@@ -21,9 +21,14 @@
 
 #include <cstddef>
 #include <functional>
+#include <optional>
+#include <span>
+#include <string>
 #include <string_view>
+#include <vector>
 
 #include "corvane/backend/gatesequence/gatesequence.hpp"
+#include "corvane/backend/qasm/qasm3_errors.hpp"
 
 namespace corvane::qasm3::cli {
 
@@ -39,11 +44,11 @@ using SpareText = std::function<void(std::size_t begin, std::size_t end)>;
 // "block_gate_sequence", "name", "matrix", "stored_matrix", "condition" and
 // "else_gate_sequence" are absent (an empty list is present). A condition needs all three
 // of its keys; its value is an integer from 0 to 2^64 - 1. Each record read must keep the
-// gate model's rules for conditioned records (check_conditioned). Integers stay integers and numbers written with a fraction or an
-// exponent are doubles; a parameter integer beyond 64 bits is a double too. A
-// "control_state" entry may also be a boolean or a double: true and 1.0 read as 1, any
-// other value as 0, which is how the exporter treats every state other than 1. The
-// register keys are read into the sequence's register attributes.
+// gate model's rules for conditioned records (check_conditioned). Integers stay integers and
+// numbers written with a fraction or an exponent are doubles; a parameter integer beyond 64 bits is
+// a double too. A "control_state" entry may also be a boolean or a double: true and 1.0 read as 1,
+// any other value as 0, which is how the exporter treats every state other than 1. The register
+// keys are read into the sequence's register attributes.
 //
 // Failures: ValueError for text that is not UTF-8 or not JSON ("Invalid JSON: <reason>",
 // with its place in the text as the error's location), unknown or missing keys, a key of the
@@ -53,7 +58,37 @@ using SpareText = std::function<void(std::size_t begin, std::size_t end)>;
 // for a value of the wrong kind; RecursionError for blocks or else-blocks nested more than
 // MAX_NESTING_DEPTH deep. Every message names the place, for example "gates[2].target" or
 // "gates[2].condition.compare".
-GateSequence read_gate_sequence_json(std::string_view text, const SpareText& spare = {});
+//
+// With `record_starts`, reading notes where each record starts (below).
+struct RecordStarts;
+GateSequence read_gate_sequence_json(std::string_view text, const SpareText& spare = {},
+                                     RecordStarts* record_starts = nullptr);
+
+// Where the records of a sequence start in the JSON text it was read from, so that an error
+// about one of them can be placed: the byte offset of each record's object, in the order the
+// objects start (a record before those of its block and else-block), and the positions (in
+// that order, increasing) of the records whose else-block comes before their block.
+struct RecordStarts {
+  std::vector<std::size_t> offsets;
+  std::vector<std::size_t> else_first;
+};
+
+// Where the record at `path` (Error::record_path(), through blocks) of `gs` starts in the
+// text that `starts` was noted from; nothing for a path that `gs` does not hold.
+std::optional<std::size_t> record_start(const GateSequence& gs, const RecordStarts& starts,
+                                        std::span<const std::size_t> path);
+
+// The place of byte `offset` of `text`: lines and columns from 1, columns in code points.
+Location place_in_text(std::string_view text, std::size_t offset);
+
+// The most characters of the input that a message quotes: a key or a number of any length
+// must not make the one line of an error unreadable.
+inline constexpr std::size_t EXCERPT_CHARACTERS = 40;
+// `piece` of the (valid UTF-8) input as a message shows it, cut after EXCERPT_CHARACTERS
+// code points with "..." where it is cut; quoted_excerpt puts it in quotes, the "..."
+// inside them.
+std::string excerpt(std::string_view piece);
+std::string quoted_excerpt(std::string_view piece);
 
 // Told each piece of the text as it is written.
 using JsonSink = std::function<void(std::string_view piece)>;

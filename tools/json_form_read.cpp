@@ -280,16 +280,10 @@ class JsonCursor {
     fail(std::string("unexpected byte \\x") + HEX_DIGITS[byte >> 4] + HEX_DIGITS[byte & 0xF]);
   }
 
-  // The error carries its place: lines and columns from 1, columns in code points.
+  // The error carries its place.
   [[noreturn]] void fail_at(std::size_t offset, std::string_view reason) const {
-    const std::string_view before = text_.substr(0, offset);
-    const std::size_t line_start = before.rfind('\n') + 1;  // 0 without a line feed
-    const auto line = 1 + std::count(before.begin(), before.end(), '\n');
-    const auto column = 1 + std::count_if(before.begin() + static_cast<std::ptrdiff_t>(line_start),
-                                          before.end(), [](char c) { return (c & 0xC0) != 0x80; });
     ValueError error("Invalid JSON: " + std::string(reason));
-    error.set_location_once(
-        {static_cast<std::size_t>(line), static_cast<std::size_t>(column), offset});
+    error.set_location_once(place_in_text(text_, offset));
     throw error;
   }
 
@@ -393,40 +387,12 @@ constexpr std::string_view COMPARISONS_EXPECTED =
 
 constexpr std::string_view MATRIX_EXPECTED = "a list of rows of [real, imaginary] pairs";
 
-// The most characters of the input that a message quotes: a key or a number of any length
-// must not make the one line of an error unreadable.
-constexpr std::size_t EXCERPT_CHARACTERS = 40;
-
-// How many bytes of `piece` (valid UTF-8) a message quotes: at most EXCERPT_CHARACTERS
-// code points.
-std::size_t excerpt_bytes(std::string_view piece) {
-  std::size_t characters = 0;
-  for (std::size_t i = 0; i < piece.size(); ++i) {
-    const bool starts_character = (piece[i] & 0xC0) != 0x80;
-    if (starts_character && characters++ == EXCERPT_CHARACTERS) return i;
-  }
-  return piece.size();
-}
-
-// `piece` as a message shows it, "..." where it is cut.
-std::string excerpt(std::string_view piece) {
-  const std::size_t kept = excerpt_bytes(piece);
-  return std::string(piece.substr(0, kept)) + (kept < piece.size() ? "..." : "");
-}
-
-// The same in quotes, the "..." inside them.
-std::string quoted_excerpt(std::string_view piece) {
-  const std::size_t kept = excerpt_bytes(piece);
-  std::string shown = quoted(piece.substr(0, kept));
-  if (kept < piece.size()) shown.insert(shown.size() - 1, "...");
-  return shown;
-}
-
 // Turns JSON text into a gate sequence, checking every value on the way. It keeps the
 // chain of gate lists it is in, so that a message can say where the fault is.
 class SequenceReader {
  public:
-  SequenceReader(std::string_view text, const SpareText& spare) : json_(text), spare_(spare) {
+  SequenceReader(std::string_view text, const SpareText& spare, RecordStarts* record_starts)
+      : json_(text), spare_(spare), record_starts_(record_starts) {
     // Room for the records of a text written as import writes it, so that a large
     // sequence is neither copied as it grows nor held twice while it does.
     sequence_.reserve(text.size() / TYPICAL_RECORD_BYTES);
@@ -451,6 +417,7 @@ class SequenceReader {
   std::uint64_t unsigned_integer(std::string_view key);
   template <class Rule>
   void model_rule(std::string_view key, Rule&& rule) const;
+  [[gnu::noinline]] void note_record_start();
   void spare_text_behind();
 
   [[nodiscard]] std::string where(std::string_view key) const;
@@ -472,6 +439,7 @@ class SequenceReader {
 
   JsonCursor json_;
   const SpareText& spare_;
+  RecordStarts* record_starts_;
   std::size_t spared_ = 0;
   std::vector<Frame> frames_;
   GateSequence sequence_{0};
@@ -537,6 +505,7 @@ void SequenceReader::gate_list(std::string_view key, NewRecord&& new_record) {
 
 void SequenceReader::gate(QuantumGate& gate) {
   if (json_.kind() != ValueKind::Object) wrong_kind({}, "an object");
+  if (record_starts_ != nullptr) note_record_start();
   bool has_id = false;
   bool has_target = false;
   json_.each_member([&](std::string_view name) {
@@ -580,6 +549,10 @@ void SequenceReader::gate_member(QuantumGate& gate, GateKey key, std::string_vie
       gate.set_block_gate_sequence(nested_gates("block_gate_sequence"));
       break;
     case GateKey::ElseGateSequence:
+      // Before the block, no record of this one's has been read since its own.
+      if (record_starts_ != nullptr && !gate.block_gate_sequence()) {
+        record_starts_->else_first.push_back(record_starts_->offsets.size() - 1);
+      }
       gate.set_else_gate_sequence(nested_gates("else_gate_sequence"));
       break;
     case GateKey::Condition:
@@ -676,6 +649,12 @@ void SequenceReader::model_rule(std::string_view key, Rule&& rule) const {
   } catch (const ValueError& e) {
     throw ValueError(where(key) + ": " + e.what());
   }
+}
+
+// Kept out of the reading of a record, which this would make too large to inline what it
+// calls.
+void SequenceReader::note_record_start() {
+  record_starts_->offsets.push_back(json_.offset());
 }
 
 // Between two top-level records no view of the text is held, so what lies behind the
@@ -882,9 +861,10 @@ std::vector<MeasurePair> SequenceReader::measure_pairs(std::string_view key) {
 
 }  // namespace
 
-GateSequence read_gate_sequence_json(std::string_view text, const SpareText& spare) {
+GateSequence read_gate_sequence_json(std::string_view text, const SpareText& spare,
+                                     RecordStarts* record_starts) {
   validate_utf8(text);
-  return SequenceReader(text, spare).read();
+  return SequenceReader(text, spare, record_starts).read();
 }
 
 }  // namespace corvane::qasm3::cli

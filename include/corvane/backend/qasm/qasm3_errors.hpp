@@ -8,6 +8,7 @@
 #include <string>
 #include <string_view>
 #include <utility>
+#include <vector>
 
 namespace corvane::qasm3 {
 
@@ -44,9 +45,19 @@ class Error : public std::runtime_error {
   void set_file_once(const std::string& file) {
     if (location_ && location_->file.empty()) location_->file = file;
   }
+  // The record of a gate sequence that an export failed on: its index among the
+  // sequence's gates, then, for a record inside blocks, its index among each block's gates
+  // down to the innermost record. Empty for a failure that belongs to no one record (the
+  // register layout, the sequence as a whole) and for every import error.
+  [[nodiscard]] const std::vector<std::size_t>& record_path() const noexcept {
+    return record_path_;
+  }
+  // The exporter adds the index of each record that the error leaves, innermost first.
+  void add_enclosing_record(std::size_t index) { record_path_.insert(record_path_.begin(), index); }
 
  private:
   std::optional<Location> location_;
+  std::vector<std::size_t> record_path_;
 };
 
 // The class name cannot be parenthesised.

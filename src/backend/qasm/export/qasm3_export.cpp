@@ -746,17 +746,24 @@ class Emitter {
   void run(const std::vector<QuantumGate>& gates, Indices prefix_ctrls, Indices prefix_cs) {
     const DepthGuard guard(ctx_.depth);
     const GateClassTable& table = gate_classes();
-    for (std::size_t i = 0; i < gates.size(); ++i) {
-      // Records are large and read once: ask for the next ones early.
-      if (i + PREFETCH_AHEAD < gates.size()) __builtin_prefetch(&gates[i + PREFETCH_AHEAD]);
-      const QuantumGate& g = gates[i];
-      const Controls c{prefix_ctrls, indices(g.control), prefix_cs, indices(g.control_state)};
-      check_operands(c, indices(g.target));
-      if (const GateClass* known = table.find(g.id)) {
-        emit(g, *known, c);
-      } else {
-        emit(g, classify_id(g.id), c);
+    std::size_t i = 0;
+    try {
+      for (; i < gates.size(); ++i) {
+        // Records are large and read once: ask for the next ones early.
+        if (i + PREFETCH_AHEAD < gates.size()) __builtin_prefetch(&gates[i + PREFETCH_AHEAD]);
+        const QuantumGate& g = gates[i];
+        const Controls c{prefix_ctrls, indices(g.control), prefix_cs, indices(g.control_state)};
+        check_operands(c, indices(g.target));
+        if (const GateClass* known = table.find(g.id)) {
+          emit(g, *known, c);
+        } else {
+          emit(g, classify_id(g.id), c);
+        }
       }
+    } catch (Error& error) {
+      // Which record failed, for callers that can show it where the sequence came from.
+      error.add_enclosing_record(i);
+      throw;
     }
   }
 
