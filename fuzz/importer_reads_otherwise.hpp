@@ -15,12 +15,15 @@
 #include <utility>
 #include <vector>
 
+#include "qasm/text/text.hpp"
+
 namespace corvane::fuzz {
 
 // ------------------------------------------------------------------ tokens
 // The program as words (names, numbers, keywords) and single punctuation characters, with
 // its comments left out: enough to tell the constructs apart that the importer reads
-// otherwise, without mistaking a name inside another or a comment for one.
+// otherwise, without mistaking a name inside another or a comment for one. Words are
+// separated by whatever whitespace both readers skip (\v, \f and Unicode spaces too).
 struct Token {
   std::string_view text;
   bool word;
@@ -43,10 +46,13 @@ inline Tokens tokens_of(std::string_view text) {
     } else if (text.substr(at, 2) == "/*") {
       const std::size_t end = text.find("*/", at + 2);
       at = end == std::string_view::npos ? text.size() : end + 2;
+    } else if (const std::size_t blank = qasm3::detail::space_run(text, at); blank > 0) {
+      at += blank;
     } else if (is_word_byte(c)) {
       const std::size_t start = at;
       const bool number = (c >= '0' && c <= '9') || c == '.';
-      while (at < text.size() && is_word_byte(text[at])) {
+      while (at < text.size() && is_word_byte(text[at]) &&
+             qasm3::detail::space_run(text, at) == 0) {
         ++at;
         // A number's exponent sign belongs to the number: 1e-300.
         const bool exponent = number && (text[at - 1] == 'e' || text[at - 1] == 'E');
@@ -54,8 +60,7 @@ inline Tokens tokens_of(std::string_view text) {
       }
       tokens.push_back({text.substr(start, at - start), true});
     } else {
-      if (c != ' ' && c != '\t' && c != '\r' && c != '\n')
-        tokens.push_back({text.substr(at, 1), false});
+      tokens.push_back({text.substr(at, 1), false});
       ++at;
     }
   }
