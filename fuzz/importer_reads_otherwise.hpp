@@ -245,10 +245,32 @@ inline bool calls_cu_with_a_phase(const Tokens& tokens) {
   return false;
 }
 
+// A `//` inside a block comment: the importer removes line comments first, so the `//` cuts
+// off the rest of its line with the `*/`, and the block comment runs on to the next `*/`
+// (`/* a // b */ cx q[0],/**/q[1];` loses `cx q[0],`); the language ends it at its own.
+inline bool line_comment_inside_a_block_comment(std::string_view text) {
+  std::size_t at = 0;
+  while (at + 1 < text.size()) {
+    if (text.substr(at, 2) == "//") {
+      at = text.find('\n', at);
+      if (at == std::string_view::npos) return false;
+    } else if (text.substr(at, 2) == "/*") {
+      const std::size_t end = text.find("*/", at + 2);
+      if (text.substr(at + 2, end - (at + 2)).find("//") != std::string_view::npos) return true;
+      if (end == std::string_view::npos) return false;
+      at = end + 2;
+    } else {
+      ++at;
+    }
+  }
+  return false;
+}
+
 // Where lowering reads a program differently from the importer by design (docs/lowering.md's
 // list): the importer then imports another circuit, or nothing, where lowering follows
 // the language.
 inline bool importer_reads_otherwise(std::string_view text) {
+  if (line_comment_inside_a_block_comment(text)) return true;
   const Tokens tokens = tokens_of(text);
   return names_a_construct_read_otherwise(tokens) || divides(tokens) || initialises_bits(tokens) ||
          sizes_a_register_otherwise_than_in_digits(tokens) || declares_an_empty_register(tokens) ||
