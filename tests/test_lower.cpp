@@ -397,6 +397,15 @@ INSTANTIATE_TEST_SUITE_P(
         ErrorRow{"opaque", "qubit q;\nopaque g a;",
                  "NotImplementedError: 'opaque' is not supported", 2, 1},
         ErrorRow{"redeclared", "qubit q;\nbit q;", "ValueError: 'q' is already declared", 2, 1},
+        // Calls before a second definition would otherwise take its body once imported.
+        ErrorRow{"gate_redefined_after_a_call",
+                 "qubit q;\ngate g a { x a; }\ng q;\ngate g a { y a; }",
+                 "ValueError: 'g' is already declared", 4, 1},
+        ErrorRow{"inlined_gate_redefined",
+                 "qubit q;\ngate g(t) a { rx(t) a; }\ngate g(t) a { ry(t) a; }",
+                 "ValueError: 'g' is already declared", 3, 1},
+        ErrorRow{"gate_named_like_a_register", "qubit g;\ngate g a { x a; }",
+                 "ValueError: 'g' is already declared", 2, 1},
         ErrorRow{"huge_broadcast", "qubit[4611686018427387904] q;\nh q;",
                  "ValueError: The lowered program would exceed 4000000 statements", 2, 3},
         ErrorRow{"reserved_word", "qubit q;\nbit[2] true;",
@@ -586,6 +595,7 @@ TEST(LowerLimits, DeepNestingIsARecursionError) {
 // as the language defines them, so it refuses them or reads them differently.
 const std::set<std::string> OUTSIDE_THE_LANGUAGE = {
     "compact_controls.qasm",         // cx with four operands
+    "definition_redefined.qasm",     // a gate defined twice
     "expressions.qasm",              // True, a name of the importer's expression language
     "initialised_bit_skipped.qasm",  // the importer skips a measurement that initialises bits
     "measure_undeclared_bits.qasm",  // bits of undeclared registers

@@ -39,19 +39,18 @@ bool Expander::stays_definition(const Stmt& stmt, int qubits) const {
   return native->qubits <= 2 && qubits == native->qubits;
 }
 
-// A later definition of a gate replaces the earlier one, as the importer reads it.
+// A gate, like every name of the global scope, is declared once, as the language has it.
+// (The fixed importer gives every call the last definition of a name, so a program that
+// redefines a gate it has called would otherwise change what those calls do.)
 void Expander::gate_definition(const Stmt& stmt) {
+  if (scopes_.back().symbols.contains(stmt.name)) {
+    fail_value(stmt.offset, "'" + std::string(stmt.name) + "' is already declared");
+  }
   check_gate_body(stmt.body);
   Symbol symbol;
   symbol.kind = SymbolKind::GATE;
   symbol.gate = definition_ref(stmt);
   if (symbol.gate.kind == GateRef::Kind::WRITTEN) write_definition(stmt);
-  auto& symbols = scopes_.back().symbols;
-  const auto existing = symbols.find(stmt.name);
-  if (existing != symbols.end() && existing->second.kind == SymbolKind::GATE) {
-    existing->second = std::move(symbol);
-    return;
-  }
   declare(stmt.name, stmt.offset, std::move(symbol));
 }
 
@@ -116,7 +115,7 @@ void Expander::write_definition(const Stmt& stmt) {
   }
   contexts_.emplace_back();
   writing_ = stmt.name;
-  callees_[writing_].clear();  // a redefinition replaces what the name calls
+  callees_[writing_].clear();
   phase_dependent_.erase(writing_);
   writer_.begin_definition(stmt.name, arguments);
   try {
