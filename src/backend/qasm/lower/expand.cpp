@@ -234,8 +234,8 @@ Flow Expander::included_statements(const Program& file) {
 
 namespace corvane::qasm3::detail::lower {
 
-void expand(Parser& parser, const InputValues& inputs, StatementSink& writer, std::size_t max_statements,
-            bool expand_library_gates, IncludeSearch includes) {
+void expand(Parser& parser, const InputValues& inputs, StatementSink& writer,
+            std::size_t max_statements, bool expand_library_gates, IncludeSearch includes) {
   IncludeFiles files(includes);
   expansion::Expander(parser, inputs, writer, max_statements, expand_library_gates, files).run();
 }

@@ -170,8 +170,8 @@ struct Resolved {
 
 class Expander {
  public:
-  Expander(Parser& parser, const InputValues& inputs, StatementSink& writer, std::size_t max_statements,
-           bool expand_library_gates, IncludeFiles& includes)
+  Expander(Parser& parser, const InputValues& inputs, StatementSink& writer,
+           std::size_t max_statements, bool expand_library_gates, IncludeFiles& includes)
       : parser_(parser),
         user_(parser.program()),
         program_(&user_),
