@@ -235,6 +235,37 @@ TEST(NativeGates, CallParameters) {
   EXPECT_NE(call_parameter("rz", given({0.5})), Parameter(0.5));
 }
 
+// A definition named like a native gate keeps that gate's operand layout: its calls read
+// as written only where the layout fits the definition's arguments.
+TEST(NativeGates, DefinitionsReadAsWritten) {
+  struct Row {
+    std::string_view name;
+    std::int64_t arguments;
+    bool as_written;
+  };
+  const std::vector<Row> rows = {
+      {"mine", 0, true},     {"mine", 3, true},     {"h", 1, true},      {"h", 2, false},
+      {"U", 1, true},        {"swap", 2, true},     {"swap", 1, false},  {"cx", 1, true},
+      {"cx", 2, false},      {"crz", 1, true},      {"cu", 1, true},     {"cu", 2, false},
+      {"ccx", 1, false},     {"ccx", 3, false},     {"cswap", 2, false}, {"gphase", 0, true},
+      {"gphase", 1, false},  {"block", 2, true},    {"sqrty", 1, true},  {"i", 1, false},
+      {"unitary", 1, false}, {"unitary", 0, false},
+  };
+  for (const Row& row : rows) {
+    EXPECT_EQ(definition_reads_as_written(row.name, row.arguments), row.as_written)
+        << row.name << " of " << row.arguments;
+  }
+}
+
+TEST(NativeGates, CallParametersOfTheGateRow) {
+  // Only the gate's full count drops the trailing phase; the row decides, not the name.
+  EXPECT_EQ(call_parameter(native_gate("cu"), given({1, 2, 3, 4})),
+            call_parameter("cu", given({1, 2, 3})));
+  EXPECT_EQ(call_parameter(native_gate("U"), given({1, 2, 3, 4})),
+            call_parameter("mine", given({1, 2, 3, 4})));
+  EXPECT_EQ(call_parameter(nullptr, given({1, 2, 3, 4})), call_parameter("U", given({1, 2, 3, 4})));
+}
+
 // ================================================================== explicit matrices
 
 TEST(ExplicitMatrix, DimensionAndQubitsFromTheValueCount) {
@@ -434,6 +465,51 @@ TEST(RegisterLayout, TotalsPastTheLargestIndexAreRefused) {
   EXPECT_EQ(qubit_total({}), 0);
 }
 
+// Checked declaration by declaration, the total fails where the whole layout would, with
+// its message: arrays first, then the scalars one by one.
+TEST(RegisterLayout, RunningTotalsFailAsTheLayoutDoes) {
+  struct Declaration {
+    std::string_view name;
+    std::optional<std::int64_t> size;  // absent: a scalar
+  };
+  const std::vector<std::vector<Declaration>> programs = {
+      {{"a", INT64_MAX_VALUE}, {"b", std::nullopt}},
+      {{"b", std::nullopt}, {"a", INT64_MAX_VALUE}},
+      {{"b", std::nullopt}, {"c", std::nullopt}, {"a", INT64_MAX_VALUE - 1}},
+      {{"a", INT64_MAX_VALUE - 1}, {"b", std::nullopt}, {"c", std::nullopt}},
+      {{"a", 5}, {"b", std::nullopt}, {"c", INT64_MAX_VALUE - 5}},
+      {{"a", 5}, {"c", INT64_MAX_VALUE - 4}},
+      {{"a", 5}, {"b", std::nullopt}, {"c", INT64_MAX_VALUE - 6}},
+      {{"a", INT64_MAX_VALUE}, {"b", 0}, {"c", 1}},
+  };
+  for (const auto& program : programs) {
+    // Where the running total fails, and with what.
+    std::size_t failed_at = program.size();
+    std::string running = "ok";
+    RegisterTotal total;
+    for (std::size_t k = 0; k < program.size() && running == "ok"; ++k) {
+      running = outcome_of(
+          [&] { program[k].size ? total.add_array(*program[k].size) : total.add_scalar(); });
+      if (running != "ok") failed_at = k;
+    }
+    // The whole layout of the declarations up to there, and of those before it.
+    const auto laid_out = [&](std::size_t count) {
+      return outcome_of([&] {
+        RegisterLayout layout;
+        for (std::size_t k = 0; k < count; ++k) {
+          if (program[k].size) layout.add_array(program[k].name, *program[k].size);
+        }
+        for (std::size_t k = 0; k < count; ++k) {
+          if (!program[k].size) layout.add_scalar(program[k].name);
+        }
+      });
+    };
+    SCOPED_TRACE("program " + std::to_string(&program - programs.data()));
+    EXPECT_EQ(running, laid_out(std::min(failed_at + 1, program.size())));
+    if (failed_at < program.size()) EXPECT_EQ(laid_out(failed_at), "ok");
+  }
+}
+
 TEST(RegisterLayout, FlatIndices) {
   const RegisterSpan span{5, 3};
   struct Row {
@@ -507,6 +583,17 @@ TEST(MeasureMap, LayoutOfTheFinishedSequence) {
 }
 
 // The importer keeps its measure map in the order of the statements.
+TEST(MeasureMap, MainStatementsMarkWhatTheyUse) {
+  ReadLayout read;
+  read.uses_qubit(4);
+  read.measured(2, 7);
+  read.measured(5, 1);
+  read.uses_qubit(3);
+  EXPECT_EQ(read.highest_qubit, 5);
+  EXPECT_EQ(read.highest_bit, 7);
+  EXPECT_EQ(read.measure_map, (std::vector<MeasurePair>{{2, 7}, {5, 1}}));
+}
+
 TEST(MeasureMap, ImportKeepsStatementOrder) {
   const GateSequence gs = corvane::qasm3::qasm3_to_gate_sequence(
       "qubit[3] q;\nbit[3] c;\nmeasure q[2] -> c[0];\nc[2] = measure q[0];\nmeasure q -> c;\n");

@@ -38,6 +38,9 @@ class GateSequence {
   void reserve(std::size_t n);
   // The records in circuit order; the same list on every call.
   [[nodiscard]] const std::vector<QuantumGate>& data() const noexcept { return gates_; }
+  // The record at `index` (below data().size()), for a reader that completes records
+  // after adding them: what they call, or indices that a later declaration moves.
+  [[nodiscard]] QuantumGate& gate_at(std::size_t index) noexcept { return gates_[index]; }
 
   // Declared qubit count.
   std::int64_t num_qubits = 0;

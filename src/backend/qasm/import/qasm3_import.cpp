@@ -349,9 +349,7 @@ class Interpreter {
     });
   }
 
-  std::int64_t max_idx = -1;
-  std::int64_t max_cidx = -1;
-  std::vector<MeasurePair> measure_map;
+  ReadLayout read;  // the measure map and the highest indices used
 
  private:
   [[gnu::noinline]] void measure(const MeasureParts& parts) {
@@ -362,9 +360,7 @@ class Interpreter {
     for (std::int64_t k = 0; k < qubits.count; ++k) {
       const std::int64_t q = qubits.first + k;
       const std::int64_t c = bits.first + k;
-      max_idx = std::max(max_idx, q);
-      max_cidx = std::max(max_cidx, c);
-      measure_map.emplace_back(q, c);
+      read.measured(q, c);
       add_measurement_record(out_, q, c);
     }
   }
@@ -423,7 +419,7 @@ class Interpreter {
     shape_.states =
         shape_.ctrl_cnt > 0 ? control_states(native, prefix.mods, shape_.ctrl_cnt) : IndexList{};
     for (std::int64_t index : indices_)
-      max_idx = std::max(max_idx, index);
+      read.uses_qubit(index);
 
     // A defined gate uses neither the call's parameters (evaluated all the same) nor a
     // unitary's matrix (whose size the arity has checked).
@@ -438,7 +434,7 @@ class Interpreter {
       std::optional<Matrix> matrix = decode_unitary_matrix(*params);
       add_record(id).set_matrix(std::move(matrix));
     } else {
-      add_record(id, call_parameter(shape_.op, params));
+      add_record(id, call_parameter(shape_.native, params));
     }
   }
 
@@ -579,9 +575,9 @@ StmtsResult stmts_to_gates(const std::vector<std::string_view>& stmts, const Gat
                           state != nullptr ? *state : fresh, GateOutput{&result.gates, nullptr});
   for (std::string_view st : stmts)
     interpreter.interpret(st);
-  result.max_idx = interpreter.max_idx;
-  result.max_cidx = interpreter.max_cidx;
-  result.measure_map = std::move(interpreter.measure_map);
+  result.max_idx = interpreter.read.highest_qubit;
+  result.max_cidx = interpreter.read.highest_bit;
+  result.measure_map = std::move(interpreter.read.measure_map);
   return result;
 }
 
@@ -624,9 +620,11 @@ GateSequence qasm3_to_gate_sequence(std::string_view code) {
   for (std::size_t k = 0; k < stmts.size(); ++k)
     interpreter.interpret(stmts[k], stmts.origin(k));
 
-  set_read_layout(gs, ReadLayout{std::move(qregs.list), n_qubits, std::move(bregs.list),
-                                 std::move(interpreter.measure_map), interpreter.max_idx,
-                                 interpreter.max_cidx});
+  ReadLayout& read = interpreter.read;
+  read.qubit_registers = std::move(qregs.list);
+  read.declared_qubits = n_qubits;
+  read.bit_registers = std::move(bregs.list);
+  set_read_layout(gs, std::move(read));
   return gs;
 }
 

@@ -69,14 +69,14 @@ RecordBuilder::RecordBuilder(std::size_t expected_records) {
 
 // The highest index used so far moves with the indices a declaration moves.
 void RecordBuilder::qubit_declaration(std::string_view name, std::optional<std::int64_t> size) {
-  if (const auto shift = qubits_.add(name, size, gs_.data().size(), measure_map_.size())) {
-    if (highest_qubit_ >= shift->from) highest_qubit_ += shift->by;
+  if (const auto shift = qubits_.add(name, size, gs_.data().size(), read_.measure_map.size())) {
+    if (read_.highest_qubit >= shift->from) read_.highest_qubit += shift->by;
   }
 }
 
 void RecordBuilder::bit_declaration(std::string_view name, std::optional<std::int64_t> size) {
-  if (const auto shift = bits_.add(name, size, gs_.data().size(), measure_map_.size())) {
-    if (highest_bit_ >= shift->from) highest_bit_ += shift->by;
+  if (const auto shift = bits_.add(name, size, gs_.data().size(), read_.measure_map.size())) {
+    if (read_.highest_bit >= shift->from) read_.highest_bit += shift->by;
   }
 }
 
@@ -107,7 +107,7 @@ void RecordBuilder::call(const PlainCall& call) {
   }
   if (current_ == nullptr) {
     for (const std::int64_t index : indices_)
-      highest_qubit_ = std::max(highest_qubit_, index);
+      read_.uses_qubit(index);
     if (call.definition) pending_.push_back(gs_.data().size() - 1);
     return;
   }
@@ -153,11 +153,12 @@ void RecordBuilder::add_gate(const PlainCall& call) {
   const IndexList states =
       split.controls > 0 ? control_states(native, modifiers_, split.controls) : IndexList{};
   const std::string_view id = record_id(native, op);
-  if (op == "unitary") {
+  if (op == EXPLICIT_MATRIX_GATE) {
     add_call_record(output(), id, indices_, split.controls, states)
         .set_matrix(decode_unitary_matrix(*parameters));
   } else {
-    add_call_record(output(), id, indices_, split.controls, states, call_parameter(op, parameters));
+    add_call_record(output(), id, indices_, split.controls, states,
+                    call_parameter(native, parameters));
   }
 }
 
@@ -199,9 +200,7 @@ void RecordBuilder::measure(const PlainOperand& qubit, const std::optional<Plain
     }
     return;
   }
-  highest_qubit_ = std::max(highest_qubit_, q);
-  highest_bit_ = std::max(highest_bit_, c);
-  measure_map_.emplace_back(q, c);
+  read_.measured(q, c);
 }
 
 void RecordBuilder::reset(const PlainOperand& qubit) {
@@ -211,12 +210,6 @@ void RecordBuilder::reset(const PlainOperand& qubit) {
 // ------------------------------------------------------------------ the sequence
 
 namespace {
-
-// The builder's own sequence, whose records it completes before giving it away; the
-// sequence offers its records to read only.
-std::vector<QuantumGate>& records_of(GateSequence& gs) {
-  return const_cast<std::vector<QuantumGate>&>(gs.data());  // NOLINT: owned here
-}
 
 void move_indices(IndexList& indices, const GrowingLayout::Shift& shift) {
   for (std::size_t k = 0; k < indices.size(); ++k) {
@@ -264,33 +257,33 @@ GateBlock RecordBuilder::block_of(const std::string& name) {
 }
 
 void RecordBuilder::apply_shifts() {
-  std::vector<QuantumGate>& records = records_of(gs_);
+  std::vector<MeasurePair>& measure_map = read_.measure_map;
   for (const GrowingLayout::Shift& shift : qubits_.shifts()) {
     for (std::size_t k = 0; k < shift.records; ++k) {
-      move_indices(records[k].target, shift);
-      move_indices(records[k].control, shift);
+      move_indices(gs_.gate_at(k).target, shift);
+      move_indices(gs_.gate_at(k).control, shift);
     }
     for (std::size_t k = 0; k < shift.measures; ++k) {
-      if (measure_map_[k].first >= shift.from) measure_map_[k].first += shift.by;
+      if (measure_map[k].first >= shift.from) measure_map[k].first += shift.by;
     }
   }
   for (const GrowingLayout::Shift& shift : bits_.shifts()) {
     for (std::size_t k = 0; k < shift.records; ++k) {
-      if (!records[k].classical_target()) continue;
-      IndexList bits = *records[k].classical_target();
+      QuantumGate& record = gs_.gate_at(k);
+      if (!record.classical_target()) continue;
+      IndexList bits = *record.classical_target();
       move_indices(bits, shift);
-      records[k].set_classical_target(std::move(bits));
+      record.set_classical_target(std::move(bits));
     }
     for (std::size_t k = 0; k < shift.measures; ++k) {
-      if (measure_map_[k].second >= shift.from) measure_map_[k].second += shift.by;
+      if (measure_map[k].second >= shift.from) measure_map[k].second += shift.by;
     }
   }
 }
 
 GateSequence RecordBuilder::take() && {
-  std::vector<QuantumGate>& records = records_of(gs_);
   for (const std::size_t index : pending_)
-    resolve_definition_call(records[index]);
+    resolve_definition_call(gs_.gate_at(index));
   apply_shifts();
   Registers qubit_registers = qubits_.registers();
   std::int64_t declared_qubits = qubit_total(qubit_registers.list);
@@ -300,9 +293,10 @@ GateSequence RecordBuilder::take() && {
     declared_qubits = 1;
     qubit_registers = implicit_qubit_register(declared_qubits);
   }
-  set_read_layout(
-      gs_, ReadLayout{std::move(qubit_registers.list), declared_qubits, bits_.registers().list,
-                      std::move(measure_map_), highest_qubit_, highest_bit_});
+  read_.qubit_registers = std::move(qubit_registers.list);
+  read_.declared_qubits = declared_qubits;
+  read_.bit_registers = bits_.registers().list;
+  set_read_layout(gs_, std::move(read_));
   return std::move(gs_);
 }
 

@@ -18,6 +18,7 @@
 #include "qasm/lower/write.hpp"
 #include "qasm/records/definition_blocks.hpp"
 #include "qasm/records/gate_records.hpp"
+#include "qasm/records/measure_map.hpp"
 #include "qasm/records/native_gates.hpp"
 #include "qasm/records/register_layout.hpp"
 
@@ -108,9 +109,7 @@ class RecordBuilder final : public StatementSink {
   GateSequence gs_{0};
   GrowingLayout qubits_;
   GrowingLayout bits_;
-  std::vector<MeasurePair> measure_map_;
-  std::int64_t highest_qubit_ = -1;
-  std::int64_t highest_bit_ = -1;
+  ReadLayout read_;  // the measure map and the highest indices used so far
   std::unordered_map<std::string, Definition, TextHash, std::equal_to<>> definitions_;
   Definition* current_ = nullptr;     // the definition being written, if any
   std::vector<std::size_t> pending_;  // top-level records that call definitions

@@ -138,19 +138,16 @@ void Expander::check_register_name(const Stmt& stmt) const {
 }
 
 // The importer numbers all qubits (and all bits) of a program on one line, so their
-// total must be a number.
-void Expander::add_to_total(std::int64_t& total, std::int64_t size, std::size_t offset) const {
-  if (size > std::numeric_limits<std::int64_t>::max() - total) {
-    fail_value(offset, "Total register size too large: " + std::to_string(total) + " + " +
-                           std::to_string(size));
-  }
-  total += size;
+// total must be a number. Absent size: a scalar.
+void Expander::add_to_total(RegisterTotal& total, std::optional<std::int64_t> size,
+                            std::size_t offset) const {
+  placed(offset, [&] { size ? total.add_array(*size) : total.add_scalar(); });
 }
 
 void Expander::qubit_declaration(const Stmt& stmt) {
   check_register_name(stmt);
   const std::optional<std::int64_t> size = register_size(stmt);
-  add_to_total(qubit_total_, size.value_or(1), stmt.offset);
+  add_to_total(qubit_total_, size, stmt.offset);
   Symbol symbol =
       register_symbol(SymbolKind::QUBITS, stmt.name, size.value_or(1), !size.has_value());
   declare(stmt.name, stmt.offset, symbol);
@@ -161,7 +158,7 @@ void Expander::bit_declaration(const Stmt& stmt) {
   check_register_name(stmt);
   const std::optional<std::int64_t> size = register_size(stmt);
   const bool global = scopes_.size() == 1;
-  if (global) add_to_total(bit_total_, size.value_or(1), stmt.offset);
+  if (global) add_to_total(bit_total_, size, stmt.offset);
   const std::string_view written = global ? stmt.name : local_bits(stmt, size);
   Symbol symbol = register_symbol(SymbolKind::BITS, written, size.value_or(1), !size.has_value());
   declare(stmt.name, stmt.offset, symbol);
@@ -200,7 +197,7 @@ std::string_view Expander::local_bits(const Stmt& stmt, std::optional<std::int64
     name = std::string(stmt.name) + "_" + std::to_string(k);
   }
   identifiers_.insert(name);
-  add_to_total(bit_total_, size.value_or(1), stmt.offset);
+  add_to_total(bit_total_, size, stmt.offset);
   const std::string& written = local_bits_.emplace(key, std::move(name)).first->second;
   writer_.bit_declaration(written, size);
   return written;
@@ -225,8 +222,9 @@ void Expander::declare_hardware_register() {
     if (file->valid_utf8) find_hardware_qubits(file->text, file->path, highest, names_taken);
   }
   if (highest < 0) return;
-  add_to_total(qubit_total_, highest, 0);
-  add_to_total(qubit_total_, 1, 0);
+  if (highest == std::numeric_limits<std::int64_t>::max())
+    placed(0, [&] { raise_total_too_large(highest, 1); });
+  add_to_total(qubit_total_, highest + 1, 0);
   hardware_size_ = highest + 1;
   for (int k = 1; names_taken.contains(hardware_register_); ++k) {
     hardware_register_ = std::string(HARDWARE_REGISTER) + "_" + std::to_string(k);

@@ -23,20 +23,15 @@ GateRef Expander::definition_ref(const Stmt& stmt) const {
 
 // A definition without parameters stays a definition, unless the importer would read
 // its calls differently: a name it reads as an identifier only when it starts with an
-// ASCII letter, `i` it refuses, and a standard name keeps that gate's operand layout.
-// That layout fits a definition with as many arguments as a gate without controls
-// (one-qubit gates, swap), and one with a single argument for a controlled two-qubit
-// name (cx, cp, ...), whose one operand is then its target. ccx and cswap hold controls
-// that modifiers may not add to.
+// ASCII letter, and a name whose calls it does not read as written (a standard name
+// keeps that gate's operand layout: a controlled two-qubit name such as cx fits a
+// definition of one argument, its target).
 bool Expander::stays_definition(const Stmt& stmt, int qubits) const {
-  if (stmt.angle_count != 0 || !is_identifier(stmt.name) || stmt.name == "i") return false;
+  if (stmt.angle_count != 0 || !is_identifier(stmt.name)) return false;
   for (std::uint32_t k = 0; k < stmt.params.size; ++k) {
     if (!is_identifier(program_->params[stmt.params.begin + k].name)) return false;
   }
-  const NativeGate* native = find_native(stmt.name);
-  if (native == nullptr) return true;
-  if (native->qubits == 2 && stmt.name != "swap") return qubits == 1;
-  return native->qubits <= 2 && qubits == native->qubits;
+  return definition_reads_as_written(stmt.name, qubits);
 }
 
 // A gate, like every name of the global scope, is declared once, as the language has it.
@@ -141,7 +136,7 @@ void Expander::write_definition(const Stmt& stmt) {
 // (stdgates.inc writes it as ctrl @ U(π, 0, π), which with U's phase is a controlled iX).
 std::optional<GateRef> Expander::library_gate(std::string_view name) {
   if (name == "CX") {
-    if (!expand_library_gates_) return native_ref(*find_native("cx"));
+    if (!expand_library_gates_) return native_ref("cx");
     name = "cx";
   }
   if (libraries_.empty()) {
@@ -241,38 +236,21 @@ void Expander::note_written_call(std::string_view callee, std::size_t offset) {
   }
 }
 
+// The importer's own rule, run on the calls alone: blocks of no records.
 void Expander::check_definition_nesting() {
-  std::unordered_map<std::string_view, int> heights;
+  DefinitionBlocks blocks;
   for (const auto& call : top_level_calls_) {
-    int depth = 0;
-    placed_at(call.second, [&] { nesting_height(call.first, heights, depth); });
+    placed_at(call.second, [&] { nest_definition(call.first, blocks); });
   }
 }
 
-// How deep the importer nests to expand `name`; -1 marks a definition being expanded.
-int Expander::nesting_height(std::string_view name,
-                             std::unordered_map<std::string_view, int>& heights, int& depth) {
-  const auto known = heights.find(name);
-  if (known != heights.end()) {
-    if (known->second < 0) {
-      raise_value_error("Circular gate definition detected: '" + std::string(name) +
-                        "' calls itself directly or indirectly.");
-    }
-    if (depth + known->second > MAX_NESTING_DEPTH)
-      raise_recursion_error(std::string(RECURSION_MESSAGE));
-    return known->second;
-  }
-  const DepthGuard guard(depth);
-  heights[name] = -1;
-  int height = 1;
-  const auto callees = callees_.find(name);
-  if (callees != callees_.end()) {
-    for (const std::string_view callee : callees->second) {
-      height = std::max(height, 1 + nesting_height(callee, heights, depth));
-    }
-  }
-  heights[name] = height;
-  return height;
+void Expander::nest_definition(std::string_view name, DefinitionBlocks& blocks) const {
+  blocks.block_of(name, [&](std::vector<QuantumGate>&) {
+    const auto callees = callees_.find(name);
+    if (callees == callees_.end()) return;
+    for (const std::string_view callee : callees->second)
+      nest_definition(callee, blocks);
+  });
 }
 
 }  // namespace corvane::qasm3::detail::lower::expansion

@@ -60,7 +60,7 @@ const PlainOperand* repeated_qubit(std::span<const PlainOperand> qubits) {
 void spell_out_compact_name(Call& call) {
   const auto spelled = spell_out_compact_controls(call.gate.name, call.states.size());
   if (!spelled) return;
-  call.gate = native_ref(*find_native(spelled->name));
+  call.gate = native_ref(spelled->name);
   call.states.insert(call.states.end(), spelled->own_controls, 1);
 }
 
@@ -71,7 +71,7 @@ NativeForm native_form(Call& call) {
 }
 
 void take_form(Call& call, NativeForm&& form) {
-  if (form.name != call.gate.name) call.gate = native_ref(*find_native(form.name));
+  if (form.name != call.gate.name) call.gate = native_ref(form.name);
   call.has_parameters = form.has_parameters;
   call.parameters = std::move(form.parameters);
 }
@@ -281,7 +281,7 @@ std::optional<GateRef> Expander::find_gate(std::string_view name) {
   if (const Symbol* symbol = lookup(name)) {
     if (symbol->kind == SymbolKind::GATE) return symbol->gate;
   }
-  if (const NativeGate* native = find_native(name)) {
+  if (const NativeGate* native = standard_gate(name)) {
     if (!expand_library_gates_) return native_ref(*native);
     if (auto library = library_gate(name)) return library;
     return native_ref(*native);
@@ -337,7 +337,7 @@ void Expander::gate_call(const Stmt& stmt) {
   } else {
     call.powers.clear();
   }
-  if (call.gate.name == "unitary" && call.gate.kind == GateRef::Kind::NATIVE) {
+  if (call.gate.name == EXPLICIT_MATRIX_GATE && call.gate.kind == GateRef::Kind::NATIVE) {
     call.gate.qubits = unitary_target_count(call.parameters, stmt.offset);
   }
   // Most calls name single qubits only: those go straight into the call.
@@ -379,7 +379,8 @@ int Expander::unitary_target_count(const std::vector<double>& parameters,
 void Expander::check_parameter_count(const Call& call, const Stmt& stmt) const {
   const auto given = static_cast<int>(call.parameters.size());
   if (call.gate.angles < 0 || given == call.gate.angles) return;
-  if (call.gate.kind == GateRef::Kind::NATIVE && call.gate.name == "cu" && given == 3)
+  if (call.gate.kind == GateRef::Kind::NATIVE && given + 1 == call.gate.angles &&
+      standard_gate(call.gate.name)->trailing_phase)
     return;  // phase omitted
   fail_value(stmt.offset, "'" + std::string(stmt.name) + "' takes " +
                               std::to_string(call.gate.angles) + " parameters, " +
@@ -533,7 +534,7 @@ bool Expander::write_with_phases(Call& call, std::size_t offset) {
     // cu(θ, φ, λ, γ) is p(γ) on the control and the model's controlled u(θ, φ, λ).
     const double gamma = call.parameters.size() == 4 ? call.parameters[3] : 0.0;
     call.parameters.resize(3);
-    call.gate = native_ref(*find_native("U"));
+    call.gate = native_ref("U");
     call.u_meaning = UMeaning::MODEL;
     call.states.push_back(1);
     Call model = call;
@@ -556,7 +557,7 @@ void Expander::write_model_u(Call& call, std::size_t offset) {
     return;
   }
   if (call.states.size() == 1 && call.states[0] == 1) {
-    call.gate = native_ref(*find_native("cu"));
+    call.gate = native_ref("cu");
     call.parameters.resize(3);
     call.parameters.push_back(0.0);
     call.states.clear();
@@ -570,7 +571,7 @@ void Expander::write_model_u(Call& call, std::size_t offset) {
     for (std::size_t column = 0; column < 2; ++column)
       target.at(row, column) = u.at(2 * row + 1, 2 * column + 1);
   }
-  call.gate = native_ref(*find_native("unitary"));
+  call.gate = native_ref("unitary");
   call.gate.qubits = 1;
   call.parameters = written_unitary(target);
   write_plain(call, offset);
@@ -601,9 +602,9 @@ void Expander::perform_phase(const Call& on_controls_of, double angle, std::size
   phase.qubits.assign(on_controls_of.qubits.begin(),
                       on_controls_of.qubits.begin() + static_cast<std::ptrdiff_t>(controls));
   if (controls == 1 && on_controls_of.states[0] == 1) {
-    phase.gate = native_ref(*find_native("p"));
+    phase.gate = native_ref("p");
   } else {
-    phase.gate = native_ref(*find_native("gphase"));
+    phase.gate = native_ref("gphase");
     phase.states = on_controls_of.states;
   }
   perform(phase, offset);
@@ -664,12 +665,12 @@ void Expander::perform_matrix(Call& call, const SquareMatrix& matrix, std::size_
   std::optional<NamedGate> named;
   if (!expand_library_gates_) named = named_gate(matrix);
   if (named) {
-    call.gate = native_ref(*find_native(named->name));
+    call.gate = native_ref(named->name);
     call.has_parameters = named->angle.has_value();
     call.parameters.clear();
     if (named->angle) call.parameters.push_back(*named->angle);
   } else {
-    call.gate = native_ref(*find_native("unitary"));
+    call.gate = native_ref("unitary");
     call.gate.qubits = std::countr_zero(matrix.dimension);
     call.has_parameters = true;
     call.parameters = written_unitary(matrix);

@@ -42,6 +42,9 @@
 #include "qasm/lower/syntax.hpp"
 #include "qasm/lower/values.hpp"
 #include "qasm/lower/write.hpp"
+#include "qasm/records/definition_blocks.hpp"
+#include "qasm/records/native_gates.hpp"
+#include "qasm/records/register_layout.hpp"
 #include "qasm/text/text.hpp"
 
 namespace corvane::qasm3::detail::lower::expansion {
@@ -58,7 +61,11 @@ struct GateRef {
 
 inline GateRef native_ref(const NativeGate& native) {
   return GateRef{GateRef::Kind::NATIVE, native.name,  nullptr, NO_NODE,
-                 native.angles,         native.qubits};
+                 native.parameters,     native.qubits};
+}
+// The standard gate `name` (standard_gate), which must be one.
+inline GateRef native_ref(std::string_view name) {
+  return native_ref(*standard_gate(name));
 }
 
 enum class UMeaning : unsigned char { LANGUAGE, OPENQASM2, MODEL };
@@ -292,7 +299,8 @@ class Expander {
   // (expand_classical.cpp, as are the sections down to the subroutines)
   std::optional<std::int64_t> register_size(const Stmt& stmt);
   void check_register_name(const Stmt& stmt) const;
-  void add_to_total(std::int64_t& total, std::int64_t size, std::size_t offset) const;
+  void add_to_total(RegisterTotal& total, std::optional<std::int64_t> size,
+                    std::size_t offset) const;
   void qubit_declaration(const Stmt& stmt);
   void bit_declaration(const Stmt& stmt);
   std::string_view local_bits(const Stmt& stmt, std::optional<std::int64_t> size);
@@ -408,8 +416,7 @@ class Expander {
   // ------------------------------------------------------------ nesting of definitions
   void note_written_call(std::string_view callee, std::size_t offset);
   void check_definition_nesting();
-  int nesting_height(std::string_view name, std::unordered_map<std::string_view, int>& heights,
-                     int& depth);
+  void nest_definition(std::string_view name, DefinitionBlocks& blocks) const;
 
   // ------------------------------------------------------------ state
   Parser& parser_;
@@ -458,8 +465,8 @@ class Expander {
   // By the declaration's place and size.
   std::map<std::tuple<const Program*, std::size_t, std::int64_t>, std::string> local_bits_;
   std::set<std::string, std::less<>> identifiers_;  // of the program, once local bits need them
-  std::int64_t qubit_total_ = 0;
-  std::int64_t bit_total_ = 0;
+  RegisterTotal qubit_total_;
+  RegisterTotal bit_total_;
   std::size_t statement_count_ = 0;
   std::size_t max_statements_;
   int depth_ = 0;

@@ -4,6 +4,8 @@
 #include <numbers>
 #include <utility>
 
+#include "qasm/records/explicit_matrix.hpp"
+
 namespace corvane::qasm3::detail::lower {
 namespace {
 
@@ -20,18 +22,6 @@ constexpr std::array<std::string_view, 10> ANGLE_SCALED = {"rx",     "ry", "rz",
 // read by name: a power of them scales the angle too, as it does for the natives above.
 constexpr std::array<std::string_view, 6> LIBRARY_ANGLE_SCALED = {"u1",  "cphase", "cu1",
                                                                   "rxx", "ryy",    "rzz"};
-
-// The names that hold one control of their own over a one-qubit base gate.
-constexpr std::array<std::pair<std::string_view, std::string_view>, 9> SINGLY_CONTROLLED = {
-    {{"cx", "x"},
-     {"cnot", "x"},
-     {"cy", "y"},
-     {"cz", "z"},
-     {"ch", "h"},
-     {"cp", "p"},
-     {"crx", "rx"},
-     {"cry", "ry"},
-     {"crz", "rz"}}};
 
 template <std::size_t N>
 bool among(const std::array<std::string_view, N>& names, std::string_view name) {
@@ -57,13 +47,9 @@ NativeGates one(NativeForm gate) {
 }
 
 // The conjugate transpose of the matrix written row by row as real and imaginary parts.
+// ValueError, as the importer has it, when they are no such matrix.
 std::vector<double> conjugate_transpose(const std::vector<double>& entries) {
-  const std::size_t count = entries.size() / 2;
-  const auto dimension =
-      static_cast<std::size_t>(std::llround(std::sqrt(static_cast<double>(count))));
-  if (entries.size() % 2 != 0 || dimension * dimension != count) {
-    raise_value_error("unitary parameters do not encode a square matrix");
-  }
+  const auto dimension = static_cast<std::size_t>(unitary_dim_from_params(entries));
   std::vector<double> inverse(entries.size());
   for (std::size_t row = 0; row < dimension; ++row) {
     for (std::size_t column = 0; column < dimension; ++column) {
@@ -99,7 +85,7 @@ std::optional<NativeGates> inverse_of_native(NativeForm gate) {
       angle = -angle;
     return one(std::move(gate));
   }
-  if (name == "unitary") {
+  if (name == EXPLICIT_MATRIX_GATE) {
     gate.parameters = conjugate_transpose(gate.parameters);
     return one(std::move(gate));
   }
@@ -128,12 +114,9 @@ bool power_scales_angle(std::string_view name) {
 std::optional<SpelledControls> spell_out_compact_controls(std::string_view name,
                                                           std::size_t added_controls) {
   if (added_controls == 0) return std::nullopt;
-  if (name == "ccx") return SpelledControls{"x", 2};
-  if (name == "cswap") return SpelledControls{"swap", 1};
-  for (const auto& [compact, base] : SINGLY_CONTROLLED) {
-    if (same_text(compact, name)) return SpelledControls{base, 1};
-  }
-  return std::nullopt;
+  const NativeGate* native = native_gate(name);
+  if (native == nullptr || native->base.empty()) return std::nullopt;
+  return SpelledControls{native->base, static_cast<std::size_t>(native->own_controls)};
 }
 
 }  // namespace corvane::qasm3::detail::lower

@@ -15,54 +15,16 @@
 #include <utility>
 #include <vector>
 
+#include "qasm/records/native_gates.hpp"
 #include "qasm/text/text.hpp"
 
 namespace corvane::qasm3::detail::lower {
 
-// A gate the importer reads by name: calls of it stay calls. `angles` and `qubits` are its
-// parameter and qubit counts in the standard library (-1: decided by the call).
-struct NativeGate {
-  std::string_view name;
-  int angles;
-  int qubits;
-};
-inline constexpr std::array<NativeGate, 31> NATIVE_GATES = {{
-    {"x", 0, 1},         {"y", 0, 1},      {"z", 0, 1},    {"h", 0, 1},   {"s", 0, 1},
-    {"sdg", 0, 1},       {"t", 0, 1},      {"tdg", 0, 1},  {"id", 0, 1},  {"sx", 0, 1},
-    {"rx", 1, 1},        {"ry", 1, 1},     {"rz", 1, 1},   {"p", 1, 1},   {"phase", 1, 1},
-    {"U", 3, 1},         {"gphase", 1, 0}, {"cx", 0, 2},   {"cy", 0, 2},  {"cz", 0, 2},
-    {"ch", 0, 2},        {"swap", 0, 2},   {"cnot", 0, 2}, {"cp", 1, 2},  {"crx", 1, 2},
-    {"cry", 1, 2},       {"crz", 1, 2},    {"cu", 4, 2},   {"ccx", 0, 3}, {"cswap", 0, 3},
-    {"unitary", -1, -1},
-}};
-
-// For each ASCII first byte, the natives whose names start with it, as the bits of their
-// places in NATIVE_GATES: a name is compared with those few only.
-static_assert(NATIVE_GATES.size() <= 32);
-inline constexpr std::array<std::uint32_t, 128> NATIVES_BY_FIRST_BYTE = [] {
-  std::array<std::uint32_t, 128> candidates{};
-  for (std::size_t k = 0; k < NATIVE_GATES.size(); ++k)
-    candidates[static_cast<unsigned char>(NATIVE_GATES[k].name[0])] |= std::uint32_t{1} << k;
-  return candidates;
-}();
-
-// The native gate of that name, or null. Inline: it is asked about nearly every gate call.
-inline const NativeGate* find_native(std::string_view name) noexcept {
-  if (name.empty() || static_cast<unsigned char>(name[0]) >= NATIVES_BY_FIRST_BYTE.size())
-    return nullptr;
-  for (std::uint32_t candidates = NATIVES_BY_FIRST_BYTE[static_cast<unsigned char>(name[0])];
-       candidates != 0; candidates &= candidates - 1) {
-    const NativeGate& gate = NATIVE_GATES[static_cast<std::size_t>(std::countr_zero(candidates))];
-    if (same_text(gate.name, name)) return &gate;
-  }
-  return nullptr;
-}
-
 // A native gate applied, qubits aside: its name and parameters. `has_parameters`: written
-// with parentheses, which an empty pair counts as. A name is the one given or one of
-// NATIVE_GATES, never a view into anything short-lived. The functions below take the gate
-// by value and give back its parameters where they can: a caller that moves them in and
-// out allocates nothing.
+// with parentheses, which an empty pair counts as. A name is the one given or one of the
+// record rules' tables (standard_gate), never a view into anything short-lived. The functions below
+// take the gate by value and give back its parameters where they can: a caller that moves them in
+// and out allocates nothing.
 struct NativeForm {
   std::string_view name;
   bool has_parameters = false;
@@ -113,12 +75,12 @@ std::optional<Repetition> repetition_of_power(double exponent) noexcept;
 // takes its principal power (gate_matrices.hpp).
 bool power_scales_angle(std::string_view name);
 
-// A name that holds controls of its own (cx, cnot, cy, cz, ch, cp, crx, cry, crz; ccx,
-// cswap), with `added_controls` more, is spelled as its base gate with its own controls as
-// modifiers after the added ones: the importer reads `ctrl @ cx a, b, c` as one gate of
-// two controls but one control state, and takes no modifiers on ccx and cswap at all.
-// `own_controls`: how many controls the name held. (cu, which holds a phase too, is the
-// caller's.)
+// A name that holds controls of its own over a base gate (NativeGate::base: cx, cnot, cy,
+// cz, ch, cp, crx, cry, crz; ccx, cswap), with `added_controls` more, is spelled as its base
+// gate with its own controls as modifiers after the added ones: the importer reads
+// `ctrl @ cx a, b, c` as one gate of two controls but one control state, and takes no
+// modifiers on ccx and cswap at all. `own_controls`: how many controls the name held.
+// (cu, which holds a phase too, is the caller's.)
 struct SpelledControls {
   std::string_view name;
   std::size_t own_controls = 0;

@@ -2,6 +2,7 @@
 // records: the qubit count, the registers, and which measurement wrote which bit.
 #pragma once
 
+#include <algorithm>
 #include <cstdint>
 #include <string_view>
 #include <vector>
@@ -37,6 +38,16 @@ struct ReadLayout {
   std::vector<MeasurePair> measure_map;  // in the order of the measurement records
   std::int64_t highest_qubit = -1;       // the highest qubit index used, -1 for none
   std::int64_t highest_bit = -1;         // the highest bit index used, -1 for none
+
+  // A qubit that a main statement uses.
+  void uses_qubit(std::int64_t qubit) noexcept { highest_qubit = std::max(highest_qubit, qubit); }
+  // A main statement's measurement of `qubit` into `bit` (a body's measures into bits
+  // outside the map).
+  void measured(std::int64_t qubit, std::int64_t bit) {
+    uses_qubit(qubit);
+    highest_bit = std::max(highest_bit, bit);
+    measure_map.emplace_back(qubit, bit);
+  }
 };
 
 // Sets the sequence's qubit count (the declared one, raised to cover every qubit used)

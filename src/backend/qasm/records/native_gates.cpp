@@ -31,9 +31,22 @@ std::int64_t call_arity(std::string_view op, const NativeGate* native,
                         const std::optional<std::vector<double>>& params,
                         std::int64_t defined_args) {
   if (native != nullptr && native->arity >= 0) return native->arity;
-  if (op == "unitary") return unitary_target_count(params);
+  if (op == EXPLICIT_MATRIX_GATE) return unitary_target_count(params);
   if (defined_args >= 0) return defined_args;
   return 1;  // unknown names pass through as one-qubit operations
+}
+
+bool definition_reads_as_written(std::string_view name, std::int64_t arguments) {
+  // An explicit matrix's arity comes from parameters, which a definition's calls lack.
+  if (is_misnamed_identity(name) || name == EXPLICIT_MATRIX_GATE) return false;
+  const NativeGate* native = native_gate(name);
+  const std::int64_t arity = call_arity(name, native, std::nullopt, arguments);
+  // Each further modifier adds one operand and one control alike, so none and one say all.
+  for (const std::int64_t modifiers : {0, 1}) {
+    const ControlSplit split = split_controls(native, arity, arguments + modifiers, modifiers);
+    if (split.problem != ControlProblem::None || split.controls != modifiers) return false;
+  }
+  return true;
 }
 
 ControlSplit split_controls(const NativeGate* native, std::int64_t arity, std::int64_t operands,
@@ -103,9 +116,17 @@ IndexList control_states(const NativeGate* native, std::span<const Modifier> mod
 }
 
 Parameter call_parameter(std::string_view op, const std::optional<std::vector<double>>& params) {
+  return call_parameter(native_gate(op), params);
+}
+
+Parameter call_parameter(const NativeGate* native,
+                         const std::optional<std::vector<double>>& params) {
   if (!params) return Parameter{};
   std::size_t kept = params->size();
-  if (op == "cu" && kept == 4) kept = 3;  // the global-phase angle has no place in "u"
+  // The global-phase angle has no place in the record ("cu" makes a "u").
+  if (native != nullptr && native->trailing_phase &&
+      kept == static_cast<std::size_t>(native->parameters))
+    --kept;
   if (kept == 1) return Parameter::one_number_tuple(params->front());
   std::vector<ParamScalar> items;
   items.reserve(kept);

@@ -27,6 +27,12 @@ struct NativeGate {
   bool ctrl_then_targ = false;   // operands are the control, then the target
   int compact_targets = -1;      // target count of ccx / cswap, -1 otherwise
   std::string_view internal_id;  // QASM3_TO_INT row, empty without one
+  // The gate's standard definition, for the gates of a fixed arity:
+  int parameters = 0;           // its parameter count, -1 when the call decides
+  bool trailing_phase = false;  // its last parameter a global phase (TRAILING_PHASE_GATES)
+  std::string_view base;        // the gate its own controls act on, empty without any
+  int own_controls = 0;         // how many controls its name holds
+  int qubits = -1;              // its operands: its own controls and its base's targets
 };
 
 namespace native_gate_rows {
@@ -67,6 +73,18 @@ constexpr Collected collect() {
     all.row(name).ctrl_then_targ = true;
   for (const auto& [name, id] : QASM3_TO_INT)
     all.row(name).internal_id = id;
+  for (std::size_t k = 0; k < all.count; ++k)
+    all.rows[k].qubits = all.rows[k].arity;
+  for (const auto& [name, count] : PARAMETER_COUNTS)
+    all.row(name).parameters = count;
+  for (std::string_view name : TRAILING_PHASE_GATES)
+    all.row(name).trailing_phase = true;
+  for (const OwnControls& own : OWN_CONTROLS) {
+    NativeGate& gate = all.row(own.name);
+    gate.base = own.base;
+    gate.own_controls = own.controls;
+    gate.qubits = own.controls + all.row(own.base).arity;
+  }
   return all;
 }
 
@@ -94,6 +112,27 @@ inline const NativeGate* native_gate(std::string_view name) noexcept {
   return it != NATIVE_GATES.end() && same_text(it->name, name) ? &*it : nullptr;
 }
 
+// The explicit matrix gate's row: no fixed arity, its parameters decided by the call.
+inline constexpr NativeGate EXPLICIT_MATRIX_ROW{.name = EXPLICIT_MATRIX_GATE,
+                                                .arity = -1,
+                                                .ctrl_then_targ = false,
+                                                .compact_targets = -1,
+                                                .internal_id = {},
+                                                .parameters = -1,
+                                                .trailing_phase = false,
+                                                .base = {},
+                                                .own_controls = 0,
+                                                .qubits = -1};
+
+// The gates whose calls both readers take as the standard gate of that name, with its
+// operands and parameters: the native gates of a fixed arity, and the explicit matrix
+// gate. Null for any other name.
+inline const NativeGate* standard_gate(std::string_view name) noexcept {
+  if (const NativeGate* native = native_gate(name); native != nullptr && native->arity >= 0)
+    return native;
+  return same_text(name, EXPLICIT_MATRIX_GATE) ? &EXPLICIT_MATRIX_ROW : nullptr;
+}
+
 // The id of the record a call of `op` makes: its internal id, else the name itself.
 inline std::string_view record_id(const NativeGate* native, std::string_view op) noexcept {
   return native != nullptr && !native->internal_id.empty() ? native->internal_id : op;
@@ -101,8 +140,11 @@ inline std::string_view record_id(const NativeGate* native, std::string_view op)
 
 // ValueError for the identity called "i": OpenQASM 3.0 names it "id".
 [[noreturn]] void raise_identity_misnamed();
+inline bool is_misnamed_identity(std::string_view op) noexcept {
+  return same_text(op, "i");
+}
 inline void check_gate_name(std::string_view op) {
-  if (same_text(op, "i")) raise_identity_misnamed();
+  if (is_misnamed_identity(op)) raise_identity_misnamed();
 }
 
 // ------------------------------------------------------------------ targets and controls
@@ -130,6 +172,11 @@ struct ControlSplit {
   ControlProblem problem = ControlProblem::None;
 };
 
+// Whether every call of a definition named `name` with `arguments` qubit arguments reads
+// as written: its arguments the targets, one control per modifier. A name read natively
+// keeps that gate's operand layout; `i` and `unitary` never read as a definition.
+bool definition_reads_as_written(std::string_view name, std::int64_t arguments);
+
 // How `operands` operands of a call with `arity` targets and `modifiers` modifiers
 // split: the native gate's own controls come first, then one control per modifier.
 ControlSplit split_controls(const NativeGate* native, std::int64_t arity, std::int64_t operands,
@@ -151,5 +198,8 @@ IndexList control_states(const NativeGate* native, std::span<const Modifier> mod
 // without "(...)"): absent, the one value, or the values as a tuple. The global-phase
 // angle of a four-valued "cu" has no place in the "u" record and is dropped.
 Parameter call_parameter(std::string_view op, const std::optional<std::vector<double>>& params);
+// The same for a call of the gate `native` (null: not a native gate).
+Parameter call_parameter(const NativeGate* native,
+                         const std::optional<std::vector<double>>& params);
 
 }  // namespace corvane::qasm3::detail

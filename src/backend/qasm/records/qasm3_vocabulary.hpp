@@ -95,6 +95,51 @@ inline constexpr std::array<std::pair<std::string_view, int>, 2> COMPACT_CONTROL
     {"cswap", 2},
 }};
 
+// Gates that take parameters -> how many their standard definitions take; every other
+// gate takes none, but `unitary`, whose matrix decides.
+inline constexpr std::array<std::pair<std::string_view, int>, 12> PARAMETER_COUNTS{{
+    {"rx", 1},
+    {"ry", 1},
+    {"rz", 1},
+    {"p", 1},
+    {"phase", 1},
+    {"gphase", 1},
+    {"cp", 1},
+    {"crx", 1},
+    {"cry", 1},
+    {"crz", 1},
+    {"U", 3},
+    {"cu", 4},
+}};
+
+// Gates whose last parameter is a global phase, which a call may leave out and their
+// records have no place for.
+inline constexpr std::array<std::string_view, 1> TRAILING_PHASE_GATES{"cu"};
+
+// Names that hold controls of their own over a base gate -> that gate and how many
+// controls the name holds in its standard definition.
+struct OwnControls {
+  std::string_view name;
+  std::string_view base;
+  int controls;
+};
+inline constexpr std::array<OwnControls, 11> OWN_CONTROLS{{
+    {"cx", "x", 1},
+    {"cnot", "x", 1},
+    {"cy", "y", 1},
+    {"cz", "z", 1},
+    {"ch", "h", 1},
+    {"cp", "p", 1},
+    {"crx", "rx", 1},
+    {"cry", "ry", 1},
+    {"crz", "rz", 1},
+    {"ccx", "x", 2},
+    {"cswap", "swap", 1},
+}};
+
+// The gate whose parameters are an explicit matrix, row by row (explicit_matrix.hpp).
+inline constexpr std::string_view EXPLICIT_MATRIX_GATE = "unitary";
+
 // Singly-controlled internal id -> its uncontrolled base gate.
 inline constexpr std::array<NamePair, 5> CTRL_GATE_BASE{{
     {"cx", "x"},

@@ -19,11 +19,12 @@ const RegisterSpan* RegisterMap::find(std::string_view name) const {
   return it == entries_.end() ? nullptr : &it->second;
 }
 
+void raise_total_too_large(std::int64_t total, std::int64_t size) {
+  raise_value_error("Total register size too large: " + int_text(total) + " + " + int_text(size));
+}
+
 void RegisterLayout::add_array(std::string_view name, std::int64_t size) {
-  if (size > std::numeric_limits<std::int64_t>::max() - total_) {
-    raise_value_error("Total register size too large: " + int_text(total_) + " + " +
-                      int_text(size));
-  }
+  if (size > std::numeric_limits<std::int64_t>::max() - total_) raise_total_too_large(total_, size);
   registers_.list.push_back(RegisterDecl{std::string(name), size});
   registers_.map.set(name, RegisterSpan{total_, size});
   total_ += size;
@@ -31,6 +32,24 @@ void RegisterLayout::add_array(std::string_view name, std::int64_t size) {
 
 void RegisterLayout::add_scalar(std::string_view name) {
   if (registers_.map.find(name) == nullptr) add_array(name, 1);
+}
+
+void RegisterTotal::add_array(std::int64_t size) {
+  if (size > std::numeric_limits<std::int64_t>::max() - arrays_)
+    raise_total_too_large(arrays_, size);
+  arrays_ += size;
+  check_scalars_fit();
+}
+
+void RegisterTotal::add_scalar() {
+  ++scalars_;
+  check_scalars_fit();
+}
+
+// The first scalar that does not fit meets a total of the largest index.
+void RegisterTotal::check_scalars_fit() const {
+  constexpr std::int64_t LARGEST = std::numeric_limits<std::int64_t>::max();
+  if (scalars_ > LARGEST - arrays_) raise_total_too_large(LARGEST, 1);
 }
 
 std::int64_t qubit_total(const RegisterList& registers) {

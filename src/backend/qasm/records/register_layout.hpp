@@ -73,6 +73,24 @@ class RegisterLayout {
   std::int64_t total_ = 0;
 };
 
+// ValueError: adding `size` to `total` indices passes std::int64_t.
+[[noreturn]] void raise_total_too_large(std::int64_t total, std::int64_t size);
+
+// The total of a layout checked while declarations arrive in program order: the
+// declaration that makes the registers so far impossible to lay out raises the ValueError
+// that RegisterLayout raises laying them out, arrays first, then scalars one by one.
+class RegisterTotal {
+ public:
+  void add_array(std::int64_t size);
+  // A scalar of a name not laid out before.
+  void add_scalar();
+
+ private:
+  void check_scalars_fit() const;
+  std::int64_t arrays_ = 0;
+  std::int64_t scalars_ = 0;
+};
+
 // The qubit count of `registers`; ValueError when it does not fit std::int64_t.
 std::int64_t qubit_total(const RegisterList& registers);
 
