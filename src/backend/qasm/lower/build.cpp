@@ -67,16 +67,19 @@ RecordBuilder::RecordBuilder(std::size_t expected_records) {
   gs_.reserve(expected_records);
 }
 
-// The highest index used so far moves with the indices a declaration moves.
+// The highest index used so far moves with the indices a declaration moves. The records
+// of open conditioned records move at once, the finished ones in take().
 void RecordBuilder::qubit_declaration(std::string_view name, std::optional<std::int64_t> size) {
   if (const auto shift = qubits_.add(name, size, gs_.data().size(), read_.measure_map.size())) {
     if (read_.highest_qubit >= shift->from) read_.highest_qubit += shift->by;
+    move_open_records(*shift, true);
   }
 }
 
 void RecordBuilder::bit_declaration(std::string_view name, std::optional<std::int64_t> size) {
   if (const auto shift = bits_.add(name, size, gs_.data().size(), read_.measure_map.size())) {
     if (read_.highest_bit >= shift->from) read_.highest_bit += shift->by;
+    move_open_records(*shift, false);
   }
 }
 
@@ -104,6 +107,10 @@ void RecordBuilder::call(const PlainCall& call) {
     add_definition_call(call);
   } else {
     add_gate(call);
+  }
+  if (current_ == nullptr && !open_.empty()) {
+    if (call.definition) open_.back().calls_definition = true;
+    return;
   }
   if (current_ == nullptr) {
     for (const std::int64_t index : indices_)
@@ -200,11 +207,67 @@ void RecordBuilder::measure(const PlainOperand& qubit, const std::optional<Plain
     }
     return;
   }
+  // In a conditioned body it enters the measure map when the outermost record ends.
+  if (!open_.empty()) return;
   read_.measured(q, c);
 }
 
 void RecordBuilder::reset(const PlainOperand& qubit) {
   call(PlainCall{.name = "reset", .operands = {&qubit, 1}});
+}
+
+// ------------------------------------------------------------------ conditioned records
+
+void RecordBuilder::begin_if(const PlainCondition& condition) {
+  begin_conditioned("if", condition);
+}
+
+void RecordBuilder::begin_while(const PlainCondition& condition) {
+  begin_conditioned("while", condition);
+}
+
+void RecordBuilder::begin_conditioned(std::string id, const PlainCondition& condition) {
+  IndexList bits;
+  bits.reserve(condition.bits.size());
+  for (const PlainOperand& bit : condition.bits)
+    bits.push_back(bits_.index_of(bit, "bit"));
+  open_.push_back(OpenConditioned{std::move(id),
+                                  Condition(std::move(bits), condition.compare, condition.value),
+                                  {},
+                                  {},
+                                  false,
+                                  false});
+}
+
+void RecordBuilder::begin_else() {
+  open_.back().in_else = true;
+}
+
+void RecordBuilder::end_conditioned() {
+  OpenConditioned finished = std::move(open_.back());
+  open_.pop_back();
+  GateBlock else_body = finished.in_else ? make_block(std::move(finished.else_body)) : GateBlock{};
+  QuantumGate record = make_conditioned(std::move(finished.id), std::move(finished.condition),
+                                        make_block(std::move(finished.body)), std::move(else_body));
+  add_conditioned(std::move(record), finished.calls_definition);
+}
+
+// A finished conditioned record goes into the body around it, or to the sequence, where
+// its measurements enter the measure map in program order and its qubits and bits count.
+void RecordBuilder::add_conditioned(QuantumGate record, bool calls_definition) {
+  if (!open_.empty()) {
+    open_.back().calls_definition = open_.back().calls_definition || calls_definition;
+    open_.back().records().push_back(std::move(record));
+    return;
+  }
+  for (const std::int64_t qubit : record.target)
+    read_.uses_qubit(qubit);
+  for (const std::int64_t bit : record.condition()->bits())
+    read_.highest_bit = std::max(read_.highest_bit, bit);
+  for (const auto& [qubit, bit] : measure_map_of({record}))
+    read_.measured(qubit, bit);
+  if (calls_definition) pending_conditioned_.push_back(gs_.data().size());
+  gs_.emplace_gate(std::move(record));
 }
 
 // ------------------------------------------------------------------ the sequence
@@ -217,7 +280,75 @@ void move_indices(IndexList& indices, const GrowingLayout::Shift& shift) {
   }
 }
 
+void move_record(QuantumGate& record, const GrowingLayout::Shift& shift, bool qubits);
+
+void move_records(std::vector<QuantumGate>& records, const GrowingLayout::Shift& shift,
+                  bool qubits) {
+  for (QuantumGate& record : records)
+    move_record(record, shift, qubits);
+}
+
+GateBlock moved_block(const GateBlock& block, const GrowingLayout::Shift& shift, bool qubits) {
+  if (!block) return block;
+  std::vector<QuantumGate> records = *block;
+  move_records(records, shift, qubits);
+  return make_block(std::move(records));
+}
+
+// Moves the qubit indices (`qubits`) or the bit indices of a record made on the sequence's
+// indices; a conditioned record's bodies use them too. A move keeps the order of indices,
+// so a conditioned record's target stays that of its bodies. Bodies nest no deeper than
+// the statements that wrote them.
+void move_record(QuantumGate& record, const GrowingLayout::Shift& shift, bool qubits) {
+  if (qubits) {
+    move_indices(record.target, shift);
+    move_indices(record.control, shift);
+  } else if (record.classical_target()) {
+    IndexList bits = *record.classical_target();
+    move_indices(bits, shift);
+    record.set_classical_target(std::move(bits));
+  }
+  if (!record.condition()) return;
+  if (!qubits) {
+    const Condition& tested = *record.condition();
+    IndexList bits = tested.bits();
+    move_indices(bits, shift);
+    record.set_condition(Condition(std::move(bits), tested.compare(), tested.value()));
+  }
+  record.set_block_gate_sequence(moved_block(record.block_gate_sequence(), shift, qubits));
+  record.set_else_gate_sequence(moved_block(record.else_gate_sequence(), shift, qubits));
+}
+
 }  // namespace
+
+void RecordBuilder::move_open_records(const GrowingLayout::Shift& shift, bool qubits) {
+  for (OpenConditioned& open : open_) {
+    move_records(open.body, shift, qubits);
+    move_records(open.else_body, shift, qubits);
+    if (qubits) continue;
+    IndexList bits = open.condition.bits();
+    move_indices(bits, shift);
+    open.condition = Condition(std::move(bits), open.condition.compare(), open.condition.value());
+  }
+}
+
+// Bodies nest no deeper than the statements that wrote them.
+void RecordBuilder::resolve_calls_in_bodies(QuantumGate& record) {
+  const auto resolved = [&](const GateBlock& block) {
+    if (!block) return block;
+    std::vector<QuantumGate> records = *block;
+    for (QuantumGate& child : records) {
+      if (child.condition()) {
+        resolve_calls_in_bodies(child);
+      } else if (child.id == "block" && child.name() && !child.block_gate_sequence()) {
+        resolve_definition_call(child);
+      }
+    }
+    return make_block(std::move(records));
+  };
+  record.set_block_gate_sequence(resolved(record.block_gate_sequence()));
+  record.set_else_gate_sequence(resolved(record.else_gate_sequence()));
+}
 
 std::optional<std::string_view> RecordBuilder::generated_id(Definition& definition,
                                                             std::string_view name) {
@@ -260,8 +391,13 @@ void RecordBuilder::apply_shifts() {
   std::vector<MeasurePair>& measure_map = read_.measure_map;
   for (const GrowingLayout::Shift& shift : qubits_.shifts()) {
     for (std::size_t k = 0; k < shift.records; ++k) {
-      move_indices(gs_.gate_at(k).target, shift);
-      move_indices(gs_.gate_at(k).control, shift);
+      QuantumGate& record = gs_.gate_at(k);
+      if (record.condition()) {
+        move_record(record, shift, true);
+        continue;
+      }
+      move_indices(record.target, shift);
+      move_indices(record.control, shift);
     }
     for (std::size_t k = 0; k < shift.measures; ++k) {
       if (measure_map[k].first >= shift.from) measure_map[k].first += shift.by;
@@ -270,6 +406,10 @@ void RecordBuilder::apply_shifts() {
   for (const GrowingLayout::Shift& shift : bits_.shifts()) {
     for (std::size_t k = 0; k < shift.records; ++k) {
       QuantumGate& record = gs_.gate_at(k);
+      if (record.condition()) {
+        move_record(record, shift, false);
+        continue;
+      }
       if (!record.classical_target()) continue;
       IndexList bits = *record.classical_target();
       move_indices(bits, shift);
@@ -284,6 +424,8 @@ void RecordBuilder::apply_shifts() {
 GateSequence RecordBuilder::take() && {
   for (const std::size_t index : pending_)
     resolve_definition_call(gs_.gate_at(index));
+  for (const std::size_t index : pending_conditioned_)
+    resolve_calls_in_bodies(gs_.gate_at(index));
   apply_shifts();
   Registers qubit_registers = qubits_.registers();
   std::int64_t declared_qubits = qubit_total(qubit_registers.list);

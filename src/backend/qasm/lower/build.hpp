@@ -76,6 +76,10 @@ class RecordBuilder final : public StatementSink {
   void call(const PlainCall& call) override;
   void measure(const PlainOperand& qubit, const std::optional<PlainOperand>& bit) override;
   void reset(const PlainOperand& qubit) override;
+  void begin_if(const PlainCondition& condition) override;
+  void begin_while(const PlainCondition& condition) override;
+  void begin_else() override;
+  void end_conditioned() override;
 
   // The sequence with its layout and measure map; calls of definitions get their blocks
   // here, from each name's last definition, as the importer finds them.
@@ -94,9 +98,26 @@ class RecordBuilder final : public StatementSink {
     std::optional<std::optional<std::string_view>> generated;  // worked out once
   };
 
+  // A conditioned record being built: its bodies on the sequence's own indices.
+  struct OpenConditioned {
+    std::string id;
+    Condition condition;
+    std::vector<QuantumGate> body;
+    std::vector<QuantumGate> else_body;
+    bool in_else = false;
+    bool calls_definition = false;  // a call of a definition inside, its block still to come
+    std::vector<QuantumGate>& records() { return in_else ? else_body : body; }
+  };
+
   GateOutput output() {
-    return current_ != nullptr ? GateOutput{&current_->body, nullptr} : GateOutput{nullptr, &gs_};
+    if (current_ != nullptr) return GateOutput{&current_->body, nullptr};
+    if (!open_.empty()) return GateOutput{&open_.back().records(), nullptr};
+    return GateOutput{nullptr, &gs_};
   }
+  void begin_conditioned(std::string id, const PlainCondition& condition);
+  void add_conditioned(QuantumGate record, bool calls_definition);
+  void move_open_records(const GrowingLayout::Shift& shift, bool qubits);
+  void resolve_calls_in_bodies(QuantumGate& record);
   void resolve_qubits(std::span<const PlainOperand> operands);
   void add_gate(const PlainCall& call);
   void add_definition_call(const PlainCall& call);
@@ -113,6 +134,9 @@ class RecordBuilder final : public StatementSink {
   std::unordered_map<std::string, Definition, TextHash, std::equal_to<>> definitions_;
   Definition* current_ = nullptr;     // the definition being written, if any
   std::vector<std::size_t> pending_;  // top-level records that call definitions
+  // Top-level conditioned records with calls of definitions in their bodies.
+  std::vector<std::size_t> pending_conditioned_;
+  std::vector<OpenConditioned> open_;  // the conditioned records open, innermost last
   DefinitionBlocks blocks_;
   std::unordered_map<std::string_view, std::optional<Matrix>> generated_matrices_;
   // The current call's parts, reused from one call to the next.

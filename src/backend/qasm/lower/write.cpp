@@ -27,15 +27,21 @@ void Writer::bit_declaration(std::string_view name, std::optional<std::int64_t> 
 
 void Writer::declaration(std::string_view type, std::string_view name,
                          std::optional<std::int64_t> size) {
-  out_.append(type);
+  std::string text(type);
   if (size) {
-    out_.push_back('[');
-    append_int(out_, *size);
-    out_.push_back(']');
+    text.push_back('[');
+    append_int(text, *size);
+    text.push_back(']');
   }
-  out_.push_back(' ');
-  out_.append(name);
-  out_.append(";\n");
+  text.push_back(' ');
+  text.append(name);
+  text.append(";\n");
+  if (open_blocks_ == 0) {
+    out_.append(text);
+    return;
+  }
+  out_.insert(blocks_start_, text);
+  blocks_start_ += text.size();
 }
 
 void Writer::begin_definition(std::string_view name, std::span<const std::string_view> arguments) {
@@ -55,7 +61,7 @@ void Writer::end_definition() {
 }
 
 void Writer::indent() {
-  if (in_definition_) out_.append("  ");
+  out_.append(static_cast<std::size_t>(2 * ((in_definition_ ? 1 : 0) + open_blocks_)), ' ');
 }
 
 void append_operand_text(std::string& out, const PlainOperand& operand) {
@@ -109,6 +115,77 @@ void Writer::reset(const PlainOperand& qubit) {
   out_.append("reset ");
   append_operand_text(out_, qubit);
   out_.append(";\n");
+}
+
+namespace {
+
+// Whether `bits` are consecutive elements of their register, ascending.
+bool consecutive(std::span<const PlainOperand> bits) {
+  for (std::size_t k = 1; k < bits.size(); ++k) {
+    if (bits[k].index != bits[k - 1].index + 1) return false;
+  }
+  return bits.front().index != PlainOperand::NO_INDEX;
+}
+
+}  // namespace
+
+void append_condition_text(std::string& out, const PlainCondition& condition) {
+  const std::span<const PlainOperand> bits = condition.bits;
+  if (condition.whole_register) {
+    out.append(bits.front().name);
+  } else if (bits.size() == 1) {
+    append_operand_text(out, bits.front());
+  } else if (consecutive(bits)) {
+    out.append(bits.front().name);
+    out.push_back('[');
+    append_int(out, bits.front().index);
+    out.push_back(':');
+    append_int(out, bits.back().index);
+    out.push_back(']');
+  } else {
+    out.append(bits.front().name);
+    out.append("[{");
+    for (std::size_t k = 0; k < bits.size(); ++k) {
+      if (k > 0) out.append(", ");
+      append_int(out, bits[k].index);
+    }
+    out.append("}]");
+  }
+  out.push_back(' ');
+  out.append(comparison_text(condition.compare));
+  out.push_back(' ');
+  out.append(std::to_string(condition.value));
+}
+
+void Writer::begin_conditioned(std::string_view keyword, const PlainCondition& condition) {
+  if (open_blocks_ == 0) blocks_start_ = out_.size();
+  indent();
+  out_.append(keyword);
+  out_.append(" (");
+  append_condition_text(out_, condition);
+  out_.append(") {\n");
+  ++open_blocks_;
+}
+
+void Writer::begin_if(const PlainCondition& condition) {
+  begin_conditioned("if", condition);
+}
+
+void Writer::begin_while(const PlainCondition& condition) {
+  begin_conditioned("while", condition);
+}
+
+void Writer::begin_else() {
+  --open_blocks_;
+  indent();
+  out_.append("} else {\n");
+  ++open_blocks_;
+}
+
+void Writer::end_conditioned() {
+  --open_blocks_;
+  indent();
+  out_.append("}\n");
 }
 
 std::string Writer::take() {

@@ -10,6 +10,8 @@
 #include <string>
 #include <string_view>
 
+#include "corvane/backend/gate/gatebase.hpp"
+
 namespace corvane::qasm3::detail::lower {
 
 // One qubit or bit as written: `name[index]`, or the bare name (a scalar register, or a
@@ -33,6 +35,16 @@ struct PlainCall {
   bool definition = false;
 };
 
+// What a conditioned block tests: the value `bits` hold (the first the least significant,
+// all of one register) compared with `value`. `whole_register`: they are the register's
+// bits in order, written by its name.
+struct PlainCondition {
+  std::span<const PlainOperand> bits = {};
+  bool whole_register = false;
+  Comparison compare = Comparison::Equal;
+  std::uint64_t value = 0;
+};
+
 // Where the expander puts the plain statements: text (Writer) or records (RecordBuilder).
 // One call per statement written.
 class StatementSink {
@@ -51,12 +63,22 @@ class StatementSink {
   // `bit = measure qubit;`, or `measure qubit;` when the result is discarded.
   virtual void measure(const PlainOperand& qubit, const std::optional<PlainOperand>& bit) = 0;
   virtual void reset(const PlainOperand& qubit) = 0;
+  // A block that runs when, or while, a condition on measured bits holds: begin_if or
+  // begin_while, its statements, for an `if` perhaps begin_else and the statements run
+  // otherwise, then end_conditioned. Blocks nest; declarations may come while one is open.
+  virtual void begin_if(const PlainCondition& condition) = 0;
+  virtual void begin_while(const PlainCondition& condition) = 0;
+  virtual void begin_else() = 0;
+  virtual void end_conditioned() = 0;
 };
 
 // Appends the call as the writer writes it, without indent, `;` or line end.
 void append_call_text(std::string& out, const PlainCall& call);
 // Appends `name[index]`, or the bare name.
 void append_operand_text(std::string& out, const PlainOperand& operand);
+// Appends the condition as the writer writes it between the parentheses: `c[0] == 1`,
+// `c == 5`, `c[1:2] >= 2` (a run of bits), `c[{0, 2}] != 0` (any other bits).
+void append_condition_text(std::string& out, const PlainCondition& condition);
 
 class Writer final : public StatementSink {
  public:
@@ -72,6 +94,10 @@ class Writer final : public StatementSink {
   void call(const PlainCall& call) override;
   void measure(const PlainOperand& qubit, const std::optional<PlainOperand>& bit) override;
   void reset(const PlainOperand& qubit) override;
+  void begin_if(const PlainCondition& condition) override;
+  void begin_while(const PlainCondition& condition) override;
+  void begin_else() override;
+  void end_conditioned() override;
 
   // The program written so far; the writer is empty afterwards.
   std::string take();
@@ -79,9 +105,14 @@ class Writer final : public StatementSink {
  private:
   void declaration(std::string_view type, std::string_view name, std::optional<std::int64_t> size);
   void indent();
+  void begin_conditioned(std::string_view keyword, const PlainCondition& condition);
 
   std::string out_;
   bool in_definition_ = false;
+  int open_blocks_ = 0;  // conditioned blocks open
+  // Where the outermost open conditioned block starts: a declaration met inside one is
+  // written there, as declarations stand in the global scope.
+  std::size_t blocks_start_ = 0;
 };
 
 }  // namespace corvane::qasm3::detail::lower
