@@ -475,11 +475,17 @@ INSTANTIATE_TEST_SUITE_P(
         ErrorRow{"only_needed_sides_evaluated",
                  "qubit q;\nif (false && 1/0 == 1 || true || 1/0 == 1) x q;\nrx(1/0) q;",
                  "ZeroDivisionError: integer division by zero", 3, 5},
-        ErrorRow{"runtime_condition", "qubit q; bit c;\nc = measure q;\nif (c) x q;",
-                 "NotImplementedError: 'c' is known only when the circuit runs", 3, 5},
-        ErrorRow{"runtime_switch",
-                 "qubit q; bit c;\nc = measure q;\nswitch (int(c)) { case 0 { } }",
-                 "NotImplementedError: 'c' is known only when the circuit runs", 3, 13},
+        // Conditions on measured bits are read (test_lower_dynamic.cpp); on bits that a
+        // value was assigned to, which the circuit does not keep, they are refused.
+        ErrorRow{"condition_on_assigned_bits", "qubit q; bit c = 1;\nif (c) x q;",
+                 "NotImplementedError: A condition on 'c' is not supported: a value the circuit "
+                 "does not keep is assigned to it",
+                 2, 5},
+        ErrorRow{"switch_on_bits_assigned_after_measuring",
+                 "qubit q; bit c;\nc = measure q; c = 1;\nswitch (int(c)) { case 0 { } }",
+                 "NotImplementedError: A condition on 'c' is not supported: a value the circuit "
+                 "does not keep is assigned to it",
+                 3, 9},
         ErrorRow{"switch_label_not_constant", "qubit q; int j = 1;\nswitch (1) { case j { x q; } }",
                  "ValueError: A 'case' label must be constant", 2, 19},
         ErrorRow{"switch_label_twice", "qubit q;\nswitch (1) { case 1, 2 { } case 0b10 { } }",

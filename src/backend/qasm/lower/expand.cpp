@@ -89,6 +89,7 @@ Flow Expander::dispatch(const Stmt& stmt) {
     case StmtKind::NOP:
       break;  // nothing the circuit keeps
     case StmtKind::END:
+      check_flow_placement(stmt);
       return Flow::END;
     case StmtKind::TIMING_DECL: {
       Symbol symbol;
@@ -107,17 +108,22 @@ Flow Expander::dispatch(const Stmt& stmt) {
     case StmtKind::FOR:
       return for_loop(stmt);
     case StmtKind::IF:
+      if (names_bits(stmt.value)) return runtime_if(stmt);
       return condition(stmt.value) ? statements_in_scope(stmt.body)
                                    : statements_in_scope(stmt.else_body);
     case StmtKind::WHILE:
+      if (names_bits(stmt.value)) return runtime_while(stmt);
       return while_loop(stmt);
     case StmtKind::SWITCH:
       return switch_statement(stmt);
     case StmtKind::BREAK:
+      check_flow_placement(stmt);
       return Flow::BREAK;
     case StmtKind::CONTINUE:
+      check_flow_placement(stmt);
       return Flow::CONTINUE;
     case StmtKind::RETURN:
+      check_flow_placement(stmt);
       return return_statement(stmt);
     case StmtKind::BLOCK:
     case StmtKind::SWITCH_CASE:  // reached through its switch only

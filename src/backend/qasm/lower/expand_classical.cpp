@@ -162,6 +162,7 @@ void Expander::bit_declaration(const Stmt& stmt) {
   const std::string_view written = global ? stmt.name : local_bits(stmt, size);
   Symbol symbol = register_symbol(SymbolKind::BITS, written, size.value_or(1), !size.has_value());
   declare(stmt.name, stmt.offset, symbol);
+  forget_bits_of(written);
   if (global) writer_.bit_declaration(stmt.name, size);
   if (stmt.value == NO_NODE) return;
   if (expr(stmt.value).kind == ExprKind::MEASURE) {
@@ -366,6 +367,10 @@ void Expander::assignment(const Stmt& stmt) {
     fail_value(target.offset, "'" + std::string(target.text) + "' cannot be assigned");
   }
   if (symbol->is_const) fail_value(target.offset, "'" + std::string(target.text) + "' is constant");
+  if (runtime_blocks_ > 0 && declared_before(runtime_scope_floor_, target.text)) {
+    fail_unsupported(target.offset, "Assigning '" + std::string(target.text) +
+                                        "' in a block that runs on measured bits is not supported");
+  }
   Value value = evaluate(stmt.value);
   if (stmt.text != "=") {
     if (!symbol->value) {
@@ -381,6 +386,8 @@ void Expander::assignment(const Stmt& stmt) {
 // that a subroutine called for it is inlined all the same: its body may hold gates,
 // and a measurement it returns measures into `target`.
 void Expander::evaluate_into_bits(NodeId value, const Resolved& target) {
+  for (const PlainOperand& bit : target.elements)
+    set_bit_state(bit, BitState::ASSIGNED);
   const Expr& node = expr(value);
   const Symbol* callee = node.kind == ExprKind::CALL ? lookup(node.text) : nullptr;
   if (callee == nullptr || callee->kind != SymbolKind::SUBROUTINE) return;
@@ -419,7 +426,15 @@ bool Expander::condition(NodeId id) {
   return value.as_bool();
 }
 
+// `break` and `continue` in a loop's body leave it, wherever the loop stands.
 Flow Expander::for_loop(const Stmt& stmt) {
+  const int outer_blocks = std::exchange(runtime_blocks_in_loop_, 0);
+  const Flow flow = for_passes(stmt);
+  runtime_blocks_in_loop_ = outer_blocks;
+  return flow;
+}
+
+Flow Expander::for_passes(const Stmt& stmt) {
   const Expr& iterable = expr(stmt.value);
   const ScalarType type = resolved_type(stmt.type, stmt.size);
   const auto body = [&](const Value& element) {
@@ -459,6 +474,13 @@ Flow Expander::for_loop(const Stmt& stmt) {
 }
 
 Flow Expander::while_loop(const Stmt& stmt) {
+  const int outer_blocks = std::exchange(runtime_blocks_in_loop_, 0);
+  const Flow flow = while_passes(stmt);
+  runtime_blocks_in_loop_ = outer_blocks;
+  return flow;
+}
+
+Flow Expander::while_passes(const Stmt& stmt) {
   while (condition(stmt.value)) {
     count_statement(stmt.offset);
     const Flow flow = statements_in_scope(stmt.body);
@@ -471,8 +493,10 @@ Flow Expander::while_loop(const Stmt& stmt) {
 // The case whose label is the value, else the default. The labels are checked first,
 // whatever the value: constant integers, each at most once. A switch is no loop:
 // `break` and `continue` in a case act on the loop around it. Cold, as in the parser.
+// On measured bits, each label in the order written tests them in turn.
 Flow Expander::switch_statement(const Stmt& stmt) {
   std::map<std::int64_t, NodeId> cases;
+  std::vector<CaseLabel> labels;
   NodeId fallback = NO_NODE;
   for (std::uint32_t k = 0; k < stmt.body.size; ++k) {
     const NodeId item = program_->stmt_lists[stmt.body.begin + k];
@@ -483,8 +507,10 @@ Flow Expander::switch_statement(const Stmt& stmt) {
       if (!cases.emplace(value, item).second) {
         fail_value(expr(label).offset, "Duplicate 'case' label " + std::to_string(value));
       }
+      labels.push_back(CaseLabel{value, item, label});
     }
   }
+  if (names_bits(stmt.value)) return runtime_switch(stmt, labels, fallback);
   const auto chosen = cases.find(switch_integer(stmt.value, "A 'switch' value"));
   const NodeId item = chosen != cases.end() ? chosen->second : fallback;
   return item == NO_NODE ? Flow::NEXT : statements_in_scope(program_->stmts[item].body);
@@ -718,8 +744,10 @@ std::optional<Value> Expander::call_subroutine(const Expr& node, const Symbol& s
   const Resolved* const outer_return_bits = std::exchange(return_bits_, return_bits);
   return_value_.reset();
   returned_measurement_ = false;
+  const int outer_blocks = std::exchange(runtime_blocks_in_loop_, 0);
   if (statements(definition.body) == Flow::END)
     raise_not_implemented("'end' in a subroutine is not supported");
+  runtime_blocks_in_loop_ = outer_blocks;
   return_bits_ = outer_return_bits;
   std::optional<Value> result = std::exchange(return_value_, std::nullopt);
   last_call_measured_ = std::exchange(returned_measurement_, false);

@@ -259,6 +259,7 @@ void Expander::emit_measure(const PlainOperand& qubit, const std::optional<Plain
     fail_unsupported(offset, "A measurement cannot be controlled or inverted");
   }
   count_statement(offset);
+  if (bit) set_bit_state(*bit, BitState::MEASURED);
   writer_.measure(qubit, bit);
 }
 

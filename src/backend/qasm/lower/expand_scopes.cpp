@@ -48,4 +48,15 @@ Expr Expander::name_of(std::string_view name) {
   return node;
 }
 
+bool Expander::declared_before(std::size_t scope, std::string_view name) const {
+  for (std::size_t k = scopes_.size(); k-- > 0;) {
+    if (scopes_[k].symbols.contains(name)) return k < scope;
+    if (scopes_[k].boundary && k > 0) {
+      if (in_library()) return false;
+      k = 1;  // the global scope next, as find_symbol looks
+    }
+  }
+  return false;
+}
+
 }  // namespace corvane::qasm3::detail::lower::expansion

@@ -7,6 +7,8 @@
 //   expand_scopes.cpp       names, scopes and symbols; errors with their places
 //   expand_classical.cpp    declarations, classical statements and expressions, control
 //                           flow, subroutines
+//   expand_runtime.cpp      `if`, `while` and `switch` on measured bits: conditioned
+//                           blocks, and what each bit holds where they stand
 //   expand_quantum.cpp      operands, broadcasts, measurement, reset, gate calls and the
 //                           gate algebra (gate_algebra.hpp) applied to them
 //   expand_definitions.cpp  gate definitions: written, inlined, from the standard
@@ -17,6 +19,7 @@
 #pragma once
 
 #include <array>
+#include <compare>
 #include <cstddef>
 #include <cstdint>
 #include <cstdlib>
@@ -175,6 +178,24 @@ struct Resolved {
   bool single = true;
 };
 
+// A condition on measured bits as one comparison: the bits (the first the least
+// significant) against a constant.
+struct RuntimeCondition {
+  std::vector<PlainOperand> bits;
+  bool whole_register = false;  // the bits are a register's, named by the register
+  bool truth = false;           // bool(...) of several bits: only whether they are all zero
+  bool sign_bit = false;        // read as int[n] of its n bits, the last one the sign
+  Comparison compare = Comparison::NotEqual;
+  std::uint64_t value = 0;
+};
+
+// A `case` label of a switch: its value, its case, and where it is written.
+struct CaseLabel {
+  std::int64_t value = 0;
+  NodeId item = NO_NODE;
+  NodeId label = NO_NODE;
+};
+
 class Expander {
  public:
   Expander(Parser& parser, const InputValues& inputs, StatementSink& writer,
@@ -281,6 +302,8 @@ class Expander {
     return nullptr;
   }
   void declare(std::string_view name, std::size_t offset, Symbol symbol);
+  // Whether `name` means a symbol of a scope below `scope`, one opened earlier.
+  bool declared_before(std::size_t scope, std::string_view name) const;
   void require_global_scope(const Stmt& stmt, std::string_view what);
   static Expr name_of(std::string_view name);
 
@@ -320,10 +343,50 @@ class Expander {
   // ------------------------------------------------------------ control flow
   bool condition(NodeId id);
   Flow for_loop(const Stmt& stmt);
+  Flow for_passes(const Stmt& stmt);
   Flow while_loop(const Stmt& stmt);
+  Flow while_passes(const Stmt& stmt);
   [[gnu::cold]] Flow switch_statement(const Stmt& stmt);
   std::int64_t switch_integer(NodeId id, std::string_view what);
   bool is_constant(NodeId id);
+
+  // ------------------------------------------------------------ blocks on measured bits
+  // (expand_runtime.cpp)
+  // What a bit may hold where the expander is, one flag for each way the program may have
+  // taken here: a measurement's result, what it held when declared (nothing written), or
+  // a value assigned to it, which the circuit does not keep.
+  struct BitState {
+    static constexpr std::uint8_t MEASURED = 1;
+    static constexpr std::uint8_t UNWRITTEN = 2;
+    static constexpr std::uint8_t ASSIGNED = 4;
+  };
+  struct BitKey {
+    std::string_view name;
+    std::int64_t index = PlainOperand::NO_INDEX;
+    friend auto operator<=>(const BitKey&, const BitKey&) = default;
+  };
+  using BitStates = std::map<BitKey, std::uint8_t>;  // the bits written on some way here
+  bool names_bits(NodeId id);
+  RuntimeCondition runtime_condition(NodeId id);
+  RuntimeCondition measured_value(NodeId id);
+  RuntimeCondition measured_cast(const Expr& node);
+  void compared_value(RuntimeCondition& tested, NodeId id, std::size_t offset);
+  void compared_integer(RuntimeCondition& tested, std::int64_t value, std::size_t value_offset,
+                        std::size_t offset);
+  void set_bit_state(const PlainOperand& bit, std::uint8_t state);
+  std::uint8_t bit_state(const PlainOperand& bit) const;
+  static const char* unreadable_because(std::uint8_t state);
+  void forget_bits_of(std::string_view name);
+  static BitStates joined(const BitStates& a, const BitStates& b);
+  void check_measured(const RuntimeCondition& tested, std::size_t offset);
+  static PlainCondition plain_condition(const RuntimeCondition& tested);
+  RuntimeCondition checked_condition(NodeId id, std::size_t offset);
+  void check_condition_bits(const RuntimeCondition& tested, std::size_t offset);
+  Flow runtime_body(Range body);
+  Flow runtime_if(const Stmt& stmt);
+  Flow runtime_while(const Stmt& stmt);
+  Flow runtime_switch(const Stmt& stmt, std::span<const CaseLabel> labels, NodeId fallback);
+  void check_flow_placement(const Stmt& stmt);
 
   // ------------------------------------------------------------ expressions
   std::int64_t integer(NodeId id) {
@@ -478,6 +541,14 @@ class Expander {
   // control, their bodies are inlined.
   std::unordered_set<std::string_view> phase_dependent_;
   const Program* qelib1_ = nullptr;  // qelib1.inc's definitions, once read
+  // Blocks on measured bits: what each bit holds, the blocks open (all of them, and those
+  // since the innermost loop or subroutine began), the first scope inside the outermost,
+  // and for each loop on measured bits open, the bits that conditions in it read.
+  BitStates bit_states_;
+  int runtime_blocks_ = 0;
+  int runtime_blocks_in_loop_ = 0;
+  std::size_t runtime_scope_floor_ = 0;
+  std::vector<std::vector<PlainOperand>> loop_reads_;
 };
 
 }  // namespace corvane::qasm3::detail::lower::expansion
