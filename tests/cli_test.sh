@@ -512,6 +512,14 @@ expect_output "convert --lower" "$header"$'\nqubit[2] q;\n\nrx(0) q[0];\nrx(0.5)
 run import --lower --input theta=0.5 "$work/loop.qasm"
 assert "import --lower" eval '[[ $status -eq 0 ]] && grep -q "\"rx\"" "$work/out"'
 unset input
+# Teleportation with measured corrections: conditioned records, which the importer without
+# --lower cannot read.
+run import --lower "$src/examples/teleport_feedforward.qasm"
+assert "import --lower: teleport_feedforward's corrections" eval '[[ $status -eq 0 ]] &&
+  grep -q "{\"id\": \"if\", \"target\": \[2\], \"condition\": {\"bits\": \[1\], \"compare\": \"==\", \"value\": 1}" "$work/out" &&
+  grep -q "\"condition\": {\"bits\": \[0\], \"compare\": \"==\", \"value\": 1}" "$work/out"'
+run import "$src/examples/teleport_feedforward.qasm"
+assert "import: teleport_feedforward needs --lower" eval '[[ $status -eq 1 ]] && stdout_empty'
 expect_error "lower: a missing input is the program's error, at its place" 1 \
   "$work/loop.qasm:1:1: ValueError: No value given for input 'theta'" lower "$work/loop.qasm"
 

@@ -67,39 +67,6 @@ std::optional<Comparison> comparison_of(BinaryOp op) {
   }
 }
 
-std::string_view operator_text(BinaryOp op) {
-  switch (op) {
-    case BinaryOp::ADD:
-      return "+";
-    case BinaryOp::SUBTRACT:
-      return "-";
-    case BinaryOp::MULTIPLY:
-      return "*";
-    case BinaryOp::DIVIDE:
-      return "/";
-    case BinaryOp::MODULO:
-      return "%";
-    case BinaryOp::POWER:
-      return "**";
-    case BinaryOp::BIT_AND:
-      return "&";
-    case BinaryOp::BIT_OR:
-      return "|";
-    case BinaryOp::BIT_XOR:
-      return "^";
-    case BinaryOp::SHIFT_LEFT:
-      return "<<";
-    case BinaryOp::SHIFT_RIGHT:
-      return ">>";
-    case BinaryOp::LOGICAL_AND:
-      return "&&";
-    case BinaryOp::LOGICAL_OR:
-      return "||";
-    default:
-      return "==";
-  }
-}
-
 // One bit holds 0 or 1: `!= v` is `== 1 - v`, the form `if (c[0])` and `if (!c[0])` take.
 void settle_one_bit(RuntimeCondition& tested) {
   if (tested.bits.size() == 1 && tested.compare == Comparison::NotEqual && tested.value <= 1) {
@@ -206,19 +173,18 @@ RuntimeCondition Expander::measured_value(NodeId id) {
       return measured_cast(node);
     case ExprKind::BINARY:
       if (node.binary_op == BinaryOp::LOGICAL_AND || node.binary_op == BinaryOp::LOGICAL_OR) {
-        fail_unsupported(node.offset, "'" + std::string(operator_text(node.binary_op)) +
+        fail_unsupported(node.offset, "'" + std::string(operator_symbol(node.binary_op)) +
                                           "' of measured bits is not supported");
       }
       if (comparison_of(node.binary_op)) break;
       fail_unsupported(node.offset, "Arithmetic on measured bits ('" +
-                                        std::string(operator_text(node.binary_op)) +
+                                        std::string(operator_symbol(node.binary_op)) +
                                         "') is not supported");
     case ExprKind::UNARY:
       if (node.unary_op != UnaryOp::LOGICAL_NOT) {
-        fail_unsupported(node.offset,
-                         "Arithmetic on measured bits ('" +
-                             std::string(node.unary_op == UnaryOp::NEGATE ? "-" : "~") +
-                             "') is not supported");
+        fail_unsupported(node.offset, "Arithmetic on measured bits ('" +
+                                          std::string(operator_symbol(node.unary_op)) +
+                                          "') is not supported");
       }
       break;
     case ExprKind::CALL:

@@ -105,6 +105,9 @@ enum class BinaryOp {
 // shifts take bit[n], uint, int and angle[n] operands of one width. Comparisons compare
 // mathematical values (-1 < 1u) and, like the logical operators, give bool; the caller
 // short-circuits `&&` and `||`.
+// The operator as the language writes it: "+", "&&", "~", ...
+std::string_view operator_symbol(BinaryOp op) noexcept;
+std::string_view operator_symbol(UnaryOp op) noexcept;
 Value apply(UnaryOp op, const Value& operand);
 Value apply(BinaryOp op, const Value& left, const Value& right);
 

@@ -16,27 +16,27 @@ namespace corvane::qasm3::detail::lower {
 
 using namespace typing;
 
-namespace {
-
-std::string_view symbol(BinaryOp op) noexcept {
+std::string_view operator_symbol(BinaryOp op) noexcept {
   static constexpr std::array<std::string_view, 19> SYMBOLS{"+",  "-",  "*",  "/",  "%", "**", "&",
                                                             "|",  "^",  "<<", ">>", "<", "<=", ">",
                                                             ">=", "==", "!=", "&&", "||"};
   return SYMBOLS[static_cast<std::size_t>(op)];
 }
 
-std::string_view symbol(UnaryOp op) noexcept {
+std::string_view operator_symbol(UnaryOp op) noexcept {
   static constexpr std::array<std::string_view, 3> SYMBOLS{"-", "~", "!"};
   return SYMBOLS[static_cast<std::size_t>(op)];
 }
 
+namespace {
+
 [[noreturn]] void raise_undefined(BinaryOp op, const Value& left, const Value& right) {
-  raise_value_error("Operator " + std::string(symbol(op)) + " is not defined for " +
+  raise_value_error("Operator " + std::string(operator_symbol(op)) + " is not defined for " +
                     type_name(left.type()) + " and " + type_name(right.type()));
 }
 
 [[noreturn]] void raise_undefined(UnaryOp op, const Value& operand) {
-  raise_value_error("Operator " + std::string(symbol(op)) + " is not defined for " +
+  raise_value_error("Operator " + std::string(operator_symbol(op)) + " is not defined for " +
                     type_name(operand.type()));
 }
 
