@@ -150,7 +150,12 @@ INSTANTIATE_TEST_SUITE_P(
                 "if (b == 1) {\n  x q[0];\n}\n"},
         TextRow{"known_short_circuit_keeps_folding", "if (false && c[0]) x q[0]; y q[1];",
                 "y q[1];\n"},
-        TextRow{"empty_body", "if (b) { }", "if (b == 1) {\n}\n"}),
+        TextRow{"empty_body", "if (b) { }", "if (b == 1) {\n}\n"},
+        // An else-block left empty is none (the builder keeps none either).
+        TextRow{"empty_else", "if (b) x q[0]; else { if (1 > 2) y q[0]; }",
+                "if (b == 1) {\n  x q[0];\n}\n"},
+        TextRow{"empty_default", "switch (int(c)) { case 1 { } default { barrier q; } }",
+                "if (c == 1) {\n}\n"}),
     [](const testing::TestParamInfo<TextRow>& info) { return info.param.name; });
 
 // OpenQASM 2's `if`, on a register that starts at zero and is partly measured.

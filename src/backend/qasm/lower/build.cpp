@@ -246,7 +246,9 @@ void RecordBuilder::begin_else() {
 void RecordBuilder::end_conditioned() {
   OpenConditioned finished = std::move(open_.back());
   open_.pop_back();
-  GateBlock else_body = finished.in_else ? make_block(std::move(finished.else_body)) : GateBlock{};
+  // An else-block that holds nothing is none, as the writer writes none.
+  GateBlock else_body =
+      finished.else_body.empty() ? GateBlock{} : make_block(std::move(finished.else_body));
   QuantumGate record = make_conditioned(std::move(finished.id), std::move(finished.condition),
                                         make_block(std::move(finished.body)), std::move(else_body));
   add_conditioned(std::move(record), finished.calls_definition);

@@ -165,6 +165,7 @@ void Writer::begin_conditioned(std::string_view keyword, const PlainCondition& c
   append_condition_text(out_, condition);
   out_.append(") {\n");
   ++open_blocks_;
+  else_lines_.emplace_back();
 }
 
 void Writer::begin_if(const PlainCondition& condition) {
@@ -176,13 +177,18 @@ void Writer::begin_while(const PlainCondition& condition) {
 }
 
 void Writer::begin_else() {
+  const std::size_t start = out_.size();
   --open_blocks_;
   indent();
   out_.append("} else {\n");
   ++open_blocks_;
+  else_lines_.back() = ElseLine{start, out_.size()};
 }
 
 void Writer::end_conditioned() {
+  const std::optional<ElseLine> else_line = else_lines_.back();
+  else_lines_.pop_back();
+  if (else_line && else_line->end == out_.size()) out_.resize(else_line->start);
   --open_blocks_;
   indent();
   out_.append("}\n");

@@ -9,6 +9,7 @@
 #include <span>
 #include <string>
 #include <string_view>
+#include <vector>
 
 #include "corvane/backend/gate/gatebase.hpp"
 
@@ -110,6 +111,13 @@ class Writer final : public StatementSink {
   std::string out_;
   bool in_definition_ = false;
   int open_blocks_ = 0;  // conditioned blocks open
+  // For each open block, innermost last: where its `} else {` line starts and ends, if
+  // it has one. An else-block left empty is not written, as the builder keeps none.
+  struct ElseLine {
+    std::size_t start = 0;
+    std::size_t end = 0;
+  };
+  std::vector<std::optional<ElseLine>> else_lines_;
   // Where the outermost open conditioned block starts: a declaration met inside one is
   // written there, as declarations stand in the global scope.
   std::size_t blocks_start_ = 0;
