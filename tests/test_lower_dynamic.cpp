@@ -358,6 +358,9 @@ INSTANTIATE_TEST_SUITE_P(
         ErrorRow{"negative_value", on_measured("if (c > -1) x q[0];"),
                  "2:9: ValueError: A condition compares 2 measured bits with -1, a value they "
                  "cannot hold"},
+        ErrorRow{"value_past_a_signed_cast", on_measured("if (int[2](c) == 2) x q[0];"),
+                 "2:18: ValueError: A condition compares 2 measured bits read as int[2] with 2, "
+                 "a value they cannot hold"},
         ErrorRow{"float_value", on_measured("if (c == 1.5) x q[0];"),
                  "2:10: ValueError: A condition compares measured bits with an integer, not "
                  "float"},

@@ -230,7 +230,7 @@ void Expander::compared_value(RuntimeCondition& tested, NodeId id, std::size_t o
     fail_value(expr(id).offset, "A condition compares measured bits with an integer, not " +
                                     type_name(value.type()));
   }
-  if (kind == ScalarKind::INT) {
+  if (kind == ScalarKind::INT || tested.sign_bit) {
     compared_integer(tested, value.as_integer(), expr(id).offset, offset);
     return;
   }
@@ -258,6 +258,11 @@ void Expander::compared_integer(RuntimeCondition& tested, std::int64_t value,
     const std::uint64_t mask = count >= 64 ? ~std::uint64_t{0} : (std::uint64_t{1} << count) - 1;
     tested.value = static_cast<std::uint64_t>(value) & mask;
     return;
+  }
+  if (tested.sign_bit && count < 64 && value >= std::int64_t{1} << (count - 1)) {
+    fail_value(value_offset, "A condition compares " + std::to_string(count) +
+                                 " measured bits read as int[" + std::to_string(count) + "] with " +
+                                 std::to_string(value) + ", a value they cannot hold");
   }
   tested.value = static_cast<std::uint64_t>(value);
 }
