@@ -471,8 +471,8 @@ class DynamicProgram {
         break;
       case 6:
         if (depth == 0) {
-          out_ += "qubit[2] r" + std::to_string(late_++) + "; bit[2] l" + std::to_string(late_++) +
-                  "; ";
+          const std::string late = std::to_string(late_++);
+          out_ += "qubit[2] r" + late + "; bit[2] l" + late + "; ";
         } else {
           const std::string d = "d" + std::to_string(late_++);
           out_ += "bit[2] " + d + " = measure q[1:2]; if (" + d + " == 3) x a; ";
