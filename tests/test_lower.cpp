@@ -560,6 +560,110 @@ TEST(LowerQubitsTwice, AreFoundAmongManyOperands) {
 }
 
 // Lowers with a cap of 1000 statements instead of the usual one.
+// The commonest statements are lowered from their tokens, without a syntax tree; inside a
+// block the same statement takes the general path. Both lower it alike, to text and to
+// records, errors (with their places) included.
+TEST(QuickStatements, LowerAsTheGeneralPathDoes) {
+  const std::string openqasm3 =
+      "OPENQASM 3.0;\ninclude \"stdgates.inc\";\nqubit[4] q;\nbit[2] c;\nqubit s;\n"
+      "gate g a, b { cx a, b; }\ngate pu a { U(0.1, 0.2, 0.3) a; }\ngate cx1 a { x a; }\n"
+      "float[64] f = 1;\n";
+  const std::string openqasm2 = "OPENQASM 2.0;\ninclude \"qelib1.inc\";\nqreg q[4];\ncreg c[2];\n";
+  const std::vector<std::string> statements = {
+      "h q[0];",
+      "h q[3];",
+      "h q[4];",
+      "h q[0], q[1];",
+      "h() q[0];",
+      "h q[0] , q[1] ;",
+      "cx q[1], q[2];",
+      "cx q[0], q[0];",
+      "CX q[2], q[1];",
+      "rz(0.5) q[1];",
+      "rz(-0.5) q[1];",
+      "rz(-0) q[1];",
+      "rz(-0.0) q[1];",
+      "rz(3) q[1];",
+      "rz(1e400) q[1];",
+      "rz(1e-400) q[1];",
+      "rz(0x10) q[1];",
+      "rz(1_000) q[1];",
+      "rz(1_0.5) q[1];",
+      "rz(0.5, 0.5) q[1];",
+      "rz q[1];",
+      "rz(0.5,) q[1];",
+      "rz(99999999999999999999) q[1];",
+      "crz(0.3) q[0], q[1];",
+      "p(0.2) q[3];",
+      "id q[0];",
+      "sx q[1];",
+      "U(0.1, 0.2, 0.3) q[2];",
+      "U(0.1, 0.2) q[2];",
+      "ctrl @ U(0.1, 0.2, 0.3) q[0], q[2];",
+      "u3(0.1, 0.2, 0.3) q[2];",
+      "u3(1e308, 1e308, 1e308) q[2];",
+      "u3(1e300, -1e300, 1e300) q[2];",
+      "u2(0.1, 0.2) q[0];",
+      "u1(0.3) q[0];",
+      "u(0.1, 0.2, 0.3) q[0];",
+      "u0(0.3) q[0];",
+      "u1(0.3) q[0], q[1];",
+      "ctrl @ u1(0.3) q[0], q[1];",
+      "ctrl @ x q[0], q[1];",
+      "negctrl @ ctrl @ rz(0.2) q[0], q[1], q[2];",
+      "ctrl @ cx q[0], q[1], q[2];",
+      "negctrl @ ccx q[0], q[1], q[2], q[3];",
+      "ctrl @ swap q[0], q[1], q[2];",
+      "ctrl @ cswap q[0], q[1], q[2], q[3];",
+      "ctrl @ h q[0];",
+      "ctrl @ ctrl @ ctrl @ ctrl @ ctrl @ x q[0], q[1], q[2], q[3], s;",
+      "ctrl(2) @ x q[0], q[1], q[2];",
+      "ctrl @ inv @ s q[0], q[1];",
+      "g q[0], q[1];",
+      "ctrl @ g q[0], q[1], q[2];",
+      "pu q[0];",
+      "ctrl @ pu q[0], q[1];",
+      "cx1 q[0];",
+      "ctrl @ cx1 q[0], q[1];",
+      "later q[0];",
+      "measure q[1] -> c[0];",
+      "measure q[1] -> c[2];",
+      "measure q[1] -> q[0];",
+      "measure s[0] -> c[0];",
+      "measure c[0] -> c[1];",
+      "x s[0];",
+      "x f[0];",
+      "x true[0];",
+      "cu(0.1, 0.2, 0.3, 0.4) q[0], q[1];",
+      "gphase(0.3);",
+      "ctrl @ gphase(0.3) q[0];",
+      "unknown q[0];",
+      "rx(2.5) q[1], q[2];",
+      "x q[0x1];",
+      "x q[1_0];",
+      "h q[00];",
+      "reset q[0];",
+      "barrier q[0], q[1];",
+      "i q[0];"};
+  const auto lowered = [](const std::string& program) {
+    std::string text;
+    std::string records;
+    const std::string text_outcome = outcome_of([&] { text = qasm3::lower_qasm3(program); }, true);
+    const std::string records_outcome = outcome_of(
+        [&] { records = qasm3::gate_sequence_to_qasm3(qasm3::lower_to_gate_sequence(program)); },
+        true);
+    return text_outcome + "\n" + text + "\n" + records_outcome + "\n" + records;
+  };
+  for (const std::string& header : {openqasm3, openqasm2}) {
+    for (const std::string& statement : statements) {
+      SCOPED_TRACE(statement);
+      // On a line of their own, so that an error has the same place in both.
+      EXPECT_EQ(lowered(header + "\n" + statement + "\ngate later a { x a; }\n"),
+                lowered(header + "{\n" + statement + "\n}\ngate later a { x a; }\n"));
+    }
+  }
+}
+
 std::string lower_capped(const std::string& program) {
   namespace lower = qasm3::detail::lower;
   lower::Parser parser(program);

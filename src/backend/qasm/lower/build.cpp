@@ -150,7 +150,7 @@ void RecordBuilder::add_gate(const PlainCall& call) {
   const std::optional<std::vector<double>>& parameters =
       call.has_parameters ? parameters_ : NO_PARAMETERS;
   const std::string_view op = call.name;
-  const NativeGate* native = native_gate(op);
+  const NativeGate* native = native_of(op);
   const std::int64_t arity = call_arity(op, native, parameters, -1);
   const ControlSplit split =
       split_controls(native, arity, static_cast<std::int64_t>(indices_.size()),
@@ -167,6 +167,18 @@ void RecordBuilder::add_gate(const PlainCall& call) {
     add_call_record(output(), id, indices_, split.controls, states,
                     call_parameter(native, parameters));
   }
+}
+
+const NativeGate* RecordBuilder::native_of(std::string_view op) {
+  if (op.empty()) return nullptr;
+  const std::size_t slot = (static_cast<unsigned char>(op.front()) +
+                            3 * static_cast<unsigned char>(op.back()) + 7 * op.size()) %
+                           recent_natives_.size();
+  const NativeGate* recent = recent_natives_[slot];
+  if (recent != nullptr && same_text(recent->name, op)) return recent;
+  const NativeGate* native = native_gate(op);
+  if (native != nullptr) recent_natives_[slot] = native;
+  return native;
 }
 
 // Its block comes from the name's last definition, in take().

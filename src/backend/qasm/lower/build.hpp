@@ -5,6 +5,7 @@
 // map) and no text in between.
 #pragma once
 
+#include <array>
 #include <cstddef>
 #include <cstdint>
 #include <optional>
@@ -120,6 +121,7 @@ class RecordBuilder final : public StatementSink {
   void resolve_calls_in_bodies(QuantumGate& record);
   void resolve_qubits(std::span<const PlainOperand> operands);
   void add_gate(const PlainCall& call);
+  const NativeGate* native_of(std::string_view op);
   void add_definition_call(const PlainCall& call);
   [[noreturn]] void raise_control_problem_of(const PlainCall& call, const ControlSplit& split);
   void resolve_definition_call(QuantumGate& record);
@@ -139,6 +141,9 @@ class RecordBuilder final : public StatementSink {
   std::vector<OpenConditioned> open_;  // the conditioned records open, innermost last
   DefinitionBlocks blocks_;
   std::unordered_map<std::string_view, std::optional<Matrix>> generated_matrices_;
+  // The rows of the native gates called lately, by their first and last bytes and length:
+  // a few names make most of a program's calls.
+  std::array<const NativeGate*, 64> recent_natives_{};
   // The current call's parts, reused from one call to the next.
   std::vector<std::int64_t> indices_;
   std::vector<Modifier> modifiers_;

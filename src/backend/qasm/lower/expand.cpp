@@ -15,6 +15,7 @@ void Expander::run() {
   includes_.read_all(user_.text);
   declare_hardware_register();
   for (;;) {
+    if (quick_statement()) continue;
     const Parser::Marks marks = parser_.marks();
     const NodeId id = parser_.next_statement();
     if (id == NO_NODE) break;

@@ -18,7 +18,8 @@ GateRef Expander::definition_ref(const Stmt& stmt) const {
                  program_,
                  static_cast<NodeId>(&stmt - program_->stmts.data()),
                  static_cast<int>(stmt.angle_count),
-                 qubits};
+                 qubits,
+                 nullptr};
 }
 
 // A definition without parameters stays a definition, unless the importer would read
@@ -72,7 +73,7 @@ void Expander::check_gate_body(Range body) {
 // definition without parameters and with as many qubits as the call has operands.
 std::optional<GateRef> Expander::forward_call(std::string_view name) {
   if (writing_.empty() || in_library()) return std::nullopt;
-  return GateRef{GateRef::Kind::WRITTEN, name, nullptr, NO_NODE, 0, -1};
+  return GateRef{GateRef::Kind::WRITTEN, name, nullptr, NO_NODE, 0, -1, nullptr};
 }
 
 void Expander::check_forward_calls() {
@@ -158,12 +159,16 @@ void Expander::load_library(std::string_view include_name) {
     const NodeId id = library.stmt_lists[library.top.begin + k];
     const Stmt& stmt = library.stmts[id];
     if (stmt.kind != StmtKind::GATE_DEF) continue;
+    const UCallRule* rule = nullptr;
+    if (const std::optional<UCallRule> found = u_call_rule(library, stmt))
+      rule = &u_call_rules_.emplace_back(*found);
     library_gates_[stmt.name] = GateRef{GateRef::Kind::INLINED,
                                         stmt.name,
                                         &library,
                                         id,
                                         static_cast<int>(stmt.angle_count),
-                                        static_cast<int>(stmt.params.size - stmt.angle_count)};
+                                        static_cast<int>(stmt.params.size - stmt.angle_count),
+                                        rule};
   }
 }
 

@@ -42,8 +42,9 @@ std::string qubit_text(const PlainOperand& qubit, std::string_view hardware_regi
   return repeated == sorted.end() ? nullptr : *repeated;
 }
 
-// A qubit that `qubits` holds twice, or null. Most calls have a few qubits, compared
-// pairwise.
+}  // namespace
+
+// Most calls have a few qubits, compared pairwise.
 const PlainOperand* repeated_qubit(std::span<const PlainOperand> qubits) {
   constexpr std::size_t FEW = 16;
   if (qubits.size() > FEW) return repeated_among_many(qubits);
@@ -54,6 +55,8 @@ const PlainOperand* repeated_qubit(std::span<const PlainOperand> qubits) {
   }
   return nullptr;
 }
+
+namespace {
 
 // The importer refuses modifiers on ccx and cswap, whose names hold controls of their
 // own: with more controls they are written as x and swap under modifiers.

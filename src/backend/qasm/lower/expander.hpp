@@ -13,6 +13,7 @@
 //                           gate algebra (gate_algebra.hpp) applied to them
 //   expand_definitions.cpp  gate definitions: written, inlined, from the standard
 //                           libraries; their nesting checked as the importer nests them
+//   expand_quick.cpp        the commonest statements lowered from their tokens alone
 // The few members that nearly every statement calls are defined here, inline. Those
 // declared inline below are defined in the one file that calls them, so that the compiler
 // may still fold them into their callers.
@@ -23,6 +24,7 @@
 #include <cstddef>
 #include <cstdint>
 #include <cstdlib>
+#include <deque>
 #include <map>
 #include <memory>
 #include <optional>
@@ -52,6 +54,15 @@
 
 namespace corvane::qasm3::detail::lower::expansion {
 
+// A gate of the standard libraries whose body is one call of `U` on its qubit, each angle
+// one of the gate's parameters or a constant, and otherwise global phases only (u1, u3,
+// ...): called at top level without modifiers it lowers to that `U` alone, as no control
+// observes the phases there. Their arguments are bounded so that they cannot fail.
+struct UCallRule {
+  std::array<int, 3> parameter{-1, -1, -1};  // the gate's parameter each angle is, or -1
+  std::array<double, 3> constant{};          // where it is none, the angle's value
+};
+
 // What a gate name stands for where it is called.
 struct GateRef {
   enum class Kind : unsigned char { NATIVE, WRITTEN, INLINED } kind = Kind::NATIVE;
@@ -60,11 +71,12 @@ struct GateRef {
   NodeId definition = NO_NODE;       // WRITTEN, INLINED: its statement
   int angles = 0;
   int qubits = 0;
+  const UCallRule* u_call = nullptr;  // INLINED from a library: its rule, if it has one
 };
 
 inline GateRef native_ref(const NativeGate& native) {
-  return GateRef{GateRef::Kind::NATIVE, native.name,  nullptr, NO_NODE,
-                 native.parameters,     native.qubits};
+  return GateRef{GateRef::Kind::NATIVE, native.name,   nullptr, NO_NODE,
+                 native.parameters,     native.qubits, nullptr};
 }
 // The standard gate `name` (standard_gate), which must be one.
 inline GateRef native_ref(std::string_view name) {
@@ -195,6 +207,9 @@ struct CaseLabel {
   NodeId item = NO_NODE;
   NodeId label = NO_NODE;
 };
+
+// A qubit that `qubits` holds twice, or null.
+const PlainOperand* repeated_qubit(std::span<const PlainOperand> qubits);
 
 class Expander {
  public:
@@ -440,7 +455,7 @@ class Expander {
   void reset(const Stmt& stmt);
 
   // ------------------------------------------------------------ gate calls
-  inline std::optional<GateRef> find_gate(std::string_view name);
+  std::optional<GateRef> find_gate(std::string_view name);
   void gate_call(const Stmt& stmt);
   int unitary_target_count(const std::vector<double>& parameters, std::size_t offset) const;
   inline void check_parameter_count(const Call& call, const Stmt& stmt) const;
@@ -475,6 +490,17 @@ class Expander {
   void load_library(std::string_view include_name);
   void inline_body(Call& call, std::size_t offset);
   void bind_arguments(const Call& call, const Stmt& definition, std::size_t control_count);
+
+  // ------------------------------------------------------------ quick statements
+  // (expand_quick.cpp)
+  bool quick_statement();
+  const std::optional<GateRef>& quick_gate(std::string_view name);
+  bool quick_call();
+  bool quick_measure();
+  bool quick_parameters();
+  bool quick_operand(const QuickOperand& operand, SymbolKind kind, PlainOperand& into);
+  std::optional<UCallRule> u_call_rule(const Program& library, const Stmt& definition);
+  std::optional<double> magnitude_bound(const Stmt& definition, NodeId id);
 
   // ------------------------------------------------------------ nesting of definitions
   void note_written_call(std::string_view callee, std::size_t offset);
@@ -511,6 +537,20 @@ class Expander {
   std::unordered_map<std::string_view, std::vector<std::string_view>> callees_;
   std::vector<std::pair<std::string_view, Place>> top_level_calls_;
   Place outer_;  // the statement the program wrote that is being lowered
+  // The quick statement being read, its values, and the rules of library gates.
+  QuickStatement quick_;
+  std::array<double, QuickStatement::MOST> quick_values_{};
+  std::array<PlainOperand, QuickStatement::MOST> quick_operands_{};
+  std::array<std::uint8_t, 2 * QuickStatement::MOST> quick_states_{};
+  std::deque<UCallRule> u_call_rules_;
+  // What names stood for at top level when last called, as recent_lookups_ keeps them.
+  struct RecentGate {
+    std::string_view name;
+    std::optional<GateRef> gate;
+    std::uint64_t declarations = UINT64_MAX;  // none: the entry is empty
+  };
+  std::array<RecentGate, 64> recent_gates_{};
+  RecentLookup quick_register_;  // the register a quick operand named last
   std::optional<Value> return_value_;
   // A subroutine's `return measure ...;` writes these bits: those of the assignment or
   // declaration whose value is the call (set for the next call only, then for the call

@@ -46,6 +46,15 @@ constexpr std::array<unsigned char, 256> BYTE_CLASSES = [] {
   return classes;
 }();
 
+// The characters that follow the first of a longer symbol: after any other, a symbol is
+// one character long (the `-` of a negative number, mostly).
+constexpr std::array<bool, 256> LONGER_SYMBOL_SECONDS = [] {
+  std::array<bool, 256> seconds{};
+  for (const std::string_view symbol : MULTI_CHARACTER_SYMBOLS)
+    seconds[static_cast<unsigned char>(symbol[1])] = true;
+  return seconds;
+}();
+
 bool in_class(char c, unsigned byte_classes) noexcept {
   return (BYTE_CLASSES[static_cast<unsigned char>(c)] & byte_classes) != 0;
 }
@@ -154,7 +163,8 @@ inline Token Lexer::next_token() {
 // The longest symbol at `start`, whose first character starts one.
 Token Lexer::symbol(std::size_t start) {
   const char c = text_[start];
-  if (in_class(c, LONGER_SYMBOL_START)) {
+  if (in_class(c, LONGER_SYMBOL_START) &&
+      LONGER_SYMBOL_SECONDS[static_cast<unsigned char>(peek(1))]) {
     const std::string_view rest(text_.data() + pos_, text_.size() - pos_);
     for (const std::string_view symbol : MULTI_CHARACTER_SYMBOLS) {
       if (symbol[0] == c && starts_with_text(rest, symbol)) {

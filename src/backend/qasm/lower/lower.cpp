@@ -26,21 +26,24 @@ std::size_t bound_for(std::size_t statements, const LowerOptions& options) {
 
 }  // namespace
 
+// The `;`s between one `/` and the next are counted in one loop, which the compiler
+// vectorises: a long program is counted in a small part of the time it takes to read.
 std::size_t count_statements(std::string_view program) {
   std::size_t count = 0;
-  const std::size_t size = program.size();
-  for (std::size_t k = 0; k < size; ++k) {
-    const char c = program[k];
-    if (c == ';') {
-      ++count;
-    } else if (c == '/' && k + 1 < size && program[k + 1] == '/') {
-      const std::size_t end = program.find('\n', k + 2);
+  std::size_t at = 0;
+  while (at < program.size()) {
+    const std::size_t slash = program.find('/', at);
+    const std::size_t stop = slash == std::string_view::npos ? program.size() : slash;
+    for (std::size_t k = at; k < stop; ++k)
+      count += program[k] == ';' ? 1 : 0;
+    if (slash == std::string_view::npos) break;
+    const char next = slash + 1 < program.size() ? program[slash + 1] : '\0';
+    if (next == '/' || next == '*') {
+      const std::size_t end = program.find(next == '/' ? "\n" : "*/", slash + 2);
       if (end == std::string_view::npos) break;
-      k = end;
-    } else if (c == '/' && k + 1 < size && program[k + 1] == '*') {
-      const std::size_t end = program.find("*/", k + 2);
-      if (end == std::string_view::npos) break;
-      k = end + 1;
+      at = end + (next == '/' ? 1 : 2);
+    } else {
+      at = slash + 1;
     }
   }
   return count;

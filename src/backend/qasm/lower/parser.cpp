@@ -68,6 +68,8 @@ constexpr std::array<KeywordStretch, 256> KEYWORDS_BY_FIRST_BYTE = [] {
   return stretches;
 }();
 
+}  // namespace
+
 bool starts_keyword_statement(std::string_view word) {
   if (word.empty()) return false;
   const KeywordStretch stretch = KEYWORDS_BY_FIRST_BYTE[static_cast<unsigned char>(word[0])];
@@ -76,8 +78,6 @@ bool starts_keyword_statement(std::string_view word) {
   }
   return false;
 }
-
-}  // namespace
 
 // A name a declaration introduces: no keyword of the language and no built-in constant,
 // which the program could not use as the name afterwards.

@@ -4,7 +4,9 @@
 // parse fails with RecursionError.
 #pragma once
 
+#include <array>
 #include <cstddef>
+#include <cstdint>
 #include <memory>
 #include <string_view>
 
@@ -17,6 +19,37 @@ namespace corvane::qasm3::detail::lower {
 struct ParsedExpression {
   Program program;
   NodeId root = NO_NODE;
+};
+
+// A statement of the commonest shapes of long programs, read from its tokens without
+// building nodes:
+//   CALL     name r[i], s[j], ...;  or  name(numbers) r[i], ...;  after any `ctrl @` and
+//            `negctrl @` without counts
+//   MEASURE  measure r[i] -> s[j];
+// Numbers are integer or float literals, each perhaps negated; indices are integer
+// literals. Registers are names the general parse would read as names too.
+struct QuickNumber {
+  std::string_view text;
+  bool is_float = false;
+  bool negated = false;
+};
+struct QuickOperand {
+  std::string_view name;
+  std::string_view index;
+};
+struct QuickStatement {
+  static constexpr std::size_t MOST = 4;  // parameters, and operands, at most
+  enum class Kind : unsigned char { CALL, MEASURE } kind = Kind::CALL;
+  std::string_view name;  // CALL: the gate's
+  std::size_t offset = 0;
+  bool has_parameters = false;    // CALL: written with parentheses, perhaps empty
+  std::size_t control_count = 0;  // CALL: its modifiers
+  std::size_t parameter_count = 0;
+  std::size_t operand_count = 0;              // MEASURE: the qubit, then the bit
+  std::array<std::uint8_t, MOST> controls{};  // 1: ctrl, 0: negctrl
+  std::array<QuickNumber, MOST> parameters;
+  std::array<QuickOperand, MOST> operands;
+  std::size_t tokens = 0;  // its tokens, `;` included
 };
 
 // Reads a program one top-level statement at a time, so that a long program need not be
@@ -34,6 +67,10 @@ class Parser {
 
   // The next top-level statement, or NO_NODE at the end of the text.
   NodeId next_statement();
+  // Whether the next top-level statement has one of the quick shapes; if so `quick` holds
+  // it, still to be read: take_quick reads past it, or next_statement reads it in full.
+  bool peek_quick(QuickStatement& quick);
+  void take_quick(const QuickStatement& quick);
   // The nodes read so far (`top` stays empty).
   const Program& program() const;
 

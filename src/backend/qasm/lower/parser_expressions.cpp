@@ -46,14 +46,14 @@ std::optional<std::pair<std::size_t, BinaryOp>> binary_operator(std::string_view
   return std::nullopt;
 }
 
+}  // namespace
+
 // The names that named() reads as something else than a name.
 bool is_constant_or_type(std::string_view name) {
   if (same_text(name, "true") || same_text(name, "false")) return true;
   return std::any_of(SCALAR_TYPE_WORDS.begin(), SCALAR_TYPE_WORDS.end(),
                      [&](const TypeWord& type) { return same_text(name, type.word); });
 }
-
-}  // namespace
 
 // A width written as an expression (a constant's name, ...) is worked out by the
 // expander, which knows the values: its node goes to `width_expression`.

@@ -1,7 +1,7 @@
 // The parser's state and methods, shared by the files that define them by concern:
-// parser.cpp (statements, declarations and definitions) and parser_expressions.cpp
-// (expressions, operands and types). The token and node helpers that every method uses
-// are defined here, inline, as the hot path needs them.
+// parser.cpp (statements, declarations and definitions), parser_expressions.cpp
+// (expressions, operands and types) and parser_quick.cpp (the quick statements). The token and node
+// helpers that every method uses are defined here, inline, as the hot path needs them.
 #pragma once
 
 #include <array>
@@ -32,6 +32,12 @@ inline constexpr std::array<TypeWord, 6> SCALAR_TYPE_WORDS = {{{"bit", ScalarKin
 // Type words that start a construct the front end refuses.
 inline constexpr std::array<std::string_view, 2> REFUSED_TYPES = {"complex", "array"};
 
+// Whether `word` starts a statement other than a gate call, an assignment or an
+// expression, or is a gate modifier.
+bool starts_keyword_statement(std::string_view word);
+// `true`, `false` and the type words, which the general parse never reads as a register.
+bool is_constant_or_type(std::string_view name);
+
 // Converts to the lexer's next token, so that emplace_back makes the token in its place
 // in the look-ahead rather than copying it there from the stack, a copy that stalls on
 // the stores that have just made it.
@@ -44,6 +50,12 @@ class Parser::Impl {
  public:
   explicit Impl(std::string_view text) : lexer_(text) { program_.text = text; }
   void read_as_openqasm2() { openqasm_2_ = true; }
+
+  bool peek_quick(QuickStatement& quick);
+  void take_quick(const QuickStatement& quick) {
+    pos_ += quick.tokens;
+    forget_read_tokens();
+  }
 
   NodeId next_statement() {
     if (at_end()) return NO_NODE;
@@ -273,6 +285,11 @@ class Parser::Impl {
   NodeId primary();
   NodeId literal(ExprKind kind);
   NodeId named();
+
+  // ---------------------------------------------------------------- quick statements
+  // (parser_quick.cpp)
+  bool quick_number(std::size_t& ahead, QuickNumber& number);
+  bool quick_operand(std::size_t& ahead, QuickStatement& quick);
 
   Lexer lexer_;
   std::vector<Token> tokens_;
