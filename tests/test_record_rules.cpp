@@ -506,7 +506,9 @@ TEST(RegisterLayout, RunningTotalsFailAsTheLayoutDoes) {
     };
     SCOPED_TRACE("program " + std::to_string(&program - programs.data()));
     EXPECT_EQ(running, laid_out(std::min(failed_at + 1, program.size())));
-    if (failed_at < program.size()) EXPECT_EQ(laid_out(failed_at), "ok");
+    if (failed_at < program.size()) {
+      EXPECT_EQ(laid_out(failed_at), "ok");
+    }
   }
 }
 
