@@ -627,6 +627,7 @@ TEST(QuickStatements, LowerAsTheGeneralPathDoes) {
       "ctrl @ cx1 q[0], q[1];",
       "later q[0];",
       "measure q[1] -> c[0];",
+      "c[0] = 1; measure q[1] -> c[0]; if (c[0]) x q[2];",
       "measure q[1] -> c[2];",
       "measure q[1] -> q[0];",
       "measure s[0] -> c[0];",
