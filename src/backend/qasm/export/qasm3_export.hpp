@@ -19,8 +19,20 @@
 
 #include "corvane/backend/gate/gatebase.hpp"
 #include "corvane/backend/gatesequence/gatesequence.hpp"
+#include "qasm/records/qasm3_vocabulary.hpp"
 
 namespace corvane::qasm3::detail {
+
+using Indices = std::span<const std::int64_t>;
+
+inline Indices indices(const IndexList& list) noexcept {
+  return {list.data(), list.size()};
+}
+
+// Whether `gid` is written with a one-qubit definition of its own per use.
+inline bool is_non_standard(std::string_view gid) noexcept {
+  return contains(NON_STANDARD, gid);
+}
 
 // ------------------------------------------------------------------ block summaries
 
@@ -359,6 +371,8 @@ class Qasm3Ctx {
 // unless a definition of that name exists.
 void ensure_gate_def(Qasm3Ctx& ctx, std::string_view gate_name, std::string_view gid);
 
+// Whether every qubit index the summarised gates use lies in 0..arity-1.
+bool is_local(const BlockSummary& s, std::int64_t arity) noexcept;
 // Whether every qubit index of the block's gates, at any depth, lies in 0..arity-1.
 bool block_is_local(const std::vector<QuantumGate>& block_gates, std::int64_t arity);
 bool block_is_local(const std::vector<QuantumGate>& block_gates, std::int64_t arity,
