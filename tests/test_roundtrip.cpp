@@ -92,11 +92,7 @@ class SequenceGenerator : SeededRandom {
   // A record of `id` on `targets` + `controls` distinct qubits below `scope`.
   QuantumGate on_qubits(std::string id, std::int64_t scope, std::size_t targets,
                         std::size_t controls, Parameter parameter = {}) {
-    IndexList qubits;
-    while (qubits.size() < targets + controls) {
-      const std::int64_t q = below(scope);
-      if (std::find(qubits.begin(), qubits.end(), q) == qubits.end()) qubits.push_back(q);
-    }
+    const IndexList qubits = distinct_below(scope, targets + controls);
     const auto split = qubits.begin() + static_cast<std::ptrdiff_t>(controls);
     IndexList states;
     for (std::size_t k = 0; k < controls; ++k)

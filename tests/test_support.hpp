@@ -78,6 +78,16 @@ class SeededRandom {
   bool chance(int percent) { return below(100) < percent; }
   // In [0, 1), with 53 random bits.
   double unit() { return static_cast<double>(next() >> 11U) * 0x1p-53; }
+  // `count` distinct values below `n` (count <= n), in the order drawn: the qubits of a
+  // generated record.
+  corvane::IndexList distinct_below(std::int64_t n, std::size_t count) {
+    corvane::IndexList values;
+    while (values.size() < count) {
+      const std::int64_t v = below(n);
+      if (std::find(values.begin(), values.end(), v) == values.end()) values.push_back(v);
+    }
+    return values;
+  }
 
  private:
   std::uint64_t state_;

@@ -36,6 +36,11 @@ struct ExportOptions {
   std::optional<std::int64_t> num_clbits = std::nullopt;
   std::optional<RegisterList> qregs = std::nullopt;
   std::optional<RegisterList> cregs = std::nullopt;
+  // Writes the language beyond the gate subset, for the language path to read back record
+  // for record: conditioned records (`if`, `while`), `reset`, `unitary` records with their
+  // matrix, numbers in the shortest form that reads back to the same double. Refuses with
+  // ValueError what would not read back (docs/conversions.md lists the messages).
+  bool full_language = false;
 };
 std::string gate_sequence_to_qasm3(const GateSequence& gs, const ExportOptions& options);
 

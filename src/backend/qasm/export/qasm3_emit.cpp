@@ -4,6 +4,7 @@
 #include <type_traits>
 #include <utility>
 
+#include "qasm/export/full_language.hpp"
 #include "qasm/export/qasm3_export.hpp"
 #include "qasm/records/qasm3_vocabulary.hpp"
 #include "qasm/text/text.hpp"
@@ -38,6 +39,8 @@ struct GateClass {
   // The base gate written under modifiers (ControlledRotation, Mcx, Modifier,
   // ControlledGate); empty for "cu", which has none.
   std::string_view base;
+  // The parameters its statement takes, which full_language checks the record against.
+  int takes = 0;
 };
 
 // The dispatch on the id alone, trying the rules in the order of Rule; conditions on
@@ -79,6 +82,7 @@ GateClass classify_id(std::string_view gid) {
   } else if (c.qname == "swap") {
     c.rule = Rule::Swap;
   }
+  c.takes = parameters_taken(c.rule == Rule::ControlledRotation ? c.compact : c.qname);
   return c;
 }
 
@@ -182,24 +186,34 @@ struct Controls {
 };
 
 constexpr std::string_view PI_TEXT = "3.14159265358979";  // pi in the ".15g" form
+constexpr std::string_view PI_SHORTEST = "3.141592653589793";
 constexpr std::size_t PREFETCH_AHEAD = 4;
 constexpr std::string_view CTRL = "ctrl @ ";
 constexpr std::string_view NEGCTRL = "negctrl @ ";
 
 class Emitter {
  public:
+  // `indent`: written before every statement but the first, which the caller begins
+  // (the bodies of conditioned records stand one level further in).
   Emitter(Qasm3Ctx& ctx, const QubitNames& qsym, const RegisterIndexer& csym, bool allow_gate_defs,
-          StatementLines& out, UsedIndices* used)
+          StatementLines& out, UsedIndices* used, bool full_language = false,
+          std::string indent = {})
       : ctx_(ctx),
         qsym_(qsym),
         csym_(csym),
         allow_gate_defs_(allow_gate_defs),
+        full_language_(full_language),
+        form_(full_language ? NumberForm::Shortest : NumberForm::Fifteen),
         out_(out),
         used_(used),
         qubit_end_(qsym.end()),
-        qubit_prefix_(qsym.single_prefix()) {}
+        qubit_prefix_(qsym.single_prefix()),
+        indent_(std::move(indent)) {}
 
-  void run(const std::vector<QuantumGate>& gates, Indices prefix_ctrls, Indices prefix_cs) {
+  // `first_index`: the index of the first of `gates` in the list an error names (an
+  // else-block's records follow those of its block).
+  void run(const std::vector<QuantumGate>& gates, Indices prefix_ctrls, Indices prefix_cs,
+           std::size_t first_index = 0) {
     const DepthGuard guard(ctx_.depth);
     const GateClassTable& table = gate_classes();
     std::size_t i = 0;
@@ -218,7 +232,7 @@ class Emitter {
       }
     } catch (Error& error) {
       // Which record failed, for callers that can show it where the sequence came from.
-      error.add_enclosing_record(i);
+      error.add_enclosing_record(first_index + i);
       throw;
     }
   }
@@ -249,6 +263,7 @@ class Emitter {
   }
 
   void emit(const QuantumGate& g, const GateClass& gc, const Controls& c) {
+    if (full_language_ && emit_beyond_gate_subset(g, gc, c)) return;
     const Indices targets = indices(g.target);
     switch (gc.rule) {
       case Rule::Block:
@@ -268,7 +283,7 @@ class Emitter {
               "QASM 3.0 export does not support arbitrary 'unitary' gates. Transpile the circuit "
               "before exporting.");
         }
-        return unitary(g, c, targets);
+        return unitary(*g.stored_matrix(), c, targets);
       case Rule::NonStandard:
         return non_standard(g, c, targets);
       case Rule::ControlledRotation:
@@ -317,13 +332,19 @@ class Emitter {
 
   void end() {
     out_.put(';');
+    next_line();
+  }
+
+  // Closes the line and begins the next statement's.
+  void next_line() {
     out_.end_line();
+    if (!indent_.empty()) out_.put(indent_);
   }
 
   // Numbers are formatted into a scratch buffer that is reused, then copied.
   void params(const Parameter& p, std::optional<std::int64_t> expected = std::nullopt) {
     scratch_.clear();
-    append_params(scratch_, p, expected);
+    append_params(scratch_, p, expected, form_);
     out_.put(scratch_);
   }
 
@@ -357,6 +378,8 @@ class Emitter {
       used_->max_clbit = std::max(used_->max_clbit, summary.max_clbit);
     }
     if (allow_gate_defs_ && is_local(summary, arity)) {
+      // The language's gate definitions hold gates only.
+      if (full_language_ && summary.holds_non_gates) return inline_local(block_gates, c, targets);
       const std::string& gate_name = definition_of(block_gates, arity, summary);
       mods(c);
       out_.put(gate_name);
@@ -380,7 +403,7 @@ class Emitter {
     }
     StatementLines body;
     const QubitNames local = QubitNames::local(arity);
-    Emitter(ctx_, local, csym_, true, body, nullptr).run(block_gates, {}, {});
+    Emitter(ctx_, local, csym_, true, body, nullptr, full_language_).run(block_gates, {}, {});
     const std::string& name = ctx_.find_or_create_def(arity, std::move(body));
     if (!summary.takes_fresh_names) {
       summary.defined_name = &name;
@@ -414,7 +437,7 @@ class Emitter {
   void rzz(const QuantumGate& g, const Controls& c, Indices targets) {
     if (targets.size() != 2) raise_value_error("rzz requires exactly two target qubits");
     scratch_.clear();
-    append_params(scratch_, g.parameter, 1);
+    append_params(scratch_, g.parameter, 1, form_);
     const Indices b = targets.subspan(1);
     if (c.empty()) {
       const auto cx = [&] {
@@ -451,7 +474,7 @@ class Emitter {
     for (std::size_t k = 0; k < targets.size(); ++k) {
       mods(c);
       out_.put("gphase(");
-      out_.put(PI_TEXT);
+      out_.put(full_language_ ? PI_SHORTEST : PI_TEXT);
       out_.put(") ");
       operands(c, {});
       end();
@@ -464,7 +487,7 @@ class Emitter {
 
   void global_phase(const QuantumGate& g, const Controls& c) {
     scratch_.clear();
-    append_params(scratch_, g.parameter, 1);
+    append_params(scratch_, g.parameter, 1, form_);
     if (c.empty()) {
       out_.put("gphase(");
       out_.put(scratch_);
@@ -479,8 +502,7 @@ class Emitter {
     end();
   }
 
-  void unitary(const QuantumGate& g, const Controls& c, Indices targets) {
-    const Matrix& matrix = *g.stored_matrix();
+  void unitary(const Matrix& matrix, const Controls& c, Indices targets) {
     mods(c);
     out_.put("unitary(");
     scratch_.clear();
@@ -538,6 +560,7 @@ class Emitter {
     require_control_and_target(g, c, targets);
     if (c.single_plain()) {
       out_.put(gc.compact);
+      if (full_language_) optional_params(g);  // "cu" takes four
       out_.put(' ');
       operands(c, targets);
       return end();
@@ -562,7 +585,7 @@ class Emitter {
     const bool with_params = has_param(g);
     if (with_params) {
       scratch_.clear();
-      append_params(scratch_, g.parameter);
+      append_params(scratch_, g.parameter, std::nullopt, form_);
     }
     for (std::size_t k = 0; k < targets.size(); ++k) {
       mods(c);
@@ -593,14 +616,114 @@ class Emitter {
     }
   }
 
+  // ---------------------------------------------------------------- full_language
+
+  // Before the rules: the checks that what is written reads back, and the records only
+  // this mode writes. True when the record has been written here.
+  bool emit_beyond_gate_subset(const QuantumGate& g, const GateClass& gc, const Controls& c) {
+    if (g.condition() || g.else_gate_sequence()) {
+      conditioned(g, c);
+      return true;
+    }
+    const bool is_reset = gc.rule == Rule::Unsupported && std::string_view(g.id) == "reset";
+    if (gc.rule == Rule::Unsupported && !is_reset) return false;
+    check_control_states(g);
+    check_parameters(g, gc.takes);
+    const Indices targets = indices(g.target);
+    if (is_reset) {
+      reset(g, c, targets);
+      return true;
+    }
+    if (gc.rule == Rule::Unitary) {
+      // A matrix read from program text is the record's matrix; one given is stored.
+      const std::optional<Matrix>& m = g.has_stored_matrix() ? g.stored_matrix() : g.matrix();
+      if (!m) return false;
+      check_unitary_matrix(*m, targets.size());
+      unitary(*m, c, targets);
+      return true;
+    }
+    if (gc.rule == Rule::NonStandard && targets.size() != 1) {
+      // Its definition takes one qubit: one call per target, as for the other one-qubit gates.
+      for (std::size_t k = 0; k < targets.size(); ++k)
+        non_standard(g, c, targets.subspan(k, 1));
+      return true;
+    }
+    return false;
+  }
+
+  // A block whose body numbers the qubits by their place among its operands, written
+  // inline: the body names the operands, and carries the block's controls (inherited ones
+  // first), numbered after the targets.
+  void inline_local(const std::vector<QuantumGate>& gates, const Controls& c, Indices targets) {
+    std::vector<std::int64_t> map(targets.begin(), targets.end());
+    std::vector<std::int64_t> ctrls;
+    std::vector<std::int64_t> states;
+    for (const Indices part : {c.outer, c.own}) {
+      for (const std::int64_t idx : part) {
+        ctrls.push_back(static_cast<std::int64_t>(map.size()));
+        map.push_back(idx);
+      }
+    }
+    for (const Indices part : {c.outer_states, c.own_states})
+      states.insert(states.end(), part.begin(), part.end());
+    const QubitNames names = QubitNames::through(qsym_, std::move(map));
+    Emitter(ctx_, names, csym_, allow_gate_defs_, out_, used_, full_language_, indent_)
+        .run(gates, ctrls, states);
+  }
+
+  void reset(const QuantumGate& g, const Controls& c, Indices targets) {
+    if (!c.empty()) raise_controlled(g.id);
+    for (const std::int64_t t : targets) {
+      out_.put("reset ");
+      operand(t);
+      end();
+    }
+  }
+
+  // `if (condition) { ... } else { ... }` or `while (condition) { ... }`.
+  void conditioned(const QuantumGate& g, const Controls& c) {
+    check_conditioned(g);
+    check_control_states(g);
+    check_parameters(g, 0);
+    if (!c.empty()) raise_controlled(g.id);
+    scratch_.assign(std::string_view(g.id) == "while" ? "while (" : "if (");
+    append_condition(scratch_, *g.condition(), csym_);
+    scratch_ += ") {";
+    out_.put(scratch_);
+    const std::vector<QuantumGate>& then = *g.block_gate_sequence();
+    body(then, 0);
+    if (const GateBlock& otherwise = g.else_gate_sequence()) {
+      out_.put("} else {");
+      body(*otherwise, then.size());
+    }
+    out_.put('}');
+    next_line();
+  }
+
+  // The statements of a body, one level further in, after the line that opens it; the
+  // line that closes it is begun.
+  void body(const std::vector<QuantumGate>& gates, std::size_t first_index) {
+    std::string inner = indent_ + "  ";
+    const std::size_t width = inner.size();
+    out_.end_line();
+    out_.put(inner);
+    Emitter(ctx_, qsym_, csym_, allow_gate_defs_, out_, used_, full_language_, std::move(inner))
+        .run(gates, {}, {}, first_index);
+    out_.drop(width);  // begun for a statement that did not come
+    out_.put(indent_);
+  }
+
   Qasm3Ctx& ctx_;
   const QubitNames& qsym_;
   const RegisterIndexer& csym_;
   bool allow_gate_defs_;
+  bool full_language_;
+  NumberForm form_;
   StatementLines& out_;
   UsedIndices* used_;  // null unless the layout is sized from this pass
   std::uint64_t qubit_end_;
   std::string_view qubit_prefix_;
+  std::string indent_;
   std::string scratch_;  // a parameter list written once and copied per statement
 };
 
@@ -609,8 +732,9 @@ class Emitter {
 void emit_sequence(const std::vector<QuantumGate>& gates, Qasm3Ctx& ctx, const QubitNames& qsym,
                    const RegisterIndexer& csym, std::span<const std::int64_t> prefix_ctrls,
                    std::span<const std::int64_t> prefix_cs, bool allow_gate_defs,
-                   StatementLines& out, UsedIndices* used) {
-  Emitter(ctx, qsym, csym, allow_gate_defs, out, used).run(gates, prefix_ctrls, prefix_cs);
+                   StatementLines& out, UsedIndices* used, bool full_language) {
+  Emitter(ctx, qsym, csym, allow_gate_defs, out, used, full_language)
+      .run(gates, prefix_ctrls, prefix_cs);
 }
 
 }  // namespace corvane::qasm3::detail

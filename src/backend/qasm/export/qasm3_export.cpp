@@ -7,6 +7,7 @@
 #include <utility>
 #include <variant>
 
+#include "qasm/export/full_language.hpp"
 #include "qasm/records/qasm3_vocabulary.hpp"
 #include "qasm/text/text.hpp"
 
@@ -68,12 +69,16 @@ BlockSummary& BlockSummaries::of(const std::vector<QuantumGate>& gates) {
       }
     }
     const std::string_view id = g.id;  // compared by size first, unlike std::string
-    if (id == "measure" && g.classical_target()) {
-      for (const std::int64_t bit : *g.classical_target())
-        s.max_clbit = std::max(s.max_clbit, bit);
+    if (id == "measure") {
+      s.holds_non_gates = true;
+      if (g.classical_target()) {
+        for (const std::int64_t bit : *g.classical_target())
+          s.max_clbit = std::max(s.max_clbit, bit);
+      }
     }
     s.takes_fresh_names = s.takes_fresh_names || is_non_standard(id);
     const std::optional<Condition>& tested = g.condition();
+    s.holds_non_gates = s.holds_non_gates || tested || id == "reset";
     if (tested) {
       // The bits a condition reads are declared as those measurements write are, and
       // the measurements in its bodies count as the sequence's own.
@@ -94,6 +99,7 @@ void BlockSummaries::absorb_nested(BlockSummary& s, const GateBlock& nested) {
   s.max_clbit = std::max(s.max_clbit, child.max_clbit);
   s.height = std::max(s.height, child.height + 1);
   s.takes_fresh_names = s.takes_fresh_names || child.takes_fresh_names;
+  s.holds_non_gates = s.holds_non_gates || child.holds_non_gates;
 }
 
 // ------------------------------------------------------------------ register layout
@@ -178,6 +184,14 @@ void RegisterIndexer::raise_outside(std::int64_t idx) {
   raise_value_error("Index " + int_text(idx) + " is outside declared registers");
 }
 
+RegisterIndexer::Place RegisterIndexer::place_of(std::int64_t idx) const {
+  const Span* span = find(idx);
+  if (span == nullptr) raise_outside(idx);
+  const std::string_view prefix = span->prefix;
+  return {prefix.substr(0, prefix.size() - 1), static_cast<std::uint64_t>(idx) - span->start,
+          span->end - span->start};
+}
+
 std::string RegisterIndexer::operator()(std::int64_t idx) const {
   StatementLines out;
   put(out, idx);
@@ -194,6 +208,32 @@ void QubitNames::put_argument(StatementLines& out, std::int64_t idx) const {
   check_argument(idx);
   out.put('a');
   out.put_int(idx);
+}
+
+QubitNames QubitNames::through(const QubitNames& outer, std::vector<std::int64_t> map) {
+  QubitNames names = outer;
+  if (!outer.map_.empty()) {
+    // Composed at once, so that blocks inlined in blocks cost one lookup per operand.
+    for (std::int64_t& idx : map) {
+      outer.check_mapped(idx);
+      idx = outer.map_[static_cast<std::size_t>(idx)];
+    }
+  }
+  names.map_ = std::move(map);
+  return names;
+}
+
+void QubitNames::check_mapped(std::int64_t idx) const {
+  if (idx < 0 || static_cast<std::uint64_t>(idx) >= map_.size()) {
+    RegisterIndexer::raise_outside(idx);
+  }
+}
+
+void QubitNames::put_mapped(StatementLines& out, std::int64_t idx) const {
+  check_mapped(idx);
+  const std::int64_t named = map_[static_cast<std::size_t>(idx)];
+  if (registers_ != nullptr) return registers_->put(out, named);
+  put_argument(out, named);
 }
 
 // ------------------------------------------------------------------ names and parameters
@@ -232,10 +272,15 @@ void append_array_text(std::string& out, const Matrix& m) {
   raise_value_error(std::string(NOT_FINITE) + std::string(shown_as));
 }
 
-void append_double(std::string& out, double value) {
+void append_number(std::string& out, double value, NumberForm form) {
+  if (form == NumberForm::Shortest) return append_shortest(out, value);
+  append_g15(out, value);
+}
+
+void append_double(std::string& out, double value, NumberForm form) {
   if (!std::isfinite(value))
     raise_not_finite(std::isnan(value) ? "nan" : value > 0 ? "inf" : "-inf");
-  append_g15(out, value);
+  append_number(out, value, form);
 }
 
 // A value the way Python prints it inside a list: True/False, integers, the
@@ -268,14 +313,14 @@ void append_list_repr(std::string& out, const ParamListView& list) {
   out += list.is_tuple() ? ')' : ']';
 }
 
-void append_array_param(std::string& out, const Matrix& m) {
+void append_array_param(std::string& out, const Matrix& m, NumberForm form) {
   if (m.data.size() == 1 && m.data[0].imag() == 0.0) {
     if (!std::isfinite(m.data[0].real())) {
       std::string shown;
       append_array_text(shown, m);
       raise_not_finite(shown);
     }
-    append_g15(out, m.data[0].real());
+    append_number(out, m.data[0].real(), form);
     return;
   }
   append_array_text(out, m);
@@ -283,34 +328,34 @@ void append_array_param(std::string& out, const Matrix& m) {
 
 }  // namespace
 
-void append_param(std::string& out, const ParamScalar& x) {
+void append_param(std::string& out, const ParamScalar& x, NumberForm form) {
   std::visit(
-      [&out](const auto& v) {
+      [&out, form](const auto& v) {
         using T = std::decay_t<decltype(v)>;
         if constexpr (std::is_same_v<T, std::string>) {
           out += v;
         } else if constexpr (std::is_same_v<T, double>) {
-          append_double(out, v);
+          append_double(out, v, form);
         } else {
-          append_g15(out, static_cast<double>(v));
+          append_number(out, static_cast<double>(v), form);
         }
       },
       x);
 }
 
-void append_param(std::string& out, const Parameter& x) {
+void append_param(std::string& out, const Parameter& x, NumberForm form) {
   switch (x.kind()) {
     case Parameter::Kind::Absent:
       out += "None";  // no numeric value: its plain text form
       return;
     case Parameter::Kind::Bool:
-      append_g15(out, x.as_bool() ? 1.0 : 0.0);
+      append_number(out, x.as_bool() ? 1.0 : 0.0, form);
       return;
     case Parameter::Kind::Integer:
-      append_g15(out, static_cast<double>(x.as_integer()));
+      append_number(out, static_cast<double>(x.as_integer()), form);
       return;
     case Parameter::Kind::Double:
-      append_double(out, x.as_double());
+      append_double(out, x.as_double(), form);
       return;
     case Parameter::Kind::Text:
       out += x.as_text();
@@ -319,7 +364,7 @@ void append_param(std::string& out, const Parameter& x) {
       append_list_repr(out, x.as_list());
       return;
     case Parameter::Kind::Array:
-      append_array_param(out, x.as_array());
+      append_array_param(out, x.as_array(), form);
       return;
   }
 }
@@ -336,8 +381,8 @@ std::string fmt_param(const Parameter& x) {
   return out;
 }
 
-void append_params(std::string& out, const Parameter& params,
-                   std::optional<std::int64_t> expected) {
+void append_params(std::string& out, const Parameter& params, std::optional<std::int64_t> expected,
+                   NumberForm form) {
   const Parameter::Kind kind = params.kind();
   const bool is_list = kind == Parameter::Kind::List;
   if (kind == Parameter::Kind::Absent || (is_list && params.as_list().empty())) {
@@ -349,7 +394,7 @@ void append_params(std::string& out, const Parameter& params,
     if (expected && *expected != 1) {
       raise_value_error("Expected " + int_text(*expected) + " params, got scalar");
     }
-    append_param(out, params);
+    append_param(out, params, form);
     return;
   }
   if (is_list) {
@@ -360,11 +405,11 @@ void append_params(std::string& out, const Parameter& params,
     }
     for (std::size_t i = 0; i < items.size(); ++i) {
       if (i > 0) out += ", ";
-      append_param(out, items[i]);
+      append_param(out, items[i], form);
     }
     return;
   }
-  append_param(out, params);
+  append_param(out, params, form);
 }
 
 std::string fmt_params(const Parameter& params, std::optional<std::int64_t> expected) {
@@ -574,21 +619,25 @@ std::uint64_t qubits_for(const GateSequence& gs, std::int64_t max_qubit) {
 }
 
 // Declared register lists are checked against the sizes before any statement is
-// written, as their failures come first.
+// written, as their failures come first. Under full_language the register names are
+// checked next, and the registers are always laid out first: a condition on a whole
+// register is written as one only when the register's size is known.
 Layout emit_in_declared_layout(const GateSequence& gs, std::string_view qreg_name,
                                std::string_view creg_name, std::optional<std::int64_t> num_clbits,
                                const std::optional<RegisterList>& qregs,
-                               const std::optional<RegisterList>& cregs, detail::Qasm3Ctx& ctx,
-                               detail::StatementLines& out) {
+                               const std::optional<RegisterList>& cregs, bool full_language,
+                               detail::Qasm3Ctx& ctx, detail::StatementLines& out) {
   using namespace detail;
   const std::vector<QuantumGate>& gates = gs.data();
   const std::uint64_t n_qubits = qubits_for(gs, max_qubit_index(gates, ctx.block_summaries()));
   const std::uint64_t n_clbits = detail::num_clbits(gates, num_clbits, ctx.block_summaries());
   Layout layout{normalize_registers(qregs, qreg_name, n_qubits),
                 n_clbits > 0 ? normalize_registers(cregs, creg_name, n_clbits) : RegisterViews{}};
+  if (full_language) check_register_names(layout.quantum, layout.classical);
   const RegisterIndexer qubits(layout.quantum);
   const RegisterIndexer bits(layout.classical);
-  emit_sequence(gates, ctx, QubitNames(qubits), bits, {}, {}, true, out);
+  emit_sequence(gates, ctx, QubitNames(qubits), bits, {}, {}, true, out, nullptr, full_language);
+  if (full_language) check_names_against_definitions(layout.quantum, layout.classical, ctx);
   return layout;
 }
 
@@ -615,13 +664,10 @@ Layout emit_in_fitted_layout(const GateSequence& gs, std::string_view qreg_name,
           n_clbits > 0 ? RegisterViews{{creg_name, n_clbits}} : RegisterViews{}};
 }
 
-}  // namespace
-
-std::string gate_sequence_to_qasm3(const GateSequence& gs, std::string_view qreg_name,
-                                   std::string_view creg_name,
-                                   std::optional<std::int64_t> num_clbits,
-                                   const std::optional<RegisterList>& qregs,
-                                   const std::optional<RegisterList>& cregs) {
+std::string write_program(const GateSequence& gs, std::string_view qreg_name,
+                          std::string_view creg_name, std::optional<std::int64_t> num_clbits,
+                          const std::optional<RegisterList>& qregs,
+                          const std::optional<RegisterList>& cregs, bool full_language) {
   using namespace detail;
   Qasm3Ctx ctx;
   // The statements are written first, into the buffer that becomes the program;
@@ -630,9 +676,10 @@ std::string gate_sequence_to_qasm3(const GateSequence& gs, std::string_view qreg
   StatementLines statements(StatementLines::Ends::Untracked);
   statements.reserve(gs.data().size() * BYTES_PER_STATEMENT + PREFIX_ROOM, 0);
   const Layout layout =
-      qregs || cregs ? emit_in_declared_layout(gs, qreg_name, creg_name, num_clbits, qregs, cregs,
-                                               ctx, statements)
-                     : emit_in_fitted_layout(gs, qreg_name, creg_name, num_clbits, ctx, statements);
+      qregs || cregs || full_language
+          ? emit_in_declared_layout(gs, qreg_name, creg_name, num_clbits, qregs, cregs,
+                                    full_language, ctx, statements)
+          : emit_in_fitted_layout(gs, qreg_name, creg_name, num_clbits, ctx, statements);
 
   std::string prefix = "OPENQASM 3.0;\ninclude \"stdgates.inc\";\n";
   if (!ctx.gate_defs().empty()) {
@@ -651,9 +698,19 @@ std::string gate_sequence_to_qasm3(const GateSequence& gs, std::string_view qreg
   return program;
 }
 
+}  // namespace
+
+std::string gate_sequence_to_qasm3(const GateSequence& gs, std::string_view qreg_name,
+                                   std::string_view creg_name,
+                                   std::optional<std::int64_t> num_clbits,
+                                   const std::optional<RegisterList>& qregs,
+                                   const std::optional<RegisterList>& cregs) {
+  return write_program(gs, qreg_name, creg_name, num_clbits, qregs, cregs, false);
+}
+
 std::string gate_sequence_to_qasm3(const GateSequence& gs, const ExportOptions& options) {
-  return gate_sequence_to_qasm3(gs, options.qreg_name, options.creg_name, options.num_clbits,
-                                options.qregs, options.cregs);
+  return write_program(gs, options.qreg_name, options.creg_name, options.num_clbits, options.qregs,
+                       options.cregs, options.full_language);
 }
 
 }  // namespace corvane::qasm3

@@ -45,6 +45,9 @@ struct BlockSummary {
                                        // reads, -1 when none
   int height = 1;                      // nesting levels, the list itself counting one
   bool takes_fresh_names = false;      // holds a gate that consumes a new name per use
+  // Holds a measurement, a reset or a conditioned record, none of which a gate
+  // definition's body can hold in the language.
+  bool holds_non_gates = false;
   // The definition emission wrote for this very list, and the arity it was written for.
   // Kept only when writing it again would give the same body (no fresh names inside).
   const std::string* defined_name = nullptr;
@@ -125,6 +128,8 @@ class StatementLines {
     *last++ = ']';
     len_ += static_cast<std::size_t>(last - first);
   }
+  // Takes back the last `bytes` written, all of them written since the last line end.
+  void drop(std::size_t bytes) noexcept { len_ -= bytes; }
   // Closes the line written since the last one.
   void end_line() {
     put('\n');
@@ -223,6 +228,15 @@ class RegisterIndexer {
     out.put_operand(span->prefix, static_cast<std::uint64_t>(idx) - span->start);
   }
   std::string operator()(std::int64_t idx) const;
+
+  // The register an index lies in, and its offset there.
+  struct Place {
+    std::string_view name;
+    std::uint64_t offset = 0;
+    std::uint64_t size = 0;  // of the register
+  };
+  // Raises as check() does for an index outside the registers.
+  [[nodiscard]] Place place_of(std::int64_t idx) const;
   // ValueError("Index <idx> is outside declared registers").
   [[noreturn]] static void raise_outside(std::int64_t idx);
 
@@ -252,37 +266,48 @@ class RegisterIndexer {
 };
 
 // The qubit operand writer of one scope: the program's registers at top level, the
-// argument names a0, a1, ... inside a generated definition.
+// argument names a0, a1, ... inside a generated definition, and for a block whose body
+// numbers the qubits by their place among its operands but is written inline, the names
+// of those operands (`through`).
 class QubitNames {
  public:
   explicit QubitNames(const RegisterIndexer& registers) noexcept : registers_(&registers) {}
   static QubitNames local(std::int64_t arity) noexcept { return QubitNames(arity); }
+  // Index i names what `outer` names map[i].
+  static QubitNames through(const QubitNames& outer, std::vector<std::int64_t> map);
 
   void check(std::int64_t idx) const {
+    if (!map_.empty()) return check_mapped(idx);
     if (registers_ != nullptr) return registers_->check(idx);
     check_argument(idx);
   }
   void put(StatementLines& out, std::int64_t idx) const {
+    if (!map_.empty()) return put_mapped(out, idx);
     if (registers_ != nullptr) return registers_->put(out, idx);
     put_argument(out, idx);
   }
   // Exactly the indices below this have a name.
   [[nodiscard]] std::uint64_t end() const noexcept {
+    if (!map_.empty()) return map_.size();
     if (registers_ != nullptr) return registers_->end();
     return arity_ > 0 ? static_cast<std::uint64_t>(arity_) : 0;
   }
   // "name[" when every index is written as that and its offset, e.g. "q[".
   [[nodiscard]] std::string_view single_prefix() const noexcept {
-    return registers_ != nullptr ? registers_->single_prefix() : std::string_view();
+    return registers_ != nullptr && map_.empty() ? registers_->single_prefix() : std::string_view();
   }
 
  private:
   explicit QubitNames(std::int64_t arity) noexcept : arity_(arity) {}
   void check_argument(std::int64_t idx) const;
   void put_argument(StatementLines& out, std::int64_t idx) const;
+  void check_mapped(std::int64_t idx) const;
+  void put_mapped(StatementLines& out, std::int64_t idx) const;
 
   const RegisterIndexer* registers_ = nullptr;
   std::int64_t arity_ = 0;
+  // Non-empty for names taken through: index i is written as map_[i] is without it.
+  std::vector<std::int64_t> map_;
 };
 
 // ------------------------------------------------------------------ names and parameters
@@ -294,18 +319,23 @@ inline std::string_view qasm3_name(const QuantumGate& g) noexcept {
   return qasm3_name(g.id);
 }
 
+// How numbers are written: in the ".15g" form the exporter has always written, or in the
+// shortest form that reads back to the same double (full_language).
+enum class NumberForm : std::uint8_t { Fifteen, Shortest };
+
 // One parameter value as written in a parameter list: text unchanged, numbers in the
-// ".15g" form. A numeric array of one entry with no imaginary part counts as that real
+// ".15g" form (or `form`). A numeric array of one entry with no imaginary part counts as that real
 // number; any other array is written in its plain text form, "[[1.0+0.0j, ...], ...]".
 // Non-finite numbers raise ValueError.
-void append_param(std::string& out, const ParamScalar& x);
-void append_param(std::string& out, const Parameter& x);
+void append_param(std::string& out, const ParamScalar& x, NumberForm form = NumberForm::Fifteen);
+void append_param(std::string& out, const Parameter& x, NumberForm form = NumberForm::Fifteen);
 std::string fmt_param(const ParamScalar& x);
 std::string fmt_param(const Parameter& x);
 
 // The comma-separated parameter list of a gate, checked against `expected` entries.
 void append_params(std::string& out, const Parameter& params,
-                   std::optional<std::int64_t> expected = std::nullopt);
+                   std::optional<std::int64_t> expected = std::nullopt,
+                   NumberForm form = NumberForm::Fifteen);
 std::string fmt_params(const Parameter& params,
                        std::optional<std::int64_t> expected = std::nullopt);
 
@@ -393,9 +423,10 @@ struct UsedIndices {
 // its operand text.
 // With `used`, also gathers the indices the gates use, so that a layout that grows to
 // fit them can be sized in the same pass. `qsym` names the qubits, `csym` the bits.
+// With `full_language`, writes the language beyond the gate subset (full_language.hpp).
 void emit_sequence(const std::vector<QuantumGate>& gates, Qasm3Ctx& ctx, const QubitNames& qsym,
                    const RegisterIndexer& csym, std::span<const std::int64_t> prefix_ctrls,
                    std::span<const std::int64_t> prefix_cs, bool allow_gate_defs,
-                   StatementLines& out, UsedIndices* used = nullptr);
+                   StatementLines& out, UsedIndices* used = nullptr, bool full_language = false);
 
 }  // namespace corvane::qasm3::detail

@@ -10,6 +10,7 @@
 #include <vector>
 
 #include "qasm/lower/parser_impl.hpp"
+#include "qasm/records/qasm3_vocabulary.hpp"
 
 namespace corvane::qasm3::detail::lower {
 namespace {
@@ -17,29 +18,6 @@ namespace {
 // Words that start a construct the front end refuses as a whole.
 constexpr std::array<std::string_view, 8> REFUSED_KEYWORDS = {
     "cal", "defcal", "defcalgrammar", "extern", "opaque", "port", "frame", "waveform"};
-
-constexpr std::array<std::string_view, 62> RESERVED_WORDS = {
-    "OPENQASM",   "include", "defcalgrammar",
-    "def",        "cal",     "defcal",
-    "gate",       "extern",  "box",
-    "let",        "break",   "continue",
-    "if",         "else",    "end",
-    "return",     "for",     "while",
-    "in",         "switch",  "case",
-    "default",    "nop",     "pragma",
-    "input",      "output",  "const",
-    "readonly",   "mutable", "qreg",
-    "qubit",      "creg",    "bool",
-    "bit",        "int",     "uint",
-    "float",      "angle",   "complex",
-    "array",      "void",    "duration",
-    "stretch",    "gphase",  "inv",
-    "pow",        "ctrl",    "negctrl",
-    "durationof", "delay",   "reset",
-    "measure",    "barrier", "true",
-    "false",      "pi",      "π",
-    "tau",        "τ",       "euler",
-    "ℇ",          "opaque"};
 
 // The words that start a statement other than a gate call, an assignment or an
 // expression, or a gate modifier, in byte order: a name that is none of them (every gate
@@ -83,10 +61,8 @@ bool starts_keyword_statement(std::string_view word) {
 // which the program could not use as the name afterwards.
 Token Parser::Impl::declared_name() {
   const Token name = expect_identifier();
-  for (const std::string_view reserved : RESERVED_WORDS) {
-    if (same_text(name.text, reserved)) {
-      fail(name.offset, quoted(name.text) + " is a reserved word and cannot be declared");
-    }
+  if (is_reserved_word(name.text)) {
+    fail(name.offset, quoted(name.text) + " is a reserved word and cannot be declared");
   }
   return name;
 }

@@ -188,6 +188,30 @@ inline constexpr std::array<NonStandardBody, 4> NON_STANDARD_BODIES{{
     {"sqrty_dag", {"sdg a0;", "h a0;", "sdg a0;", "h a0;", "s a0;"}, 5},
 }};
 
+// The language's keywords and built-in constants: no declaration can take these names.
+inline constexpr std::array<std::string_view, 62> RESERVED_WORDS = {
+    "OPENQASM",   "include", "defcalgrammar",
+    "def",        "cal",     "defcal",
+    "gate",       "extern",  "box",
+    "let",        "break",   "continue",
+    "if",         "else",    "end",
+    "return",     "for",     "while",
+    "in",         "switch",  "case",
+    "default",    "nop",     "pragma",
+    "input",      "output",  "const",
+    "readonly",   "mutable", "qreg",
+    "qubit",      "creg",    "bool",
+    "bit",        "int",     "uint",
+    "float",      "angle",   "complex",
+    "array",      "void",    "duration",
+    "stretch",    "gphase",  "inv",
+    "pow",        "ctrl",    "negctrl",
+    "durationof", "delay",   "reset",
+    "measure",    "barrier", "true",
+    "false",      "pi",      "π",
+    "tau",        "τ",       "euler",
+    "ℇ",          "opaque"};
+
 // ------------------------------------------------------------------ lookups
 
 template <std::size_t N>
@@ -206,6 +230,10 @@ constexpr std::optional<Value> lookup(const std::array<std::pair<std::string_vie
     if (k == key) return v;
   }
   return std::nullopt;
+}
+
+constexpr bool is_reserved_word(std::string_view name) {
+  return contains(RESERVED_WORDS, name);
 }
 
 // The body lines of a non-standard id, or null when it has none.
