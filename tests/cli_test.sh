@@ -106,7 +106,8 @@ import a.qasm b.qasm
 lower --input theta
 lower --input =1
 lower --input theta=
-export --lower
+lower --lower
+export --lower=yes
 convert --lower=yes
 export -I lib
 lower -I
@@ -311,6 +312,22 @@ expect_output "export: standard input" "$ghz_text" export
 expect_output "export: standard input as -" "$ghz_text" export -
 input=
 
+# export --lower writes the language beyond the gate subset: conditioned records with the
+# program's register names, resets, the matrix a unitary record read from text, numbers
+# that read back exactly.
+export_json "--lower: the full language" "$header"$'\nqubit[2] q;\nbit[1] m;\nbit[2] flags;\n\nmeasure q[0] -> m[0];\nif (m == 1) {\n  x q[1];\n} else {\n  reset q[1];\n  if (flags[1] != 0) {\n    h q[0];\n  }\n}\nwhile (flags <= 2) {\n  measure q[1] -> flags[0];\n}\nrz(1.5707963267948966) q[0];\nnegctrl @ unitary(0.0, 0.0, 1.0, 0.0, 1.0, 0.0, 0.0, -0.0) q[0], q[1];\n' \
+  '{"num_qubits": 2, "gates": [{"id": "measure", "target": [0], "classical_target": [0]},
+  {"id": "if", "target": [0, 1], "condition": {"bits": [0], "compare": "==", "value": 1},
+   "block_gate_sequence": [{"id": "x", "target": [1]}],
+   "else_gate_sequence": [{"id": "reset", "target": [1]},
+     {"id": "if", "target": [0], "condition": {"bits": [2], "compare": "!=", "value": 0},
+      "block_gate_sequence": [{"id": "h", "target": [0]}]}]},
+  {"id": "while", "target": [1], "condition": {"bits": [1, 2], "compare": "<=", "value": 2},
+   "block_gate_sequence": [{"id": "measure", "target": [1], "classical_target": [1]}]},
+  {"id": "rz", "target": [0], "parameter": [1.5707963267948966]},
+  {"id": "unitary", "target": [1], "control": [0], "control_state": [0],
+   "matrix": [[[0, 0], [1, 0]], [[1, 0], [0, -0.0]]]}]}' --lower --cregs m:1,flags:2
+
 # Each row: the error line export writes (@FILE@ the file's name), the JSON it reads, then
 # its arguments. The converter's own errors pass through, non-finite numbers among them,
 # placed at the record they are about.
@@ -320,6 +337,12 @@ while IFS='|' read -r line json args; do
   expect_error "export: $json $args" 1 "${line//@FILE@/$work/in.json}" export "$work/in.json" $args
 done <<'ROWS'
 @FILE@:1:12: NotImplementedError: QASM 3.0 export does not support gate id 'toffoli'|{"gates": [{"id": "toffoli", "target": [0]}]}
+ValueError: Register name 'pi' is a reserved word|{"gates": [{"id": "h", "target": [0]}]}|--lower --qreg-name pi
+ValueError: Register name 'a' is declared twice|{"gates": [{"id": "h", "target": [0]}]}|--lower --qregs a:1,a:1
+@FILE@:1:12: ValueError: 'h' takes no parameters, got 1|{"gates": [{"id": "h", "target": [0], "parameter": 0.5}]}|--lower
+@FILE@:1:12: ValueError: Parameter 'pi; x q[0]' is not one expression|{"gates": [{"id": "rz", "target": [0], "parameter": "pi; x q[0]"}]}|--lower
+@FILE@:1:12: ValueError: Condition bits [0, 2] are not one register, one bit or a run of one register's bits|{"gates": [{"id": "if", "target": [], "condition": {"bits": [0, 2], "compare": "==", "value": 1}, "block_gate_sequence": []}]}|--lower
+@FILE@:1:201: NotImplementedError: QASM 3.0 export does not support gate id 'nosuch'|{"gates": [{"id": "if", "target": [0], "condition": {"bits": [0], "compare": "==", "value": 1}, "block_gate_sequence": [{"id": "x", "target": [0]}], "else_gate_sequence": [{"id": "y", "target": [0]}, {"id": "nosuch", "target": [0]}]}]}|--lower
 @FILE@:1:12: NotImplementedError: QASM 3.0 export does not support gate id 'if'|{"gates": [{"id": "if", "target": [0], "condition": {"bits": [0], "compare": "==", "value": 1}, "block_gate_sequence": [{"id": "x", "target": [0]}], "else_gate_sequence": [{"id": "measure", "target": [0], "classical_target": [3]}]}]}
 @FILE@:1:12: ValueError: cx requires at least one control qubit|{"gates": [{"id": "cx", "target": [1]}]}
 @FILE@:1:12: ValueError: Index -1 is outside declared registers|{"gates": [{"id": "h", "target": [-1]}]}
@@ -507,7 +530,7 @@ input="$work/loop.qasm"
 printf '%s' "$loop_program" >"$input"
 expect_output "lower: standard input with an input value" \
   "$header"$'qubit[2] q;\nrx(0.0) q[0];\nrx(0.5) q[1];\n' lower --input theta=0.5
-expect_output "convert --lower" "$header"$'\nqubit[2] q;\n\nrx(0) q[0];\nrx(0.5) q[1];\n' \
+expect_output "convert --lower" "$header"$'\nqubit[2] q;\n\nrx(0.0) q[0];\nrx(0.5) q[1];\n' \
   convert --lower --input=theta=0.5 "$work/loop.qasm"
 run import --lower --input theta=0.5 "$work/loop.qasm"
 assert "import --lower" eval '[[ $status -eq 0 ]] && grep -q "\"rx\"" "$work/out"'

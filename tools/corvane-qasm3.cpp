@@ -39,7 +39,7 @@ constexpr std::string_view INCLUDE_PATH = "--include-path";
 
 constexpr std::string_view HELP =
     R"(usage: corvane-qasm3 import  [FILE] [--lower] [--input NAME=VALUE]... [-I DIR]...
-       corvane-qasm3 export  [FILE] [--qreg-name NAME] [--creg-name NAME] [--num-clbits N]
+       corvane-qasm3 export  [FILE] [--lower] [--qreg-name NAME] [--creg-name NAME] [--num-clbits N]
                              [--qregs NAME:SIZE[,NAME:SIZE...]] [--cregs NAME:SIZE[,NAME:SIZE...]]
        corvane-qasm3 convert [FILE] [--flat] [--lower] [--input NAME=VALUE]... [-I DIR]...
        corvane-qasm3 lower   [FILE] [--input NAME=VALUE]... [-I DIR]...
@@ -59,7 +59,9 @@ commands:
             write it in the plain form that import reads
 
 lowering options:
-  --lower               import and convert lower the program first
+  --lower               import and convert lower the program first; convert and export
+                        write the language beyond the gate subset (if/while, reset,
+                        numbers that read back exactly), for --lower to read back
   --input NAME=VALUE    the value of the program's `input` declaration NAME: a constant
                         expression (0.5, pi/2, 2*3, true), typed as the declaration says;
                         a NAME the program does not declare is an error
@@ -149,7 +151,7 @@ RegisterList read_registers(std::string_view option, std::string_view text) {
 
 bool option_allowed(Command command, std::string_view option) {
   if (option == "--flat") return command == Command::Convert;
-  if (option == "--lower") return command == Command::Import || command == Command::Convert;
+  if (option == "--lower") return command != Command::Lower;
   if (option == "--input" || option == INCLUDE_PATH) return command != Command::Export;
   return command == Command::Export;
 }
@@ -348,8 +350,10 @@ void convert(const Invocation& inv, InputText& input) {
       // mapped file's pages are given back meanwhile, to be read again only for that.
       input.evict(0, input.text().size());
       std::string program;
+      qasm3::ExportOptions options = inv.export_args;
+      options.full_language = inv.lower;
       try {
-        program = qasm3::gate_sequence_to_qasm3(gs, inv.export_args);
+        program = qasm3::gate_sequence_to_qasm3(gs, options);
       } catch (qasm3::Error& error) {
         place_failed_record(error, input.text(), gs, record_starts);
         throw;
@@ -360,10 +364,12 @@ void convert(const Invocation& inv, InputText& input) {
     }
     case Command::Convert: {
       const GateSequence gs = read_records();
-      write_output(inv.flat
-                       ? qasm3::gate_sequence_to_qasm3(gs)
-                       : qasm3::gate_sequence_to_qasm3(gs, {.qregs = gs.qasm_quantum_registers,
-                                                            .cregs = gs.qasm_classical_registers}));
+      qasm3::ExportOptions options{.full_language = inv.lower};
+      if (!inv.flat) {
+        options.qregs = gs.qasm_quantum_registers;
+        options.cregs = gs.qasm_classical_registers;
+      }
+      write_output(qasm3::gate_sequence_to_qasm3(gs, options));
       return;
     }
   }

@@ -65,23 +65,34 @@ std::size_t records_in(const QuantumGate& gate) {
 
 // The records come in the text in the order reading notes their starts, so the record at
 // `path` is the one after all records before it: the earlier records of each list on the
-// way, with everything nested in them, each enclosing record itself, and its else-block
-// where that comes first.
+// way, with everything nested in them, each enclosing record itself, and whichever of its
+// block and else-block comes first in the text when the path goes into the other. The
+// path numbers an else-block's records after those of its block.
 std::optional<std::size_t> record_start(const GateSequence& gs, const RecordStarts& starts,
                                         std::span<const std::size_t> path) {
   const std::vector<QuantumGate>* gates = &gs.data();
   std::size_t position = 0;
+  std::size_t index = path.empty() ? 0 : path[0];
   for (std::size_t level = 0; level < path.size(); ++level) {
-    if (gates == nullptr || path[level] >= gates->size()) return std::nullopt;
-    for (std::size_t k = 0; k < path[level]; ++k)
+    if (gates == nullptr || index >= gates->size()) return std::nullopt;
+    for (std::size_t k = 0; k < index; ++k)
       position += records_in((*gates)[k]);
     if (level + 1 == path.size()) break;
-    const QuantumGate& enclosing = (*gates)[path[level]];
-    if (std::binary_search(starts.else_first.begin(), starts.else_first.end(), position)) {
-      position += records_in(enclosing.else_gate_sequence());
-    }
+    const QuantumGate& enclosing = (*gates)[index];
+    const bool else_first =
+        std::binary_search(starts.else_first.begin(), starts.else_first.end(), position);
     position += 1;
-    gates = enclosing.block_gate_sequence().get();
+    const GateBlock& block = enclosing.block_gate_sequence();
+    const std::size_t block_size = block ? block->size() : 0;
+    index = path[level + 1];
+    if (index >= block_size && enclosing.else_gate_sequence()) {
+      if (!else_first) position += records_in(block);
+      index -= block_size;
+      gates = enclosing.else_gate_sequence().get();
+    } else {
+      if (else_first) position += records_in(enclosing.else_gate_sequence());
+      gates = block.get();
+    }
   }
   if (path.empty() || position >= starts.offsets.size()) return std::nullopt;
   return starts.offsets[position];
