@@ -35,20 +35,25 @@ ExportedGates gates_arg(py::handle gs, std::string_view what) {
 }
 
 py::str export_program(py::handle gs, py::handle qreg_name, py::handle creg_name,
-                       py::handle num_clbits, py::handle qregs, py::handle cregs) {
+                       py::handle num_clbits, py::handle qregs, py::handle cregs,
+                       py::handle full_language) {
   constexpr std::string_view CALL = "gate_sequence_to_qasm3() argument ";
-  std::string_view qname = text_arg(qreg_name, std::string(CALL) + "'qreg_name'");
-  std::string_view cname = text_arg(creg_name, std::string(CALL) + "'creg_name'");
-  std::optional<std::int64_t> clbits =
-      optional_integer_arg(num_clbits, std::string(CALL) + "'num_clbits'");
-  std::optional<RegisterList> qlayout = register_list_arg(qregs, std::string(CALL) + "'qregs'");
-  std::optional<RegisterList> clayout = register_list_arg(cregs, std::string(CALL) + "'cregs'");
+  qasm3::ExportOptions options;
+  options.qreg_name = text_arg(qreg_name, std::string(CALL) + "'qreg_name'");
+  options.creg_name = text_arg(creg_name, std::string(CALL) + "'creg_name'");
+  options.num_clbits = optional_integer_arg(num_clbits, std::string(CALL) + "'num_clbits'");
+  options.qregs = register_list_arg(qregs, std::string(CALL) + "'qregs'");
+  options.cregs = register_list_arg(cregs, std::string(CALL) + "'cregs'");
+  if (PyBool_Check(full_language.ptr()) == 0) {
+    raise_wrong_kind(std::string(CALL) + "'full_language'", "a bool", full_language);
+  }
+  options.full_language = full_language.ptr() == Py_True;
   ExportedGates gates = gates_arg(gs, std::string(CALL) + "'gs'");
 
   std::string text;
   {
     py::gil_scoped_release released;
-    text = qasm3::gate_sequence_to_qasm3(gates.sequence(), qname, cname, clbits, qlayout, clayout);
+    text = qasm3::gate_sequence_to_qasm3(gates.sequence(), options);
     gates.drop_copy();  // freed without holding up other threads
   }
   return py::str(text);
@@ -209,7 +214,8 @@ PYBIND11_MODULE(_native, m) {
   py::register_exception_translator(&translate_converter_errors);
   bind_gate_model(m);
   m.def("gate_sequence_to_qasm3", &export_program, py::arg("gs"), py::arg("qreg_name"),
-        py::arg("creg_name"), py::arg("num_clbits"), py::arg("qregs"), py::arg("cregs"));
+        py::arg("creg_name"), py::arg("num_clbits"), py::arg("qregs"), py::arg("cregs"),
+        py::arg("full_language"));
   m.def("qasm3_to_gate_sequence", &import_program, py::arg("code"));
   m.def("lower_qasm3", &lower_program, py::arg("text"), py::arg("inputs"), py::arg("include_paths"),
         py::arg("source_path"));

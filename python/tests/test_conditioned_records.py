@@ -199,5 +199,22 @@ def test_the_exporter_and_circuit_unitary_refuse_them():
     gs.add_gate(if_else())
     with pytest.raises(NotImplementedError, match="^QASM 3.0 export does not support gate id 'if'$"):
         qasm3.gate_sequence_to_qasm3(gs)
+    with pytest.raises(NotImplementedError, match="^QASM 3.0 export does not support gate id 'if'$"):
+        qasm3.gate_sequence_to_qasm3(gs, full_language=False)
     with pytest.raises(ValueError, match="gate 'if' is conditioned on measured bits: no unitary"):
         corvane.circuit_unitary(gs)
+
+
+def test_full_language_writes_them():
+    gs = GateSequence(5)
+    gs.add_gate(measure(0, 0))
+    gs.add_gate(if_else())
+    gs.add_gate(QuantumGate(id="while", condition=((0, 1), "!=", 0),
+                            block_gate_sequence=[QuantumGate(id="reset", target=[3])]))
+    with pytest.raises(ValueError, match=r"^Condition bits \[0, 1\] are not one register, one bit "
+                                         r"or a run of one register's bits$"):
+        qasm3.gate_sequence_to_qasm3(gs, cregs=[("m", 1), ("flags", 1)], full_language=True)
+    text = qasm3.gate_sequence_to_qasm3(gs, full_language=True)
+    assert text.endswith("\nqubit[5] q;\nbit[2] c;\n\nmeasure q[0] -> c[0];\n"
+                         "if (c[0] == 1) {\n  ctrl @ x q[1], q[4];\n} else {\n  measure q[2] -> c[1];\n}\n"
+                         "while (c != 0) {\n  reset q[3];\n}\n")

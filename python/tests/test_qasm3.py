@@ -187,6 +187,8 @@ def with_foreign_record():
     ({"qregs": ["q2"]}, "'qregs' entries must be (name, size) pairs, not str"),
     ({"qregs": [(1, 2)]}, "'qregs' register name must be str, not int"),
     ({"qregs": [("q", "2")]}, "'qregs' register size must be an integer, not str"),
+    ({"full_language": 1}, "'full_language' must be a bool, not int"),
+    ({"full_language": None}, "'full_language' must be a bool, not NoneType"),
 ])
 def test_wrong_kinds_of_export_arguments_are_type_errors(arguments, message):
     with pytest.raises(TypeError) as error:

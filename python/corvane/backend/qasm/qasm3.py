@@ -18,7 +18,8 @@ __all__ = ["gate_sequence_to_qasm3", "qasm3_to_gate_sequence", "lower_qasm3",
 def gate_sequence_to_qasm3(gs: ExportableSequence, qreg_name: str = "q", creg_name: str = "c",
                            num_clbits: Optional[int] = None,
                            qregs: Optional[Sequence[Tuple[str, int]]] = None,
-                           cregs: Optional[Sequence[Tuple[str, int]]] = None) -> str:
+                           cregs: Optional[Sequence[Tuple[str, int]]] = None, *,
+                           full_language: bool = False) -> str:
     """Returns ``gs`` as one complete OpenQASM 3.0 program.
 
     ``gs``: a ``GateSequence`` (or any object with ``data()``, a list of ``QuantumGate``,
@@ -27,8 +28,19 @@ def gate_sequence_to_qasm3(gs: ExportableSequence, qreg_name: str = "q", creg_na
     number of classical bits to declare, raised to what the measurements need. ``qregs`` and
     ``cregs`` (lists or tuples of ``(name, size)`` pairs, or None) lay the qubits and bits out
     over named registers, in order; they must cover every index used.
+
+    ``full_language`` (bool, keyword only) writes the language beyond the gate subset, for
+    ``lower_to_gate_sequence`` to read back record for record: conditioned records as
+    ``if (c[0] == 1) { ... } else { ... }`` and ``while (c == 0) { ... }`` with the
+    program's register names, ``reset``, ``unitary`` records with their matrix, and numbers in
+    the shortest form that reads back to the same float. It raises ValueError for what would
+    not read back: a register name that is not an identifier, is a reserved word or appears
+    twice; a str parameter that is not one expression; a parameter count the gate does not
+    take; a condition on bits that are not one register, one bit or a run of one register's
+    bits.
     """
-    return _native.gate_sequence_to_qasm3(gs, qreg_name, creg_name, num_clbits, qregs, cregs)
+    return _native.gate_sequence_to_qasm3(gs, qreg_name, creg_name, num_clbits, qregs, cregs,
+                                          full_language)
 
 
 def qasm3_to_gate_sequence(code: str) -> GateSequence:
