@@ -147,9 +147,9 @@ TEST(FullLanguage, WritingRules) {
                                         {gate("reset", {2}), measure(2, 1)})})}),
        "measure q[0] -> c[0];\nmeasure q[1] -> c[1];\nif (c[0] == 1) {\n  x q[2];\n} else {\n"
        "  z q[2];\n  if (c >= 2) {\n    reset q[2];\n    measure q[2] -> c[1];\n  }\n}\n"},
-      {"while on a run of bits, empty bodies",
+      {"while on a run of bits, empty bodies, an empty else-block left out",
        sequence(2, {measure(0, 2), while_gate({1, 2}, Comparison::NotEqual, 0, {gate("h", {1})}),
-                    if_gate({0}, Comparison::Less, 1, {})}),
+                    if_gate({0}, Comparison::Less, 1, {}, std::vector<QuantumGate>{})}),
        "measure q[0] -> c[2];\nwhile (c[1:2] != 0) {\n  h q[1];\n}\nif (c[0] < 1) {\n}\n"},
       {"blocks of gates stay definitions; with a measurement or a condition, inline, on the "
        "block's operands",
@@ -427,21 +427,25 @@ class RoundTripGenerator : SeededRandom {
   RoundTripGenerator(std::uint64_t seed, bool canonical)
       : SeededRandom(seed), canonical_(canonical) {}
 
-  // A sequence on `qubits` qubits measuring into `bits` bits.
-  GateSequence sequence(std::int64_t qubits, std::int64_t bits, std::size_t gates) {
+  // A sequence on `qubits` qubits measuring into `bits` bits, its conditions on the bits of
+  // `cregs` (one register, one bit or a run of one register's bits; without, any run).
+  GateSequence sequence(std::int64_t qubits, std::int64_t bits, std::size_t gates,
+                        const RegisterList& cregs = {}) {
     qubits_ = qubits;
     bits_ = bits;
+    cregs_ = cregs.empty() ? RegisterList{{"c", bits}} : cregs;
     GateSequence gs(qubits);
     for (std::size_t k = 0; k < gates; ++k)
       gs.add_gate(any_gate(qubits, 0, true));
     return gs;
   }
 
-  // Registers over `count` indices, named from `names`, each name once.
+  // Registers over `count` indices, named from `names`, each name once (the last name left
+  // takes the rest).
   RegisterList registers(std::int64_t count, std::vector<std::string>& names) {
     RegisterList regs;
     while (count > 0) {
-      const std::int64_t size = 1 + below(count);
+      const std::int64_t size = names.size() == 1 ? count : 1 + below(count);
       const std::size_t pick = static_cast<std::size_t>(below(std::ssize(names)));
       regs.push_back({names[pick], size});
       names.erase(names.begin() + static_cast<std::ptrdiff_t>(pick));
@@ -475,14 +479,16 @@ class RoundTripGenerator : SeededRandom {
   }
 
  private:
-  Parameter numbers(std::size_t count) {
+  // `moderate`: angles with many digits only, for a gate that may read back as its matrix,
+  // whose entries overflow for the largest angles.
+  Parameter numbers(std::size_t count, bool moderate = false) {
     if (!canonical_ && count == 1 && chance(10)) {
       return Parameter(std::string(chance(50) ? "pi/4" : "-(1.5e-3 * 2)"));
     }
     if (!canonical_ && count == 1 && chance(30)) return Parameter(number());
     std::vector<corvane::ParamScalar> items;
     for (std::size_t k = 0; k < count; ++k)
-      items.emplace_back(number());
+      items.emplace_back(moderate ? (unit() - 0.5) * 12.0 : number());
     if (canonical_ && count == 1) return Parameter::one_number_tuple(std::get<double>(items[0]));
     return Parameter::list(std::move(items), canonical_ || chance(50));
   }
@@ -528,7 +534,7 @@ class RoundTripGenerator : SeededRandom {
       // The language's U under other controls is the gate with its own phase, which reads
       // back as a matrix and a phase.
       const std::size_t controls = controls_below(room, canonical_ ? 1 : 2);
-      return on_qubits("u", scope, 1, controls, canonical_, numbers(3));
+      return on_qubits("u", scope, 1, controls, canonical_, numbers(3, !canonical_));
     }
     if (roll < 42 && scope >= 2) return on_qubits(pick(CONTROLLED), scope, 1, 1, true);
     if (roll < 48 && scope >= 2) {
@@ -541,8 +547,11 @@ class RoundTripGenerator : SeededRandom {
     if (roll < 56) return on_qubits("gp", scope, 0, controls_below(scope, 2), false, numbers(1));
     if (roll < 60) return non_standard(pick(NON_STANDARD), scope);
     if (roll < 65) return unitary(scope);
-    if (roll < 72 && top) return measure(below(qubits_), below(bits_));
-    if (roll < 76 && top) return gate("reset", {below(qubits_)});
+    // Outside the sequence's own scope they make a block inline, in the reader's forms never.
+    const bool statements = top || (!canonical_ && !gates_only_);
+    if (roll < 72 && statements) return measure(below(scope), below(bits_));
+    if (roll < 76 && statements) return gate("reset", {below(scope)});
+    if (roll < 82 && depth < 3 && statements) return conditioned(scope, depth);
     if (roll < 86 && !canonical_ && scope >= 3) return other_form(pick(OTHER_FORMS), scope);
     if (roll < 96 && depth < 3) return local_block(scope, depth);
     return on_qubits("h", scope, 1, 0, true);
@@ -586,32 +595,80 @@ class RoundTripGenerator : SeededRandom {
                      rotation ? numbers(1) : Parameter());
   }
 
+  // A condition on the bits of one register: all of them, one, or a run.
+  Condition condition() {
+    const corvane::RegisterDecl& reg = cregs_[static_cast<std::size_t>(below(std::ssize(cregs_)))];
+    std::int64_t offset = 0;
+    for (const corvane::RegisterDecl& before : cregs_) {
+      if (&before == &reg) break;
+      offset += before.size;
+    }
+    const std::int64_t first = chance(40) ? 0 : below(reg.size);
+    const std::int64_t count = first == 0 && chance(50) ? reg.size : 1 + below(reg.size - first);
+    IndexList bits;
+    for (std::int64_t k = 0; k < count; ++k)
+      bits.push_back(offset + first + k);
+    const std::uint64_t most = count >= 64 ? UINT64_MAX : (std::uint64_t{1} << count) - 1;
+    std::uint64_t value = chance(20) ? most : next() % (most + 1 == 0 ? most : most + 1);
+    auto compare = static_cast<Comparison>(below(6));
+    if (count == 1 && compare == Comparison::NotEqual && canonical_) {
+      // The language path reads a bit that differs from a value as one equal to the other.
+      compare = Comparison::Equal;
+      value = 1 - value;
+    }
+    return {std::move(bits), compare, value};
+  }
+
+  // An "if" (with an else-block or not) or a "while" whose bodies act on the scope's
+  // qubits, measurements, resets and conditions among them.
+  QuantumGate conditioned(std::int64_t scope, int depth) {
+    // An else-block reads back only with records in it.
+    const auto body = [&](std::int64_t least) {
+      std::vector<QuantumGate> gates;
+      for (std::int64_t k = least + below(3); k > 0; --k)
+        gates.push_back(any_gate(scope, depth + 1, true));
+      return corvane::make_block(std::move(gates));
+    };
+    if (chance(30)) return corvane::make_conditioned("while", condition(), body(0));
+    GateBlock then = body(0);
+    return corvane::make_conditioned("if", condition(), std::move(then),
+                                     chance(50) ? body(1) : GateBlock());
+  }
+
   // A block whose body is local to its operands, written as a definition.
   QuantumGate local_block(std::int64_t scope, int depth) {
     const std::int64_t arity = 1 + below(std::min<std::int64_t>(scope, 3));
+    // Lowering writes a controlled call of a definition out as the definition's gates, and
+    // a controlled block's body holds gates only.
+    const std::size_t controls = canonical_ ? 0 : controls_below(scope - arity, 1);
+    const bool outer_gates_only = gates_only_;
+    gates_only_ = gates_only_ || controls > 0;
     std::vector<QuantumGate> body;
-    const std::int64_t size = below(4);
-    for (std::int64_t k = 0; k < size; ++k)
+    for (std::int64_t k = below(4); k > 0; --k)
       body.push_back(any_gate(arity, depth + 1, false));
-    // Lowering writes a controlled call of a definition out as the definition's gates.
-    QuantumGate g = on_qubits("block", scope, static_cast<std::size_t>(arity),
-                              canonical_ ? 0 : controls_below(scope - arity, 1), false);
+    gates_only_ = outer_gates_only;
+    QuantumGate g = on_qubits("block", scope, static_cast<std::size_t>(arity), controls, false);
     g.set_block_gate_sequence(corvane::make_block(std::move(body)));
     return g;
   }
 
   bool canonical_;
+  bool gates_only_ = false;  // generating the body of a controlled block
   std::int64_t qubits_ = 1;
   std::int64_t bits_ = 1;
+  RegisterList cregs_;
 };
 
-// The records with the names of blocks left out: a block read back is named after the
-// definition the exporter made for it.
+// The records with the names of blocks left out, in every body: a block read back is named
+// after the definition the exporter made for it.
 std::vector<QuantumGate> without_block_names(const std::vector<QuantumGate>& gates) {
   std::vector<QuantumGate> out(gates);
   for (QuantumGate& g : out) {
+    if (g.else_gate_sequence()) {
+      g.set_else_gate_sequence(corvane::make_block(without_block_names(*g.else_gate_sequence())));
+    }
     if (!g.block_gate_sequence()) continue;
-    g.set_name(std::nullopt);
+    if (!g.condition()) g.set_name(std::nullopt);
     g.set_block_gate_sequence(corvane::make_block(without_block_names(*g.block_gate_sequence())));
   }
   return out;
@@ -633,10 +690,10 @@ TEST(FullLanguageRoundTrip, RecordsReadBackAsWritten) {
     RoundTripGenerator gen(static_cast<std::uint64_t>(n) + 1, true);
     const std::int64_t qubits = 1 + n % 5;
     const std::int64_t bits = 1 + n % 3;
-    const GateSequence gs = gen.sequence(qubits, bits, 1 + static_cast<std::size_t>(n % 23));
     std::vector<std::string> names = {"q", "c", "data", "anc", "flags", "r_2", "out"};
     const RegisterList qregs = gen.registers(qubits, names);
     const RegisterList cregs = gen.registers(bits, names);
+    const GateSequence gs = gen.sequence(qubits, bits, 1 + static_cast<std::size_t>(n % 23), cregs);
     const std::string text = full(gs, {.num_clbits = bits, .qregs = qregs, .cregs = cregs});
     SCOPED_TRACE(text);
     GateSequence back(1);

@@ -692,7 +692,8 @@ class Emitter {
     out_.put(scratch_);
     const std::vector<QuantumGate>& then = *g.block_gate_sequence();
     body(then, 0);
-    if (const GateBlock& otherwise = g.else_gate_sequence()) {
+    // An else-block without records reads back as none, and is written as none.
+    if (const GateBlock& otherwise = g.else_gate_sequence(); otherwise && !otherwise->empty()) {
       out_.put("} else {");
       body(*otherwise, then.size());
     }
