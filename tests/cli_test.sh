@@ -640,6 +640,19 @@ command="./build/corvane-qasm3 lower examples/lowering/with_library.qasm"
 expect_output "lower: the documented example with a gate library" \
   "$(shown_output "$command" docs/lowering.md)"$'\n' lower examples/lowering/with_library.qasm
 # The README's quick start: its error example gives the line shown there.
+# The README's dynamic circuit, converted end to end, as shown there.
+command="./build/corvane-qasm3 convert --lower examples/teleport_feedforward.qasm"
+expect_output "convert --lower: the README's teleportation with measured corrections" \
+  "$(shown_output "$command" README.md)"$'\n' convert --lower examples/teleport_feedforward.qasm
+# Its JSON form exports as convert writes it, and reads back to the same records.
+"$tool" import --lower examples/teleport_feedforward.qasm >"$work/feedforward.json" 2>/dev/null
+expect_output "export --lower: teleport_feedforward from its JSON form" \
+  "$(shown_output "$command" README.md)"$'\n' export --lower "$work/feedforward.json" \
+  --qregs q:3 --cregs c:2,received:1
+"$tool" convert --lower examples/teleport_feedforward.qasm >"$work/feedforward.qasm" 2>/dev/null
+run import --lower "$work/feedforward.qasm"
+assert "convert --lower: teleport_feedforward reads back to the same records" eval \
+  '[[ $status -eq 0 ]] && cmp -s "$work/out" "$work/feedforward.json"'
 command="./build/corvane-qasm3 convert --lower examples/errors/off_by_one.qasm"
 expect_error "convert: the README's error example" 1 "$(shown_output "$command" README.md)" \
   convert --lower examples/errors/off_by_one.qasm

@@ -218,3 +218,15 @@ def test_full_language_writes_them():
     assert text.endswith("\nqubit[5] q;\nbit[2] c;\n\nmeasure q[0] -> c[0];\n"
                          "if (c[0] == 1) {\n  ctrl @ x q[1], q[4];\n} else {\n  measure q[2] -> c[1];\n}\n"
                          "while (c != 0) {\n  reset q[3];\n}\n")
+
+
+def test_full_language_reads_back_through_lowering():
+    gs = GateSequence(5)
+    gs.add_gate(measure(0, 0))
+    gs.add_gate(if_else())
+    gs.add_gate(QuantumGate(id="while", condition=((1,), "==", 0),
+                            block_gate_sequence=[QuantumGate(id="reset", target=[3]), measure(3, 1)]))
+    text = qasm3.gate_sequence_to_qasm3(gs, full_language=True)
+    back = qasm3.lower_to_gate_sequence(text)
+    assert back.data() == gs.data()
+    assert qasm3.gate_sequence_to_qasm3(back, full_language=True) == text
