@@ -2,10 +2,13 @@
 // JSON reader and the exporter may reject their input with one of the converter's
 // errors; anything else (a crash, a hang, a sanitizer report, another exception) is a
 // finding. A program that exports imports again unless the sequence or its layout stands
-// on a known read-back gap, and export after that import reaches a fixed point.
+// on a known read-back gap, and export after that import reaches a fixed point. With
+// full_language there is no gap: what exports reads back through the language path, and
+// exporting what that reads reaches a fixed point.
 //
 // Input: seven bytes of export arguments, then the JSON form.
-//   0  flags: 1 qregs given, 2 cregs given, 4 num_clbits given, 8 equal blocks shared
+//   0  flags: 1 qregs given, 2 cregs given, 4 num_clbits given, 8 equal blocks shared,
+//      16 full_language
 //   1  num_clbits (signed)
 //   2  qreg_name (low four bits) and creg_name (high four bits), as indices into NAMES
 //   3  qregs: size of the first register (low four bits) and of a second (high; 0: none)
@@ -91,6 +94,7 @@ ExportArgs export_args(const std::uint8_t* header) {
   }
   if ((flags & 4U) != 0) args.options.num_clbits = static_cast<std::int8_t>(header[1]);
   args.share_equal_blocks = (flags & 8U) != 0;
+  args.options.full_language = (flags & 16U) != 0;
   args.layout_gap = use.gap();
   return args;
 }
@@ -170,6 +174,34 @@ bool has_read_back_gap(const std::vector<QuantumGate>& gates) {
   return false;
 }
 
+// The export with full_language of a sequence the language path read, in the layout it
+// read, every bit declared; nothing when the exporter refuses it.
+std::optional<std::string> export_full_language(const GateSequence& gs) {
+  std::int64_t bits = 0;
+  for (const corvane::RegisterDecl& reg : gs.qasm_classical_registers.value_or(RegisterList{}))
+    bits += reg.size;
+  try {
+    return qasm3::gate_sequence_to_qasm3(gs, {.num_clbits = bits,
+                                              .qregs = gs.qasm_quantum_registers,
+                                              .cregs = gs.qasm_classical_registers,
+                                              .full_language = true});
+  } catch (const qasm3::Error&) {
+    // The language path may read huge angles into a matrix or phase that is not finite.
+    return std::nullopt;
+  }
+}
+
+// Everything full_language writes reads back through the language path; exporting what it
+// reads writes a program that reads back to the same records and the same text.
+void check_full_language_read_back(const std::string& program) {
+  const GateSequence back = qasm3::lower_to_gate_sequence(program);  // must not throw
+  const std::optional<std::string> second = export_full_language(back);
+  if (!second) return;
+  const GateSequence again = qasm3::lower_to_gate_sequence(*second);  // must not throw
+  const std::optional<std::string> third = export_full_language(again);
+  check(third.has_value() && *third == *second);
+}
+
 }  // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
@@ -185,6 +217,10 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     program = qasm3::gate_sequence_to_qasm3(*gs, args.options);
   } catch (const qasm3::Error&) {
     return 0;  // a clean rejection
+  }
+  if (args.options.full_language) {
+    check_full_language_read_back(program);
+    return 0;
   }
   std::optional<GateSequence> imported;
   try {
