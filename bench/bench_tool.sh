@@ -21,7 +21,7 @@ trap 'rm -rf "$work"' EXIT
 
 "$program" write "$records" >"$work/mix.qasm"
 "$program" write-qasm2 "$records" >"$work/qelib1.qasm"
-"$tool" import "$work/mix.qasm" >"$work/mix.json"
+"$tool" import --strict "$work/mix.qasm" >"$work/mix.json"
 echo "program: $records records, $(stat -c %s "$work/mix.qasm") bytes; JSON form: $(stat -c %s "$work/mix.json") bytes"
 
 # run NAME COMMAND...: appends "elapsed cpu peak_kb" of one run to $work/NAME.
@@ -34,8 +34,9 @@ run() {
 
 for ((round = 0; round < rounds; ++round)); do
   run library-import "$program" import "$work/mix.qasm"
-  run convert "$tool" convert "$work/mix.qasm"
-  run import "$tool" import "$work/mix.qasm"
+  # The fixed importer's path (--strict; the tool's default is the language path).
+  run convert "$tool" convert --strict "$work/mix.qasm"
+  run import "$tool" import --strict "$work/mix.qasm"
   run export "$tool" export "$work/mix.json"
   # The language path: the mix needs no lowering, the OpenQASM 2 program is all rewritten.
   run convert-lower "$tool" convert --lower "$work/mix.qasm"

@@ -112,9 +112,22 @@ convert --lower=yes
 export -I lib
 lower -I
 lower --include-path
+export --strict
+lower --strict
+import --strict=yes
 ROWS
 expect_error "usage line format" 2 \
   "corvane-qasm3: unknown option '--frob' (see 'corvane-qasm3 --help')" import --frob
+# --strict is the fixed importer, which knows nothing of lowering's options.
+while IFS='|' read -r line args; do
+  read -r -a args <<<"$args"
+  expect_error "usage: ${args[*]}" 2 "corvane-qasm3: $line (see 'corvane-qasm3 --help')" "${args[@]}"
+done <<'ROWS'
+--lower and --strict exclude each other|import --lower --strict
+--lower and --strict exclude each other|convert --strict x.qasm --lower
+--input is not an option of import --strict|import --strict --input theta=1
+--include-path is not an option of convert --strict|convert -I lib --strict
+ROWS
 
 # ---------------------------------------------------------------- unreadable input
 expect_error "missing file" 2 \
@@ -408,14 +421,14 @@ run import "$work/sqrty.qasm"
 assert "import: recognised generated gate keeps its matrix, no parameter" eval \
   '[[ $status -eq 0 ]] && grep -q "^    {\"id\": \"sqrty\", \"target\": \[0\], \"control\": \[\], \"control_state\": \[\], \"matrix\": \[\[\[" "$work/out"'
 
-# import_fails NAME PLACE LINE TEXT: the error line names the file as given and the
-# place in it, and standard input as <stdin>.
+# import_fails NAME PLACE LINE TEXT: the error line of the fixed importer names the file
+# as given and the place in it, and standard input as <stdin>.
 import_fails() {
   local name=$1 place=$2 line=$3 text=$4
   printf '%s' "$text" >"$work/bad.qasm"
-  expect_error "import: $name" 1 "$work/bad.qasm:$place: $line" import "$work/bad.qasm"
+  expect_error "import --strict: $name" 1 "$work/bad.qasm:$place: $line" import --strict "$work/bad.qasm"
   input=$work/bad.qasm
-  expect_error "import: $name (stdin)" 1 "<stdin>:$place: $line" import
+  expect_error "import --strict: $name (stdin)" 1 "<stdin>:$place: $line" import --strict
   input=
 }
 import_fails "identity spelled i" 2:1 "ValueError: OpenQASM 3.0 identity gate is 'id', not 'i'." \
@@ -478,7 +491,7 @@ ctrl @ z q[0], q[2];
 measure q[0] -> c[0];
 measure q[1] -> c[1];
 measure q[2] -> received[0];
-' convert "$src/examples/teleport.qasm"
+' convert --strict "$src/examples/teleport.qasm"
 teleport_flat="$header$teleport_def"$'
 qubit[4] q;
 bit[3] c;
@@ -495,34 +508,41 @@ measure q[1] -> c[0];
 measure q[2] -> c[1];
 measure q[3] -> c[2];
 '
-expect_output "convert --flat: teleport" "$teleport_flat" convert "$src/examples/teleport.qasm" --flat
+expect_output "convert --flat: teleport" "$teleport_flat" convert "$src/examples/teleport.qasm" --flat --strict
 
 # The JSON form carries everything export needs: import then export writes what
 # convert --flat writes (export leaves the imported registers aside), and convert's
-# output converts to itself.
-for example in bell teleport; do
-  "$tool" import "$src/examples/$example.qasm" >"$work/$example.json" 2>/dev/null
-  "$tool" convert --flat "$src/examples/$example.qasm" >"$work/$example.flat" 2>/dev/null
-  run export "$work/$example.json"
-  assert "round trip: import | export = convert --flat ($example)" eval \
-    '[[ $status -eq 0 && -s $work/out ]] && cmp -s "$work/out" "$work/$example.flat"'
-  "$tool" convert "$src/examples/$example.qasm" >"$work/$example.once" 2>/dev/null
-  run convert "$work/$example.once"
-  assert "round trip: convert is a fixed point ($example)" eval \
-    '[[ $status -eq 0 && -s $work/out ]] && cmp -s "$work/out" "$work/$example.once"'
-  "$tool" export "$work/$example.json" 2>/dev/null | "$tool" import >"$work/$example.again.json" 2>/dev/null
-  "$tool" export "$work/$example.again.json" >"$work/$example.again" 2>/dev/null
-  run export "$work/$example.json"
-  assert "round trip: export, import, export reaches a fixed point ($example)" eval \
-    '[[ $status -eq 0 && -s $work/out ]] && cmp -s "$work/out" "$work/$example.again"'
+# output converts to itself; in both modes.
+for mode in --strict --lower; do
+  for example in bell teleport teleport_feedforward; do
+    [[ $mode == --strict && $example == teleport_feedforward ]] && continue
+    export_mode=
+    [[ $mode == --lower ]] && export_mode=--lower
+    "$tool" import $mode "$src/examples/$example.qasm" >"$work/$example.json" 2>/dev/null
+    "$tool" convert $mode --flat "$src/examples/$example.qasm" >"$work/$example.flat" 2>/dev/null
+    run export $export_mode "$work/$example.json"
+    assert "round trip $mode: import | export = convert --flat ($example)" eval \
+      '[[ $status -eq 0 && -s $work/out ]] && cmp -s "$work/out" "$work/$example.flat"'
+    "$tool" convert $mode "$src/examples/$example.qasm" >"$work/$example.once" 2>/dev/null
+    run convert $mode "$work/$example.once"
+    assert "round trip $mode: convert is a fixed point ($example)" eval \
+      '[[ $status -eq 0 && -s $work/out ]] && cmp -s "$work/out" "$work/$example.once"'
+    "$tool" export $export_mode "$work/$example.json" 2>/dev/null |
+      "$tool" import $mode >"$work/$example.again.json" 2>/dev/null
+    "$tool" export $export_mode "$work/$example.again.json" >"$work/$example.again" 2>/dev/null
+    run export $export_mode "$work/$example.json"
+    assert "round trip $mode: export, import, export reaches a fixed point ($example)" eval \
+      '[[ $status -eq 0 && -s $work/out ]] && cmp -s "$work/out" "$work/$example.again"'
+  done
 done
 
 printf 'qubit[1] q;\ni q[0];\n' >"$work/bad.qasm"
-expect_error "convert: import errors pass through" 1 \
-  "$work/bad.qasm:2:1: ValueError: OpenQASM 3.0 identity gate is 'id', not 'i'." convert "$work/bad.qasm"
+expect_error "convert --strict: import errors pass through" 1 \
+  "$work/bad.qasm:2:1: ValueError: OpenQASM 3.0 identity gate is 'id', not 'i'." \
+  convert --strict "$work/bad.qasm"
 printf 'qubit[1] q;\nrx(1/0) q[0];\n' >"$work/bad.qasm"
-expect_error_like "convert: evaluator errors keep their kind" 1 "$work/bad.qasm:2:4: ZeroDivisionError: *" \
-  convert "$work/bad.qasm"
+expect_error_like "convert --strict: evaluator errors keep their kind" 1 \
+  "$work/bad.qasm:2:4: ZeroDivisionError: *" convert --strict "$work/bad.qasm"
 
 # ---------------------------------------------------------------- lowering
 loop_program=$'input float theta;\nqubit[2] q;\nfor int i in [0:1] rx(theta * i) q[i];\nbarrier q;\n'
@@ -541,8 +561,24 @@ run import --lower "$src/examples/teleport_feedforward.qasm"
 assert "import --lower: teleport_feedforward's corrections" eval '[[ $status -eq 0 ]] &&
   grep -q "{\"id\": \"if\", \"target\": \[2\], \"condition\": {\"bits\": \[1\], \"compare\": \"==\", \"value\": 1}" "$work/out" &&
   grep -q "\"condition\": {\"bits\": \[0\], \"compare\": \"==\", \"value\": 1}" "$work/out"'
-run import "$src/examples/teleport_feedforward.qasm"
-assert "import: teleport_feedforward needs --lower" eval '[[ $status -eq 1 ]] && stdout_empty'
+run import --strict "$src/examples/teleport_feedforward.qasm"
+assert "import --strict: teleport_feedforward is beyond the fixed subset" eval \
+  '[[ $status -eq 1 ]] && stdout_empty'
+# Without a mode, import and convert take the language path, and convert writes the full
+# language: the same output as with --lower, byte for byte.
+for example in teleport_feedforward teleport lowering/qft errors/off_by_one; do
+  for command in import convert; do
+    "$tool" $command --lower "$src/examples/$example.qasm" >"$work/lower.out" 2>"$work/lower.err"
+    lower_status=$?
+    run $command "$src/examples/$example.qasm"
+    assert "$command without a mode is --lower ($example)" eval \
+      '[[ $status -eq $lower_status ]] && cmp -s "$work/out" "$work/lower.out" && cmp -s "$work/err" "$work/lower.err"'
+  done
+done
+expect_output "convert without a mode: a loop with an input" \
+  "$header"$'\nqubit[2] q;\n\nrx(0.0) q[0];\nrx(0.5) q[1];\n' convert --input theta=0.5 "$work/loop.qasm"
+expect_error "import without a mode: the language path's error and place" 1 \
+  "$work/loop.qasm:1:1: ValueError: No value given for input 'theta'" import "$work/loop.qasm"
 expect_error "lower: a missing input is the program's error, at its place" 1 \
   "$work/loop.qasm:1:1: ValueError: No value given for input 'theta'" lower "$work/loop.qasm"
 
@@ -639,11 +675,10 @@ cd "$src" || exit 1
 command="./build/corvane-qasm3 lower examples/lowering/with_library.qasm"
 expect_output "lower: the documented example with a gate library" \
   "$(shown_output "$command" docs/lowering.md)"$'\n' lower examples/lowering/with_library.qasm
-# The README's quick start: its error example gives the line shown there.
 # The README's dynamic circuit, converted end to end, as shown there.
-command="./build/corvane-qasm3 convert --lower examples/teleport_feedforward.qasm"
-expect_output "convert --lower: the README's teleportation with measured corrections" \
-  "$(shown_output "$command" README.md)"$'\n' convert --lower examples/teleport_feedforward.qasm
+command="./build/corvane-qasm3 convert examples/teleport_feedforward.qasm"
+expect_output "convert: the README's teleportation with measured corrections" \
+  "$(shown_output "$command" README.md)"$'\n' convert examples/teleport_feedforward.qasm
 # Its JSON form exports as convert writes it, and reads back to the same records.
 "$tool" import --lower examples/teleport_feedforward.qasm >"$work/feedforward.json" 2>/dev/null
 expect_output "export --lower: teleport_feedforward from its JSON form" \
@@ -653,9 +688,10 @@ expect_output "export --lower: teleport_feedforward from its JSON form" \
 run import --lower "$work/feedforward.qasm"
 assert "convert --lower: teleport_feedforward reads back to the same records" eval \
   '[[ $status -eq 0 ]] && cmp -s "$work/out" "$work/feedforward.json"'
-command="./build/corvane-qasm3 convert --lower examples/errors/off_by_one.qasm"
+# The README's quick start: its error example gives the line shown there.
+command="./build/corvane-qasm3 convert examples/errors/off_by_one.qasm"
 expect_error "convert: the README's error example" 1 "$(shown_output "$command" README.md)" \
-  convert --lower examples/errors/off_by_one.qasm
+  convert examples/errors/off_by_one.qasm
 cd - >/dev/null || exit 1
 
 echo "$passed passed, $failed failed"

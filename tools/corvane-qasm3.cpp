@@ -38,10 +38,10 @@ constexpr std::string_view PROGRAM = "corvane-qasm3";
 constexpr std::string_view INCLUDE_PATH = "--include-path";
 
 constexpr std::string_view HELP =
-    R"(usage: corvane-qasm3 import  [FILE] [--lower] [--input NAME=VALUE]... [-I DIR]...
+    R"(usage: corvane-qasm3 import  [FILE] [--lower | --strict] [--input NAME=VALUE]... [-I DIR]...
        corvane-qasm3 export  [FILE] [--lower] [--qreg-name NAME] [--creg-name NAME] [--num-clbits N]
                              [--qregs NAME:SIZE[,NAME:SIZE...]] [--cregs NAME:SIZE[,NAME:SIZE...]]
-       corvane-qasm3 convert [FILE] [--flat] [--lower] [--input NAME=VALUE]... [-I DIR]...
+       corvane-qasm3 convert [FILE] [--flat] [--lower | --strict] [--input NAME=VALUE]... [-I DIR]...
        corvane-qasm3 lower   [FILE] [--input NAME=VALUE]... [-I DIR]...
        corvane-qasm3 --help | --version
 
@@ -49,19 +49,26 @@ Converts between OpenQASM 3.0 programs and gate sequences in JSON form. FILE is 
 whole; without FILE, or with FILE "-", standard input is read.
 
 commands:
-  import    read an OpenQASM 3.0 program, write its gate sequence as JSON
+  import    read an OpenQASM 3 or 2 program, write its gate sequence as JSON
   export    read a gate sequence as JSON, write the OpenQASM 3.0 program
   convert   read a program and write it again, normalised (import, then export);
             the program keeps its registers, or with --flat uses one register "q"
             and one register "c"
   lower     read an OpenQASM 3 or 2 program as written in practice (loops, constants,
             parameterised gates, subroutines, inv/pow modifiers, broadcasts, ...) and
-            write it in the plain form that import reads
+            write it in plain form: declarations, gate calls, measurements, resets,
+            and if/while on measured bits
 
-lowering options:
-  --lower               import and convert lower the program first; convert and export
-                        write the language beyond the gate subset (if/while, reset,
-                        numbers that read back exactly), for --lower to read back
+modes:
+  --lower               the default of import and convert: read the language as
+                        programs use it (loops, constants, subroutines, OpenQASM 2,
+                        if/while on measured bits, ...); convert, and export when
+                        given --lower, write the language beyond the gate subset
+                        (if/while, reset, numbers that read back exactly)
+  --strict              import and convert read only the fixed gate-level subset and
+                        convert writes it, exactly as the library's plain functions do
+
+lowering options (not with --strict):
   --input NAME=VALUE    the value of the program's `input` declaration NAME: a constant
                         expression (0.5, pi/2, 2*3, true), typed as the declaration says;
                         a NAME the program does not declare is an error
@@ -95,7 +102,9 @@ struct Invocation {
   std::string file = "-";
   qasm3::ExportOptions export_args;
   bool flat = false;
+  // The language path; import and convert take it unless --strict is given.
   bool lower = false;
+  bool strict = false;
   qasm3::LowerOptions lower_options;
 };
 
@@ -152,6 +161,7 @@ RegisterList read_registers(std::string_view option, std::string_view text) {
 bool option_allowed(Command command, std::string_view option) {
   if (option == "--flat") return command == Command::Convert;
   if (option == "--lower") return command != Command::Lower;
+  if (option == "--strict") return command == Command::Import || command == Command::Convert;
   if (option == "--input" || option == INCLUDE_PATH) return command != Command::Export;
   return command == Command::Export;
 }
@@ -193,7 +203,7 @@ void apply_option(Invocation& inv, std::string_view option, std::string_view val
 bool is_known_option(std::string_view option) {
   for (const std::string_view known :
        {"--qreg-name", "--creg-name", "--num-clbits", "--qregs", "--cregs", "--flat", "--lower",
-        "--input", "--include-path"}) {
+        "--strict", "--input", "--include-path"}) {
     if (option == known) return true;
   }
   return false;
@@ -207,6 +217,19 @@ Request requested(const std::vector<std::string_view>& args) {
     if (arg == "--version") return Request::Version;
   }
   return Request::Convert;
+}
+
+// Import and convert read the language as programs use it unless told --strict, which
+// keeps the fixed subset and its exact behaviour; lowering's options mean nothing there.
+void choose_mode(Invocation& inv, std::string_view command) {
+  if (inv.strict && inv.lower) throw UsageError("--lower and --strict exclude each other");
+  const auto refuse_with_strict = [&](std::string_view option) {
+    throw UsageError(std::string(option) + " is not an option of " + std::string(command) +
+                     " --strict");
+  };
+  if (inv.strict && !inv.lower_options.inputs.empty()) refuse_with_strict("--input");
+  if (inv.strict && !inv.lower_options.include_paths.empty()) refuse_with_strict(INCLUDE_PATH);
+  if (inv.command == Command::Import || inv.command == Command::Convert) inv.lower = !inv.strict;
 }
 
 Invocation parse_arguments(const std::vector<std::string_view>& args) {
@@ -234,10 +257,10 @@ Invocation parse_arguments(const std::vector<std::string_view>& args) {
       if (!option_allowed(inv.command, option)) {
         throw UsageError(std::string(option) + " is not an option of " + std::string(args[0]));
       }
-      if (option == "--flat" || option == "--lower") {
+      if (option == "--flat" || option == "--lower" || option == "--strict") {
         if (equals != std::string_view::npos)
           throw UsageError(std::string(option) + " takes no value");
-        (option == "--flat" ? inv.flat : inv.lower) = true;
+        (option == "--flat" ? inv.flat : option == "--lower" ? inv.lower : inv.strict) = true;
         continue;
       }
       std::string_view value;
@@ -257,6 +280,7 @@ Invocation parse_arguments(const std::vector<std::string_view>& args) {
     inv.file = arg;
     file_given = true;
   }
+  choose_mode(inv, args[0]);
   // Files the program includes are looked for beside it first.
   if (inv.file != "-") inv.lower_options.source_path = inv.file;
   return inv;

@@ -63,7 +63,8 @@ def module_convert(text):
 
 def tool_convert(path):
     tool = tool_path()
-    run = subprocess.run([str(tool), "convert", str(path)], capture_output=True, timeout=60)
+    run = subprocess.run([str(tool), "convert", "--strict", str(path)], capture_output=True,
+                         timeout=60)
     assert run.returncode in (0, 1), run.stderr
     if run.returncode == 0:
         assert run.stderr == b""

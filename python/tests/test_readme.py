@@ -48,7 +48,7 @@ def test_one_line_round_trip_matches_the_tool():
                          timeout=120)
     assert run.returncode == 0, run.stderr
     tool = tool_path()
-    flat = subprocess.run([str(tool), "convert", "--flat", "examples/teleport.qasm"],
+    flat = subprocess.run([str(tool), "convert", "--strict", "--flat", "examples/teleport.qasm"],
                           cwd=SOURCE_DIR, capture_output=True, text=True, timeout=60)
     assert flat.returncode == 0, flat.stderr
     assert run.stdout == flat.stdout + "\n"
