@@ -22,6 +22,7 @@ class RecordComparison {
     if (a.qasm_quantum_registers != b.qasm_quantum_registers) return "the quantum registers";
     if (a.qasm_classical_registers != b.qasm_classical_registers) return "the classical registers";
     if (a.qasm_measure_map != b.qasm_measure_map) return "the measure map";
+    if (a.qasm_inputs != b.qasm_inputs) return "the free inputs";
     return gates_difference(a.data(), b.data(), "");
   }
 

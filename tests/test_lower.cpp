@@ -217,8 +217,11 @@ TEST(LowerInputs, ComeFromTheOptions) {
   const std::string program = "input float theta; input int n; qubit[2] q; rx(theta * n) q[n - 1];";
   EXPECT_EQ(qasm3::lower_qasm3(program, {.inputs = {{"theta", 0.25}, {"n", 2}}}),
             std::string(HEADER) + "qubit[2] q;\nrx(0.5) q[1];\n");
-  EXPECT_THROW_MSG(qasm3::lower_qasm3(program, {.inputs = {{"n", 2}}}), ValueError,
-                   "No value given for input 'theta'");
+  // A float input given no value stays free (test_lower_free.cpp).
+  EXPECT_EQ(qasm3::lower_qasm3(program, {.inputs = {{"n", 2}}}),
+            std::string(HEADER) + "input float[64] theta;\nqubit[2] q;\nrx(theta*2) q[1];\n");
+  EXPECT_THROW_MSG(qasm3::lower_qasm3(program, {.inputs = {{"theta", 0.25}}}), ValueError,
+                   "No value given for input 'n'");
   const std::string bits = "input bit[4] b; input bool f; qubit q; if (f && b == \"0101\") x q;";
   EXPECT_EQ(qasm3::lower_qasm3(bits, {.inputs = {{"b", 5}, {"f", 1}}}),
             std::string(HEADER) + "qubit q;\nx q;\n");
@@ -334,8 +337,8 @@ TEST(LowerInputs, ThatTheProgramDoesNotDeclareAreRefused) {
             "ValueError: No input 'theta' is declared in the program");
   EXPECT_EQ(lowered(theta, {.inputs = {{"theta", 0.5}, {"phi", 1}, {"alpha", 2}}}),
             "ValueError: No input 'alpha' is declared in the program");
-  EXPECT_EQ(lowered(theta, {.inputs = {{"thetaa", 0.5}}}),
-            "1:1: ValueError: No value given for input 'theta'");
+  EXPECT_EQ(lowered("input int n; qubit q; rx(n) q;", {.inputs = {{"thetaa", 0.5}}}),
+            "1:1: ValueError: No value given for input 'n'");
   // Not evaluated: the name is the mistake.
   EXPECT_EQ(lowered("qubit q;", {.inputs = {{"x", qasm3::InputValue::expression("1/0")}}}),
             "ValueError: No input 'x' is declared in the program");

@@ -19,6 +19,14 @@ struct RegisterDecl {
 };
 using RegisterList = std::vector<RegisterDecl>;
 
+// An input of the program that its gate parameters name without a value: its name and
+// its type as a program declares it ("float[64]", "angle[32]", "angle").
+struct InputDecl {
+  std::string name;
+  std::string type;
+  friend bool operator==(const InputDecl&, const InputDecl&) = default;
+};
+
 // One measurement's (qubit index, bit index) pair.
 using MeasurePair = std::pair<std::int64_t, std::int64_t>;
 
@@ -49,6 +57,9 @@ class GateSequence {
   std::optional<RegisterList> qasm_quantum_registers;
   std::optional<RegisterList> qasm_classical_registers;
   std::optional<std::vector<MeasurePair>> qasm_measure_map;
+  // The free inputs that text parameters of the records name, set by lowering; empty
+  // when there are none.
+  std::vector<InputDecl> qasm_inputs;
 
  private:
   std::vector<QuantumGate> gates_;

@@ -112,6 +112,25 @@ std::string lower_qasm3(std::string_view program, const LowerOptions& options = 
 // Reads an OpenQASM 3 (or 2) program as written in practice into a new gate sequence:
 // record for record what qasm3_to_gate_sequence makes of lower_qasm3's text, with the
 // register layout and measurement map set as the importer sets them.
+//
+// A `float`, `float[n]`, `angle` or `angle[n]` input given no value stays free: a gate
+// parameter that depends on it becomes a text entry of the record's parameter list, an
+// OpenQASM expression over the input names (their normal form is in the README), and the
+// inputs those name are listed in `qasm_inputs` with their types. A free value that
+// lowering would need (a loop bound, a condition, a size, a power of a gate without a
+// rule for its angle) raises ValueError "No value given for input 'theta'" where it is
+// needed.
 GateSequence lower_to_gate_sequence(std::string_view program, const LowerOptions& options = {});
+
+// The sequence with every text parameter over its free inputs (`gs.qasm_inputs`) evaluated
+// with `values`: the very numbers that lowering the program with those values gives (an
+// angle[n] input rounded to its width as there), and no free inputs left. ValueError for a
+// free input without a value, a value for a name that is no free input, and an expression
+// that cannot be evaluated (its error's kind, the expression quoted in the message).
+GateSequence bind_parameters(const GateSequence& gs,
+                             const std::map<std::string, InputValue, std::less<>>& values);
+
+// The names of the sequence's free inputs, sorted.
+std::vector<std::string> free_parameters(const GateSequence& gs);
 
 }  // namespace corvane::qasm3

@@ -163,6 +163,9 @@ void RecordBuilder::add_gate(const PlainCall& call) {
   if (op == EXPLICIT_MATRIX_GATE) {
     add_call_record(output(), id, indices_, split.controls, states)
         .set_matrix(decode_unitary_matrix(*parameters));
+  } else if (!call.free.empty()) {
+    add_call_record(output(), id, indices_, split.controls, states,
+                    parameter_with_texts(call, parameters));
   } else {
     add_call_record(output(), id, indices_, split.controls, states,
                     call_parameter(native, parameters));
@@ -179,6 +182,24 @@ const NativeGate* RecordBuilder::native_of(std::string_view op) {
   const NativeGate* native = native_gate(op);
   if (native != nullptr) recent_natives_[slot] = native;
   return native;
+}
+
+// The parameter list of a call whose parameters depend on free inputs: the numbers' list,
+// the expressions as text entries in their places.
+Parameter RecordBuilder::parameter_with_texts(const PlainCall& call,
+                                              const std::optional<std::vector<double>>& numbers) {
+  const Parameter numbered = call_parameter(call.name, numbers);
+  const ParamListView entries = numbered.as_list();
+  std::vector<ParamScalar> items(entries.begin(), entries.end());
+  for (std::size_t k = 0; k < items.size() && k < call.free.size(); ++k) {
+    if (!call.free[k].empty()) items[k].emplace<std::string>(call.free[k]);
+  }
+  return Parameter::list(std::move(items), /*as_tuple=*/true);
+}
+
+void RecordBuilder::free_inputs(std::span<const FreeInput> inputs) {
+  for (const FreeInput& input : inputs)
+    gs_.qasm_inputs.push_back(InputDecl{input.name, input.type});
 }
 
 // Its block comes from the name's last definition, in take().

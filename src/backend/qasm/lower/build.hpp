@@ -81,6 +81,7 @@ class RecordBuilder final : public StatementSink {
   void begin_while(const PlainCondition& condition) override;
   void begin_else() override;
   void end_conditioned() override;
+  void free_inputs(std::span<const FreeInput> inputs) override;
 
   // The sequence with its layout and measure map; calls of definitions get their blocks
   // here, from each name's last definition, as the importer finds them.
@@ -122,6 +123,8 @@ class RecordBuilder final : public StatementSink {
   void resolve_qubits(std::span<const PlainOperand> operands);
   void add_gate(const PlainCall& call);
   const NativeGate* native_of(std::string_view op);
+  static Parameter parameter_with_texts(const PlainCall& call,
+                                        const std::optional<std::vector<double>>& numbers);
   void add_definition_call(const PlainCall& call);
   [[noreturn]] void raise_control_problem_of(const PlainCall& call, const ControlSplit& split);
   void resolve_definition_call(QuantumGate& record);

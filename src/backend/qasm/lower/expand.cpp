@@ -38,6 +38,7 @@ void Expander::run() {
   check_forward_calls();
   check_definition_nesting();
   check_inputs_declared();
+  report_free_inputs();
 }
 
 Flow Expander::statements(Range body) {
@@ -245,6 +246,51 @@ void expand(Parser& parser, const InputValues& inputs, StatementSink& writer,
             std::size_t max_statements, bool expand_library_gates, IncludeSearch includes) {
   IncludeFiles files(includes);
   expansion::Expander(parser, inputs, writer, max_statements, expand_library_gates, files).run();
+}
+
+namespace {
+
+// Where the declarations of ParameterValues' program go: they write nothing.
+class NoStatements final : public StatementSink {
+ public:
+  void qubit_declaration(std::string_view, std::optional<std::int64_t>) override {}
+  void bit_declaration(std::string_view, std::optional<std::int64_t>) override {}
+  void begin_definition(std::string_view, std::span<const std::string_view>) override {}
+  void end_definition() override {}
+  void call(const PlainCall&) override {}
+  void measure(const PlainOperand&, const std::optional<PlainOperand>&) override {}
+  void reset(const PlainOperand&) override {}
+  void begin_if(const PlainCondition&) override {}
+  void begin_while(const PlainCondition&) override {}
+  void begin_else() override {}
+  void end_conditioned() override {}
+  void free_inputs(std::span<const FreeInput>) override {}
+};
+
+}  // namespace
+
+struct ParameterValues::State {
+  State(std::string declarations, const InputValues& values)
+      : text(std::move(declarations)),
+        parser(text),
+        files(IncludeSearch{}),
+        expander(parser, values, sink, MAX_LOWERED_STATEMENTS, false, files) {}
+  std::string text;
+  Parser parser;
+  NoStatements sink;
+  IncludeFiles files;
+  expansion::Expander expander;
+};
+
+ParameterValues::ParameterValues(std::string declarations, const InputValues& values)
+    : state_(std::make_unique<State>(std::move(declarations), values)) {
+  state_->expander.run();
+}
+
+ParameterValues::~ParameterValues() = default;
+
+double ParameterValues::operator()(std::string_view expression) {
+  return state_->expander.parameter_value(expression);
 }
 
 }  // namespace corvane::qasm3::detail::lower

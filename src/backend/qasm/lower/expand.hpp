@@ -6,7 +6,9 @@
 #include <cstddef>
 #include <functional>
 #include <map>
+#include <memory>
 #include <string>
+#include <string_view>
 
 #include "corvane/backend/qasm/qasm3.hpp"
 #include "qasm/lower/include_files.hpp"
@@ -37,5 +39,23 @@ using InputValues = decltype(LowerOptions::inputs);
 void expand(Parser& parser, const InputValues& inputs, StatementSink& writer,
             std::size_t max_statements = MAX_LOWERED_STATEMENTS, bool expand_library_gates = false,
             IncludeSearch includes = {});
+
+// The numbers of free parameters' expressions for values of their inputs: each expression
+// read and evaluated as lowering reads a gate parameter, in a program that declares the
+// inputs (`declarations`: "input float[64] theta;" ...) and is given `values`, so that the
+// number is the one lowering with those values gives. An input without a value stays free,
+// and an expression that needs it raises ValueError naming it.
+class ParameterValues {
+ public:
+  ParameterValues(std::string declarations, const InputValues& values);
+  ParameterValues(const ParameterValues&) = delete;
+  ParameterValues& operator=(const ParameterValues&) = delete;
+  ~ParameterValues();
+  double operator()(std::string_view expression);
+
+ private:
+  struct State;
+  std::unique_ptr<State> state_;
+};
 
 }  // namespace corvane::qasm3::detail::lower

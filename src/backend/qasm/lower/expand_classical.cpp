@@ -294,7 +294,9 @@ void Expander::classical_declaration(const Stmt& stmt) {
     declared_inputs_.emplace(stmt.name);
     const auto given = inputs_.find(stmt.name);
     if (given == inputs_.end()) {
-      fail_value(stmt.offset, "No value given for input '" + std::string(stmt.name) + "'");
+      declare_free_input(stmt, type, symbol);
+      declare(stmt.name, stmt.offset, std::move(symbol));
+      return;
     }
     symbol.value = placed(stmt.offset, [&] {
       const InputValue& input = given->second;
@@ -667,7 +669,10 @@ Value Expander::name_value(const Expr& node) {
   }
   switch (symbol->kind) {
     case SymbolKind::CLASSICAL:
-      if (!symbol->value) raise_value_error("'" + std::string(node.text) + "' has no value here");
+      if (!symbol->value) {
+        if (symbol->free) raise_value_error(no_value_message(symbol->free->inputs.front()));
+        raise_value_error("'" + std::string(node.text) + "' has no value here");
+      }
       return *symbol->value;
     case SymbolKind::BITS:
       raise_not_implemented("'" + std::string(node.text) + "' is known only when the circuit runs");
@@ -697,8 +702,11 @@ std::optional<Value> Expander::call(const Expr& node) {
 }
 
 double Expander::parameter(NodeId id) {
-  const Value value = evaluate(id);
-  return placed(expr(id).offset, [&] {
+  return parameter_number(evaluate(id), expr(id).offset);
+}
+
+double Expander::parameter_number(const Value& value, std::size_t offset) const {
+  return placed(offset, [&] {
     const double number = value.as_double();
     if (!std::isfinite(number)) raise_value_error("A gate parameter must be finite");
     return number;

@@ -218,7 +218,11 @@ void Expander::bind_arguments(const Call& call, const Stmt& definition, std::siz
     if (k < definition.angle_count) {
       symbol.kind = SymbolKind::CLASSICAL;
       symbol.type = ScalarType{ScalarKind::FLOAT, std::nullopt};
-      symbol.value = Value::floating(call.parameters[k]);
+      if (k < call.free.size() && call.free[k]) {
+        symbol.free = as_float64(call.free[k]);
+      } else {
+        symbol.value = Value::floating(call.parameters[k]);
+      }
     } else {
       symbol = register_symbol(SymbolKind::QUBITS, param.name, 1, true);
       symbol.list = std::make_shared<const std::vector<PlainOperand>>(

@@ -5,6 +5,7 @@
 #include <algorithm>
 #include <bit>
 #include <cmath>
+#include <limits>
 #include <tuple>
 
 #include "qasm/records/explicit_matrix.hpp"
@@ -300,8 +301,13 @@ void Expander::gate_call(const Stmt& stmt) {
   Call call = recycled_call();
   call.gate = *gate;
   call.has_parameters = stmt.has_args;
-  for (const NodeId argument : list(stmt.args))
-    call.parameters.push_back(parameter(argument));
+  for (const NodeId argument : list(stmt.args)) {
+    if (free_inputs_.empty()) {
+      call.parameters.push_back(parameter(argument));
+    } else {
+      add_parameter(call, argument);
+    }
+  }
   check_parameter_count(call, stmt);
 
   call.u_meaning = u_meaning_here();
@@ -342,6 +348,7 @@ void Expander::gate_call(const Stmt& stmt) {
     call.powers.clear();
   }
   if (call.gate.name == EXPLICIT_MATRIX_GATE && call.gate.kind == GateRef::Kind::NATIVE) {
+    if (has_free(call)) fail_free(call, stmt.offset, "an explicit unitary takes numbers");
     call.gate.qubits = unitary_target_count(call.parameters, stmt.offset);
   }
   // Most calls name single qubits only: those go straight into the call.
@@ -450,6 +457,7 @@ Call Expander::recycled_call() {
   call.gate = GateRef{};
   call.has_parameters = false;
   call.parameters.clear();
+  call.free.clear();
   call.states.clear();
   call.qubits.clear();
   call.inverse = false;
@@ -502,8 +510,12 @@ void Expander::perform(Call& call, std::size_t offset) {
 void Expander::write_plain(Call& call, std::size_t offset) {
   count_statement(offset);
   if (call.gate.kind == GateRef::Kind::WRITTEN) note_written_call(call.gate.name, offset);
-  const PlainCall plain{call.states,     call.gate.name, call.has_parameters,
-                        call.parameters, call.qubits,    call.gate.kind == GateRef::Kind::WRITTEN};
+  PlainCall plain{call.states,     call.gate.name, call.has_parameters,
+                  call.parameters, call.qubits,    call.gate.kind == GateRef::Kind::WRITTEN};
+  if (!call.free.empty()) [[unlikely]] {
+    note_free_inputs(call);
+    plain.free = free_texts_;
+  }
   writer_.call(plain);
 }
 
@@ -522,7 +534,19 @@ bool Expander::write_with_phases(Call& call, std::size_t offset) {
     return left_out;
   }
   if (name == "U") {
-    if (call.u_meaning != UMeaning::MODEL) {
+    if (call.u_meaning != UMeaning::MODEL && has_free(call)) {
+      const FreeTerm half = known_term(Value::integer(2));
+      const FreeTerm phase =
+          call.u_meaning == UMeaning::OPENQASM2
+              ? folded(BinaryOp::DIVIDE,
+                       folded(UnaryOp::NEGATE, folded(BinaryOp::ADD, parameter_term(call, 1),
+                                                      parameter_term(call, 2))),
+                       half)
+              : folded(BinaryOp::DIVIDE, parameter_term(call, 0), half);
+      Call model = call;
+      write_model_u(model, offset);
+      perform_free_phase(call, phase, offset);
+    } else if (call.u_meaning != UMeaning::MODEL) {
       const std::vector<double>& angles = call.parameters;
       const double phase =
           call.u_meaning == UMeaning::OPENQASM2 ? -(angles[1] + angles[2]) / 2 : angles[0] / 2;
@@ -537,7 +561,11 @@ bool Expander::write_with_phases(Call& call, std::size_t offset) {
   if (name == "cu") {
     // cu(θ, φ, λ, γ) is p(γ) on the control and the model's controlled u(θ, φ, λ).
     const double gamma = call.parameters.size() == 4 ? call.parameters[3] : 0.0;
+    if (call.free.size() == 4 && call.free[3]) {
+      fail_free(call, offset, "whether cu's phase is written depends on its value");
+    }
     call.parameters.resize(3);
+    if (!call.free.empty()) call.free.resize(3);
     call.gate = native_ref("U");
     call.u_meaning = UMeaning::MODEL;
     call.states.push_back(1);
@@ -564,10 +592,12 @@ void Expander::write_model_u(Call& call, std::size_t offset) {
     call.gate = native_ref("cu");
     call.parameters.resize(3);
     call.parameters.push_back(0.0);
+    if (!call.free.empty()) call.free.resize(4);
     call.states.clear();
     write_plain(call, offset);
     return;
   }
+  if (has_free(call)) fail_free(call, offset, "U under these controls is written as its matrix");
   const SquareMatrix u = *standard_gate_matrix(
       "cu", std::vector<double>{call.parameters[0], call.parameters[1], call.parameters[2], 0.0});
   SquareMatrix target(2);
@@ -639,10 +669,19 @@ void Expander::fractional_power(Call& call, std::size_t offset) {
       call.gate.kind == GateRef::Kind::NATIVE ||
       (call.gate.kind == GateRef::Kind::INLINED && call.gate.program->origin == Origin::LIBRARY);
   if (standard && power_scales_angle(call.gate.name) && !call.parameters.empty()) {
-    for (const double exponent : powers)
-      call.parameters[0] *= exponent;
+    if (!scale_free_power(call, powers)) {
+      for (const double exponent : powers)
+        call.parameters[0] *= exponent;
+    }
     perform(call, offset);
     return;
+  }
+  if (has_free(call)) {
+    const double shown = *std::find_if(powers.begin(), powers.end(),
+                                       [](double k) { return std::nearbyint(k) != k; });
+    fail_free(call, offset,
+              "pow(" + shortest(shown) + ") @ " + std::string(call.gate.name) +
+                  " needs the gate's matrix");
   }
   if (standard) {
     const bool openqasm2_u = call.gate.name == "U" && call.u_meaning == UMeaning::OPENQASM2;
@@ -686,6 +725,10 @@ void Expander::perform_matrix(Call& call, const SquareMatrix& matrix, std::size_
 // becomes the last.
 void Expander::invert_native(Call& call, std::size_t offset) {
   call.inverse = false;
+  if (has_free(call)) {
+    invert_free(call, offset);
+    return;
+  }
   std::optional<NativeGates> inverse =
       placed(offset, [&] { return inverse_of_native(native_form(call)); });
   if (!inverse) {
@@ -702,6 +745,46 @@ void Expander::invert_native(Call& call, std::size_t offset) {
     perform(before, offset);
   }
   take_form(call, std::move(inverse->back()));
+}
+
+// The inverse of a native whose parameters depend on free inputs, where the gate algebra
+// only negates and reorders them (the rotations and phases, U, cu): the inverse is worked
+// out twice, with different stand-ins for the free parameters, and each parameter of it
+// must be the same number both times or the same free parameter, negated or not.
+void Expander::invert_free(Call& call, std::size_t offset) {
+  constexpr std::array<double, 2> STAND_INS = {1234.5, 5678.25};
+  std::array<std::optional<NativeGates>, 2> inverses;
+  for (std::size_t run = 0; run < 2; ++run) {
+    NativeForm form{call.gate.name, call.has_parameters, call.parameters};
+    for (std::size_t k = 0; k < call.free.size(); ++k) {
+      if (call.free[k]) form.parameters[k] = STAND_INS[run] * static_cast<double>(k + 1);
+    }
+    inverses[run] = placed(offset, [&] { return inverse_of_native(std::move(form)); });
+  }
+  if (!inverses[0]) {
+    fail_unsupported(offset,
+                     "The inverse of '" + std::string(call.gate.name) + "' is not supported");
+  }
+  if (inverses[0]->size() != 1) fail_free(call, offset, "its inverse is written otherwise");
+  NativeForm& first = (*inverses[0])[0];
+  const NativeForm& second = (*inverses[1])[0];
+  std::vector<FreeRef> free(first.parameters.size());
+  for (std::size_t j = 0; j < first.parameters.size(); ++j) {
+    if (first.parameters[j] == second.parameters[j]) continue;  // a number
+    for (std::size_t k = 0; k < call.free.size() && !free[j]; ++k) {
+      const auto place = static_cast<double>(k + 1);
+      for (const double sign : {1.0, -1.0}) {
+        if (call.free[k] && first.parameters[j] == sign * STAND_INS[0] * place &&
+            second.parameters[j] == sign * STAND_INS[1] * place) {
+          free[j] = sign > 0 ? call.free[k] : negated(call.free[k]);
+          first.parameters[j] = std::numeric_limits<double>::quiet_NaN();
+        }
+      }
+    }
+    if (!free[j]) fail_free(call, offset, "its inverse is written otherwise");
+  }
+  take_form(call, std::move(first));
+  call.free = std::move(free);
 }
 
 }  // namespace corvane::qasm3::detail::lower::expansion

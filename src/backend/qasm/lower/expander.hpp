@@ -19,6 +19,7 @@
 // may still fold them into their callers.
 #pragma once
 
+#include <algorithm>
 #include <array>
 #include <compare>
 #include <cstddef>
@@ -40,6 +41,7 @@
 
 #include "common/depth_guard.hpp"
 #include "qasm/lower/expand.hpp"
+#include "qasm/lower/free_parameters.hpp"
 #include "qasm/lower/gate_algebra.hpp"
 #include "qasm/lower/gate_matrices.hpp"
 #include "qasm/lower/include_files.hpp"
@@ -91,6 +93,9 @@ struct Call {
   GateRef gate;
   bool has_parameters = false;
   std::vector<double> parameters;
+  // The parameters that depend on free inputs (free_parameters.hpp), by place: null where
+  // the parameter is its number; empty when none does. Their numbers are placeholders.
+  std::vector<FreeRef> free;
   std::vector<std::uint8_t> states;
   std::vector<PlainOperand> qubits;  // the controls, then the gate's own qubits
   bool inverse = false;
@@ -107,6 +112,11 @@ struct Call {
   bool implicit_phase = false;
 };
 
+inline bool has_free(const Call& call) {
+  return std::any_of(call.free.begin(), call.free.end(),
+                     [](const FreeRef& free) { return free != nullptr; });
+}
+
 // TIMING: a duration or stretch, which only the dropped delays and boxes use.
 enum class SymbolKind : unsigned char { QUBITS, BITS, CLASSICAL, GATE, SUBROUTINE, TIMING };
 
@@ -121,6 +131,8 @@ struct Symbol {
   // CLASSICAL
   ScalarType type;
   std::optional<Value> value;
+  // Without a value: an input given none, or a gate's angle bound to one's expression.
+  FreeRef free;
   bool is_const = false;
   // GATE
   GateRef gate;
@@ -227,6 +239,9 @@ class Expander {
   }
 
   inline void run();
+  // The number of a gate parameter written `text`, an expression over the names declared
+  // (ParameterValues); placed nowhere, since the text is no part of a program.
+  double parameter_value(std::string_view text);
 
  private:
   // ------------------------------------------------------------ the driver (expand.cpp)
@@ -419,6 +434,22 @@ class Expander {
   Value bits_of_value(const Expr& node);
   std::optional<Value> call(const Expr& node);
   double parameter(NodeId id);
+  double parameter_number(const Value& value, std::size_t offset) const;
+
+  // ------------------------------------------------------------ free inputs (expand_free.cpp)
+  void declare_free_input(const Stmt& stmt, const ScalarType& type, Symbol& symbol);
+  bool names_free(NodeId id);
+  FreeTerm free_term(NodeId id);
+  FreeTerm free_term_node(const Expr& node);
+  FreeTerm free_binary_term(const Expr& node);
+  void add_parameter(Call& call, NodeId argument);
+  [[noreturn]] void fail_free(const Call& call, std::size_t offset, const std::string& why) const;
+  void invert_free(Call& call, std::size_t offset);
+  bool scale_free_power(Call& call, std::span<const double> powers);
+  void perform_free_phase(const Call& on_controls_of, const FreeTerm& angle, std::size_t offset);
+  FreeTerm parameter_term(const Call& call, std::size_t k) const;
+  void note_free_inputs(const Call& call);
+  void report_free_inputs();
 
   // ------------------------------------------------------------ subroutines
   void subroutine_definition(const Stmt& stmt);
@@ -589,6 +620,11 @@ class Expander {
   int runtime_blocks_in_loop_ = 0;
   std::size_t runtime_scope_floor_ = 0;
   std::vector<std::vector<PlainOperand>> loop_reads_;
+  // The inputs given no value that stay free (float and angle ones), as declared; and
+  // those that the statements written use.
+  std::vector<std::pair<std::string_view, ScalarType>> free_inputs_;
+  std::set<std::string, std::less<>> used_free_inputs_;
+  std::vector<std::string_view> free_texts_;  // of the call being written
 };
 
 }  // namespace corvane::qasm3::detail::lower::expansion

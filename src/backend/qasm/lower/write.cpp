@@ -83,7 +83,11 @@ void append_call_text(std::string& out, const PlainCall& call) {
     out.push_back('(');
     for (std::size_t k = 0; k < call.parameters.size(); ++k) {
       if (k > 0) out.append(", ");
-      append_shortest(out, call.parameters[k]);
+      if (k < call.free.size() && !call.free[k].empty()) {
+        out.append(call.free[k]);
+      } else {
+        append_shortest(out, call.parameters[k]);
+      }
     }
     out.push_back(')');
   }
@@ -192,6 +196,14 @@ void Writer::end_conditioned() {
   --open_blocks_;
   indent();
   out_.append("}\n");
+}
+
+// Declared after the header, before anything that uses them.
+void Writer::free_inputs(std::span<const FreeInput> inputs) {
+  std::string declarations;
+  for (const FreeInput& input : inputs)
+    declarations += "input " + input.type + " " + input.name + ";\n";
+  out_.insert(HEADER.size(), declarations);
 }
 
 std::string Writer::take() {

@@ -34,6 +34,15 @@ struct PlainCall {
   std::span<const double> parameters = {};
   std::span<const PlainOperand> operands = {};
   bool definition = false;
+  // Parameters that depend on free inputs: their expressions by place, empty where the
+  // number stands; no entries when none does.
+  std::span<const std::string_view> free = {};
+};
+
+// An input that the statements written leave free: its name and type (`float[64]`).
+struct FreeInput {
+  std::string name;
+  std::string type;
 };
 
 // What a conditioned block tests: the value `bits` hold (the first the least significant,
@@ -71,6 +80,8 @@ class StatementSink {
   virtual void begin_while(const PlainCondition& condition) = 0;
   virtual void begin_else() = 0;
   virtual void end_conditioned() = 0;
+  // The free inputs the statements used, in the order declared; once, at the end.
+  virtual void free_inputs(std::span<const FreeInput> inputs) = 0;
 };
 
 // Appends the call as the writer writes it, without indent, `;` or line end.
@@ -99,6 +110,7 @@ class Writer final : public StatementSink {
   void begin_while(const PlainCondition& condition) override;
   void begin_else() override;
   void end_conditioned() override;
+  void free_inputs(std::span<const FreeInput> inputs) override;
 
   // The program written so far; the writer is empty afterwards.
   std::string take();

@@ -1,0 +1,338 @@
+// Inputs given no value: float and angle inputs stay free, the gate parameters that depend
+// on them kept as expressions in the normal form (free_parameters.hpp), and binding values
+// to them afterwards gives what lowering with the values gives.
+#include <map>
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "qasm/lower/free_parameters.hpp"
+#include "same_records.hpp"
+#include "test_support.hpp"
+
+namespace {
+
+namespace qasm3 = corvane::qasm3;
+namespace lower = corvane::qasm3::detail::lower;
+using corvane::GateSequence;
+using corvane::Parameter;
+using corvane::ParamScalar;
+using Values = std::map<std::string, qasm3::InputValue, std::less<>>;
+
+constexpr std::string_view HEADER = "OPENQASM 3.0;\ninclude \"stdgates.inc\";\n";
+constexpr std::string_view THETA = "input float theta;\nqubit[2] q;\n";
+
+struct Row {
+  const char* name;
+  std::string program;  // after THETA (and the header)
+  std::string lowered;  // after the header and the inputs' declarations
+  std::string inputs = "input float[64] theta;\n";
+};
+
+class FreeParameterText : public testing::TestWithParam<Row> {};
+
+TEST_P(FreeParameterText, IsTheNormalForm) {
+  const Row& row = GetParam();
+  const std::string program = std::string(THETA) + row.program;
+  const std::string lowered = qasm3::lower_qasm3(program);
+  EXPECT_EQ(lowered, std::string(HEADER) + row.inputs + "qubit[2] q;\n" + row.lowered);
+  // Lowering its text again changes nothing: the inputs it uses are declared in it.
+  EXPECT_EQ(qasm3::lower_qasm3(lowered), lowered);
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Rules, FreeParameterText,
+    testing::Values(
+        Row{"constants_folded", "rz(2*theta + pi/2) q[0];",
+            "rz(2*theta + 1.5707963267948966) q[0];\n"},
+        Row{"nothing_reordered", "rz(1 + theta + (2 + 3)) q[0];", "rz(1 + theta + 5) q[0];\n"},
+        Row{"grouping_kept", "rz((theta + 1) * 2 - (1 - theta)) q[0];",
+            "rz((theta + 1)*2 - (1 - theta)) q[0];\n"},
+        Row{"fewest_parentheses", "rz(((theta)) * ((2))) q[0];", "rz(theta*2) q[0];\n"},
+        Row{"powers", "rz((-theta) ** 2 ** 0.5 + -theta ** 2) q[0];",
+            "rz((-theta)**1.4142135623730951 + -theta**2) q[0];\n"},
+        Row{"functions_and_casts", "rz(sin(theta) + cos(pi) * float[32](theta)) q[0];",
+            "rz(sin(theta) + -1.0*float[32](theta)) q[0];\n"},
+        Row{"typed_constants", "const angle[4] a = pi; const uint u = 3; rz(theta + a + u) q[0];",
+            "rz(theta + angle[4](3.141592653589793) + uint(3)) q[0];\n"},
+        Row{"whole_float_constant", "rz(theta * 2.0) q[0];", "rz(theta*2.0) q[0];\n"},
+        Row{"short_circuit_decided", "rz(false && theta > 0) q[0]; rz(theta > 0 || true) q[0];",
+            "rz(0.0) q[0];\nrz(theta > 0 || true) q[0];\n"},
+        Row{"definition_inlined", "gate g(a) x { rz(a / 2) x; rx(-a) x; } g(theta + 1) q[1];",
+            "rz((theta + 1)/2) q[1];\nrx(-(theta + 1)) q[1];\n"},
+        Row{"definitions_nested",
+            "gate f(b) x { rz(b * 3) x; } gate g(a) x { f(a - 1) x; } g(theta) q[0];",
+            "rz((theta - 1)*3) q[0];\n"},
+        Row{"inverse_negates", "inv @ rz(theta) q[0]; inv @ cp(theta / 2) q[0], q[1];",
+            "rz(-theta) q[0];\ncp(-(theta/2)) q[0], q[1];\n"},
+        Row{"inverse_of_u_reorders", "inv @ U(theta, 1, 2 * theta) q[0];",
+            "U(-theta, -(2*theta), -1.0) q[0];\n"},
+        Row{"inverse_of_a_body", "gate g(a) x { rx(a) x; rz(1) x; } inv @ g(theta) q[0];",
+            "rz(-1.0) q[0];\nrx(-theta) q[0];\n"},
+        Row{"root_scales", "pow(0.5) @ rz(theta) q[0]; pow(-1.5) @ p(theta) q[0];",
+            "rz(theta*0.5) q[0];\np(theta*-1.5) q[0];\n"},
+        Row{"whole_power_repeats", "pow(2) @ rx(theta) q[0];",
+            "rx(theta) q[0];\nrx(theta) q[0];\n"},
+        Row{"roots_in_order", "pow(0.5) @ inv @ ry(theta) q[0];", "ry(theta*-1.0*0.5) q[0];\n"},
+        Row{"control_keeps", "ctrl @ rz(theta) q[0], q[1]; negctrl @ rx(theta) q[1], q[0];",
+            "ctrl @ rz(theta) q[0], q[1];\nnegctrl @ rx(theta) q[1], q[0];\n"},
+        Row{"library_gate_body", "u3(theta, 0, pi) q[0]; rzz(theta) q[0], q[1];",
+            "U(theta, 0.0, 3.141592653589793) q[0];\ncx q[0], q[1];\nU(0.0, 0.0, theta) q[1];\ncx "
+            "q[0], q[1];\n"},
+        Row{"unused_input_not_declared", "input float unused; x q[0];", "x q[0];\n", ""},
+        Row{"angle_input", "input angle[8] phi; rz(phi) q[0]; inv @ p(phi * 2) q[0];",
+            "rz(phi) q[0];\np(-float(phi*2)) q[0];\n", "input angle[8] phi;\n"},
+        Row{"angle_argument_as_float", "input angle phi; gate g(a) x { rz(a / 2) x; } g(phi) q[0];",
+            "rz(float(phi)/2) q[0];\n", "input angle phi;\n"},
+        Row{"broadcast", "rz(theta) q;", "rz(theta) q[0];\nrz(theta) q[1];\n"}),
+    [](const testing::TestParamInfo<Row>& info) { return info.param.name; });
+
+// A free value that lowering would need is refused where it is needed, naming the input.
+struct Refusal {
+  const char* name;
+  std::string program;  // after THETA
+  std::string outcome;
+};
+
+class FreeValueNeeded : public testing::TestWithParam<Refusal> {};
+
+TEST_P(FreeValueNeeded, IsRefusedWhereItIsNeeded) {
+  const Refusal& row = GetParam();
+  const std::string program = std::string(THETA) + row.program;
+  EXPECT_EQ(outcome_of([&] { qasm3::lower_qasm3(program); }, true), row.outcome);
+  EXPECT_EQ(outcome_of([&] { qasm3::lower_to_gate_sequence(program); }, true), row.outcome);
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Rules, FreeValueNeeded,
+    testing::Values(
+        Refusal{"loop_bound", "for int i in [0:int(theta)] { x q[0]; }",
+                "3:21: ValueError: No value given for input 'theta'"},
+        Refusal{"condition", "if (theta > 0) x q[0];",
+                "3:5: ValueError: No value given for input 'theta'"},
+        Refusal{"register_size", "qubit[int(theta)] r;",
+                "3:11: ValueError: No value given for input 'theta'"},
+        Refusal{"power_exponent", "pow(theta) @ x q[0];",
+                "3:5: ValueError: No value given for input 'theta'"},
+        Refusal{"classical_variable", "float x = theta * 2; rz(x) q[0];",
+                "3:11: ValueError: No value given for input 'theta'"},
+        Refusal{"subroutine_argument", "def f(float a) -> float { return a; } rz(f(theta)) q[0];",
+                "3:44: ValueError: No value given for input 'theta'"},
+        Refusal{"integer_input", "input int n; rz(n) q[0];",
+                "3:1: ValueError: No value given for input 'n'"},
+        Refusal{"bool_input", "input bool b; x q[0];",
+                "3:1: ValueError: No value given for input 'b'"},
+        Refusal{"root_of_a_gate_without_angle_rule", "pow(0.5) @ u3(theta, 0, 0) q[0];",
+                "3:1: ValueError: No value given for input 'theta': pow(0.5) @ u3 needs the "
+                "gate's matrix"},
+        Refusal{"root_of_a_definition", "gate g(a) x { rx(a) x; } pow(0.5) @ g(theta) q[0];",
+                "3:26: ValueError: No value given for input 'theta': pow(0.5) @ g needs the "
+                "gate's matrix"},
+        Refusal{"phase_on_controls", "ctrl @ U(theta, 0, 0) q[0], q[1];",
+                "3:1: ValueError: No value given for input 'theta': whether the phase on its "
+                "controls is written depends on it"},
+        Refusal{"cu_phase", "cu(0, 0, 0, theta) q[0], q[1];",
+                "3:1: ValueError: No value given for input 'theta': whether cu's phase is "
+                "written depends on its value"},
+        Refusal{"u_under_two_controls", "ctrl(2) @ U(0, theta, 0) q[0], q[1], $2;",
+                "3:1: ValueError: No value given for input 'theta': U under these controls is "
+                "written as its matrix"},
+        Refusal{"bits_of_a_free_value", "rz(float(theta[0])) q[0];",
+                "3:10: ValueError: No value given for input 'theta'"}),
+    [](const testing::TestParamInfo<Refusal>& info) { return info.param.name; });
+
+// ------------------------------------------------------------------ records
+
+std::vector<ParamScalar> entries(const Parameter& parameter) {
+  const auto list = parameter.as_list();
+  return {list.begin(), list.end()};
+}
+
+TEST(FreeParameterRecords, HoldTextEntriesAndTheInputs) {
+  const GateSequence gs = qasm3::lower_to_gate_sequence(
+      "input float theta; input angle[4] phi; input float unused; qubit q; "
+      "rz(2*theta) q; U(theta, 0, phi) q; cu(theta, 1, 2, 0) q, $1; x q;");
+  EXPECT_EQ(gs.qasm_inputs,
+            (std::vector<corvane::InputDecl>{{"theta", "float[64]"}, {"phi", "angle[4]"}}));
+  EXPECT_EQ(qasm3::free_parameters(gs), (std::vector<std::string>{"phi", "theta"}));
+  ASSERT_EQ(gs.data().size(), 4U);
+  EXPECT_EQ(entries(gs.data()[0].parameter), (std::vector<ParamScalar>{std::string("2*theta")}));
+  EXPECT_EQ(entries(gs.data()[1].parameter),
+            (std::vector<ParamScalar>{std::string("theta"), 0.0, std::string("phi")}));
+  EXPECT_EQ(entries(gs.data()[2].parameter),
+            (std::vector<ParamScalar>{std::string("theta"), 1.0, 2.0}));
+  EXPECT_TRUE(gs.data()[3].parameter.is_absent());
+  EXPECT_TRUE(qasm3::lower_to_gate_sequence("qubit q; x q;").qasm_inputs.empty());
+}
+
+// ------------------------------------------------------------------ binding
+
+struct Binding {
+  const char* name;
+  std::string program;
+  Values values;
+};
+
+class BindingAfterLowering : public testing::TestWithParam<Binding> {};
+
+TEST_P(BindingAfterLowering, IsLoweringWithTheValues) {
+  const Binding& row = GetParam();
+  const GateSequence bound =
+      qasm3::bind_parameters(qasm3::lower_to_gate_sequence(row.program), row.values);
+  const GateSequence direct = qasm3::lower_to_gate_sequence(row.program, {.inputs = row.values});
+  EXPECT_EQ(corvane::fuzz::RecordComparison().first_difference(bound, direct), "");
+  EXPECT_TRUE(qasm3::free_parameters(bound).empty());
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Values, BindingAfterLowering,
+    testing::Values(
+        Binding{"angle_rounded_to_its_width",
+                "input angle[4] phi; qubit q; rz(phi) q;",
+                {{"phi", 1.0}}},
+        Binding{"angle_arithmetic_wraps",
+                "input angle[3] phi; qubit q; rz(phi * 5) q;",
+                {{"phi", 2.0}}},
+        Binding{"float32_rounded", "input float[32] t; qubit q; rz(t / 3) q;", {{"t", 0.1}}},
+        Binding{"value_as_expression",
+                "input float t; qubit q; rx(t*2) q;",
+                {{"t", qasm3::InputValue::expression("pi / 3")}}},
+        Binding{
+            "zero_phase_without_controls", "input float t; qubit q; U(t, 0, 0) q;", {{"t", 0.0}}},
+        Binding{"in_a_written_definition",
+                "input float t; qubit[2] q; gate g a { rz(t) a; h a; } g q[0]; g q[1];",
+                {{"t", 0.25}}},
+        Binding{"mixed_with_numbers",
+                "input float t; input float s; qubit q; U(t, 1, s) q;",
+                {{"t", 0.25}, {"s", -2.0}}}),
+    [](const testing::TestParamInfo<Binding>& info) { return info.param.name; });
+
+TEST(BindingAfterLowering, NamesWhatIsMissingOrWrong) {
+  const GateSequence gs = qasm3::lower_to_gate_sequence(
+      "input float theta; input float phi; qubit q; rz(theta) q; rx(log(phi)) q;");
+  EXPECT_EQ(outcome_of([&] {
+              qasm3::bind_parameters(gs, {{"theta", 1.0}});
+            }),
+            "ValueError: No value given for input 'phi'");
+  EXPECT_EQ(outcome_of([&] {
+              qasm3::bind_parameters(gs, {{"theta", 1.0}, {"phi", 1.0}, {"beta", 1.0}});
+            }),
+            "ValueError: 'beta' is not a free parameter of the sequence");
+  EXPECT_EQ(outcome_of([&] {
+              qasm3::bind_parameters(gs, {{"theta", 1.0}, {"phi", -1.0}});
+            }),
+            outcome_of([&] {
+              qasm3::lower_to_gate_sequence(
+                  "input float theta; input float phi; qubit q; rz(theta) q; rx(log(phi)) q;",
+                  {.inputs = {{"theta", 1.0}, {"phi", -1.0}}});
+            }).insert(std::string_view("ValueError: ").size(), "Parameter 'log(phi)': "));
+}
+
+GateSequence one_call(const std::string& text, std::vector<corvane::InputDecl> inputs) {
+  GateSequence gs(1);
+  gs.add_gate(corvane::QuantumGate("rz", {0}, {}, {}, Parameter::list({text}, true)));
+  gs.qasm_inputs = std::move(inputs);
+  return gs;
+}
+
+// Sequences from elsewhere (a JSON file) may hold anything in their texts and inputs.
+TEST(BindingAfterLowering, RefusesWhatIsNoFreeParameter) {
+  const std::vector<corvane::InputDecl> theta = {{"theta", "float[64]"}};
+  EXPECT_EQ(outcome_of([&] {
+              qasm3::bind_parameters(one_call("theta +", theta), {{"theta", 1.0}});
+            }).substr(0, 32),
+            "ValueError: Parameter 'theta +':");
+  EXPECT_EQ(outcome_of([&] {
+              qasm3::bind_parameters(one_call("beta", theta), {{"theta", 1.0}});
+            }),
+            "ValueError: Parameter 'beta': Undeclared name 'beta'");
+  EXPECT_EQ(
+      outcome_of([&] {
+        qasm3::bind_parameters(one_call("t", {{"t; qubit r", "float"}}), {{"t; qubit r", 1.0}});
+      }),
+      "ValueError: Free input 't; qubit r' is no name");
+  EXPECT_EQ(outcome_of([&] {
+              qasm3::bind_parameters(one_call("t", {{"t", "int"}}), {{"t", 1.0}});
+            }),
+            "ValueError: Free input 't' has type 'int', which is no float or angle type");
+  const GateSequence bound =
+      qasm3::bind_parameters(one_call("2*t", {{"t", "float"}}), {{"t", 0.5}});
+  EXPECT_EQ(bound.data()[0].parameter, Parameter::one_number_tuple(1.0));
+}
+
+// ------------------------------------------------------------------ hostile input
+
+// A free parameter used a million times costs each use once.
+TEST(HostileFreeParameters, ManyUsesStayLinear) {
+  const std::string program = "input float t; qubit q;\n" + repeat("rz(2*t + 1) q;\n", 1'000'000);
+  const GateSequence gs = qasm3::lower_to_gate_sequence(program);
+  ASSERT_EQ(gs.data().size(), 1'000'000U);
+  const GateSequence bound = qasm3::bind_parameters(gs, {{"t", 0.5}});
+  EXPECT_EQ(bound.data().back().parameter, Parameter::one_number_tuple(2.0));
+}
+
+// Definitions that double their argument's expression at each level are stopped before the
+// text grows without bound; deep grouping is stopped before the reader could not read it.
+TEST(HostileFreeParameters, GrowthAndDepthAreBounded) {
+  std::string doubling = "input float t; qubit q;\ngate g0(a) x { rz(a) x; }\n";
+  for (int k = 1; k <= 40; ++k) {
+    doubling +=
+        "gate g" + std::to_string(k) + "(a) x { g" + std::to_string(k - 1) + "(a * a + a) x; }\n";
+  }
+  doubling += "g40(t) q;\n";
+  EXPECT_EQ(outcome_of([&] { qasm3::lower_qasm3(doubling); }).substr(0, 62),
+            "ValueError: A parameter that depends on input 't' is longer th");
+  std::string deep = "input float t; qubit q; rz(";
+  std::string closing;
+  for (int k = 0; k < 59; ++k) {
+    deep += "2 * (";
+    closing += ")";
+  }
+  const std::string fits = deep + "t + 1" + closing + ") q;";
+  EXPECT_EQ(qasm3::bind_parameters(qasm3::lower_to_gate_sequence(fits), {{"t", 1.0}}).data().size(),
+            1U);
+  const std::string too_deep = deep + "2 * (2 * (t + 1))" + closing + ") q;";
+  EXPECT_EQ(outcome_of([&] { qasm3::lower_qasm3(too_deep); }),
+            "ValueError: A parameter that depends on input 't' nests more than 60 levels deep; "
+            "give the input a value");
+}
+
+// ------------------------------------------------------------------ the normal form's parts
+
+TEST(FreeExpressionText, KnownValuesReadBackAsThemselves) {
+  struct Case {
+    lower::Value value;
+    std::string text;
+  };
+  const Case cases[] = {
+      {lower::Value::floating(0.1), "0.1"},
+      {lower::Value::floating(-2.0), "-2.0"},
+      {lower::Value::floating(1e-7), "1e-07"},
+      {lower::Value::floating(0.5, 32), "float[32](0.5)"},
+      {lower::Value::integer(-3), "-3"},
+      {lower::Value::integer(INT64_MIN), "(-9223372036854775807 - 1)"},
+      {lower::Value::integer(5, 8), "int[8](5)"},
+      {lower::Value::unsigned_integer(7), "uint(7)"},
+      {lower::Value::boolean(true), "true"},
+      {lower::Value::bits(5, 4), "\"0101\""},
+      {lower::Value::bit(true), "bit(1)"},
+      {lower::Value::angle_bits(3, 4), "angle[4](1.1780972450961724)"},
+  };
+  const lower::FreeTerm t{std::nullopt, lower::free_input("t", {lower::ScalarKind::FLOAT, 64})};
+  for (const Case& c : cases) {
+    const lower::FreeRef sum =
+        lower::free_binary(lower::BinaryOp::ADD, t, lower::known_term(c.value));
+    EXPECT_EQ(sum->text, "t + " + c.text);
+    // The text's value is the value's: evaluated with t = 0 by the binder.
+    GateSequence gs(1);
+    gs.add_gate(corvane::QuantumGate("rz", {0}, {}, {},
+                                     Parameter::list({"t*0 + float(" + c.text + ")"}, true)));
+    gs.qasm_inputs = {{"t", "float[64]"}};
+    if (c.value.type().kind == lower::ScalarKind::BIT && c.value.type().width) continue;
+    EXPECT_EQ(qasm3::bind_parameters(gs, {{"t", 0.0}}).data()[0].parameter,
+              Parameter::one_number_tuple(c.value.as_double()))
+        << c.text;
+  }
+}
+
+}  // namespace
