@@ -14,6 +14,7 @@
 #include <cstddef>
 #include <cstdint>
 #include <cstdio>
+#include <map>
 #include <optional>
 #include <string>
 #include <string_view>
@@ -148,6 +149,38 @@ bool has_conditioned_records(const GateSequence& gs) {
                      [](const QuantumGate& g) { return g.condition().has_value(); });
 }
 
+// ------------------------------------------------------------------ free inputs
+// A program with free inputs, which the importer cannot read: its text lowers to itself,
+// and binding values to the free inputs gives what lowering with the values gives, record
+// for record, or fails where that fails.
+void check_free_parameters(std::string_view text, const std::string& once,
+                           const GateSequence& free) {
+  check(qasm3::lower_qasm3(once) == once, "lowering its result changes it", text);
+  check(corvane::fuzz::first_record_difference(
+            qasm3::lower_to_gate_sequence(once, {.max_statements = MOST_STATEMENTS_LOWERED}), free)
+            .empty(),
+        "lowers its lowered text to other records", text);
+  std::map<std::string, qasm3::InputValue, std::less<>> values;
+  for (const std::string& name : qasm3::free_parameters(free))
+    values.emplace(name, 0.375);
+  std::optional<GateSequence> direct;
+  try {
+    direct = qasm3::lower_to_gate_sequence(
+        text, {.inputs = values, .max_statements = MOST_STATEMENTS_LOWERED});
+  } catch (const qasm3::Error&) {
+  }
+  std::optional<GateSequence> bound;
+  try {
+    bound = qasm3::bind_parameters(free, values);
+  } catch (const qasm3::Error&) {
+  }
+  check(direct.has_value() == bound.has_value(),
+        "binding fails where lowering with the values does not, or the other way", text);
+  if (!direct) return;
+  check(corvane::fuzz::first_record_difference(*bound, *direct).empty(),
+        "binds to other records than lowering with the values gives", text);
+}
+
 }  // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
@@ -157,6 +190,13 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     once = lower::lower_program(text, {}, MOST_STATEMENTS_LOWERED);
   } catch (const qasm3::Error&) {
     return 0;  // a clean rejection
+  }
+  if (once.find("\ninput ") != std::string::npos) {
+    const GateSequence free =
+        qasm3::lower_to_gate_sequence(text, {.max_statements = MOST_STATEMENTS_LOWERED});
+    check(!free.qasm_inputs.empty(), "declares free inputs its records do not name", text);
+    check_free_parameters(text, once, free);
+    return 0;
   }
   check(qasm3::lower_qasm3(once) == once, "lowering its result changes it", text);
   const GateSequence direct_records =

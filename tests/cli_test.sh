@@ -110,6 +110,7 @@ lower --lower
 export --lower=yes
 convert --lower=yes
 export -I lib
+export --input gamma
 lower -I
 lower --include-path
 export --strict
@@ -577,10 +578,15 @@ for example in teleport_feedforward teleport lowering/qft errors/off_by_one; do
 done
 expect_output "convert without a mode: a loop with an input" \
   "$header"$'\nqubit[2] q;\n\nrx(0.0) q[0];\nrx(0.5) q[1];\n' convert --input theta=0.5 "$work/loop.qasm"
+# A float input given no value stays free; one whose value lowering needs is refused there.
+expect_output "lower: a float input without a value stays free" \
+  "$header"$'input float[64] theta;\nqubit[2] q;\nrx(theta*0) q[0];\nrx(theta*1) q[1];\n' \
+  lower "$work/loop.qasm"
+printf 'input float theta;\nqubit q;\nif (theta > 0) x q;\n' >"$work/decides.qasm"
 expect_error "import without a mode: the language path's error and place" 1 \
-  "$work/loop.qasm:1:1: ValueError: No value given for input 'theta'" import "$work/loop.qasm"
+  "$work/decides.qasm:3:5: ValueError: No value given for input 'theta'" import "$work/decides.qasm"
 expect_error "lower: a missing input is the program's error, at its place" 1 \
-  "$work/loop.qasm:1:1: ValueError: No value given for input 'theta'" lower "$work/loop.qasm"
+  "$work/decides.qasm:3:5: ValueError: No value given for input 'theta'" lower "$work/decides.qasm"
 
 # --input NAME=VALUE: VALUE a constant expression, read where NAME is declared (line 2) and
 # typed by its declaration. Each row: type|VALUE|the rx line it makes, or the error line
@@ -675,6 +681,26 @@ cd "$src" || exit 1
 command="./build/corvane-qasm3 lower examples/lowering/with_library.qasm"
 expect_output "lower: the documented example with a gate library" \
   "$(shown_output "$command" docs/lowering.md)"$'\n' lower examples/lowering/with_library.qasm
+# The README's free parameters: the QAOA layer lowered with its angles free, converted to
+# JSON, then bound by export, each as shown there; binding after converting gives what
+# converting with the values gives.
+command="./build/corvane-qasm3 lower examples/free/qaoa_layer.qasm"
+expect_output "lower: the README's free parameters" "$(shown_output "$command" README.md)"$'\n' \
+  lower examples/free/qaoa_layer.qasm
+run import --lower examples/free/qaoa_layer.qasm
+cp "$work/out" "$work/qaoa.json"
+assert "import --lower: free inputs in JSON" \
+  grep -q '"qasm_inputs": \[\["gamma", "float\[64\]"\], \["beta", "float\[64\]"\]\]' "$work/qaoa.json"
+command="./build/corvane-qasm3 export --input gamma=0.4 --input beta=pi/8 qaoa.json"
+bound="$(shown_output "$command" README.md)"$'\n'
+expect_output "export --input: the README's binding" "$bound" \
+  export --input gamma=0.4 --input beta=pi/8 "$work/qaoa.json"
+expect_output "convert --lower with the values: the README's binding" "$bound" \
+  convert --lower --input gamma=0.4 --input beta=pi/8 examples/free/qaoa_layer.qasm
+expect_error "export --input: a free input without a value" 1 \
+  "ValueError: No value given for input 'beta'" \
+  export --input gamma=0.4 "$work/qaoa.json"
+# The README's quick start: its error example gives the line shown there.
 # The README's dynamic circuit, converted end to end, as shown there.
 command="./build/corvane-qasm3 convert examples/teleport_feedforward.qasm"
 expect_output "convert: the README's teleportation with measured corrections" \

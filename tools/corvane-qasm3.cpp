@@ -41,6 +41,7 @@ constexpr std::string_view HELP =
     R"(usage: corvane-qasm3 import  [FILE] [--lower | --strict] [--input NAME=VALUE]... [-I DIR]...
        corvane-qasm3 export  [FILE] [--lower] [--qreg-name NAME] [--creg-name NAME] [--num-clbits N]
                              [--qregs NAME:SIZE[,NAME:SIZE...]] [--cregs NAME:SIZE[,NAME:SIZE...]]
+                             [--input NAME=VALUE]...
        corvane-qasm3 convert [FILE] [--flat] [--lower | --strict] [--input NAME=VALUE]... [-I DIR]...
        corvane-qasm3 lower   [FILE] [--input NAME=VALUE]... [-I DIR]...
        corvane-qasm3 --help | --version
@@ -71,7 +72,10 @@ modes:
 lowering options (not with --strict):
   --input NAME=VALUE    the value of the program's `input` declaration NAME: a constant
                         expression (0.5, pi/2, 2*3, true), typed as the declaration says;
-                        a NAME the program does not declare is an error
+                        a NAME the program does not declare is an error. A float or angle
+                        input given no value stays free: its gate parameters are kept as
+                        expressions over its name ("qasm_inputs" in JSON). For export, the
+                        values of the sequence's free inputs, bound before it is written
   -I DIR, --include-path DIR
                         a folder to look for files the program includes in, after the
                         folder of the including file (FILE's; none for standard input);
@@ -162,7 +166,8 @@ bool option_allowed(Command command, std::string_view option) {
   if (option == "--flat") return command == Command::Convert;
   if (option == "--lower") return command != Command::Lower;
   if (option == "--strict") return command == Command::Import || command == Command::Convert;
-  if (option == "--input" || option == INCLUDE_PATH) return command != Command::Export;
+  if (option == "--input") return true;
+  if (option == INCLUDE_PATH) return command != Command::Export;
   return command == Command::Export;
 }
 
@@ -367,9 +372,13 @@ void convert(const Invocation& inv, InputText& input) {
     }
     case Command::Export: {
       qasm3::cli::RecordStarts record_starts;
-      const GateSequence gs = qasm3::cli::read_gate_sequence_json(
+      GateSequence gs = qasm3::cli::read_gate_sequence_json(
           input.text(), [&input](std::size_t begin, std::size_t end) { input.evict(begin, end); },
           &record_starts);
+      // Values for the free parameters that lowering left: the sequence is bound first.
+      if (!inv.lower_options.inputs.empty()) {
+        gs = qasm3::bind_parameters(gs, inv.lower_options.inputs);
+      }
       // The text is kept until the export succeeds, to place a record it fails on; a
       // mapped file's pages are given back meanwhile, to be read again only for that.
       input.evict(0, input.text().size());

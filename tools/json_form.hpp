@@ -3,7 +3,8 @@
 //   sequence = {"num_qubits": int, "gates": [gate, ...],
 //               "qasm_quantum_registers": [[name, size], ...],
 //               "qasm_classical_registers": [[name, size], ...],
-//               "qasm_measure_map": [[qubit, bit], ...]}
+//               "qasm_measure_map": [[qubit, bit], ...],
+//               "qasm_inputs": [[name, type], ...]}
 //   gate     = {"id": str, "target": [int, ...], "control": [int, ...],
 //               "control_state": [int, ...], "parameter": param,
 //               "classical_target": [int, ...], "block_gate_sequence": [gate, ...],
@@ -106,7 +107,8 @@ using JsonSink = std::function<void(std::string_view piece)>;
 //   ordinary gate (every other record): id, target, control, control_state, parameter, matrix
 // Other attributes of a record (a stored matrix, the name of an ordinary gate) are not
 // written. "num_qubits", "gates" and "qasm_quantum_registers" (null when unset) are
-// always written; "qasm_classical_registers" and "qasm_measure_map" only when set.
+// always written; "qasm_classical_registers" and "qasm_measure_map" only when set,
+// "qasm_inputs" only when there are free inputs.
 // Doubles take their shortest round-trip form ("0.5", "1.0", "1e-05"); infinities and
 // NaN, which JSON lacks, are written Infinity, -Infinity and NaN. The key order is
 // fixed, so equal sequences give equal text.

@@ -358,7 +358,14 @@ std::optional<GateKey> gate_key(std::string_view key) {
   return lookup(KEYS, key);
 }
 
-enum class SequenceKey { NumQubits, Gates, QuantumRegisters, ClassicalRegisters, MeasureMap };
+enum class SequenceKey {
+  NumQubits,
+  Gates,
+  QuantumRegisters,
+  ClassicalRegisters,
+  MeasureMap,
+  Inputs
+};
 
 std::optional<SequenceKey> sequence_key(std::string_view key) {
   static constexpr std::pair<std::string_view, SequenceKey> KEYS[] = {
@@ -367,6 +374,7 @@ std::optional<SequenceKey> sequence_key(std::string_view key) {
       {"qasm_quantum_registers", SequenceKey::QuantumRegisters},
       {"qasm_classical_registers", SequenceKey::ClassicalRegisters},
       {"qasm_measure_map", SequenceKey::MeasureMap},
+      {"qasm_inputs", SequenceKey::Inputs},
   };
   return lookup(KEYS, key);
 }
@@ -436,6 +444,7 @@ class SequenceReader {
   void each_pair(std::string_view key, std::string_view expected, First&& first, Second&& second);
   RegisterList registers(std::string_view key);
   std::vector<MeasurePair> measure_pairs(std::string_view key);
+  std::vector<InputDecl> inputs(std::string_view key);
 
   JsonCursor json_;
   const SpareText& spare_;
@@ -484,6 +493,9 @@ void SequenceReader::sequence_member(SequenceKey key, std::string_view name) {
       break;
     case SequenceKey::MeasureMap:
       sequence_.qasm_measure_map = measure_pairs(name);
+      break;
+    case SequenceKey::Inputs:
+      sequence_.qasm_inputs = inputs(name);
       break;
   }
 }
@@ -855,6 +867,22 @@ std::vector<MeasurePair> SequenceReader::measure_pairs(std::string_view key) {
     each_pair(
         key, EXPECTED, [&] { pair.first = integer(key, EXPECTED); },
         [&] { pair.second = integer(key, EXPECTED); });
+  });
+  return result;
+}
+
+std::vector<InputDecl> SequenceReader::inputs(std::string_view key) {
+  constexpr std::string_view EXPECTED = "a list of [name, type] pairs";
+  if (json_.kind() != ValueKind::Array) wrong_kind(key, EXPECTED);
+  std::vector<InputDecl> result;
+  const auto text = [&](std::string& into) {
+    if (json_.kind() != ValueKind::String) wrong_kind(key, EXPECTED);
+    json_.string(into);
+  };
+  json_.each_element([&] {
+    InputDecl& input = result.emplace_back();
+    each_pair(
+        key, EXPECTED, [&] { text(input.name); }, [&] { text(input.type); });
   });
   return result;
 }

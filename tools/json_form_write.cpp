@@ -181,6 +181,16 @@ void SequenceWriter::write(const GateSequence& gs) {
     out_ += ",\n  \"qasm_measure_map\": ";
     measure_map(*gs.qasm_measure_map);
   }
+  if (!gs.qasm_inputs.empty()) {
+    out_ += ",\n  \"qasm_inputs\": ";
+    list(gs.qasm_inputs, [this](const InputDecl& input) {
+      out_ += '[';
+      json_string(input.name);
+      out_ += ", ";
+      json_string(input.type);
+      out_ += ']';
+    });
+  }
   out_ += "\n}\n";
   sink_(out_);
 }

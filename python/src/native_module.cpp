@@ -82,13 +82,22 @@ py::object optional_object(const std::optional<T>& value, Convert convert) {
   return convert(*value);
 }
 
-// (num_qubits, gates, quantum registers, classical registers, measure map); the last
-// three are None where the importer left them unset.
+// The free inputs as (name, type) tuples; None when there are none.
+py::object inputs_object(const std::vector<InputDecl>& inputs) {
+  if (inputs.empty()) return py::none();
+  py::list out(inputs.size());
+  for (std::size_t i = 0; i < inputs.size(); ++i)
+    out[i] = py::make_tuple(py::str(inputs[i].name), py::str(inputs[i].type));
+  return out;
+}
+
+// (num_qubits, gates, quantum registers, classical registers, measure map, free inputs);
+// the last four are None where the reader left them unset.
 py::tuple sequence_tuple(GateSequence&& seq) {
   py::tuple result = py::make_tuple(
       seq.num_qubits, py::none(), optional_object(seq.qasm_quantum_registers, register_list_object),
       optional_object(seq.qasm_classical_registers, register_list_object),
-      optional_object(seq.qasm_measure_map, measure_map_object));
+      optional_object(seq.qasm_measure_map, measure_map_object), inputs_object(seq.qasm_inputs));
   PyTuple_SetItem(result.ptr(), 1, gate_objects(std::move(seq)).release().ptr());
   return result;
 }
@@ -173,6 +182,41 @@ py::tuple lower_program_to_sequence(py::handle code, py::handle inputs, py::hand
   return sequence_tuple(std::move(*seq));
 }
 
+// The free inputs of a sequence, GateSequence._qasm_inputs: None, or a list or tuple of
+// (name, type) pairs of str.
+std::vector<InputDecl> inputs_arg(py::handle inputs) {
+  constexpr std::string_view WHAT = "GateSequence._qasm_inputs";
+  std::vector<InputDecl> declared;
+  if (inputs.is_none()) return declared;
+  if (!is_list_or_tuple(inputs)) raise_wrong_kind(WHAT, "a list", inputs);
+  for (const py::handle pair : inputs) {
+    if (!is_list_or_tuple(pair) || py::len(pair) != 2) {
+      raise_wrong_kind(std::string(WHAT) + " entries", "a (name, type) pair", pair);
+    }
+    declared.push_back(InputDecl{std::string(text_arg(pair[py::int_(0)], std::string(WHAT))),
+                                 std::string(text_arg(pair[py::int_(1)], std::string(WHAT)))});
+  }
+  return declared;
+}
+
+// (num_qubits, gates) of the sequence with its free parameters bound.
+py::tuple bind_sequence_parameters(py::handle gs, py::handle inputs) {
+  const qasm3::LowerOptions options =
+      lower_options_arg("bind_parameters()", inputs, py::none(), py::none());
+  std::vector<InputDecl> declared = inputs_arg(py::getattr(gs, "_qasm_inputs", py::none()));
+  ExportedGates gates = gates_arg(gs, "bind_parameters() argument 'gs'");
+  std::optional<GateSequence> bound;
+  {
+    py::gil_scoped_release released;
+    GateSequence free = gates.sequence();
+    gates.drop_copy();
+    free.qasm_inputs = std::move(declared);
+    bound.emplace(qasm3::bind_parameters(free, options.inputs));
+  }
+  const std::int64_t num_qubits = bound->num_qubits;
+  return py::make_tuple(num_qubits, gate_objects(std::move(*bound)));
+}
+
 double seconds_since(std::chrono::steady_clock::time_point start) {
   return std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
 }
@@ -221,6 +265,7 @@ PYBIND11_MODULE(_native, m) {
         py::arg("source_path"));
   m.def("lower_to_gate_sequence", &lower_program_to_sequence, py::arg("text"), py::arg("inputs"),
         py::arg("include_paths"), py::arg("source_path"));
+  m.def("bind_parameters", &bind_sequence_parameters, py::arg("gs"), py::arg("inputs"));
   m.def("circuit_unitary", &unitary_of, py::arg("gs"));
   m.def("_time_cxx_round_trip", &time_cxx_round_trip, py::arg("code"));
 }

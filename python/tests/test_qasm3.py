@@ -308,7 +308,10 @@ def test_blocks_nested_deeper_than_the_converter_follows_fail_cleanly():
 
 
 @pytest.mark.parametrize("program, inputs, kind, message", [
-    ("input float t; qubit q; rx(t) q;", {"u": 1}, ValueError, "No value given for input 't'"),
+    ("input int t; qubit q; rx(t) q;", {"u": 1}, ValueError, "No value given for input 't'"),
+    ("input float t; qubit q; if (t > 0) x q;", None, ValueError, "No value given for input 't'"),
+    ("input float t; qubit q; pow(0.5) @ u3(t, 0, 0) q;", None, ValueError,
+     "No value given for input 't': pow(0.5) @ u3 needs the gate's matrix"),
     ("input float t; qubit q; rx(t) q;", {"t": 1, "u": 2}, ValueError,
      "No input 'u' is declared in the program"),
     ("qubit q;", {"t": "1/0"}, ValueError, "No input 't' is declared in the program"),
@@ -428,3 +431,72 @@ def test_lower_to_gate_sequence_records(program, inputs, expected):
     gs = qasm3.lower_to_gate_sequence(program, inputs)
     assert [(g.id, g.target, g.parameter) for g in gs.data()] == expected
     assert gs._qasm_quantum_registers == [("q", 2)]
+
+
+# ------------------------------------------------------------------ free parameters
+# A float or angle input given no value stays free: its gate parameters are str entries, the
+# sequence lists the inputs, and binding gives what lowering with the values gives.
+QAOA = (EXAMPLES_DIR / "free" / "qaoa_layer.qasm").read_text()
+
+
+@pytest.mark.parametrize("program, parameters, inputs", [
+    ("input float t; qubit q; rz(2*t + pi/2) q;", [("2*t + 1.5707963267948966",)],
+     [("t", "float[64]")]),
+    ("input angle[8] a; input float t; qubit q; U(t, 0, a) q; inv @ rz(a) q;",
+     [("t", 0.0, "a"), ("-float(a)",)], [("a", "angle[8]"), ("t", "float[64]")]),
+    ("input float t; input float unused; qubit q; gate g(x) r { rx(x / 2) r; } g(t + 1) q;",
+     [("(t + 1)/2",)], [("t", "float[64]")]),
+])
+def test_free_parameters_are_text_entries(program, parameters, inputs):
+    gs = qasm3.lower_to_gate_sequence(program)
+    assert [g.parameter for g in gs.data()] == parameters
+    assert gs._qasm_inputs == inputs
+    assert qasm3.free_parameters(gs) == sorted(name for name, _ in inputs)
+
+
+@pytest.mark.parametrize("values", [
+    {"gamma": 0.4, "beta": 0.7},
+    {"gamma": 0, "beta": "pi/8"},
+    {"gamma": -3, "beta": 1e-9},
+])
+def test_binding_after_lowering_is_lowering_with_the_values(values):
+    free = qasm3.lower_to_gate_sequence(QAOA)
+    assert qasm3.free_parameters(free) == ["beta", "gamma"]
+    bound = qasm3.bind_parameters(free, values)
+    direct = qasm3.lower_to_gate_sequence(QAOA, values)
+    assert bound == direct and not hasattr(bound, "_qasm_inputs")
+    assert bound._qasm_quantum_registers == [("q", 3)]
+    assert free == qasm3.lower_to_gate_sequence(QAOA)  # binding leaves the sequence as it was
+
+
+@pytest.mark.parametrize("values, kind, message", [
+    ({"gamma": 0.4}, ValueError, "No value given for input 'beta'"),
+    ({"gamma": 0.4, "beta": 1, "delta": 2}, ValueError,
+     "'delta' is not a free parameter of the sequence"),
+    ({"gamma": "1/", "beta": 1}, ValueError, "Input 'gamma': Expected an expression, found end of input"),
+    ({"gamma": [1], "beta": 1}, TypeError, None),
+])
+def test_binding_errors(values, kind, message):
+    free = qasm3.lower_to_gate_sequence(QAOA)
+    with pytest.raises(Exception) as error:
+        qasm3.bind_parameters(free, values)
+    assert type(error.value) is kind
+    if message is not None:
+        assert str(error.value) == message
+
+
+def test_free_parameters_of_any_sequence():
+    assert qasm3.free_parameters(GateSequence(1)) == []
+    gs = sequence(1, QuantumGate(id="rz", target=[0], parameter=("2*b",)))
+    gs._qasm_inputs = [("b", "angle[4]"), ("a", "float[64]")]
+    assert qasm3.free_parameters(gs) == ["a", "b"]
+    assert qasm3.bind_parameters(gs, {"a": 0, "b": 1.0}).data()[0].parameter == (
+        qasm3.lower_to_gate_sequence("input angle[4] b; qubit q; rz(2*b) q;", {"b": 1.0})
+        .data()[0].parameter)
+
+
+def test_binding_is_importable_from_the_package():
+    import corvane
+    assert corvane.bind_parameters is qasm3.bind_parameters
+    assert corvane.free_parameters is qasm3.free_parameters
+

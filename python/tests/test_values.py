@@ -91,7 +91,7 @@ def test_records_are_unhashable_and_compare_with_nothing_else():
 def base_sequence():
     return sequence(3, QuantumGate(id="h", target=[0]), QuantumGate(id="x", target=[1]),
                     _qasm_quantum_registers=[("q", 3)], _qasm_classical_registers=[("c", 1)],
-                    _qasm_measure_map=[(0, 0)])
+                    _qasm_measure_map=[(0, 0)], _qasm_inputs=[("theta", "float[64]")])
 
 
 @pytest.mark.parametrize("change", [
@@ -105,6 +105,8 @@ def base_sequence():
     lambda gs: setattr(gs, "_qasm_classical_registers", [("c", 2)]),
     lambda gs: delattr(gs, "_qasm_measure_map"),
     lambda gs: setattr(gs, "_qasm_measure_map", [(0, 1)]),
+    lambda gs: delattr(gs, "_qasm_inputs"),
+    lambda gs: setattr(gs, "_qasm_inputs", [("theta", "angle[8]")]),
 ])
 def test_sequences_differing_in_one_attribute_are_unequal(change):
     changed = base_sequence()

@@ -28,13 +28,16 @@ class GateSequence:
     records, ``copy.deepcopy`` and pickling copy the records too.
 
     The importer also sets ``_qasm_quantum_registers``, ``_qasm_classical_registers`` and
-    ``_qasm_measure_map`` on the sequences it returns, each only when the program gave it.
+    ``_qasm_measure_map`` on the sequences it returns, each only when the program gave it;
+    ``lower_to_gate_sequence`` sets ``_qasm_inputs``, the free inputs its str parameters
+    name as ``(name, type)`` pairs, only when there are some.
     """
 
     # Set only where a program gave them (hasattr tells), so declared without a value.
     _qasm_quantum_registers: List[Tuple[str, int]]
     _qasm_classical_registers: List[Tuple[str, int]]
     _qasm_measure_map: List[Tuple[int, int]]
+    _qasm_inputs: List[Tuple[str, str]]
 
     def __init__(self, num_qubits: SupportsIndex) -> None:
         count = operator.index(num_qubits)

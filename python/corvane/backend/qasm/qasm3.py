@@ -3,7 +3,7 @@
 from __future__ import annotations
 
 import os
-from typing import TYPE_CHECKING, Any, Mapping, Optional, Sequence, Tuple, Union
+from typing import TYPE_CHECKING, Any, List, Mapping, Optional, Sequence, Tuple, Union
 
 from corvane import _native
 from corvane.backend.gatesequence.gatesequence import GateSequence
@@ -12,7 +12,7 @@ if TYPE_CHECKING:
     from corvane._native import ExportableSequence
 
 __all__ = ["gate_sequence_to_qasm3", "qasm3_to_gate_sequence", "lower_qasm3",
-           "lower_to_gate_sequence"]
+           "lower_to_gate_sequence", "bind_parameters", "free_parameters"]
 
 
 def gate_sequence_to_qasm3(gs: ExportableSequence, qreg_name: str = "q", creg_name: str = "c",
@@ -54,9 +54,9 @@ def qasm3_to_gate_sequence(code: str) -> GateSequence:
 
 
 # The GateSequence of what the core read: (num_qubits, gates, quantum registers, classical
-# registers, measure map), the last three None where the program left them unset.
-def _sequence_of(read: Tuple[int, Any, Any, Any, Any]) -> GateSequence:
-    num_qubits, gates, qregs, cregs, measure_map = read
+# registers, measure map, free inputs), the last four None where the program left them unset.
+def _sequence_of(read: Tuple[int, Any, Any, Any, Any, Any]) -> GateSequence:
+    num_qubits, gates, qregs, cregs, measure_map, inputs = read
     gs = GateSequence(num_qubits)
     gs._gates = gates  # the core's own new list: adopted rather than copied
     if qregs is not None:
@@ -65,6 +65,8 @@ def _sequence_of(read: Tuple[int, Any, Any, Any, Any]) -> GateSequence:
         gs._qasm_classical_registers = cregs
     if measure_map is not None:
         gs._qasm_measure_map = measure_map
+    if inputs is not None:
+        gs._qasm_inputs = inputs
     return gs
 
 
@@ -115,9 +117,42 @@ def lower_to_gate_sequence(text: str,
     ``lower_qasm3(text, ...)``, with the same register layout and measure map.
 
     ``inputs`` (a dict, or None) maps the names of the program's ``input`` declarations (str)
-    to their values, as for ``lower_qasm3``. ``include_paths`` (a list or tuple of str or paths) and
+    to their values, as for ``lower_qasm3``. A ``float`` or ``angle`` input given no value
+    stays free: a gate parameter that depends on it is a str entry of the record's parameter
+    tuple, an OpenQASM expression over the input names (``"2*theta + 1.5707963267948966"``),
+    and ``_qasm_inputs`` lists the free inputs used as ``(name, type)`` pairs
+    (``("theta", "float[64]")``); ``bind_parameters`` gives them values later. A free value
+    that lowering would need (a loop bound, a condition, ...) is a ValueError naming the
+    input. ``include_paths`` (a list or tuple of str or paths) and
     ``source_path`` (a str or path, or None) say where included files are found, as for
     ``lower_qasm3``.
     """
     return _sequence_of(_native.lower_to_gate_sequence(text, inputs, _folders_text(include_paths),
                                                        _path_text(source_path)))
+
+
+def bind_parameters(gs: ExportableSequence,
+                    inputs: Mapping[str, Union[int, float, str]]) -> GateSequence:
+    """A new ``GateSequence``: ``gs`` with every str parameter entry over its free inputs
+    (``gs._qasm_inputs``) evaluated with ``inputs``, a dict from the input names (str) to
+    their values (int or float, or a str holding a constant expression, as for
+    ``lower_qasm3``). The numbers are exactly those of ``lower_to_gate_sequence`` given the
+    same values (an ``angle[n]`` input rounded to its width as there); the register layout
+    attributes are copied and no ``_qasm_inputs`` is left.
+
+    Raises ValueError for a free input without a value, a name that is no free input of
+    ``gs`` and an expression that cannot be evaluated (its message quotes the expression).
+    """
+    num_qubits, gates = _native.bind_parameters(gs, inputs)
+    bound = GateSequence(num_qubits)
+    bound._gates = gates
+    for name in ("_qasm_quantum_registers", "_qasm_classical_registers", "_qasm_measure_map"):
+        if hasattr(gs, name):
+            setattr(bound, name, list(getattr(gs, name)))
+    return bound
+
+
+def free_parameters(gs: ExportableSequence) -> List[str]:
+    """The names of the free inputs of ``gs`` (``gs._qasm_inputs``), sorted."""
+    return sorted({name for name, _ in getattr(gs, "_qasm_inputs", ())})
+

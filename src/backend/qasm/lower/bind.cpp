@@ -143,7 +143,8 @@ std::vector<std::string> free_parameters(const GateSequence& gs) {
 }
 
 GateSequence bind_parameters(const GateSequence& gs, const InputValues& values) {
-  for (const auto& [name, value] : values) {
+  for (const auto& entry : values) {
+    const std::string& name = entry.first;
     const bool free = std::any_of(gs.qasm_inputs.begin(), gs.qasm_inputs.end(),
                                   [&](const InputDecl& input) { return input.name == name; });
     if (!free) detail::raise_value_error("'" + name + "' is not a free parameter of the sequence");
