@@ -34,37 +34,50 @@ bool Expander::names_free(NodeId id) {
   return false;
 }
 
-// The expression's value, or its normal form where it names a free input. What it cannot
-// keep as an expression is evaluated, which names the free input where it needs the value.
+// The expression's value, or its normal form where it names a free input: built bottom up
+// in one pass, each operation applied as evaluate() applies it. What it cannot keep as an
+// expression is evaluated, which names the free input where it needs the value.
 FreeTerm Expander::free_term(NodeId id) {
-  if (!names_free(id)) return known_term(evaluate(id));
   const Expr& node = expr(id);
-  return placed(node.offset, [&] { return free_term_node(node); });
+  return placed(node.offset, [&] { return free_term_node(node, id); });
 }
 
-FreeTerm Expander::free_term_node(const Expr& node) {
+FreeTerm Expander::free_term_node(const Expr& node, NodeId id) {
   switch (node.kind) {
     case ExprKind::NAME:
-      return FreeTerm{std::nullopt, lookup(node.text)->free};
+      if (const Symbol* symbol = lookup(node.text); symbol != nullptr && symbol->free) {
+        return FreeTerm{std::nullopt, symbol->free};
+      }
+      break;
     case ExprKind::UNARY:
       return folded(node.unary_op, free_term(node.left));
     case ExprKind::BINARY:
       return free_binary_term(node);
-    case ExprKind::CAST:
-      return FreeTerm{std::nullopt,
-                      free_cast(resolved_type(node.type, node.right), free_term(node.left))};
+    case ExprKind::CAST: {
+      const ScalarType type = resolved_type(node.type, node.right);
+      const FreeTerm operand = free_term(node.left);
+      if (operand.value) return known_term(cast_to(type, *operand.value));
+      return FreeTerm{std::nullopt, free_cast(type, operand)};
+    }
     case ExprKind::CALL:
       if (lookup(node.text) == nullptr && is_builtin_function(node.text)) {
         std::vector<FreeTerm> arguments;
-        for (const NodeId argument : list(node.items))
+        bool known = true;
+        for (const NodeId argument : list(node.items)) {
           arguments.push_back(free_term(argument));
-        return FreeTerm{std::nullopt, free_call(node.text, arguments)};
+          known = known && arguments.back().value.has_value();
+        }
+        if (!known) return FreeTerm{std::nullopt, free_call(node.text, arguments)};
+        std::vector<Value> values;
+        for (const FreeTerm& argument : arguments)
+          values.push_back(*argument.value);
+        return known_term(call_builtin(node.text, values));
       }
       break;
     default:
       break;
   }
-  return known_term(evaluate_node(node));
+  return known_term(evaluate(id));
 }
 
 // As binary_value evaluates it: `&&` and `||` decided by a known left side, OpenQASM 2's

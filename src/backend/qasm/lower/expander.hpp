@@ -440,7 +440,7 @@ class Expander {
   void declare_free_input(const Stmt& stmt, const ScalarType& type, Symbol& symbol);
   bool names_free(NodeId id);
   FreeTerm free_term(NodeId id);
-  FreeTerm free_term_node(const Expr& node);
+  FreeTerm free_term_node(const Expr& node, NodeId id);
   FreeTerm free_binary_term(const Expr& node);
   void add_parameter(Call& call, NodeId argument);
   [[noreturn]] void fail_free(const Call& call, std::size_t offset, const std::string& why) const;
