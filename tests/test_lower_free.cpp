@@ -203,6 +203,10 @@ INSTANTIATE_TEST_SUITE_P(
         Binding{"in_a_written_definition",
                 "input float t; qubit[2] q; gate g a { rz(t) a; h a; } g q[0]; g q[1];",
                 {{"t", 0.25}}},
+        Binding{"in_conditioned_blocks",
+                "input float t; qubit[2] q; bit c; c = measure q[0]; "
+                "if (c) { rz(2*t) q[1]; } else { rx(t) q[1]; }",
+                {{"t", 0.5}}},
         Binding{"mixed_with_numbers",
                 "input float t; input float s; qubit q; U(t, 1, s) q;",
                 {{"t", 0.25}, {"s", -2.0}}}),
