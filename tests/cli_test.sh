@@ -695,8 +695,10 @@ command="./build/corvane-qasm3 export --input gamma=0.4 --input beta=pi/8 qaoa.j
 bound="$(shown_output "$command" README.md)"$'\n'
 expect_output "export --input: the README's binding" "$bound" \
   export --input gamma=0.4 --input beta=pi/8 "$work/qaoa.json"
-expect_output "convert --lower with the values: the README's binding" "$bound" \
-  convert --lower --input gamma=0.4 --input beta=pi/8 examples/free/qaoa_layer.qasm
+run import --lower --input gamma=0.4 --input beta=pi/8 examples/free/qaoa_layer.qasm
+cp "$work/out" "$work/qaoa_valued.json"
+expect_output "import --lower with the values: the README's binding" "$bound" \
+  export "$work/qaoa_valued.json"
 expect_error "export --input: a free input without a value" 1 \
   "ValueError: No value given for input 'beta'" \
   export --input gamma=0.4 "$work/qaoa.json"
