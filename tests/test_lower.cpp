@@ -703,6 +703,23 @@ TEST(LowerLimits, DeepNestingIsARecursionError) {
   EXPECT_THROW_MSG(qasm3::lower_qasm3(blocks), RecursionError, "maximum recursion depth exceeded");
 }
 
+// A long chain of one operator nests as deep as it is long, without a parenthesis; a
+// short one still reads, on both paths.
+TEST(LowerLimits, LongOperatorChainsAreBoundedByTheStack) {
+  std::string terms;
+  for (int k = 0; k < 200000; ++k)
+    terms += " + 1";
+  for (const std::string_view head : {"float t = 1; ", "input float t; "}) {
+    const std::string program = "qubit q; " + std::string(head) + "rz(t" + terms + ") q;";
+    EXPECT_THROW_MSG(qasm3::lower_qasm3(program, {.inputs = {{"t", 1.0}}}), RecursionError,
+                     "maximum recursion depth exceeded");
+    EXPECT_THROW_MSG(qasm3::lower_to_gate_sequence(program, {.inputs = {{"t", 1.0}}}),
+                     RecursionError, "maximum recursion depth exceeded");
+  }
+  const std::string short_chain = "qubit q; float t = 1; rz(t" + terms.substr(0, 4 * 500) + ") q;";
+  EXPECT_NE(qasm3::lower_qasm3(short_chain).find("rz(501.0) q;"), std::string::npos);
+}
+
 // ------------------------------------------------------------------ the program folder
 
 // Programs the importer accepts although they are not OpenQASM 3: lowering reads them

@@ -562,6 +562,10 @@ bool Expander::is_constant(NodeId id) {
 // ---------------------------------------------------------------- expressions
 
 Value Expander::evaluate(NodeId id) {
+  // A chain such as `t + 1 + 1 + ...` nests as deep as it is long; it is refused before
+  // the stack runs out, without counting against the nesting limit of blocks.
+  if (stack_nearly_exhausted()) [[unlikely]]
+    throw RecursionError(std::string(RECURSION_MESSAGE));
   const Expr& node = expr(id);
   return placed(node.offset, [&] { return evaluate_node(node); });
 }
