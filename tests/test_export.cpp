@@ -771,9 +771,9 @@ TEST(Nesting, DeepChainsRaiseRecursionError) {
   }
   // Well within the bound, deep chains export in full (the bound also watches the stack,
   // whose frames sanitizer builds make several times larger).
-  const std::string program = export_of(sequence(1, {nested_blocks(500, {0})}));
-  EXPECT_NE(program.find("gate block_499 a0 {\n  block_498 a0;\n}"), std::string::npos);
-  EXPECT_NE(program.find("\nblock_499 q[0];\n"), std::string::npos);
+  const std::string program = export_of(sequence(1, {nested_blocks(300, {0})}));
+  EXPECT_NE(program.find("gate block_299 a0 {\n  block_298 a0;\n}"), std::string::npos);
+  EXPECT_NE(program.find("\nblock_299 q[0];\n"), std::string::npos);
 }
 
 TEST(Nesting, SharedBlocksAreWalkedOnce) {
@@ -785,14 +785,14 @@ TEST(Nesting, SharedBlocksAreWalkedOnce) {
       export_of(sequence(1, {level})).find("gate block_60 a0 {\n  block_59 a0;\n  block_59 a0;\n}"),
       std::string::npos);
   // A shared list reached deeper than it was first seen still counts its own levels.
-  const QuantumGate tall = nested_blocks(600, {0});
+  const QuantumGate tall = nested_blocks(400, {0});
   EXPECT_EQ(outcome_of([&] { export_of(sequence(1, {tall, tall})); }), "ok");
   EXPECT_EQ(outcome_of([&] {
-              export_of(sequence(1, {tall, nested_blocks(500, {0}), block({0}, {tall})}));
+              export_of(sequence(1, {tall, nested_blocks(300, {0}), block({0}, {tall})}));
             }),
             "ok");
   QuantumGate deeper = tall;
-  for (int i = 0; i < 500; ++i)
+  for (int i = 0; i < 700; ++i)
     deeper = block({0}, {deeper});
   EXPECT_THROW_MSG(export_of(sequence(1, {tall, deeper})), RecursionError,
                    "maximum recursion depth exceeded");
