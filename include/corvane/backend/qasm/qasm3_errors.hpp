@@ -47,8 +47,9 @@ class Error : public std::runtime_error {
   }
   // The record of a gate sequence that an export failed on: its index among the
   // sequence's gates, then, for a record inside blocks, its index among each block's gates
-  // down to the innermost record (an else-block's records numbered after its block's). Empty for a failure that belongs to no one record (the
-  // register layout, the sequence as a whole) and for every import error.
+  // down to the innermost record (an else-block's records numbered after its block's). Empty for a
+  // failure that belongs to no one record (the register layout, the sequence as a whole) and for
+  // every import error.
   [[nodiscard]] const std::vector<std::size_t>& record_path() const noexcept {
     return record_path_;
   }
