@@ -681,6 +681,9 @@ cd "$src" || exit 1
 command="./build/corvane-qasm3 lower examples/lowering/with_library.qasm"
 expect_output "lower: the documented example with a gate library" \
   "$(shown_output "$command" docs/lowering.md)"$'\n' lower examples/lowering/with_library.qasm
+command="./build/corvane-qasm3 lower examples/lowering/with_library.qasm | head -n 10"
+assert "lower: the README's gate library" eval \
+  '[[ "$(shown_output "$command" README.md)" == "$("$tool" lower examples/lowering/with_library.qasm | head -n 10)" ]]'
 # The README's free parameters: the QAOA layer lowered with its angles free, converted to
 # JSON, then bound by export, each as shown there; binding after converting gives what
 # converting with the values gives.
@@ -702,6 +705,21 @@ expect_output "import --lower with the values: the README's binding" "$bound" \
 expect_error "export --input: a free input without a value" 1 \
   "ValueError: No value given for input 'beta'" \
   export --input gamma=0.4 "$work/qaoa.json"
+# convert and export --lower declare the free inputs: their programs read back with the
+# same free parameters and convert to themselves.
+for example in free/qaoa_layer lowering/qft; do
+  "$tool" import "examples/$example.qasm" >"$work/free.json" 2>/dev/null
+  "$tool" convert "examples/$example.qasm" >"$work/free.qasm" 2>/dev/null
+  run import "$work/free.qasm"
+  assert "convert: $example's free inputs read back" eval \
+    '[[ $status -eq 0 ]] && cmp -s "$work/out" "$work/free.json" && grep -q "qasm_inputs" "$work/out"'
+  run convert "$work/free.qasm"
+  assert "convert: $example's free inputs, a fixed point" eval \
+    '[[ $status -eq 0 ]] && cmp -s "$work/out" "$work/free.qasm"'
+  run export --lower "$work/free.json"
+  assert "export --lower: $example's free inputs declared" eval \
+    '[[ $status -eq 0 ]] && cmp -s "$work/out" "$work/free.qasm"'
+done
 # The README's quick start: its error example gives the line shown there.
 # The README's dynamic circuit, converted end to end, as shown there.
 command="./build/corvane-qasm3 convert examples/teleport_feedforward.qasm"

@@ -405,6 +405,47 @@ TEST(FullLanguage, IsOffByDefault) {
             "OPENQASM 3.0;\ninclude \"stdgates.inc\";\n\nqubit[1] pi;\n\nh pi[0];\n");
 }
 
+// The free inputs that text parameters name are declared before the definitions, so that
+// the program reads back with the same free parameters; other modes write no declaration.
+TEST(FullLanguage, DeclaresFreeInputs) {
+  GateSequence gs = sequence(
+      1, {gate("rz", {0}, {}, {}, Parameter::list({"2*theta"}, true)),
+          block({0}, {gate("p", {0}, {}, {}, Parameter::list({"float(phi) + 1.0"}, true))})});
+  gs.qasm_inputs = {{"theta", "float[64]"}, {"phi", "angle[8]"}};
+  EXPECT_EQ(full(gs),
+            "OPENQASM 3.0;\ninclude \"stdgates.inc\";\n\ninput float[64] theta;\ninput angle[8] "
+            "phi;\n\ngate block_0 a0 {\n  p(float(phi) + 1.0) a0;\n}\n\nqubit[1] q;\n\n"
+            "rz(2*theta) q[0];\nblock_0 q[0];\n");
+  const GateSequence back = qasm3::lower_to_gate_sequence(full(gs));
+  EXPECT_EQ(back.qasm_inputs, gs.qasm_inputs);
+  EXPECT_EQ(qasm3::gate_sequence_to_qasm3(gs),
+            "OPENQASM 3.0;\ninclude \"stdgates.inc\";\n\ngate block_0 a0 {\n  p(float(phi) + "
+            "1.0) a0;\n}\n\nqubit[1] q;\n\nrz(2*theta) q[0];\nblock_0 q[0];\n");
+
+  const auto refusal = [&](std::vector<corvane::InputDecl> inputs,
+                           qasm3::ExportOptions options = {}) {
+    GateSequence with = gs;
+    with.qasm_inputs = std::move(inputs);
+    return outcome_of([&] { full(with, std::move(options)); });
+  };
+  EXPECT_EQ(refusal({{"2t", "float[64]"}}), "ValueError: Free input '2t' is no name");
+  EXPECT_EQ(refusal({{"t", "int[8]"}}),
+            "ValueError: Free input 't' has type 'int[8]', which is no float or angle type");
+  EXPECT_EQ(refusal({{"t", "float[64"}}),
+            "ValueError: Free input 't' has type 'float[64', which is no float or angle type");
+  EXPECT_EQ(refusal({{"pi", "float[64]"}}), "ValueError: Free input 'pi' is a reserved word");
+  EXPECT_EQ(refusal({{"t", "float[64]"}, {"t", "angle"}}),
+            "ValueError: Free input 't' is declared twice");
+  EXPECT_EQ(refusal({{"q", "float[64]"}}),
+            "ValueError: Free input 'q' is also the name of a register");
+  EXPECT_EQ(refusal({{"data", "float"}}, {.num_clbits = 1, .cregs = RegisterList{{"data", 1}}}),
+            "ValueError: Free input 'data' is also the name of a register");
+  EXPECT_EQ(refusal({{"block_0", "float"}}),
+            "ValueError: Free input 'block_0' is also the name of a gate definition the program "
+            "needs");
+  EXPECT_EQ(refusal({{"\xce\xb8", "float"}}), "ok");
+}
+
 TEST(FullLanguage, OneExpression) {
   for (const char* text : {"pi/2", "-0.5", "sin(pi) * 2", "a[1]", "f(1, 2)", "\"01\"", " 1 "}) {
     EXPECT_TRUE(qasm3::detail::is_one_expression(text)) << text;
@@ -437,6 +478,7 @@ class RoundTripGenerator : SeededRandom {
     GateSequence gs(qubits);
     for (std::size_t k = 0; k < gates; ++k)
       gs.add_gate(any_gate(qubits, 0, true));
+    if (names_theta_) gs.qasm_inputs = {{"theta", "float[64]"}};
     return gs;
   }
 
@@ -493,6 +535,17 @@ class RoundTripGenerator : SeededRandom {
     return Parameter::list(std::move(items), canonical_ || chance(50));
   }
 
+  // A rotation's angle: a number, or sometimes an expression over the free input theta in
+  // the form lowering gives it (a phase a control observes could not stay free).
+  Parameter angle() { return chance(10) ? free_angle() : numbers(1); }
+
+  Parameter free_angle() {
+    static const std::vector<std::string> FORMS = {"theta", "-theta", "2*theta", "theta + 0.5",
+                                                   "(theta - 1e-05)/3"};
+    names_theta_ = true;
+    return Parameter::list({FORMS[static_cast<std::size_t>(below(std::ssize(FORMS)))]}, true);
+  }
+
   // `targets` + `controls` distinct qubits below `scope`; the states all 1 when `plain`.
   QuantumGate on_qubits(std::string id, std::int64_t scope, std::size_t targets,
                         std::size_t controls, bool plain, Parameter parameter = {}) {
@@ -528,7 +581,7 @@ class RoundTripGenerator : SeededRandom {
     const std::int64_t room = scope - 1;
     if (roll < 18) return on_qubits(pick(PLAIN), scope, 1, controls_below(room, 2), false);
     if (roll < 32) {
-      return on_qubits(pick(ROTATIONS), scope, 1, controls_below(room, 2), false, numbers(1));
+      return on_qubits(pick(ROTATIONS), scope, 1, controls_below(room, 2), false, angle());
     }
     if (roll < 36) {
       // The language's U under other controls is the gate with its own phase, which reads
@@ -538,7 +591,7 @@ class RoundTripGenerator : SeededRandom {
     }
     if (roll < 42 && scope >= 2) return on_qubits(pick(CONTROLLED), scope, 1, 1, true);
     if (roll < 48 && scope >= 2) {
-      return on_qubits(pick(CONTROLLED_ROTATIONS), scope, 1, 1, true, numbers(1));
+      return on_qubits(pick(CONTROLLED_ROTATIONS), scope, 1, 1, true, angle());
     }
     if (roll < 50 && scope >= 3) return on_qubits("mcx", scope, 1, 2, true);
     if (roll < 53 && scope >= 2) {
@@ -653,6 +706,7 @@ class RoundTripGenerator : SeededRandom {
   }
 
   bool canonical_;
+  bool names_theta_ = false;
   bool gates_only_ = false;  // generating the body of a controlled block
   std::int64_t qubits_ = 1;
   std::int64_t bits_ = 1;
@@ -702,6 +756,7 @@ TEST(FullLanguageRoundTrip, RecordsReadBackAsWritten) {
     EXPECT_EQ(back.qasm_quantum_registers, qregs);
     EXPECT_EQ(back.qasm_classical_registers, cregs);
     EXPECT_TRUE(without_block_names(back.data()) == without_block_names(gs.data()));
+    EXPECT_EQ(back.qasm_inputs, gs.qasm_inputs);
     EXPECT_EQ(export_read(back), text);
   }
 }
@@ -720,6 +775,7 @@ TEST(FullLanguageRoundTrip, EveryFormReachesAFixedPoint) {
     // The first export reads back as written from then on.
     const GateSequence again = qasm3::lower_to_gate_sequence(second);
     EXPECT_TRUE(without_block_names(again.data()) == without_block_names(back.data()));
+    EXPECT_EQ(again.qasm_inputs, back.qasm_inputs);
     EXPECT_EQ(export_read(again), second);
   }
 }

@@ -734,6 +734,16 @@ ExportedGates::~ExportedGates() {
   if (lent_) --lent_->lenders;
 }
 
+void ExportedGates::set_inputs(std::vector<InputDecl> inputs) {
+  if (lent_) {
+    if (lent_->seq.qasm_inputs == inputs) return;
+    copy_.emplace(lent_->seq);
+    --lent_->lenders;
+    lent_.reset();
+  }
+  copy_->qasm_inputs = std::move(inputs);
+}
+
 const GateSequence& ExportedGates::sequence() const {
   return lent_ ? lent_->seq : *copy_;
 }

@@ -39,6 +39,8 @@ class ExportedGates {
   [[nodiscard]] const GateSequence& sequence() const;
   // Frees a copy early, for example while the GIL is released.
   void drop_copy() { copy_.reset(); }
+  // Gives the sequence these free inputs, copying a lent sequence only when its own differ.
+  void set_inputs(std::vector<InputDecl> inputs);
 
  private:
   std::shared_ptr<SharedSequence> lent_;

@@ -34,6 +34,23 @@ ExportedGates gates_arg(py::handle gs, std::string_view what) {
   return {gates, integer_arg(gs.attr("_num_qubits"), "GateSequence._num_qubits")};
 }
 
+// The free inputs of a sequence, GateSequence._qasm_inputs: None, or a list or tuple of
+// (name, type) pairs of str.
+std::vector<InputDecl> inputs_arg(py::handle inputs) {
+  constexpr std::string_view WHAT = "GateSequence._qasm_inputs";
+  std::vector<InputDecl> declared;
+  if (inputs.is_none()) return declared;
+  if (!is_list_or_tuple(inputs)) raise_wrong_kind(WHAT, "a list", inputs);
+  for (const py::handle pair : inputs) {
+    if (!is_list_or_tuple(pair) || py::len(pair) != 2) {
+      raise_wrong_kind(std::string(WHAT) + " entries", "a (name, type) pair", pair);
+    }
+    declared.push_back(InputDecl{std::string(text_arg(pair[py::int_(0)], std::string(WHAT))),
+                                 std::string(text_arg(pair[py::int_(1)], std::string(WHAT)))});
+  }
+  return declared;
+}
+
 py::str export_program(py::handle gs, py::handle qreg_name, py::handle creg_name,
                        py::handle num_clbits, py::handle qregs, py::handle cregs,
                        py::handle full_language) {
@@ -49,6 +66,9 @@ py::str export_program(py::handle gs, py::handle qreg_name, py::handle creg_name
   }
   options.full_language = full_language.ptr() == Py_True;
   ExportedGates gates = gates_arg(gs, std::string(CALL) + "'gs'");
+  // Only the full language declares free inputs.
+  if (options.full_language)
+    gates.set_inputs(inputs_arg(py::getattr(gs, "_qasm_inputs", py::none())));
 
   std::string text;
   {
@@ -180,23 +200,6 @@ py::tuple lower_program_to_sequence(py::handle code, py::handle inputs, py::hand
     seq.emplace(qasm3::lower_to_gate_sequence(text, options));
   }
   return sequence_tuple(std::move(*seq));
-}
-
-// The free inputs of a sequence, GateSequence._qasm_inputs: None, or a list or tuple of
-// (name, type) pairs of str.
-std::vector<InputDecl> inputs_arg(py::handle inputs) {
-  constexpr std::string_view WHAT = "GateSequence._qasm_inputs";
-  std::vector<InputDecl> declared;
-  if (inputs.is_none()) return declared;
-  if (!is_list_or_tuple(inputs)) raise_wrong_kind(WHAT, "a list", inputs);
-  for (const py::handle pair : inputs) {
-    if (!is_list_or_tuple(pair) || py::len(pair) != 2) {
-      raise_wrong_kind(std::string(WHAT) + " entries", "a (name, type) pair", pair);
-    }
-    declared.push_back(InputDecl{std::string(text_arg(pair[py::int_(0)], std::string(WHAT))),
-                                 std::string(text_arg(pair[py::int_(1)], std::string(WHAT)))});
-  }
-  return declared;
 }
 
 // (num_qubits, gates) of the sequence with its free parameters bound.

@@ -495,6 +495,20 @@ def test_free_parameters_of_any_sequence():
         .data()[0].parameter)
 
 
+def test_full_language_declares_the_free_inputs():
+    free = qasm3.lower_to_gate_sequence(QAOA)
+    text = qasm3.gate_sequence_to_qasm3(free, qregs=[("q", 3)], full_language=True)
+    assert "\ninput float[64] gamma;\ninput float[64] beta;\nqubit[3] q;\n" in text
+    assert qasm3.lower_to_gate_sequence(text) == free
+    assert "input" not in qasm3.gate_sequence_to_qasm3(free, qregs=[("q", 3)])
+    # The declarations follow _qasm_inputs as it stands, also on a lowered sequence.
+    free._qasm_inputs = [("gamma", "float[64]"), ("beta", "angle[8]")]
+    assert "\ninput angle[8] beta;\n" in qasm3.gate_sequence_to_qasm3(free, full_language=True)
+    free._qasm_inputs = [("gamma", "int")]
+    with pytest.raises(ValueError, match="^Free input 'gamma' has type 'int', which is no float"):
+        qasm3.gate_sequence_to_qasm3(free, full_language=True)
+
+
 def test_binding_is_importable_from_the_package():
     import corvane
     assert corvane.bind_parameters is qasm3.bind_parameters

@@ -6,6 +6,7 @@
 #include <utility>
 #include <variant>
 
+#include "qasm/records/free_inputs.hpp"
 #include "qasm/records/qasm3_vocabulary.hpp"
 #include "qasm/text/text.hpp"
 
@@ -161,6 +162,38 @@ void check_names_against_definitions(const RegisterViews& quantum, const Registe
         raise_value_error("Register name " + quoted(reg.name) +
                           " is also the name of a gate definition the program needs");
       }
+    }
+  }
+}
+
+namespace {
+
+bool names_a_register(std::string_view name, const RegisterViews& quantum,
+                      const RegisterViews& classical) {
+  for (const RegisterViews* regs : {&quantum, &classical}) {
+    for (const RegisterView& reg : *regs) {
+      if (reg.name == name) return true;
+    }
+  }
+  return false;
+}
+
+}  // namespace
+
+void append_free_inputs(std::string& out, const std::vector<InputDecl>& inputs,
+                        const RegisterViews& quantum, const RegisterViews& classical,
+                        const Qasm3Ctx& ctx) {
+  std::unordered_set<std::string_view> seen;
+  for (const InputDecl& input : inputs) {
+    append_input_declaration(out, input);
+    const std::string what = "Free input " + quoted(input.name);
+    if (is_reserved_word(input.name)) raise_value_error(what + " is a reserved word");
+    if (!seen.insert(input.name).second) raise_value_error(what + " is declared twice");
+    if (names_a_register(input.name, quantum, classical)) {
+      raise_value_error(what + " is also the name of a register");
+    }
+    if (ctx.has_def_named(input.name)) {
+      raise_value_error(what + " is also the name of a gate definition the program needs");
     }
   }
 }

@@ -9,8 +9,10 @@
 #include <cstdint>
 #include <string>
 #include <string_view>
+#include <vector>
 
 #include "corvane/backend/gate/gatebase.hpp"
+#include "corvane/backend/gatesequence/gatesequence.hpp"
 #include "qasm/export/qasm3_export.hpp"
 
 namespace corvane::qasm3::detail {
@@ -45,6 +47,14 @@ void check_register_names(const RegisterViews& quantum, const RegisterViews& cla
 // could not tell apart.
 void check_names_against_definitions(const RegisterViews& quantum, const RegisterViews& classical,
                                      const Qasm3Ctx& ctx);
+
+// Appends `input TYPE NAME;` for each free input, so that the text parameters naming them
+// read back as the same free parameters. ValueError for what would not declare: a name or
+// type that append_input_declaration refuses, a reserved word, a name given twice or
+// also given to a register or a gate definition the program needs.
+void append_free_inputs(std::string& out, const std::vector<InputDecl>& inputs,
+                        const RegisterViews& quantum, const RegisterViews& classical,
+                        const Qasm3Ctx& ctx);
 
 // Appends what `tested` reads and how it compares, over the program's bit registers:
 // `c == 5` for all bits of register c, `c[2] == 1` for one bit, `c[1:3] >= 2` for a run of

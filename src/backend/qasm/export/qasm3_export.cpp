@@ -682,6 +682,15 @@ std::string write_program(const GateSequence& gs, std::string_view qreg_name,
           : emit_in_fitted_layout(gs, qreg_name, creg_name, num_clbits, ctx, statements);
 
   std::string prefix = "OPENQASM 3.0;\ninclude \"stdgates.inc\";\n";
+  // Free inputs come before the definitions, whose bodies may name them.
+  std::string inputs;
+  if (full_language) {
+    append_free_inputs(inputs, gs.qasm_inputs, layout.quantum, layout.classical, ctx);
+  }
+  if (!inputs.empty()) {
+    prefix += '\n';
+    prefix += inputs;
+  }
   if (!ctx.gate_defs().empty()) {
     prefix += '\n';
     for (const std::string& def : ctx.gate_defs()) {
@@ -689,7 +698,7 @@ std::string write_program(const GateSequence& gs, std::string_view qreg_name,
       prefix += '\n';
     }
   }
-  prefix += '\n';
+  if (inputs.empty() || !ctx.gate_defs().empty()) prefix += '\n';
   append_declarations(prefix, "qubit", layout.quantum);
   append_declarations(prefix, "bit", layout.classical);
   if (!statements.empty()) prefix += '\n';

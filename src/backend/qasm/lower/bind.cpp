@@ -9,6 +9,7 @@
 #include "common/depth_guard.hpp"
 #include "corvane/backend/qasm/qasm3.hpp"
 #include "qasm/lower/expand.hpp"
+#include "qasm/records/free_inputs.hpp"
 #include "qasm/text/text.hpp"
 
 namespace corvane::qasm3 {
@@ -18,38 +19,10 @@ namespace {
 using detail::lower::InputValues;
 using detail::lower::ParameterValues;
 
-bool is_identifier_byte(unsigned char c, bool first) {
-  if (c >= 0x80 || c == '_' || (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z')) return true;
-  return !first && c >= '0' && c <= '9';
-}
-
-// A free input as a declaration of the program its expressions are evaluated in: only a
-// name and a float or angle type, so that nothing else can be declared by a sequence read
-// from elsewhere.
-void append_declaration(std::string& out, const InputDecl& input) {
-  bool name_ok = !input.name.empty();
-  for (std::size_t k = 0; k < input.name.size() && name_ok; ++k)
-    name_ok = is_identifier_byte(static_cast<unsigned char>(input.name[k]), k == 0);
-  if (!name_ok) detail::raise_value_error("Free input " + quoted(input.name) + " is no name");
-  std::string_view type = input.type;
-  const bool kind_ok = type.starts_with("float") || type.starts_with("angle");
-  type.remove_prefix(std::min<std::size_t>(type.size(), 5));
-  bool width_ok = type.empty();
-  if (type.size() > 2 && type.front() == '[' && type.back() == ']') {
-    width_ok =
-        type.substr(1, type.size() - 2).find_first_not_of("0123456789") == std::string_view::npos;
-  }
-  if (!kind_ok || !width_ok) {
-    detail::raise_value_error("Free input '" + input.name + "' has type " + quoted(input.type) +
-                              ", which is no float or angle type");
-  }
-  out += "input " + input.type + " " + input.name + ";\n";
-}
-
 std::string declarations_of(const GateSequence& gs) {
   std::string text = "OPENQASM 3.0;\n";
   for (const InputDecl& input : gs.qasm_inputs)
-    append_declaration(text, input);
+    detail::append_input_declaration(text, input);
   return text;
 }
 
