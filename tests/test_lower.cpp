@@ -85,7 +85,8 @@ INSTANTIATE_TEST_SUITE_P(
             "qubit[3] q;\ngate cx a {\n  x a;\n}\ncx q[0];\ny q[1];\nh q[0];\n"},
         Row{"dropped",
             "qubit[2] q; barrier q; #pragma anything\n@ann x\ndelay[10ns] q; nop q; h q[0];"
-            " duration d = 5us; const stretch s; box[2 * d] { delay[s] q[1]; x q[1]; }",
+            " duration d = 5us; const stretch s; box[2 * d] { delay[s] q[1]; x q[1]; }"
+            " delay[100 ns] q; duration e = 1.5\t\xC2\xB5s;",
             "qubit[2] q;\nh q[0];\nx q[1];\n"}),
     [](const testing::TestParamInfo<Row>& info) { return info.param.name; });
 
@@ -471,6 +472,14 @@ INSTANTIATE_TEST_SUITE_P(
                  "ValueError: 'break', 'continue', 'return' or 'end' outside its place", 2, 1},
         ErrorRow{"duration_as_a_parameter", "qubit q; duration d = 10ns;\nrz(d) q;",
                  "NotImplementedError: Durations are not supported here", 2, 4},
+        // Blanks may stand between a number and its unit; a gate named like one follows a
+        // number only across a bracket.
+        ErrorRow{"duration_with_blanks_as_a_parameter", "qubit q; s q;\nrz(10 \t ns + 1) q;",
+                 "NotImplementedError: Durations are not supported here", 2, 4},
+        ErrorRow{"imaginary_with_blanks", "qubit q;\nrz(2 im) q;",
+                 "NotImplementedError: Complex numbers are not supported", 2, 4},
+        ErrorRow{"a_word_after_a_number_is_no_unit", "qubit q;\nrz(2 sx) q;",
+                 "ValueError: Expected ')', found 'sx'", 2, 6},
         ErrorRow{"type_width_too_large", "const int W = 65;\nint[W] x;",
                  "NotImplementedError: Type width 65 is not supported (1 to 64)", 2, 5},
         ErrorRow{"endless_recursion", "def f(int n) -> int { return f(n); }\nqubit q; rx(f(1)) q;",

@@ -1,5 +1,6 @@
 #include "qasm/lower/lexer.hpp"
 
+#include <algorithm>
 #include <array>
 #include <string>
 
@@ -16,6 +17,10 @@ constexpr std::array<std::string_view, 23> MULTI_CHARACTER_SYMBOLS = {
 constexpr std::string_view MULTI_CHARACTER_STARTS = "*<>-+=!&|/^%#";
 constexpr std::string_view SINGLE_CHARACTER_SYMBOLS = "[]{}():;.,=+-*/%|&^~!<>@";
 constexpr std::array<std::string_view, 6> TIME_UNITS = {"dt", "ns", "us", "\xC2\xB5s", "ms", "s"};
+
+bool is_time_unit(std::string_view word) {
+  return std::find(TIME_UNITS.begin(), TIME_UNITS.end(), word) != TIME_UNITS.end();
+}
 
 // The classes of bytes the lexer asks about for every token, one table look-up each.
 enum ByteClass : unsigned char {
@@ -227,9 +232,23 @@ Token Lexer::number(std::size_t start) {
   }
   // Nearly every number ends before a bracket, a comma or a blank, not a suffix.
   if (pos_ < text_.size() && static_cast<unsigned char>(text_[pos_]) < 0x80 &&
-      !in_class(text_[pos_], NAME_START))
+      !in_class(text_[pos_], NAME_START)) {
+    if (text_[pos_] == ' ' || text_[pos_] == '\t') return suffixed_after_blanks(start, kind);
     return make(kind, start);
+  }
   return suffixed(start, kind);
+}
+
+// The grammar lets blanks stand between a number and its time unit or `im` (`100 ns`);
+// any other word after them is a token of its own.
+Token Lexer::suffixed_after_blanks(std::size_t start, TokenKind kind) {
+  std::size_t at = pos_;
+  while (at < text_.size() && (text_[at] == ' ' || text_[at] == '\t'))
+    ++at;
+  const std::string_view word = text_.substr(at, identifier_length(at));
+  if (word != "im" && !is_time_unit(word)) return make(kind, start);
+  pos_ = at + word.size();
+  return make(word == "im" ? TokenKind::IMAGINARY : TokenKind::DURATION, start);
 }
 
 // A time unit or `im` right after a number makes it a duration or an imaginary number.
@@ -241,11 +260,9 @@ Token Lexer::suffixed(std::size_t start, TokenKind kind) {
     pos_ += name;
     return make(TokenKind::IMAGINARY, start);
   }
-  for (const std::string_view unit : TIME_UNITS) {
-    if (suffix == unit) {
-      pos_ += name;
-      return make(TokenKind::DURATION, start);
-    }
+  if (is_time_unit(suffix)) {
+    pos_ += name;
+    return make(TokenKind::DURATION, start);
   }
   fail(start, "Malformed number " + quoted(text_.substr(start, pos_ + name - start)));
 }

@@ -75,6 +75,7 @@ class Lexer {
   bool digits(IsAllowed is_allowed);
   Token number(std::size_t start);
   Token suffixed(std::size_t start, TokenKind kind);
+  Token suffixed_after_blanks(std::size_t start, TokenKind kind);
   Token string_literal(std::size_t start);
 
   std::string_view text_;
