@@ -14,24 +14,28 @@
 
 namespace program_folder {
 
-inline std::filesystem::path directory() {
-  const char* dir = std::getenv("CORVANE_QASM3_PROGRAMS");
-  return dir != nullptr ? std::filesystem::path(dir) : std::filesystem::path("programs");
+// The folder the environment variable names, else `fallback` (relative to the test's
+// working directory). Other folders of .qasm files (the lowering examples) are read alike.
+inline std::filesystem::path directory(const char* variable = "CORVANE_QASM3_PROGRAMS",
+                                       const char* fallback = "programs") {
+  const char* dir = std::getenv(variable);
+  return dir != nullptr ? std::filesystem::path(dir) : std::filesystem::path(fallback);
 }
 
 // The file names of the programs, in order.
-inline std::vector<std::string> names() {
+inline std::vector<std::string> names(const std::filesystem::path& folder = directory()) {
   std::vector<std::string> found;
   std::error_code ec;
-  for (const auto& entry : std::filesystem::directory_iterator(directory(), ec)) {
+  for (const auto& entry : std::filesystem::directory_iterator(folder, ec)) {
     if (entry.path().extension() == ".qasm") found.push_back(entry.path().filename().string());
   }
   std::sort(found.begin(), found.end());
   return found;
 }
 
-inline std::string read(const std::string& name) {
-  std::ifstream in(directory() / name, std::ios::binary);
+inline std::string read(const std::string& name,
+                        const std::filesystem::path& folder = directory()) {
+  std::ifstream in(folder / name, std::ios::binary);
   return {std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()};
 }
 

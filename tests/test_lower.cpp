@@ -11,19 +11,16 @@
 #include <string>
 #include <vector>
 
+#include "lower_test_support.hpp"
 #include "program_folder.hpp"
 #include "qasm/lower/expand.hpp"
 #include "qasm/lower/parser.hpp"
 #include "qasm/lower/write.hpp"
-#include "test_support.hpp"
 
 namespace {
 
-namespace fs = std::filesystem;
-namespace qasm3 = corvane::qasm3;
+using namespace lower_test;
 using corvane::GateSequence;
-
-constexpr std::string_view HEADER = "OPENQASM 3.0;\ninclude \"stdgates.inc\";\n";
 
 struct Row {
   std::string name;
@@ -34,8 +31,7 @@ struct Row {
 class Lowers : public testing::TestWithParam<Row> {};
 
 TEST_P(Lowers, ToTheImportersForm) {
-  const Row& row = GetParam();
-  EXPECT_EQ(qasm3::lower_qasm3(row.program), std::string(HEADER) + row.lowered);
+  expect_lowers_to(GetParam().program, GetParam().lowered);
 }
 
 INSTANTIATE_TEST_SUITE_P(
@@ -88,7 +84,7 @@ INSTANTIATE_TEST_SUITE_P(
             " duration d = 5us; const stretch s; box[2 * d] { delay[s] q[1]; x q[1]; }"
             " delay[100 ns] q; duration e = 1.5\t\xC2\xB5s;",
             "qubit[2] q;\nh q[0];\nx q[1];\n"}),
-    [](const testing::TestParamInfo<Row>& info) { return info.param.name; });
+    row_name<Row>);
 
 INSTANTIATE_TEST_SUITE_P(
     Classical, Lowers,
@@ -130,7 +126,7 @@ INSTANTIATE_TEST_SUITE_P(
                         "qubit q; angle[4] t = pi; rx(uint(t[3])) q; rx(uint(t[0:2])) q;"
                         " const bit[4] b = \"0110\"; rx(uint(b[1:2])) q; rx(uint(b[0])) q;",
                         "qubit q;\nrx(1.0) q;\nrx(0.0) q;\nrx(3.0) q;\nrx(0.0) q;\n"}),
-    [](const testing::TestParamInfo<Row>& info) { return info.param.name; });
+    row_name<Row>);
 
 INSTANTIATE_TEST_SUITE_P(
     Circuits, Lowers,
@@ -212,7 +208,7 @@ INSTANTIATE_TEST_SUITE_P(
             "q[1];\n"
             "U(0.0, 0.0, 0.2) q[1];\ncx q[0], q[1];\nc[0] = measure q[0];\nc[1] = measure "
             "q[1];\n"}),
-    [](const testing::TestParamInfo<Row>& info) { return info.param.name; });
+    row_name<Row>);
 
 TEST(LowerInputs, ComeFromTheOptions) {
   const std::string program = "input float theta; input int n; qubit[2] q; rx(theta * n) q[n - 1];";
@@ -325,7 +321,7 @@ INSTANTIATE_TEST_SUITE_P(
             "2:1: ValueError: Input 'v': Input is not valid UTF-8: truncated sequence at byte 1"},
         InputRow{"nesting_beyond_the_bound", "float", repeat("(", 5000) + "1" + repeat(")", 5000),
                  "2:1: RecursionError: Input 'v': maximum recursion depth exceeded"}),
-    [](const testing::TestParamInfo<InputRow>& info) { return info.param.name; });
+    row_name<InputRow>);
 
 // A value given for an input the program does not declare is refused, naming the first
 // such name; an input declared and not given is reported first, at its declaration.
@@ -351,211 +347,175 @@ TEST(LowerInputs, ThatTheProgramDoesNotDeclareAreRefused) {
             "1:1: ValueError: Input 'theta': Undeclared name 'theta'");
 }
 
-struct ErrorRow {
-  std::string name;
-  std::string program;
-  std::string outcome;  // "<Kind>: <message>"
-  std::size_t line;
-  std::size_t column;
-};
-
-class Refuses : public testing::TestWithParam<ErrorRow> {};
+// Refusals with their places, on both public paths; conditions on measured bits are in
+// test_lower_dynamic.cpp, the parser's own errors in test_lower_parser.cpp.
+class Refuses : public testing::TestWithParam<OutcomeRow> {};
 
 TEST_P(Refuses, WithKindMessageAndPlace) {
-  const ErrorRow& row = GetParam();
-  try {
-    qasm3::lower_qasm3(row.program);
-    ADD_FAILURE() << "nothing was thrown";
-  } catch (const qasm3::Error& e) {
-    EXPECT_EQ(std::string(e.kind()) + ": " + e.what(), row.outcome);
-    ASSERT_TRUE(e.location().has_value());
-    EXPECT_EQ(e.location()->line, row.line);
-    EXPECT_EQ(e.location()->column, row.column);
-  }
+  expect_both_paths(GetParam().program, GetParam().outcome);
 }
 
 INSTANTIATE_TEST_SUITE_P(
     Errors, Refuses,
     testing::Values(
-        ErrorRow{"include_without_a_place_to_look", "include \"mine.inc\";",
-                 "ValueError: Include file 'mine.inc' not found", 1, 1},
-        ErrorRow{"version", "OPENQASM 4.0;",
-                 "NotImplementedError: OpenQASM version 4.0 is not supported", 1, 1},
-        ErrorRow{"undeclared_register", "qubit q;\nh r[0];", "ValueError: Undeclared name 'r'", 2,
-                 3},
-        ErrorRow{"index_out_of_range", "qubit[2] q;\n  cx q[0], q[2];",
-                 "ValueError: Index 2 out of range for qubit register q[2]", 2, 14},
-        ErrorRow{"operand_count", "qubit[2] q;\ncx q[0];",
-                 "ValueError: 'cx' takes 2 qubit operands, 1 given", 2, 1},
-        ErrorRow{"parameter_count", "qubit q;\nrx q;",
-                 "ValueError: 'rx' takes 1 parameters, 0 given", 2, 1},
-        ErrorRow{"unknown_gate", "qubit q;\nfoo q;", "ValueError: Unknown gate 'foo'", 2, 1},
-        ErrorRow{"syntax", "qubit q;\nh q[0;", "ValueError: Expected ']', found ';'", 2, 6},
-        ErrorRow{"stray_character", "qubit q;\nh q ?;", "ValueError: Unexpected character '?'", 2,
-                 5},
-        ErrorRow{"unterminated_comment", "qubit q; /* h q;",
-                 "ValueError: Unterminated block comment", 1, 10},
-        ErrorRow{"pulse_level", "cal { x }", "NotImplementedError: 'cal' is not supported", 1, 1},
-        ErrorRow{"pulse_instruction", "qubit q;\nplay(f, w);",
-                 "NotImplementedError: 'play' is not supported", 2, 1},
-        ErrorRow{"opaque", "qubit q;\nopaque g a;",
-                 "NotImplementedError: 'opaque' is not supported", 2, 1},
-        ErrorRow{"redeclared", "qubit q;\nbit q;", "ValueError: 'q' is already declared", 2, 1},
+        OutcomeRow{"include_without_a_place_to_look", "include \"mine.inc\";",
+                   "1:1: ValueError: Include file 'mine.inc' not found"},
+        OutcomeRow{"version", "OPENQASM 4.0;",
+                   "1:1: NotImplementedError: OpenQASM version 4.0 is not supported"},
+        OutcomeRow{"undeclared_register", "qubit q;\nh r[0];",
+                   "2:3: ValueError: Undeclared name 'r'"},
+        OutcomeRow{"index_out_of_range", "qubit[2] q;\n  cx q[0], q[2];",
+                   "2:14: ValueError: Index 2 out of range for qubit register q[2]"},
+        OutcomeRow{"operand_count", "qubit[2] q;\ncx q[0];",
+                   "2:1: ValueError: 'cx' takes 2 qubit operands, 1 given"},
+        OutcomeRow{"parameter_count", "qubit q;\nrx q;",
+                   "2:1: ValueError: 'rx' takes 1 parameters, 0 given"},
+        OutcomeRow{"unknown_gate", "qubit q;\nfoo q;", "2:1: ValueError: Unknown gate 'foo'"},
+        OutcomeRow{"unterminated_comment", "qubit q; /* h q;",
+                   "1:10: ValueError: Unterminated block comment"},
+        OutcomeRow{"pulse_level", "cal { x }", "1:1: NotImplementedError: 'cal' is not supported"},
+        OutcomeRow{"pulse_instruction", "qubit q;\nplay(f, w);",
+                   "2:1: NotImplementedError: 'play' is not supported"},
+        OutcomeRow{"opaque", "qubit q;\nopaque g a;",
+                   "2:1: NotImplementedError: 'opaque' is not supported"},
+        OutcomeRow{"redeclared", "qubit q;\nbit q;", "2:1: ValueError: 'q' is already declared"},
         // Calls before a second definition would otherwise take its body once imported.
-        ErrorRow{"gate_redefined_after_a_call",
-                 "qubit q;\ngate g a { x a; }\ng q;\ngate g a { y a; }",
-                 "ValueError: 'g' is already declared", 4, 1},
-        ErrorRow{"inlined_gate_redefined",
-                 "qubit q;\ngate g(t) a { rx(t) a; }\ngate g(t) a { ry(t) a; }",
-                 "ValueError: 'g' is already declared", 3, 1},
-        ErrorRow{"gate_named_like_a_register", "qubit g;\ngate g a { x a; }",
-                 "ValueError: 'g' is already declared", 2, 1},
-        ErrorRow{"huge_broadcast", "qubit[4611686018427387904] q;\nh q;",
-                 "ValueError: The lowered program would exceed 4000000 statements", 2, 3},
-        ErrorRow{"reserved_word", "qubit q;\nbit[2] true;",
-                 "ValueError: 'true' is a reserved word and cannot be declared", 2, 8},
-        ErrorRow{"cycle", "qubit q;\ngate g a { f a; }\ngate f a { g a; }\ng q;",
-                 "ValueError: Circular gate definition detected: 'g' calls itself directly or "
-                 "indirectly.",
-                 4, 1},
-        ErrorRow{"non_ascii_register", "qubit[1] α;",
-                 "NotImplementedError: Register name 'α' is not supported (names start with an "
-                 "ASCII letter "
-                 "or '_')",
-                 1, 1},
-        ErrorRow{"subroutine_arguments", "qubit[2] q; def f(qubit a) { h a; }\nf(q);",
-                 "ValueError: Argument 'a' takes 1 qubits", 2, 3},
-        ErrorRow{"measurement_returned_into_a_number",
-                 "qubit q; def m(qubit a) -> bit { return measure a; }\nint k = m(q);",
-                 "NotImplementedError: A returned measurement must be assigned to bits where it "
-                 "is called",
-                 1, 34},
-        ErrorRow{"no_result_given_to_bits", "qubit q; bit c; def g(qubit a) { x a; }\nc = g(q);",
-                 "ValueError: 'g' returns no value", 2, 5},
-        ErrorRow{"qubit_declared_in_a_gate", "qubit q; gate g a {\n  qubit r; x a; }",
-                 "ValueError: Qubits can only be declared in the global scope", 2, 3},
-        ErrorRow{"gate_defined_in_a_loop", "for int i in [0:1] {\n  gate g a { x a; } }",
-                 "ValueError: Gates can only be defined in the global scope", 2, 3},
-        ErrorRow{"bits_declared_in_a_gate", "gate g a {\n  bit b; x a; }",
-                 "ValueError: Bits cannot be declared in a gate", 2, 3},
+        OutcomeRow{"gate_redefined_after_a_call",
+                   "qubit q;\ngate g a { x a; }\ng q;\ngate g a { y a; }",
+                   "4:1: ValueError: 'g' is already declared"},
+        OutcomeRow{"inlined_gate_redefined",
+                   "qubit q;\ngate g(t) a { rx(t) a; }\ngate g(t) a { ry(t) a; }",
+                   "3:1: ValueError: 'g' is already declared"},
+        OutcomeRow{"gate_named_like_a_register", "qubit g;\ngate g a { x a; }",
+                   "2:1: ValueError: 'g' is already declared"},
+        OutcomeRow{"huge_broadcast", "qubit[4611686018427387904] q;\nh q;",
+                   "2:3: ValueError: The lowered program would exceed 4000000 statements"},
+        OutcomeRow{"cycle", "qubit q;\ngate g a { f a; }\ngate f a { g a; }\ng q;",
+                   "4:1: ValueError: Circular gate definition detected: 'g' calls itself directly "
+                   "or indirectly."},
+        OutcomeRow{"non_ascii_register", "qubit[1] α;",
+                   "1:1: NotImplementedError: Register name 'α' is not supported (names start with "
+                   "an ASCII letter or '_')"},
+        OutcomeRow{"subroutine_arguments", "qubit[2] q; def f(qubit a) { h a; }\nf(q);",
+                   "2:3: ValueError: Argument 'a' takes 1 qubits"},
+        OutcomeRow{"measurement_returned_into_a_number",
+                   "qubit q; def m(qubit a) -> bit { return measure a; }\nint k = m(q);",
+                   "1:34: NotImplementedError: A returned measurement must be assigned to bits "
+                   "where it is called"},
+        OutcomeRow{"no_result_given_to_bits", "qubit q; bit c; def g(qubit a) { x a; }\nc = g(q);",
+                   "2:5: ValueError: 'g' returns no value"},
+        OutcomeRow{"qubit_declared_in_a_gate", "qubit q; gate g a {\n  qubit r; x a; }",
+                   "2:3: ValueError: Qubits can only be declared in the global scope"},
+        OutcomeRow{"gate_defined_in_a_loop", "for int i in [0:1] {\n  gate g a { x a; } }",
+                   "2:3: ValueError: Gates can only be defined in the global scope"},
+        OutcomeRow{"bits_declared_in_a_gate", "gate g a {\n  bit b; x a; }",
+                   "2:3: ValueError: Bits cannot be declared in a gate"},
         // A body is checked where it is defined, every branch of it, whether the
         // definition stays one or is inlined at its calls, and whether or not it is called.
-        ErrorRow{"bits_in_an_uncalled_definition_named_like_a_standard_gate", "gate s {bit q;}",
-                 "ValueError: Bits cannot be declared in a gate", 1, 9},
-        ErrorRow{"bits_in_an_uncalled_parameterised_definition",
-                 "qubit q;\ngate g(t) a {\n  if (t > 0) { x a; } else { for int i in [0:1] { bit "
-                 "b; } } }",
-                 "ValueError: Bits cannot be declared in a gate", 3, 51},
-        ErrorRow{"bits_in_a_branch_never_taken",
-                 "qubit q; gate g a {\n  if (false) { bit b; } }\ng q;",
-                 "ValueError: Bits cannot be declared in a gate", 2, 16},
-        ErrorRow{"bits_in_a_definition_with_a_standard_name_and_another_arity",
-                 "qubit[3] q; gate cx a, b, c {\n  while (false) { bit b; } }",
-                 "ValueError: Bits cannot be declared in a gate", 2, 19},
-        ErrorRow{"qubit_declared_in_an_inlined_definition", "gate g(t) a {\n  { qubit r; } }",
-                 "ValueError: Qubits can only be declared in the global scope", 2, 5},
-        ErrorRow{"gate_defined_in_an_inlined_definition",
-                 "gate g(t) a {\n  for int i in [0:0] { gate f b { x b; } } }",
-                 "ValueError: Gates can only be defined in the global scope", 2, 24},
-        ErrorRow{"subroutine_defined_in_a_definition", "gate i a {\n  def f() { } }",
-                 "ValueError: Subroutines can only be defined in the global scope", 2, 3},
-        ErrorRow{"file_included_in_a_definition", "gate g(t) a {\n  include \"mine.inc\"; }",
-                 "ValueError: Files can only be included in the global scope", 2, 3},
-        ErrorRow{"first_misplaced_statement_of_a_body_is_reported",
-                 "gate g(t) a { x a; }\ngate h(t) a { x a; qubit r; bit b; }",
-                 "ValueError: Qubits can only be declared in the global scope", 2, 20},
+        OutcomeRow{"bits_in_an_uncalled_definition_named_like_a_standard_gate", "gate s {bit q;}",
+                   "1:9: ValueError: Bits cannot be declared in a gate"},
+        OutcomeRow{"bits_in_an_uncalled_parameterised_definition",
+                   "qubit q;\ngate g(t) a {\n  if (t > 0) { x a; } else { for int i in [0:1] { bit "
+                   "b; } } }",
+                   "3:51: ValueError: Bits cannot be declared in a gate"},
+        OutcomeRow{"bits_in_a_branch_never_taken",
+                   "qubit q; gate g a {\n  if (false) { bit b; } }\ng q;",
+                   "2:16: ValueError: Bits cannot be declared in a gate"},
+        OutcomeRow{"bits_in_a_definition_with_a_standard_name_and_another_arity",
+                   "qubit[3] q; gate cx a, b, c {\n  while (false) { bit b; } }",
+                   "2:19: ValueError: Bits cannot be declared in a gate"},
+        OutcomeRow{"qubit_declared_in_an_inlined_definition", "gate g(t) a {\n  { qubit r; } }",
+                   "2:5: ValueError: Qubits can only be declared in the global scope"},
+        OutcomeRow{"gate_defined_in_an_inlined_definition",
+                   "gate g(t) a {\n  for int i in [0:0] { gate f b { x b; } } }",
+                   "2:24: ValueError: Gates can only be defined in the global scope"},
+        OutcomeRow{"subroutine_defined_in_a_definition", "gate i a {\n  def f() { } }",
+                   "2:3: ValueError: Subroutines can only be defined in the global scope"},
+        OutcomeRow{"file_included_in_a_definition", "gate g(t) a {\n  include \"mine.inc\"; }",
+                   "2:3: ValueError: Files can only be included in the global scope"},
+        OutcomeRow{"first_misplaced_statement_of_a_body_is_reported",
+                   "gate g(t) a { x a; }\ngate h(t) a { x a; qubit r; bit b; }",
+                   "2:20: ValueError: Qubits can only be declared in the global scope"},
         // A subroutine that a gate's body calls declares its bits in the gate.
-        ErrorRow{"bits_declared_by_a_subroutine_a_gate_calls",
-                 "def f() { bit b; }\ngate g(t) a { f(); x a; }\nqubit q; g(1) q;",
-                 "ValueError: Bits cannot be declared in a gate", 1, 11},
-        ErrorRow{"end_in_a_gate", "qubit q;\ngate g a { end; }",
-                 "ValueError: 'break', 'continue', 'return' or 'end' outside its place", 2, 1},
-        ErrorRow{"duration_as_a_parameter", "qubit q; duration d = 10ns;\nrz(d) q;",
-                 "NotImplementedError: Durations are not supported here", 2, 4},
+        OutcomeRow{"bits_declared_by_a_subroutine_a_gate_calls",
+                   "def f() { bit b; }\ngate g(t) a { f(); x a; }\nqubit q; g(1) q;",
+                   "1:11: ValueError: Bits cannot be declared in a gate"},
+        OutcomeRow{"end_in_a_gate", "qubit q;\ngate g a { end; }",
+                   "2:1: ValueError: 'break', 'continue', 'return' or 'end' outside its place"},
+        OutcomeRow{"duration_as_a_parameter", "qubit q; duration d = 10ns;\nrz(d) q;",
+                   "2:4: NotImplementedError: Durations are not supported here"},
         // Blanks may stand between a number and its unit; a gate named like one follows a
         // number only across a bracket.
-        ErrorRow{"duration_with_blanks_as_a_parameter", "qubit q; s q;\nrz(10 \t ns + 1) q;",
-                 "NotImplementedError: Durations are not supported here", 2, 4},
-        ErrorRow{"imaginary_with_blanks", "qubit q;\nrz(2 im) q;",
-                 "NotImplementedError: Complex numbers are not supported", 2, 4},
-        ErrorRow{"a_word_after_a_number_is_no_unit", "qubit q;\nrz(2 sx) q;",
-                 "ValueError: Expected ')', found 'sx'", 2, 6},
-        ErrorRow{"type_width_too_large", "const int W = 65;\nint[W] x;",
-                 "NotImplementedError: Type width 65 is not supported (1 to 64)", 2, 5},
-        ErrorRow{"endless_recursion", "def f(int n) -> int { return f(n); }\nqubit q; rx(f(1)) q;",
-                 "RecursionError: maximum recursion depth exceeded", 1, 30},
-        ErrorRow{"only_needed_sides_evaluated",
-                 "qubit q;\nif (false && 1/0 == 1 || true || 1/0 == 1) x q;\nrx(1/0) q;",
-                 "ZeroDivisionError: integer division by zero", 3, 5},
-        // Conditions on measured bits are read (test_lower_dynamic.cpp); on bits that a
-        // value was assigned to, which the circuit does not keep, they are refused.
-        ErrorRow{"condition_on_assigned_bits", "qubit q; bit c = 1;\nif (c) x q;",
-                 "NotImplementedError: A condition on 'c' is not supported: a value the circuit "
-                 "does not keep is assigned to it",
-                 2, 5},
-        ErrorRow{"switch_on_bits_assigned_after_measuring",
-                 "qubit q; bit c;\nc = measure q; c = 1;\nswitch (int(c)) { case 0 { } }",
-                 "NotImplementedError: A condition on 'c' is not supported: a value the circuit "
-                 "does not keep is assigned to it",
-                 3, 9},
-        ErrorRow{"switch_label_not_constant", "qubit q; int j = 1;\nswitch (1) { case j { x q; } }",
-                 "ValueError: A 'case' label must be constant", 2, 19},
-        ErrorRow{"switch_label_twice", "qubit q;\nswitch (1) { case 1, 2 { } case 0b10 { } }",
-                 "ValueError: Duplicate 'case' label 2", 2, 33},
-        ErrorRow{"switch_value_not_integer", "qubit q;\nswitch (1.5) { case 1 { } }",
-                 "ValueError: A 'switch' value must be an integer, not float", 2, 9},
-        ErrorRow{"switch_default_not_last", "qubit q;\nswitch (1) { default { } case 1 { } }",
-                 "ValueError: Nothing may follow 'default' in a 'switch'", 2, 26},
-        ErrorRow{"switch_without_case", "qubit q;\nswitch (1) { default { } }",
-                 "ValueError: A 'switch' needs at least one 'case'", 2, 1},
-        ErrorRow{"qubit_twice", "const int n = 0; qubit[2] q;\ncx q[n], q[0];",
-                 "ValueError: Qubit q[0] is used twice in one call of 'cx'", 2, 1},
-        ErrorRow{"qubit_twice_by_broadcast", "qubit[2] q;\nfor int i in [0:0] cx q, q[1];",
-                 "ValueError: Qubit q[1] is used twice in one call of 'cx'", 2, 20},
-        ErrorRow{"qubit_twice_by_alias", "let a = $1;\nfor int i in [0:0] ctrl @ x a, $1;",
-                 "ValueError: Qubit $1 is used twice in one call of 'x'", 2, 20},
-        ErrorRow{"qubit_twice_in_a_definition",
-                 "qubit[2] q; gate g(t) a, b { cx a, b; }\ng(0) q[1], q[1];",
-                 "ValueError: Qubit q[1] is used twice in one call of 'g'", 2, 1},
+        OutcomeRow{"duration_with_blanks_as_a_parameter", "qubit q; s q;\nrz(10 \t ns + 1) q;",
+                   "2:4: NotImplementedError: Durations are not supported here"},
+        OutcomeRow{"imaginary_with_blanks", "qubit q;\nrz(2 im) q;",
+                   "2:4: NotImplementedError: Complex numbers are not supported"},
+        OutcomeRow{"a_word_after_a_number_is_no_unit", "qubit q;\nrz(2 sx) q;",
+                   "2:6: ValueError: Expected ')', found 'sx'"},
+        OutcomeRow{"type_width_too_large", "const int W = 65;\nint[W] x;",
+                   "2:5: NotImplementedError: Type width 65 is not supported (1 to 64)"},
+        OutcomeRow{"endless_recursion",
+                   "def f(int n) -> int { return f(n); }\nqubit q; rx(f(1)) q;",
+                   "1:30: RecursionError: maximum recursion depth exceeded"},
+        OutcomeRow{"only_needed_sides_evaluated",
+                   "qubit q;\nif (false && 1/0 == 1 || true || 1/0 == 1) x q;\nrx(1/0) q;",
+                   "3:5: ZeroDivisionError: integer division by zero"},
+        OutcomeRow{"switch_label_not_constant",
+                   "qubit q; int j = 1;\nswitch (1) { case j { x q; } }",
+                   "2:19: ValueError: A 'case' label must be constant"},
+        OutcomeRow{"switch_label_twice", "qubit q;\nswitch (1) { case 1, 2 { } case 0b10 { } }",
+                   "2:33: ValueError: Duplicate 'case' label 2"},
+        OutcomeRow{"switch_value_not_integer", "qubit q;\nswitch (1.5) { case 1 { } }",
+                   "2:9: ValueError: A 'switch' value must be an integer, not float"},
+        OutcomeRow{"switch_without_case", "qubit q;\nswitch (1) { default { } }",
+                   "2:1: ValueError: A 'switch' needs at least one 'case'"},
+        OutcomeRow{"qubit_twice", "const int n = 0; qubit[2] q;\ncx q[n], q[0];",
+                   "2:1: ValueError: Qubit q[0] is used twice in one call of 'cx'"},
+        OutcomeRow{"qubit_twice_by_broadcast", "qubit[2] q;\nfor int i in [0:0] cx q, q[1];",
+                   "2:20: ValueError: Qubit q[1] is used twice in one call of 'cx'"},
+        OutcomeRow{"qubit_twice_by_alias", "let a = $1;\nfor int i in [0:0] ctrl @ x a, $1;",
+                   "2:20: ValueError: Qubit $1 is used twice in one call of 'x'"},
+        OutcomeRow{"qubit_twice_in_a_definition",
+                   "qubit[2] q; gate g(t) a, b { cx a, b; }\ng(0) q[1], q[1];",
+                   "2:1: ValueError: Qubit q[1] is used twice in one call of 'g'"},
         // Bits of classical values: indices within the width, counted from either end.
-        ErrorRow{"bit_index_past_the_width", "uint[4] a = 1;\nbool b = bool(a[4]);",
-                 "ValueError: Index 4 out of range for a uint[4] value of size 4", 2, 17},
-        ErrorRow{"bit_index_past_the_start", "uint[4] a = 1;\nbool b = bool(a[-5]);",
-                 "ValueError: Index -5 out of range for a uint[4] value of size 4", 2, 17},
-        ErrorRow{"bit_index_huge", "int[64] a = 1;\nbool b = a[9223372036854775807];",
-                 "ValueError: Index 9223372036854775807 out of range for a int[64] value of size "
-                 "64",
-                 2, 12},
-        ErrorRow{"bit_index_most_negative", "int[64] a = 1;\nbool b = a[-9223372036854775807 - 1];",
-                 "ValueError: Index -9223372036854775808 out of range for a int[64] value of "
-                 "size 64",
-                 2, 33},
-        ErrorRow{"bit_index_not_an_integer", "uint[4] a = 1;\nbool b = bool(a[1.0]);",
-                 "ValueError: Expected an integer; got float", 2, 17},
-        ErrorRow{"bit_range_end_past_the_width", "angle[8] a = 1;\nbool b = bool(a[2:8]);",
-                 "ValueError: Index 8 out of range for a angle[8] value of size 8", 2, 19},
-        ErrorRow{"bits_of_a_value_without_width", "int n = 5;\nbool b = bool(n[0]);",
-                 "ValueError: A value of type int has no bits to index", 2, 15},
-        ErrorRow{"bits_of_a_float", "float[64] f = 5;\nbool b = bool(f[0]);",
-                 "ValueError: A value of type float[64] has no bits to index", 2, 15},
-        ErrorRow{"bits_of_a_bool", "bool f = true;\nbool b = bool(f[0]);",
-                 "ValueError: A value of type bool has no bits to index", 2, 15},
-        ErrorRow{"empty_bit_range", "uint[4] a = 1;\nbool b = bool(a[3:0]);",
-                 "ValueError: An index set must not be empty", 2, 17},
-        ErrorRow{"too_many_bits_in_a_set",
-                 "uint[2] a = 1;\nbool b = bool(a[{0, 1, 0, 1, 0, 1, 0, 1, 0, 1, 0, 1, 0, 1, 0, "
-                 "1, 0, 1, 0, 1, 0, 1, 0, 1, 0, 1, 0, 1, 0, 1, 0, 1, 0, 1, 0, 1, 0, 1, 0, 1, 0, "
-                 "1, 0, 1, 0, 1, 0, 1, 0, 1, 0, 1, 0, 1, 0, 1, 0, 1, 0, 1, 0, 1, 0, 1, 0}]);",
-                 "ValueError: An index set of 65 bits is wider than a value (64 bits at most)", 2,
-                 17},
-        ErrorRow{"bits_of_a_value_without_one", "uint[4] a;\nbool b = bool(a[0]);",
-                 "ValueError: 'a' has no value here", 2, 15},
-        ErrorRow{"bits_of_a_qubit", "qubit[2] q;\nbool b = bool(q[0]);",
-                 "ValueError: 'q' is not a classical value", 2, 15},
-        ErrorRow{"bits_of_measured_bits",
-                 "qubit q; bit[2] c;\nc[0] = measure q; bool b = bool(c[0]);",
-                 "NotImplementedError: 'c' is known only when the circuit runs", 2, 33}),
-    [](const testing::TestParamInfo<ErrorRow>& info) { return info.param.name; });
+        OutcomeRow{"bit_index_past_the_width", "uint[4] a = 1;\nbool b = bool(a[4]);",
+                   "2:17: ValueError: Index 4 out of range for a uint[4] value of size 4"},
+        OutcomeRow{"bit_index_past_the_start", "uint[4] a = 1;\nbool b = bool(a[-5]);",
+                   "2:17: ValueError: Index -5 out of range for a uint[4] value of size 4"},
+        OutcomeRow{"bit_index_huge", "int[64] a = 1;\nbool b = a[9223372036854775807];",
+                   "2:12: ValueError: Index 9223372036854775807 out of range for a int[64] value "
+                   "of size 64"},
+        OutcomeRow{"bit_index_most_negative",
+                   "int[64] a = 1;\nbool b = a[-9223372036854775807 - 1];",
+                   "2:33: ValueError: Index -9223372036854775808 out of range for a int[64] value "
+                   "of size 64"},
+        OutcomeRow{"bit_index_not_an_integer", "uint[4] a = 1;\nbool b = bool(a[1.0]);",
+                   "2:17: ValueError: Expected an integer; got float"},
+        OutcomeRow{"bit_range_end_past_the_width", "angle[8] a = 1;\nbool b = bool(a[2:8]);",
+                   "2:19: ValueError: Index 8 out of range for a angle[8] value of size 8"},
+        OutcomeRow{"bits_of_a_value_without_width", "int n = 5;\nbool b = bool(n[0]);",
+                   "2:15: ValueError: A value of type int has no bits to index"},
+        OutcomeRow{"bits_of_a_float", "float[64] f = 5;\nbool b = bool(f[0]);",
+                   "2:15: ValueError: A value of type float[64] has no bits to index"},
+        OutcomeRow{"bits_of_a_bool", "bool f = true;\nbool b = bool(f[0]);",
+                   "2:15: ValueError: A value of type bool has no bits to index"},
+        OutcomeRow{"empty_bit_range", "uint[4] a = 1;\nbool b = bool(a[3:0]);",
+                   "2:17: ValueError: An index set must not be empty"},
+        OutcomeRow{
+            "too_many_bits_in_a_set",
+            "uint[2] a = 1;\nbool b = bool(a[{0, 1, 0, 1, 0, 1, 0, 1, 0, 1, 0, 1, 0, 1, 0, "
+            "1, 0, 1, 0, 1, 0, 1, 0, 1, 0, 1, 0, 1, 0, 1, 0, 1, 0, 1, 0, 1, 0, 1, 0, 1, 0, "
+            "1, 0, 1, 0, 1, 0, 1, 0, 1, 0, 1, 0, 1, 0, 1, 0, 1, 0, 1, 0, 1, 0, 1, 0}]);",
+            "2:17: ValueError: An index set of 65 bits is wider than a value (64 bits at most)"},
+        OutcomeRow{"bits_of_a_value_without_one", "uint[4] a;\nbool b = bool(a[0]);",
+                   "2:15: ValueError: 'a' has no value here"},
+        OutcomeRow{"bits_of_a_qubit", "qubit[2] q;\nbool b = bool(q[0]);",
+                   "2:15: ValueError: 'q' is not a classical value"},
+        OutcomeRow{"bits_of_measured_bits",
+                   "qubit q; bit[2] c;\nc[0] = measure q; bool b = bool(c[0]);",
+                   "2:33: NotImplementedError: 'c' is known only when the circuit runs"}),
+    row_name<OutcomeRow>);
 
 TEST(LowerQubitsTwice, AreFoundAmongManyOperands) {
   std::string operands = "q[0]";
@@ -678,7 +638,6 @@ TEST(QuickStatements, LowerAsTheGeneralPathDoes) {
 }
 
 std::string lower_capped(const std::string& program) {
-  namespace lower = qasm3::detail::lower;
   lower::Parser parser(program);
   lower::Writer writer;
   lower::expand(parser, {}, writer, 1000);

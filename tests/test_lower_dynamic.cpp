@@ -7,21 +7,19 @@
 #include <string>
 #include <vector>
 
+#include "lower_test_support.hpp"
 #include "program_folder.hpp"
 #include "qasm/records/measure_map.hpp"
 #include "same_records.hpp"
-#include "test_support.hpp"
 
 namespace {
 
-namespace qasm3 = corvane::qasm3;
+using namespace lower_test;
 using corvane::Comparison;
 using corvane::Condition;
 using corvane::GateSequence;
 using corvane::make_block;
 using corvane::QuantumGate;
-
-constexpr std::string_view HEADER = "OPENQASM 3.0;\ninclude \"stdgates.inc\";\n";
 
 // Three qubits, two bits c and one bit b, all measured.
 constexpr std::string_view PRELUDE =
@@ -77,10 +75,8 @@ struct TextRow {
 class WritesBlocks : public testing::TestWithParam<TextRow> {};
 
 TEST_P(WritesBlocks, AsItReadsThem) {
-  const TextRow& row = GetParam();
-  const std::string lowered = qasm3::lower_qasm3(std::string(PRELUDE) + row.program);
-  EXPECT_EQ(lowered, std::string(HEADER) + std::string(PRELUDE_LOWERED) + row.lowered);
-  EXPECT_EQ(qasm3::lower_qasm3(lowered), lowered);
+  expect_lowers_to(std::string(PRELUDE) + GetParam().program,
+                   std::string(PRELUDE_LOWERED) + GetParam().lowered);
 }
 
 INSTANTIATE_TEST_SUITE_P(
@@ -156,17 +152,15 @@ INSTANTIATE_TEST_SUITE_P(
                 "if (b == 1) {\n  x q[0];\n}\n"},
         TextRow{"empty_default", "switch (int(c)) { case 1 { } default { barrier q; } }",
                 "if (c == 1) {\n}\n"}),
-    [](const testing::TestParamInfo<TextRow>& info) { return info.param.name; });
+    row_name<TextRow>);
 
 // OpenQASM 2's `if`, on a register that starts at zero and is partly measured.
 TEST(OpenQasm2, ComparesARegister) {
-  const std::string lowered = qasm3::lower_qasm3(
+  expect_lowers_to(
       "OPENQASM 2.0;\ninclude \"qelib1.inc\";\nqreg q[2];\ncreg c[2];\nmeasure q[0] -> c[0];\n"
-      "if (c == 3) x q[1];\nif(c==1) cx q[0],q[1];\n");
-  EXPECT_EQ(lowered, std::string(HEADER) +
-                         "qubit[2] q;\nbit[2] c;\nc[0] = measure q[0];\nif (c == 3) {\n  x q[1];\n"
-                         "}\nif (c == 1) {\n  cx q[0], q[1];\n}\n");
-  EXPECT_EQ(qasm3::lower_qasm3(lowered), lowered);
+      "if (c == 3) x q[1];\nif(c==1) cx q[0],q[1];\n",
+      "qubit[2] q;\nbit[2] c;\nc[0] = measure q[0];\nif (c == 3) {\n  x q[1];\n"
+      "}\nif (c == 1) {\n  cx q[0], q[1];\n}\n");
 }
 
 // ---------------------------------------------------------------- records
@@ -244,7 +238,7 @@ INSTANTIATE_TEST_SUITE_P(
                   "gate g a { h a; } qubit[2] q; bit c; c = measure q[0];\n"
                   "if (c) { g q[1]; if (c) g q[0]; }",
                   "measure 0->0; if 0 == 1 {block 1 (g); if 0 == 1 {block 0 (g)}}", "0->0"}),
-    [](const testing::TestParamInfo<RecordRow>& info) { return info.param.name; });
+    row_name<RecordRow>);
 
 // Record for record, against records built by hand.
 TEST(BuildsRecords, EqualsTheModelsConditionedRecords) {
@@ -270,112 +264,112 @@ TEST(BuildsRecords, ShareOneDefinitionsBlock) {
 
 // ---------------------------------------------------------------- refusals
 
-struct ErrorRow {
-  std::string name;
-  std::string program;
-  std::string outcome;  // "<line>:<column>: <Kind>: <message>"
-};
-
-class RefusesConditions : public testing::TestWithParam<ErrorRow> {};
+class RefusesConditions : public testing::TestWithParam<OutcomeRow> {};
 
 TEST_P(RefusesConditions, NamingTheConstructAndItsPlace) {
-  const ErrorRow& row = GetParam();
-  EXPECT_EQ(outcome_of([&] { qasm3::lower_qasm3(row.program); }, true), row.outcome);
-  EXPECT_EQ(outcome_of([&] { qasm3::lower_to_gate_sequence(row.program); }, true), row.outcome);
+  expect_both_paths(GetParam().program, GetParam().outcome);
 }
 
 std::string on_measured(std::string_view rest) {
   return "qubit[2] q; bit[2] c; bit b; c = measure q; b = measure q[0];\n" + std::string(rest);
 }
 
+// The outcomes, each at "<line>:<column>".
+std::string not_supported(std::string_view place, std::string_view what) {
+  return std::string(place) + ": NotImplementedError: " + std::string(what) + " is not supported";
+}
+std::string in_runtime_block(std::string_view place, std::string_view what) {
+  return not_supported(place, std::string(what) + " in a block that runs on measured bits");
+}
+std::string unkept_value(std::string_view place, std::string_view bits, std::string_view why) {
+  return std::string(place) + ": NotImplementedError: A condition on '" + std::string(bits) +
+         "' is not supported: " + std::string(why);
+}
+std::string cannot_hold(std::string_view place, std::string_view bits, std::string_view value) {
+  return std::string(place) + ": ValueError: A condition compares " + std::string(bits) + " with " +
+         std::string(value) + ", a value they cannot hold";
+}
+
 INSTANTIATE_TEST_SUITE_P(
     Conditions, RefusesConditions,
     testing::Values(
-        ErrorRow{"arithmetic", on_measured("if (c + 1 == 2) x q[0];"),
-                 "2:7: NotImplementedError: Arithmetic on measured bits ('+') is not supported"},
-        ErrorRow{"bit_not", on_measured("if (~c == 2) x q[0];"),
-                 "2:5: NotImplementedError: Arithmetic on measured bits ('~') is not supported"},
-        ErrorRow{"and", on_measured("if (c[0] && c[1]) x q[0];"),
-                 "2:10: NotImplementedError: '&&' of measured bits is not supported"},
-        ErrorRow{"or_of_comparisons", on_measured("if (c == 1 || b) x q[0];"),
-                 "2:12: NotImplementedError: '||' of measured bits is not supported"},
-        ErrorRow{"bits_with_bits", on_measured("if (c[0] == c[1]) x q[0];"),
-                 "2:10: NotImplementedError: A comparison of measured bits with measured bits is "
-                 "not supported"},
-        ErrorRow{"subroutine_of_bits",
-                 on_measured("def f(bit[2] v) -> int { return 1; }\nif (f(c) == 1) x q[0];"),
-                 "3:5: NotImplementedError: A call of 'f' on measured bits is not supported"},
-        ErrorRow{"variable_from_a_measurement", on_measured("int v = c;\nif (v == 1) x q[0];"),
-                 "2:9: NotImplementedError: 'c' is known only when the circuit runs"},
-        ErrorRow{"variable_changed_in_a_block",
-                 on_measured("int i = 0;\nif (b) { i += 1; }\nrx(i) q[0];"),
-                 "3:10: NotImplementedError: Assigning 'i' in a block that runs on measured bits "
-                 "is not supported"},
-        ErrorRow{"variable_changed_in_a_subroutine_called_in_a_block",
-                 on_measured("int i = 0; def f() { i = 2; }\nif (b) f();"),
-                 "2:22: NotImplementedError: Assigning 'i' in a block that runs on measured "
-                 "bits is not supported"},
-        ErrorRow{"loop_counted_on_measurements",
-                 on_measured("int i = 0;\nwhile (i < 3) { h q[0]; b = measure q[0]; if (b) { i "
-                             "+= 1; } }"),
-                 "3:52: NotImplementedError: Assigning 'i' in a block that runs on measured bits "
-                 "is not supported"},
-        ErrorRow{"break_in_a_runtime_while", on_measured("while (b) { b = measure q[0];\nbreak; }"),
-                 "3:1: NotImplementedError: 'break' in a block that runs on measured bits is not "
-                 "supported"},
-        ErrorRow{"continue_in_a_runtime_if_in_a_loop",
-                 on_measured("for int k in [0:1] { if (b) {\ncontinue; } }"),
-                 "3:1: NotImplementedError: 'continue' in a block that runs on measured bits is "
-                 "not supported"},
-        ErrorRow{"end_in_a_runtime_if", on_measured("if (b) {\nend; }"),
-                 "3:1: NotImplementedError: 'end' in a block that runs on measured bits is not "
-                 "supported"},
-        ErrorRow{"return_in_a_runtime_if",
-                 on_measured("def f(qubit a) { if (b) {\nreturn; } x a; }\nf(q[0]);"),
-                 "3:1: NotImplementedError: 'return' in a block that runs on measured bits is "
-                 "not supported"},
-        ErrorRow{"assigned_after_measuring", on_measured("c[1] = 0;\nif (c == 1) x q[0];"),
-                 "3:7: NotImplementedError: A condition on 'c[1]' is not supported: a value the "
-                 "circuit does not keep is assigned to it"},
-        ErrorRow{"assigned_in_a_branch", on_measured("if (b) { c[0] = 1; }\nif (c[0]) x q[0];"),
-                 "3:5: NotImplementedError: A condition on 'c[0]' is not supported: a value the "
-                 "circuit does not keep may be assigned to it"},
-        ErrorRow{"assigned_in_the_loop_it_tests",
-                 on_measured("while (c[0]) { x q[0]; c[0] = false; }"),
-                 "2:8: NotImplementedError: A condition on 'c[0]' is not supported: after the "
-                 "loop's body, a value the circuit does not keep is assigned to it"},
-        ErrorRow{"ordering_of_a_signed_cast", on_measured("if (int[2](c) < 0) x q[0];"),
-                 "2:15: NotImplementedError: An ordering of measured bits read as a signed "
-                 "integer is not supported"},
-        ErrorRow{"narrowing_cast", on_measured("if (uint[1](c) == 1) x q[0];"),
-                 "2:5: NotImplementedError: A cast of 2 measured bits to uint[1] is not "
-                 "supported"},
-        ErrorRow{"cast_to_float", on_measured("if (float(c) == 1) x q[0];"),
-                 "2:5: NotImplementedError: A cast of measured bits to float is not supported"},
-        ErrorRow{"value_too_large", on_measured("if (c == 4) x q[0];"),
-                 "2:7: ValueError: A condition compares 2 measured bits with 4, a value they "
-                 "cannot hold"},
-        ErrorRow{"negative_value", on_measured("if (c > -1) x q[0];"),
-                 "2:9: ValueError: A condition compares 2 measured bits with -1, a value they "
-                 "cannot hold"},
-        ErrorRow{"value_past_a_signed_cast", on_measured("if (int[2](c) == 2) x q[0];"),
-                 "2:18: ValueError: A condition compares 2 measured bits read as int[2] with 2, "
-                 "a value they cannot hold"},
-        ErrorRow{"float_value", on_measured("if (c == 1.5) x q[0];"),
-                 "2:10: ValueError: A condition compares measured bits with an integer, not "
-                 "float"},
-        ErrorRow{"one_bit_twice", on_measured("if (c[{0, 0}] == 1) x q[0];"),
-                 "2:15: ValueError: A condition reads 'c[0]' twice"},
-        ErrorRow{"case_value_too_large", on_measured("switch (int(c)) { case 0 { } case 7 { } }"),
-                 "2:35: ValueError: A condition compares 2 measured bits with 7, a value they "
-                 "cannot hold"},
-        ErrorRow{"in_a_gate_body", on_measured("gate g a { if (b) x a; }"),
-                 "2:12: NotImplementedError: A condition on measured bits in a gate's body is "
-                 "not supported"},
-        ErrorRow{"more_than_64_bits", "qubit[65] q; bit[65] w; w = measure q;\nif (w != 0) x q[0];",
-                 "2:7: NotImplementedError: A condition on 65 bits is not supported (64 at "
-                 "most)"}),
-    [](const testing::TestParamInfo<ErrorRow>& info) { return info.param.name; });
+        OutcomeRow{"arithmetic", on_measured("if (c + 1 == 2) x q[0];"),
+                   not_supported("2:7", "Arithmetic on measured bits ('+')")},
+        OutcomeRow{"bit_not", on_measured("if (~c == 2) x q[0];"),
+                   not_supported("2:5", "Arithmetic on measured bits ('~')")},
+        OutcomeRow{"and", on_measured("if (c[0] && c[1]) x q[0];"),
+                   not_supported("2:10", "'&&' of measured bits")},
+        OutcomeRow{"or_of_comparisons", on_measured("if (c == 1 || b) x q[0];"),
+                   not_supported("2:12", "'||' of measured bits")},
+        OutcomeRow{"bits_with_bits", on_measured("if (c[0] == c[1]) x q[0];"),
+                   not_supported("2:10", "A comparison of measured bits with measured bits")},
+        OutcomeRow{"subroutine_of_bits",
+                   on_measured("def f(bit[2] v) -> int { return 1; }\nif (f(c) == 1) x q[0];"),
+                   not_supported("3:5", "A call of 'f' on measured bits")},
+        OutcomeRow{"variable_from_a_measurement", on_measured("int v = c;\nif (v == 1) x q[0];"),
+                   "2:9: NotImplementedError: 'c' is known only when the circuit runs"},
+        OutcomeRow{"variable_changed_in_a_block",
+                   on_measured("int i = 0;\nif (b) { i += 1; }\nrx(i) q[0];"),
+                   in_runtime_block("3:10", "Assigning 'i'")},
+        OutcomeRow{"variable_changed_in_a_subroutine_called_in_a_block",
+                   on_measured("int i = 0; def f() { i = 2; }\nif (b) f();"),
+                   in_runtime_block("2:22", "Assigning 'i'")},
+        OutcomeRow{"loop_counted_on_measurements",
+                   on_measured("int i = 0;\nwhile (i < 3) { h q[0]; b = measure q[0]; if (b) { "
+                               "i += 1; } }"),
+                   in_runtime_block("3:52", "Assigning 'i'")},
+        OutcomeRow{"break_in_a_runtime_while",
+                   on_measured("while (b) { b = measure q[0];\nbreak; }"),
+                   in_runtime_block("3:1", "'break'")},
+        OutcomeRow{"continue_in_a_runtime_if_in_a_loop",
+                   on_measured("for int k in [0:1] { if (b) {\ncontinue; } }"),
+                   in_runtime_block("3:1", "'continue'")},
+        OutcomeRow{"end_in_a_runtime_if", on_measured("if (b) {\nend; }"),
+                   in_runtime_block("3:1", "'end'")},
+        OutcomeRow{"return_in_a_runtime_if",
+                   on_measured("def f(qubit a) { if (b) {\nreturn; } x a; }\nf(q[0]);"),
+                   in_runtime_block("3:1", "'return'")},
+        OutcomeRow{
+            "assigned_after_measuring", on_measured("c[1] = 0;\nif (c == 1) x q[0];"),
+            unkept_value("3:7", "c[1]", "a value the circuit does not keep is assigned to it")},
+        OutcomeRow{"switch_on_bits_assigned_after_measuring",
+                   "qubit q; bit c;\nc = measure q; c = 1;\nswitch (int(c)) { case 0 { } }",
+                   unkept_value("3:9", "c", "a value the circuit does not keep is assigned to it")},
+        OutcomeRow{"initialised_and_never_measured", "qubit q; bit c = 1;\nif (c) x q;",
+                   unkept_value("2:5", "c", "a value the circuit does not keep is assigned to it")},
+        OutcomeRow{
+            "assigned_in_a_branch", on_measured("if (b) { c[0] = 1; }\nif (c[0]) x q[0];"),
+            unkept_value("3:5", "c[0]", "a value the circuit does not keep may be assigned to it")},
+        OutcomeRow{"assigned_in_the_loop_it_tests",
+                   on_measured("while (c[0]) { x q[0]; c[0] = false; }"),
+                   unkept_value("2:8", "c[0]",
+                                "after the loop's body, a value the circuit does not keep is "
+                                "assigned to it")},
+        OutcomeRow{"ordering_of_a_signed_cast", on_measured("if (int[2](c) < 0) x q[0];"),
+                   not_supported("2:15", "An ordering of measured bits read as a signed integer")},
+        OutcomeRow{"narrowing_cast", on_measured("if (uint[1](c) == 1) x q[0];"),
+                   not_supported("2:5", "A cast of 2 measured bits to uint[1]")},
+        OutcomeRow{"cast_to_float", on_measured("if (float(c) == 1) x q[0];"),
+                   not_supported("2:5", "A cast of measured bits to float")},
+        OutcomeRow{"value_too_large", on_measured("if (c == 4) x q[0];"),
+                   cannot_hold("2:7", "2 measured bits", "4")},
+        OutcomeRow{"negative_value", on_measured("if (c > -1) x q[0];"),
+                   cannot_hold("2:9", "2 measured bits", "-1")},
+        OutcomeRow{"value_past_a_signed_cast", on_measured("if (int[2](c) == 2) x q[0];"),
+                   cannot_hold("2:18", "2 measured bits read as int[2]", "2")},
+        OutcomeRow{"case_value_too_large", on_measured("switch (int(c)) { case 0 { } case 7 { } }"),
+                   cannot_hold("2:35", "2 measured bits", "7")},
+        OutcomeRow{"float_value", on_measured("if (c == 1.5) x q[0];"),
+                   "2:10: ValueError: A condition compares measured bits with an integer, not "
+                   "float"},
+        OutcomeRow{"one_bit_twice", on_measured("if (c[{0, 0}] == 1) x q[0];"),
+                   "2:15: ValueError: A condition reads 'c[0]' twice"},
+        OutcomeRow{"in_a_gate_body", on_measured("gate g a { if (b) x a; }"),
+                   not_supported("2:12", "A condition on measured bits in a gate's body")},
+        OutcomeRow{"more_than_64_bits",
+                   "qubit[65] q; bit[65] w; w = measure q;\nif (w != 0) x q[0];",
+                   not_supported("2:7", "A condition on 65 bits") + " (64 at most)"}),
+    row_name<OutcomeRow>);
 
 // ---------------------------------------------------------------- the fixed point
 
@@ -457,15 +451,23 @@ class DynamicProgram {
       case 1:
         out_ += "g q[0], " + std::string(random_.chance(50) ? "a" : "q[2]") + "; ";
         break;
-      case 2:
-        out_ += "c[" + std::to_string(random_.below(2)) + "] = measure " + qubit() + "; ";
+      // Each draw a statement of its own: the operands of `+` are evaluated in an order
+      // that differs between compilers, and every compiler must generate the same programs.
+      case 2: {
+        const std::string bit = std::to_string(random_.below(2));
+        out_ += "c[" + bit + "] = measure " + qubit() + "; ";
         break;
-      case 3:
-        out_ += (random_.chance(50) ? "s = measure " : "reset ") + qubit() + "; ";
+      }
+      case 3: {
+        const bool measured = random_.chance(50);
+        out_ += (measured ? "s = measure " : "reset ") + qubit() + "; ";
         break;
-      case 4:
-        out_ += "rz(" + std::to_string(random_.below(7)) + " * pi / 4) " + qubit() + "; ";
+      }
+      case 4: {
+        const std::string eighths = std::to_string(random_.below(7));
+        out_ += "rz(" + eighths + " * pi / 4) " + qubit() + "; ";
         break;
+      }
       case 5:
         out_ += "for int k in [0:1] { cx q[k], q[k + 1]; } ";
         break;

@@ -7,20 +7,18 @@
 #include <vector>
 
 #include "corvane/backend/gatesequence/circuit_unitary.hpp"
+#include "lower_test_support.hpp"
 #include "qasm/lower/free_parameters.hpp"
 #include "same_records.hpp"
-#include "test_support.hpp"
 
 namespace {
 
-namespace qasm3 = corvane::qasm3;
-namespace lower = corvane::qasm3::detail::lower;
+using namespace lower_test;
 using corvane::GateSequence;
 using corvane::Parameter;
 using corvane::ParamScalar;
 using Values = std::map<std::string, qasm3::InputValue, std::less<>>;
 
-constexpr std::string_view HEADER = "OPENQASM 3.0;\ninclude \"stdgates.inc\";\n";
 constexpr std::string_view THETA = "input float theta;\nqubit[2] q;\n";
 
 struct Row {
@@ -32,13 +30,10 @@ struct Row {
 
 class FreeParameterText : public testing::TestWithParam<Row> {};
 
+// Lowering the text again changes nothing: the inputs it uses are declared in it.
 TEST_P(FreeParameterText, IsTheNormalForm) {
   const Row& row = GetParam();
-  const std::string program = std::string(THETA) + row.program;
-  const std::string lowered = qasm3::lower_qasm3(program);
-  EXPECT_EQ(lowered, std::string(HEADER) + row.inputs + "qubit[2] q;\n" + row.lowered);
-  // Lowering its text again changes nothing: the inputs it uses are declared in it.
-  EXPECT_EQ(qasm3::lower_qasm3(lowered), lowered);
+  expect_lowers_to(std::string(THETA) + row.program, row.inputs + "qubit[2] q;\n" + row.lowered);
 }
 
 INSTANTIATE_TEST_SUITE_P(
@@ -86,61 +81,48 @@ INSTANTIATE_TEST_SUITE_P(
         Row{"angle_argument_as_float", "input angle phi; gate g(a) x { rz(a / 2) x; } g(phi) q[0];",
             "rz(float(phi)/2) q[0];\n", "input angle phi;\n"},
         Row{"broadcast", "rz(theta) q;", "rz(theta) q[0];\nrz(theta) q[1];\n"}),
-    [](const testing::TestParamInfo<Row>& info) { return info.param.name; });
+    row_name<Row>);
 
 // A free value that lowering would need is refused where it is needed, naming the input.
-struct Refusal {
-  const char* name;
-  std::string program;  // after THETA
-  std::string outcome;
-};
+// The programs follow THETA.
+class FreeValueNeeded : public testing::TestWithParam<OutcomeRow> {};
 
-class FreeValueNeeded : public testing::TestWithParam<Refusal> {};
+// The refusal at `place`, with the reason where the value is needed for more than a number.
+std::string no_theta(std::string_view place, std::string_view need = "") {
+  return std::string(place) + ": ValueError: No value given for input 'theta'" +
+         (need.empty() ? "" : ": " + std::string(need));
+}
 
 TEST_P(FreeValueNeeded, IsRefusedWhereItIsNeeded) {
-  const Refusal& row = GetParam();
-  const std::string program = std::string(THETA) + row.program;
-  EXPECT_EQ(outcome_of([&] { qasm3::lower_qasm3(program); }, true), row.outcome);
-  EXPECT_EQ(outcome_of([&] { qasm3::lower_to_gate_sequence(program); }, true), row.outcome);
+  expect_both_paths(std::string(THETA) + GetParam().program, GetParam().outcome);
 }
 
 INSTANTIATE_TEST_SUITE_P(
     Rules, FreeValueNeeded,
     testing::Values(
-        Refusal{"loop_bound", "for int i in [0:int(theta)] { x q[0]; }",
-                "3:21: ValueError: No value given for input 'theta'"},
-        Refusal{"condition", "if (theta > 0) x q[0];",
-                "3:5: ValueError: No value given for input 'theta'"},
-        Refusal{"register_size", "qubit[int(theta)] r;",
-                "3:11: ValueError: No value given for input 'theta'"},
-        Refusal{"power_exponent", "pow(theta) @ x q[0];",
-                "3:5: ValueError: No value given for input 'theta'"},
-        Refusal{"classical_variable", "float x = theta * 2; rz(x) q[0];",
-                "3:11: ValueError: No value given for input 'theta'"},
-        Refusal{"subroutine_argument", "def f(float a) -> float { return a; } rz(f(theta)) q[0];",
-                "3:44: ValueError: No value given for input 'theta'"},
-        Refusal{"integer_input", "input int n; rz(n) q[0];",
-                "3:1: ValueError: No value given for input 'n'"},
-        Refusal{"bool_input", "input bool b; x q[0];",
-                "3:1: ValueError: No value given for input 'b'"},
-        Refusal{"root_of_a_gate_without_angle_rule", "pow(0.5) @ u3(theta, 0, 0) q[0];",
-                "3:1: ValueError: No value given for input 'theta': pow(0.5) @ u3 needs the "
-                "gate's matrix"},
-        Refusal{"root_of_a_definition", "gate g(a) x { rx(a) x; } pow(0.5) @ g(theta) q[0];",
-                "3:26: ValueError: No value given for input 'theta': pow(0.5) @ g needs the "
-                "gate's matrix"},
-        Refusal{"phase_on_controls", "ctrl @ U(theta, 0, 0) q[0], q[1];",
-                "3:1: ValueError: No value given for input 'theta': whether the phase on its "
-                "controls is written depends on it"},
-        Refusal{"cu_phase", "cu(0, 0, 0, theta) q[0], q[1];",
-                "3:1: ValueError: No value given for input 'theta': whether cu's phase is "
-                "written depends on its value"},
-        Refusal{"u_under_two_controls", "ctrl(2) @ U(0, theta, 0) q[0], q[1], $2;",
-                "3:1: ValueError: No value given for input 'theta': U under these controls is "
-                "written as its matrix"},
-        Refusal{"bits_of_a_free_value", "rz(float(theta[0])) q[0];",
-                "3:10: ValueError: No value given for input 'theta'"}),
-    [](const testing::TestParamInfo<Refusal>& info) { return info.param.name; });
+        OutcomeRow{"loop_bound", "for int i in [0:int(theta)] { x q[0]; }", no_theta("3:21")},
+        OutcomeRow{"condition", "if (theta > 0) x q[0];", no_theta("3:5")},
+        OutcomeRow{"register_size", "qubit[int(theta)] r;", no_theta("3:11")},
+        OutcomeRow{"power_exponent", "pow(theta) @ x q[0];", no_theta("3:5")},
+        OutcomeRow{"classical_variable", "float x = theta * 2; rz(x) q[0];", no_theta("3:11")},
+        OutcomeRow{"subroutine_argument",
+                   "def f(float a) -> float { return a; } rz(f(theta)) q[0];", no_theta("3:44")},
+        OutcomeRow{"integer_input", "input int n; rz(n) q[0];",
+                   "3:1: ValueError: No value given for input 'n'"},
+        OutcomeRow{"bool_input", "input bool b; x q[0];",
+                   "3:1: ValueError: No value given for input 'b'"},
+        OutcomeRow{"root_of_a_gate_without_angle_rule", "pow(0.5) @ u3(theta, 0, 0) q[0];",
+                   no_theta("3:1", "pow(0.5) @ u3 needs the gate's matrix")},
+        OutcomeRow{"root_of_a_definition", "gate g(a) x { rx(a) x; } pow(0.5) @ g(theta) q[0];",
+                   no_theta("3:26", "pow(0.5) @ g needs the gate's matrix")},
+        OutcomeRow{"phase_on_controls", "ctrl @ U(theta, 0, 0) q[0], q[1];",
+                   no_theta("3:1", "whether the phase on its controls is written depends on it")},
+        OutcomeRow{"cu_phase", "cu(0, 0, 0, theta) q[0], q[1];",
+                   no_theta("3:1", "whether cu's phase is written depends on its value")},
+        OutcomeRow{"u_under_two_controls", "ctrl(2) @ U(0, theta, 0) q[0], q[1], $2;",
+                   no_theta("3:1", "U under these controls is written as its matrix")},
+        OutcomeRow{"bits_of_a_free_value", "rz(float(theta[0])) q[0];", no_theta("3:10")}),
+    row_name<OutcomeRow>);
 
 // ------------------------------------------------------------------ records
 
@@ -210,7 +192,7 @@ INSTANTIATE_TEST_SUITE_P(
         Binding{"mixed_with_numbers",
                 "input float t; input float s; qubit q; U(t, 1, s) q;",
                 {{"t", 0.25}, {"s", -2.0}}}),
-    [](const testing::TestParamInfo<Binding>& info) { return info.param.name; });
+    row_name<Binding>);
 
 TEST(BindingAfterLowering, NamesWhatIsMissingOrWrong) {
   const GateSequence gs = qasm3::lower_to_gate_sequence(

@@ -10,9 +10,12 @@
 #include <vector>
 
 #include "corvane/backend/pygates/unitary.hpp"
+#include "lower_test_support.hpp"
 #include "qasm/lower/gate_matrices.hpp"
 
 namespace {
+
+using lower_test::times;
 
 using corvane::qasm3::detail::lower::adjoint;
 using corvane::qasm3::detail::lower::Complex;
@@ -27,15 +30,7 @@ using corvane::qasm3::detail::lower::standard_gate_matrix;
 constexpr double PI = std::numbers::pi;
 
 SquareMatrix gate(const std::string& name, std::vector<double> parameters = {}) {
-  const auto m = standard_gate_matrix(name, parameters);
-  if (!m) throw std::runtime_error("no matrix for " + name);
-  return *m;
-}
-
-SquareMatrix times(SquareMatrix m, Complex factor) {
-  for (Complex& entry : m.entries)
-    entry *= factor;
-  return m;
+  return lower_test::standard_matrix(name, std::move(parameters));
 }
 
 std::string show(const SquareMatrix& m) {

@@ -10,15 +10,13 @@
 #include <utility>
 #include <vector>
 
-#include "test_support.hpp"
+#include "lower_test_support.hpp"
 
 namespace {
 
 namespace fs = std::filesystem;
-namespace qasm3 = corvane::qasm3;
+using namespace lower_test;
 using namespace std::string_literals;
-
-constexpr std::string_view HEADER = "OPENQASM 3.0;\ninclude \"stdgates.inc\";\n";
 
 // A fresh folder of files for one case, removed afterwards.
 class Folder {
@@ -84,8 +82,7 @@ TEST_P(LowersIncluding, AsIfTheTextStoodThere) {
   for (const auto& [path, text] : c.files)
     folder.write(path, text);
   try {
-    const std::string lowered = qasm3::lower_qasm3(c.program, options_in(folder, c));
-    EXPECT_EQ(lowered, std::string(HEADER) + c.expected);
+    expect_lowers_to(c.program, c.expected, options_in(folder, c));
     EXPECT_TRUE(c.place.empty()) << "expected an error";
   } catch (const qasm3::Error& e) {
     EXPECT_EQ(std::string(e.kind()) + ": " + e.what(), c.expected);
@@ -195,7 +192,7 @@ INSTANTIATE_TEST_SUITE_P(
              "main.qasm",
              {},
              "qubit[2] q;\nrz(3.0) q[0];\nrz(3.0) q[1];\n"}),
-    [](const testing::TestParamInfo<Case>& info) { return info.param.name; });
+    row_name<Case>);
 
 INSTANTIATE_TEST_SUITE_P(
     Refused, LowersIncluding,
@@ -299,7 +296,7 @@ INSTANTIATE_TEST_SUITE_P(
                          {},
                          "ValueError: Hardware qubit $99999999999999999999 is out of range",
                          "hw.inc:1:3"}),
-    [](const testing::TestParamInfo<Case>& info) { return info.param.name; });
+    row_name<Case>);
 
 TEST(LowerIncludes, AnAbsoluteNameIsUsedAsWritten) {
   const Folder folder("absolute");

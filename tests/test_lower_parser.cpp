@@ -6,17 +6,18 @@
 #include <string>
 #include <vector>
 
+#include "lower_test_support.hpp"
 #include "qasm/lower/parser.hpp"
-#include "test_support.hpp"
 
 namespace {
 
-namespace lower = corvane::qasm3::detail::lower;
 using lower::ExprKind;
 using lower::NO_NODE;
 using lower::NodeId;
 using lower::Program;
 using lower::StmtKind;
+using lower_test::OutcomeRow;
+using lower_test::row_name;
 
 // ------------------------------------------------------------------ trees as text
 // An expression as an s-expression: `(op left right)`, `(neg x)`, `(call f args...)`,
@@ -196,7 +197,7 @@ INSTANTIATE_TEST_SUITE_P(
         TreeRow{"cast_width_expression", "uint[n + 1](x)", "(cast uint[(+ n 1)] x)"},
         TreeRow{"index_chain", "a[1][2]", "(index (index a 1) 2)"},
         TreeRow{"call_arguments", "mod(a, b + 1)", "(call mod a (+ b 1))"}),
-    [](const testing::TestParamInfo<TreeRow>& info) { return info.param.name; });
+    row_name<TreeRow>);
 
 // The literal forms of the language reference, kept as written: the values are read later.
 INSTANTIATE_TEST_SUITE_P(
@@ -215,7 +216,7 @@ INSTANTIATE_TEST_SUITE_P(
                             "(+ (+ duration:100ns duration:2.5us) duration:10dt)"},
                     TreeRow{"imaginary", "1.5im", "imaginary:1.5im"},
                     TreeRow{"constants", "2 * π + tau", "(+ (* 2 π) tau)"}),
-    [](const testing::TestParamInfo<TreeRow>& info) { return info.param.name; });
+    row_name<TreeRow>);
 
 // OpenQASM 2 writes the power `^` (right-associative, above the unary minus) and calls the
 // natural logarithm `ln`; after an OPENQASM 3 header `^` is the exclusive or.
@@ -273,17 +274,11 @@ INSTANTIATE_TEST_SUITE_P(
         StatementRow{"declaration_with_cast", "const float[64] f = float(1) / 3;",
                      "f = (/ (cast float 1) 3)"},
         StatementRow{"bits_from_a_string", "bit[8] b = \"0101_0101\";", "b = bits:\"0101_0101\""}),
-    [](const testing::TestParamInfo<StatementRow>& info) { return info.param.name; });
+    row_name<StatementRow>);
 
 // ------------------------------------------------------------------ errors
 
-struct ErrorRow {
-  std::string name;
-  std::string program;
-  std::string outcome;  // "<line>:<column>: <Kind>: <message>"
-};
-
-class ParseError : public testing::TestWithParam<ErrorRow> {};
+class ParseError : public testing::TestWithParam<OutcomeRow> {};
 
 TEST_P(ParseError, HasKindMessageAndPlace) {
   EXPECT_EQ(outcome_of([&] { lower::parse(GetParam().program); }, true), GetParam().outcome);
@@ -292,48 +287,52 @@ TEST_P(ParseError, HasKindMessageAndPlace) {
 INSTANTIATE_TEST_SUITE_P(
     Errors, ParseError,
     testing::Values(
-        ErrorRow{"missing_operand", "qubit q;\nrz(1 +) q;",
-                 "2:7: ValueError: Expected an expression, found ')'"},
-        ErrorRow{"missing_semicolon", "qubit[2] q",
-                 "1:11: ValueError: Expected ';', found end of input"},
-        ErrorRow{"unclosed_parenthesis", "rz((1) q;", "1:8: ValueError: Expected ')', found 'q'"},
-        ErrorRow{"unclosed_block", "gate g a { h a;",
-                 "1:16: ValueError: Expected '}', found end of input"},
-        ErrorRow{"operand_not_a_qubit", "h 1;", "1:3: ValueError: Expected a qubit, found '1'"},
-        ErrorRow{"empty_parameter", "gate g(a, , b) q { }",
-                 "1:11: ValueError: Expected a name, found ','"},
-        ErrorRow{"for_without_in", "for int i of [0:2] x q;",
-                 "1:11: ValueError: Expected 'in', found 'of'"},
-        ErrorRow{"reserved_name", "qubit pi;",
-                 "1:7: ValueError: 'pi' is a reserved word and cannot be declared"},
-        ErrorRow{"keyword_as_name", "int for = 1;",
-                 "1:5: ValueError: 'for' is a reserved word and cannot be declared"},
-        ErrorRow{"type_width_zero", "int[0] x;",
-                 "1:5: NotImplementedError: Type width 0 is not supported (1 to 64)"},
-        ErrorRow{"type_width_too_large", "uint[65] x;",
-                 "1:6: NotImplementedError: Type width 65 is not supported (1 to 64)"},
-        ErrorRow{"complex_type", "complex[float] c;",
-                 "1:1: NotImplementedError: 'complex' is not supported"},
-        ErrorRow{"array_type", "array[int[8], 2] a;",
-                 "1:1: NotImplementedError: 'array' is not supported"},
-        ErrorRow{"array_argument", "def f(readonly array[int[8], 2] a) { }",
-                 "1:7: NotImplementedError: Array arguments are not supported"},
-        ErrorRow{"extern", "qubit q;\nextern f(int) -> int;",
-                 "2:1: NotImplementedError: 'extern' is not supported"},
-        ErrorRow{"defcal", "defcal x $0 { }",
-                 "1:1: NotImplementedError: 'defcal' is not supported"},
-        ErrorRow{"case_after_default", "switch (i) { default { } case 1 { } }",
-                 "1:26: ValueError: Nothing may follow 'default' in a 'switch'"},
-        ErrorRow{
+        OutcomeRow{"missing_operand", "qubit q;\nrz(1 +) q;",
+                   "2:7: ValueError: Expected an expression, found ')'"},
+        OutcomeRow{"missing_semicolon", "qubit[2] q",
+                   "1:11: ValueError: Expected ';', found end of input"},
+        OutcomeRow{"unclosed_parenthesis", "rz((1) q;", "1:8: ValueError: Expected ')', found 'q'"},
+        OutcomeRow{"unclosed_block", "gate g a { h a;",
+                   "1:16: ValueError: Expected '}', found end of input"},
+        OutcomeRow{"operand_not_a_qubit", "h 1;", "1:3: ValueError: Expected a qubit, found '1'"},
+        OutcomeRow{"empty_parameter", "gate g(a, , b) q { }",
+                   "1:11: ValueError: Expected a name, found ','"},
+        OutcomeRow{"for_without_in", "for int i of [0:2] x q;",
+                   "1:11: ValueError: Expected 'in', found 'of'"},
+        OutcomeRow{"reserved_name", "qubit pi;",
+                   "1:7: ValueError: 'pi' is a reserved word and cannot be declared"},
+        OutcomeRow{"keyword_as_name", "int for = 1;",
+                   "1:5: ValueError: 'for' is a reserved word and cannot be declared"},
+        OutcomeRow{"type_width_zero", "int[0] x;",
+                   "1:5: NotImplementedError: Type width 0 is not supported (1 to 64)"},
+        OutcomeRow{"type_width_too_large", "uint[65] x;",
+                   "1:6: NotImplementedError: Type width 65 is not supported (1 to 64)"},
+        OutcomeRow{"complex_type", "complex[float] c;",
+                   "1:1: NotImplementedError: 'complex' is not supported"},
+        OutcomeRow{"array_type", "array[int[8], 2] a;",
+                   "1:1: NotImplementedError: 'array' is not supported"},
+        OutcomeRow{"array_argument", "def f(readonly array[int[8], 2] a) { }",
+                   "1:7: NotImplementedError: Array arguments are not supported"},
+        OutcomeRow{"extern", "qubit q;\nextern f(int) -> int;",
+                   "2:1: NotImplementedError: 'extern' is not supported"},
+        OutcomeRow{"defcal", "defcal x $0 { }",
+                   "1:1: NotImplementedError: 'defcal' is not supported"},
+        OutcomeRow{"case_after_default", "switch (i) { default { } case 1 { } }",
+                   "1:26: ValueError: Nothing may follow 'default' in a 'switch'"},
+        OutcomeRow{
             "qubit_in_a_case", "switch (i) { case 1 { qubit r; } }",
             "1:23: ValueError: Qubits, gates and subroutines cannot be declared in a 'switch'"},
-        ErrorRow{"const_without_value", "const int n;",
-                 "1:12: ValueError: Expected '=', found ';'"},
-        ErrorRow{"syntax_error_before_a_stray_character", "h q[0;\n?",
-                 "1:6: ValueError: Expected ']', found ';'"},
-        ErrorRow{"stray_character_after_good_statements", "h q;\nx q;\n  ?",
-                 "3:3: ValueError: Unexpected character '?'"}),
-    [](const testing::TestParamInfo<ErrorRow>& info) { return info.param.name; });
+        OutcomeRow{"const_without_value", "const int n;",
+                   "1:12: ValueError: Expected '=', found ';'"},
+        OutcomeRow{"reserved_literal", "qubit q;\nbit[2] true;",
+                   "2:8: ValueError: 'true' is a reserved word and cannot be declared"},
+        OutcomeRow{"stray_character_inside_a_statement", "qubit q;\nh q ?;",
+                   "2:5: ValueError: Unexpected character '?'"},
+        OutcomeRow{"syntax_error_before_a_stray_character", "h q[0;\n?",
+                   "1:6: ValueError: Expected ']', found ';'"},
+        OutcomeRow{"stray_character_after_good_statements", "h q;\nx q;\n  ?",
+                   "3:3: ValueError: Unexpected character '?'"}),
+    row_name<OutcomeRow>);
 
 // ------------------------------------------------------------------ hostile nesting
 

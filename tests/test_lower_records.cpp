@@ -13,17 +13,15 @@
 #include <string>
 #include <vector>
 
+#include "lower_test_support.hpp"
 #include "program_folder.hpp"
 #include "qasm/lower/expand.hpp"
 #include "qasm/lower/lower.hpp"
 #include "same_records.hpp"
-#include "test_support.hpp"
 
 namespace {
 
-namespace fs = std::filesystem;
-namespace qasm3 = corvane::qasm3;
-namespace lower = corvane::qasm3::detail::lower;
+using namespace lower_test;
 using corvane::GateSequence;
 
 // Lowers `program` both ways and expects the same outcome: the same records, or the same
@@ -87,37 +85,24 @@ TEST_P(FolderProgram, ReadsAsItsLoweredText) {
 INSTANTIATE_TEST_SUITE_P(Folder, FolderProgram, testing::ValuesIn(program_folder::names()),
                          program_folder::test_name);
 
-fs::path examples_folder() {
-  const char* dir = std::getenv("CORVANE_QASM3_LOWERING_EXAMPLES");
-  return dir != nullptr ? fs::path(dir) : fs::path("examples/lowering");
-}
-
-std::vector<std::string> example_names() {
-  std::vector<std::string> found;
-  std::error_code ec;
-  for (const auto& entry : fs::directory_iterator(examples_folder(), ec)) {
-    if (entry.path().extension() == ".qasm") found.push_back(entry.path().filename().string());
-  }
-  std::sort(found.begin(), found.end());
-  return found;
-}
+const std::filesystem::path EXAMPLES =
+    program_folder::directory("CORVANE_QASM3_LOWERING_EXAMPLES", "examples/lowering");
 
 class Example : public testing::TestWithParam<std::string> {};
 
 TEST_P(Example, ReadsAsItsLoweredText) {
-  const fs::path path = examples_folder() / GetParam();
-  std::ifstream in(path, std::ios::binary);
-  const std::string text{std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()};
-  ASSERT_FALSE(text.empty()) << path;
-  const qasm3::LowerOptions options{.inputs = {{"phase", 0.125}}, .source_path = path.string()};
+  const std::string text = program_folder::read(GetParam(), EXAMPLES);
+  ASSERT_FALSE(text.empty()) << GetParam();
+  const qasm3::LowerOptions options{.inputs = {{"phase", 0.125}},
+                                    .source_path = (EXAMPLES / GetParam()).string()};
   expect_same_reading(text, options);
 }
 
 TEST(Examples, FolderHoldsThem) {
-  EXPECT_GE(example_names().size(), 3U) << examples_folder();
+  EXPECT_GE(program_folder::names(EXAMPLES).size(), 3U) << EXAMPLES;
 }
 
-INSTANTIATE_TEST_SUITE_P(Lowering, Example, testing::ValuesIn(example_names()),
+INSTANTIATE_TEST_SUITE_P(Lowering, Example, testing::ValuesIn(program_folder::names(EXAMPLES)),
                          program_folder::test_name);
 
 // ------------------------------------------------------------------ combinations
@@ -135,10 +120,6 @@ class Combination : public testing::TestWithParam<Row> {};
 
 TEST_P(Combination, ReadsAsItsLoweredText) {
   expect_same_reading(GetParam().program);
-}
-
-std::string row_name(const testing::TestParamInfo<Row>& info) {
-  return info.param.name;
 }
 
 INSTANTIATE_TEST_SUITE_P(
@@ -193,7 +174,7 @@ INSTANTIATE_TEST_SUITE_P(
         Row{"unknown_gate", "qubit q; nosuch q;"}, Row{"qubit_twice", "qubit[2] q; cx q[0], q[0];"},
         Row{"index_past_the_end", "qubit[2] q; x q[2];"},
         Row{"invalid_utf8", "qubit q; x q; // \xff\n"}),
-    row_name);
+    row_name<Row>);
 
 // Explicit matrices are checked by the rule the importer checks them with: the same
 // messages, at the call, on both public paths.
@@ -206,11 +187,8 @@ TEST(ExplicitMatrices, AreRefusedWithTheImportersMessages) {
       {"unitary(" + repeat("0, ", 17) + "0) q;",
        "ValueError: unitary matrix dimension 3 must be a power of two"},
   };
-  for (const auto& [call, message] : rows) {
-    const std::string program = "qubit q;\n  " + call;
-    EXPECT_EQ(outcome_of([&] { qasm3::lower_qasm3(program); }, true), "2:3: " + message);
-    EXPECT_EQ(outcome_of([&] { qasm3::lower_to_gate_sequence(program); }, true), "2:3: " + message);
-  }
+  for (const auto& [call, message] : rows)
+    expect_both_paths("qubit q;\n  " + call, "2:3: " + message);
 }
 
 // ------------------------------------------------------------------ generated programs
@@ -426,15 +404,7 @@ class Cap : public testing::TestWithParam<CapRow> {};
 
 // Both public functions stop at the bound with the same message and place.
 TEST_P(Cap, StopsBothPublicFunctions) {
-  const CapRow& row = GetParam();
-  const qasm3::LowerOptions options{.max_statements = row.cap};
-  EXPECT_EQ(outcome_of([&] { qasm3::lower_qasm3(row.program, options); }, true), row.outcome);
-  EXPECT_EQ(outcome_of([&] { qasm3::lower_to_gate_sequence(row.program, options); }, true),
-            row.outcome);
-}
-
-std::string cap_name(const testing::TestParamInfo<CapRow>& info) {
-  return info.param.name;
+  expect_both_paths(GetParam().program, GetParam().outcome, {.max_statements = GetParam().cap});
 }
 
 INSTANTIATE_TEST_SUITE_P(
@@ -454,7 +424,7 @@ INSTANTIATE_TEST_SUITE_P(
         CapRow{"zero_is_the_default", "qubit q; for int i in [1:1000] x q;", 0, "ok"},
         CapRow{"default_bound_reached", "qubit q; int n = 0; while (true) { n += 1; }", 0,
                "1:21: ValueError: The lowered program would exceed 4000000 statements"}),
-    cap_name);
+    row_name<CapRow>);
 
 // A program longer than a sixteenth of the default bound may expand each statement up to
 // sixteen times: its gates and loop passes up to that many lower, one more does not.

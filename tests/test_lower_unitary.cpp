@@ -17,15 +17,14 @@
 #include <vector>
 
 #include "corvane/backend/gatesequence/circuit_unitary.hpp"
+#include "lower_test_support.hpp"
 #include "program_folder.hpp"
 #include "qasm/lower/gate_matrices.hpp"
 #include "same_records.hpp"
-#include "test_support.hpp"
 
 namespace {
 
-namespace qasm3 = corvane::qasm3;
-namespace lower = corvane::qasm3::detail::lower;
+using namespace lower_test;
 using corvane::GateSequence;
 using corvane::Matrix;
 using lower::Complex;
@@ -64,12 +63,6 @@ Matrix embedded(std::size_t qubits, const SquareMatrix& gate, const std::vector<
   return m;
 }
 
-SquareMatrix standard(const std::string& name, std::vector<double> parameters = {}) {
-  const auto m = lower::standard_gate_matrix(name, parameters);
-  if (!m) throw std::runtime_error("no matrix for " + name);
-  return *m;
-}
-
 // `base` with one more control in front: the control is operand 0.
 SquareMatrix with_control(const SquareMatrix& base, bool on_one = true) {
   SquareMatrix m = SquareMatrix::identity(base.dimension * 2);
@@ -78,12 +71,6 @@ SquareMatrix with_control(const SquareMatrix& base, bool on_one = true) {
     for (std::size_t column = 0; column < base.dimension; ++column)
       m.at(row * 2 + control, column * 2 + control) = base.at(row, column);
   }
-  return m;
-}
-
-SquareMatrix times(SquareMatrix m, Complex factor) {
-  for (Complex& entry : m.entries)
-    entry *= factor;
   return m;
 }
 
@@ -140,7 +127,7 @@ struct Row {
   std::string program;  // after the header
   std::size_t qubits;
   std::vector<Applied> expected;
-  std::string header = "OPENQASM 3.0;\ninclude \"stdgates.inc\";\n";
+  std::string header = std::string(HEADER);
 };
 
 class MeansWhatTheLanguageSays : public testing::TestWithParam<Row> {};
@@ -155,17 +142,14 @@ TEST_P(MeansWhatTheLanguageSays, OnTheOptimisedAndTheReferencePath) {
       << qasm3::lower_qasm3(program, reference_options());
 }
 
-std::string row_name(const testing::TestParamInfo<Row>& info) {
-  return info.param.name;
-}
-
 Applied on(const std::string& name, std::vector<std::size_t> qubits,
            std::vector<double> parameters = {}) {
-  return Applied{standard(name, std::move(parameters)), std::move(qubits)};
+  return Applied{standard_matrix(name, std::move(parameters)), std::move(qubits)};
 }
 Applied controlled_on(const std::string& name, std::vector<std::size_t> qubits,
                       std::vector<double> parameters = {}, bool on_one = true) {
-  return Applied{with_control(standard(name, std::move(parameters)), on_one), std::move(qubits)};
+  return Applied{with_control(standard_matrix(name, std::move(parameters)), on_one),
+                 std::move(qubits)};
 }
 
 INSTANTIATE_TEST_SUITE_P(
@@ -176,7 +160,7 @@ INSTANTIATE_TEST_SUITE_P(
         Row{"ctrl_cnot_of_two_controls",
             "qubit[4] q; ctrl(2) @ cx q[3], q[0], q[1], q[2];",
             4,
-            {Applied{with_control(standard("ccx")), {3, 0, 1, 2}}}},
+            {Applied{with_control(standard_matrix("ccx")), {3, 0, 1, 2}}}},
         Row{"negctrl_cx",
             "qubit[3] q; negctrl @ cx q[2], q[0], q[1];",
             3,
@@ -233,7 +217,7 @@ INSTANTIATE_TEST_SUITE_P(
             "qubit[3] q; gate g a, b { cx a, b; } ctrl @ g q[2], q[0], q[1];",
             3,
             {controlled_on("cx", {2, 0, 1})}}),
-    row_name);
+    row_name<Row>);
 
 INSTANTIATE_TEST_SUITE_P(
     PhasesThatControlsObserve, MeansWhatTheLanguageSays,
@@ -249,7 +233,7 @@ INSTANTIATE_TEST_SUITE_P(
         Row{"inverse_cu",
             "qubit[2] q; inv @ cu(0.3, -0.6, 1.2, 0.4) q[1], q[0];",
             2,
-            {Applied{lower::adjoint(standard("cu", {0.3, -0.6, 1.2, 0.4})), {1, 0}}}},
+            {Applied{lower::adjoint(standard_matrix("cu", {0.3, -0.6, 1.2, 0.4})), {1, 0}}}},
         Row{"ctrl_U",
             "qubit[2] q; ctrl @ U(0.3, 0.5, 0.7) q[0], q[1];",
             2,
@@ -261,7 +245,7 @@ INSTANTIATE_TEST_SUITE_P(
         Row{"ctrl_inv_U",
             "qubit[2] q; ctrl @ inv @ U(0.3, 0.5, 0.7) q[0], q[1];",
             2,
-            {Applied{with_control(lower::adjoint(standard("U", {0.3, 0.5, 0.7}))), {0, 1}}}},
+            {Applied{with_control(lower::adjoint(standard_matrix("U", {0.3, 0.5, 0.7}))), {0, 1}}}},
         Row{"chapter_example_controlled_X",
             "qubit[2] q; gate X a { U(π, 0, π) a; gphase(-π/2); } ctrl @ X q[0], q[1];",
             2,
@@ -293,7 +277,7 @@ INSTANTIATE_TEST_SUITE_P(
         Row{"ctrl_inv_sx",
             "qubit[2] q; ctrl @ inv @ sx q[1], q[0];",
             2,
-            {Applied{with_control(lower::adjoint(standard("sx"))), {1, 0}}}},
+            {Applied{with_control(lower::adjoint(standard_matrix("sx"))), {1, 0}}}},
         // qelib1.inc's u is OpenQASM 2's U, the gate model's u3: a phase away from the
         // language's U, which the control observes.
         Row{"ctrl_qelib1_u",
@@ -309,13 +293,13 @@ INSTANTIATE_TEST_SUITE_P(
         Row{"ctrl_definition_holding_inv_sx",
             "qubit[2] q; gate g a { inv @ sx a; } ctrl @ g q[1], q[0];",
             2,
-            {Applied{with_control(lower::adjoint(standard("sx"))), {1, 0}}}},
+            {Applied{with_control(lower::adjoint(standard_matrix("sx"))), {1, 0}}}},
         Row{"ctrl_gphase", "qubit[2] q; ctrl @ gphase(0.7) q[1];", 2, {on("p", {1}, {0.7})}},
         Row{"negctrl_gphase_two",
             "qubit[2] q; negctrl @ ctrl @ gphase(0.7) q[1], q[0];",
             2,
             {controlled_on("p", {1, 0}, {0.7}, false)}}),
-    row_name);
+    row_name<Row>);
 
 INSTANTIATE_TEST_SUITE_P(
     Powers, MeansWhatTheLanguageSays,
@@ -324,26 +308,26 @@ INSTANTIATE_TEST_SUITE_P(
         Row{"sqrt_h",
             "qubit q; pow(0.5) @ h q;",
             1,
-            {Applied{lower::principal_power(standard("h"), 0.5), {0}}}},
+            {Applied{lower::principal_power(standard_matrix("h"), 0.5), {0}}}},
         Row{"quarter_y",
             "qubit q; pow(0.25) @ y q;",
             1,
-            {Applied{lower::principal_power(standard("y"), 0.25), {0}}}},
+            {Applied{lower::principal_power(standard_matrix("y"), 0.25), {0}}}},
         Row{"third_cx",
             "qubit[2] q; pow(1.0/3) @ cx q[1], q[0];",
             2,
-            {Applied{lower::principal_power(standard("cx"), 1.0 / 3), {1, 0}}}},
+            {Applied{lower::principal_power(standard_matrix("cx"), 1.0 / 3), {1, 0}}}},
         Row{"half_swap",
             "qubit[2] q; pow(0.5) @ swap q[0], q[1];",
             2,
-            {Applied{lower::principal_power(standard("swap"), 0.5), {0, 1}}}},
+            {Applied{lower::principal_power(standard_matrix("swap"), 0.5), {0, 1}}}},
         Row{"half_p_scales_the_angle", "qubit q; pow(0.5) @ p(5) q;", 1, {on("p", {0}, {2.5})}},
         Row{"half_u1_scales_the_angle", "qubit q; pow(0.5) @ u1(5) q;", 1, {on("p", {0}, {2.5})}},
         Row{"half_rx_scales_the_angle", "qubit q; pow(0.5) @ rx(5) q;", 1, {on("rx", {0}, {2.5})}},
         Row{"inverse_of_sqrt_x",
             "qubit q; inv @ pow(0.5) @ x q;",
             1,
-            {Applied{lower::adjoint(standard("sx")), {0}}}},
+            {Applied{lower::adjoint(standard_matrix("sx")), {0}}}},
         Row{"sqrt_of_inverse_x", "qubit q; pow(0.5) @ inv @ x q;", 1, {on("sx", {0})}},
         Row{"ctrl_sqrt_x",
             "qubit[2] q; ctrl @ pow(0.5) @ x q[0], q[1];",
@@ -353,40 +337,44 @@ INSTANTIATE_TEST_SUITE_P(
         Row{"sqrt_U",
             "qubit q; pow(0.5) @ U(0.3, 0.5, 0.7) q;",
             1,
-            {Applied{lower::principal_power(standard("U", {0.3, 0.5, 0.7}), 0.5), {0}}}},
+            {Applied{lower::principal_power(standard_matrix("U", {0.3, 0.5, 0.7}), 0.5), {0}}}},
         // The gates only qelib1.inc defines take principal powers of their bodies' matrices,
         // under controls that observe their phases.
         Row{"ctrl_sqrt_qelib1_u",
             "qubit[2] q; ctrl @ pow(0.5) @ u(0.3, 0.5, 0.7) q[1], q[0];",
             2,
-            {Applied{with_control(lower::principal_power(standard("u3", {0.3, 0.5, 0.7}), 0.5)),
-                     {1, 0}}}},
+            {Applied{
+                with_control(lower::principal_power(standard_matrix("u3", {0.3, 0.5, 0.7}), 0.5)),
+                {1, 0}}}},
         Row{"ctrl_quarter_sxdg",
             "qubit[2] q; ctrl @ pow(0.25) @ sxdg q[0], q[1];",
             2,
             {Applied{
                 with_control(lower::principal_power(
-                    lower::multiply(standard("s"), lower::multiply(standard("h"), standard("s"))),
+                    lower::multiply(standard_matrix("s"),
+                                    lower::multiply(standard_matrix("h"), standard_matrix("s"))),
                     0.25)),
                 {0, 1}}}},
         Row{"negctrl_sqrt_csx",
             "qubit[3] q; negctrl @ pow(0.5) @ csx q[2], q[1], q[0];",
             3,
-            {Applied{with_control(lower::principal_power(with_control(standard("sx")), 0.5), false),
+            {Applied{with_control(lower::principal_power(with_control(standard_matrix("sx")), 0.5),
+                                  false),
                      {2, 1, 0}}}},
         Row{"ctrl_inverse_sqrt_cu3",
             "qubit[3] q; ctrl @ inv @ pow(0.5) @ cu3(0.3, 0.5, 0.7) q[1], q[2], q[0];",
             3,
-            {Applied{with_control(lower::adjoint(lower::principal_power(
-                         times(standard("cu", {0.3, 0.5, 0.7, 0}), std::polar(1.0, 0.05)), 0.5))),
-                     {1, 2, 0}}}}),
-    row_name);
+            {Applied{
+                with_control(lower::adjoint(lower::principal_power(
+                    times(standard_matrix("cu", {0.3, 0.5, 0.7, 0}), std::polar(1.0, 0.05)), 0.5))),
+                {1, 2, 0}}}}),
+    row_name<Row>);
 
 // qelib1.inc's cu3 is what its body makes it: the gate model's controlled u times the phase
 // e^{i(λ-φ)/4}, which a control on it observes; not a controlled u3 (a phase away on the
 // control). (0.3, 0.5, 0.7): the phase is e^{0.05i}.
 SquareMatrix qelib1_cu3(double theta, double phi, double lambda) {
-  return times(standard("cu", {theta, phi, lambda, 0}), std::polar(1.0, (lambda - phi) / 4));
+  return times(standard_matrix("cu", {theta, phi, lambda, 0}), std::polar(1.0, (lambda - phi) / 4));
 }
 
 INSTANTIATE_TEST_SUITE_P(
@@ -428,7 +416,7 @@ INSTANTIATE_TEST_SUITE_P(
             3,
             {Applied{with_control(qelib1_cu3(0.3, 0.5, 0.7)), {0, 1, 2}}},
             "OPENQASM 2.0;\ninclude \"qelib1.inc\";\n"}),
-    row_name);
+    row_name<Row>);
 
 // A principal root of a library gate, applied as often as the root's order, under a control
 // that observes its phase, is the gate's body: the root's matrix against the definition the
@@ -467,41 +455,41 @@ const std::string OPENQASM2_HEADER = "OPENQASM 2.0;\ninclude \"qelib1.inc\";\n";
 
 INSTANTIATE_TEST_SUITE_P(
     OpenQasm2, MeansWhatTheLanguageSays,
-    testing::Values(
-        Row{"real_division",
-            "qreg q[1]; rx(1/2) q[0];",
-            1,
-            {on("rx", {0}, {0.5})},
-            OPENQASM2_HEADER},
-        Row{"negative_fraction",
-            "qreg q[1]; rz(-3/10) q[0];",
-            1,
-            {on("rz", {0}, {-0.3})},
-            OPENQASM2_HEADER},
-        Row{"u3_and_cu",
-            "qreg q[2]; u3(0.3,0.5,0.7) q[0]; cu(0.1,0.2,0.3,0.4) q[0],q[1];",
-            2,
-            {on("u3", {0}, {0.3, 0.5, 0.7}), on("cu", {0, 1}, {0.1, 0.2, 0.3, 0.4})},
-            OPENQASM2_HEADER},
-        // Modifiers, which lowering takes in OpenQASM 2 too, observe that
-        // OpenQASM 2's U is the gate model's u3.
-        Row{"ctrl_U",
-            "qreg q[2]; ctrl @ U(0.3,0.5,0.7) q[1],q[0];",
-            2,
-            {controlled_on("u3", {1, 0}, {0.3, 0.5, 0.7})},
-            OPENQASM2_HEADER},
-        Row{"ctrl_sqrt_U",
-            "qreg q[2]; ctrl @ pow(0.5) @ U(0.3,0.5,0.7) q[0],q[1];",
-            2,
-            {Applied{with_control(lower::principal_power(standard("u3", {0.3, 0.5, 0.7}), 0.5)),
-                     {0, 1}}},
-            OPENQASM2_HEADER},
-        Row{"cu1_cu3",
-            "qreg q[2]; cu1(0.4) q[1],q[0]; cu3(0.3,0.5,0.7) q[0],q[1];",
-            2,
-            {on("cp", {1, 0}, {0.4}), on("cu", {0, 1}, {0.3, 0.5, 0.7, 0})},
-            OPENQASM2_HEADER}),
-    row_name);
+    testing::Values(Row{"real_division",
+                        "qreg q[1]; rx(1/2) q[0];",
+                        1,
+                        {on("rx", {0}, {0.5})},
+                        OPENQASM2_HEADER},
+                    Row{"negative_fraction",
+                        "qreg q[1]; rz(-3/10) q[0];",
+                        1,
+                        {on("rz", {0}, {-0.3})},
+                        OPENQASM2_HEADER},
+                    Row{"u3_and_cu",
+                        "qreg q[2]; u3(0.3,0.5,0.7) q[0]; cu(0.1,0.2,0.3,0.4) q[0],q[1];",
+                        2,
+                        {on("u3", {0}, {0.3, 0.5, 0.7}), on("cu", {0, 1}, {0.1, 0.2, 0.3, 0.4})},
+                        OPENQASM2_HEADER},
+                    // Modifiers, which lowering takes in OpenQASM 2 too, observe that
+                    // OpenQASM 2's U is the gate model's u3.
+                    Row{"ctrl_U",
+                        "qreg q[2]; ctrl @ U(0.3,0.5,0.7) q[1],q[0];",
+                        2,
+                        {controlled_on("u3", {1, 0}, {0.3, 0.5, 0.7})},
+                        OPENQASM2_HEADER},
+                    Row{"ctrl_sqrt_U",
+                        "qreg q[2]; ctrl @ pow(0.5) @ U(0.3,0.5,0.7) q[0],q[1];",
+                        2,
+                        {Applied{with_control(lower::principal_power(
+                                     standard_matrix("u3", {0.3, 0.5, 0.7}), 0.5)),
+                                 {0, 1}}},
+                        OPENQASM2_HEADER},
+                    Row{"cu1_cu3",
+                        "qreg q[2]; cu1(0.4) q[1],q[0]; cu3(0.3,0.5,0.7) q[0],q[1];",
+                        2,
+                        {on("cp", {1, 0}, {0.4}), on("cu", {0, 1}, {0.3, 0.5, 0.7, 0})},
+                        OPENQASM2_HEADER}),
+    row_name<Row>);
 
 // The optimised and the reference lowering share how they invert a body and repeat a
 // call, which only rows computed by hand can check.
@@ -533,7 +521,7 @@ INSTANTIATE_TEST_SUITE_P(
             "qubit[2] q; pow(2) @ pow(0.5) @ cx q[1], q[0];",
             2,
             {on("cx", {1, 0})}}),
-    row_name);
+    row_name<Row>);
 
 // A ripple-carry adder whose inputs are classical integers known when lowering: their bits
 // choose which qubits start at 1 (`if (bool(a_in[i])) x a[i];`). The circuit takes the basis
@@ -643,7 +631,7 @@ SquareMatrix call_meaning(const char* matrix_name, bool scales, std::vector<doub
     for (const ModifierMeaning& modifier : modifiers)
       parameters[0] *= modifier.control ? 1 : modifier.exponent;
   }
-  SquareMatrix m = standard(matrix_name, std::move(parameters));
+  SquareMatrix m = standard_matrix(matrix_name, std::move(parameters));
   for (auto it = modifiers.rbegin(); it != modifiers.rend(); ++it) {
     if (it->control) {
       m = with_control(m, it->on_one);

@@ -1,0 +1,76 @@
+// Helpers shared by the lowering front end's tests: the header lowering writes, table row
+// names, the two public lowering paths held to one outcome, and the standard gates'
+// matrices for the tests that compute what a circuit does.
+#pragma once
+
+#include <gtest/gtest.h>
+
+#include <stdexcept>
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "corvane/backend/qasm/qasm3.hpp"
+#include "qasm/lower/gate_matrices.hpp"
+#include "test_support.hpp"
+
+namespace qasm3 = corvane::qasm3;
+namespace lower = corvane::qasm3::detail::lower;
+
+namespace lower_test {
+
+// What lower_qasm3 writes before the program's own statements.
+inline constexpr std::string_view HEADER = "OPENQASM 3.0;\ninclude \"stdgates.inc\";\n";
+
+// The test name of a table row: its `name`.
+template <class Row>
+std::string row_name(const testing::TestParamInfo<Row>& info) {
+  return info.param.name;
+}
+
+// A program and how lowering ends: "ok", or "<line>:<column>: <Kind>: <message>" (no place
+// where the error has none).
+struct OutcomeRow {
+  std::string name;
+  std::string program;
+  std::string outcome;
+};
+
+inline std::string text_outcome(const std::string& program,
+                                const qasm3::LowerOptions& options = {}) {
+  return outcome_of([&] { qasm3::lower_qasm3(program, options); }, /*placed=*/true);
+}
+
+// Both public paths, to text and to records, must end the same way: a refusal with one
+// kind, message and place whichever the caller took.
+inline void expect_both_paths(const std::string& program, const std::string& outcome,
+                              const qasm3::LowerOptions& options = {}) {
+  EXPECT_EQ(text_outcome(program, options), outcome) << "lower_qasm3:\n" << program;
+  EXPECT_EQ(outcome_of([&] { qasm3::lower_to_gate_sequence(program, options); }, true), outcome)
+      << "lower_to_gate_sequence:\n"
+      << program;
+}
+
+// Expects `program` to lower to HEADER + `body`, and that text to lower to itself.
+inline void expect_lowers_to(const std::string& program, const std::string& body,
+                             const qasm3::LowerOptions& options = {}) {
+  const std::string lowered = qasm3::lower_qasm3(program, options);
+  EXPECT_EQ(lowered, std::string(HEADER) + body);
+  EXPECT_EQ(qasm3::lower_qasm3(lowered), lowered) << "lowered again";
+}
+
+// The matrix the language reference defines for a standard gate.
+inline lower::SquareMatrix standard_matrix(const std::string& name,
+                                           std::vector<double> parameters = {}) {
+  const auto m = lower::standard_gate_matrix(name, parameters);
+  if (!m) throw std::runtime_error("no matrix for " + name);
+  return *m;
+}
+
+inline lower::SquareMatrix times(lower::SquareMatrix m, lower::Complex factor) {
+  for (lower::Complex& entry : m.entries)
+    entry *= factor;
+  return m;
+}
+
+}  // namespace lower_test
