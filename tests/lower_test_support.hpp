@@ -1,6 +1,6 @@
-// Helpers shared by the lowering front end's tests: the header lowering writes, table row
-// names, the two public lowering paths held to one outcome, and the standard gates'
-// matrices for the tests that compute what a circuit does.
+// Helpers shared by the lowering front end's tests: table row names, the two public
+// lowering paths held to one outcome, and the standard gates' matrices for the tests that
+// compute what a circuit does.
 #pragma once
 
 #include <gtest/gtest.h>
@@ -18,9 +18,6 @@ namespace qasm3 = corvane::qasm3;
 namespace lower = corvane::qasm3::detail::lower;
 
 namespace lower_test {
-
-// What lower_qasm3 writes before the program's own statements.
-inline constexpr std::string_view HEADER = "OPENQASM 3.0;\ninclude \"stdgates.inc\";\n";
 
 // The test name of a table row: its `name`.
 template <class Row>
@@ -51,7 +48,7 @@ inline void expect_both_paths(const std::string& program, const std::string& out
       << program;
 }
 
-// Expects `program` to lower to HEADER + `body`, and that text to lower to itself.
+// Expects `program` to lower to ::HEADER + `body`, and that text to lower to itself.
 inline void expect_lowers_to(const std::string& program, const std::string& body,
                              const qasm3::LowerOptions& options = {}) {
   const std::string lowered = qasm3::lower_qasm3(program, options);

@@ -27,36 +27,11 @@ using corvane::Parameter;
 using corvane::QuantumGate;
 using Complex = std::complex<double>;
 namespace qasm3 = corvane::qasm3;
+using namespace hand_built;
 constexpr double PI = std::numbers::pi;
 constexpr Complex I{0.0, 1.0};
 
 // ------------------------------------------------------------------ building blocks
-
-GateSequence sequence(std::int64_t qubits, std::vector<QuantumGate> gates) {
-  GateSequence gs(qubits);
-  for (QuantumGate& g : gates)
-    gs.add_gate(std::move(g));
-  return gs;
-}
-
-QuantumGate gate(std::string id, IndexList targets, IndexList controls = {}, IndexList states = {},
-                 Parameter parameter = {}) {
-  return QuantumGate(std::move(id), std::move(targets), std::move(controls), std::move(states),
-                     std::move(parameter));
-}
-
-QuantumGate block(IndexList targets, std::vector<QuantumGate> body, IndexList controls = {},
-                  IndexList states = {}) {
-  QuantumGate b("block", std::move(targets), std::move(controls), std::move(states));
-  b.set_block_gate_sequence(corvane::make_block(std::move(body)));
-  return b;
-}
-
-QuantumGate measure(std::int64_t qubit, std::int64_t bit) {
-  QuantumGate m("measure", {qubit});
-  m.set_classical_target(IndexList{bit});
-  return m;
-}
 
 Parameter angles(std::vector<double> values) {
   std::vector<corvane::ParamScalar> items(values.begin(), values.end());

@@ -22,25 +22,14 @@ namespace {
 
 constexpr double INF = std::numeric_limits<double>::infinity();
 constexpr double NOT_A_NUMBER = std::numeric_limits<double>::quiet_NaN();
-constexpr std::string_view HEADER = "OPENQASM 3.0;\ninclude \"stdgates.inc\";\n";
+using hand_built::block;
+using hand_built::gate;
+using hand_built::sequence;
 
 // ------------------------------------------------------------------ gate builders
 
-QuantumGate gate(std::string id, IndexList targets, IndexList controls = {}, IndexList states = {},
-                 Parameter param = {}) {
-  return {std::move(id), std::move(targets), std::move(controls), std::move(states),
-          std::move(param)};
-}
-
 QuantumGate with_param(std::string id, IndexList targets, Parameter param) {
   return gate(std::move(id), std::move(targets), {}, {}, std::move(param));
-}
-
-QuantumGate block(IndexList targets, std::vector<QuantumGate> body, IndexList controls = {},
-                  IndexList states = {}) {
-  QuantumGate b = gate("block", std::move(targets), std::move(controls), std::move(states));
-  b.set_block_gate_sequence(make_block(std::move(body)));
-  return b;
 }
 
 QuantumGate measure(IndexList targets, std::optional<IndexList> bits, IndexList controls = {},
@@ -70,13 +59,6 @@ QuantumGate nested_blocks(int depth, const IndexList& targets) {
 
 std::string export_of(const GateSequence& gs, const ExportOptions& options = {}) {
   return gate_sequence_to_qasm3(gs, options);
-}
-
-GateSequence sequence(std::int64_t num_qubits, std::vector<QuantumGate> gates) {
-  GateSequence gs(num_qubits);
-  for (QuantumGate& g : gates)
-    gs.add_gate(std::move(g));
-  return gs;
 }
 
 // ------------------------------------------------------------------ register layout

@@ -432,12 +432,7 @@ GateBlock gates_of(std::vector<QuantumGate> gates) {
   return corvane::make_block(std::move(gates));
 }
 
-QuantumGate measure(std::int64_t qubit, std::int64_t bit) {
-  QuantumGate m("measure", {qubit});
-  m.set_classical_target(IndexList{bit});
-  m.set_name("measure");
-  return m;
-}
+using hand_built::measure;
 
 // An "if" on bit 0 == 1 with a body and an else-body.
 QuantumGate if_else() {

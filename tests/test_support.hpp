@@ -8,9 +8,15 @@
 #include <cstdint>
 #include <string>
 #include <string_view>
+#include <utility>
+#include <vector>
 
 #include "corvane/backend/gate/gatebase.hpp"
+#include "corvane/backend/gatesequence/gatesequence.hpp"
 #include "corvane/backend/qasm/qasm3.hpp"
+
+// What the exporter and lower_qasm3 write before the program's own statements.
+inline constexpr std::string_view HEADER = "OPENQASM 3.0;\ninclude \"stdgates.inc\";\n";
 
 // Expects `stmt` to throw exactly `Kind` (a corvane::qasm3 error class) with message `msg`.
 #define EXPECT_THROW_MSG(stmt, Kind, msg)                                            \
@@ -92,3 +98,42 @@ class SeededRandom {
  private:
   std::uint64_t state_;
 };
+
+// Records and sequences built by hand, for the tests of what takes a gate sequence.
+namespace hand_built {
+
+inline corvane::QuantumGate gate(std::string id, corvane::IndexList targets,
+                                 corvane::IndexList controls = {}, corvane::IndexList states = {},
+                                 corvane::Parameter parameter = {}) {
+  return {std::move(id), std::move(targets), std::move(controls), std::move(states),
+          std::move(parameter)};
+}
+
+// A block record of `body` on `targets`, the way a definition's calls are held.
+inline corvane::QuantumGate block(corvane::IndexList targets,
+                                  std::vector<corvane::QuantumGate> body,
+                                  corvane::IndexList controls = {},
+                                  corvane::IndexList states = {}) {
+  corvane::QuantumGate b =
+      gate("block", std::move(targets), std::move(controls), std::move(states));
+  b.set_block_gate_sequence(corvane::make_block(std::move(body)));
+  return b;
+}
+
+// A measurement of one qubit into one bit, named as the importer names it.
+inline corvane::QuantumGate measure(std::int64_t qubit, std::int64_t bit) {
+  corvane::QuantumGate m("measure", {qubit});
+  m.set_classical_target(corvane::IndexList{bit});
+  m.set_name("measure");
+  return m;
+}
+
+inline corvane::GateSequence sequence(std::int64_t qubits,
+                                      std::vector<corvane::QuantumGate> gates) {
+  corvane::GateSequence gs(qubits);
+  for (corvane::QuantumGate& g : gates)
+    gs.add_gate(std::move(g));
+  return gs;
+}
+
+}  // namespace hand_built
