@@ -7,8 +7,8 @@
 #include <vector>
 
 #include "qasm/import/qasm3_import.hpp"
-#include "test_support.hpp"
 #include "qasm/text/text.hpp"
+#include "test_support.hpp"
 
 namespace {
 

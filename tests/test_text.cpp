@@ -8,8 +8,8 @@
 #include <tuple>
 #include <vector>
 
-#include "test_support.hpp"
 #include "qasm/text/text.hpp"
+#include "test_support.hpp"
 
 namespace {
 

@@ -51,8 +51,8 @@ void set_converter_error(const qasm3::Error& e) {
     const auto& where = e.location();
     error.attr("line") = coordinate(where, &qasm3::Location::line);
     error.attr("column") = coordinate(where, &qasm3::Location::column);
-    error.attr("file") = where && !where->file.empty() ? py::object(py::str(where->file))
-                                                       : py::object(py::none());
+    error.attr("file") =
+        where && !where->file.empty() ? py::object(py::str(where->file)) : py::object(py::none());
     if (where && py::hasattr(error, "add_note")) {
       const std::string in_file = where->file.empty() ? "" : where->file + ", ";
       error.attr("add_note")(in_file + "line " + std::to_string(where->line) + ", column " +
