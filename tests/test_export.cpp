@@ -258,6 +258,13 @@ TEST(Parameters, FmtParams) {
       {list({std::string("pi/2"), 0.25}), {}, "pi/2, 0.25"},
       {list({true, false}), 2, "1, 0"},
       {list({0.5, INF}), {}, "ValueError: QASM gate parameter must be finite; got inf"},
+      // Tuples of up to three numbers are kept in place, longer ones are shared: alike here.
+      {Parameter::list({0.5, -0.0, 2.5}, true), 3, "0.5, -0, 2.5"},
+      {Parameter::list({0.5, 1.0}, true), 3, "ValueError: Expected 3 params, got 2"},
+      {Parameter::list({0.1, 0.2, 0.3, 0.4}, true), 3, "ValueError: Expected 3 params, got 4"},
+      {Parameter::list({0.5, INF}, true),
+       {},
+       "ValueError: QASM gate parameter must be finite; got inf"},
       {"pi/2", 2, "pi/2"},
       {Matrix(1, 1, {{2.0, 0.0}}), 3, "2"},
   };

@@ -1,8 +1,12 @@
 // The gate model: stored matrices, index lists, parameters, records and sequences.
+#include <array>
+#include <bit>
 #include <cmath>
 #include <complex>
+#include <cstdint>
 #include <functional>
 #include <iterator>
+#include <limits>
 #include <numbers>
 #include <optional>
 #include <stdexcept>
@@ -280,16 +284,97 @@ TEST(Parameter, KeepsEveryKindApart) {
   EXPECT_EQ(angles({}).kind(), Parameter::Kind::List);
 }
 
-// A tuple of one floating-point number is kept in place; it must still look and compare
-// like every other list.
-TEST(Parameter, OneNumberTupleIsAListLikeAnyOther) {
-  const Parameter one = Parameter::one_number_tuple(0.5);
-  EXPECT_EQ(one.kind(), Parameter::Kind::List);
-  ASSERT_EQ(one.as_list().size(), 1U);
-  EXPECT_TRUE(one.as_list().is_tuple());
-  EXPECT_EQ(one.as_list()[0], ParamScalar(0.5));
-  EXPECT_EQ(one, Parameter(ParamList{{0.5}, true}));
-  EXPECT_EQ(Parameter::list({std::int64_t{1}}, true).as_list()[0], ParamScalar(std::int64_t{1}));
+constexpr double NaN = std::numeric_limits<double>::quiet_NaN();
+constexpr double INF = std::numeric_limits<double>::infinity();
+
+// Entries equal as the values they hold: the same alternative, and for numbers the same bits
+// (so -0.0 and NaN are told apart and recognised).
+bool same_entries(const corvane::ParamListView& view, const std::vector<ParamScalar>& entries) {
+  return std::equal(view.begin(), view.end(), entries.begin(), entries.end(),
+                    [](const ParamScalar& a, const ParamScalar& b) {
+                      const auto* x = std::get_if<double>(&a);
+                      const auto* y = std::get_if<double>(&b);
+                      if (x == nullptr || y == nullptr) return a == b;
+                      return std::bit_cast<std::uint64_t>(*x) == std::bit_cast<std::uint64_t>(*y);
+                    });
+}
+
+// Tuples of one to three floating-point numbers are kept in place whichever way they are
+// built, every other list is shared; both read as the lists they are, copied or moved.
+TEST(Parameter, ListsReadTheirEntriesWhereverTheyAreKept) {
+  struct Row {
+    const char* what;
+    Parameter built;
+    std::vector<ParamScalar> entries;
+    bool is_tuple;
+  };
+  const std::vector<Row> rows = {
+      {"one number", Parameter::one_number_tuple(0.5), {0.5}, true},
+      {"two numbers", Parameter::number_tuple(std::array{0.5, -0.0}), {0.5, -0.0}, true},
+      {"three numbers", Parameter::list({0.1, 0.2, 0.3}, true), {0.1, 0.2, 0.3}, true},
+      {"three odd numbers", Parameter(ParamList{{-0.0, NaN, -INF}, true}), {-0.0, NaN, -INF}, true},
+      {"four numbers",
+       Parameter::number_tuple(std::array{1.0, 2.0, 3.0, 4.0}),
+       {1.0, 2.0, 3.0, 4.0},
+       true},
+      {"no numbers", Parameter::number_tuple({}), {}, true},
+      {"a list of three numbers", Parameter::list({0.1, 0.2, 0.3}), {0.1, 0.2, 0.3}, false},
+      {"an integer among numbers",
+       Parameter::list({std::int64_t{1}, -0.0, NaN}, true),
+       {std::int64_t{1}, -0.0, NaN},
+       true},
+      {"a bool first", Parameter::list({true, 0.5}, true), {true, 0.5}, true},
+      {"text last",
+       Parameter::list({0.5, std::string("theta")}, true),
+       {0.5, std::string("theta")},
+       true},
+  };
+  for (const Row& row : rows) {
+    Parameter copy = row.built;
+    const Parameter moved = std::move(copy);
+    for (const Parameter* p : {&row.built, &moved}) {
+      ASSERT_EQ(p->kind(), Parameter::Kind::List) << row.what;
+      const corvane::ParamListView view = p->as_list();
+      EXPECT_EQ(view.is_tuple(), row.is_tuple) << row.what;
+      EXPECT_EQ(view.size(), row.entries.size()) << row.what;
+      EXPECT_TRUE(same_entries(view, row.entries)) << row.what;
+    }
+  }
+}
+
+// Lists compare entry by entry as numbers do (-0.0 equals 0.0, NaN equals nothing), a list
+// never equals a tuple, and where either is kept makes no difference.
+TEST(Parameter, ListsCompareByEntriesWhereverTheyAreKept) {
+  const auto tuple = [](std::vector<ParamScalar> items) {
+    return Parameter::list(std::move(items), true);
+  };
+  struct Row {
+    Parameter a;
+    Parameter b;
+    bool equal;
+  };
+  const std::vector<Row> rows = {
+      {Parameter::one_number_tuple(0.5), tuple({0.5}), true},
+      {Parameter::number_tuple(std::array{0.5}), Parameter(ParamList{{0.5}, true}), true},
+      {Parameter::number_tuple(std::array{0.1, 0.2, 0.3}), tuple({0.1, 0.2, 0.3}), true},
+      {tuple({-0.0, 1.0}), tuple({0.0, 1.0}), true},
+      {tuple({0.1, 0.2, 0.3}), angles({0.1, 0.2, 0.3}), false},
+      {tuple({0.1, 0.2, 0.3}), tuple({0.3, 0.2, 0.1}), false},
+      {tuple({0.1, 0.2}), tuple({0.1, 0.2, 0.3}), false},
+      {tuple({0.1, 0.2, 0.3}), tuple({0.1, 0.2, 0.3, 0.4}), false},
+      {tuple({0.1, 0.2, 0.3, 0.4}), tuple({0.1, 0.2, 0.3, 0.4}), true},
+      {tuple({1.0, 2.0}), tuple({std::int64_t{1}, 2.0}), false},
+      {tuple({1.0, 2.0}), tuple({true, 2.0}), false},
+      {tuple({0.5, 2.0}), tuple({std::string("0.5"), 2.0}), false},
+      {tuple({0.5}), Parameter(0.5), false},
+      {tuple({NaN, 1.0}), tuple({NaN, 1.0}), false},
+      {tuple({std::int64_t{1}, -0.0, NaN}), tuple({std::int64_t{1}, -0.0, NaN}), false},
+      {tuple({std::int64_t{1}, -0.0, 2.0}), tuple({std::int64_t{1}, 0.0, 2.0}), true},
+  };
+  for (std::size_t i = 0; i < rows.size(); ++i) {
+    EXPECT_EQ(rows[i].a == rows[i].b, rows[i].equal) << "row " << i;
+    EXPECT_EQ(rows[i].b == rows[i].a, rows[i].equal) << "row " << i;
+  }
 }
 
 // ------------------------------------------------------------------ QuantumGate

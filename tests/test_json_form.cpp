@@ -2,6 +2,7 @@
 // and what the reader refuses in them.
 #include <algorithm>
 #include <cstdint>
+#include <limits>
 #include <optional>
 #include <string>
 #include <string_view>
@@ -60,8 +61,7 @@ class SequenceGenerator : SeededRandom {
   QuantumGate record(int depth) {
     switch (below(depth > 0 ? 5 : 3)) {
       case 0:
-        return QuantumGate("rx", {below(QUBITS)}, {}, {},
-                           Parameter::one_number_tuple((unit() - 0.5) * 1e3));
+        return QuantumGate(chance(50) ? "rx" : "u", {below(QUBITS)}, {}, {}, angles());
       case 1:
         return QuantumGate("mcx", {0}, {1 + below(2), 3}, {below(2), 1});
       case 2:
@@ -71,6 +71,14 @@ class SequenceGenerator : SeededRandom {
       default:
         return conditioned(depth);
     }
+  }
+
+  // One to four angles, as the importer makes them.
+  Parameter angles() {
+    std::vector<double> numbers(static_cast<std::size_t>(1 + below(4)));
+    for (double& number : numbers)
+      number = (unit() - 0.5) * 1e3;
+    return Parameter::number_tuple(numbers);
   }
 
   QuantumGate measurement() {
@@ -148,6 +156,44 @@ TEST(JsonForm, ConditionedRecordKeys) {
 }
 )");
   EXPECT_EQ(read_gate_sequence_json(text).data(), gs.data());
+}
+
+// An array of doubles (numbers with a fraction or an exponent) reads as the tuple the importer
+// makes of a call's angles; any other array is a list. Tuples and lists are written alike.
+TEST(JsonForm, ParametersReadAsTheImporterMakesThem) {
+  const auto tuple = [](std::vector<corvane::ParamScalar> items) {
+    return Parameter::list(std::move(items), true);
+  };
+  struct Row {
+    std::string_view json;
+    Parameter expected;
+  };
+  const std::vector<Row> rows = {
+      {"[0.5]", tuple({0.5})},
+      {"[0.5, -0.0]", tuple({0.5, -0.0})},
+      {"[0.1, 2e-3, 1e999]", tuple({0.1, 2e-3, std::numeric_limits<double>::infinity()})},
+      {"[1.0, 2.0, 3.0, 4.0]", tuple({1.0, 2.0, 3.0, 4.0})},
+      {"[1, 0.5]", Parameter::list({std::int64_t{1}, 0.5})},
+      {"[0.5, 1.5, true]", Parameter::list({0.5, 1.5, true})},
+      {R"([0.5, "theta"])", Parameter::list({0.5, std::string("theta")})},
+      {"[]", Parameter::list({})},
+      {"0.5", Parameter(0.5)},
+  };
+  for (const Row& row : rows) {
+    const std::string text =
+        R"({"num_qubits": 1, "gates": [{"id": "u", "target": [0], "parameter": )" +
+        std::string(row.json) + "}]}";
+    const GateSequence gs = read_gate_sequence_json(text);
+    ASSERT_EQ(gs.data().size(), 1U) << row.json;
+    EXPECT_EQ(gs.data()[0].parameter, row.expected) << row.json;
+    EXPECT_EQ(json_of(gs), json_of(read_gate_sequence_json(json_of(gs)))) << row.json;
+  }
+  GateSequence as_tuple(1);
+  GateSequence as_list(1);
+  as_tuple.add_gate(QuantumGate("u", {0}, {}, {}, tuple({0.1, 0.2, 0.3})));
+  as_list.add_gate(QuantumGate("u", {0}, {}, {}, Parameter::list({0.1, 0.2, 0.3})));
+  EXPECT_EQ(json_of(as_tuple), json_of(as_list));
+  EXPECT_EQ(read_gate_sequence_json(json_of(as_list)).data(), as_tuple.data());
 }
 
 // Each row: the gates of a sequence in the JSON form, and the error reading it raises.

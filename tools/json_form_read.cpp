@@ -749,11 +749,13 @@ Parameter SequenceReader::parameter(std::string_view key) {
   if (kind == ValueKind::Array) {
     std::vector<ParamScalar> items;
     json_.each_element([&] { items.push_back(parameter_entry(key)); });
-    // One angle, the most common parameter, is kept in place as the importer keeps it.
-    if (items.size() == 1 && std::holds_alternative<double>(items[0])) {
-      return Parameter::one_number_tuple(std::get<double>(items[0]));
-    }
-    return Parameter::list(std::move(items));
+    // Angles, the most common parameter, read as the tuple the importer makes of them, which
+    // keeps up to three in place.
+    const bool angles =
+        !items.empty() && std::all_of(items.begin(), items.end(), [](const auto& item) {
+          return std::holds_alternative<double>(item);
+        });
+    return Parameter::list(std::move(items), /*as_tuple=*/angles);
   }
   if (kind == ValueKind::Object) {
     std::optional<Matrix> array;

@@ -58,11 +58,29 @@ bool operator==(const IndexList& a, const IndexList& b) noexcept {
 // ---------------------------------------------------------------- Parameter
 
 Parameter::Parameter(std::string v) : value_(std::make_shared<const std::string>(std::move(v))) {}
+namespace {
+
+// The entries of `items` as numbers, when they are all floating-point ones.
+bool read_numbers(const std::vector<ParamScalar>& items, double* numbers) {
+  for (std::size_t i = 0; i < items.size(); ++i) {
+    const auto* number = std::get_if<double>(&items[i]);
+    if (number == nullptr) return false;
+    numbers[i] = *number;
+  }
+  return true;
+}
+
+}  // namespace
+
 Parameter::Parameter(ParamList v) {
-  static_assert(std::is_same_v<std::variant_alternative_t<ONE_NUMBER_TUPLE, decltype(value_)>,
-                               OneNumberTuple>);
-  if (v.is_tuple && v.items.size() == 1 && std::holds_alternative<double>(v.items[0])) {
-    *this = one_number_tuple(std::get<double>(v.items[0]));
+  static_assert(std::variant_size_v<decltype(value_)> ==
+                FIRST_NUMBER_TUPLE + ParamListView::MAX_HELD);
+  static_assert(std::is_same_v<std::variant_alternative_t<FIRST_NUMBER_TUPLE, decltype(value_)>,
+                               NumberTuple<1>>);
+  double numbers[ParamListView::MAX_HELD];
+  if (v.is_tuple && !v.items.empty() && v.items.size() <= ParamListView::MAX_HELD &&
+      read_numbers(v.items, numbers)) {
+    *this = number_tuple(std::span<const double>(numbers, v.items.size()));
   } else {
     value_ = std::make_shared<const ParamList>(std::move(v));
   }
@@ -71,6 +89,19 @@ Parameter::Parameter(Matrix v) : value_(std::make_shared<const Matrix>(std::move
 
 Parameter Parameter::list(std::vector<ParamScalar> items, bool as_tuple) {
   return Parameter(ParamList{std::move(items), as_tuple});
+}
+
+Parameter Parameter::number_tuple(std::span<const double> numbers) {
+  switch (numbers.size()) {
+    case 1:
+      return Parameter(NumberTuple<1>{{numbers[0]}});
+    case 2:
+      return Parameter(NumberTuple<2>{{numbers[0], numbers[1]}});
+    case 3:
+      return Parameter(NumberTuple<3>{{numbers[0], numbers[1], numbers[2]}});
+    default:
+      return list(std::vector<ParamScalar>(numbers.begin(), numbers.end()), /*as_tuple=*/true);
+  }
 }
 
 bool operator==(const Parameter& a, const Parameter& b) {

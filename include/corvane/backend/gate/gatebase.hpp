@@ -10,6 +10,7 @@
 #include <iterator>
 #include <memory>
 #include <optional>
+#include <span>
 #include <string>
 #include <string_view>
 #include <type_traits>
@@ -153,19 +154,27 @@ struct ParamList {
 };
 
 // Read access to the entries of a list parameter, wherever they are kept. A tuple of
-// one floating-point number (what an imported rotation carries) lives in the view
+// one to three floating-point numbers (what an imported call carries) lives in the view
 // itself, so keep the view for as long as its entries are used.
 class ParamListView {
  public:
-  explicit ParamListView(const ParamList& list) noexcept : list_(&list) {}
-  // The tuple (only,).
-  explicit ParamListView(double only) noexcept : only_(only) {}
+  // Most numbers a view holds in itself.
+  static constexpr std::size_t MAX_HELD = 3;
 
-  [[nodiscard]] std::size_t size() const noexcept { return list_ ? list_->items.size() : 1; }
+  explicit ParamListView(const ParamList& list) noexcept : list_(&list) {}
+  // The tuple of numbers[0, count), count at most MAX_HELD.
+  ParamListView(const double* numbers, std::size_t count) noexcept : held_size_(count) {
+    for (std::size_t i = 0; i < count; ++i)
+      held_[i].emplace<double>(numbers[i]);
+  }
+
+  [[nodiscard]] std::size_t size() const noexcept {
+    return list_ ? list_->items.size() : held_size_;
+  }
   [[nodiscard]] bool empty() const noexcept { return size() == 0; }
   [[nodiscard]] bool is_tuple() const noexcept { return list_ ? list_->is_tuple : true; }
   [[nodiscard]] const ParamScalar* begin() const noexcept {
-    return list_ ? list_->items.data() : &only_;
+    return list_ ? list_->items.data() : held_;
   }
   [[nodiscard]] const ParamScalar* end() const noexcept { return begin() + size(); }
   const ParamScalar& operator[](std::size_t i) const noexcept { return begin()[i]; }
@@ -176,7 +185,8 @@ class ParamListView {
 
  private:
   const ParamList* list_ = nullptr;
-  ParamScalar only_;
+  ParamScalar held_[MAX_HELD];
+  std::size_t held_size_ = 0;
 };
 
 // The parameter of a gate. Every distinction the converter depends on is kept: absent
@@ -198,14 +208,16 @@ class Parameter {
 
   // A list (or, with as_tuple, a tuple) of entries.
   static Parameter list(std::vector<ParamScalar> items, bool as_tuple = false);
-  // The tuple (only,): the same value as list({only}, true), built without a list.
+  // The tuple of `numbers`: the same value as list of them as a tuple, built without one.
+  static Parameter number_tuple(std::span<const double> numbers);
+  // The tuple (only,).
   static Parameter one_number_tuple(double only) noexcept {
-    return Parameter(OneNumberTuple{only});
+    return Parameter(NumberTuple<1>{{only}});
   }
 
   [[nodiscard]] Kind kind() const noexcept {
     const std::size_t index = value_.index();
-    return index == ONE_NUMBER_TUPLE ? Kind::List : static_cast<Kind>(index);
+    return index >= FIRST_NUMBER_TUPLE ? Kind::List : static_cast<Kind>(index);
   }
   [[nodiscard]] bool is_absent() const noexcept { return kind() == Kind::Absent; }
   [[nodiscard]] bool as_bool() const { return std::get<bool>(value_); }
@@ -213,7 +225,7 @@ class Parameter {
   [[nodiscard]] double as_double() const { return std::get<double>(value_); }
   [[nodiscard]] const std::string& as_text() const { return *std::get<TextPtr>(value_); }
   [[nodiscard]] ParamListView as_list() const {
-    if (const auto* one = std::get_if<OneNumberTuple>(&value_)) return ParamListView(one->value);
+    if (value_.index() >= FIRST_NUMBER_TUPLE) return held_numbers();
     return ParamListView(*std::get<ListPtr>(value_));
   }
   [[nodiscard]] const Matrix& as_array() const { return *std::get<ArrayPtr>(value_); }
@@ -224,18 +236,35 @@ class Parameter {
   using TextPtr = std::shared_ptr<const std::string>;
   using ListPtr = std::shared_ptr<const ParamList>;
   using ArrayPtr = std::shared_ptr<const Matrix>;
-  // The tuple of one floating-point number, kept in place: most parameterised gates
-  // carry one angle, and a million of them would otherwise be a million allocations.
-  struct OneNumberTuple {
-    double value;
+  // A tuple of one to three floating-point numbers, kept in place: most parameterised
+  // gates carry one angle or three, and a million of them would otherwise be a million
+  // allocations. One type per count, so that the variant's index says it.
+  template <std::size_t N>
+  struct NumberTuple {
+    double values[N];
   };
-  explicit Parameter(OneNumberTuple only) noexcept : value_(only) {}
-  // The alternatives up to ArrayPtr are in the order of Kind; OneNumberTuple is a List.
-  static constexpr std::size_t ONE_NUMBER_TUPLE = 7;
+  template <std::size_t N>
+  explicit Parameter(NumberTuple<N> numbers) noexcept : value_(numbers) {}
+  [[nodiscard]] ParamListView held_numbers() const noexcept;
+
+  // The alternatives up to ArrayPtr are in the order of Kind; the number tuples, in order
+  // of their count, are Lists.
+  static constexpr std::size_t FIRST_NUMBER_TUPLE = 7;
   std::variant<std::monostate, bool, std::int64_t, double, TextPtr, ListPtr, ArrayPtr,
-               OneNumberTuple>
+               NumberTuple<1>, NumberTuple<2>, NumberTuple<3>>
       value_;
 };
+
+inline ParamListView Parameter::held_numbers() const noexcept {
+  switch (value_.index() - FIRST_NUMBER_TUPLE) {
+    case 0:
+      return {std::get_if<NumberTuple<1>>(&value_)->values, 1};
+    case 1:
+      return {std::get_if<NumberTuple<2>>(&value_)->values, 2};
+    default:
+      return {std::get_if<NumberTuple<3>>(&value_)->values, 3};
+  }
+}
 
 class QuantumGate;
 // The nested gates of a block: immutable and shared, so calls of one imported

@@ -127,12 +127,7 @@ Parameter call_parameter(const NativeGate* native,
   if (native != nullptr && native->trailing_phase &&
       kept == static_cast<std::size_t>(native->parameters))
     --kept;
-  if (kept == 1) return Parameter::one_number_tuple(params->front());
-  std::vector<ParamScalar> items;
-  items.reserve(kept);
-  for (std::size_t k = 0; k < kept; ++k)
-    items.emplace_back(std::in_place_type<double>, (*params)[k]);
-  return Parameter::list(std::move(items), /*as_tuple=*/true);
+  return Parameter::number_tuple(std::span<const double>(params->data(), kept));
 }
 
 }  // namespace corvane::qasm3::detail
