@@ -173,6 +173,24 @@ inline bool redefines_a_controlled_name(const Tokens& tokens) {
   return false;
 }
 
+// A definition whose name is called before it or in its own body: the importer gives those
+// calls to the definition too, the language to the standard gate of that name (lowering
+// refuses any other name called before its definition).
+inline bool calls_a_name_before_defining_it(const Tokens& tokens) {
+  for (std::size_t k = 0; k + 1 < tokens.size(); ++k) {
+    if (tokens[k].text != "gate" || !tokens[k + 1].word) continue;
+    const std::string_view name = tokens[k + 1].text;
+    std::size_t body = k + 2;
+    while (body < tokens.size() && tokens[body].text != "{")
+      ++body;
+    const std::size_t end = body < tokens.size() ? after_group(tokens, body) : body;
+    for (std::size_t use = 0; use < end; ++use) {
+      if (use != k + 1 && (use < k || use > body) && tokens[use].text == name) return true;
+    }
+  }
+  return false;
+}
+
 // The definitions whose gates apply `U`, directly or through other definitions: the
 // importer reads `U` as the gate model's `u`, without the phase e^{iθ/2} that the language
 // gives it, which a control makes observable.
@@ -275,7 +293,7 @@ inline bool importer_reads_otherwise(std::string_view text) {
   return names_a_construct_read_otherwise(tokens) || divides(tokens) || initialises_bits(tokens) ||
          sizes_a_register_otherwise_than_in_digits(tokens) || declares_an_empty_register(tokens) ||
          redefines_a_controlled_name(tokens) || controls_what_the_importer_cannot(tokens) ||
-         calls_cu_with_a_phase(tokens);
+         calls_cu_with_a_phase(tokens) || calls_a_name_before_defining_it(tokens);
 }
 
 }  // namespace corvane::fuzz

@@ -79,6 +79,17 @@ INSTANTIATE_TEST_SUITE_P(
             "qubit[3] q; gate cx a { x a; } gate i a { y a; } gate cz a, b { h a; } cx q[0]; i "
             "q[1]; cz q[0], q[2];",
             "qubit[3] q;\ngate cx a {\n  x a;\n}\ncx q[0];\ny q[1];\nh q[0];\n"},
+        // The importer gives every call of a defined name to the definition: a definition
+        // named as a library gate that calls have meant before, or that its own body calls,
+        // is inlined.
+        Row{"library_name_called_before_its_definition",
+            "qubit[2] q; y q[0]; gate y a { x a; } y q[1];", "qubit[2] q;\ny q[0];\nx q[1];\n"},
+        Row{"library_name_called_in_a_written_definition",
+            "qubit[2] q; gate g a { y a; } gate y a { x a; } g q[0]; y q[1];",
+            "qubit[2] q;\ngate g a {\n  y a;\n}\ng q[0];\nx q[1];\n"},
+        Row{"openqasm2_CX_called_before_a_definition_of_cx",
+            "OPENQASM 2.0; qreg q[2]; CX q[0], q[1]; gate cx a, b { x b; } cx q[0], q[1];",
+            "qubit[2] q;\ncx q[0], q[1];\nx q[1];\n"},
         Row{"dropped",
             "qubit[2] q; barrier q; #pragma anything\n@ann x\ndelay[10ns] q; nop q; h q[0];"
             " duration d = 5us; const stretch s; box[2 * d] { delay[s] q[1]; x q[1]; }"
@@ -454,6 +465,12 @@ INSTANTIATE_TEST_SUITE_P(
                    "2:6: ValueError: Expected ')', found 'sx'"},
         OutcomeRow{"type_width_too_large", "const int W = 65;\nint[W] x;",
                    "2:5: NotImplementedError: Type width 65 is not supported (1 to 64)"},
+        // U is built in; the libraries' bodies call it.
+        OutcomeRow{"U_defined_again", "qubit[2] q;\nu2(0, 1) q[0]; gate U a { x a; }",
+                   "2:16: ValueError: 'U' is already declared"},
+        OutcomeRow{"a_definition_named_as_the_library_gate_it_calls",
+                   "qubit q; gate y a { h a;\n  y a; }\ny q;",
+                   "2:3: RecursionError: maximum recursion depth exceeded"},
         OutcomeRow{"endless_recursion",
                    "def f(int n) -> int { return f(n); }\nqubit q; rx(f(1)) q;",
                    "1:30: RecursionError: maximum recursion depth exceeded"},

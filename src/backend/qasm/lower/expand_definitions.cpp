@@ -11,7 +11,7 @@ namespace corvane::qasm3::detail::lower::expansion {
 
 // ---------------------------------------------------------------- gate definitions
 
-GateRef Expander::definition_ref(const Stmt& stmt) const {
+GateRef Expander::definition_ref(const Stmt& stmt) {
   const int qubits = static_cast<int>(stmt.params.size - stmt.angle_count);
   return GateRef{stays_definition(stmt, qubits) ? GateRef::Kind::WRITTEN : GateRef::Kind::INLINED,
                  stmt.name,
@@ -26,20 +26,25 @@ GateRef Expander::definition_ref(const Stmt& stmt) const {
 // its calls differently: a name it reads as an identifier only when it starts with an
 // ASCII letter, and a name whose calls it does not read as written (a standard name
 // keeps that gate's operand layout: a controlled two-qubit name such as cx fits a
-// definition of one argument, its target).
-bool Expander::stays_definition(const Stmt& stmt, int qubits) const {
+// definition of one argument, its target). Nor does a definition named as a gate of the
+// standard libraries that a call has meant before or that its own body calls: the importer
+// gives every call of a defined name to the definition, those written before it and
+// in its body too, while they mean the library's gate.
+bool Expander::stays_definition(const Stmt& stmt, int qubits) {
   if (stmt.angle_count != 0 || !is_identifier(stmt.name)) return false;
+  if (called_as_library_gate(stmt.name) || names_itself(stmt)) return false;
   for (std::uint32_t k = 0; k < stmt.params.size; ++k) {
     if (!is_identifier(program_->params[stmt.params.begin + k].name)) return false;
   }
   return definition_reads_as_written(stmt.name, qubits);
 }
 
-// A gate, like every name of the global scope, is declared once, as the language has it.
+// A gate, like every name of the global scope, is declared once, as the language has it;
+// the built-in U is declared from the start.
 // (The fixed importer gives every call the last definition of a name, so a program that
 // redefines a gate it has called would otherwise change what those calls do.)
 void Expander::gate_definition(const Stmt& stmt) {
-  if (scopes_.back().symbols.contains(stmt.name)) {
+  if (scopes_.back().symbols.contains(stmt.name) || stmt.name == "U") {
     fail_value(stmt.offset, "'" + std::string(stmt.name) + "' is already declared");
   }
   check_gate_body(stmt.body);
@@ -137,17 +142,55 @@ void Expander::write_definition(const Stmt& stmt) {
 // (stdgates.inc writes it as ctrl @ U(π, 0, π), which with U's phase is a controlled iX).
 std::optional<GateRef> Expander::library_gate(std::string_view name) {
   if (name == "CX") {
+    note_native_called(*native_gate("cx"));
     if (!expand_library_gates_) return native_ref("cx");
     name = "cx";
   }
-  if (libraries_.empty()) {
-    load_library("qelib1.inc");
-    qelib1_ = libraries_.back().get();
-    load_library("stdgates.inc");
-  }
+  load_libraries();
   const auto found = library_gates_.find(name);
   if (found == library_gates_.end()) return std::nullopt;
-  return found->second;
+  found->second.called = true;
+  return found->second.ref;
+}
+
+void Expander::note_native_called(const NativeGate& native) {
+  natives_called_[static_cast<std::size_t>(&native - NATIVE_GATES.data())] = true;
+}
+
+bool Expander::called_as_library_gate(std::string_view name) {
+  if (const NativeGate* native = native_gate(name)) {
+    if (natives_called_[static_cast<std::size_t>(native - NATIVE_GATES.data())]) return true;
+  }
+  const auto found = library_gates_.find(name);
+  return found != library_gates_.end() && found->second.called;
+}
+
+void Expander::load_libraries() {
+  if (!libraries_.empty()) return;
+  load_library("qelib1.inc");
+  qelib1_ = libraries_.back().get();
+  load_library("stdgates.inc");
+}
+
+// Whether a call in the body of a definition named as a gate of the libraries, at any
+// depth, names it: that gate there, as the definition is not yet declared.
+bool Expander::names_itself(const Stmt& definition) {
+  load_libraries();
+  if (native_gate(definition.name) == nullptr && !library_gates_.contains(definition.name)) {
+    return false;
+  }
+  std::vector<Range> bodies{definition.body};
+  while (!bodies.empty()) {
+    const Range body = bodies.back();
+    bodies.pop_back();
+    for (std::uint32_t k = 0; k < body.size; ++k) {
+      const Stmt& stmt = program_->stmts[program_->stmt_lists[body.begin + k]];
+      if (stmt.kind == StmtKind::GATE_CALL && stmt.name == definition.name) return true;
+      bodies.push_back(stmt.body);
+      bodies.push_back(stmt.else_body);
+    }
+  }
+  return false;
 }
 
 void Expander::load_library(std::string_view include_name) {
@@ -162,13 +205,13 @@ void Expander::load_library(std::string_view include_name) {
     const UCallRule* rule = nullptr;
     if (const std::optional<UCallRule> found = u_call_rule(library, stmt))
       rule = &u_call_rules_.emplace_back(*found);
-    library_gates_[stmt.name] = GateRef{GateRef::Kind::INLINED,
-                                        stmt.name,
-                                        &library,
-                                        id,
-                                        static_cast<int>(stmt.angle_count),
-                                        static_cast<int>(stmt.params.size - stmt.angle_count),
-                                        rule};
+    library_gates_[stmt.name].ref = GateRef{GateRef::Kind::INLINED,
+                                            stmt.name,
+                                            &library,
+                                            id,
+                                            static_cast<int>(stmt.angle_count),
+                                            static_cast<int>(stmt.params.size - stmt.angle_count),
+                                            rule};
   }
 }
 

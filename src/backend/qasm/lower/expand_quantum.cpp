@@ -287,6 +287,7 @@ std::optional<GateRef> Expander::find_gate(std::string_view name) {
     if (symbol->kind == SymbolKind::GATE) return symbol->gate;
   }
   if (const NativeGate* native = standard_gate(name)) {
+    if (native != &EXPLICIT_MATRIX_ROW) note_native_called(*native);
     if (!expand_library_gates_) return native_ref(*native);
     if (auto library = library_gate(name)) return library;
     return native_ref(*native);

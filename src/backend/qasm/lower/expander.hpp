@@ -510,14 +510,18 @@ class Expander {
 
   // ------------------------------------------------------------ gate definitions
   // (expand_definitions.cpp, as is the nesting of definitions)
-  GateRef definition_ref(const Stmt& stmt) const;
-  bool stays_definition(const Stmt& stmt, int qubits) const;
+  GateRef definition_ref(const Stmt& stmt);
+  bool stays_definition(const Stmt& stmt, int qubits);
   void gate_definition(const Stmt& stmt);
   void check_gate_body(Range body);
   std::optional<GateRef> forward_call(std::string_view name);
   void check_forward_calls();
   void write_definition(const Stmt& stmt);
   std::optional<GateRef> library_gate(std::string_view name);
+  void note_native_called(const NativeGate& native);
+  bool called_as_library_gate(std::string_view name);
+  bool names_itself(const Stmt& definition);
+  void load_libraries();
   void load_library(std::string_view include_name);
   void inline_body(Call& call, std::size_t offset);
   void bind_arguments(const Call& call, const Stmt& definition, std::size_t control_count);
@@ -555,7 +559,13 @@ class Expander {
   std::uint64_t declarations_ = 0;
   std::vector<InlineContext> contexts_;
   std::vector<std::unique_ptr<Program>> libraries_;
-  std::unordered_map<std::string_view, GateRef, NameHash, NameEqual> library_gates_;
+  struct LibraryGate {
+    GateRef ref;
+    bool called = false;
+  };
+  std::unordered_map<std::string_view, LibraryGate, NameHash, NameEqual> library_gates_;
+  // Which native gates a call has meant so far, by their row in NATIVE_GATES.
+  std::array<bool, native_gate_rows::COUNT> natives_called_{};
   struct ForwardCall {
     std::string_view name;
     std::size_t operands;
