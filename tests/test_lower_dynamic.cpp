@@ -66,6 +66,62 @@ std::string measure_map_text(const GateSequence& gs) {
 
 // ---------------------------------------------------------------- text
 
+// Each condition form, on `x q[0]`: the condition as a program writes it and as lowering
+// writes it back.
+struct ConditionRow {
+  std::string name;
+  std::string condition;
+  std::string written;
+};
+
+class ReadsConditions : public testing::TestWithParam<ConditionRow> {};
+
+TEST_P(ReadsConditions, AndWritesThemInOneForm) {
+  const ConditionRow& row = GetParam();
+  expect_lowers_to(std::string(PRELUDE) + "if (" + row.condition + ") x q[0];",
+                   std::string(PRELUDE_LOWERED) + "if (" + row.written + ") {\n  x q[0];\n}\n");
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Forms, ReadsConditions,
+    testing::Values(ConditionRow{"one_bit", "c[0]", "c[0] == 1"},
+                    ConditionRow{"one_bit_negated", "!c[0]", "c[0] == 0"},
+                    ConditionRow{"one_bit_compared", "c[1] == 1", "c[1] == 1"},
+                    ConditionRow{"one_bit_unequal", "c[1] != 1", "c[1] == 0"},
+                    ConditionRow{"scalar_bit", "b", "b == 1"},
+                    ConditionRow{"bit_compared_with_bool", "b == false", "b == 0"},
+                    ConditionRow{"register_equal", "c == 3", "c == 3"},
+                    ConditionRow{"register_unequal", "c != 0", "c != 0"},
+                    ConditionRow{"register_less", "c < 2", "c < 2"},
+                    ConditionRow{"register_at_most", "c <= 2", "c <= 2"},
+                    ConditionRow{"register_greater", "c > 2", "c > 2"},
+                    ConditionRow{"register_at_least", "c >= 2", "c >= 2"},
+                    ConditionRow{"register_alone", "c", "c != 0"},
+                    ConditionRow{"register_negated", "!c", "c == 0"},
+                    // Negated: every comparison turns into its complement.
+                    ConditionRow{"less_negated", "!(c < 2)", "c >= 2"},
+                    ConditionRow{"at_most_negated", "!(c <= 2)", "c > 2"},
+                    ConditionRow{"greater_negated", "!(c > 2)", "c <= 2"},
+                    ConditionRow{"at_least_negated", "!(c >= 2)", "c < 2"},
+                    ConditionRow{"equal_negated", "!(c == 1)", "c != 1"},
+                    ConditionRow{"unequal_negated", "!(c != 1)", "c == 1"},
+                    // The value on the left: every comparison mirrored.
+                    ConditionRow{"value_less", "1 < c", "c > 1"},
+                    ConditionRow{"value_at_most", "1 <= c", "c >= 1"},
+                    ConditionRow{"value_greater", "1 > c", "c < 1"},
+                    ConditionRow{"value_at_least", "1 >= c", "c <= 1"},
+                    ConditionRow{"value_equal", "1 == c", "c == 1"},
+                    ConditionRow{"value_unequal", "1 != c", "c != 1"},
+                    ConditionRow{"value_on_the_left_negated", "!(2 <= c)", "c < 2"},
+                    ConditionRow{"slice", "c[0:1] == 2", "c[0:1] == 2"},
+                    ConditionRow{"index_set", "c[{1, 0}] == 1", "c[{1, 0}] == 1"},
+                    ConditionRow{"bit_string", "c == \"01\"", "c == 1"},
+                    ConditionRow{"cast_to_int", "int[2](c) != 0", "c != 0"},
+                    ConditionRow{"cast_to_int_negative", "int[2](c) == -1", "c == 3"},
+                    ConditionRow{"cast_to_wider_uint", "uint[8](c) >= 2", "c >= 2"},
+                    ConditionRow{"cast_to_bool", "bool(c)", "c != 0"}),
+    row_name<ConditionRow>);
+
 struct TextRow {
   std::string name;
   std::string program;  // after PRELUDE
@@ -82,35 +138,8 @@ TEST_P(WritesBlocks, AsItReadsThem) {
 INSTANTIATE_TEST_SUITE_P(
     Conditions, WritesBlocks,
     testing::Values(
-        TextRow{"one_bit", "if (c[0]) x q[0];", "if (c[0] == 1) {\n  x q[0];\n}\n"},
-        TextRow{"one_bit_negated", "if (!c[0]) x q[0];", "if (c[0] == 0) {\n  x q[0];\n}\n"},
-        TextRow{"one_bit_compared", "if (c[1] == 1) x q[0];", "if (c[1] == 1) {\n  x q[0];\n}\n"},
-        TextRow{"one_bit_unequal", "if (c[1] != 1) x q[0];", "if (c[1] == 0) {\n  x q[0];\n}\n"},
-        TextRow{"scalar_bit", "if (b) x q[0];", "if (b == 1) {\n  x q[0];\n}\n"},
-        TextRow{"bit_compared_with_bool", "if (b == false) x q[0];",
-                "if (b == 0) {\n  x q[0];\n}\n"},
-        TextRow{"register_equal", "if (c == 3) x q[0];", "if (c == 3) {\n  x q[0];\n}\n"},
-        TextRow{"register_unequal", "if (c != 0) x q[0];", "if (c != 0) {\n  x q[0];\n}\n"},
-        TextRow{"register_less", "if (c < 2) x q[0];", "if (c < 2) {\n  x q[0];\n}\n"},
-        TextRow{"register_at_most", "if (c <= 2) x q[0];", "if (c <= 2) {\n  x q[0];\n}\n"},
-        TextRow{"register_greater", "if (c > 2) x q[0];", "if (c > 2) {\n  x q[0];\n}\n"},
-        TextRow{"register_at_least", "if (c >= 2) x q[0];", "if (c >= 2) {\n  x q[0];\n}\n"},
-        TextRow{"register_alone", "if (c) x q[0];", "if (c != 0) {\n  x q[0];\n}\n"},
-        TextRow{"register_negated", "if (!c) x q[0];", "if (c == 0) {\n  x q[0];\n}\n"},
-        TextRow{"comparison_negated", "if (!(c < 2)) x q[0];", "if (c >= 2) {\n  x q[0];\n}\n"},
-        TextRow{"value_on_the_left", "if (1 < c) x q[0];", "if (c > 1) {\n  x q[0];\n}\n"},
-        TextRow{"slice", "if (c[0:1] == 2) x q[0];", "if (c[0:1] == 2) {\n  x q[0];\n}\n"},
-        TextRow{"index_set", "if (c[{1, 0}] == 1) x q[0];",
-                "if (c[{1, 0}] == 1) {\n  x q[0];\n}\n"},
-        TextRow{"bit_string", "if (c == \"01\") x q[0];", "if (c == 1) {\n  x q[0];\n}\n"},
         TextRow{"constant_expression", "const int k = 1; if (c == k + 1) x q[0];",
                 "if (c == 2) {\n  x q[0];\n}\n"},
-        TextRow{"cast_to_int", "if (int[2](c) != 0) x q[0];", "if (c != 0) {\n  x q[0];\n}\n"},
-        TextRow{"cast_to_int_negative", "if (int[2](c) == -1) x q[0];",
-                "if (c == 3) {\n  x q[0];\n}\n"},
-        TextRow{"cast_to_wider_uint", "if (uint[8](c) >= 2) x q[0];",
-                "if (c >= 2) {\n  x q[0];\n}\n"},
-        TextRow{"cast_to_bool", "if (bool(c)) x q[0];", "if (c != 0) {\n  x q[0];\n}\n"},
         TextRow{"else_block", "if (b) x q[0]; else { y q[1]; z q[2]; }",
                 "if (b == 1) {\n  x q[0];\n} else {\n  y q[1];\n  z q[2];\n}\n"},
         TextRow{"else_if", "if (c == 0) x q[0]; else if (c == 1) y q[0]; else z q[0];",
