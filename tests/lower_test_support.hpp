@@ -5,6 +5,7 @@
 
 #include <gtest/gtest.h>
 
+#include <ostream>
 #include <stdexcept>
 #include <string>
 #include <string_view>
@@ -25,13 +26,19 @@ std::string row_name(const testing::TestParamInfo<Row>& info) {
   return info.param.name;
 }
 
-// A program and how lowering ends: "ok", or "<line>:<column>: <Kind>: <message>" (no place
-// where the error has none).
-struct OutcomeRow {
+// A table row: what goes in (a program, an expression, a condition) and what is expected
+// of it (the lowered text, a tree, or how lowering ends: "ok", or
+// "<line>:<column>: <Kind>: <message>", no place where the error has none).
+struct Row {
   std::string name;
-  std::string program;
-  std::string outcome;
+  std::string input;
+  std::string expected = {};
 };
+
+// A failing row is shown by its name.
+inline void PrintTo(const Row& row, std::ostream* out) {
+  *out << row.name;
+}
 
 inline std::string text_outcome(const std::string& program,
                                 const qasm3::LowerOptions& options = {}) {

@@ -16,7 +16,7 @@ using lower::NO_NODE;
 using lower::NodeId;
 using lower::Program;
 using lower::StmtKind;
-using lower_test::OutcomeRow;
+using lower_test::Row;
 using lower_test::row_name;
 
 // ------------------------------------------------------------------ trees as text
@@ -137,18 +137,12 @@ std::string last_statement(const std::string& text) {
 
 // ------------------------------------------------------------------ expressions
 
-struct TreeRow {
-  std::string name;
-  std::string expression;
-  std::string tree;
-};
-
-class ExpressionTree : public testing::TestWithParam<TreeRow> {};
+class ExpressionTree : public testing::TestWithParam<Row> {};
 
 // Each expression is read as the parameter of a gate call.
 TEST_P(ExpressionTree, FollowsTheLanguagesPrecedence) {
-  const TreeRow& row = GetParam();
-  EXPECT_EQ(last_statement("g(" + row.expression + ") q;"), "g(" + row.tree + ") q");
+  const Row& row = GetParam();
+  EXPECT_EQ(last_statement("g(" + row.input + ") q;"), "g(" + row.expected + ") q");
 }
 
 // From the operator table of the language reference, tightest first: call, index and cast;
@@ -156,67 +150,65 @@ TEST_P(ExpressionTree, FollowsTheLanguagesPrecedence) {
 // comparisons; `==` `!=`; `&`; `^`; `|`; `&&`; `||`, all left-associative.
 INSTANTIATE_TEST_SUITE_P(
     Precedence, ExpressionTree,
-    testing::Values(
-        TreeRow{"mul_over_add", "1 + 2 * 3", "(+ 1 (* 2 3))"},
-        TreeRow{"sub_left", "1 - 2 - 3", "(- (- 1 2) 3)"},
-        TreeRow{"div_left", "8 / 4 / 2", "(/ (/ 8 4) 2)"},
-        TreeRow{"mul_div_mod_left", "8 % 3 * 2 / 4", "(/ (* (% 8 3) 2) 4)"},
-        TreeRow{"add_sub_left", "1 - 2 + 3", "(+ (- 1 2) 3)"},
-        TreeRow{"power_right", "2 ** 3 ** 2", "(** 2 (** 3 2))"},
-        TreeRow{"power_over_negation", "-2 ** 2", "(neg (** 2 2))"},
-        TreeRow{"negated_exponent", "2 ** -1", "(** 2 (neg 1))"},
-        TreeRow{"power_over_mul", "2 * 3 ** 2", "(* 2 (** 3 2))"},
-        TreeRow{"negated_exponent_then_mul", "2 ** -1 * 3", "(* (** 2 (neg 1)) 3)"},
-        TreeRow{"unary_over_mul", "-a * b", "(* (neg a) b)"},
-        TreeRow{"unary_over_mod", "-3 % 2", "(% (neg 3) 2)"},
-        TreeRow{"unary_right", "- ! ~a", "(neg (! (~ a)))"},
-        TreeRow{"double_negation", "- -1", "(neg (neg 1))"},
-        TreeRow{"unary_plus_is_nothing", "+-+1", "(neg 1)"},
-        TreeRow{"shift_below_add", "1 << 2 + 1", "(<< 1 (+ 2 1))"},
-        TreeRow{"shift_left_assoc", "8 >> 1 >> 1", "(>> (>> 8 1) 1)"},
-        TreeRow{"comparison_below_shift", "a < b << c", "(< a (<< b c))"},
-        TreeRow{"comparison_left", "a < b <= c", "(<= (< a b) c)"},
-        TreeRow{"equality_below_comparison", "a == b < c", "(== a (< b c))"},
-        TreeRow{"equality_left", "a != b == c", "(== (!= a b) c)"},
-        TreeRow{"and_below_equality", "a & b == c", "(& a (== b c))"},
-        TreeRow{"xor_below_and", "a ^ b & c", "(^ a (& b c))"},
-        TreeRow{"or_below_xor", "a | b ^ c", "(| a (^ b c))"},
-        TreeRow{"logical_and_below_or", "a && b | c", "(&& a (| b c))"},
-        TreeRow{"logical_or_lowest", "a || b && c", "(|| a (&& b c))"},
-        TreeRow{"logical_or_left", "a || b || c", "(|| (|| a b) c)"},
-        TreeRow{"all_levels", "a || b && c | d ^ e & f == g < h << i + j * k ** l",
-                "(|| a (&& b (| c (^ d (& e (== f (< g (<< h (+ i (* j (** k l)))))))))))"},
-        TreeRow{"all_levels_reversed", "a ** b * c + d << e < f == g & h ^ i | j && k || l",
-                "(|| (&& (| (^ (& (== (< (<< (+ (* (** a b) c) d) e) f) g) h) i) j) k) l)"},
-        TreeRow{"parentheses", "(1 + 2) * 3", "(* (+ 1 2) 3)"},
-        TreeRow{"negated_parentheses", "-(1 + 2)", "(neg (+ 1 2))"},
-        TreeRow{"index_over_power", "a[1] ** 2", "(** (index a 1) 2)"},
-        TreeRow{"index_over_negation", "-a[1]", "(neg (index a 1))"},
-        TreeRow{"call_over_power", "sin(x) ** 2", "(** (call sin x) 2)"},
-        TreeRow{"cast_over_unary", "-int[8](x) * 2", "(* (neg (cast int[8] x)) 2)"},
-        TreeRow{"cast_width_expression", "uint[n + 1](x)", "(cast uint[(+ n 1)] x)"},
-        TreeRow{"index_chain", "a[1][2]", "(index (index a 1) 2)"},
-        TreeRow{"call_arguments", "mod(a, b + 1)", "(call mod a (+ b 1))"}),
-    row_name<TreeRow>);
+    testing::Values(Row{"mul_over_add", "1 + 2 * 3", "(+ 1 (* 2 3))"},
+                    Row{"sub_left", "1 - 2 - 3", "(- (- 1 2) 3)"},
+                    Row{"div_left", "8 / 4 / 2", "(/ (/ 8 4) 2)"},
+                    Row{"mul_div_mod_left", "8 % 3 * 2 / 4", "(/ (* (% 8 3) 2) 4)"},
+                    Row{"add_sub_left", "1 - 2 + 3", "(+ (- 1 2) 3)"},
+                    Row{"power_right", "2 ** 3 ** 2", "(** 2 (** 3 2))"},
+                    Row{"power_over_negation", "-2 ** 2", "(neg (** 2 2))"},
+                    Row{"negated_exponent", "2 ** -1", "(** 2 (neg 1))"},
+                    Row{"power_over_mul", "2 * 3 ** 2", "(* 2 (** 3 2))"},
+                    Row{"negated_exponent_then_mul", "2 ** -1 * 3", "(* (** 2 (neg 1)) 3)"},
+                    Row{"unary_over_mul", "-a * b", "(* (neg a) b)"},
+                    Row{"unary_over_mod", "-3 % 2", "(% (neg 3) 2)"},
+                    Row{"unary_right", "- ! ~a", "(neg (! (~ a)))"},
+                    Row{"double_negation", "- -1", "(neg (neg 1))"},
+                    Row{"unary_plus_is_nothing", "+-+1", "(neg 1)"},
+                    Row{"shift_below_add", "1 << 2 + 1", "(<< 1 (+ 2 1))"},
+                    Row{"shift_left_assoc", "8 >> 1 >> 1", "(>> (>> 8 1) 1)"},
+                    Row{"comparison_below_shift", "a < b << c", "(< a (<< b c))"},
+                    Row{"comparison_left", "a < b <= c", "(<= (< a b) c)"},
+                    Row{"equality_below_comparison", "a == b < c", "(== a (< b c))"},
+                    Row{"equality_left", "a != b == c", "(== (!= a b) c)"},
+                    Row{"and_below_equality", "a & b == c", "(& a (== b c))"},
+                    Row{"xor_below_and", "a ^ b & c", "(^ a (& b c))"},
+                    Row{"or_below_xor", "a | b ^ c", "(| a (^ b c))"},
+                    Row{"logical_and_below_or", "a && b | c", "(&& a (| b c))"},
+                    Row{"logical_or_lowest", "a || b && c", "(|| a (&& b c))"},
+                    Row{"logical_or_left", "a || b || c", "(|| (|| a b) c)"},
+                    Row{"all_levels", "a || b && c | d ^ e & f == g < h << i + j * k ** l",
+                        "(|| a (&& b (| c (^ d (& e (== f (< g (<< h (+ i (* j (** k l)))))))))))"},
+                    Row{"all_levels_reversed", "a ** b * c + d << e < f == g & h ^ i | j && k || l",
+                        "(|| (&& (| (^ (& (== (< (<< (+ (* (** a b) c) d) e) f) g) h) i) j) k) l)"},
+                    Row{"parentheses", "(1 + 2) * 3", "(* (+ 1 2) 3)"},
+                    Row{"negated_parentheses", "-(1 + 2)", "(neg (+ 1 2))"},
+                    Row{"index_over_power", "a[1] ** 2", "(** (index a 1) 2)"},
+                    Row{"index_over_negation", "-a[1]", "(neg (index a 1))"},
+                    Row{"call_over_power", "sin(x) ** 2", "(** (call sin x) 2)"},
+                    Row{"cast_over_unary", "-int[8](x) * 2", "(* (neg (cast int[8] x)) 2)"},
+                    Row{"cast_width_expression", "uint[n + 1](x)", "(cast uint[(+ n 1)] x)"},
+                    Row{"index_chain", "a[1][2]", "(index (index a 1) 2)"},
+                    Row{"call_arguments", "mod(a, b + 1)", "(call mod a (+ b 1))"}),
+    row_name<Row>);
 
 // The literal forms of the language reference, kept as written: the values are read later.
 INSTANTIATE_TEST_SUITE_P(
     Literals, ExpressionTree,
-    testing::Values(TreeRow{"decimal_with_separators", "1_000_000", "1_000_000"},
-                    TreeRow{"hex", "0xff + 0XBEEF", "(+ 0xff 0XBEEF)"},
-                    TreeRow{"octal_and_binary", "0o73 + 0B0110_1001", "(+ 0o73 0B0110_1001)"},
-                    TreeRow{"leading_dot", ".1", "float:.1"},
-                    TreeRow{"trailing_dot", "0.", "float:0."},
-                    TreeRow{"exponents", "2e10 + 2e+1 + 2.0E-1",
-                            "(+ (+ float:2e10 float:2e+1) float:2.0E-1)"},
-                    TreeRow{"negative_number", "-1.5", "(neg float:1.5)"},
-                    TreeRow{"booleans", "true && !false", "(&& bool:true (! bool:false))"},
-                    TreeRow{"bit_string", "\"0001_0001\"", "bits:\"0001_0001\""},
-                    TreeRow{"durations", "100ns + 2.5us + 10dt",
-                            "(+ (+ duration:100ns duration:2.5us) duration:10dt)"},
-                    TreeRow{"imaginary", "1.5im", "imaginary:1.5im"},
-                    TreeRow{"constants", "2 * π + tau", "(+ (* 2 π) tau)"}),
-    row_name<TreeRow>);
+    testing::Values(Row{"decimal_with_separators", "1_000_000", "1_000_000"},
+                    Row{"hex", "0xff + 0XBEEF", "(+ 0xff 0XBEEF)"},
+                    Row{"octal_and_binary", "0o73 + 0B0110_1001", "(+ 0o73 0B0110_1001)"},
+                    Row{"leading_dot", ".1", "float:.1"}, Row{"trailing_dot", "0.", "float:0."},
+                    Row{"exponents", "2e10 + 2e+1 + 2.0E-1",
+                        "(+ (+ float:2e10 float:2e+1) float:2.0E-1)"},
+                    Row{"negative_number", "-1.5", "(neg float:1.5)"},
+                    Row{"booleans", "true && !false", "(&& bool:true (! bool:false))"},
+                    Row{"bit_string", "\"0001_0001\"", "bits:\"0001_0001\""},
+                    Row{"durations", "100ns + 2.5us + 10dt",
+                        "(+ (+ duration:100ns duration:2.5us) duration:10dt)"},
+                    Row{"imaginary", "1.5im", "imaginary:1.5im"},
+                    Row{"constants", "2 * π + tau", "(+ (* 2 π) tau)"}),
+    row_name<Row>);
 
 // OpenQASM 2 writes the power `^` (right-associative, above the unary minus) and calls the
 // natural logarithm `ln`; after an OPENQASM 3 header `^` is the exclusive or.
@@ -230,109 +222,98 @@ TEST(ExpressionTree, OpenQasm2PowerAndLogarithm) {
 
 // ------------------------------------------------------------------ statements
 
-struct StatementRow {
-  std::string name;
-  std::string program;
-  std::string statement;  // the last statement, as stmt_text shows it
-};
-
-class StatementTree : public testing::TestWithParam<StatementRow> {};
+// The last statement of each program, as stmt_text shows it.
+class StatementTree : public testing::TestWithParam<Row> {};
 
 TEST_P(StatementTree, KeepsEveryPart) {
-  EXPECT_EQ(last_statement(GetParam().program), GetParam().statement);
+  EXPECT_EQ(last_statement(GetParam().input), GetParam().expected);
 }
 
 INSTANTIATE_TEST_SUITE_P(
     Statements, StatementTree,
     testing::Values(
-        StatementRow{"operands_shortcut_and_descent", "cx q[0], q[i + 1];",
-                     "cx (index q 0) (index q (+ i 1))"},
-        StatementRow{"hardware_qubits", "cx $0, $12;", "cx hw:$0 hw:$12"},
-        StatementRow{"no_parameters_written", "x q;", "x q"},
-        StatementRow{"empty_parameter_list", "x() q;", "x() q"},
-        StatementRow{"ranges", "h q[0:2], q[:2], q[1:], q[:], q[::2], q[0:2:8];",
-                     "h (index q (range 0 _ 2)) (index q (range _ _ 2)) (index q (range 1 _ _)) "
-                     "(index q (range _ _ _)) (index q (range _ _ 2)) (index q (range 0 2 8))"},
-        StatementRow{"set_and_multiple_indices", "h q[{0, 2, 4}], q[1, 2];",
-                     "h (index q (set 0 2 4)) (index q 1 2)"},
-        StatementRow{"index_of_an_index", "h q[1][0];", "h (index (index q 1) 0)"},
-        StatementRow{"modifiers", "ctrl(2) @ negctrl @ inv @ pow(1/2) @ rx(t) a, b, c, d;",
-                     "ctrl(2) @ negctrl @ inv @ pow((/ 1 2)) @ rx(t) a b c d"},
-        StatementRow{"gphase_without_operands", "gphase(pi);", "gphase(pi)"},
-        StatementRow{"duration_of_a_call_is_read_and_dropped", "rx(t)[100ns] q;", "rx(t) q"},
-        StatementRow{"compound_assignment", "x <<= 1 + 2;", "x <<= (+ 1 2)"},
-        StatementRow{"indexed_assignment", "c[0] = measure q[0];",
-                     "(index c 0) = (measure (index q 0))"},
-        StatementRow{"measure_arrow", "measure q[1] -> c[1];",
-                     "(measure (index q 1)) -> (index c 1)"},
-        StatementRow{"for_over_a_range", "for uint[8] i in [0:2:10] x q;",
-                     "for uint[8] i in (range 0 2 10)"},
-        StatementRow{"for_without_type", "for i in {1, -1} x q;", "for int i in (set 1 (neg 1))"},
-        StatementRow{"for_over_a_register", "for bit b in c x q;", "for bit b in c"},
-        StatementRow{"alias_concatenation", "let a = q[0:1] ++ r ++ s[2];",
-                     "a = (++ (++ (index q (range 0 _ 1)) r) (index s 2))"},
-        StatementRow{"declaration_with_cast", "const float[64] f = float(1) / 3;",
-                     "f = (/ (cast float 1) 3)"},
-        StatementRow{"bits_from_a_string", "bit[8] b = \"0101_0101\";", "b = bits:\"0101_0101\""}),
-    row_name<StatementRow>);
+        Row{"operands_shortcut_and_descent", "cx q[0], q[i + 1];",
+            "cx (index q 0) (index q (+ i 1))"},
+        Row{"hardware_qubits", "cx $0, $12;", "cx hw:$0 hw:$12"},
+        Row{"no_parameters_written", "x q;", "x q"}, Row{"empty_parameter_list", "x() q;", "x() q"},
+        Row{"ranges", "h q[0:2], q[:2], q[1:], q[:], q[::2], q[0:2:8];",
+            "h (index q (range 0 _ 2)) (index q (range _ _ 2)) (index q (range 1 _ _)) "
+            "(index q (range _ _ _)) (index q (range _ _ 2)) (index q (range 0 2 8))"},
+        Row{"set_and_multiple_indices", "h q[{0, 2, 4}], q[1, 2];",
+            "h (index q (set 0 2 4)) (index q 1 2)"},
+        Row{"index_of_an_index", "h q[1][0];", "h (index (index q 1) 0)"},
+        Row{"modifiers", "ctrl(2) @ negctrl @ inv @ pow(1/2) @ rx(t) a, b, c, d;",
+            "ctrl(2) @ negctrl @ inv @ pow((/ 1 2)) @ rx(t) a b c d"},
+        Row{"gphase_without_operands", "gphase(pi);", "gphase(pi)"},
+        Row{"duration_of_a_call_is_read_and_dropped", "rx(t)[100ns] q;", "rx(t) q"},
+        Row{"compound_assignment", "x <<= 1 + 2;", "x <<= (+ 1 2)"},
+        Row{"indexed_assignment", "c[0] = measure q[0];", "(index c 0) = (measure (index q 0))"},
+        Row{"measure_arrow", "measure q[1] -> c[1];", "(measure (index q 1)) -> (index c 1)"},
+        Row{"for_over_a_range", "for uint[8] i in [0:2:10] x q;",
+            "for uint[8] i in (range 0 2 10)"},
+        Row{"for_without_type", "for i in {1, -1} x q;", "for int i in (set 1 (neg 1))"},
+        Row{"for_over_a_register", "for bit b in c x q;", "for bit b in c"},
+        Row{"alias_concatenation", "let a = q[0:1] ++ r ++ s[2];",
+            "a = (++ (++ (index q (range 0 _ 1)) r) (index s 2))"},
+        Row{"declaration_with_cast", "const float[64] f = float(1) / 3;",
+            "f = (/ (cast float 1) 3)"},
+        Row{"bits_from_a_string", "bit[8] b = \"0101_0101\";", "b = bits:\"0101_0101\""}),
+    row_name<Row>);
 
 // ------------------------------------------------------------------ errors
 
-class ParseError : public testing::TestWithParam<OutcomeRow> {};
+class ParseError : public testing::TestWithParam<Row> {};
 
 TEST_P(ParseError, HasKindMessageAndPlace) {
-  EXPECT_EQ(outcome_of([&] { lower::parse(GetParam().program); }, true), GetParam().outcome);
+  EXPECT_EQ(outcome_of([&] { lower::parse(GetParam().input); }, true), GetParam().expected);
 }
 
 INSTANTIATE_TEST_SUITE_P(
     Errors, ParseError,
     testing::Values(
-        OutcomeRow{"missing_operand", "qubit q;\nrz(1 +) q;",
-                   "2:7: ValueError: Expected an expression, found ')'"},
-        OutcomeRow{"missing_semicolon", "qubit[2] q",
-                   "1:11: ValueError: Expected ';', found end of input"},
-        OutcomeRow{"unclosed_parenthesis", "rz((1) q;", "1:8: ValueError: Expected ')', found 'q'"},
-        OutcomeRow{"unclosed_block", "gate g a { h a;",
-                   "1:16: ValueError: Expected '}', found end of input"},
-        OutcomeRow{"operand_not_a_qubit", "h 1;", "1:3: ValueError: Expected a qubit, found '1'"},
-        OutcomeRow{"empty_parameter", "gate g(a, , b) q { }",
-                   "1:11: ValueError: Expected a name, found ','"},
-        OutcomeRow{"for_without_in", "for int i of [0:2] x q;",
-                   "1:11: ValueError: Expected 'in', found 'of'"},
-        OutcomeRow{"reserved_name", "qubit pi;",
-                   "1:7: ValueError: 'pi' is a reserved word and cannot be declared"},
-        OutcomeRow{"keyword_as_name", "int for = 1;",
-                   "1:5: ValueError: 'for' is a reserved word and cannot be declared"},
-        OutcomeRow{"type_width_zero", "int[0] x;",
-                   "1:5: NotImplementedError: Type width 0 is not supported (1 to 64)"},
-        OutcomeRow{"type_width_too_large", "uint[65] x;",
-                   "1:6: NotImplementedError: Type width 65 is not supported (1 to 64)"},
-        OutcomeRow{"complex_type", "complex[float] c;",
-                   "1:1: NotImplementedError: 'complex' is not supported"},
-        OutcomeRow{"array_type", "array[int[8], 2] a;",
-                   "1:1: NotImplementedError: 'array' is not supported"},
-        OutcomeRow{"array_argument", "def f(readonly array[int[8], 2] a) { }",
-                   "1:7: NotImplementedError: Array arguments are not supported"},
-        OutcomeRow{"extern", "qubit q;\nextern f(int) -> int;",
-                   "2:1: NotImplementedError: 'extern' is not supported"},
-        OutcomeRow{"defcal", "defcal x $0 { }",
-                   "1:1: NotImplementedError: 'defcal' is not supported"},
-        OutcomeRow{"case_after_default", "switch (i) { default { } case 1 { } }",
-                   "1:26: ValueError: Nothing may follow 'default' in a 'switch'"},
-        OutcomeRow{
-            "qubit_in_a_case", "switch (i) { case 1 { qubit r; } }",
+        Row{"missing_operand", "qubit q;\nrz(1 +) q;",
+            "2:7: ValueError: Expected an expression, found ')'"},
+        Row{"missing_semicolon", "qubit[2] q",
+            "1:11: ValueError: Expected ';', found end of input"},
+        Row{"unclosed_parenthesis", "rz((1) q;", "1:8: ValueError: Expected ')', found 'q'"},
+        Row{"unclosed_block", "gate g a { h a;",
+            "1:16: ValueError: Expected '}', found end of input"},
+        Row{"operand_not_a_qubit", "h 1;", "1:3: ValueError: Expected a qubit, found '1'"},
+        Row{"empty_parameter", "gate g(a, , b) q { }",
+            "1:11: ValueError: Expected a name, found ','"},
+        Row{"for_without_in", "for int i of [0:2] x q;",
+            "1:11: ValueError: Expected 'in', found 'of'"},
+        Row{"reserved_name", "qubit pi;",
+            "1:7: ValueError: 'pi' is a reserved word and cannot be declared"},
+        Row{"keyword_as_name", "int for = 1;",
+            "1:5: ValueError: 'for' is a reserved word and cannot be declared"},
+        Row{"type_width_zero", "int[0] x;",
+            "1:5: NotImplementedError: Type width 0 is not supported (1 to 64)"},
+        Row{"type_width_too_large", "uint[65] x;",
+            "1:6: NotImplementedError: Type width 65 is not supported (1 to 64)"},
+        Row{"complex_type", "complex[float] c;",
+            "1:1: NotImplementedError: 'complex' is not supported"},
+        Row{"array_type", "array[int[8], 2] a;",
+            "1:1: NotImplementedError: 'array' is not supported"},
+        Row{"array_argument", "def f(readonly array[int[8], 2] a) { }",
+            "1:7: NotImplementedError: Array arguments are not supported"},
+        Row{"extern", "qubit q;\nextern f(int) -> int;",
+            "2:1: NotImplementedError: 'extern' is not supported"},
+        Row{"defcal", "defcal x $0 { }", "1:1: NotImplementedError: 'defcal' is not supported"},
+        Row{"case_after_default", "switch (i) { default { } case 1 { } }",
+            "1:26: ValueError: Nothing may follow 'default' in a 'switch'"},
+        Row{"qubit_in_a_case", "switch (i) { case 1 { qubit r; } }",
             "1:23: ValueError: Qubits, gates and subroutines cannot be declared in a 'switch'"},
-        OutcomeRow{"const_without_value", "const int n;",
-                   "1:12: ValueError: Expected '=', found ';'"},
-        OutcomeRow{"reserved_literal", "qubit q;\nbit[2] true;",
-                   "2:8: ValueError: 'true' is a reserved word and cannot be declared"},
-        OutcomeRow{"stray_character_inside_a_statement", "qubit q;\nh q ?;",
-                   "2:5: ValueError: Unexpected character '?'"},
-        OutcomeRow{"syntax_error_before_a_stray_character", "h q[0;\n?",
-                   "1:6: ValueError: Expected ']', found ';'"},
-        OutcomeRow{"stray_character_after_good_statements", "h q;\nx q;\n  ?",
-                   "3:3: ValueError: Unexpected character '?'"}),
-    row_name<OutcomeRow>);
+        Row{"const_without_value", "const int n;", "1:12: ValueError: Expected '=', found ';'"},
+        Row{"reserved_literal", "qubit q;\nbit[2] true;",
+            "2:8: ValueError: 'true' is a reserved word and cannot be declared"},
+        Row{"stray_character_inside_a_statement", "qubit q;\nh q ?;",
+            "2:5: ValueError: Unexpected character '?'"},
+        Row{"syntax_error_before_a_stray_character", "h q[0;\n?",
+            "1:6: ValueError: Expected ']', found ';'"},
+        Row{"stray_character_after_good_statements", "h q;\nx q;\n  ?",
+            "3:3: ValueError: Unexpected character '?'"}),
+    row_name<Row>);
 
 // ------------------------------------------------------------------ hostile nesting
 

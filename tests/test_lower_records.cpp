@@ -107,19 +107,10 @@ INSTANTIATE_TEST_SUITE_P(Lowering, Example, testing::ValuesIn(program_folder::na
 
 // ------------------------------------------------------------------ combinations
 
-struct Row {
-  std::string name;
-  std::string program;
-};
-
-void PrintTo(const Row& row, std::ostream* out) {
-  *out << row.name;
-}
-
 class Combination : public testing::TestWithParam<Row> {};
 
 TEST_P(Combination, ReadsAsItsLoweredText) {
-  expect_same_reading(GetParam().program);
+  expect_same_reading(GetParam().input);
 }
 
 INSTANTIATE_TEST_SUITE_P(
