@@ -71,6 +71,19 @@ inline lower::SquareMatrix standard_matrix(const std::string& name,
   return *m;
 }
 
+// `base` under `controls` more controls, its first operands (the low bits), all on 1 or, with
+// `on_one` false, all on 0.
+inline lower::SquareMatrix controlled(const lower::SquareMatrix& base, std::size_t controls = 1,
+                                      bool on_one = true) {
+  const std::size_t mask = on_one ? (std::size_t{1} << controls) - 1 : 0;
+  lower::SquareMatrix m = lower::SquareMatrix::identity(base.dimension << controls);
+  for (std::size_t row = 0; row < base.dimension; ++row) {
+    for (std::size_t column = 0; column < base.dimension; ++column)
+      m.at((row << controls) | mask, (column << controls) | mask) = base.at(row, column);
+  }
+  return m;
+}
+
 inline lower::SquareMatrix times(lower::SquareMatrix m, lower::Complex factor) {
   for (lower::Complex& entry : m.entries)
     entry *= factor;

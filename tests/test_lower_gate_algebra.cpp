@@ -14,9 +14,9 @@
 #include <utility>
 #include <vector>
 
+#include "lower_test_support.hpp"
 #include "qasm/lower/gate_algebra.hpp"
 #include "qasm/lower/gate_matrices.hpp"
-#include "test_support.hpp"
 
 namespace corvane::qasm3::detail::lower {
 // Shown by failing expectations: the gate as a program writes it.
@@ -43,6 +43,7 @@ using corvane::qasm3::detail::EXPLICIT_MATRIX_GATE;
 using corvane::qasm3::detail::NATIVE_GATES;
 using corvane::qasm3::detail::NativeGate;
 using corvane::qasm3::detail::standard_gate;
+using lower_test::controlled;
 constexpr double PI = std::numbers::pi;
 
 NativeForm gate(std::string_view name) {
@@ -103,17 +104,6 @@ SquareMatrix whole_power(const SquareMatrix& m, int exponent) {
   for (int k = 0; k < std::abs(exponent); ++k)
     result = multiply(exponent < 0 ? adjoint(m) : m, result);
   return result;
-}
-
-// `base` under `controls` more controls, the first operands (the low bits).
-SquareMatrix controlled(const SquareMatrix& base, std::size_t controls) {
-  const std::size_t mask = (std::size_t{1} << controls) - 1;
-  SquareMatrix m = SquareMatrix::identity(base.dimension << controls);
-  for (std::size_t row = 0; row < base.dimension; ++row) {
-    for (std::size_t column = 0; column < base.dimension; ++column)
-      m.at((row << controls) | mask, (column << controls) | mask) = base.at(row, column);
-  }
-  return m;
 }
 
 std::vector<NativeForm> listed(const NativeGates& gates) {

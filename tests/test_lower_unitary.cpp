@@ -63,17 +63,6 @@ Matrix embedded(std::size_t qubits, const SquareMatrix& gate, const std::vector<
   return m;
 }
 
-// `base` with one more control in front: the control is operand 0.
-SquareMatrix with_control(const SquareMatrix& base, bool on_one = true) {
-  SquareMatrix m = SquareMatrix::identity(base.dimension * 2);
-  const std::size_t control = on_one ? 1 : 0;
-  for (std::size_t row = 0; row < base.dimension; ++row) {
-    for (std::size_t column = 0; column < base.dimension; ++column)
-      m.at(row * 2 + control, column * 2 + control) = base.at(row, column);
-  }
-  return m;
-}
-
 // Empty when `actual` is `expected` times one phase; otherwise where they first differ.
 std::string difference_up_to_phase(const Matrix& actual, const Matrix& expected) {
   if (actual.rows != expected.rows || actual.cols != expected.cols) return "different sizes";
@@ -148,7 +137,7 @@ Applied on(const std::string& name, std::vector<std::size_t> qubits,
 }
 Applied controlled_on(const std::string& name, std::vector<std::size_t> qubits,
                       std::vector<double> parameters = {}, bool on_one = true) {
-  return Applied{with_control(standard_matrix(name, std::move(parameters)), on_one),
+  return Applied{controlled(standard_matrix(name, std::move(parameters)), 1, on_one),
                  std::move(qubits)};
 }
 
@@ -160,7 +149,7 @@ INSTANTIATE_TEST_SUITE_P(
         CircuitRow{"ctrl_cnot_of_two_controls",
                    "qubit[4] q; ctrl(2) @ cx q[3], q[0], q[1], q[2];",
                    4,
-                   {Applied{with_control(standard_matrix("ccx")), {3, 0, 1, 2}}}},
+                   {Applied{controlled(standard_matrix("ccx")), {3, 0, 1, 2}}}},
         CircuitRow{"negctrl_cx",
                    "qubit[3] q; negctrl @ cx q[2], q[0], q[1];",
                    3,
@@ -247,7 +236,7 @@ INSTANTIATE_TEST_SUITE_P(
             "ctrl_inv_U",
             "qubit[2] q; ctrl @ inv @ U(0.3, 0.5, 0.7) q[0], q[1];",
             2,
-            {Applied{with_control(lower::adjoint(standard_matrix("U", {0.3, 0.5, 0.7}))), {0, 1}}}},
+            {Applied{controlled(lower::adjoint(standard_matrix("U", {0.3, 0.5, 0.7}))), {0, 1}}}},
         CircuitRow{"chapter_example_controlled_X",
                    "qubit[2] q; gate X a { U(π, 0, π) a; gphase(-π/2); } ctrl @ X q[0], q[1];",
                    2,
@@ -279,7 +268,7 @@ INSTANTIATE_TEST_SUITE_P(
         CircuitRow{"ctrl_inv_sx",
                    "qubit[2] q; ctrl @ inv @ sx q[1], q[0];",
                    2,
-                   {Applied{with_control(lower::adjoint(standard_matrix("sx"))), {1, 0}}}},
+                   {Applied{controlled(lower::adjoint(standard_matrix("sx"))), {1, 0}}}},
         // qelib1.inc's u is OpenQASM 2's U, the gate model's u3: a phase away from the
         // language's U, which the control observes.
         CircuitRow{"ctrl_qelib1_u",
@@ -295,7 +284,7 @@ INSTANTIATE_TEST_SUITE_P(
         CircuitRow{"ctrl_definition_holding_inv_sx",
                    "qubit[2] q; gate g a { inv @ sx a; } ctrl @ g q[1], q[0];",
                    2,
-                   {Applied{with_control(lower::adjoint(standard_matrix("sx"))), {1, 0}}}},
+                   {Applied{controlled(lower::adjoint(standard_matrix("sx"))), {1, 0}}}},
         CircuitRow{"ctrl_gphase", "qubit[2] q; ctrl @ gphase(0.7) q[1];", 2, {on("p", {1}, {0.7})}},
         CircuitRow{"negctrl_gphase_two",
                    "qubit[2] q; negctrl @ ctrl @ gphase(0.7) q[1], q[0];",
@@ -352,12 +341,12 @@ INSTANTIATE_TEST_SUITE_P(
             "qubit[2] q; ctrl @ pow(0.5) @ u(0.3, 0.5, 0.7) q[1], q[0];",
             2,
             {Applied{
-                with_control(lower::principal_power(standard_matrix("u3", {0.3, 0.5, 0.7}), 0.5)),
+                controlled(lower::principal_power(standard_matrix("u3", {0.3, 0.5, 0.7}), 0.5)),
                 {1, 0}}}},
         CircuitRow{"ctrl_quarter_sxdg",
                    "qubit[2] q; ctrl @ pow(0.25) @ sxdg q[0], q[1];",
                    2,
-                   {Applied{with_control(lower::principal_power(
+                   {Applied{controlled(lower::principal_power(
                                 lower::multiply(standard_matrix("s"),
                                                 lower::multiply(standard_matrix("h"),
                                                                 standard_matrix("s"))),
@@ -367,15 +356,15 @@ INSTANTIATE_TEST_SUITE_P(
             "negctrl_sqrt_csx",
             "qubit[3] q; negctrl @ pow(0.5) @ csx q[2], q[1], q[0];",
             3,
-            {Applied{with_control(lower::principal_power(with_control(standard_matrix("sx")), 0.5),
-                                  false),
+            {Applied{controlled(lower::principal_power(controlled(standard_matrix("sx")), 0.5), 1,
+                                false),
                      {2, 1, 0}}}},
         CircuitRow{
             "ctrl_inverse_sqrt_cu3",
             "qubit[3] q; ctrl @ inv @ pow(0.5) @ cu3(0.3, 0.5, 0.7) q[1], q[2], q[0];",
             3,
             {Applied{
-                with_control(lower::adjoint(lower::principal_power(
+                controlled(lower::adjoint(lower::principal_power(
                     times(standard_matrix("cu", {0.3, 0.5, 0.7, 0}), std::polar(1.0, 0.05)), 0.5))),
                 {1, 2, 0}}}}),
     row_name<CircuitRow>);
@@ -397,35 +386,35 @@ INSTANTIATE_TEST_SUITE_P(
         CircuitRow{"ctrl",
                    "qubit[3] q; ctrl @ cu3(0.3, -0.5, 1.7) q[2], q[0], q[1];",
                    3,
-                   {Applied{with_control(qelib1_cu3(0.3, -0.5, 1.7)), {2, 0, 1}}}},
+                   {Applied{controlled(qelib1_cu3(0.3, -0.5, 1.7)), {2, 0, 1}}}},
         CircuitRow{"negctrl",
                    "qubit[3] q; negctrl @ cu3(-2.3, 0.5, 0.7) q[0], q[2], q[1];",
                    3,
-                   {Applied{with_control(qelib1_cu3(-2.3, 0.5, 0.7), false), {0, 2, 1}}}},
+                   {Applied{controlled(qelib1_cu3(-2.3, 0.5, 0.7), 1, false), {0, 2, 1}}}},
         CircuitRow{"ctrl_inv",
                    "qubit[3] q; ctrl @ inv @ cu3(0.3, 0.5, -0.7) q[1], q[0], q[2];",
                    3,
-                   {Applied{with_control(lower::adjoint(qelib1_cu3(0.3, 0.5, -0.7))), {1, 0, 2}}}},
+                   {Applied{controlled(lower::adjoint(qelib1_cu3(0.3, 0.5, -0.7))), {1, 0, 2}}}},
         CircuitRow{"ctrl_square",
                    "qubit[3] q; ctrl @ pow(2) @ cu3(0.3, 0.5, 0.7) q[0], q[1], q[2];",
                    3,
-                   {Applied{with_control(lower::multiply(qelib1_cu3(0.3, 0.5, 0.7),
-                                                         qelib1_cu3(0.3, 0.5, 0.7))),
+                   {Applied{controlled(lower::multiply(qelib1_cu3(0.3, 0.5, 0.7),
+                                                       qelib1_cu3(0.3, 0.5, 0.7))),
                             {0, 1, 2}}}},
         CircuitRow{"ctrl_sqrt",
                    "qubit[3] q; ctrl @ pow(0.5) @ cu3(0.3, 0.5, 0.7) q[0], q[1], q[2];",
                    3,
-                   {Applied{with_control(lower::principal_power(qelib1_cu3(0.3, 0.5, 0.7), 0.5)),
+                   {Applied{controlled(lower::principal_power(qelib1_cu3(0.3, 0.5, 0.7), 0.5)),
                             {0, 1, 2}}}},
         CircuitRow{
             "in_a_controlled_definition",
             "qubit[3] q; gate g(a) c, t { cu3(a, 0.5, 0.7) c, t; } ctrl @ g(0.3) q[2], q[1], q[0];",
             3,
-            {Applied{with_control(qelib1_cu3(0.3, 0.5, 0.7)), {2, 1, 0}}}},
+            {Applied{controlled(qelib1_cu3(0.3, 0.5, 0.7)), {2, 1, 0}}}},
         CircuitRow{"ctrl_in_openqasm2",
                    "qreg q[3]; ctrl @ cu3(0.3,0.5,0.7) q[0],q[1],q[2];",
                    3,
-                   {Applied{with_control(qelib1_cu3(0.3, 0.5, 0.7)), {0, 1, 2}}},
+                   {Applied{controlled(qelib1_cu3(0.3, 0.5, 0.7)), {0, 1, 2}}},
                    "OPENQASM 2.0;\ninclude \"qelib1.inc\";\n"}),
     row_name<CircuitRow>);
 
@@ -492,7 +481,7 @@ INSTANTIATE_TEST_SUITE_P(
                     CircuitRow{"ctrl_sqrt_U",
                                "qreg q[2]; ctrl @ pow(0.5) @ U(0.3,0.5,0.7) q[0],q[1];",
                                2,
-                               {Applied{with_control(lower::principal_power(
+                               {Applied{controlled(lower::principal_power(
                                             standard_matrix("u3", {0.3, 0.5, 0.7}), 0.5)),
                                         {0, 1}}},
                                OPENQASM2_HEADER},
@@ -649,7 +638,7 @@ SquareMatrix call_meaning(const char* matrix_name, bool scales, std::vector<doub
   SquareMatrix m = standard_matrix(matrix_name, std::move(parameters));
   for (auto it = modifiers.rbegin(); it != modifiers.rend(); ++it) {
     if (it->control) {
-      m = with_control(m, it->on_one);
+      m = controlled(m, 1, it->on_one);
     } else if (!scales) {
       m = it->exponent == -1 ? lower::adjoint(m) : lower::principal_power(m, it->exponent);
     }
