@@ -319,6 +319,18 @@ TEST(FullLanguage, Refusals) {
        sequence(1, {if_gate({3}, Comparison::Equal, 1, {})}),
        {.cregs = RegisterList{{"a", 2}, {"b", 1}}},
        "ValueError: Register declarations cover 3 indices, but 4 are required"},
+      {"a control that is also the target",
+       sequence(2, {gate("cx", {0}, {0}, {1})}),
+       {},
+       "ValueError: A statement of 'cx' would name qubit 0 twice"},
+      {"a swap of one qubit with itself",
+       sequence(2, {gate("swap", {1, 1})}),
+       {},
+       "ValueError: A statement of 'swap' would name qubit 1 twice"},
+      {"a block written inline whose body names its control",
+       sequence(6, {block({1}, {gate("h", {0}), gate("x", {5})}, {0}, {1})}),
+       {},
+       "ValueError: A statement of 'h' would name qubit 0 twice"},
       {"an id no rule takes",
        sequence(1, {gate("toffoli", {0})}),
        {},
@@ -373,6 +385,8 @@ TEST(FullLanguage, IsOffByDefault) {
     EXPECT_EQ(outcome_of([&] { qasm3::gate_sequence_to_qasm3(row.first, qasm3::ExportOptions{}); }),
               row.second);
   }
+  EXPECT_EQ(statements_of(qasm3::gate_sequence_to_qasm3(sequence(2, {gate("cx", {0}, {0}, {1})}))),
+            "cx q[0], q[0];\n");
   const GateSequence numbers = sequence(1, {gate("rz", {0}, {}, {}, 1.5707963267948966)});
   EXPECT_EQ(statements_of(qasm3::gate_sequence_to_qasm3(numbers)), "rz(1.5707963267949) q[0];\n");
   EXPECT_EQ(qasm3::gate_sequence_to_qasm3(sequence(1, {gate("h", {0})}), {.qreg_name = "pi"}),

@@ -246,4 +246,13 @@ void raise_controlled(std::string_view gid) {
   raise_not_implemented("QASM 3.0 export does not support controlled " + quoted(gid) + " records.");
 }
 
+void raise_repeated_operand(std::int64_t qubit, std::string_view gid) {
+  std::string message = "A statement of ";
+  message += quoted(gid);
+  message += " would name qubit ";
+  append_int(message, qubit);
+  message += " twice";
+  raise_value_error(message);
+}
+
 }  // namespace corvane::qasm3::detail

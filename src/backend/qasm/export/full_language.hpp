@@ -62,6 +62,10 @@ void append_free_inputs(std::string& out, const std::vector<InputDecl>& inputs,
 // and as the registers raise for a bit outside them.
 void append_condition(std::string& out, const Condition& tested, const RegisterIndexer& bits);
 
+// ValueError for a statement of the record `gid` that would name qubit `qubit` (as the
+// program numbers its qubits, or a definition its arguments) twice.
+[[noreturn]] void raise_repeated_operand(std::int64_t qubit, std::string_view gid);
+
 // NotImplementedError for a record that inherits controls from an enclosing block but
 // cannot be controlled: a conditioned record or a reset.
 [[noreturn]] void raise_controlled(std::string_view gid);

@@ -1,8 +1,10 @@
 // The exporter's statement emission: one rule per kind of gate record, chosen by its id.
 #include <algorithm>
 #include <array>
+#include <span>
 #include <type_traits>
 #include <utility>
+#include <vector>
 
 #include "qasm/export/full_language.hpp"
 #include "qasm/export/qasm3_export.hpp"
@@ -263,6 +265,7 @@ class Emitter {
   }
 
   void emit(const QuantumGate& g, const GateClass& gc, const Controls& c) {
+    statement_id_ = g.id;
     if (full_language_ && emit_beyond_gate_subset(g, gc, c)) return;
     const Indices targets = indices(g.target);
     switch (gc.rule) {
@@ -320,6 +323,7 @@ class Emitter {
 
   // join(qsym of the controls, then of `targets`).
   void operands(const Controls& c, Indices targets) {
+    if (full_language_) check_distinct_operands(c, targets);
     bool first = true;
     for (const Indices part : {c.outer, c.own, targets}) {
       for (const std::int64_t idx : part) {
@@ -333,6 +337,24 @@ class Emitter {
   void end() {
     out_.put(';');
     next_line();
+  }
+
+  // A statement names each qubit once: the language path refuses one that does not. Where
+  // blocks are written inline, different places of a record can name one qubit.
+  void check_distinct_operands(const Controls& c, Indices targets) const {
+    constexpr std::size_t FEW = 8;  // statements of more operands are rare: those allocate
+    const std::size_t count = c.outer.size() + c.own.size() + targets.size();
+    std::array<std::int64_t, FEW> few{};
+    std::vector<std::int64_t> many(count > FEW ? count : 0);
+    const std::span<std::int64_t> named(count > FEW ? many.data() : few.data(), count);
+    std::size_t k = 0;
+    for (const Indices part : {c.outer, c.own, targets}) {
+      for (const std::int64_t idx : part)
+        named[k++] = qsym_.named(idx);
+    }
+    std::sort(named.begin(), named.end());
+    const auto twice = std::adjacent_find(named.begin(), named.end());
+    if (twice != named.end()) raise_repeated_operand(*twice, statement_id_);
   }
 
   // Closes the line and begins the next statement's.
@@ -719,6 +741,7 @@ class Emitter {
   const RegisterIndexer& csym_;
   bool allow_gate_defs_;
   bool full_language_;
+  std::string_view statement_id_;  // the id of the record being written
   NumberForm form_;
   StatementLines& out_;
   UsedIndices* used_;  // null unless the layout is sized from this pass

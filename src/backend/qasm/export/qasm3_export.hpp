@@ -286,6 +286,10 @@ class QubitNames {
     if (registers_ != nullptr) return registers_->put(out, idx);
     put_argument(out, idx);
   }
+  // The index of the outermost names that `idx`, a checked index, names.
+  [[nodiscard]] std::int64_t named(std::int64_t idx) const noexcept {
+    return map_.empty() ? idx : map_[static_cast<std::size_t>(idx)];
+  }
   // Exactly the indices below this have a name.
   [[nodiscard]] std::uint64_t end() const noexcept {
     if (!map_.empty()) return map_.size();
