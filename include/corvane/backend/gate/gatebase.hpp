@@ -135,7 +135,7 @@ class IndexList {
   void free_heap() noexcept;
 
   union {
-    std::int64_t inline_[INLINE_CAPACITY];
+    std::int64_t inline_[INLINE_CAPACITY]{};  // copied whole, whatever the size
     std::int64_t* heap_;
   };
   std::uint32_t size_ = 0;
