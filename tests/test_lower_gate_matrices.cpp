@@ -3,10 +3,12 @@
 #include <gtest/gtest.h>
 
 #include <cmath>
+#include <complex>
 #include <numbers>
 #include <optional>
 #include <random>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "corvane/backend/pygates/unitary.hpp"
@@ -187,6 +189,31 @@ TEST(LibraryDefinitions, RefuseWhatTheyDoNotDefine) {
   EXPECT_FALSE(standard_gate_matrix("u", std::vector<double>{1, 2}));
   EXPECT_FALSE(standard_gate_matrix("sxdg", std::vector<double>{1}));
   EXPECT_FALSE(standard_gate_matrix("c3x", std::vector<double>{}));
+}
+
+// Angles near the largest doubles, whose sum overflows: the phases of the sum are products
+// of the phases, and the matrices stay unitary.
+TEST(LibraryDefinitions, HugeAnglesKeepUnitaryMatrices) {
+  constexpr double HUGE_ANGLE = 1.797e308;
+  const auto e = [](double angle) { return std::exp(Complex(0.0, angle)); };
+  const SquareMatrix u = gate("U", {1.0, HUGE_ANGLE, HUGE_ANGLE});
+  EXPECT_LT(std::abs(u.at(1, 1) - std::cos(0.5) * e(0.5) * e(HUGE_ANGLE) * e(HUGE_ANGLE)), 1e-12);
+  const std::vector<std::pair<std::string, std::vector<double>>> rows = {
+      {"U", {1.0, HUGE_ANGLE, HUGE_ANGLE}},    {"u3", {1.0, -HUGE_ANGLE, -HUGE_ANGLE}},
+      {"u", {1.0, HUGE_ANGLE, HUGE_ANGLE}},    {"u2", {HUGE_ANGLE, HUGE_ANGLE}},
+      {"cu3", {1.0, -HUGE_ANGLE, HUGE_ANGLE}}, {"cu", {1.0, HUGE_ANGLE, HUGE_ANGLE, 0.5}},
+  };
+  for (const auto& [name, parameters] : rows) {
+    const SquareMatrix m = gate(name, parameters);
+    EXPECT_MATRIX(multiply(m, adjoint(m)), SquareMatrix::identity(m.dimension));
+  }
+  const corvane::GateSequence gs = corvane::qasm3::lower_to_gate_sequence(
+      "qubit[2] q; negctrl @ U(1.0, 1.797e308, 1.797e308) q[0], q[1];");
+  for (const corvane::QuantumGate& g : gs.data()) {
+    if (!g.matrix()) continue;
+    for (const std::complex<double>& entry : g.matrix()->data)
+      EXPECT_TRUE(std::isfinite(entry.real()) && std::isfinite(entry.imag())) << g.id;
+  }
 }
 
 struct PowerRow {

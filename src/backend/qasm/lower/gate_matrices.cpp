@@ -23,11 +23,19 @@ Complex phase(double angle) {
   return std::polar(1.0, angle);
 }
 
+// e^{i(a + b)·factor}: one phase of the sum while the sum is a number, the product of two
+// phases where it overflows (angles near the largest doubles), which are numbers still.
+Complex phase_of_sum(double a, double b, double factor = 1.0) {
+  const double sum = a + b;
+  if (std::isfinite(sum)) return phase(sum * factor);
+  return phase(a * factor) * phase(b * factor);
+}
+
 // The gate model's u(θ, φ, λ), without the phase of the language's U.
 SquareMatrix model_u(double theta, double phi, double lambda) {
   const double c = std::cos(theta / 2);
   const double s = std::sin(theta / 2);
-  return one_qubit(c, -phase(lambda) * s, phase(phi) * s, phase(phi + lambda) * c);
+  return one_qubit(c, -phase(lambda) * s, phase(phi) * s, phase_of_sum(phi, lambda) * c);
 }
 
 SquareMatrix scaled(SquareMatrix m, Complex factor) {
@@ -118,7 +126,7 @@ std::optional<SquareMatrix> uncontrolled_gate(std::string_view name,
   }
   if (parameters.size() == 2 && name == "u2") {  // u3(π/2, φ, λ)
     return scaled(model_u(PI / 2, parameters[0], parameters[1]),
-                  phase(-(parameters[0] + parameters[1]) / 2));
+                  phase_of_sum(parameters[0], parameters[1], -0.5));
   }
   if (parameters.size() == 3 && name == "U") {
     return scaled(model_u(parameters[0], parameters[1], parameters[2]), phase(parameters[0] / 2));
@@ -126,7 +134,7 @@ std::optional<SquareMatrix> uncontrolled_gate(std::string_view name,
   // u3 is e^{-i(θ+φ+λ)/2}·U(θ, φ, λ); qelib1.inc's u is OpenQASM 2's U, the same.
   if (parameters.size() == 3 && (name == "u3" || name == "u")) {
     return scaled(model_u(parameters[0], parameters[1], parameters[2]),
-                  phase(-(parameters[1] + parameters[2]) / 2));
+                  phase_of_sum(parameters[1], parameters[2], -0.5));
   }
   return std::nullopt;
 }
@@ -245,7 +253,7 @@ std::optional<SquareMatrix> standard_gate_matrix(std::string_view name,
     // qelib1.inc's body, multiplied out: the model's controlled u times e^{i(λ-φ)/4}, the
     // phases of the u3 calls on its target, which a control on cu3 observes.
     return scaled(controlled(model_u(parameters[0], parameters[1], parameters[2]), 1),
-                  phase((parameters[2] - parameters[1]) / 4));
+                  phase_of_sum(parameters[2], -parameters[1], 0.25));
   }
   if (!parameters.empty()) return std::nullopt;
   if (name == "swap") return swap_matrix();
