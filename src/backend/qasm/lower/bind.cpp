@@ -79,9 +79,6 @@ class Binder {
         bound.emplace_back(std::in_place_type<double>, number(*text));
       }
     }
-    if (bound.size() == 1 && items.is_tuple()) {
-      return Parameter::one_number_tuple(std::get<double>(bound.front()));
-    }
     return Parameter::list(std::move(bound), items.is_tuple());
   }
 
